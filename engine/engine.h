@@ -1,0 +1,5 @@
+#pragma once
+// The imaging engine: conversion record, type codes, conversion entry points
+// and the shared file and system utilities.
+
+#include "platform/platform.h"

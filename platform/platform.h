@@ -1,0 +1,5 @@
+#pragma once
+// The platform stand-in layer: everything Vantrell needs from the system and
+// the imaging, PDF and font libraries, behind Vantrell's own small API.
+
+#include "platform/Initialize.h"
