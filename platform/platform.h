@@ -3,3 +3,6 @@
 // the imaging, PDF and font libraries, behind Vantrell's own small API.
 
 #include "platform/Initialize.h"
+#include "platform/Color.h"
+#include "platform/FontRef.h"
+#include "platform/ImageRef.h"
