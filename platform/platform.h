@@ -6,3 +6,5 @@
 #include "platform/Color.h"
 #include "platform/FontRef.h"
 #include "platform/ImageRef.h"
+#include "platform/FileAttributes.h"
+#include "platform/FileManager.h"

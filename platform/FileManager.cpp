@@ -1,0 +1,683 @@
+#include "platform/FileManager.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void setError(std::error_code* error, int code) {
+    if (error) *error = std::error_code(code, std::generic_category());
+}
+
+void setError(std::error_code* error, const std::error_code& code) {
+    if (error) *error = code;
+}
+
+// Closes a descriptor on every path out of a function.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now and reports close errors (they can mean lost data on NFS).
+    int close() {
+        int result = 0;
+        if (fd_ >= 0 && ::close(fd_) != 0) result = errno;
+        fd_ = -1;
+        return result;
+    }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// Removes a temporary file unless it was committed.
+class TemporaryFileGuard {
+public:
+    explicit TemporaryFileGuard(fs::path path) : path_(std::move(path)) {}
+    ~TemporaryFileGuard() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    void release() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+std::string randomToken() {
+    static thread_local std::mt19937_64 generator{std::random_device{}() ^
+                                                  (std::uint64_t(::getpid()) << 32)};
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string token(10, 'x');
+    for (char& c : token) c = alphabet[generator() % (sizeof(alphabet) - 1)];
+    return token;
+}
+
+mode_t processUmask() {
+    // umask() can only be read by changing it, which races with other threads;
+    // the kernel reports it in /proc instead.
+    static const mode_t mask = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("Umask:", 0) == 0) {
+                return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+            }
+        }
+        return static_cast<mode_t>(022);
+    }();
+    return mask;
+}
+
+timespec toTimespec(FileTime time) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+    timespec result{};
+    result.tv_sec = static_cast<time_t>(ns / 1000000000);
+    long rest = static_cast<long>(ns % 1000000000);
+    if (rest < 0) {
+        rest += 1000000000;
+        result.tv_sec -= 1;
+    }
+    result.tv_nsec = rest;
+    return result;
+}
+
+FileTime fromTimespec(std::int64_t seconds, std::int64_t nanoseconds) {
+    return FileTime(std::chrono::duration_cast<FileTime::duration>(
+        std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds)));
+}
+
+int applyAttributes(int fd, const std::optional<FileAttributes>& attributes) {
+    if (!attributes) return 0;
+    if (attributes->posixPermissions && ::fchmod(fd, *attributes->posixPermissions & 07777) != 0) {
+        return errno;
+    }
+    if (attributes->modificationDate || attributes->accessDate) {
+        timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1] = times[0];
+        if (attributes->accessDate) times[0] = toTimespec(*attributes->accessDate);
+        if (attributes->modificationDate) times[1] = toTimespec(*attributes->modificationDate);
+        if (::futimens(fd, times) != 0) return errno;
+    }
+    return 0;
+}
+
+void syncDirectory(const fs::path& directory) {
+    FileDescriptor fd(::open(directory.empty() ? "." : directory.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid()) ::fsync(fd.get());
+}
+
+fs::path parentFolder(const fs::path& path) {
+    fs::path parent = path.parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+}
+
+// Creates a fresh temporary file beside `destination`; returns its descriptor.
+int createTemporaryBeside(const fs::path& destination, fs::path& temporaryPath, int& error) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporaryPath = FileManager::temporaryPathBeside(destination);
+        int fd = ::open(temporaryPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) {
+            error = errno;
+            return -1;
+        }
+    }
+    error = EEXIST;
+    return -1;
+}
+
+int writeAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (written == 0) return EIO;
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+int copyContents(int in, int out) {
+    bool useCopyRange = true;
+    std::vector<std::uint8_t> buffer;
+    for (;;) {
+        if (useCopyRange) {
+            ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            if (copied > 0) continue;
+            if (copied == 0) return 0;
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return errno;
+            useCopyRange = false;
+            buffer.resize(1 << 20);
+        }
+        ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (got == 0) return 0;
+        if (int e = writeAll(out, buffer.data(), static_cast<std::size_t>(got))) return e;
+    }
+}
+
+// Permission bits for a new or replaced file: those of the file it replaces,
+// else what a plain creation would give.
+mode_t permissionsFor(const fs::path& destination) {
+    struct stat st{};
+    if (::stat(destination.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+    return 0666 & ~processUmask();
+}
+
+// Finishes a temporary file: permissions, attributes, fsync, close, rename.
+bool commitTemporary(FileDescriptor& fd, const fs::path& temporaryPath, const fs::path& destination,
+                     const std::optional<FileAttributes>& attributes, std::error_code* error) {
+    if (::fchmod(fd.get(), permissionsFor(destination)) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (int e = applyAttributes(fd.get(), attributes)) {
+        setError(error, e);
+        return false;
+    }
+    if (::fsync(fd.get()) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (int e = fd.close()) {
+        setError(error, e);
+        return false;
+    }
+    if (::rename(temporaryPath.c_str(), destination.c_str()) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    syncDirectory(parentFolder(destination));
+    return true;
+}
+
+bool renameNoReplace(const fs::path& from, const fs::path& to, int& error) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) {
+        error = errno;
+        return false;
+    }
+    // Filesystems without RENAME_NOREPLACE: link() refuses an existing target too.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        error = errno;
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+// Copies a regular file to a fresh temporary file beside `destination`,
+// keeping permissions and dates. Returns the open, synced temporary file.
+bool copyToTemporaryBeside(const fs::path& source, const fs::path& destination, fs::path& temporaryPath,
+                           std::error_code* error) {
+    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid()) {
+        setError(error, errno);
+        return false;
+    }
+    struct stat st{};
+    if (::fstat(in.get(), &st) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, EINVAL);
+        return false;
+    }
+    int e = 0;
+    FileDescriptor out(createTemporaryBeside(destination, temporaryPath, e));
+    if (!out.valid()) {
+        setError(error, e);
+        return false;
+    }
+    TemporaryFileGuard guard(temporaryPath);
+    if ((e = copyContents(in.get(), out.get())) != 0) {
+        setError(error, e);
+        return false;
+    }
+    ::fchmod(out.get(), st.st_mode & 07777);
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out.get(), times);
+    if (::fsync(out.get()) != 0 || (e = out.close()) != 0) {
+        setError(error, e ? e : errno);
+        return false;
+    }
+    guard.release();
+    return true;
+}
+
+fs::path environmentPath(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value || value[0] != '/') return {};
+    return fs::path(value);
+}
+
+}  // namespace
+
+// --- Atomic creation -----------------------------------------------------------
+
+fs::path FileManager::temporaryPathBeside(const Path& destination) {
+    const std::string name = destination.filename().string();
+    return parentFolder(destination) / ("." + randomToken() + ".vantrell-tmp-" + name);
+}
+
+bool FileManager::createFile(const Path& path, const void* data, std::size_t size,
+                             const std::optional<FileAttributes>& attributes, std::error_code* error) {
+    if (path.empty() || (size > 0 && data == nullptr)) {
+        setError(error, EINVAL);
+        return false;
+    }
+    fs::path temporaryPath;
+    int e = 0;
+    FileDescriptor fd(createTemporaryBeside(path, temporaryPath, e));
+    if (!fd.valid()) {
+        setError(error, e);
+        return false;
+    }
+    TemporaryFileGuard guard(temporaryPath);
+    if ((e = writeAll(fd.get(), data, size)) != 0) {
+        setError(error, e);
+        return false;
+    }
+    if (!commitTemporary(fd, temporaryPath, path, attributes, error)) return false;
+    guard.release();
+    return true;
+}
+
+bool FileManager::createFile(const Path& path, std::span<const std::uint8_t> data,
+                             const std::optional<FileAttributes>& attributes, std::error_code* error) {
+    return createFile(path, data.data(), data.size(), attributes, error);
+}
+
+bool FileManager::createFile(const Path& path, std::string_view data,
+                             const std::optional<FileAttributes>& attributes, std::error_code* error) {
+    return createFile(path, data.data(), data.size(), attributes, error);
+}
+
+bool FileManager::writeAtomically(const Path& destination,
+                                  const std::function<bool(const Path& temporaryPath)>& write,
+                                  const std::optional<FileAttributes>& attributes, std::error_code* error) {
+    if (destination.empty() || !write) {
+        setError(error, EINVAL);
+        return false;
+    }
+    fs::path temporaryPath;
+    int e = 0;
+    {
+        // Reserve the name so that no one else can take it, then hand it over.
+        FileDescriptor reserved(createTemporaryBeside(destination, temporaryPath, e));
+        if (!reserved.valid()) {
+            setError(error, e);
+            return false;
+        }
+    }
+    TemporaryFileGuard guard(temporaryPath);
+    bool wrote = false;
+    try {
+        wrote = write(temporaryPath);
+    } catch (...) {
+        wrote = false;
+    }
+    if (!wrote) {
+        setError(error, ECANCELED);
+        return false;
+    }
+    // The writer may have replaced the file; reopen what is there now.
+    FileDescriptor fd(::open(temporaryPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.valid()) {
+        setError(error, errno);
+        return false;
+    }
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+        setError(error, EIO);
+        return false;
+    }
+    if (!commitTemporary(fd, temporaryPath, destination, attributes, error)) return false;
+    guard.release();
+    return true;
+}
+
+// --- Reading -------------------------------------------------------------------
+
+std::optional<std::vector<std::uint8_t>> FileManager::contentsOfFile(const Path& path, std::uint64_t maxSize,
+                                                                     std::error_code* error) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        setError(error, errno);
+        return std::nullopt;
+    }
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0) {
+        setError(error, errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, EINVAL);
+        return std::nullopt;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > maxSize) {
+        setError(error, EFBIG);
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> data;
+    try {
+        data.resize(static_cast<std::size_t>(st.st_size));
+    } catch (const std::bad_alloc&) {
+        setError(error, ENOMEM);
+        return std::nullopt;
+    }
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t got = ::read(fd.get(), data.data() + done, data.size() - done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            setError(error, errno);
+            return std::nullopt;
+        }
+        if (got == 0) break;  // the file shrank while we read it
+        done += static_cast<std::size_t>(got);
+    }
+    data.resize(done);
+    return data;
+}
+
+std::optional<FileAttributes> FileManager::attributesOfItem(const Path& path, std::error_code* error) {
+    struct statx sx{};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+        setError(error, errno);
+        return std::nullopt;
+    }
+    FileAttributes attributes;
+    attributes.modificationDate = fromTimespec(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    attributes.accessDate = fromTimespec(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+    if (sx.stx_mask & STATX_BTIME) {
+        attributes.creationDate = fromTimespec(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    }
+    attributes.posixPermissions = static_cast<mode_t>(sx.stx_mode & 07777);
+    return attributes;
+}
+
+bool FileManager::setAttributes(const Path& path, const FileAttributes& attributes, std::error_code* error) {
+    if (attributes.posixPermissions && ::chmod(path.c_str(), *attributes.posixPermissions & 07777) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (attributes.modificationDate || attributes.accessDate) {
+        timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1] = times[0];
+        if (attributes.accessDate) times[0] = toTimespec(*attributes.accessDate);
+        if (attributes.modificationDate) times[1] = toTimespec(*attributes.modificationDate);
+        if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+            setError(error, errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::uint64_t> FileManager::fileSize(const Path& path, std::error_code* error) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        setError(error, errno);
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+// --- Queries and simple operations -----------------------------------------------
+
+bool FileManager::fileExists(const Path& path) {
+    struct stat st{};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+bool FileManager::isDirectory(const Path& path) {
+    struct stat st{};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileManager::isRegularFile(const Path& path) {
+    struct stat st{};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FileManager::removeItem(const Path& path, std::error_code* error) {
+    std::error_code ec;
+    const auto removed = fs::remove_all(path, ec);
+    if (ec) {
+        setError(error, ec);
+        return false;
+    }
+    if (removed == 0) {
+        setError(error, ENOENT);
+        return false;
+    }
+    return true;
+}
+
+bool FileManager::createDirectories(const Path& path, std::error_code* error) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec) {
+        setError(error, ec);
+        return false;
+    }
+    if (!isDirectory(path)) {
+        setError(error, ENOTDIR);
+        return false;
+    }
+    return true;
+}
+
+bool FileManager::copyItem(const Path& source, const Path& destination, std::error_code* error) {
+    struct stat st{};
+    if (::stat(source.c_str(), &st) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (fileExists(destination)) {
+        setError(error, EEXIST);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::error_code ec;
+        fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+        if (ec) {
+            setError(error, ec);
+            return false;
+        }
+        return true;
+    }
+    fs::path temporaryPath;
+    if (!copyToTemporaryBeside(source, destination, temporaryPath, error)) return false;
+    TemporaryFileGuard guard(temporaryPath);
+    int e = 0;
+    if (!renameNoReplace(temporaryPath, destination, e)) {
+        setError(error, e);
+        return false;
+    }
+    guard.release();
+    syncDirectory(parentFolder(destination));
+    return true;
+}
+
+bool FileManager::moveItemReplacing(const Path& source, const Path& destination, std::error_code* error) {
+    struct stat sourceStat{};
+    if (::lstat(source.c_str(), &sourceStat) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (::rename(source.c_str(), destination.c_str()) == 0) {
+        syncDirectory(parentFolder(destination));
+        return true;
+    }
+    const int renameError = errno;
+    if (renameError == EISDIR || renameError == ENOTEMPTY || renameError == EEXIST || renameError == ENOTDIR) {
+        // A folder (or a file against a folder) is in the way: set it aside,
+        // move, and put it back should the move fail.
+        const fs::path aside = temporaryPathBeside(destination);
+        if (::rename(destination.c_str(), aside.c_str()) != 0) {
+            setError(error, errno);
+            return false;
+        }
+        if (::rename(source.c_str(), destination.c_str()) != 0) {
+            const int e = errno;
+            ::rename(aside.c_str(), destination.c_str());
+            if (e != EXDEV) {
+                setError(error, e);
+                return false;
+            }
+            // Fall through to the cross-filesystem copy below.
+        } else {
+            std::error_code ignored;
+            fs::remove_all(aside, ignored);
+            syncDirectory(parentFolder(destination));
+            return true;
+        }
+    } else if (renameError != EXDEV) {
+        setError(error, renameError);
+        return false;
+    }
+
+    // Different filesystems: copy beside the destination, rename into place,
+    // and remove the source only once the copy is safely there.
+    if (S_ISREG(sourceStat.st_mode)) {
+        fs::path temporaryPath;
+        if (!copyToTemporaryBeside(source, destination, temporaryPath, error)) return false;
+        TemporaryFileGuard guard(temporaryPath);
+        if (isDirectory(destination)) {
+            std::error_code ec;
+            fs::remove_all(destination, ec);
+        }
+        if (::rename(temporaryPath.c_str(), destination.c_str()) != 0) {
+            setError(error, errno);
+            return false;
+        }
+        guard.release();
+        syncDirectory(parentFolder(destination));
+    } else {
+        const fs::path temporaryPath = temporaryPathBeside(destination);
+        std::error_code ec;
+        fs::copy(source, temporaryPath, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+        if (ec) {
+            fs::remove_all(temporaryPath, ec);
+            setError(error, ec);
+            return false;
+        }
+        if (fileExists(destination)) fs::remove_all(destination, ec);
+        if (::rename(temporaryPath.c_str(), destination.c_str()) != 0) {
+            setError(error, errno);
+            fs::remove_all(temporaryPath, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(source, ec);
+    return true;
+}
+
+// --- Well-known folders ------------------------------------------------------------
+
+fs::path FileManager::temporaryDirectory(std::error_code* error) {
+    fs::path base = environmentPath("TMPDIR");
+    if (base.empty() || !isDirectory(base)) base = "/tmp";
+    const uid_t uid = ::getuid();
+    const fs::path folder = base / ("vantrell-" + std::to_string(uid));
+
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        setError(error, errno);
+        return {};
+    }
+    struct stat st{};
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid) {
+        if ((st.st_mode & 07777) == 0700 || ::chmod(folder.c_str(), 0700) == 0) return folder;
+    }
+
+    // The name is taken by something that is not our private folder (another
+    // user's folder, a symlink, a file): never use it, make one of our own.
+    static std::mutex mutex;
+    static std::map<std::string, fs::path> fallbacks;
+    std::lock_guard lock(mutex);
+    auto it = fallbacks.find(base.string());
+    if (it != fallbacks.end() && ::lstat(it->second.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == uid) {
+        return it->second;
+    }
+    std::string templateName = (base / ("vantrell-" + std::to_string(uid) + "-XXXXXX")).string();
+    if (!::mkdtemp(templateName.data())) {
+        setError(error, errno);
+        return {};
+    }
+    fallbacks[base.string()] = templateName;
+    return fs::path(templateName);
+}
+
+fs::path FileManager::homeDirectory() {
+    fs::path home = environmentPath("HOME");
+    if (!home.empty()) return home;
+    struct passwd entry{};
+    struct passwd* result = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
+        result->pw_dir) {
+        return fs::path(result->pw_dir);
+    }
+    return {};
+}
+
+fs::path FileManager::applicationSupportDirectory() {
+    fs::path data = environmentPath("XDG_DATA_HOME");
+    if (!data.empty()) return data;
+    const fs::path home = homeDirectory();
+    return home.empty() ? fs::path() : home / ".local" / "share";
+}
+
+fs::path FileManager::preferencesDirectory() {
+    fs::path config = environmentPath("XDG_CONFIG_HOME");
+    if (config.empty()) {
+        const fs::path home = homeDirectory();
+        if (home.empty()) return {};
+        config = home / ".config";
+    }
+    return config / "vantrell";
+}
+
+}  // namespace plat

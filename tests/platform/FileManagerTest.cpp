@@ -1,0 +1,251 @@
+#include "platform/FileManager.h"
+#include "ScratchFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using plat::FileManager;
+
+namespace {
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int entryCount(const fs::path& folder) {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST(FileManager, CreateFileWritesAndReplacesAtomically) {
+    ScratchFolder folder;
+    const fs::path target = folder / "a.txt";
+    ASSERT_TRUE(FileManager::createFile(target, std::string_view("first")));
+    EXPECT_EQ(readText(target), "first");
+    ::chmod(target.c_str(), 0640);
+    ASSERT_TRUE(FileManager::createFile(target, std::string_view("second, longer")));
+    EXPECT_EQ(readText(target), "second, longer");
+    struct stat st{};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << "a replaced file keeps its permissions";
+    EXPECT_EQ(entryCount(folder.path()), 1) << "no temporary file left";
+
+    ASSERT_TRUE(FileManager::createFile(folder / "empty", std::string_view()));
+    EXPECT_EQ(FileManager::fileSize(folder / "empty"), 0u);
+}
+
+TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
+    ScratchFolder folder;
+    const fs::path target = folder / "keep.jpg";
+    ASSERT_TRUE(FileManager::createFile(target, std::string_view("original")));
+
+    // The writer gives up half-way.
+    fs::path seen;
+    EXPECT_FALSE(FileManager::writeAtomically(target, [&](const fs::path& temp) {
+        seen = temp;
+        std::ofstream(temp) << "half";
+        return false;
+    }));
+    EXPECT_EQ(seen.parent_path(), folder.path());
+    EXPECT_EQ(seen.extension(), ".jpg") << "encoders pick the format by the extension";
+    // The writer throws.
+    EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path& temp) -> bool {
+        std::ofstream(temp) << "partial";
+        throw std::runtime_error("encoder failed");
+    }));
+    // The writer claims success but leaves an empty file.
+    EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path&) { return true; }));
+    // The writer removes its file.
+    EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path& temp) {
+        fs::remove(temp);
+        return true;
+    }));
+    EXPECT_EQ(readText(target), "original");
+    EXPECT_EQ(entryCount(folder.path()), 1);
+
+    // The rename itself fails: a non-empty folder stands at the target.
+    const fs::path blocked = folder / "blocked";
+    fs::create_directory(blocked);
+    std::ofstream(blocked / "inside") << "x";
+    std::error_code error;
+    EXPECT_FALSE(FileManager::createFile(blocked, std::string_view("data"), std::nullopt, &error));
+    EXPECT_TRUE(error);
+    EXPECT_TRUE(fs::is_directory(blocked));
+    EXPECT_EQ(entryCount(folder.path()), 2);
+
+    // A missing folder fails cleanly.
+    EXPECT_FALSE(FileManager::createFile(folder / "missing" / "x", std::string_view("data")));
+}
+
+TEST(FileManager, WriteAtomicallyCommitsAndAppliesAttributes) {
+    ScratchFolder folder;
+    const fs::path target = folder / "out.tif";
+    plat::FileAttributes attributes;
+    attributes.modificationDate = plat::FileTime(std::chrono::seconds(1000000000));
+    ASSERT_TRUE(FileManager::writeAtomically(
+        target,
+        [](const fs::path& temp) {
+            std::ofstream(temp) << "pixels";
+            return true;
+        },
+        attributes));
+    EXPECT_EQ(readText(target), "pixels");
+    auto read = FileManager::attributesOfItem(target);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->modificationDate, attributes.modificationDate);
+    EXPECT_EQ(entryCount(folder.path()), 1);
+}
+
+TEST(FileManager, AttributesRoundTrip) {
+    ScratchFolder folder;
+    const fs::path file = folder / "f";
+    plat::FileAttributes attributes;
+    attributes.modificationDate = plat::FileTime(std::chrono::seconds(1234567890) + std::chrono::microseconds(5));
+    attributes.posixPermissions = 0604;
+    attributes.creationDate = plat::FileTime(std::chrono::seconds(1));  // ignored: Linux cannot set it
+    ASSERT_TRUE(FileManager::createFile(file, std::string_view("x"), attributes));
+    auto read = FileManager::attributesOfItem(file);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->modificationDate, attributes.modificationDate);
+    EXPECT_EQ(read->posixPermissions, 0604u);
+    EXPECT_NE(read->creationDate, attributes.creationDate);
+
+    plat::FileAttributes later;
+    later.modificationDate = plat::FileTime(std::chrono::seconds(1500000000));
+    ASSERT_TRUE(FileManager::setAttributes(file, later));
+    EXPECT_EQ(FileManager::attributesOfItem(file)->modificationDate, later.modificationDate);
+    EXPECT_FALSE(FileManager::attributesOfItem(folder / "none"));
+}
+
+TEST(FileManager, PrivateTemporaryDirectory) {
+    ScratchFolder folder;
+    ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
+    const fs::path expected = folder / ("vantrell-" + std::to_string(::getuid()));
+    EXPECT_EQ(FileManager::temporaryDirectory(), expected);
+    struct stat st{};
+    ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+
+    // A folder made too open is tightened again.
+    ::chmod(expected.c_str(), 0777);
+    EXPECT_EQ(FileManager::temporaryDirectory(), expected);
+    ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+TEST(FileManager, TemporaryDirectoryRefusesASymlinkInItsPlace) {
+    ScratchFolder folder;
+    ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
+    fs::create_directory(folder / "elsewhere");
+    const fs::path name = folder / ("vantrell-" + std::to_string(::getuid()));
+    fs::create_directory_symlink(folder / "elsewhere", name);
+    const fs::path chosen = FileManager::temporaryDirectory();
+    ASSERT_FALSE(chosen.empty());
+    EXPECT_NE(chosen, name);
+    EXPECT_EQ(chosen.parent_path(), folder.path());
+    struct stat st{};
+    ASSERT_EQ(::lstat(chosen.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+TEST(FileManager, WellKnownFoldersFollowTheEnvironment) {
+    {
+        ScopedEnvironment data("XDG_DATA_HOME", "/data/home");
+        ScopedEnvironment config("XDG_CONFIG_HOME", "/config/home");
+        EXPECT_EQ(FileManager::applicationSupportDirectory(), fs::path("/data/home"));
+        EXPECT_EQ(FileManager::preferencesDirectory(), fs::path("/config/home/vantrell"));
+    }
+    ScopedEnvironment data("XDG_DATA_HOME", nullptr);
+    ScopedEnvironment config("XDG_CONFIG_HOME", "relative/ignored");
+    ScopedEnvironment home("HOME", "/home/someone");
+    EXPECT_EQ(FileManager::applicationSupportDirectory(), fs::path("/home/someone/.local/share"));
+    EXPECT_EQ(FileManager::preferencesDirectory(), fs::path("/home/someone/.config/vantrell"));
+}
+
+TEST(FileManager, QueriesRemoveAndCreateDirectories) {
+    ScratchFolder folder;
+    const fs::path nested = folder / "a" / "b" / "c";
+    EXPECT_TRUE(FileManager::createDirectories(nested));
+    EXPECT_TRUE(FileManager::createDirectories(nested));
+    EXPECT_TRUE(FileManager::isDirectory(nested));
+    EXPECT_FALSE(FileManager::isRegularFile(nested));
+    ASSERT_TRUE(FileManager::createFile(nested / "f", std::string_view("1")));
+    EXPECT_FALSE(FileManager::createDirectories(nested / "f" / "g"));
+    EXPECT_TRUE(FileManager::fileExists(nested / "f"));
+    EXPECT_TRUE(FileManager::isRegularFile(nested / "f"));
+    EXPECT_TRUE(FileManager::removeItem(folder / "a"));
+    EXPECT_FALSE(FileManager::fileExists(folder / "a"));
+    EXPECT_FALSE(FileManager::removeItem(folder / "a"));
+    fs::create_symlink(folder / "missing", folder / "dangling");
+    EXPECT_TRUE(FileManager::fileExists(folder / "dangling"));
+}
+
+TEST(FileManager, CopyAndMove) {
+    ScratchFolder folder;
+    const fs::path source = folder / "s.bin";
+    plat::FileAttributes attributes;
+    attributes.modificationDate = plat::FileTime(std::chrono::seconds(999999999));
+    ASSERT_TRUE(FileManager::createFile(source, std::string_view("payload"), attributes));
+
+    EXPECT_TRUE(FileManager::copyItem(source, folder / "copy.bin"));
+    EXPECT_EQ(readText(folder / "copy.bin"), "payload");
+    EXPECT_EQ(FileManager::attributesOfItem(folder / "copy.bin")->modificationDate, attributes.modificationDate);
+    EXPECT_FALSE(FileManager::copyItem(source, folder / "copy.bin")) << "copy never replaces";
+    EXPECT_FALSE(FileManager::copyItem(folder / "none", folder / "x"));
+
+    ASSERT_TRUE(FileManager::createFile(folder / "dest.bin", std::string_view("old")));
+    EXPECT_TRUE(FileManager::moveItemReplacing(folder / "copy.bin", folder / "dest.bin"));
+    EXPECT_EQ(readText(folder / "dest.bin"), "payload");
+    EXPECT_FALSE(FileManager::fileExists(folder / "copy.bin"));
+
+    // A folder in the way is replaced too.
+    fs::create_directories(folder / "dir" / "inner");
+    EXPECT_TRUE(FileManager::moveItemReplacing(folder / "dest.bin", folder / "dir"));
+    EXPECT_EQ(readText(folder / "dir"), "payload");
+    EXPECT_FALSE(FileManager::moveItemReplacing(folder / "gone", folder / "dir"));
+    EXPECT_EQ(readText(folder / "dir"), "payload");
+    EXPECT_EQ(entryCount(folder.path()), 2);
+}
+
+TEST(FileManager, MoveAcrossFilesystems) {
+    // /dev/shm is a tmpfs on Linux; skip where it is absent or shares our device.
+    struct stat shm{}, tmp{};
+    ScratchFolder folder;
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(folder.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
+        ::access("/dev/shm", W_OK) != 0) {
+        GTEST_SKIP() << "no second filesystem";
+    }
+    std::string pattern = "/dev/shm/vantrell-test-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(pattern.data()));
+    const fs::path other = pattern;
+    ASSERT_TRUE(FileManager::createFile(other / "src", std::string_view("across")));
+    ASSERT_TRUE(FileManager::createFile(folder / "dst", std::string_view("old")));
+    EXPECT_TRUE(FileManager::moveItemReplacing(other / "src", folder / "dst"));
+    EXPECT_EQ(readText(folder / "dst"), "across");
+    EXPECT_FALSE(fs::exists(other / "src"));
+    EXPECT_EQ(entryCount(folder.path()), 1);
+    fs::remove_all(other);
+}
+
+TEST(FileManager, ContentsOfFile) {
+    ScratchFolder folder;
+    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abc")));
+    auto data = FileManager::contentsOfFile(folder / "f");
+    ASSERT_TRUE(data);
+    EXPECT_EQ(std::string(data->begin(), data->end()), "abc");
+    std::error_code error;
+    EXPECT_FALSE(FileManager::contentsOfFile(folder / "f", 2, &error));
+    EXPECT_EQ(error, std::errc::file_too_large);
+    EXPECT_FALSE(FileManager::contentsOfFile(folder.path()));
+    EXPECT_FALSE(FileManager::contentsOfFile(folder / "none"));
+}
