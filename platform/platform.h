@@ -8,3 +8,4 @@
 #include "platform/ImageRef.h"
 #include "platform/FileAttributes.h"
 #include "platform/FileManager.h"
+#include "platform/ToolRunner.h"

@@ -1,0 +1,190 @@
+#include "platform/ToolRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ToolRunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "toolrunner-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+        for (auto tool : {plat::Tool::JpegOptim, plat::Tool::PngCrush}) {
+            plat::ToolRunner::SetExecutableOverride(tool, "");
+        }
+    }
+
+    std::string Script(const std::string& name, const std::string& body) {
+        fs::path path = dir_ / name;
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        ::chmod(path.c_str(), 0755);
+        return path.string();
+    }
+
+    static std::string ReadAll(int fd) {
+        std::string text;
+        char buffer[4096];
+        for (;;) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, static_cast<size_t>(n));
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                return text;
+            }
+        }
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(ToolRunnerTest, ReportsExitCodeSignalAndFailedStartApart) {
+    plat::ToolRunner runner;
+    auto exited = runner.Run(Script("exit3", "exit 3"), {"Tool"});
+    EXPECT_EQ(exited.kind, plat::ToolStatus::Kind::Exited);
+    EXPECT_EQ(exited.value, 3);
+    EXPECT_EQ(exited.result(), 3);
+    EXPECT_FALSE(exited.succeeded());
+
+    auto ok = runner.Run(Script("ok", "exit 0"), {"Tool"});
+    EXPECT_TRUE(ok.succeeded());
+    EXPECT_EQ(ok.result(), 0);
+
+    auto killed = runner.Run(Script("killed", "kill -9 $$"), {"Tool"});
+    EXPECT_EQ(killed.kind, plat::ToolStatus::Kind::Signalled);
+    EXPECT_EQ(killed.value, SIGKILL);
+    EXPECT_EQ(killed.result(), 128 + SIGKILL);
+
+    auto missing = runner.Run((dir_ / "no-such-tool").string(), {"Tool"});
+    EXPECT_EQ(missing.kind, plat::ToolStatus::Kind::FailedToStart);
+    EXPECT_EQ(missing.value, ENOENT);
+    EXPECT_EQ(missing.result(), -1);
+
+    std::string notExecutable = Script("plain", "exit 0");
+    ::chmod(notExecutable.c_str(), 0644);
+    auto refused = runner.Run(notExecutable, {"Tool"});
+    EXPECT_EQ(refused.kind, plat::ToolStatus::Kind::FailedToStart);
+    EXPECT_EQ(refused.value, EACCES);
+
+    EXPECT_EQ(runner.Run(Script("empty", "exit 0"), {}).kind, plat::ToolStatus::Kind::FailedToStart);
+}
+
+TEST_F(ToolRunnerTest, PassesArgumentVectorUnchangedWithoutShell) {
+    // sh -c names its script's $0 after the argument that follows, which here
+    // is argv[1]; argv[0] is checked through /proc of the child itself.
+    std::string output;
+    plat::ToolRunner runner;
+    auto status = runner.Run(
+        "/bin/sh",
+        {"JpegOptim", "-c", "printf '%s|' \"$0\" \"$1\"; tr '\\0' '#' < /proc/$$/cmdline",
+         "a b;$(touch x)", "ünïcødé"},
+        [&](int fd) { output = ReadAll(fd); });
+    ASSERT_TRUE(status.succeeded());
+    EXPECT_EQ(output,
+              "a b;$(touch x)|ünïcødé|JpegOptim#-c#printf '%s|' \"$0\" \"$1\"; tr '\\0' '#' < "
+              "/proc/$$/cmdline#a b;$(touch x)#ünïcødé#");
+    EXPECT_FALSE(fs::exists(dir_ / "x"));
+}
+
+TEST_F(ToolRunnerTest, OutputGoesToPipeOnlyWithReaderAndStdinIsEmpty) {
+    plat::ToolRunner runner;
+    // Far more than a pipe holds: without a reader it must go to /dev/null.
+    std::string noisy = Script("noisy", "head -c 1000000 /dev/zero; head -c 1000000 /dev/zero >&2; exit 0");
+    EXPECT_TRUE(runner.Run(noisy, {"Noisy"}).succeeded());
+
+    // A reader that stops early does not make the tool fail or hang.
+    std::string first;
+    auto status = runner.Run(Script("lines", "echo first; head -c 1000000 /dev/zero; echo err >&2; exit 0"),
+                             {"Lines"}, [&](int fd) {
+                                 char c = 0;
+                                 while (::read(fd, &c, 1) == 1 && c != '\n') first.push_back(c);
+                             });
+    EXPECT_TRUE(status.succeeded());
+    EXPECT_EQ(first, "first");
+
+    std::string both;
+    runner.Run(Script("both", "echo out; echo err >&2; cat; echo end"), {"Both"},
+               [&](int fd) { both = ReadAll(fd); });
+    EXPECT_EQ(both, "out\nerr\nend\n");
+}
+
+TEST_F(ToolRunnerTest, ExtraEnvironmentAndLowPriority) {
+    plat::ToolRunner runner;
+    std::string text;
+    plat::ToolRunOptions options;
+    options.extraEnvironment = {"NSUnbufferedIO=YES"};
+    options.lowPriority = true;
+    // The megabyte blocks the child on the pipe until the reader runs, which
+    // is after the priority was lowered.
+    runner.Run(Script("env", "head -c 1000000 /dev/zero; echo; echo \"$NSUnbufferedIO\"; "
+                             "awk '{print $19}' /proc/$$/stat"),
+               {"Env"}, [&](int fd) { text = ReadAll(fd); }, options);
+    auto tail = text.substr(text.rfind('\n', text.size() - 2) + 1);
+    auto middle = text.substr(0, text.size() - tail.size() - 1);
+    middle = middle.substr(middle.rfind('\n') + 1);
+    EXPECT_EQ(middle, "YES");
+    EXPECT_EQ(tail, std::to_string(std::max(10, ::getpriority(PRIO_PROCESS, 0))) + "\n");
+}
+
+TEST_F(ToolRunnerTest, TerminateKillsRunningChildAndPreventsLaterStarts) {
+    plat::ToolRunner runner;
+    auto status = runner.Run(Script("sleeper", "echo started; exec sleep 600"), {"Sleeper"}, [&](int fd) {
+        char c = 0;
+        while (::read(fd, &c, 1) == 1 && c != '\n') {
+        }
+        std::thread([&] { runner.Terminate(); }).join();
+    });
+    EXPECT_EQ(status.kind, plat::ToolStatus::Kind::Signalled);
+    EXPECT_EQ(status.value, SIGKILL);
+    EXPECT_TRUE(runner.IsTerminated());
+
+    std::string marker = (dir_ / "ran").string();
+    auto later = runner.Run(Script("marker", "touch '" + marker + "'"), {"Marker"});
+    EXPECT_EQ(later.kind, plat::ToolStatus::Kind::FailedToStart);
+    EXPECT_EQ(later.value, ECANCELED);
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+TEST_F(ToolRunnerTest, ExecutableTableOverridesAndEnvironment) {
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::JpegOptim), "/usr/bin/jpegoptim");
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::Gifsicle), "/usr/bin/gifsicle");
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::OptiPng), "/usr/bin/optipng");
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::AdvPng), "/usr/bin/advpng");
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::JpegTran), "/usr/bin/jpegtran");
+    EXPECT_EQ(plat::ToolRunner::ProgramName(plat::Tool::PngCrush), "pngcrush");
+
+    ::setenv("VANTRELL_TOOL_PNGCRUSH", "/opt/fake/pngcrush", 1);
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/opt/fake/pngcrush");
+    plat::ToolRunner::SetExecutableOverride(plat::Tool::PngCrush, "/elsewhere/crush");
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/elsewhere/crush");
+    plat::ToolRunner::SetExecutableOverride(plat::Tool::PngCrush, "");
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/opt/fake/pngcrush");
+    ::unsetenv("VANTRELL_TOOL_PNGCRUSH");
+    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/usr/bin/pngcrush");
+
+    plat::ToolRunner::SetExecutableOverride(plat::Tool::JpegOptim, Script("fake", "exit 7"));
+    plat::ToolRunner runner;
+    EXPECT_EQ(runner.Run(plat::Tool::JpegOptim, {"JpegOptim"}).result(), 7);
+}
+
+}  // namespace
