@@ -9,3 +9,4 @@
 #include "platform/FileAttributes.h"
 #include "platform/FileManager.h"
 #include "platform/ToolRunner.h"
+#include "platform/PdfDocument.h"

@@ -1,0 +1,257 @@
+#include "platform/PdfDocument.h"
+
+#ifndef POINTERHOLDER_TRANSITION
+#define POINTERHOLDER_TRANSITION 4
+#endif
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <mutex>
+
+#include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-global.h>
+#include <poppler/cpp/poppler-image.h>
+#include <poppler/cpp/poppler-page-renderer.h>
+#include <poppler/cpp/poppler-page.h>
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+namespace plat {
+
+namespace {
+
+// Largest bitmap a page may render into; guards against absurd scales.
+constexpr std::size_t kMaxRenderPixels = std::size_t{1} << 28;
+
+void SilencePopplerOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Broken or protected files are expected input; poppler's messages
+        // would only fill the terminal.
+        poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
+    });
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<char>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size <= 0 || size > std::numeric_limits<int>::max()) {
+        return false;
+    }
+    in.seekg(0, std::ios::beg);
+    bytes.resize(static_cast<std::size_t>(size));
+    return static_cast<bool>(in.read(bytes.data(), size));
+}
+
+PdfBox ToBox(const poppler::rectf& r) {
+    PdfBox box;
+    box.x = r.x();
+    box.y = r.y();
+    box.width = r.width();
+    box.height = r.height();
+    return box;
+}
+
+int RotationDegrees(poppler::page::orientation_enum orientation) {
+    switch (orientation) {
+        case poppler::page::landscape: return 90;
+        case poppler::page::upside_down: return 180;
+        case poppler::page::seascape: return 270;
+        case poppler::page::portrait: break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+PdfDocument::~PdfDocument() = default;
+
+std::unique_ptr<PdfDocument> PdfDocument::Open(const std::string& path, const std::string& password) {
+    std::vector<char> bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        return nullptr;
+    }
+    return OpenData(std::move(bytes), password);
+}
+
+std::unique_ptr<PdfDocument> PdfDocument::OpenData(std::vector<char> bytes, const std::string& password) {
+    if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        return nullptr;
+    }
+    return OpenShared(std::make_shared<const std::vector<char>>(std::move(bytes)), password);
+}
+
+std::unique_ptr<PdfDocument> PdfDocument::OpenShared(std::shared_ptr<const std::vector<char>> bytes,
+                                                     const std::string& password) {
+    SilencePopplerOnce();
+    std::unique_ptr<PdfDocument> doc(new PdfDocument());
+    doc->bytes_ = std::move(bytes);
+    try {
+        // poppler reads the bytes in place; bytes_ keeps them alive as long
+        // as the document.
+        doc->document_.reset(poppler::document::load_from_raw_data(
+            doc->bytes_->data(), static_cast<int>(doc->bytes_->size()), password, password));
+        if (!doc->document_) {
+            // A wrong password makes poppler refuse outright; the document
+            // exists all the same, locked.
+            doc->document_.reset(poppler::document::load_from_raw_data(
+                doc->bytes_->data(), static_cast<int>(doc->bytes_->size())));
+        }
+    } catch (...) {
+        doc->document_.reset();
+    }
+    if (!doc->document_) {
+        return nullptr;
+    }
+    if (doc->document_->is_locked()) {
+        doc->encrypted_ = true;
+    } else {
+        doc->password_ = password;
+        doc->encrypted_ = doc->document_->is_encrypted();
+    }
+    return doc;
+}
+
+std::unique_ptr<PdfDocument> PdfDocument::Reopen() const {
+    auto doc = OpenShared(bytes_, password_);
+    if (doc && doc->IsLocked() != IsLocked()) {
+        return nullptr;
+    }
+    return doc;
+}
+
+bool PdfDocument::IsEncrypted() const { return encrypted_; }
+
+bool PdfDocument::IsLocked() const { return document_->is_locked(); }
+
+bool PdfDocument::Unlock(const std::string& password) {
+    if (!document_->is_locked()) {
+        return true;
+    }
+    try {
+        // poppler answers whether the document is still locked.
+        if (document_->unlock(password, password)) {
+            return false;
+        }
+    } catch (...) {
+        return false;
+    }
+    password_ = password;
+    return !document_->is_locked();
+}
+
+int PdfDocument::GetPageCount() const {
+    // A locked poppler document has no catalogue to ask.
+    if (document_->is_locked()) {
+        return 0;
+    }
+    return std::max(0, document_->pages());
+}
+
+bool PdfDocument::GetPageInfo(int pageNumber, PdfPageInfo& info) const {
+    if (pageNumber < 1 || pageNumber > GetPageCount()) {
+        return false;
+    }
+    std::unique_ptr<poppler::page> page(document_->create_page(pageNumber - 1));
+    if (!page) {
+        return false;
+    }
+    info.mediaBox = ToBox(page->page_rect(poppler::media_box));
+    info.cropBox = ToBox(page->page_rect(poppler::crop_box));
+    info.rotation = RotationDegrees(page->orientation());
+    return true;
+}
+
+std::unique_ptr<PdfDocument> PdfDocument::ReopenWithoutCropBox(int pageNumber) const {
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile("page", bytes_->data(), bytes_->size(), password_.empty() ? nullptr : password_.c_str());
+        auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
+        if (pageNumber < 1 || static_cast<std::size_t>(pageNumber) > pages.size()) {
+            return nullptr;
+        }
+        QPDFPageObjectHelper& page = pages[static_cast<std::size_t>(pageNumber - 1)];
+        // The crop box may be inherited, so set it rather than remove it.
+        page.getObjectHandle().replaceKey("/CropBox", page.getMediaBox(true).shallowCopy());
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        writer.setPreserveEncryption(false);
+        writer.write();
+        std::shared_ptr<Buffer> buffer(writer.getBufferSharedPointer());
+        std::vector<char> bytes(buffer->getSize());
+        std::memcpy(bytes.data(), buffer->getBuffer(), bytes.size());
+        return OpenData(std::move(bytes));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,
+                             PdfPageBitmap& out) const {
+    if (width <= 0 || height <= 0 || !(scale > 0.0) || !std::isfinite(scale) ||
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxRenderPixels) {
+        return false;
+    }
+    PdfPageInfo info;
+    if (!GetPageInfo(pageNumber, info)) {
+        return false;
+    }
+    if (info.cropBox.IsEmpty() && !info.mediaBox.IsEmpty()) {
+        auto whole = ReopenWithoutCropBox(pageNumber);
+        PdfPageInfo wholeInfo;
+        if (!whole || !whole->GetPageInfo(pageNumber, wholeInfo) || wholeInfo.cropBox.IsEmpty()) {
+            return false;
+        }
+        return whole->RenderPage(pageNumber, scale, width, height, format, out);
+    }
+    try {
+        std::unique_ptr<poppler::page> page(document_->create_page(pageNumber - 1));
+        if (!page) {
+            return false;
+        }
+        poppler::page_renderer renderer;
+        renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+        renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+        renderer.set_paper_color(0xffffffffu);
+        const bool gray = format == PdfPixelFormat::Gray;
+        renderer.set_image_format(gray ? poppler::image::format_gray8 : poppler::image::format_rgb24);
+        const double dpi = 72.0 * scale;
+        // Asking for an exact slice fixes the pixel size whatever poppler's
+        // own rounding of the page size would be.
+        poppler::image image = renderer.render_page(page.get(), dpi, dpi, 0, 0, width, height);
+        if (!image.is_valid() || image.width() != width || image.height() != height) {
+            return false;
+        }
+        const int channels = gray ? 1 : 3;
+        out.width = width;
+        out.height = height;
+        out.channels = channels;
+        const std::size_t stride = out.Stride();
+        out.pixels.resize(stride * static_cast<std::size_t>(height));
+        const char* src = image.const_data();
+        const std::size_t srcStride = static_cast<std::size_t>(image.bytes_per_row());
+        if (srcStride < stride) {
+            return false;
+        }
+        for (int row = 0; row < height; ++row) {
+            std::memcpy(out.pixels.data() + stride * static_cast<std::size_t>(row),
+                        src + srcStride * static_cast<std::size_t>(row), stride);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace plat

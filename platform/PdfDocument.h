@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace poppler {
+class document;
+}
+
+namespace plat {
+
+// A rectangle in PDF user space (points, y up, origin at the lower left).
+struct PdfBox {
+    double x = 0.0;
+    double y = 0.0;
+    double width = 0.0;
+    double height = 0.0;
+
+    bool IsEmpty() const { return !(width > 0.0) || !(height > 0.0); }
+    friend bool operator==(const PdfBox&, const PdfBox&) = default;
+};
+
+// The geometry of one page as stored, before its rotation is applied.
+struct PdfPageInfo {
+    PdfBox mediaBox;
+    PdfBox cropBox;  // clipped to the media box
+    int rotation = 0;  // 0, 90, 180 or 270, clockwise
+};
+
+enum class PdfPixelFormat {
+    Gray,  // 1 byte per pixel
+    Rgb,   // 3 bytes per pixel: red, green, blue
+};
+
+// A rendered page: rows top-down, tightly packed.
+struct PdfPageBitmap {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    std::vector<std::uint8_t> pixels;
+
+    std::size_t Stride() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(channels); }
+};
+
+// A PDF document opened for reading and rendering.
+//
+// One object must not be used from two threads at once; a worker thread takes
+// its own copy with Reopen(), which shares the file's bytes read-only.
+class PdfDocument {
+public:
+    ~PdfDocument();
+    PdfDocument(const PdfDocument&) = delete;
+    PdfDocument& operator=(const PdfDocument&) = delete;
+
+    // Opens the file at `path`. A document that needs a password opens
+    // locked (IsLocked) unless `password` unlocks it. Null when the file
+    // cannot be read or is not a PDF.
+    static std::unique_ptr<PdfDocument> Open(const std::string& path, const std::string& password = {});
+    static std::unique_ptr<PdfDocument> OpenData(std::vector<char> bytes, const std::string& password = {});
+
+    // Another document over the same bytes and with the same password, for
+    // use on another thread. Null when it cannot be opened.
+    std::unique_ptr<PdfDocument> Reopen() const;
+
+    // True when the file carries any encryption, also one that only limits
+    // permissions (an owner password alone).
+    bool IsEncrypted() const;
+    // True while the contents cannot be read without a (user) password.
+    bool IsLocked() const;
+    // Tries `password` as owner and as user password. True when the document
+    // is readable afterwards.
+    bool Unlock(const std::string& password);
+
+    // 0 while locked.
+    int GetPageCount() const;
+
+    // Pages are numbered from 1. False when the page does not exist.
+    bool GetPageInfo(int pageNumber, PdfPageInfo& info) const;
+
+    // Renders the visible area of a page (its crop box, or its media box when
+    // the crop box is empty) with the page's rotation applied, at `scale`
+    // pixels per point, into exactly `width` x `height` pixels on white.
+    // False when the page does not exist, the size is not positive or poppler
+    // cannot render it.
+    bool RenderPage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,
+                    PdfPageBitmap& out) const;
+
+private:
+    PdfDocument() = default;
+    static std::unique_ptr<PdfDocument> OpenShared(std::shared_ptr<const std::vector<char>> bytes,
+                                                   const std::string& password);
+    // The bytes of the file with the crop box of `pageNumber` removed, so
+    // that poppler renders its media box.
+    std::unique_ptr<PdfDocument> ReopenWithoutCropBox(int pageNumber) const;
+
+    std::shared_ptr<const std::vector<char>> bytes_;
+    std::string password_;
+    std::unique_ptr<poppler::document> document_;
+    bool encrypted_ = false;
+};
+
+}  // namespace plat

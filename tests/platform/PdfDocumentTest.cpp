@@ -1,0 +1,183 @@
+#include "platform/PdfDocument.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/PdfTestSupport.h"
+
+using namespace vantrell_test;
+
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb PixelAt(const plat::PdfPageBitmap& bitmap, int x, int y) {
+    const std::uint8_t* p = bitmap.pixels.data() + bitmap.Stride() * static_cast<std::size_t>(y) +
+                            static_cast<std::size_t>(x) * static_cast<std::size_t>(bitmap.channels);
+    return {p[0], p[1], p[2]};
+}
+
+bool IsRed(Rgb c) { return c.r > 200 && c.g < 60 && c.b < 60; }
+bool IsWhite(Rgb c) { return c.r > 240 && c.g > 240 && c.b > 240; }
+
+}  // namespace
+
+TEST(PdfDocumentTest, OpensPagesWithBoxesAndRotation) {
+    TempFolder tmp;
+    std::vector<TestPdfPage> pages(3);
+    pages[1].cropBox = "[20 10 120 60]";
+    pages[1].rotate = 90;
+    pages[2].rotate = 270;
+    WriteTestPdf(tmp / "doc.pdf", pages);
+
+    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(doc->IsEncrypted());
+    EXPECT_FALSE(doc->IsLocked());
+    ASSERT_EQ(doc->GetPageCount(), 3);
+
+    plat::PdfPageInfo info;
+    ASSERT_TRUE(doc->GetPageInfo(1, info));
+    EXPECT_EQ(info.mediaBox, (plat::PdfBox{0, 0, 200, 100}));
+    EXPECT_EQ(info.cropBox, (plat::PdfBox{0, 0, 200, 100}));
+    EXPECT_EQ(info.rotation, 0);
+    ASSERT_TRUE(doc->GetPageInfo(2, info));
+    EXPECT_EQ(info.cropBox, (plat::PdfBox{20, 10, 100, 50}));
+    EXPECT_EQ(info.rotation, 90);
+    ASSERT_TRUE(doc->GetPageInfo(3, info));
+    EXPECT_EQ(info.rotation, 270);
+    EXPECT_FALSE(doc->GetPageInfo(0, info));
+    EXPECT_FALSE(doc->GetPageInfo(4, info));
+}
+
+TEST(PdfDocumentTest, RendersUprightPixelsOfTheCropBox) {
+    TempFolder tmp;
+    std::vector<TestPdfPage> pages(2);
+    // Crop to the red quarter's right half and a white strip beside it.
+    pages[1].cropBox = "[50 0 150 50]";
+    WriteTestPdf(tmp / "doc.pdf", pages);
+    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    ASSERT_TRUE(doc);
+
+    plat::PdfPageBitmap bitmap;
+    ASSERT_TRUE(doc->RenderPage(1, 0.5, 100, 50, plat::PdfPixelFormat::Rgb, bitmap));
+    EXPECT_EQ(bitmap.width, 100);
+    EXPECT_EQ(bitmap.height, 50);
+    EXPECT_EQ(bitmap.channels, 3);
+    ASSERT_EQ(bitmap.pixels.size(), 100u * 50u * 3u);
+    // Rows run top-down: red lies in the lower left quarter.
+    EXPECT_TRUE(IsRed(PixelAt(bitmap, 10, 40)));
+    EXPECT_TRUE(IsWhite(PixelAt(bitmap, 10, 10)));
+    EXPECT_TRUE(IsWhite(PixelAt(bitmap, 90, 40)));
+
+    ASSERT_TRUE(doc->RenderPage(2, 1.0, 100, 50, plat::PdfPixelFormat::Rgb, bitmap));
+    EXPECT_TRUE(IsRed(PixelAt(bitmap, 10, 25)));
+    EXPECT_TRUE(IsWhite(PixelAt(bitmap, 90, 25)));
+
+    ASSERT_TRUE(doc->RenderPage(1, 0.5, 100, 50, plat::PdfPixelFormat::Gray, bitmap));
+    EXPECT_EQ(bitmap.channels, 1);
+    ASSERT_EQ(bitmap.pixels.size(), 100u * 50u);
+    EXPECT_GT(bitmap.pixels[0], 240);
+    EXPECT_LT(bitmap.pixels[40 * 100 + 10], 128);
+}
+
+TEST(PdfDocumentTest, RendersRotatedPagesTurned) {
+    TempFolder tmp;
+    std::vector<TestPdfPage> pages(1);
+    pages[0].rotate = 90;
+    WriteTestPdf(tmp / "doc.pdf", pages);
+    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    ASSERT_TRUE(doc);
+    plat::PdfPageBitmap bitmap;
+    ASSERT_TRUE(doc->RenderPage(1, 1.0, 100, 200, plat::PdfPixelFormat::Rgb, bitmap));
+    // Turned clockwise, the lower-left red quarter lands at the upper left.
+    EXPECT_TRUE(IsRed(PixelAt(bitmap, 10, 10)));
+    EXPECT_TRUE(IsWhite(PixelAt(bitmap, 90, 190)));
+    EXPECT_TRUE(IsWhite(PixelAt(bitmap, 10, 190)));
+}
+
+TEST(PdfDocumentTest, EmptyCropBoxFallsBackToTheMediaBox) {
+    TempFolder tmp;
+    std::vector<TestPdfPage> pages(2);
+    pages[0].cropBox = "[10 10 10 50]";
+    pages[1].cropBox = "[0 0 0 0]";
+    WriteTestPdf(tmp / "doc.pdf", pages);
+    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    ASSERT_TRUE(doc);
+    plat::PdfPageInfo info;
+    ASSERT_TRUE(doc->GetPageInfo(1, info));
+    EXPECT_TRUE(info.cropBox.IsEmpty());
+    for (int page = 1; page <= 2; ++page) {
+        plat::PdfPageBitmap bitmap;
+        ASSERT_TRUE(doc->RenderPage(page, 1.0, 200, 100, plat::PdfPixelFormat::Rgb, bitmap)) << page;
+        EXPECT_TRUE(IsRed(PixelAt(bitmap, 10, 90))) << page;
+        EXPECT_TRUE(IsWhite(PixelAt(bitmap, 150, 20))) << page;
+    }
+}
+
+TEST(PdfDocumentTest, PasswordsAndLocking) {
+    TempFolder tmp;
+    TestPdfPassword ownerOnly{"", "owner"};
+    TestPdfPassword both{"user", "owner"};
+    WriteTestPdf(tmp / "owner.pdf", TestPdfPages(2), &ownerOnly);
+    WriteTestPdf(tmp / "user.pdf", TestPdfPages(2), &both);
+
+    // Owner password alone: encrypted but readable without any password.
+    auto owner = plat::PdfDocument::Open((tmp / "owner.pdf").string());
+    ASSERT_TRUE(owner);
+    EXPECT_TRUE(owner->IsEncrypted());
+    EXPECT_FALSE(owner->IsLocked());
+    EXPECT_EQ(owner->GetPageCount(), 2);
+
+    auto locked = plat::PdfDocument::Open((tmp / "user.pdf").string());
+    ASSERT_TRUE(locked);
+    EXPECT_TRUE(locked->IsEncrypted());
+    EXPECT_TRUE(locked->IsLocked());
+    EXPECT_EQ(locked->GetPageCount(), 0);
+    plat::PdfPageBitmap bitmap;
+    EXPECT_FALSE(locked->RenderPage(1, 1.0, 10, 10, plat::PdfPixelFormat::Rgb, bitmap));
+    EXPECT_FALSE(locked->Unlock("wrong"));
+    EXPECT_TRUE(locked->IsLocked());
+    EXPECT_TRUE(locked->Unlock("user"));
+    EXPECT_FALSE(locked->IsLocked());
+    EXPECT_EQ(locked->GetPageCount(), 2);
+
+    // A copy for another thread carries the password that unlocked it.
+    auto copy = locked->Reopen();
+    ASSERT_TRUE(copy);
+    EXPECT_FALSE(copy->IsLocked());
+    EXPECT_TRUE(copy->RenderPage(2, 0.1, 20, 10, plat::PdfPixelFormat::Rgb, bitmap));
+
+    auto withOwner = plat::PdfDocument::Open((tmp / "user.pdf").string(), "owner");
+    ASSERT_TRUE(withOwner);
+    EXPECT_FALSE(withOwner->IsLocked());
+    auto withWrong = plat::PdfDocument::Open((tmp / "user.pdf").string(), "nope");
+    ASSERT_TRUE(withWrong);
+    EXPECT_TRUE(withWrong->IsLocked());
+}
+
+TEST(PdfDocumentTest, RejectsBrokenInputAndSizes) {
+    TempFolder tmp;
+    EXPECT_FALSE(plat::PdfDocument::Open((tmp / "missing.pdf").string()));
+    {
+        std::ofstream out(tmp / "junk.pdf", std::ios::binary);
+        out << "this is not a PDF at all";
+    }
+    EXPECT_FALSE(plat::PdfDocument::Open((tmp / "junk.pdf").string()));
+    {
+        std::ofstream out(tmp / "empty.pdf", std::ios::binary);
+    }
+    EXPECT_FALSE(plat::PdfDocument::Open((tmp / "empty.pdf").string()));
+
+    WriteTestPdf(tmp / "doc.pdf", TestPdfPages(1));
+    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    ASSERT_TRUE(doc);
+    plat::PdfPageBitmap bitmap;
+    EXPECT_FALSE(doc->RenderPage(1, 1.0, 0, 10, plat::PdfPixelFormat::Rgb, bitmap));
+    EXPECT_FALSE(doc->RenderPage(1, 0.0, 10, 10, plat::PdfPixelFormat::Rgb, bitmap));
+    EXPECT_FALSE(doc->RenderPage(1, 1.0, 1 << 20, 1 << 20, plat::PdfPixelFormat::Rgb, bitmap));
+    EXPECT_FALSE(doc->RenderPage(2, 1.0, 10, 10, plat::PdfPixelFormat::Rgb, bitmap));
+}
