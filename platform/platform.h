@@ -10,3 +10,4 @@
 #include "platform/FileManager.h"
 #include "platform/ToolRunner.h"
 #include "platform/PdfDocument.h"
+#include "platform/PropertyList.h"

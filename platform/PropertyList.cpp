@@ -1,0 +1,308 @@
+#include "platform/PropertyList.h"
+
+#include "platform/FileManager.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include <plist/plist.h>
+
+namespace plat {
+
+// --- PlistValue -------------------------------------------------------------------
+
+std::optional<bool> PlistValue::asBool() const {
+    if (auto b = get<bool>()) return *b;
+    if (auto i = get<std::int64_t>()) return *i != 0;
+    if (auto r = get<double>()) return *r != 0.0;
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> PlistValue::asInteger() const {
+    if (auto i = get<std::int64_t>()) return *i;
+    if (auto r = get<double>()) {
+        if (!std::isfinite(*r) || *r <= -9223372036854775808.0 || *r >= 9223372036854775808.0) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(*r);
+    }
+    return std::nullopt;
+}
+
+std::optional<double> PlistValue::asReal() const {
+    if (auto r = get<double>()) return *r;
+    if (auto i = get<std::int64_t>()) return static_cast<double>(*i);
+    return std::nullopt;
+}
+
+std::optional<std::string> PlistValue::asString() const {
+    if (auto s = get<std::string>()) return *s;
+    return std::nullopt;
+}
+
+const PlistValue* PlistValue::find(std::string_view key) const {
+    const auto* dict = get<Dictionary>();
+    if (!dict) return nullptr;
+    auto it = dict->find(key);
+    return it == dict->end() ? nullptr : &it->second;
+}
+
+PlistValue* PlistValue::find(std::string_view key) {
+    auto* dict = get<Dictionary>();
+    if (!dict) return nullptr;
+    auto it = dict->find(key);
+    return it == dict->end() ? nullptr : &it->second;
+}
+
+PlistValue& PlistValue::operator[](const std::string& key) {
+    if (!is<Dictionary>()) value_ = Dictionary{};
+    return std::get<Dictionary>(value_)[key];
+}
+
+void PlistValue::append(PlistValue value) {
+    if (!is<Array>()) value_ = Array{};
+    std::get<Array>(value_).push_back(std::move(value));
+}
+
+std::size_t PlistValue::size() const {
+    if (auto a = get<Array>()) return a->size();
+    if (auto d = get<Dictionary>()) return d->size();
+    return 0;
+}
+
+// --- Conversion to and from libplist nodes ----------------------------------------
+
+namespace {
+
+// Nesting deeper than this is refused: it only comes from hostile files and
+// would exhaust the stack.
+constexpr int kMaxDepth = 256;
+
+// Property-list dates count from 2001-01-01 00:00:00 UTC.
+constexpr std::int64_t kReferenceDateOffset = 978307200;
+
+struct NodeDeleter {
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using Node = std::unique_ptr<void, NodeDeleter>;
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using CString = std::unique_ptr<char, FreeDeleter>;
+
+std::optional<PlistValue> fromNode(plist_t node, int depth) {
+    if (!node || depth > kMaxDepth) return std::nullopt;
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t v = 0;
+        plist_get_bool_val(node, &v);
+        return PlistValue(v != 0);
+    }
+    case PLIST_UINT: {
+        uint64_t v = 0;
+        plist_get_uint_val(node, &v);
+        // libplist keeps signed integers in two's complement.
+        return PlistValue(static_cast<std::int64_t>(v));
+    }
+    case PLIST_REAL: {
+        double v = 0;
+        plist_get_real_val(node, &v);
+        return PlistValue(v);
+    }
+    case PLIST_STRING: {
+        char* raw = nullptr;
+        plist_get_string_val(node, &raw);
+        CString text(raw);
+        return PlistValue(std::string(text ? text.get() : ""));
+    }
+    case PLIST_DATE: {
+        int32_t seconds = 0, microseconds = 0;
+        plist_get_date_val(node, &seconds, &microseconds);
+        const auto since = std::chrono::seconds(std::int64_t(seconds) + kReferenceDateOffset) +
+                           std::chrono::microseconds(microseconds);
+        return PlistValue(PlistValue::Date(std::chrono::duration_cast<PlistValue::Date::duration>(since)));
+    }
+    case PLIST_DATA: {
+        char* raw = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &raw, &length);
+        CString bytes(raw);
+        PlistValue::Data data;
+        if (bytes && length > 0) data.assign(bytes.get(), bytes.get() + length);
+        return PlistValue(std::move(data));
+    }
+    case PLIST_ARRAY: {
+        PlistValue::Array array;
+        const uint32_t count = plist_array_get_size(node);
+        array.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+            if (!item) return std::nullopt;
+            array.push_back(std::move(*item));
+        }
+        return PlistValue(std::move(array));
+    }
+    case PLIST_DICT: {
+        PlistValue::Dictionary dict;
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        if (!iter) return std::nullopt;
+        std::optional<PlistValue> result;
+        bool ok = true;
+        for (;;) {
+            char* rawKey = nullptr;
+            plist_t item = nullptr;
+            plist_dict_next_item(node, iter, &rawKey, &item);
+            CString key(rawKey);
+            if (!item) break;
+            auto value = fromNode(item, depth + 1);
+            if (!key || !value) {
+                ok = false;
+                break;
+            }
+            dict.insert_or_assign(std::string(key.get()), std::move(*value));
+        }
+        std::free(iter);
+        if (!ok) return std::nullopt;
+        return PlistValue(std::move(dict));
+    }
+    default:  // keys outside dictionaries, UIDs, none
+        return std::nullopt;
+    }
+}
+
+Node toNode(const PlistValue& value, int depth) {
+    if (depth > kMaxDepth) return nullptr;
+    switch (value.kind()) {
+    case PlistValue::Kind::Null:
+        return nullptr;
+    case PlistValue::Kind::Boolean:
+        return Node(plist_new_bool(*value.get<bool>() ? 1 : 0));
+    case PlistValue::Kind::Integer:
+        return Node(plist_new_uint(static_cast<uint64_t>(*value.get<std::int64_t>())));
+    case PlistValue::Kind::Real:
+        return Node(plist_new_real(*value.get<double>()));
+    case PlistValue::Kind::String:
+        return Node(plist_new_string(value.get<std::string>()->c_str()));
+    case PlistValue::Kind::Date: {
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                            value.get<PlistValue::Date>()->time_since_epoch())
+                            .count() -
+                        kReferenceDateOffset * 1000000;
+        std::int64_t seconds = us / 1000000;
+        std::int64_t micro = us % 1000000;
+        if (micro < 0) {
+            micro += 1000000;
+            seconds -= 1;
+        }
+        if (seconds < std::numeric_limits<int32_t>::min() || seconds > std::numeric_limits<int32_t>::max()) {
+            return nullptr;
+        }
+        return Node(plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>(micro)));
+    }
+    case PlistValue::Kind::Data: {
+        const auto& data = *value.get<PlistValue::Data>();
+        return Node(plist_new_data(reinterpret_cast<const char*>(data.data()), data.size()));
+    }
+    case PlistValue::Kind::Array: {
+        Node array(plist_new_array());
+        for (const auto& item : *value.get<PlistValue::Array>()) {
+            Node child = toNode(item, depth + 1);
+            if (!child) return nullptr;
+            plist_array_append_item(array.get(), child.release());
+        }
+        return array;
+    }
+    case PlistValue::Kind::Dictionary: {
+        Node dict(plist_new_dict());
+        for (const auto& [key, item] : *value.get<PlistValue::Dictionary>()) {
+            Node child = toNode(item, depth + 1);
+            if (!child) return nullptr;
+            plist_dict_set_item(dict.get(), key.c_str(), child.release());
+        }
+        return dict;
+    }
+    }
+    return nullptr;
+}
+
+// libplist's XML reader recurses once per nesting level; measure the depth
+// first so that a hostile file cannot overflow the stack.
+bool xmlNestingWithinLimit(std::string_view text) {
+    int depth = 0;
+    for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
+        const std::string_view rest = text.substr(i + 1);
+        const bool closing = !rest.empty() && rest[0] == '/';
+        const std::string_view name = closing ? rest.substr(1) : rest;
+        if (name.rfind("array", 0) != 0 && name.rfind("dict", 0) != 0) continue;
+        const std::size_t end = rest.find('>');
+        const bool selfClosing = end != std::string_view::npos && end > 0 && rest[end - 1] == '/';
+        if (closing) {
+            --depth;
+        } else if (!selfClosing && ++depth > kMaxDepth) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// --- PropertyList -----------------------------------------------------------------
+
+std::optional<PlistValue> PropertyList::fromData(const void* data, std::size_t size) {
+    if (!data || size == 0 || size > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+    const char* bytes = static_cast<const char*>(data);
+    plist_t root = nullptr;
+    if (size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0) {
+        plist_from_bin(bytes, static_cast<uint32_t>(size), &root);
+    } else {
+        // The XML reader wants to see a plist element; anything else is not ours.
+        const std::string_view text(bytes, size);
+        if (text.find("<plist") == std::string_view::npos || !xmlNestingWithinLimit(text)) return std::nullopt;
+        plist_from_xml(bytes, static_cast<uint32_t>(size), &root);
+    }
+    Node owner(root);
+    if (!root) return std::nullopt;
+    return fromNode(root, 0);
+}
+
+std::optional<std::vector<std::uint8_t>> PropertyList::toData(const PlistValue& value, PlistFormat format) {
+    Node root = toNode(value, 0);
+    if (!root) return std::nullopt;
+    char* raw = nullptr;
+    uint32_t length = 0;
+    if (format == PlistFormat::Binary) {
+        plist_to_bin(root.get(), &raw, &length);
+    } else {
+        plist_to_xml(root.get(), &raw, &length);
+    }
+    CString bytes(raw);
+    if (!bytes || length == 0) return std::nullopt;
+    return std::vector<std::uint8_t>(bytes.get(), bytes.get() + length);
+}
+
+std::optional<PlistValue> PropertyList::readFile(const std::filesystem::path& path, std::error_code* error) {
+    // Preference and resource files are small; a huge one is not ours.
+    auto data = FileManager::contentsOfFile(path, 256u << 20, error);
+    if (!data) return std::nullopt;
+    auto value = fromData(data->data(), data->size());
+    if (!value && error) *error = std::make_error_code(std::errc::illegal_byte_sequence);
+    return value;
+}
+
+bool PropertyList::writeFile(const std::filesystem::path& path, const PlistValue& value, PlistFormat format,
+                             std::error_code* error) {
+    auto data = toData(value, format);
+    if (!data) {
+        if (error) *error = std::make_error_code(std::errc::invalid_argument);
+        return false;
+    }
+    return FileManager::createFile(path, std::span<const std::uint8_t>(*data), std::nullopt, error);
+}
+
+}  // namespace plat

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <variant>
+#include <vector>
+
+namespace plat {
+
+// One value of a property list: dictionary, array, string, integer, real,
+// boolean, date or data. A default-made value is null, which property lists
+// cannot store: writing one fails. Plain value, copied freely.
+class PlistValue {
+public:
+    using Dictionary = std::map<std::string, PlistValue, std::less<>>;
+    using Array = std::vector<PlistValue>;
+    using Data = std::vector<std::uint8_t>;
+    using Date = std::chrono::system_clock::time_point;
+    using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string, Date, Data, Array,
+                                 Dictionary>;
+
+    enum class Kind { Null, Boolean, Integer, Real, String, Date, Data, Array, Dictionary };
+
+    PlistValue() = default;
+    PlistValue(bool v) : value_(v) {}
+    PlistValue(int v) : value_(std::int64_t(v)) {}
+    PlistValue(long v) : value_(std::int64_t(v)) {}
+    PlistValue(long long v) : value_(std::int64_t(v)) {}
+    PlistValue(unsigned v) : value_(std::int64_t(v)) {}
+    PlistValue(unsigned long v) : value_(static_cast<std::int64_t>(v)) {}
+    PlistValue(unsigned long long v) : value_(static_cast<std::int64_t>(v)) {}
+    PlistValue(double v) : value_(v) {}
+    PlistValue(std::string v) : value_(std::move(v)) {}
+    PlistValue(std::string_view v) : value_(std::string(v)) {}
+    PlistValue(const char* v) : value_(std::string(v ? v : "")) {}
+    PlistValue(Date v) : value_(v) {}
+    PlistValue(Data v) : value_(std::move(v)) {}
+    PlistValue(Array v) : value_(std::move(v)) {}
+    PlistValue(Dictionary v) : value_(std::move(v)) {}
+
+    static PlistValue dictionary() { return PlistValue(Dictionary{}); }
+    static PlistValue array() { return PlistValue(Array{}); }
+
+    Kind kind() const { return static_cast<Kind>(value_.index()); }
+    bool isNull() const { return value_.index() == 0; }
+    template <class T> bool is() const { return std::holds_alternative<T>(value_); }
+    template <class T> const T* get() const { return std::get_if<T>(&value_); }
+    template <class T> T* get() { return std::get_if<T>(&value_); }
+    const Storage& storage() const { return value_; }
+
+    // Typed reads: empty when the value is of another kind. asInteger and
+    // asReal also accept the other number kind (reals are truncated toward
+    // zero, non-finite or out-of-range ones refused); asBool accepts numbers.
+    std::optional<bool> asBool() const;
+    std::optional<std::int64_t> asInteger() const;
+    std::optional<double> asReal() const;
+    std::optional<std::string> asString() const;
+
+    // Dictionary access. find() is null when this is no dictionary or the key
+    // is absent; operator[] turns a null value into a dictionary first.
+    const PlistValue* find(std::string_view key) const;
+    PlistValue* find(std::string_view key);
+    PlistValue& operator[](const std::string& key);
+    // Array access: append turns a null value into an array first.
+    void append(PlistValue value);
+    // Number of elements of an array or dictionary, else 0.
+    std::size_t size() const;
+
+    friend bool operator==(const PlistValue&, const PlistValue&) = default;
+
+private:
+    Storage value_;
+};
+
+enum class PlistFormat { Xml, Binary };
+
+// Reading and writing property lists (XML or binary) through libplist.
+class PropertyList {
+public:
+    // Parses XML or binary data (told apart by the binary signature). Empty
+    // for anything that is not a well-formed property list.
+    static std::optional<PlistValue> fromData(const void* data, std::size_t size);
+    static std::optional<PlistValue> fromData(std::string_view data) {
+        return fromData(data.data(), data.size());
+    }
+    static std::optional<std::vector<std::uint8_t>> toData(const PlistValue& value,
+                                                           PlistFormat format = PlistFormat::Xml);
+
+    static std::optional<PlistValue> readFile(const std::filesystem::path& path,
+                                              std::error_code* error = nullptr);
+    // Written atomically: a failed write leaves an existing file untouched.
+    static bool writeFile(const std::filesystem::path& path, const PlistValue& value,
+                          PlistFormat format = PlistFormat::Xml, std::error_code* error = nullptr);
+};
+
+}  // namespace plat

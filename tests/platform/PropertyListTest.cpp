@@ -1,0 +1,121 @@
+#include "platform/PropertyList.h"
+#include "ScratchFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+namespace fs = std::filesystem;
+using plat::PlistFormat;
+using plat::PlistValue;
+using plat::PropertyList;
+
+namespace {
+
+PlistValue sample() {
+    PlistValue root = PlistValue::dictionary();
+    root["negative"] = -42;
+    root["min"] = std::numeric_limits<std::int64_t>::min();
+    root["max"] = std::numeric_limits<std::int64_t>::max();
+    root["third"] = 1.0 / 3.0;
+    root["tiny"] = 5e-324;
+    root["huge"] = -1.7976931348623157e308;
+    root["text"] = "Grüße <&> \"quoted\"";
+    root["empty"] = "";
+    root["yes"] = true;
+    root["no"] = false;
+    root["date"] = PlistValue::Date(std::chrono::seconds(1700000000));
+    root["before2001"] = PlistValue::Date(std::chrono::seconds(86400));
+    root["data"] = PlistValue::Data{0, 1, 2, 255, 128};
+    root["emptyData"] = PlistValue::Data{};
+    PlistValue list = PlistValue::array();
+    list.append(1);
+    list.append("two");
+    list.append(PlistValue::dictionary());
+    list.append(PlistValue::array());
+    root["list"] = list;
+    root["nested"]["inner"]["deep"] = 3.5;
+    return root;
+}
+
+}  // namespace
+
+TEST(PropertyList, RoundTripsEveryKindInBothFormats) {
+    const PlistValue original = sample();
+    for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
+        auto data = PropertyList::toData(original, format);
+        ASSERT_TRUE(data);
+        auto back = PropertyList::fromData(data->data(), data->size());
+        ASSERT_TRUE(back) << "format " << int(format);
+        EXPECT_EQ(*back, original) << "format " << int(format);
+        EXPECT_EQ(back->find("negative")->asInteger(), -42);
+        EXPECT_EQ(*back->find("third")->get<double>(), 1.0 / 3.0);
+    }
+    auto xml = PropertyList::toData(original, PlistFormat::Xml);
+    EXPECT_NE(std::string(xml->begin(), xml->end()).find("<plist"), std::string::npos);
+    auto binary = PropertyList::toData(original, PlistFormat::Binary);
+    EXPECT_EQ(std::string(binary->begin(), binary->begin() + 8), "bplist00");
+}
+
+TEST(PropertyList, FilesAreWrittenAtomicallyAndReadBack) {
+    ScratchFolder folder;
+    const fs::path file = folder / "prefs.plist";
+    ASSERT_TRUE(PropertyList::writeFile(file, sample()));
+    EXPECT_EQ(PropertyList::readFile(file), sample());
+    ASSERT_TRUE(PropertyList::writeFile(file, sample(), PlistFormat::Binary));
+    EXPECT_EQ(PropertyList::readFile(file), sample());
+
+    // A value that cannot be written (null inside) leaves the file as it was.
+    PlistValue bad = PlistValue::dictionary();
+    bad["hole"] = PlistValue();
+    EXPECT_FALSE(PropertyList::writeFile(file, bad));
+    EXPECT_FALSE(PropertyList::writeFile(file, PlistValue()));
+    EXPECT_EQ(PropertyList::readFile(file), sample());
+    int files = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator(folder.path())) ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST(PropertyList, InvalidInputFailsCleanly) {
+    ScratchFolder folder;
+    std::error_code error;
+    EXPECT_FALSE(PropertyList::readFile(folder / "missing.plist", &error));
+    EXPECT_TRUE(error);
+
+    const char* broken[] = {
+        "",
+        "not a property list at all",
+        "bplist00",
+        "bplist00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff",
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><integer>1",
+        "<plist><array><string>unclosed</array></plist>",
+    };
+    for (const char* text : broken) {
+        const fs::path file = folder / "broken.plist";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+        EXPECT_FALSE(PropertyList::readFile(file)) << text;
+    }
+
+    // Hostile nesting is refused instead of exhausting the stack.
+    std::string deep = "<plist>";
+    for (int i = 0; i < 1000000; ++i) deep += "<array>";
+    for (int i = 0; i < 1000000; ++i) deep += "</array>";
+    deep += "</plist>";
+    EXPECT_FALSE(PropertyList::fromData(deep));
+}
+
+TEST(PropertyList, TypedReads) {
+    PlistValue root = sample();
+    EXPECT_EQ(root.find("third")->asInteger(), 0);
+    EXPECT_EQ(root.find("negative")->asReal(), -42.0);
+    EXPECT_EQ(root.find("text")->asInteger(), std::nullopt);
+    EXPECT_EQ(root.find("yes")->asBool(), true);
+    EXPECT_EQ(root.find("nested")->find("inner")->find("deep")->asReal(), 3.5);
+    EXPECT_EQ(root.find("absent"), nullptr);
+    EXPECT_EQ(root.find("list")->size(), 4u);
+    EXPECT_EQ(PlistValue(std::nan("")).asInteger(), std::nullopt);
+    EXPECT_EQ(PlistValue(1e300).asInteger(), std::nullopt);
+    EXPECT_EQ(PlistValue("x").find("key"), nullptr);
+}
