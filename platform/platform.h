@@ -11,3 +11,6 @@
 #include "platform/ToolRunner.h"
 #include "platform/PdfDocument.h"
 #include "platform/PropertyList.h"
+#include "platform/Bundle.h"
+#include "platform/Uuid.h"
+#include "platform/SystemVersion.h"

@@ -1,0 +1,15 @@
+#include "platform/Uuid.h"
+
+#include <uuid/uuid.h>
+
+namespace plat {
+
+std::string Uuid::newString() {
+    uuid_t uuid;
+    uuid_generate_random(uuid);
+    char text[37];
+    uuid_unparse_upper(uuid, text);
+    return std::string(text, 36);
+}
+
+}  // namespace plat
