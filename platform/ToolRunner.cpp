@@ -103,9 +103,9 @@ int ToolStatus::result() const {
     return -1;
 }
 
-std::string_view ToolRunner::ProgramName(Tool tool) { return EntryFor(tool).program; }
+std::string_view ToolRunner::programName(Tool tool) { return EntryFor(tool).program; }
 
-std::string ToolRunner::ExecutablePath(Tool tool) {
+std::string ToolRunner::executablePath(Tool tool) {
     {
         std::lock_guard lock(OverrideMutex());
         auto found = Overrides().find(tool);
@@ -119,7 +119,7 @@ std::string ToolRunner::ExecutablePath(Tool tool) {
     return "/usr/bin/" + std::string(entry.program);
 }
 
-void ToolRunner::SetExecutableOverride(Tool tool, std::string path) {
+void ToolRunner::setExecutableOverride(Tool tool, std::string path) {
     std::lock_guard lock(OverrideMutex());
     if (path.empty()) {
         Overrides().erase(tool);
@@ -128,12 +128,12 @@ void ToolRunner::SetExecutableOverride(Tool tool, std::string path) {
     }
 }
 
-ToolStatus ToolRunner::Run(Tool tool, const std::vector<std::string>& argv,
+ToolStatus ToolRunner::run(Tool tool, const std::vector<std::string>& argv,
                            const OutputReader& reader, const Options& options) {
-    return Run(ExecutablePath(tool), argv, reader, options);
+    return run(executablePath(tool), argv, reader, options);
 }
 
-ToolStatus ToolRunner::Run(const std::string& executable, const std::vector<std::string>& argv,
+ToolStatus ToolRunner::run(const std::string& executable, const std::vector<std::string>& argv,
                            const OutputReader& reader, const Options& options) {
     ToolStatus status;
     if (argv.empty() || executable.empty()) {
@@ -209,7 +209,7 @@ ToolStatus ToolRunner::Run(const std::string& executable, const std::vector<std:
             status.value = ECANCELED;
             return status;
         }
-        // Spawning under the lock means Terminate either comes before (and
+        // Spawning under the lock means terminate() either comes before (and
         // nothing starts) or sees the child's id.
         const bool searchPath = executable.find('/') == std::string::npos;
         rc = searchPath ? posix_spawnp(&pid, executable.c_str(), setup.actions(), setup.attr(),
@@ -237,7 +237,7 @@ ToolStatus ToolRunner::Run(const std::string& executable, const std::vector<std:
     }
 
     // Wait without reaping, so that the child's id stays valid for
-    // Terminate until it is cleared under the lock.
+    // terminate() until it is cleared under the lock.
     siginfo_t info{};
     for (;;) {
         if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) break;
@@ -267,13 +267,13 @@ ToolStatus ToolRunner::Run(const std::string& executable, const std::vector<std:
     return status;
 }
 
-void ToolRunner::Terminate() {
+void ToolRunner::terminate() {
     std::lock_guard lock(mutex_);
     terminated_ = true;
     if (child_ > 0) ::kill(child_, SIGKILL);
 }
 
-bool ToolRunner::IsTerminated() const {
+bool ToolRunner::isTerminated() const {
     std::lock_guard lock(mutex_);
     return terminated_;
 }

@@ -48,33 +48,33 @@ public:
     using Options = ToolRunOptions;
 
     // The Debian program name of a tool ("jpegoptim", "pngcrush", ...).
-    static std::string_view ProgramName(Tool tool);
+    static std::string_view programName(Tool tool);
     // The executable to run for a tool: the override set here, else the
     // environment variable VANTRELL_TOOL_<PROGRAM NAME IN CAPITALS>
     // (VANTRELL_TOOL_JPEGOPTIM), else /usr/bin/<program name>.
-    static std::string ExecutablePath(Tool tool);
+    static std::string executablePath(Tool tool);
     // Replaces a tool's executable for this process; an empty path removes
     // the override.
-    static void SetExecutableOverride(Tool tool, std::string path);
+    static void setExecutableOverride(Tool tool, std::string path);
 
     ToolRunner() = default;
     ToolRunner(const ToolRunner&) = delete;
     ToolRunner& operator=(const ToolRunner&) = delete;
 
     // Runs the tool and waits for it. argv[0] is passed as given (it only
-    // names the program); the executable comes from ExecutablePath. Without a
+    // names the program); the executable comes from executablePath. Without a
     // reader the child's output goes to /dev/null. Standard input is
     // /dev/null in every case.
-    ToolStatus Run(Tool tool, const std::vector<std::string>& argv,
+    ToolStatus run(Tool tool, const std::vector<std::string>& argv,
                    const OutputReader& reader = {}, const Options& options = {});
-    ToolStatus Run(const std::string& executable, const std::vector<std::string>& argv,
+    ToolStatus run(const std::string& executable, const std::vector<std::string>& argv,
                    const OutputReader& reader = {}, const Options& options = {});
 
-    // Kills the running child, if any, and makes every later Run fail
+    // Kills the running child, if any, and makes every later run fail
     // without starting (FailedToStart with ECANCELED). Callable from any
     // thread.
-    void Terminate();
-    bool IsTerminated() const;
+    void terminate();
+    bool isTerminated() const;
 
 private:
     mutable std::mutex mutex_;

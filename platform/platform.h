@@ -14,3 +14,4 @@
 #include "platform/Bundle.h"
 #include "platform/Uuid.h"
 #include "platform/SystemVersion.h"
+#include "platform/UserDefaults.h"

@@ -29,7 +29,7 @@ protected:
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
         for (auto tool : {plat::Tool::JpegOptim, plat::Tool::PngCrush}) {
-            plat::ToolRunner::SetExecutableOverride(tool, "");
+            plat::ToolRunner::setExecutableOverride(tool, "");
         }
     }
 
@@ -60,33 +60,33 @@ protected:
 
 TEST_F(ToolRunnerTest, ReportsExitCodeSignalAndFailedStartApart) {
     plat::ToolRunner runner;
-    auto exited = runner.Run(Script("exit3", "exit 3"), {"Tool"});
+    auto exited = runner.run(Script("exit3", "exit 3"), {"Tool"});
     EXPECT_EQ(exited.kind, plat::ToolStatus::Kind::Exited);
     EXPECT_EQ(exited.value, 3);
     EXPECT_EQ(exited.result(), 3);
     EXPECT_FALSE(exited.succeeded());
 
-    auto ok = runner.Run(Script("ok", "exit 0"), {"Tool"});
+    auto ok = runner.run(Script("ok", "exit 0"), {"Tool"});
     EXPECT_TRUE(ok.succeeded());
     EXPECT_EQ(ok.result(), 0);
 
-    auto killed = runner.Run(Script("killed", "kill -9 $$"), {"Tool"});
+    auto killed = runner.run(Script("killed", "kill -9 $$"), {"Tool"});
     EXPECT_EQ(killed.kind, plat::ToolStatus::Kind::Signalled);
     EXPECT_EQ(killed.value, SIGKILL);
     EXPECT_EQ(killed.result(), 128 + SIGKILL);
 
-    auto missing = runner.Run((dir_ / "no-such-tool").string(), {"Tool"});
+    auto missing = runner.run((dir_ / "no-such-tool").string(), {"Tool"});
     EXPECT_EQ(missing.kind, plat::ToolStatus::Kind::FailedToStart);
     EXPECT_EQ(missing.value, ENOENT);
     EXPECT_EQ(missing.result(), -1);
 
     std::string notExecutable = Script("plain", "exit 0");
     ::chmod(notExecutable.c_str(), 0644);
-    auto refused = runner.Run(notExecutable, {"Tool"});
+    auto refused = runner.run(notExecutable, {"Tool"});
     EXPECT_EQ(refused.kind, plat::ToolStatus::Kind::FailedToStart);
     EXPECT_EQ(refused.value, EACCES);
 
-    EXPECT_EQ(runner.Run(Script("empty", "exit 0"), {}).kind, plat::ToolStatus::Kind::FailedToStart);
+    EXPECT_EQ(runner.run(Script("empty", "exit 0"), {}).kind, plat::ToolStatus::Kind::FailedToStart);
 }
 
 TEST_F(ToolRunnerTest, PassesArgumentVectorUnchangedWithoutShell) {
@@ -94,7 +94,7 @@ TEST_F(ToolRunnerTest, PassesArgumentVectorUnchangedWithoutShell) {
     // is argv[1]; argv[0] is checked through /proc of the child itself.
     std::string output;
     plat::ToolRunner runner;
-    auto status = runner.Run(
+    auto status = runner.run(
         "/bin/sh",
         {"JpegOptim", "-c", "printf '%s|' \"$0\" \"$1\"; tr '\\0' '#' < /proc/$$/cmdline",
          "a b;$(touch x)", "ünïcødé"},
@@ -110,11 +110,11 @@ TEST_F(ToolRunnerTest, OutputGoesToPipeOnlyWithReaderAndStdinIsEmpty) {
     plat::ToolRunner runner;
     // Far more than a pipe holds: without a reader it must go to /dev/null.
     std::string noisy = Script("noisy", "head -c 1000000 /dev/zero; head -c 1000000 /dev/zero >&2; exit 0");
-    EXPECT_TRUE(runner.Run(noisy, {"Noisy"}).succeeded());
+    EXPECT_TRUE(runner.run(noisy, {"Noisy"}).succeeded());
 
     // A reader that stops early does not make the tool fail or hang.
     std::string first;
-    auto status = runner.Run(Script("lines", "echo first; head -c 1000000 /dev/zero; echo err >&2; exit 0"),
+    auto status = runner.run(Script("lines", "echo first; head -c 1000000 /dev/zero; echo err >&2; exit 0"),
                              {"Lines"}, [&](int fd) {
                                  char c = 0;
                                  while (::read(fd, &c, 1) == 1 && c != '\n') first.push_back(c);
@@ -123,7 +123,7 @@ TEST_F(ToolRunnerTest, OutputGoesToPipeOnlyWithReaderAndStdinIsEmpty) {
     EXPECT_EQ(first, "first");
 
     std::string both;
-    runner.Run(Script("both", "echo out; echo err >&2; cat; echo end"), {"Both"},
+    runner.run(Script("both", "echo out; echo err >&2; cat; echo end"), {"Both"},
                [&](int fd) { both = ReadAll(fd); });
     EXPECT_EQ(both, "out\nerr\nend\n");
 }
@@ -136,7 +136,7 @@ TEST_F(ToolRunnerTest, ExtraEnvironmentAndLowPriority) {
     options.lowPriority = true;
     // The megabyte blocks the child on the pipe until the reader runs, which
     // is after the priority was lowered.
-    runner.Run(Script("env", "head -c 1000000 /dev/zero; echo; echo \"$NSUnbufferedIO\"; "
+    runner.run(Script("env", "head -c 1000000 /dev/zero; echo; echo \"$NSUnbufferedIO\"; "
                              "awk '{print $19}' /proc/$$/stat"),
                {"Env"}, [&](int fd) { text = ReadAll(fd); }, options);
     auto tail = text.substr(text.rfind('\n', text.size() - 2) + 1);
@@ -148,43 +148,43 @@ TEST_F(ToolRunnerTest, ExtraEnvironmentAndLowPriority) {
 
 TEST_F(ToolRunnerTest, TerminateKillsRunningChildAndPreventsLaterStarts) {
     plat::ToolRunner runner;
-    auto status = runner.Run(Script("sleeper", "echo started; exec sleep 600"), {"Sleeper"}, [&](int fd) {
+    auto status = runner.run(Script("sleeper", "echo started; exec sleep 600"), {"Sleeper"}, [&](int fd) {
         char c = 0;
         while (::read(fd, &c, 1) == 1 && c != '\n') {
         }
-        std::thread([&] { runner.Terminate(); }).join();
+        std::thread([&] { runner.terminate(); }).join();
     });
     EXPECT_EQ(status.kind, plat::ToolStatus::Kind::Signalled);
     EXPECT_EQ(status.value, SIGKILL);
-    EXPECT_TRUE(runner.IsTerminated());
+    EXPECT_TRUE(runner.isTerminated());
 
     std::string marker = (dir_ / "ran").string();
-    auto later = runner.Run(Script("marker", "touch '" + marker + "'"), {"Marker"});
+    auto later = runner.run(Script("marker", "touch '" + marker + "'"), {"Marker"});
     EXPECT_EQ(later.kind, plat::ToolStatus::Kind::FailedToStart);
     EXPECT_EQ(later.value, ECANCELED);
     EXPECT_FALSE(fs::exists(marker));
 }
 
 TEST_F(ToolRunnerTest, ExecutableTableOverridesAndEnvironment) {
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::JpegOptim), "/usr/bin/jpegoptim");
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::Gifsicle), "/usr/bin/gifsicle");
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::OptiPng), "/usr/bin/optipng");
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::AdvPng), "/usr/bin/advpng");
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::JpegTran), "/usr/bin/jpegtran");
-    EXPECT_EQ(plat::ToolRunner::ProgramName(plat::Tool::PngCrush), "pngcrush");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::JpegOptim), "/usr/bin/jpegoptim");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::Gifsicle), "/usr/bin/gifsicle");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::OptiPng), "/usr/bin/optipng");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::AdvPng), "/usr/bin/advpng");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::JpegTran), "/usr/bin/jpegtran");
+    EXPECT_EQ(plat::ToolRunner::programName(plat::Tool::PngCrush), "pngcrush");
 
     ::setenv("VANTRELL_TOOL_PNGCRUSH", "/opt/fake/pngcrush", 1);
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/opt/fake/pngcrush");
-    plat::ToolRunner::SetExecutableOverride(plat::Tool::PngCrush, "/elsewhere/crush");
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/elsewhere/crush");
-    plat::ToolRunner::SetExecutableOverride(plat::Tool::PngCrush, "");
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/opt/fake/pngcrush");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::PngCrush), "/opt/fake/pngcrush");
+    plat::ToolRunner::setExecutableOverride(plat::Tool::PngCrush, "/elsewhere/crush");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::PngCrush), "/elsewhere/crush");
+    plat::ToolRunner::setExecutableOverride(plat::Tool::PngCrush, "");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::PngCrush), "/opt/fake/pngcrush");
     ::unsetenv("VANTRELL_TOOL_PNGCRUSH");
-    EXPECT_EQ(plat::ToolRunner::ExecutablePath(plat::Tool::PngCrush), "/usr/bin/pngcrush");
+    EXPECT_EQ(plat::ToolRunner::executablePath(plat::Tool::PngCrush), "/usr/bin/pngcrush");
 
-    plat::ToolRunner::SetExecutableOverride(plat::Tool::JpegOptim, Script("fake", "exit 7"));
+    plat::ToolRunner::setExecutableOverride(plat::Tool::JpegOptim, Script("fake", "exit 7"));
     plat::ToolRunner runner;
-    EXPECT_EQ(runner.Run(plat::Tool::JpegOptim, {"JpegOptim"}).result(), 7);
+    EXPECT_EQ(runner.run(plat::Tool::JpegOptim, {"JpegOptim"}).result(), 7);
 }
 
 }  // namespace
