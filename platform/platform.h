@@ -15,3 +15,4 @@
 #include "platform/Uuid.h"
 #include "platform/SystemVersion.h"
 #include "platform/UserDefaults.h"
+#include "platform/OperationQueue.h"
