@@ -16,3 +16,4 @@
 #include "platform/SystemVersion.h"
 #include "platform/UserDefaults.h"
 #include "platform/OperationQueue.h"
+#include "platform/TypeIdentifier.h"
