@@ -17,3 +17,4 @@
 #include "platform/UserDefaults.h"
 #include "platform/OperationQueue.h"
 #include "platform/TypeIdentifier.h"
+#include "platform/Collation.h"
