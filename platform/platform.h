@@ -18,3 +18,4 @@
 #include "platform/OperationQueue.h"
 #include "platform/TypeIdentifier.h"
 #include "platform/Collation.h"
+#include "platform/Notifications.h"
