@@ -3,3 +3,4 @@
 // and the shared file and system utilities.
 
 #include "platform/platform.h"
+#include "engine/ImageConversion.h"
