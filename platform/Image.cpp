@@ -1,0 +1,163 @@
+#include "platform/Image.h"
+
+#include <cstring>
+#include <limits>
+
+namespace plat {
+
+using vips::VImage;
+
+namespace {
+
+// Brings any sample format down to 8 bits per sample.
+VImage ToUchar(VImage image, bool sixteenBit) {
+    if (image.format() == VIPS_FORMAT_UCHAR) return image;
+    if (sixteenBit || image.format() == VIPS_FORMAT_USHORT) {
+        return (image / 257.0).cast(VIPS_FORMAT_UCHAR);
+    }
+    // Values outside 0..255 are clipped by the cast's saturation.
+    return image.cast(VIPS_FORMAT_UCHAR);
+}
+
+}  // namespace
+
+VImage NormaliseForImage(VImage image, ColorModel* model, bool* hasAlpha) {
+    VipsInterpretation interpretation = vips_image_guess_interpretation(image.get_image());
+    int colour = 3;
+    ColorModel m = ColorModel::RGB;
+    switch (interpretation) {
+    case VIPS_INTERPRETATION_B_W:
+    case VIPS_INTERPRETATION_GREY16:
+        m = ColorModel::Gray;
+        colour = 1;
+        if (interpretation == VIPS_INTERPRETATION_GREY16 || image.format() != VIPS_FORMAT_UCHAR) {
+            image = ToUchar(image, interpretation == VIPS_INTERPRETATION_GREY16);
+            image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
+        }
+        break;
+    case VIPS_INTERPRETATION_CMYK:
+        m = ColorModel::CMYK;
+        colour = 4;
+        if (image.bands() < 4) {
+            image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+            m = ColorModel::RGB;
+            colour = 3;
+        } else if (image.format() != VIPS_FORMAT_UCHAR) {
+            image = ToUchar(image, image.format() == VIPS_FORMAT_USHORT);
+            image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_CMYK));
+        }
+        break;
+    case VIPS_INTERPRETATION_sRGB:
+    case VIPS_INTERPRETATION_RGB:
+        if (image.bands() < 3) {
+            m = ColorModel::Gray;
+            colour = 1;
+            image = ToUchar(image, false)
+                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
+            break;
+        }
+        if (image.format() != VIPS_FORMAT_UCHAR) image = ToUchar(image, false);
+        image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        break;
+    case VIPS_INTERPRETATION_RGB16:
+        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+        break;
+    case VIPS_INTERPRETATION_MULTIBAND:
+        if (image.bands() < 3) {
+            m = ColorModel::Gray;
+            colour = 1;
+            image = ToUchar(image, image.format() == VIPS_FORMAT_USHORT)
+                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
+        } else {
+            image = ToUchar(image, image.format() == VIPS_FORMAT_USHORT)
+                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        }
+        break;
+    default:
+        // Lab, XYZ, scRGB (OpenEXR) and the rest: to sRGB.
+        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+        if (image.format() != VIPS_FORMAT_UCHAR) image = ToUchar(image, false);
+        break;
+    }
+    // Keep the colour bands and at most one alpha band.
+    if (image.bands() > colour + 1) image = image.extract_band(0, VImage::option()->set("n", colour + 1));
+    if (image.bands() < colour) {
+        throw vips::VError("image has too few bands for its colour space");
+    }
+    if (model) *model = m;
+    if (hasAlpha) *hasAlpha = image.bands() == colour + 1;
+    return image;
+}
+
+bool Image::sizeAllowed(std::int64_t width, std::int64_t height) {
+    if (width <= 0 || height <= 0) return false;
+    if (width > VIPS_MAX_COORD || height > VIPS_MAX_COORD) return false;
+    return std::uint64_t(width) * std::uint64_t(height) <= kMaxPixels;
+}
+
+ImageRef Image::Create(VImage image) {
+    if (!sizeAllowed(image.width(), image.height())) {
+        throw vips::VError("image size out of range");
+    }
+    ColorModel model = ColorModel::RGB;
+    bool alpha = false;
+    VImage normal = NormaliseForImage(std::move(image), &model, &alpha);
+    return ImageRef(new Image(std::move(normal), model, alpha));
+}
+
+ImageRef Image::FromPixels(int width, int height, const std::uint8_t* pixels, std::size_t stride,
+                           bool hasAlpha) {
+    if (!pixels || !sizeAllowed(width, height)) return nullptr;
+    const int bands = hasAlpha ? 4 : 3;
+    const std::size_t rowBytes = std::size_t(width) * bands;
+    if (stride == 0) stride = rowBytes;
+    if (stride < rowBytes) return nullptr;
+    try {
+        VImage image = VImage::new_memory();
+        // Copy into a buffer that vips owns, then wrap it.
+        const std::size_t size = rowBytes * std::size_t(height);
+        auto* buffer = static_cast<std::uint8_t*>(g_try_malloc(size));
+        if (!buffer) return nullptr;
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(buffer + rowBytes * y, pixels + stride * y, rowBytes);
+        }
+        image = VImage::new_from_memory_steal(buffer, size, width, height, bands, VIPS_FORMAT_UCHAR);
+        image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        return ImageRef(new Image(std::move(image), ColorModel::RGB, hasAlpha));
+    } catch (const vips::VError&) {
+        return nullptr;
+    }
+}
+
+VImage Image::toSRGBA() const {
+    VImage image = image_;
+    if (model_ == ColorModel::Gray) {
+        VImage grey = hasAlpha_ ? image.extract_band(0) : image;
+        VImage rgb = grey.bandjoin({grey, grey});
+        if (hasAlpha_) rgb = rgb.bandjoin(image.extract_band(1));
+        image = rgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    } else if (model_ == ColorModel::CMYK) {
+        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+        if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+    }
+    if (image.bands() == 3) image = image.bandjoin_const({255.0});
+    return image;
+}
+
+std::vector<std::uint8_t> Image::copyRGBA8() const {
+    std::vector<std::uint8_t> result;
+    try {
+        VImage rgba = toSRGBA();
+        std::size_t size = 0;
+        void* memory = rgba.write_to_memory(&size);
+        if (!memory) return result;
+        const auto* bytes = static_cast<const std::uint8_t*>(memory);
+        result.assign(bytes, bytes + size);
+        g_free(memory);
+    } catch (const vips::VError&) {
+        result.clear();
+    }
+    return result;
+}
+
+}  // namespace plat

@@ -1,0 +1,338 @@
+#include "platform/ImageDestination.h"
+
+#include "platform/FileManager.h"
+#include "platform/Image.h"
+#include "platform/PdfWriter.h"
+#include "platform/codecs/ExrCodec.h"
+#include "platform/codecs/IcnsCodec.h"
+#include "platform/codecs/ImageMetadata.h"
+#include "platform/codecs/MagickCodec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+namespace plat {
+
+using vips::VImage;
+
+namespace {
+
+enum class Encoder { None, JPEG, PNG, TIFF, GIF, JPEG2000, WebP, OpenEXR, ICNS, PDF, Magick };
+
+struct Format {
+    Encoder encoder;
+    const char* magickCoder;  // for Encoder::Magick
+    bool multiImage;
+};
+
+Format FormatFor(const std::string& type) {
+    if (type == "public.jpeg") return {Encoder::JPEG, "", false};
+    if (type == "public.png") return {Encoder::PNG, "", false};
+    if (type == "public.tiff") return {Encoder::TIFF, "", true};
+    if (type == "com.compuserve.gif") return {Encoder::GIF, "", true};
+    if (type == "public.jpeg-2000") return {Encoder::JPEG2000, "", false};
+    if (type == "org.webmproject.webp") return {Encoder::WebP, "", false};
+    if (type == "com.ilm.openexr-image") return {Encoder::OpenEXR, "", false};
+    if (type == "com.apple.icns") return {Encoder::ICNS, "", false};
+    if (type == "com.adobe.pdf") return {Encoder::PDF, "", true};
+    if (type == "com.microsoft.bmp") return {Encoder::Magick, "BMP", false};
+    if (type == "com.adobe.photoshop-image") return {Encoder::Magick, "PSD", false};
+    if (type == "com.truevision.tga-image") return {Encoder::Magick, "TGA", false};
+    if (type == "com.microsoft.ico") return {Encoder::Magick, "ICO", false};
+    if (type == "com.apple.pict") return {Encoder::Magick, "PICT", false};
+    if (type == "com.sgi.sgi-image") return {Encoder::Magick, "SGI", false};
+    return {Encoder::None, "", false};
+}
+
+std::vector<std::uint8_t> TakeBlob(VipsBlob* blob) {
+    std::vector<std::uint8_t> out;
+    if (!blob) return out;
+    std::size_t length = 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(vips_blob_get(blob, &length));
+    if (bytes && length) out.assign(bytes, bytes + length);
+    vips_area_unref(VIPS_AREA(blob));
+    return out;
+}
+
+// Metadata the loader left on the image never leaks into the output: only
+// what the properties ask for is written. The ICC profile stays.
+VImage WithoutMetadata(const VImage& image) {
+    VImage copy = image.copy();
+    gchar** fields = vips_image_get_fields(copy.get_image());
+    for (gchar** field = fields; field && *field; ++field) {
+        const std::string name = *field;
+        if (name == VIPS_META_ICC_NAME) continue;
+        if (name == VIPS_META_EXIF_NAME || name == VIPS_META_XMP_NAME || name == VIPS_META_IPTC_NAME ||
+            name == VIPS_META_PHOTOSHOP_NAME || name == VIPS_META_ORIENTATION ||
+            name.rfind("exif-", 0) == 0 || name.rfind("png-comment", 0) == 0 ||
+            name.rfind("magick-", 0) == 0 || name == VIPS_META_IMAGEDESCRIPTION ||
+            name == VIPS_META_RESOLUTION_UNIT || name == "gif-comment" || name == "gif-palette" ||
+            name == "palette-bit-depth" || name == "bits-per-sample" || name == "heif-primary") {
+            copy.remove(name.c_str());
+        }
+    }
+    g_strfreev(fields);
+    return copy;
+}
+
+VImage FlattenOnWhite(const Image& image) {
+    const VImage& v = image.vimage();
+    if (!image.hasAlpha()) return v;
+    VImage flat = v.flatten(VImage::option()->set(
+        "background", std::vector<double>(std::size_t(image.colorComponents()),
+                                          image.colorModel() == ColorModel::CMYK ? 0.0 : 255.0)));
+    flat = flat.cast(VIPS_FORMAT_UCHAR);
+    VipsInterpretation interpretation = image.colorModel() == ColorModel::Gray ? VIPS_INTERPRETATION_B_W
+                                        : image.colorModel() == ColorModel::CMYK ? VIPS_INTERPRETATION_CMYK
+                                                                                  : VIPS_INTERPRETATION_sRGB;
+    return flat.copy(VImage::option()->set("interpretation", interpretation));
+}
+
+VImage DropAlpha(const Image& image) {
+    const VImage& v = image.vimage();
+    if (!image.hasAlpha()) return v;
+    return v.extract_band(0, VImage::option()->set("n", image.colorComponents()));
+}
+
+// An sRGB (or grey) version for formats without CMYK.
+VImage WithoutCMYK(const Image& image) {
+    if (image.colorModel() != ColorModel::CMYK) return image.vimage();
+    VImage rgb = image.vimage().colourspace(VIPS_INTERPRETATION_sRGB);
+    if (rgb.format() != VIPS_FORMAT_UCHAR) rgb = rgb.cast(VIPS_FORMAT_UCHAR);
+    return rgb;
+}
+
+struct Settings {
+    double quality = 0.85;
+    double dpiX = 72.0, dpiY = 72.0;
+    bool keepAlpha = true;
+    int orientation = 0;
+    bool lzw = true;
+};
+
+Settings SettingsFrom(const PropertyDict& properties) {
+    Settings s;
+    if (auto q = properties.number(prop::LossyCompressionQuality)) {
+        if (std::isfinite(*q)) s.quality = std::clamp(*q, 0.0, 1.0);
+    }
+    auto x = properties.number(prop::DPIWidth), y = properties.number(prop::DPIHeight);
+    if (x && std::isfinite(*x) && *x > 0.0) s.dpiX = *x;
+    if (y && std::isfinite(*y) && *y > 0.0) s.dpiY = *y;
+    if (x && !y && s.dpiX > 0.0) s.dpiY = s.dpiX;
+    if (auto alpha = properties.boolean(prop::HasAlpha)) s.keepAlpha = *alpha;
+    if (auto o = properties.integer(prop::Orientation)) {
+        if (*o >= 1 && *o <= 8) s.orientation = int(*o);
+    }
+    if (const PropertyDict* tiff = properties.dict(prop::TIFFDictionary)) {
+        if (auto c = tiff->integer(prop::TIFFCompression)) s.lzw = *c != 1;
+    }
+    return s;
+}
+
+VImage WithResolution(VImage image, const Settings& s) {
+    return image.copy(VImage::option()->set("xres", s.dpiX / 25.4)->set("yres", s.dpiY / 25.4));
+}
+
+int QualityPercent(double quality) { return std::clamp(int(std::lround(quality * 100.0)), 1, 100); }
+
+std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Image& image,
+                                    const Settings& s) {
+    switch (encoder) {
+    case Encoder::JPEG: {
+        VImage pixels = WithResolution(WithoutMetadata(FlattenOnWhite(image)), s);
+        return TakeBlob(pixels.jpegsave_buffer(VImage::option()->set("Q", QualityPercent(s.quality))));
+    }
+    case Encoder::PNG: {
+        VImage base = WithoutCMYK(image);
+        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
+            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
+        }
+        VImage pixels = WithResolution(WithoutMetadata(base), s);
+        return TakeBlob(pixels.pngsave_buffer(VImage::option()->set("compression", 6)));
+    }
+    case Encoder::TIFF: {
+        VImage base = s.keepAlpha ? image.vimage() : DropAlpha(image);
+        VImage pixels = WithResolution(WithoutMetadata(base), s);
+        auto options = VImage::option()
+                           ->set("compression", s.lzw ? VIPS_FOREIGN_TIFF_COMPRESSION_LZW
+                                                      : VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
+                           ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
+        if (s.lzw) options->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
+        return TakeBlob(pixels.tiffsave_buffer(options));
+    }
+    case Encoder::GIF: {
+        VImage base = WithoutCMYK(image);
+        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
+            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
+        }
+        return TakeBlob(WithoutMetadata(base).gifsave_buffer());
+    }
+    case Encoder::JPEG2000: {
+        VImage base = WithoutCMYK(image);
+        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
+            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
+        }
+        auto options = VImage::option()->set("Q", QualityPercent(s.quality));
+        if (s.quality >= 1.0) options->set("lossless", true);
+        return TakeBlob(WithoutMetadata(base).jp2ksave_buffer(options));
+    }
+    case Encoder::WebP: {
+        VImage base = WithoutCMYK(image);
+        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
+            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
+        }
+        auto options = VImage::option()->set("Q", QualityPercent(s.quality));
+        if (s.quality >= 1.0) options->set("lossless", true);
+        return TakeBlob(WithoutMetadata(base).webpsave_buffer(options));
+    }
+    case Encoder::OpenEXR: {
+        VImage base = WithoutCMYK(image);
+        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
+            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
+        }
+        return codecs::SaveExr(base);
+    }
+    case Encoder::ICNS:
+        return codecs::SaveIcns(WithoutCMYK(image));
+    case Encoder::Magick: {
+        const std::string name = coder;
+        VImage base = WithoutCMYK(image);
+        const bool alphaAllowed = name != "PICT";
+        if (vips_image_hasalpha(base.get_image()) && (!alphaAllowed || !s.keepAlpha)) {
+            const int colour = base.bands() - 1;
+            base = base.flatten(VImage::option()->set("background", std::vector<double>(std::size_t(colour), 255.0)))
+                       .cast(VIPS_FORMAT_UCHAR)
+                       .copy(VImage::option()->set("interpretation", colour == 1 ? VIPS_INTERPRETATION_B_W
+                                                                                 : VIPS_INTERPRETATION_sRGB));
+        }
+        if (name == "ICO" && std::max(base.width(), base.height()) > 256) {
+            // Icon entries hold at most 256 × 256 pixels.
+            base = base.thumbnail_image(256, VImage::option()->set("height", 256));
+        }
+        return codecs::SaveWithMagick(WithResolution(WithoutMetadata(base), s), coder);
+    }
+    case Encoder::PDF:
+    case Encoder::None:
+        break;
+    }
+    return {};
+}
+
+}  // namespace
+
+bool ImageDestination::CanWrite(const std::string& typeIdentifier) {
+    return FormatFor(typeIdentifier).encoder != Encoder::None;
+}
+
+std::unique_ptr<ImageDestination> ImageDestination::CreateWithData(const std::string& typeIdentifier,
+                                                                   std::size_t count) {
+    if (count == 0 || !CanWrite(typeIdentifier)) return nullptr;
+    std::unique_ptr<ImageDestination> destination(new ImageDestination());
+    destination->type_ = typeIdentifier;
+    destination->count_ = count;
+    return destination;
+}
+
+std::unique_ptr<ImageDestination> ImageDestination::CreateWithPath(
+    const std::filesystem::path& path, const std::string& typeIdentifier, std::size_t count,
+    const std::optional<FileAttributes>& attributes) {
+    if (path.empty()) return nullptr;
+    auto destination = CreateWithData(typeIdentifier, count);
+    if (!destination) return nullptr;
+    destination->path_ = path;
+    destination->attributes_ = attributes;
+    return destination;
+}
+
+void ImageDestination::addImage(const ImageRef& image, const PropertyDict& properties) {
+    if (!image || images_.size() >= count_ || finalized_) {
+        failed_ = true;
+        return;
+    }
+    images_.emplace_back(image, properties);
+}
+
+bool ImageDestination::encode() {
+    const Format format = FormatFor(type_);
+    if (format.encoder == Encoder::PDF) {
+        PdfWriter writer;
+        if (auto title = fileProperties_.string("Title")) writer.setTitle(*title);
+        if (auto creator = fileProperties_.string("Creator")) writer.setCreator(*creator);
+        for (const auto& [image, properties] : images_) {
+            const Settings s = SettingsFrom(properties);
+            if (!writer.addImagePage(image, s.dpiX, s.dpiY)) return false;
+        }
+        data_ = writer.data();
+        return !data_.empty();
+    }
+
+    if (images_.size() > 1) {
+        if (!format.multiImage) return false;
+        // Pages and frames of one size go into one vips image, stacked.
+        const Image& first = *images_.front().first;
+        std::vector<VImage> pages;
+        for (const auto& [image, properties] : images_) {
+            if (image->width() != first.width() || image->height() != first.height() ||
+                image->bands() != first.bands() || image->colorModel() != first.colorModel()) {
+                return false;
+            }
+            pages.push_back(WithoutMetadata(image->vimage()));
+        }
+        const Settings s = SettingsFrom(images_.front().second);
+        VImage stacked = VImage::arrayjoin(pages, VImage::option()->set("across", 1));
+        stacked = WithResolution(stacked, s);
+        stacked.set("page-height", first.height());
+        if (format.encoder == Encoder::TIFF) {
+            auto options = VImage::option()
+                               ->set("compression", s.lzw ? VIPS_FOREIGN_TIFF_COMPRESSION_LZW
+                                                          : VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
+                               ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
+            data_ = TakeBlob(stacked.tiffsave_buffer(options));
+        } else {
+            data_ = TakeBlob(stacked.gifsave_buffer());
+        }
+        return !data_.empty();
+    }
+
+    const auto& [image, properties] = images_.front();
+    const Settings s = SettingsFrom(properties);
+    data_ = EncodeOne(format.encoder, format.magickCoder, *image, s);
+    if (data_.empty()) return false;
+
+    codecs::MetadataWrite request;
+    request.properties = &properties;
+    request.orientation = s.orientation;
+    request.dpiX = s.dpiX;
+    request.dpiY = s.dpiY;
+    request.pixelWidth = image->width();
+    request.pixelHeight = image->height();
+    if (codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_)) {
+        // Metadata that cannot be written does not cost the user the image.
+        codecs::WriteMetadata(data_, request);
+    }
+    return true;
+}
+
+bool ImageDestination::finalize() {
+    if (finalized_) return false;
+    finalized_ = true;
+    if (failed_ || images_.empty()) return false;
+    bool ok = false;
+    try {
+        ok = encode();
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    vips_error_clear();
+    if (!ok) {
+        data_.clear();
+        return false;
+    }
+    if (path_) {
+        return FileManager::createFile(*path_, std::span<const std::uint8_t>(data_), attributes_);
+    }
+    return true;
+}
+
+}  // namespace plat

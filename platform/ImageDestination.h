@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/FileAttributes.h"
+#include "platform/ImageRef.h"
+#include "platform/PropertyDict.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// Encodes one or more images in a format named by its type identifier
+// ("public.jpeg", "public.tiff", ...), into memory or into a file.
+//
+// Properties of each image (PropertyDict keys):
+//   LossyCompressionQuality  0.0..1.0 for JPEG, JPEG 2000 and WebP (default 0.85;
+//                            1.0 makes JPEG 2000 and WebP lossless)
+//   DPIWidth, DPIHeight      written where the format holds a resolution
+//                            (JFIF, pHYs, TIFF with unit inch, BMP, PSD, PDF page
+//                            size); 72 when absent
+//   Orientation              EXIF orientation written into the metadata
+//   HasAlpha                 false drops alpha; otherwise alpha is kept where
+//                            the format holds it (JPEG and PICT are flattened
+//                            onto white)
+//   {TIFF} Compression       TIFF compression: 1 none, otherwise LZW
+//   {TIFF} {Exif} {GPS} {IPTC} {XMP}  metadata written through exiv2 into
+//                            JPEG, PNG, TIFF, PSD and JPEG 2000 output
+// CMYK images are written as CMYK where the format allows (JPEG, TIFF, PDF)
+// and converted to sRGB elsewhere.
+//
+// Several images go into one file for TIFF (pages of one size), GIF (frames
+// of one size) and PDF (one page each); other formats take one image.
+// finalize() encodes; a file is written in one atomic step and only when
+// everything succeeded.
+class ImageDestination {
+public:
+    // Null when the type cannot be written or `count` is 0.
+    static std::unique_ptr<ImageDestination> CreateWithData(const std::string& typeIdentifier,
+                                                            std::size_t count = 1);
+    static std::unique_ptr<ImageDestination> CreateWithPath(
+        const std::filesystem::path& path, const std::string& typeIdentifier, std::size_t count = 1,
+        const std::optional<FileAttributes>& attributes = std::nullopt);
+
+    static bool CanWrite(const std::string& typeIdentifier);
+
+    // Ignored (and finalize() fails) beyond `count` images or for a null image.
+    void addImage(const ImageRef& image, const PropertyDict& properties = {});
+    // Properties for the whole file (PDF title and creator: "Title", "Creator").
+    void setFileProperties(const PropertyDict& properties) { fileProperties_ = properties; }
+
+    // Encodes the images. True when every image was encoded and, for a path,
+    // the file was written.
+    bool finalize();
+
+    // The encoded bytes after finalize() (also when a path was written).
+    const std::vector<std::uint8_t>& data() const { return data_; }
+    const std::string& typeIdentifier() const { return type_; }
+
+private:
+    ImageDestination() = default;
+    bool encode();
+
+    std::string type_;
+    std::size_t count_ = 1;
+    std::optional<std::filesystem::path> path_;
+    std::optional<FileAttributes> attributes_;
+    std::vector<std::pair<ImageRef, PropertyDict>> images_;
+    PropertyDict fileProperties_;
+    std::vector<std::uint8_t> data_;
+    bool failed_ = false;
+    bool finalized_ = false;
+};
+
+}  // namespace plat

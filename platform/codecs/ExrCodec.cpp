@@ -1,0 +1,162 @@
+#include "platform/codecs/ExrCodec.h"
+
+#include "platform/Image.h"
+
+#include <OpenEXR/ImfArray.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfRgbaFile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+namespace plat::codecs {
+
+using vips::VImage;
+
+namespace {
+
+class MemoryInput : public Imf::IStream {
+public:
+    MemoryInput(const std::uint8_t* data, std::size_t size)
+        : Imf::IStream("memory"), data_(data), size_(size) {}
+    bool read(char c[], int n) override {
+        if (n < 0 || position_ + std::size_t(n) > size_) {
+            throw std::runtime_error("unexpected end of OpenEXR data");
+        }
+        std::memcpy(c, data_ + position_, std::size_t(n));
+        position_ += std::size_t(n);
+        return position_ < size_;
+    }
+    uint64_t tellg() override { return position_; }
+    void seekg(uint64_t position) override {
+        if (position > size_) throw std::runtime_error("seek past the end of OpenEXR data");
+        position_ = std::size_t(position);
+    }
+    void clear() override {}
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+};
+
+class MemoryOutput : public Imf::OStream {
+public:
+    MemoryOutput() : Imf::OStream("memory") {}
+    void write(const char c[], int n) override {
+        if (n <= 0) return;
+        if (position_ + std::size_t(n) > bytes_.size()) bytes_.resize(position_ + std::size_t(n));
+        std::memcpy(bytes_.data() + position_, c, std::size_t(n));
+        position_ += std::size_t(n);
+    }
+    uint64_t tellp() override { return position_; }
+    void seekp(uint64_t position) override { position_ = std::size_t(position); }
+    std::vector<std::uint8_t>& bytes() { return bytes_; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace
+
+bool ReadExrHeader(const std::uint8_t* data, std::size_t size, int* width, int* height, bool* hasAlpha) {
+    try {
+        MemoryInput input(data, size);
+        Imf::RgbaInputFile file(input, 1);
+        const Imath::Box2i window = file.dataWindow();
+        const long long w = (long long)window.max.x - window.min.x + 1;
+        const long long h = (long long)window.max.y - window.min.y + 1;
+        if (w <= 0 || h <= 0 || w > 0x7fffffff || h > 0x7fffffff) return false;
+        if (width) *width = int(w);
+        if (height) *height = int(h);
+        if (hasAlpha) *hasAlpha = (file.channels() & Imf::WRITE_A) != 0;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+VImage LoadExr(const std::uint8_t* data, std::size_t size) {
+    try {
+        MemoryInput input(data, size);
+        Imf::RgbaInputFile file(input, 1);
+        const Imath::Box2i window = file.dataWindow();
+        const long long w = (long long)window.max.x - window.min.x + 1;
+        const long long h = (long long)window.max.y - window.min.y + 1;
+        if (!Image::sizeAllowed(w, h)) throw vips::VError("OpenEXR image size out of range");
+        const bool alpha = (file.channels() & Imf::WRITE_A) != 0;
+        Imf::Array2D<Imf::Rgba> pixels(h, w);
+        file.setFrameBuffer(&pixels[0][0] - window.min.x - window.min.y * w, 1, std::size_t(w));
+        file.readPixels(window.min.y, window.max.y);
+        const int bands = alpha ? 4 : 3;
+        const std::size_t count = std::size_t(w) * std::size_t(h) * std::size_t(bands);
+        auto* out = static_cast<float*>(g_try_malloc(count * sizeof(float)));
+        if (!out) throw vips::VError("out of memory");
+        float* p = out;
+        for (long long y = 0; y < h; ++y) {
+            for (long long x = 0; x < w; ++x) {
+                const Imf::Rgba& px = pixels[y][x];
+                auto finite = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+                *p++ = finite(float(px.r));
+                *p++ = finite(float(px.g));
+                *p++ = finite(float(px.b));
+                if (alpha) *p++ = std::clamp(finite(float(px.a)), 0.0f, 1.0f) * 255.0f;
+            }
+        }
+        VImage image = VImage::new_from_memory_steal(out, count * sizeof(float), int(w), int(h), bands,
+                                                     VIPS_FORMAT_FLOAT);
+        return image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
+    } catch (const vips::VError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw vips::VError(error.what());
+    }
+}
+
+std::vector<std::uint8_t> SaveExr(const VImage& srgbImage) {
+    try {
+        VImage image = srgbImage;
+        if (image.bands() == 1 || image.bands() == 2) {
+            VImage grey = image.extract_band(0);
+            VImage rgb = grey.bandjoin({grey, grey});
+            if (image.bands() == 2) rgb = rgb.bandjoin(image.extract_band(1));
+            image = rgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        }
+        const bool alpha = image.bands() >= 4;
+        VImage colour = image.extract_band(0, VImage::option()->set("n", 3))
+                            .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+                            .colourspace(VIPS_INTERPRETATION_scRGB);
+        if (colour.format() != VIPS_FORMAT_FLOAT) colour = colour.cast(VIPS_FORMAT_FLOAT);
+        VImage all = colour;
+        if (alpha) all = colour.bandjoin((image.extract_band(3).cast(VIPS_FORMAT_FLOAT) / 255.0).cast(VIPS_FORMAT_FLOAT));
+        std::size_t size = 0;
+        void* memory = all.write_to_memory(&size);
+        if (!memory) return {};
+        const int w = image.width(), h = image.height();
+        std::vector<Imf::Rgba> pixels(std::size_t(w) * std::size_t(h));
+        const float* f = static_cast<const float*>(memory);
+        const int bands = alpha ? 4 : 3;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            pixels[i] = Imf::Rgba(f[i * bands], f[i * bands + 1], f[i * bands + 2],
+                                  alpha ? f[i * bands + 3] : 1.0f);
+        }
+        g_free(memory);
+        MemoryOutput output;
+        Imf::Header header(w, h);
+        header.compression() = Imf::ZIP_COMPRESSION;
+        {
+            Imf::RgbaOutputFile file(output, header, alpha ? Imf::WRITE_RGBA : Imf::WRITE_RGB, 1);
+            file.setFrameBuffer(pixels.data(), 1, std::size_t(w));
+            file.writePixels(h);
+        }
+        return std::move(output.bytes());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace plat::codecs

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/PropertyDict.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace plat::codecs {
+
+// EXIF, GPS, IPTC and XMP through exiv2, as property dictionaries:
+//   {TIFF}  EXIF IFD0 tags by name ("Make", "Model", "DateTime", ...)
+//   {Exif}  EXIF sub-IFD tags ("DateTimeOriginal", "ExposureTime", ...)
+//   {GPS}   GPS tags ("GPSLatitude", "GPSLatitudeRef", ...)
+//   {IPTC}  IPTC application records by name ("Keywords" as an array, ...)
+//   {XMP}   the XMP packet under "XMLPacket"
+// Single integers are integers; everything else is exiv2's text form
+// (rationals as "300/1", several values separated by spaces). Tags that
+// describe the pixel layout of the file are left out: they belong to the
+// encoder, not to the picture.
+
+// Adds the dictionaries found in the file (or bytes). Silent on failure.
+void ReadMetadata(const std::filesystem::path& path, PropertyDict& properties);
+void ReadMetadata(const std::uint8_t* data, std::size_t size, PropertyDict& properties);
+
+// What the encoder writes besides the dictionaries of `properties`.
+struct MetadataWrite {
+    const PropertyDict* properties = nullptr;  // may hold {TIFF}, {Exif}, {GPS}, {IPTC}, {XMP}
+    int orientation = 0;                       // 0: none written
+    double dpiX = 0.0, dpiY = 0.0;             // 0: none written
+    int pixelWidth = 0, pixelHeight = 0;       // replaces stale EXIF pixel dimensions
+};
+
+// True when exiv2 can write EXIF into files of this type identifier.
+bool CanWriteMetadata(const std::string& typeIdentifier);
+// True when `request` has anything that goes into the file's EXIF/IPTC/XMP.
+bool HasMetadataToWrite(const MetadataWrite& request);
+// Rewrites the encoded file in `bytes` with the metadata. False (bytes
+// unchanged) when exiv2 cannot read or write it.
+bool WriteMetadata(std::vector<std::uint8_t>& bytes, const MetadataWrite& request);
+
+}  // namespace plat::codecs
