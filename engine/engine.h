@@ -4,3 +4,4 @@
 
 #include "platform/platform.h"
 #include "engine/ImageConversion.h"
+#include "engine/ImageTypes.h"

@@ -51,7 +51,7 @@ constexpr ExtensionType kExtensions[] = {
     {"x3f", "public.camera-raw-image"}, {"3fr", "public.camera-raw-image"}, {"fff", "public.camera-raw-image"},
     {"mef", "public.camera-raw-image"}, {"mos", "public.camera-raw-image"}, {"erf", "public.camera-raw-image"},
     {"kdc", "public.camera-raw-image"}, {"dcr", "public.camera-raw-image"}, {"mrw", "public.camera-raw-image"},
-    {"iiq", "public.camera-raw-image"},
+    {"iiq", "public.camera-raw-image"}, {"raw", "public.camera-raw-image"},
     // documents
     {"pdf", "com.adobe.pdf"},
     {"rtf", "public.rtf"}, {"rtfd", "com.apple.rtfd"},
