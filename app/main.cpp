@@ -1,0 +1,54 @@
+// Vantrell: the application's entry point.
+#include "app/ui/AppDelegate.h"
+#include "app/ui/MainWindow.h"
+#include "platform/Initialize.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+// With VANTRELL_EXIT_AFTER_SHOW set, the application reports its window's
+// title once the window is on screen and ends: a start-up check for scripts.
+void ExitOnceShown(MainWindow* window) {
+    auto* timer = new QTimer(window);
+    timer->setInterval(25);
+    QObject::connect(timer, &QTimer::timeout, window, [window, timer, attempts = 0]() mutable {
+        QWindow* handle = window->windowHandle();
+        if (handle && handle->isExposed() && window->isVisible()) {
+            timer->stop();
+            std::printf("main window shown: %s\n", window->windowTitle().toUtf8().constData());
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        } else if (++attempts > 400) {
+            timer->stop();
+            std::fprintf(stderr, "main window was not shown\n");
+            QCoreApplication::exit(1);
+        }
+    });
+    timer->start();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vantrell"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("vantrell.org"));
+    plat::Initialize();
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.window()->show();
+
+    const char* exitAfterShow = std::getenv("VANTRELL_EXIT_AFTER_SHOW");
+    if (exitAfterShow && *exitAfterShow && std::string_view(exitAfterShow) != "0") {
+        ExitOnceShown(delegate.window());
+    }
+    return application.exec();
+}

@@ -1,0 +1,53 @@
+#include "app/ui/AppDelegate.h"
+
+#include "app/ui/KSMValidatedViewToolbar.h"
+#include "app/ui/MainWindow.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+    InitializeNibControlsFromHere();
+}
+
+void AppDelegate::InitializeNibControlsFromHere() {
+    window_->filenameLabelOutlet->setText(QString());
+    window_->fileDescriptionLabelOutlet->setText(QString());
+    // Nothing to convert yet.
+    SetConversionButtonEnable(false);
+    buildConfigurations();
+}
+
+void AppDelegate::windowWillClose() {
+    emit mainWindowWillClose();
+    QCoreApplication::quit();
+}
+
+void AppDelegate::SetConversionButtonEnable(bool enable) {
+    toolbarEnableTable_.setConversionEnabled(enable);
+    applyToolbarEnableTable();
+}
+
+void AppDelegate::applyToolbarEnableTable() {
+    for (KSMValidatedViewToolbarItem* item :
+         {window_->addImageToolbarItem, window_->removeToolbarItem, window_->removeAllToolbarItem,
+          window_->rotateToolbarItem, window_->flipToolbarItem, window_->convertToolbarItem,
+          window_->convertAllToolbarItem, window_->ratingToolbarItem, window_->infoToolbarItem,
+          window_->preferencesToolbarItem}) {
+        const bool enabled = validateToolbarItem(item);
+        item->setEnabled(enabled);
+        if (item->view()) item->view()->setEnabled(enabled);
+    }
+    window_->previewButtonOutlet->setEnabled(toolbarEnableTable_.isEnabled(ToolbarEnableTable::Preview));
+}
+
+bool AppDelegate::validateToolbarItem(KSMValidatedViewToolbarItem* item) {
+    if (!item) return false;
+    const auto entry = ToolbarEnableTable::itemForOutlet(item->objectName());
+    return entry ? toolbarEnableTable_.isEnabled(*entry) : true;
+}

@@ -1,0 +1,351 @@
+#include "app/ui/CustomAlert.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QEventLoop>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <set>
+
+namespace {
+
+// ---- Shared state: closing flag, seams, threads waiting for answers ----
+
+struct Handover {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    int code = kAlertDefaultReturn;
+};
+
+std::atomic<bool> gClosing{false};
+std::mutex gStateMutex;
+std::set<std::shared_ptr<Handover>> gWaiting;
+QPointer<QCoreApplication> gWatchedApplication;
+std::set<QEventLoop*> gOpenLoops;  // questions shown by the main thread
+CustomAlertResponder gResponder;
+CustomAlertPresentedHook gPresentedHook;
+
+void Finish(Handover& handover, int code) {
+    {
+        std::lock_guard lock(handover.mutex);
+        if (handover.done) return;
+        handover.done = true;
+        handover.code = code;
+    }
+    handover.answered.notify_all();
+}
+
+void ReleaseWaitingThreads() {
+    std::set<std::shared_ptr<Handover>> waiting;
+    {
+        std::lock_guard lock(gStateMutex);
+        waiting.swap(gWaiting);
+    }
+    for (const auto& handover : waiting) Finish(*handover, kAlertDefaultReturn);
+}
+
+// Once per application object: the end of its event loop closes all questions.
+void WatchApplication() {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application) return;
+    std::lock_guard lock(gStateMutex);
+    if (gWatchedApplication == application) return;
+    gWatchedApplication = application;
+    QObject::connect(application, &QCoreApplication::aboutToQuit, application, [] { SetCustomAlertsClosing(true); },
+                     Qt::DirectConnection);
+    QObject::connect(application, &QObject::destroyed, [] { SetCustomAlertsClosing(true); });
+}
+
+// Runs a handover's question on the main thread; when the queued call is
+// dropped unrun (the application went away), the waiting thread still gets
+// the default answer.
+struct HandoverGuard {
+    explicit HandoverGuard(std::shared_ptr<Handover> h) : handover(std::move(h)) {}
+    ~HandoverGuard() { Finish(*handover, kAlertDefaultReturn); }
+    std::shared_ptr<Handover> handover;
+};
+
+// ---- The dialog ----
+
+class AlertDialog : public QDialog {
+public:
+    explicit AlertDialog(QWidget* parent) : QDialog(parent) {}
+
+    // Only a button ends the question: Escape and the window's close box do not.
+    void reject() override {}
+
+protected:
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+QLabel* PlainLabel(const QString& text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+// Where a borrowed view lived, so it can be put back.
+class BorrowedView {
+public:
+    explicit BorrowedView(QWidget* view) : view_(view) {
+        if (!view) return;
+        parent_ = view->parentWidget();
+        wasHidden_ = view->isHidden();
+        geometry_ = view->geometry();
+        if (parent_ && parent_->layout()) findInLayout(parent_->layout());
+    }
+
+    void giveBack() {
+        if (!view_) return;
+        view_->setParent(parent_);
+        if (parent_) {
+            if (auto* box = qobject_cast<QBoxLayout*>(layout_.data())) {
+                box->insertWidget(std::min(boxIndex_, box->count()), view_);
+            } else if (auto* grid = qobject_cast<QGridLayout*>(layout_.data())) {
+                grid->addWidget(view_, row_, column_, rowSpan_, columnSpan_);
+            } else {
+                view_->setGeometry(geometry_);
+            }
+        }
+        view_->setVisible(!wasHidden_);
+    }
+
+private:
+    bool findInLayout(QLayout* layout) {
+        const int index = layout->indexOf(view_);
+        if (index >= 0) {
+            layout_ = layout;
+            boxIndex_ = index;
+            if (auto* grid = qobject_cast<QGridLayout*>(layout)) grid->getItemPosition(index, &row_, &column_, &rowSpan_, &columnSpan_);
+            return true;
+        }
+        for (int i = 0; i < layout->count(); ++i) {
+            if (QLayout* child = layout->itemAt(i)->layout(); child && findInLayout(child)) return true;
+        }
+        return false;
+    }
+
+    QPointer<QWidget> view_;
+    QPointer<QWidget> parent_;
+    QPointer<QLayout> layout_;
+    bool wasHidden_ = true;
+    QRect geometry_;
+    int boxIndex_ = 0;
+    int row_ = 0, column_ = 0, rowSpan_ = 1, columnSpan_ = 1;
+};
+
+QStyle::StandardPixmap IconForStyle(std::uint64_t style) {
+    switch (style) {
+    case 1: return QStyle::SP_MessageBoxInformation;
+    case 2: return QStyle::SP_MessageBoxCritical;
+    default: return QStyle::SP_MessageBoxWarning;
+    }
+}
+
+int RunOnMainThread(const std::shared_ptr<CustomAlert>& alert, bool withView) {
+    WatchApplication();
+    if (!QCoreApplication::instance() || CustomAlertsClosing()) return kAlertDefaultReturn;
+    QThread* mainThread = QCoreApplication::instance()->thread();
+    if (QThread::currentThread() == mainThread) {
+        withView ? alert->showModalSheetUsingAlert() : alert->showModalSheet();
+        return static_cast<int>(alert->responseCode());
+    }
+
+    auto handover = std::make_shared<Handover>();
+    {
+        std::lock_guard lock(gStateMutex);
+        gWaiting.insert(handover);
+    }
+    // Checked again under the lock order above: a close that came in between
+    // has already released every registered waiter but this one.
+    if (CustomAlertsClosing()) Finish(*handover, kAlertDefaultReturn);
+    auto guard = std::make_shared<HandoverGuard>(handover);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [alert, withView, guard] {
+            withView ? alert->showModalSheetUsingAlert() : alert->showModalSheet();
+            Finish(*guard->handover, static_cast<int>(alert->responseCode()));
+        },
+        Qt::QueuedConnection);
+    guard.reset();
+
+    std::unique_lock lock(handover->mutex);
+    handover->answered.wait(lock, [&] { return handover->done; });
+    const int code = handover->code;
+    lock.unlock();
+    std::lock_guard stateLock(gStateMutex);
+    gWaiting.erase(handover);
+    return code;
+}
+
+}  // namespace
+
+void SetCustomAlertsClosing(bool closing) {
+    gClosing.store(closing);
+    if (!closing) return;
+    ReleaseWaitingThreads();
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application && QThread::currentThread() == application->thread()) {
+        for (QEventLoop* loop : gOpenLoops) loop->quit();
+    }
+}
+
+bool CustomAlertsClosing() {
+    return gClosing.load() || QCoreApplication::closingDown();
+}
+
+void SetCustomAlertResponder(CustomAlertResponder responder) {
+    std::lock_guard lock(gStateMutex);
+    gResponder = std::move(responder);
+}
+
+void SetCustomAlertPresentedHook(CustomAlertPresentedHook hook) {
+    std::lock_guard lock(gStateMutex);
+    gPresentedHook = std::move(hook);
+}
+
+CustomAlert::CustomAlert() = default;
+
+CustomAlert::CustomAlert(const QString& title, const QString& message, const QString& defaultButton,
+                         const QString& alterButton, const QString& otherButton)
+    : message_(message.isNull() ? QStringLiteral("") : message),
+      defaultButton_(defaultButton),
+      otherButton_(otherButton),
+      alterButton_(alterButton),
+      title_(title.isNull() ? QStringLiteral("") : title) {}
+
+void CustomAlert::showModalSheet() {
+    run(Presentation::Sheet);
+}
+
+void CustomAlert::showModalSheetUsingAlert() {
+    if (message_.isNull()) return;
+    run(Presentation::SheetWithView);
+}
+
+void CustomAlert::showModalAlert() {
+    run(Presentation::ApplicationModal);
+}
+
+void CustomAlert::run(Presentation presentation) {
+    WatchApplication();
+    if (CustomAlertsClosing()) {
+        responseCode_.store(kAlertDefaultReturn);
+        return;
+    }
+    CustomAlertResponder responder;
+    CustomAlertPresentedHook presentedHook;
+    {
+        std::lock_guard lock(gStateMutex);
+        responder = gResponder;
+        presentedHook = gPresentedHook;
+    }
+    if (responder) {
+        responseCode_.store(responder(*this));
+        return;
+    }
+
+    QWidget* parent = presentation == Presentation::ApplicationModal ? nullptr : window_;
+    if (!parent && presentation != Presentation::ApplicationModal) parent = QApplication::activeWindow();
+    AlertDialog dialog(parent ? parent->window() : nullptr);
+    dialog.setObjectName(QStringLiteral("customAlert"));
+    dialog.setWindowTitle(title_.isNull() ? QString() : title_);
+    dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+
+    auto* layout = new QHBoxLayout(&dialog);
+    auto* icon = new QLabel(&dialog);
+    const int iconSize = dialog.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &dialog);
+    icon->setPixmap(dialog.style()->standardIcon(IconForStyle(alertStyle_), nullptr, &dialog).pixmap(iconSize));
+    icon->setAlignment(Qt::AlignTop);
+    layout->addWidget(icon);
+    auto* column = new QVBoxLayout;
+    layout->addLayout(column, 1);
+
+    QLabel* titleLabel = PlainLabel(title_, "titleLabel", &dialog);
+    QFont headline = titleLabel->font();
+    headline.setBold(true);
+    titleLabel->setFont(headline);
+    column->addWidget(titleLabel);
+    column->addWidget(PlainLabel(message_, "messageLabel", &dialog));
+
+    BorrowedView borrowed(presentation == Presentation::SheetWithView ? view_ : nullptr);
+    if (presentation == Presentation::SheetWithView && view_) {
+        column->addWidget(view_);
+        view_->show();
+    }
+
+    auto* buttons = new QHBoxLayout;
+    column->addSpacing(8);
+    column->addLayout(buttons);
+    auto addButton = [&](const QString& text, const char* name, int code) {
+        auto* button = new QPushButton(text, &dialog);
+        button->setObjectName(QLatin1String(name));
+        QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, code] { dialog.done(code); });
+        buttons->addWidget(button);
+        return button;
+    };
+    if (!otherButton_.isNull()) addButton(otherButton_, "otherButton", kAlertOtherReturn);
+    buttons->addStretch(1);
+    if (!alterButton_.isNull()) addButton(alterButton_, "alternateButton", kAlertAlternateReturn);
+    QPushButton* defaultButton =
+        addButton(defaultButton_.isNull() ? QStringLiteral("OK") : defaultButton_, "defaultButton", kAlertDefaultReturn);
+    defaultButton->setDefault(true);
+    defaultButton->setFocus();
+
+    responseCode_.store(kWaitingResponse);
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, [this, &loop](int code) {
+        responseCode_.store(code);
+        loop.quit();
+    });
+    dialog.show();
+    if (presentedHook) {
+        QPointer<QDialog> shown(&dialog);
+        QTimer::singleShot(0, &dialog, [shown, presentedHook] {
+            if (shown) presentedHook(*shown);
+        });
+    }
+    if (responseCode_.load() == kWaitingResponse) {
+        gOpenLoops.insert(&loop);
+        loop.exec();
+        gOpenLoops.erase(&loop);
+    }
+    // A loop that ended without a button press was ended by the application
+    // closing: the question gets its default answer.
+    if (responseCode_.load() == kWaitingResponse) responseCode_.store(kAlertDefaultReturn);
+    dialog.hide();
+    borrowed.giveBack();
+}
+
+int RunCustomAlertSheet(const QString& title, const QString& message, const QString& defaultButton,
+                        const QString& alterButton, const QString& otherButton, QWidget* window) {
+    auto alert = std::make_shared<CustomAlert>(title, message, defaultButton, alterButton, otherButton);
+    if (window) alert->setWindow(window);
+    return RunOnMainThread(alert, false);
+}
+
+int RunCustomAlertSheetWithView(const QString& title, const QString& message, const QString& defaultButton,
+                                const QString& alterButton, const QString& otherButton, QWidget* window,
+                                QWidget* view) {
+    auto alert = std::make_shared<CustomAlert>(title, message, defaultButton, alterButton, otherButton);
+    if (window) alert->setWindow(window);
+    if (view) alert->setView(view);
+    return RunOnMainThread(alert, true);
+}

@@ -1,0 +1,202 @@
+#include "app/ui/KSMOutlineView.h"
+
+#include "app/ui/KSMConfigurationHeaderView.h"
+
+#include <QHBoxLayout>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+KSMOutlineView::KSMOutlineView(QWidget* parent) : QScrollArea(parent) {
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    content_ = new QWidget;
+    content_->setObjectName(QStringLiteral("outlineContent"));
+    content_->setAutoFillBackground(true);
+    QPalette palette = content_->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(0.915f, 0.915f, 0.915f, 1.0f));
+    content_->setPalette(palette);
+    contentLayout_ = new QVBoxLayout(content_);
+    contentLayout_->setContentsMargins(0, 0, 0, 0);
+    contentLayout_->setSpacing(0);
+    contentLayout_->addStretch(1);
+    setWidget(content_);
+    parking_ = new QWidget(this);
+    parking_->hide();
+}
+
+KSMOutlineView::~KSMOutlineView() = default;
+
+void KSMOutlineView::setItems(std::vector<std::shared_ptr<KSMConfiguration>> items) {
+    items_ = std::move(items);
+    std::set<const KSMConfiguration*> kept;
+    for (const auto& item : items_) {
+        if (expanded_.count(item.get())) kept.insert(item.get());
+    }
+    expanded_.swap(kept);
+    reloadData();
+}
+
+void KSMOutlineView::clearRows() {
+    for (Row& row : rows_) {
+        // Option panels belong to the window: keep them for the next build.
+        if (!row.isGroup && row.view) {
+            row.view->hide();
+            row.view->setParent(parking_);
+        }
+        if (row.isGroup && row.rowView && row.rowView->objectName() == QLatin1String("HeaderRowView")) {
+            // The header view is made anew each time; the row view is reused.
+            for (QWidget* child : row.rowView->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                if (child != row.disclosure) delete child;
+            }
+            contentLayout_->removeWidget(row.rowView);
+            row.rowView->hide();
+            row.rowView->setParent(parking_);
+            reusableRowViews_.emplace(row.rowView->objectName(), row.rowView);
+            continue;
+        }
+        delete row.rowView;
+    }
+    rows_.clear();
+    visibleRows_.clear();
+}
+
+QWidget* KSMOutlineView::makeRowViewWithIdentifier(const QString& identifier) {
+    auto it = reusableRowViews_.find(identifier);
+    if (it == reusableRowViews_.end()) return nullptr;
+    QWidget* view = it->second;
+    reusableRowViews_.erase(it);
+    return view;
+}
+
+void KSMOutlineView::addRow(KSMConfiguration* item, KSMConfiguration* group, bool isGroup) {
+    Row row;
+    row.item = item;
+    row.group = group;
+    row.isGroup = isGroup;
+    row.rowView = delegate_ ? delegate_->outlineViewRowViewForItem(this, item) : nullptr;
+    if (!row.rowView) row.rowView = new QWidget;
+    row.rowView->setParent(content_);
+    row.rowView->setAutoFillBackground(true);
+
+    auto* layout = qobject_cast<QHBoxLayout*>(row.rowView->layout());
+    if (!layout) {
+        delete row.rowView->layout();
+        layout = new QHBoxLayout(row.rowView);
+    }
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    if (isGroup) {
+        // The disclosure control is the row view's first button.
+        auto* header = qobject_cast<KSMConfigurationHeaderRowView*>(row.rowView);
+        QAbstractButton* existing = header ? header->disclosureButton() : nullptr;
+        row.disclosure = qobject_cast<QToolButton*>(existing);
+        if (!row.disclosure) {
+            row.disclosure = new QToolButton(row.rowView);
+            row.disclosure->setObjectName(QStringLiteral("disclosureButton"));
+            row.disclosure->setAutoRaise(true);
+            row.disclosure->setFocusPolicy(Qt::NoFocus);
+            layout->insertWidget(0, row.disclosure);
+        }
+        row.disclosure->disconnect(this);
+        connect(row.disclosure, &QToolButton::clicked, this, [this, item] {
+            if (isItemExpanded(item)) collapseItem(item);
+            else expandItem(item);
+        });
+    }
+
+    row.view = delegate_ ? delegate_->outlineViewViewForItem(this, item) : nullptr;
+    if (row.view) {
+        row.view->setParent(row.rowView);
+        layout->addWidget(row.view, 1);
+        row.view->show();
+    }
+    const double height = delegate_ ? delegate_->outlineViewHeightOfRowByItem(this, item) : 20.0;
+    row.rowView->setFixedHeight(std::max(0, static_cast<int>(std::lround(height))));
+    contentLayout_->insertWidget(contentLayout_->count() - 1, row.rowView);
+    rows_.push_back(row);
+}
+
+void KSMOutlineView::reloadData() {
+    clearRows();
+    for (const auto& item : items_) {
+        const bool group = delegate_ ? delegate_->outlineViewIsGroupItem(this, item.get()) : true;
+        addRow(item.get(), item.get(), group);
+        for (const auto& child : item->children()) addRow(child.get(), item.get(), false);
+    }
+    updateVisibility();
+}
+
+void KSMOutlineView::updateVisibility() {
+    visibleRows_.clear();
+    for (int i = 0; i < static_cast<int>(rows_.size()); ++i) {
+        Row& row = rows_[static_cast<std::size_t>(i)];
+        const bool visible = row.isGroup || row.item == row.group || expanded_.count(row.group);
+        row.rowView->setVisible(visible);
+        if (row.disclosure) row.disclosure->setArrowType(expanded_.count(row.item) ? Qt::DownArrow : Qt::RightArrow);
+        if (visible) visibleRows_.push_back(i);
+    }
+    if (!delegate_) return;
+    for (int row = 0; row < numberOfRows(); ++row) {
+        delegate_->outlineViewDidAddRowView(this, rowViewAtRow(row), row);
+    }
+}
+
+KSMConfiguration* KSMOutlineView::itemAtRow(int row) const {
+    if (row < 0 || row >= numberOfRows()) return nullptr;
+    return rows_[static_cast<std::size_t>(visibleRows_[static_cast<std::size_t>(row)])].item;
+}
+
+int KSMOutlineView::rowForItem(const KSMConfiguration* item) const {
+    for (int row = 0; row < numberOfRows(); ++row) {
+        if (itemAtRow(row) == item) return row;
+    }
+    return -1;
+}
+
+QWidget* KSMOutlineView::rowViewAtRow(int row) const {
+    if (row < 0 || row >= numberOfRows()) return nullptr;
+    return rows_[static_cast<std::size_t>(visibleRows_[static_cast<std::size_t>(row)])].rowView;
+}
+
+QWidget* KSMOutlineView::viewAtRow(int row) const {
+    if (row < 0 || row >= numberOfRows()) return nullptr;
+    return rows_[static_cast<std::size_t>(visibleRows_[static_cast<std::size_t>(row)])].view;
+}
+
+bool KSMOutlineView::isGroupRow(int row) const {
+    if (row < 0 || row >= numberOfRows()) return false;
+    return rows_[static_cast<std::size_t>(visibleRows_[static_cast<std::size_t>(row)])].isGroup;
+}
+
+bool KSMOutlineView::isItemExpanded(const KSMConfiguration* item) const {
+    return expanded_.count(item) > 0;
+}
+
+void KSMOutlineView::setExpanded(KSMConfiguration* item, bool expanded) {
+    if (!item || item->children().empty()) return;
+    const bool known = std::any_of(items_.begin(), items_.end(), [&](const auto& top) { return top.get() == item; });
+    if (!known || isItemExpanded(item) == expanded) return;
+    if (expanded) expanded_.insert(item);
+    else expanded_.erase(item);
+    updateVisibility();
+    if (expanded) emit itemDidExpand(item);
+    else emit itemDidCollapse(item);
+}
+
+void KSMOutlineView::expandItem(KSMConfiguration* item) {
+    setExpanded(item, true);
+}
+
+void KSMOutlineView::collapseItem(KSMConfiguration* item) {
+    setExpanded(item, false);
+}
+
+KSMTableView::KSMTableView(QWidget* parent) : QTableView(parent) {
+    setShowGrid(false);
+    viewport()->setAutoFillBackground(true);
+}

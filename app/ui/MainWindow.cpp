@@ -1,0 +1,227 @@
+#include "app/ui/MainWindow.h"
+
+#include "app/model/Configuration.h"
+#include "app/model/StringTable.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/KSMOutlineView.h"
+#include "app/ui/KSMValidatedViewToolbar.h"
+#include "app/ui/SegmentedControl.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// Heights of the option-row panels, in points, as the window lays them out.
+struct OptionRowLayout {
+    const char* name;
+    int height;
+};
+constexpr OptionRowLayout kOptionRows[] = {
+    {"ConversionView", 96},     {"OptimizationView", 34},   {"RenameView1", 34},
+    {"RenameView2", 34},        {"RenameView3", 60},        {"ResizeView1", 34},
+    {"ResizeView2", 60},        {"ResizeView3", 60},        {"TextWatermarkView1", 34},
+    {"TextWatermarkView2", 60}, {"TextWatermarkView3", 60}, {"TextWatermarkView4", 60},
+    {"TextWatermarkView5", 60}, {"ImageWatermarkView", 96},
+};
+
+QToolButton* ToolbarButton(const char* outlet, const char* labelKey, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(outlet));
+    button->setText(LocalizedString(labelKey));
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    return button;
+}
+
+QLabel* NamedLabel(const char* outlet, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(outlet));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(AppDelegate* delegate, QWidget* parent) : QMainWindow(parent), delegate_(delegate) {
+    setObjectName(QStringLiteral("window"));
+    setWindowTitle(LocalizedString("MainWindowTitle"));
+    buildToolbar();
+    buildOptionRows();
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(QStringLiteral("mainSplitView"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(buildImageListPanel());
+    splitter->addWidget(buildImagePanel());
+    splitter->addWidget(buildSettingsPanel());
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(2, 2);
+    setCentralWidget(splitter);
+    resize(1200, 760);
+}
+
+void MainWindow::buildToolbar() {
+    toolbar = new KSMValidatedViewToolbar(LocalizedString("ToolbarTitle"), this);
+    toolbar->setObjectName(QStringLiteral("mainToolbar"));
+    addToolBar(Qt::TopToolBarArea, toolbar);
+
+    auto item = [&](const char* identifier, QWidget* view, const char* action) {
+        auto* toolbarItem = new KSMValidatedViewToolbarItem(QLatin1String(identifier), view, toolbar);
+        toolbarItem->setTarget(delegate_);
+        toolbarItem->setAction(action);
+        toolbar->addValidatedItem(toolbarItem);
+        return toolbarItem;
+    };
+    auto spacer = [&] {
+        auto* space = new QWidget(toolbar);
+        space->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        toolbar->addWidget(space);
+    };
+
+    addImageToolbarButton = ToolbarButton("addImageToolbarButton", "AddToolbarItemLabel", toolbar);
+    addImageToolbarItem = item("addImageToolbarItem", addImageToolbarButton, "AddImageOrFolderButtonAction(QObject*)");
+    removeToolbarButton = ToolbarButton("removeToolbarButton", "RemoveToolbarItemLabel", toolbar);
+    removeToolbarItem = item("removeToolbarItem", removeToolbarButton, "RemoveSelectedButtonAction(QObject*)");
+    removeAllToolbarButton = ToolbarButton("removeAllToolbarButton", "RemoveAllToolbarItemLabel", toolbar);
+    removeAllToolbarItem = item("removeAllToolbarItem", removeAllToolbarButton, "RemoveAllButtonAction(QObject*)");
+    toolbar->addSeparator();
+
+    rotateSegmentedOutlet = new SegmentedControl(2, toolbar);
+    rotateSegmentedOutlet->setObjectName(QStringLiteral("rotateSegmentedOutlet"));
+    rotateSegmentedOutlet->setLabel(0, LocalizedString("RotateLeftSegmentLabel"));
+    rotateSegmentedOutlet->setLabel(1, LocalizedString("RotateRightSegmentLabel"));
+    rotateSegmentedOutlet->setToolTip(LocalizedString("RotateToolbarItemLabel"));
+    rotateToolbarItem = item("rotateToolbarItem", rotateSegmentedOutlet, "rotate(QObject*)");
+    flipSegmentedOutlet = new SegmentedControl(2, toolbar);
+    flipSegmentedOutlet->setObjectName(QStringLiteral("flipSegmentedOutlet"));
+    flipSegmentedOutlet->setLabel(0, LocalizedString("FlipHorizontalSegmentLabel"));
+    flipSegmentedOutlet->setLabel(1, LocalizedString("FlipVerticalSegmentLabel"));
+    flipSegmentedOutlet->setToolTip(LocalizedString("FlipToolbarItemLabel"));
+    flipToolbarItem = item("flipToolbarItem", flipSegmentedOutlet, "flip(QObject*)");
+    spacer();
+
+    convertToolbarButton = ToolbarButton("convertToolbarButton", "ConvertToolbarItemLabel", toolbar);
+    convertToolbarItem = item("convertToolbarItem", convertToolbarButton, "ConvertButtonAction(QObject*)");
+    convertAllToolbarButton = ToolbarButton("convertAllToolbarButton", "ConvertAllToolbarItemLabel", toolbar);
+    convertAllToolbarItem = item("convertAllToolbarItem", convertAllToolbarButton, "ConvertAllButtonAction(QObject*)");
+    spacer();
+
+    ratingToolbarButton = ToolbarButton("ratingToolbarButton", "RatingToolbarItemLabel", toolbar);
+    ratingToolbarItem = item("ratingToolbarItem", ratingToolbarButton, "RateApplicationAction(QObject*)");
+    infoToolbarButton = ToolbarButton("infoToolbarButton", "HelpToolbarItemLabel", toolbar);
+    infoToolbarItem = item("infoToolbarItem", infoToolbarButton, "UserManualHelpAction(QObject*)");
+    preferencesToolbarButton = ToolbarButton("preferencesToolbarButton", "PreferencesToolbarItemLabel", toolbar);
+    preferencesToolbarItem = item("preferencesToolbarItem", preferencesToolbarButton, "PreferencesAction(QObject*)");
+}
+
+void MainWindow::buildOptionRows() {
+    // The panels wait here, hidden, until the settings outline shows them.
+    optionRowStore_ = new QWidget(this);
+    optionRowStore_->setObjectName(QStringLiteral("optionRowStore"));
+    optionRowStore_->hide();
+    for (const OptionRowLayout& row : kOptionRows) {
+        auto* panel = new QWidget(optionRowStore_);
+        panel->setObjectName(QLatin1String(row.name));
+        panel->resize(320, row.height);
+        panel->setFixedHeight(row.height);
+        optionRows_.emplace(QLatin1String(row.name), panel);
+    }
+}
+
+QWidget* MainWindow::optionRowView(const QString& name) const {
+    const auto it = optionRows_.find(name);
+    return it == optionRows_.end() ? nullptr : it->second;
+}
+
+QWidget* MainWindow::buildImageListPanel() {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("imageListPanel"));
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(6, 6, 6, 6);
+    imageListViewOutlet = new KSMTableView(panel);
+    imageListViewOutlet->setObjectName(QStringLiteral("imageListViewOutlet"));
+    imageListViewOutlet->setSelectionBehavior(QAbstractItemView::SelectRows);
+    imageListViewOutlet->horizontalHeader()->setStretchLastSection(true);
+    imageListViewOutlet->verticalHeader()->hide();
+    layout->addWidget(imageListViewOutlet, 1);
+    totalFileCountLabelOutlet = NamedLabel("totalFileCountLabelOutlet", panel);
+    layout->addWidget(totalFileCountLabelOutlet);
+    panel->setMinimumWidth(220);
+    return panel;
+}
+
+QWidget* MainWindow::buildImagePanel() {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("imagePanel"));
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(6, 6, 6, 6);
+    mainImagePreview = NamedLabel("mainImagePreview", panel);
+    mainImagePreview->setAlignment(Qt::AlignCenter);
+    mainImagePreview->setFrameShape(QFrame::StyledPanel);
+    mainImagePreview->setMinimumSize(300, 300);
+    mainImagePreview->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    mainImagePreview->setText(LocalizedString("DropImagesHere"));
+    layout->addWidget(mainImagePreview, 1);
+    filenameLabelOutlet = NamedLabel("filenameLabelOutlet", panel);
+    filenameLabelOutlet->setAlignment(Qt::AlignCenter);
+    layout->addWidget(filenameLabelOutlet);
+    fileDescriptionLabelOutlet = NamedLabel("fileDescriptionLabelOutlet", panel);
+    fileDescriptionLabelOutlet->setAlignment(Qt::AlignCenter);
+    layout->addWidget(fileDescriptionLabelOutlet);
+
+    auto* row = new QHBoxLayout;
+    previewButtonOutlet = new QPushButton(LocalizedString("PreviewButtonTitle"), panel);
+    previewButtonOutlet->setObjectName(QStringLiteral("previewButtonOutlet"));
+    previewButtonOutlet->setCheckable(true);
+    row->addWidget(previewButtonOutlet);
+    conversionProgressIndicator = new QProgressBar(panel);
+    conversionProgressIndicator->setObjectName(QStringLiteral("conversionProgressIndicator"));
+    conversionProgressIndicator->hide();
+    row->addWidget(conversionProgressIndicator, 1);
+    layout->addLayout(row);
+    return panel;
+}
+
+QWidget* MainWindow::buildSettingsPanel() {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("settingsPanel"));
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(6, 6, 6, 6);
+
+    PhotoPresetPopupButton = new QComboBox(panel);
+    PhotoPresetPopupButton->setObjectName(QStringLiteral("PhotoPresetPopupButton"));
+    PhotoPresetPopupButton->addItem(LocalizedString("JobPresetCustomItem"), 0);
+    layout->addWidget(PhotoPresetPopupButton);
+
+    configurationCollection = new KSMOutlineView(panel);
+    configurationCollection->setObjectName(QStringLiteral("configurationCollection"));
+    configurationCollection->setMinimumWidth(340);
+    layout->addWidget(configurationCollection, 1);
+
+    destinationPathViewCntr = new QFrame(panel);
+    destinationPathViewCntr->setObjectName(QStringLiteral("destinationPathViewCntr"));
+    destinationPathViewCntr->setFrameShape(QFrame::StyledPanel);
+    destinationPathViewCntr->setMinimumHeight(48);
+    auto* boxLayout = new QVBoxLayout(destinationPathViewCntr);
+    destinationPathLabel = NamedLabel("destinationPathLabel", destinationPathViewCntr);
+    destinationPathLabel->setAlignment(Qt::AlignCenter);
+    destinationPathLabel->setText(LocalizedString("DestinationBoxPlaceholder"));
+    boxLayout->addWidget(destinationPathLabel);
+    layout->addWidget(destinationPathViewCntr);
+    return panel;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted() && delegate_) delegate_->windowWillClose();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <map>
+
+class AppDelegate;
+class KSMOutlineView;
+class KSMTableView;
+class KSMValidatedViewToolbar;
+class KSMValidatedViewToolbarItem;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+class SegmentedControl;
+
+// The main window: the toolbar; the image list on the left; the current
+// image in the middle; the job preset menu, the settings outline with its six
+// option groups and the destination box on the right. Every control's
+// objectName is its outlet name. The option-row panels are empty here and are
+// filled by the code of each option group.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(AppDelegate* delegate, QWidget* parent = nullptr);
+
+    // Toolbar.
+    KSMValidatedViewToolbar* toolbar = nullptr;
+    KSMValidatedViewToolbarItem* addImageToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* removeToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* removeAllToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* rotateToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* flipToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* convertToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* convertAllToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* ratingToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* infoToolbarItem = nullptr;
+    KSMValidatedViewToolbarItem* preferencesToolbarItem = nullptr;
+    QToolButton* addImageToolbarButton = nullptr;
+    QToolButton* removeToolbarButton = nullptr;
+    QToolButton* removeAllToolbarButton = nullptr;
+    QToolButton* convertToolbarButton = nullptr;
+    QToolButton* convertAllToolbarButton = nullptr;
+    QToolButton* ratingToolbarButton = nullptr;
+    QToolButton* infoToolbarButton = nullptr;
+    QToolButton* preferencesToolbarButton = nullptr;
+    SegmentedControl* rotateSegmentedOutlet = nullptr;
+    SegmentedControl* flipSegmentedOutlet = nullptr;
+
+    // Image list.
+    KSMTableView* imageListViewOutlet = nullptr;
+    QLabel* totalFileCountLabelOutlet = nullptr;
+
+    // Current image.
+    QLabel* mainImagePreview = nullptr;
+    QLabel* filenameLabelOutlet = nullptr;
+    QLabel* fileDescriptionLabelOutlet = nullptr;
+    QPushButton* previewButtonOutlet = nullptr;
+    QProgressBar* conversionProgressIndicator = nullptr;
+
+    // Job settings.
+    QComboBox* PhotoPresetPopupButton = nullptr;
+    KSMOutlineView* configurationCollection = nullptr;
+    QFrame* destinationPathViewCntr = nullptr;
+    QLabel* destinationPathLabel = nullptr;
+
+    // The option-row panel with this outlet name ("RenameView2"), or none.
+    QWidget* optionRowView(const QString& name) const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildToolbar();
+    void buildOptionRows();
+    QWidget* buildImageListPanel();
+    QWidget* buildImagePanel();
+    QWidget* buildSettingsPanel();
+
+    AppDelegate* delegate_;
+    QWidget* optionRowStore_ = nullptr;
+    std::map<QString, QWidget*> optionRows_;
+};
