@@ -1,0 +1,83 @@
+#pragma once
+// What every tool-running agent shares: running an optimiser tool with an
+// argument vector, naming working files, and, for a tool that is a separate
+// executable of the application, preparing it and reading its output lines.
+
+#include "optimisation/Agent.h"
+#include "platform/ToolRunner.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace optimisation {
+
+class CommandAgent : public Agent {
+public:
+    using Agent::Agent;
+
+    std::string_view className() const override { return "CommandAgent"; }
+
+    // launchTask:arguments: runs the tool with the argument vector (element 0
+    // names the program) in the calling thread, waits, and returns its
+    // main()-style result: 0 for success; a tool killed by a signal gives
+    // 128 + the signal, one that could not start -1.
+    int launchTask(plat::Tool tool, const std::vector<std::string>& arguments);
+
+    // A fresh path "Vantrell.<class>.<hash>.<counter>.temp" in the private
+    // temporary folder; nothing is created. Names already taken are skipped.
+    // Empty when there is no temporary folder.
+    std::string tempPath();
+
+    // Stops a running tool, then cancels the operation.
+    void cancel() override;
+
+    // The child process of an auxiliary executable of the application.
+    void taskWithPath(const std::string& path, const std::vector<std::string>& arguments);
+    // Launches the prepared child (at priority 10 with "RunLowPriority"),
+    // feeds its output lines to parseLine and waits; its result as above,
+    // -1 without a prepared child.
+    int launchTask();
+    // The executable of that name among the application's resources;
+    // without it the tool is switched off ("<key>Enabled" = NO) and the
+    // result is empty.
+    std::string executablePathForKey(std::string_view key, std::string_view bundleName);
+    // Prepares the child; without the executable the File shows
+    // "<key> failed to start" and the result is false.
+    bool taskForKey(std::string_view key, std::string_view bundleName, const std::vector<std::string>& arguments);
+    bool hasTask() const { return task_.has_value(); }
+    // The prepared child's arguments (without the program), empty without one.
+    std::vector<std::string> taskArguments() const;
+
+    // Reads one line of the tool's output; true stops the reading.
+    virtual bool parseLine(const std::string& line);
+    void parseLinesFromHandle(int fd);
+    // readNumberAfter:inLine: the decimal int after the first occurrence of
+    // the marker; 0 when the marker is absent or no number follows it.
+    static std::int64_t readNumberAfter(std::string_view marker, std::string_view line);
+
+protected:
+    // Puts the tool's output at `resultPath` in place of the File's file,
+    // holding the File's replacement lock: only when the output is at least
+    // `minimumSize` bytes, of the original's type and smaller than the file
+    // there now. Through a temporary file beside the original renamed over
+    // it, so the original keeps its permissions and is never lost. Returns
+    // whether it replaced the file; the output is left where it is.
+    bool replaceOriginalWith(const std::string& resultPath, std::uint64_t minimumSize = 1);
+    // Deletes a working file, if there is one.
+    static void removeWorkingFile(const std::string& path);
+
+private:
+    struct Task {
+        std::string path;
+        std::vector<std::string> arguments;
+        std::vector<std::string> environment;
+    };
+    std::optional<Task> task_;
+    plat::ToolRunner runner_;
+};
+
+}  // namespace optimisation

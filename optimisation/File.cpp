@@ -1,0 +1,435 @@
+#include "optimisation/File.h"
+
+#include "optimisation/Agent.h"
+#include "platform/FileManager.h"
+#include "platform/OperationQueue.h"
+#include "platform/UserDefaults.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace optimisation {
+
+namespace fs = std::filesystem;
+
+namespace status {
+std::string format(std::string_view text, std::string_view argument) {
+    std::string result(text);
+    if (auto at = result.find("%@"); at != std::string::npos) result.replace(at, 2, argument);
+    return result;
+}
+}  // namespace status
+
+namespace {
+
+// Owns a file descriptor.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now and reports whether the close succeeded.
+    bool close() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Overwrites the file behind `fd` with `data` and cuts it to that length.
+bool OverwriteInPlace(int fd, const std::vector<std::uint8_t>& data) {
+    return WriteAllAt(fd, data.data(), data.size()) && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 &&
+           ::fsync(fd) == 0;
+}
+
+}  // namespace
+
+File::File() = default;
+
+File::File(const std::string& filePath) {
+    setFilePath(filePath);
+    setByteSizeOptimized(fileByteSize(filePath));
+}
+
+File::~File() = default;
+
+std::shared_ptr<File> File::copy() const {
+    auto copied = std::make_shared<File>();
+    copied->setByteSize(byteSize());
+    copied->setByteSizeOptimized(byteSizeOptimized());
+    copied->setFilePath(filePath());
+    return copied;
+}
+
+std::string File::description() const {
+    std::lock_guard lock(mutex_);
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers, " %llu/%llu (workers active %llu, finished %llu, total %llu)",
+                  static_cast<unsigned long long>(byteSize_), static_cast<unsigned long long>(byteSizeOptimized_),
+                  static_cast<unsigned long long>(workersActive_), static_cast<unsigned long long>(workersFinished_),
+                  static_cast<unsigned long long>(workersTotal_));
+    return filePath_ + numbers;
+}
+
+std::uint64_t File::fileByteSize(const std::string& path) {
+    if (path.empty()) return 0;
+    return plat::FileManager::fileSize(path).value_or(0);
+}
+
+int File::fileType(std::span<const std::uint8_t> data) {
+    static constexpr std::uint8_t kPng[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A};
+    static constexpr std::uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF};
+    static constexpr std::uint8_t kGif[] = {'G', 'I', 'F', '8'};
+    auto startsWith = [&](std::span<const std::uint8_t> pattern) {
+        return data.size() >= pattern.size() && std::equal(pattern.begin(), pattern.end(), data.begin());
+    };
+    if (startsWith(kPng)) return kFileTypePNG;
+    if (startsWith(kJpeg)) return kFileTypeJPEG;
+    if (startsWith(kGif)) return kFileTypeGIF;
+    return kFileTypeUnknown;
+}
+
+int File::fileTypeAtPath(const std::string& path) {
+    std::uint8_t head[8] = {};
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return kFileTypeUnknown;
+    ssize_t n = 0;
+    do {
+        n = ::read(fd.get(), head, sizeof head);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return kFileTypeUnknown;
+    return fileType(std::span<const std::uint8_t>(head, static_cast<std::size_t>(n)));
+}
+
+std::string File::filePath() const {
+    std::lock_guard lock(mutex_);
+    return filePath_;
+}
+
+void File::setFilePath(const std::string& filePath) {
+    std::lock_guard lock(mutex_);
+    if (filePath == filePath_) return;
+    filePath_ = filePath;
+    displayName_ = filePath.empty() ? std::string() : fs::path(filePath).filename().string();
+}
+
+std::string File::displayName() const {
+    std::lock_guard lock(mutex_);
+    return displayName_;
+}
+
+std::string File::fileName() const {
+    std::lock_guard lock(mutex_);
+    return displayName_.empty() ? filePath_ : displayName_;
+}
+
+std::uint64_t File::byteSize() const {
+    std::lock_guard lock(mutex_);
+    return byteSize_;
+}
+
+std::uint64_t File::byteSizeOptimized() const {
+    std::lock_guard lock(mutex_);
+    return byteSizeOptimized_;
+}
+
+void File::setByteSize(std::uint64_t size) {
+    std::lock_guard lock(mutex_);
+    if (byteSize_ != 0 || size < 11) return;
+    byteSize_ = size;
+    if (byteSizeOptimized_ == 0 || byteSizeOptimized_ > size) setByteSizeOptimized(size);
+}
+
+void File::setByteSizeOptimized(std::uint64_t size) {
+    std::lock_guard lock(mutex_);
+    if (size < 31) return;
+    if (byteSizeOptimized_ != 0 && size >= byteSizeOptimized_) return;
+    byteSizeOptimized_ = size;
+}
+
+double File::percentOptimized() const {
+    std::lock_guard lock(mutex_);
+    if (byteSizeOptimized_ == 0 || byteSize_ == 0) return 0.0;
+    double percent = 100.0 - static_cast<double>(byteSizeOptimized_) * 100.0 / static_cast<double>(byteSize_);
+    return percent < 0.0 ? 0.0 : percent;
+}
+
+bool File::isOptimized() const {
+    std::lock_guard lock(mutex_);
+    return byteSizeOptimized_ < byteSize_;
+}
+
+bool File::isLarge() const { return byteSize() > 1048576; }
+bool File::isSmall() const { return byteSize() < 2048; }
+bool File::isCameraPhoto() const { return static_cast<double>(byteSize()) > 1048576.0 * 1.3; }
+
+bool File::isDone() const {
+    std::lock_guard lock(mutex_);
+    return done_;
+}
+
+double File::percentDone() const {
+    std::lock_guard lock(mutex_);
+    return percentDone_;
+}
+
+void File::setPercentDone(double percent) {
+    std::lock_guard lock(mutex_);
+    percentDone_ = percent;
+}
+
+std::string File::bestToolName() const {
+    std::lock_guard lock(mutex_);
+    return bestToolName_;
+}
+
+std::string File::filePathOptimized() const {
+    std::lock_guard lock(mutex_);
+    return filePathOptimized_;
+}
+
+bool File::setFilePathOptimized(const std::string& path, std::uint64_t size, const std::string& toolName) {
+    std::lock_guard lock(mutex_);
+    if (size >= byteSizeOptimized_) return false;
+    removeOldFilePathOptimized();
+    filePathOptimized_ = path;
+    bestToolName_ = toolName;
+    setByteSizeOptimized(size);
+    return true;
+}
+
+void File::removeOldFilePathOptimized() {
+    std::lock_guard lock(mutex_);
+    if (!filePathOptimized_.empty()) {
+        std::error_code ignored;
+        fs::remove(filePathOptimized_, ignored);
+    }
+    filePathOptimized_.clear();
+}
+
+bool File::saveResult() {
+    try {
+        std::string pending;
+        std::string original;
+        std::uint64_t expectedSize = 0;
+        {
+            std::lock_guard lock(mutex_);
+            pending = filePathOptimized_;
+            original = filePath_;
+            expectedSize = byteSizeOptimized_;
+        }
+        if (pending.empty() || original.empty()) return false;
+
+        auto& defaults = plat::UserDefaults::standardUserDefaults();
+        const bool preservePermissions = defaults.boolForKey(plat::defaults::kPreservePermissions);
+        const bool backupFiles = defaults.boolForKey(plat::defaults::kBackupFiles);
+
+        std::lock_guard replacing(replacementMutex_);
+
+        // Every check comes before the original is touched: the result must
+        // be the one recorded, of the original's type and smaller than what
+        // is at the path now (another agent may have replaced it meanwhile).
+        const std::uint64_t pendingSize = fileByteSize(pending);
+        const std::uint64_t originalSize = fileByteSize(original);
+        if (pendingSize != expectedSize || pendingSize < 35 || originalSize == 0 || pendingSize >= originalSize) {
+            return false;
+        }
+        const int originalType = fileTypeAtPath(original);
+        if (originalType == kFileTypeUnknown || fileTypeAtPath(pending) != originalType) return false;
+
+        if (backupFiles) {
+            const std::string backup = original + "~";
+            std::error_code ignored;
+            if (plat::FileManager::fileExists(backup)) fs::remove_all(backup, ignored);
+            // A hard link keeps the original's identity like a move would,
+            // while the original stays at its path until the result is there.
+            bool backedUp = !preservePermissions && ::link(original.c_str(), backup.c_str()) == 0;
+            if (!backedUp) backedUp = plat::FileManager::copyItem(original, backup);
+            if (!backedUp) return false;
+        }
+
+        if (preservePermissions) {
+            // Written over the original so that it keeps its identity, owner
+            // and permissions; its old bytes are held to put back should a
+            // write fail half-way.
+            auto data = plat::FileManager::contentsOfFile(pending);
+            Descriptor fd(::open(original.c_str(), O_WRONLY | O_CLOEXEC));
+            if (!fd.valid() || !data || data->size() != expectedSize || data->size() < 35) return false;
+            auto previous = plat::FileManager::contentsOfFile(original);
+            if (!previous) return false;
+            if (!OverwriteInPlace(fd.get(), *data)) {
+                OverwriteInPlace(fd.get(), *previous);
+                return false;
+            }
+            if (!fd.close()) return false;
+            removeOldFilePathOptimized();
+            return true;
+        }
+
+        // A temporary file beside the original, renamed over it: the original
+        // stays whole should anything fail, and the result takes its
+        // permissions.
+        const bool replaced = plat::FileManager::writeAtomically(original, [&](const fs::path& temporary) {
+            std::error_code error;
+            return fs::copy_file(pending, temporary, fs::copy_options::overwrite_existing, error) && !error &&
+                   fileByteSize(temporary.string()) == expectedSize;
+        });
+        if (!replaced) return false;
+        removeOldFilePathOptimized();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void File::saveResultAndUpdateStatus() {
+    if (saveResult()) {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        setStatusLocked("ok", 7, status::format(status::kOptimizedWith, bestToolName_));
+    } else {
+        setStatus("err", 9, std::string(status::kCouldNotSave));
+    }
+}
+
+void File::setStatus(std::string_view key, std::int64_t order, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    setStatusLocked(key, order, text);
+}
+
+void File::setStatusLocked(std::string_view key, std::int64_t order, const std::string& text) {
+    if (text == statusText_ && !statusImage_.empty()) return;
+    statusOrder_ = order;
+    statusText_ = text;
+    statusImage_ = std::string(key);
+}
+
+std::string File::statusImage() const {
+    std::lock_guard lock(mutex_);
+    return statusImage_;
+}
+
+std::string File::statusText() const {
+    std::lock_guard lock(mutex_);
+    return statusText_;
+}
+
+std::int64_t File::statusOrder() const {
+    std::lock_guard lock(mutex_);
+    return statusOrder_;
+}
+
+void File::workerHasStarted(const Agent& agent) {
+    std::lock_guard lock(mutex_);
+    ++workersActive_;
+    std::string name(agent.className());
+    for (auto at = name.find("Agent"); at != std::string::npos; at = name.find("Agent")) name.erase(at, 5);
+    setStatusLocked("progress", 4, status::format(status::kStarted, name));
+}
+
+void File::workerHasFinished(const Agent&) {
+    std::shared_ptr<plat::Operation> save;
+    plat::OperationQueue* queue = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (workersActive_ > 0) --workersActive_;
+        ++workersFinished_;
+        if (workersActive_ != 0) return;
+        if (byteSize_ == 0 || byteSizeOptimized_ == 0) {
+            setStatusLocked("err", 8, std::string(status::kSizeIsZero));
+        } else if (workersFinished_ != workersTotal_) {
+            setStatusLocked("wait", 2, std::string(status::kWaitingToStartMore));
+        } else if (byteSize_ > byteSizeOptimized_) {
+            // The operation keeps this File alive until it has saved.
+            std::shared_ptr<File> self = weak_from_this().lock();
+            File* target = this;
+            save = plat::Operation::make([self, target] { target->saveResultAndUpdateStatus(); });
+            addWorker(save);
+            if (self) queue = fileIOQueue_;
+        } else {
+            done_ = true;
+            setStatusLocked("noopt", 5, std::string(status::kCannotBeOptimized));
+        }
+    }
+    // Outside the lock: saving takes the replacement lock, which agents hold
+    // while they ask this File for its path.
+    if (!save) return;
+    if (queue != nullptr) {
+        queue->addOperation(save);
+    } else {
+        // Agents run by hand, outside the queue path: save right here.
+        save->start();
+    }
+}
+
+bool File::isBusy() const {
+    std::lock_guard lock(mutex_);
+    return workersActive_ != 0 || workersTotal_ != workersFinished_;
+}
+
+std::uint64_t File::workersActive() const {
+    std::lock_guard lock(mutex_);
+    return workersActive_;
+}
+
+std::uint64_t File::workersFinished() const {
+    std::lock_guard lock(mutex_);
+    return workersFinished_;
+}
+
+std::uint64_t File::workersTotal() const {
+    std::lock_guard lock(mutex_);
+    return workersTotal_;
+}
+
+std::vector<std::shared_ptr<plat::Operation>> File::workers() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<plat::Operation>> alive;
+    for (const auto& worker : workers_) {
+        if (auto operation = worker.lock()) alive.push_back(std::move(operation));
+    }
+    return alive;
+}
+
+void File::addWorker(const std::shared_ptr<plat::Operation>& operation) {
+    std::lock_guard lock(mutex_);
+    workers_.push_back(operation);
+}
+
+void File::cleanup() {
+    std::lock_guard lock(mutex_);
+    for (const auto& worker : workers_) {
+        if (auto operation = worker.lock()) operation->cancel();
+    }
+    workers_.clear();
+    removeOldFilePathOptimized();
+    filePath_.clear();
+    displayName_.clear();
+}
+
+}  // namespace optimisation

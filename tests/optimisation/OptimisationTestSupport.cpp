@@ -1,0 +1,305 @@
+#include "OptimisationTestSupport.h"
+
+#include "platform/FileManager.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <jpeglib.h>
+#include <unistd.h>
+#include <vips/vips8>
+#include <zlib.h>
+
+namespace optest {
+
+namespace {
+
+constexpr const char* kFakeLogVariable = "VANTRELL_FAKE_TOOL_LOG";
+constexpr const char* kFakeScriptVariable = "VANTRELL_FAKE_TOOL_SCRIPT";
+
+// When this test binary is started as a fake tool, it records its argument
+// vector (argv[0] included, which a shell script cannot see) and hands the
+// arguments to the test's script. This runs before main.
+const bool kActsAsFakeTool = [] {
+    const char* log = std::getenv(kFakeLogVariable);
+    if (log == nullptr || *log == '\0') return false;
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> args;
+    for (std::size_t start = 0; start < all.size();) {
+        std::size_t end = all.find('\0', start);
+        if (end == std::string::npos) end = all.size();
+        args.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    if (FILE* out = std::fopen(log, "a")) {
+        for (const auto& arg : args) {
+            std::fputs(arg.c_str(), out);
+            std::fputc('\x1f', out);
+        }
+        std::fputc('\n', out);
+        std::fclose(out);
+    }
+    const char* script = std::getenv(kFakeScriptVariable);
+    if (script != nullptr && *script != '\0') {
+        std::vector<char*> argv{const_cast<char*>("sh"), const_cast<char*>(script)};
+        for (std::size_t i = 1; i < args.size(); ++i) argv.push_back(args[i].data());
+        argv.push_back(nullptr);
+        ::execv("/bin/sh", argv.data());
+        ::_exit(127);
+    }
+    ::_exit(0);
+}();
+
+void PutU32(Bytes& out, std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v >> 24));
+    out.push_back(static_cast<std::uint8_t>(v >> 16));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.push_back(static_cast<std::uint8_t>(v));
+}
+
+void PutChunk(Bytes& out, const char* type, const Bytes& data) {
+    PutU32(out, static_cast<std::uint32_t>(data.size()));
+    Bytes body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    out.insert(out.end(), body.begin(), body.end());
+    PutU32(out, static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
+}
+
+std::uint8_t Sample(int x, int y, int band) {
+    return static_cast<std::uint8_t>((x * 8 + band * 40 + (y / 4) * 16) & 0xF0);
+}
+
+}  // namespace
+
+Bytes ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool Contains(const Bytes& haystack, std::string_view needle) {
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+Bytes MakeStoredPng(int width, int height) {
+    Bytes raw;
+    for (int y = 0; y < height; ++y) {
+        raw.push_back(0);
+        for (int x = 0; x < width; ++x) {
+            for (int band = 0; band < 3; ++band) raw.push_back(Sample(x, y, band));
+        }
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    Bytes packed(packedSize);
+    compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 0);
+    packed.resize(packedSize);
+
+    Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes header;
+    PutU32(header, static_cast<std::uint32_t>(width));
+    PutU32(header, static_cast<std::uint32_t>(height));
+    header.insert(header.end(), {8, 2, 0, 0, 0});
+    PutChunk(png, "IHDR", header);
+    PutChunk(png, "IDAT", packed);
+    PutChunk(png, "IEND", {});
+    return png;
+}
+
+Bytes MakeJpeg(int width, int height, bool exif) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr jerr{};
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    cinfo.optimize_coding = FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    if (exif) {
+        static const unsigned char kExif[] = {
+            'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,                  // TIFF header
+            0, 1,                                                                   // one entry
+            0x01, 0x0F, 0, 2, 0, 0, 0, 8, 0, 0, 0, 26,                              // Make, ASCII, 8 at 26
+            0, 0, 0, 0,                                                             // no next IFD
+            'V', 'a', 'n', 't', 'r', 'e', 'l', 0};
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, kExif, sizeof kExif);
+    }
+    std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int y = static_cast<int>(cinfo.next_scanline);
+        for (int x = 0; x < width; ++x) {
+            for (int band = 0; band < 3; ++band) row[static_cast<std::size_t>(x * 3 + band)] = Sample(x, y, band);
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
+}
+
+Bytes MakeLiteralGif(int width, int height) {
+    Bytes gif{'G', 'I', 'F', '8', '9', 'a'};
+    gif.insert(gif.end(), {static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
+                           static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0xF7, 0, 0});
+    for (int i = 0; i < 256; ++i) gif.insert(gif.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), 128});
+    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
+                           static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0});
+    gif.push_back(8);  // LZW minimum code size
+
+    // 9-bit codes only: a clear code before the table would need 10 bits.
+    Bytes stream;
+    std::uint32_t bits = 0;
+    int bitCount = 0;
+    auto emit = [&](int code) {
+        bits |= static_cast<std::uint32_t>(code) << bitCount;
+        bitCount += 9;
+        while (bitCount >= 8) {
+            stream.push_back(static_cast<std::uint8_t>(bits & 0xFF));
+            bits >>= 8;
+            bitCount -= 8;
+        }
+    };
+    int sinceClear = 0;
+    emit(256);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (sinceClear == 200) {
+                emit(256);
+                sinceClear = 0;
+            }
+            emit(((x / 8) * 16 + (y / 8) * 3) & 0xFF);
+            ++sinceClear;
+        }
+    }
+    emit(257);
+    if (bitCount > 0) stream.push_back(static_cast<std::uint8_t>(bits & 0xFF));
+    for (std::size_t at = 0; at < stream.size(); at += 255) {
+        const std::size_t n = std::min<std::size_t>(255, stream.size() - at);
+        gif.push_back(static_cast<std::uint8_t>(n));
+        gif.insert(gif.end(), stream.begin() + static_cast<std::ptrdiff_t>(at),
+                   stream.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    gif.push_back(0);
+    gif.push_back(0x3B);
+    return gif;
+}
+
+Bytes DecodePixels(const fs::path& path) {
+    plat::Initialize();
+    try {
+        auto image = vips::VImage::new_from_file(path.c_str()).cast(VIPS_FORMAT_UCHAR);
+        if (image.bands() == 4) image = image.extract_band(0, vips::VImage::option()->set("n", 3));
+        std::size_t size = 0;
+        void* memory = image.write_to_memory(&size);
+        Bytes out;
+        PutU32(out, static_cast<std::uint32_t>(image.width()));
+        PutU32(out, static_cast<std::uint32_t>(image.height()));
+        out.insert(out.end(), static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
+        g_free(memory);
+        return out;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return {};
+    }
+}
+
+std::vector<std::string> LeftoverWorkingFiles() {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(plat::FileManager::temporaryDirectory(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("Vantrell.")) names.push_back(name);
+    }
+    return names;
+}
+
+void OptimisationTest::SetUp() {
+    std::string pattern = (fs::temp_directory_path() / "optimisation-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "tmp");
+    fs::create_directories(dir_ / "config");
+    fs::create_directories(dir_ / "resources");
+    auto remember = [](const char* name, std::optional<std::string>& slot) {
+        if (const char* value = std::getenv(name)) slot = value;
+    };
+    remember("TMPDIR", oldTmp_);
+    remember("XDG_CONFIG_HOME", oldConfig_);
+    remember("VANTRELL_RESOURCES", oldResources_);
+    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
+    ::setenv("VANTRELL_RESOURCES", (dir_ / "resources").c_str(), 1);
+    plat::UserDefaults::resetStandardUserDefaults();
+}
+
+void OptimisationTest::TearDown() {
+    for (auto tool : {plat::Tool::JpegOptim, plat::Tool::PngCrush, plat::Tool::Gifsicle, plat::Tool::OptiPng,
+                      plat::Tool::AdvPng, plat::Tool::JpegTran}) {
+        plat::ToolRunner::setExecutableOverride(tool, "");
+    }
+    ::unsetenv(kFakeLogVariable);
+    ::unsetenv(kFakeScriptVariable);
+    auto restore = [](const char* name, const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    };
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+    restore("TMPDIR", oldTmp_);
+    restore("XDG_CONFIG_HOME", oldConfig_);
+    restore("VANTRELL_RESOURCES", oldResources_);
+    plat::UserDefaults::resetStandardUserDefaults();
+}
+
+void OptimisationTest::UseFakeTool(plat::Tool tool, const std::string& script) {
+    ::setenv(kFakeLogVariable, (dir_ / "fake-runs.log").c_str(), 1);
+    if (!script.empty()) {
+        WriteText(dir_ / "fake-script.sh", script + "\n");
+        ::setenv(kFakeScriptVariable, (dir_ / "fake-script.sh").c_str(), 1);
+    } else {
+        ::unsetenv(kFakeScriptVariable);
+    }
+    plat::ToolRunner::setExecutableOverride(tool, fs::read_symlink("/proc/self/exe").string());
+}
+
+std::vector<std::vector<std::string>> OptimisationTest::FakeRuns() const {
+    std::vector<std::vector<std::string>> runs;
+    std::ifstream in(dir_ / "fake-runs.log");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> args;
+        std::size_t start = 0;
+        for (std::size_t end; (end = line.find('\x1f', start)) != std::string::npos; start = end + 1) {
+            args.push_back(line.substr(start, end - start));
+        }
+        runs.push_back(args);
+    }
+    return runs;
+}
+
+}  // namespace optest
