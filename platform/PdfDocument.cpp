@@ -11,6 +11,11 @@
 #include <limits>
 #include <mutex>
 
+#include <vips/vips8>
+
+#include "platform/Image.h"
+#include "platform/Initialize.h"
+
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-image.h>
@@ -72,7 +77,74 @@ int RotationDegrees(poppler::page::orientation_enum orientation) {
     return 0;
 }
 
+bool ConvertBitmapToCmyk(PdfPageBitmap& bitmap) {
+    Initialize();
+    try {
+        vips::VImage rgb = vips::VImage::new_from_memory(bitmap.pixels.data(), bitmap.pixels.size(), bitmap.width,
+                                                         bitmap.height, 3, VIPS_FORMAT_UCHAR)
+                               .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        vips::VImage cmyk = rgb.icc_transform("cmyk", vips::VImage::option()
+                                                          ->set("input_profile", "srgb")
+                                                          ->set("embedded", false)
+                                                          ->set("intent", VIPS_INTENT_RELATIVE));
+        if (cmyk.bands() != 4 || cmyk.format() != VIPS_FORMAT_UCHAR) {
+            return false;
+        }
+        std::size_t size = 0;
+        void* memory = cmyk.write_to_memory(&size);
+        if (!memory) {
+            return false;
+        }
+        const auto* begin = static_cast<const std::uint8_t*>(memory);
+        std::vector<std::uint8_t> pixels(begin, begin + size);
+        g_free(memory);
+        if (cmyk.get_typeof(VIPS_META_ICC_NAME) != 0) {
+            std::size_t length = 0;
+            const void* profile = cmyk.get_blob(VIPS_META_ICC_NAME, &length);
+            const auto* bytes = static_cast<const std::uint8_t*>(profile);
+            bitmap.iccProfile.assign(bytes, bytes + length);
+        }
+        bitmap.pixels = std::move(pixels);
+        bitmap.channels = 4;
+        bitmap.format = PdfPixelFormat::Cmyk;
+        return bitmap.pixels.size() == bitmap.Stride() * static_cast<std::size_t>(bitmap.height);
+    } catch (const vips::VError&) {
+        return false;
+    }
+}
+
 }  // namespace
+
+ImageRef CreateImageFromPdfPageBitmap(const PdfPageBitmap& bitmap) {
+    if (bitmap.width <= 0 || bitmap.height <= 0 ||
+        bitmap.pixels.size() != bitmap.Stride() * static_cast<std::size_t>(bitmap.height)) {
+        return nullptr;
+    }
+    Initialize();
+    try {
+        VipsInterpretation interpretation = VIPS_INTERPRETATION_sRGB;
+        if (bitmap.format == PdfPixelFormat::Gray) {
+            interpretation = VIPS_INTERPRETATION_B_W;
+        } else if (bitmap.format == PdfPixelFormat::Cmyk) {
+            interpretation = VIPS_INTERPRETATION_CMYK;
+        }
+        VipsImage* copied = vips_image_new_from_memory_copy(bitmap.pixels.data(), bitmap.pixels.size(), bitmap.width,
+                                                            bitmap.height, bitmap.channels, VIPS_FORMAT_UCHAR);
+        if (!copied) {
+            vips_error_clear();
+            return nullptr;
+        }
+        vips::VImage image =
+            vips::VImage(copied).copy(vips::VImage::option()->set("interpretation", interpretation));
+        if (!bitmap.iccProfile.empty()) {
+            vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, bitmap.iccProfile.data(),
+                                     bitmap.iccProfile.size());
+        }
+        return Image::Create(std::move(image));
+    } catch (const vips::VError&) {
+        return nullptr;
+    }
+}
 
 PdfDocument::~PdfDocument() = default;
 
@@ -225,6 +297,7 @@ bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height
         renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
         renderer.set_paper_color(0xffffffffu);
         const bool gray = format == PdfPixelFormat::Gray;
+        const bool cmyk = format == PdfPixelFormat::Cmyk;
         renderer.set_image_format(gray ? poppler::image::format_gray8 : poppler::image::format_rgb24);
         const double dpi = 72.0 * scale;
         // Asking for an exact slice fixes the pixel size whatever poppler's
@@ -237,6 +310,8 @@ bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height
         out.width = width;
         out.height = height;
         out.channels = channels;
+        out.format = gray ? PdfPixelFormat::Gray : PdfPixelFormat::Rgb;
+        out.iccProfile.clear();
         const std::size_t stride = out.Stride();
         out.pixels.resize(stride * static_cast<std::size_t>(height));
         const char* src = image.const_data();
@@ -248,7 +323,7 @@ bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height
             std::memcpy(out.pixels.data() + stride * static_cast<std::size_t>(row),
                         src + srcStride * static_cast<std::size_t>(row), stride);
         }
-        return true;
+        return cmyk ? ConvertBitmapToCmyk(out) : true;
     } catch (...) {
         return false;
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ImageRef.h"
+
 namespace poppler {
 class document;
 }
@@ -32,7 +34,11 @@ struct PdfPageInfo {
 
 enum class PdfPixelFormat {
     Gray,  // 1 byte per pixel
-    Rgb,   // 3 bytes per pixel: red, green, blue
+    Rgb,   // 3 bytes per pixel: red, green, blue (sRGB)
+    // 4 bytes per pixel: cyan, magenta, yellow, black. poppler renders no
+    // CMYK, so the page is rendered in sRGB and converted through the
+    // built-in CMYK profile.
+    Cmyk,
 };
 
 // A rendered page: rows top-down, tightly packed.
@@ -40,10 +46,15 @@ struct PdfPageBitmap {
     int width = 0;
     int height = 0;
     int channels = 0;
+    PdfPixelFormat format = PdfPixelFormat::Rgb;
     std::vector<std::uint8_t> pixels;
+    std::vector<std::uint8_t> iccProfile;  // the CMYK profile of a CMYK page
 
     std::size_t Stride() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(channels); }
 };
+
+// An image with the bitmap's pixels (and profile). Null when it is empty.
+ImageRef CreateImageFromPdfPageBitmap(const PdfPageBitmap& bitmap);
 
 // A PDF document opened for reading and rendering.
 //

@@ -1,4 +1,5 @@
 #include "platform/PdfDocument.h"
+#include "platform/Image.h"
 
 #include <fstream>
 
@@ -180,4 +181,44 @@ TEST(PdfDocumentTest, RejectsBrokenInputAndSizes) {
     EXPECT_FALSE(doc->RenderPage(1, 0.0, 10, 10, plat::PdfPixelFormat::Rgb, bitmap));
     EXPECT_FALSE(doc->RenderPage(1, 1.0, 1 << 20, 1 << 20, plat::PdfPixelFormat::Rgb, bitmap));
     EXPECT_FALSE(doc->RenderPage(2, 1.0, 10, 10, plat::PdfPixelFormat::Rgb, bitmap));
+}
+
+TEST(PdfDocumentTest, CmykPagesGoThroughTheCmykProfile) {
+    TempFolder tmp;
+    WriteTestPdf(tmp / "doc.pdf", TestPdfPages(1));
+    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    ASSERT_TRUE(doc);
+    plat::PdfPageBitmap bitmap;
+    ASSERT_TRUE(doc->RenderPage(1, 0.5, 100, 50, plat::PdfPixelFormat::Cmyk, bitmap));
+    EXPECT_EQ(bitmap.channels, 4);
+    EXPECT_EQ(bitmap.format, plat::PdfPixelFormat::Cmyk);
+    ASSERT_EQ(bitmap.pixels.size(), 100u * 50u * 4u);
+    EXPECT_FALSE(bitmap.iccProfile.empty());
+    // White paper is no ink; red is magenta and yellow without cyan.
+    const std::uint8_t* white = bitmap.pixels.data();
+    EXPECT_LT(white[0] + white[1] + white[2] + white[3], 20);
+    const std::uint8_t* red = bitmap.pixels.data() + (40 * 100 + 10) * 4;
+    EXPECT_LT(red[0], 40);
+    EXPECT_GT(red[1], 200);
+    EXPECT_GT(red[2], 200);
+
+    plat::ImageRef image = plat::CreateImageFromPdfPageBitmap(bitmap);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->colorModel(), plat::ColorModel::CMYK);
+    EXPECT_EQ(image->width(), 100);
+    EXPECT_FALSE(image->hasAlpha());
+
+    ASSERT_TRUE(doc->RenderPage(1, 0.5, 100, 50, plat::PdfPixelFormat::Gray, bitmap));
+    image = plat::CreateImageFromPdfPageBitmap(bitmap);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->colorModel(), plat::ColorModel::Gray);
+    ASSERT_TRUE(doc->RenderPage(1, 0.5, 100, 50, plat::PdfPixelFormat::Rgb, bitmap));
+    image = plat::CreateImageFromPdfPageBitmap(bitmap);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->colorModel(), plat::ColorModel::RGB);
+    const std::vector<std::uint8_t> rgba = image->copyRGBA8();
+    EXPECT_EQ(rgba[(40 * 100 + 10) * 4], 255);
+    EXPECT_EQ(rgba[(40 * 100 + 10) * 4 + 1], 0);
+
+    EXPECT_FALSE(plat::CreateImageFromPdfPageBitmap(plat::PdfPageBitmap{}));
 }
