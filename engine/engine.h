@@ -5,3 +5,4 @@
 #include "platform/platform.h"
 #include "engine/ImageConversion.h"
 #include "engine/ImageTypes.h"
+#include "common/KSMUtil.h"
