@@ -6,3 +6,7 @@
 #include "engine/ImageConversion.h"
 #include "engine/ImageTypes.h"
 #include "common/KSMUtil.h"
+#include "engine/JpegMemoryCodec.h"
+#include "engine/WebPCodec.h"
+#include "engine/SgiWriter.h"
+#include "engine/ImageFile.h"

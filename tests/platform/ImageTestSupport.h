@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
