@@ -2,6 +2,7 @@
 
 #include "platform/FileManager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -250,6 +251,106 @@ bool xmlNestingWithinLimit(std::string_view text) {
     return true;
 }
 
+std::uint64_t readBigEndian(const std::uint8_t* p, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+    return value;
+}
+
+// libplist's binary reader also recurses per level and expands shared
+// objects; walk the object graph first (without recursion) and refuse
+// cycles, deep nesting and graphs that would expand beyond reason.
+bool binaryGraphWithinLimits(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kHeader = 8, kTrailer = 32;
+    constexpr std::uint64_t kMaxExpandedObjects = 10'000'000;
+    if (size < kHeader + kTrailer) return false;
+    const std::uint8_t* trailer = data + size - kTrailer;
+    const std::size_t offsetSize = trailer[6];
+    const std::size_t refSize = trailer[7];
+    const std::uint64_t objectCount = readBigEndian(trailer + 8, 8);
+    const std::uint64_t topObject = readBigEndian(trailer + 16, 8);
+    const std::uint64_t tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objectCount == 0 ||
+        topObject >= objectCount || tableOffset < kHeader || tableOffset >= size - kTrailer ||
+        objectCount > (size - kTrailer - tableOffset) / offsetSize) {
+        return false;
+    }
+    const std::uint64_t bodyEnd = tableOffset;
+
+    auto objectOffset = [&](std::uint64_t index) {
+        return readBigEndian(data + tableOffset + index * offsetSize, offsetSize);
+    };
+    // The references held by an object, or false when it is malformed.
+    auto children = [&](std::uint64_t index, std::vector<std::uint64_t>& out) {
+        out.clear();
+        const std::uint64_t offset = objectOffset(index);
+        if (offset < kHeader || offset >= bodyEnd) return false;
+        const std::uint8_t marker = data[offset];
+        const int kind = marker >> 4;
+        if (kind != 0xA && kind != 0xC && kind != 0xD) return true;
+        std::uint64_t count = marker & 0x0F;
+        std::uint64_t position = offset + 1;
+        if (count == 0x0F) {
+            if (position >= bodyEnd || (data[position] >> 4) != 0x1) return false;
+            const std::size_t intSize = std::size_t(1) << (data[position] & 0x0F);
+            if (intSize > 8 || position + 1 + intSize > bodyEnd) return false;
+            count = readBigEndian(data + position + 1, intSize);
+            position += 1 + intSize;
+        }
+        const std::uint64_t refs = kind == 0xD ? count * 2 : count;
+        if (count > bodyEnd || refs > (bodyEnd - position) / refSize) return false;
+        out.reserve(static_cast<std::size_t>(refs));
+        for (std::uint64_t i = 0; i < refs; ++i) {
+            const std::uint64_t ref = readBigEndian(data + position + i * refSize, refSize);
+            if (ref >= objectCount) return false;
+            out.push_back(ref);
+        }
+        return true;
+    };
+
+    // Iterative post-order walk: longest path and expanded size per object.
+    enum : std::uint8_t { Unseen, Open, Done };
+    std::vector<std::uint8_t> state(static_cast<std::size_t>(objectCount), Unseen);
+    std::vector<std::uint32_t> height(static_cast<std::size_t>(objectCount), 0);
+    std::vector<std::uint64_t> expanded(static_cast<std::size_t>(objectCount), 0);
+    struct Frame {
+        std::uint64_t index;
+        std::vector<std::uint64_t> refs;
+        std::size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({topObject, {}, 0});
+    if (!children(topObject, stack.back().refs)) return false;
+    state[topObject] = Open;
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next < frame.refs.size()) {
+            const std::uint64_t child = frame.refs[frame.next++];
+            if (state[child] == Open) return false;  // a cycle
+            if (state[child] == Done) continue;
+            if (stack.size() > static_cast<std::size_t>(kMaxDepth)) return false;
+            Frame next{child, {}, 0};
+            if (!children(child, next.refs)) return false;
+            state[child] = Open;
+            stack.push_back(std::move(next));
+            continue;
+        }
+        std::uint32_t h = 0;
+        std::uint64_t total = 1;
+        for (std::uint64_t child : frame.refs) {
+            h = std::max(h, height[child] + 1);
+            total += expanded[child];
+            if (total > kMaxExpandedObjects) return false;
+        }
+        if (h > static_cast<std::uint32_t>(kMaxDepth)) return false;
+        height[frame.index] = h;
+        expanded[frame.index] = total;
+        state[frame.index] = Done;
+        stack.pop_back();
+    }
+    return true;
+}
+
 }  // namespace
 
 // --- PropertyList -----------------------------------------------------------------
@@ -259,6 +360,7 @@ std::optional<PlistValue> PropertyList::fromData(const void* data, std::size_t s
     const char* bytes = static_cast<const char*>(data);
     plist_t root = nullptr;
     if (size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0) {
+        if (!binaryGraphWithinLimits(static_cast<const std::uint8_t*>(data), size)) return std::nullopt;
         plist_from_bin(bytes, static_cast<uint32_t>(size), &root);
     } else {
         // The XML reader wants to see a plist element; anything else is not ours.

@@ -37,10 +37,64 @@ PlistValue sample() {
     list.append(PlistValue::array());
     root["list"] = list;
     root["nested"]["inner"]["deep"] = 3.5;
+    PlistValue many = PlistValue::array();
+    for (int i = 0; i < 300; ++i) many.append(i * 1000);
+    root["many"] = many;
     return root;
 }
 
+void putBigEndian(std::string& out, std::uint64_t value, int size) {
+    for (int i = size - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// A binary property list of arrays: object i holds references to the objects
+// listed in refs[i]. Object 0 is the top.
+std::string binaryArrays(const std::vector<std::vector<std::uint64_t>>& refs) {
+    std::string out = "bplist00";
+    std::vector<std::uint64_t> offsets;
+    for (const auto& list : refs) {
+        offsets.push_back(out.size());
+        if (list.size() < 15) {
+            out.push_back(static_cast<char>(0xA0 | list.size()));
+        } else {
+            out.push_back(static_cast<char>(0xAF));
+            out.push_back(static_cast<char>(0x12));
+            putBigEndian(out, list.size(), 4);
+        }
+        for (auto ref : list) putBigEndian(out, ref, 4);
+    }
+    const std::uint64_t table = out.size();
+    for (auto offset : offsets) putBigEndian(out, offset, 4);
+    out.append(6, '\0');
+    out.push_back(4);
+    out.push_back(4);
+    putBigEndian(out, refs.size(), 8);
+    putBigEndian(out, 0, 8);
+    putBigEndian(out, table, 8);
+    return out;
+}
+
 }  // namespace
+
+TEST(PropertyList, HostileBinaryGraphsAreRefused) {
+    // A plain nested pair parses.
+    EXPECT_TRUE(PropertyList::fromData(binaryArrays({{1}, {}})));
+    // Nesting far beyond any real file.
+    std::vector<std::vector<std::uint64_t>> deep(300000);
+    for (std::size_t i = 0; i + 1 < deep.size(); ++i) deep[i] = {i + 1};
+    EXPECT_FALSE(PropertyList::fromData(binaryArrays(deep)));
+    // An array that holds itself.
+    EXPECT_FALSE(PropertyList::fromData(binaryArrays({{0}})));
+    // Each level holds the next twice: small file, astronomically large value.
+    std::vector<std::vector<std::uint64_t>> laughs(60);
+    for (std::size_t i = 0; i + 1 < laughs.size(); ++i) laughs[i] = {i + 1, i + 1};
+    EXPECT_FALSE(PropertyList::fromData(binaryArrays(laughs)));
+    // References and offsets out of range.
+    EXPECT_FALSE(PropertyList::fromData(binaryArrays({{5}})));
+    std::string truncated = binaryArrays({{1}, {}});
+    truncated.resize(truncated.size() - 40);
+    EXPECT_FALSE(PropertyList::fromData(truncated));
+}
 
 TEST(PropertyList, RoundTripsEveryKindInBothFormats) {
     const PlistValue original = sample();
@@ -115,6 +169,7 @@ TEST(PropertyList, TypedReads) {
     EXPECT_EQ(root.find("nested")->find("inner")->find("deep")->asReal(), 3.5);
     EXPECT_EQ(root.find("absent"), nullptr);
     EXPECT_EQ(root.find("list")->size(), 4u);
+    EXPECT_EQ(root.find("many")->size(), 300u);
     EXPECT_EQ(PlistValue(std::nan("")).asInteger(), std::nullopt);
     EXPECT_EQ(PlistValue(1e300).asInteger(), std::nullopt);
     EXPECT_EQ(PlistValue("x").find("key"), nullptr);
