@@ -134,6 +134,38 @@ VImage WithResolution(VImage image, const Settings& s) {
     return image.copy(VImage::option()->set("xres", s.dpiX / 25.4)->set("yres", s.dpiY / 25.4));
 }
 
+void PutU32(std::uint8_t* p, std::uint32_t v, bool bigEndian) {
+    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (bigEndian ? 24 - 8 * i : 8 * i));
+}
+
+// ImageMagick's writers behind libvips leave the resolution out; the header
+// fields are set here.
+void StampResolution(std::vector<std::uint8_t>& bytes, const std::string& coder, const Settings& s) {
+    if (coder == "BMP") {
+        // BITMAPINFOHEADER and later: pixels per metre at offsets 38 and 42.
+        if (bytes.size() < 46 || bytes[0] != 'B' || bytes[1] != 'M') return;
+        const std::uint32_t dib = std::uint32_t(bytes[14]) | std::uint32_t(bytes[15]) << 8 |
+                                  std::uint32_t(bytes[16]) << 16 | std::uint32_t(bytes[17]) << 24;
+        if (dib < 40) return;
+        PutU32(&bytes[38], std::uint32_t(std::lround(s.dpiX / 0.0254)), false);
+        PutU32(&bytes[42], std::uint32_t(std::lround(s.dpiY / 0.0254)), false);
+    } else if (coder == "PSD") {
+        // Image resource 0x03ED (ResolutionInfo): fixed-point dpi with unit 1 (inch).
+        static const std::uint8_t marker[] = {'8', 'B', 'I', 'M', 0x03, 0xED};
+        auto at = std::search(bytes.begin(), bytes.end(), std::begin(marker), std::end(marker));
+        if (at == bytes.end()) return;
+        const std::size_t start = std::size_t(at - bytes.begin()) + 6;
+        const std::size_t nameLength = start < bytes.size() ? bytes[start] : 0;
+        std::size_t data = start + ((nameLength + 2) & ~std::size_t(1)) + 4;
+        if (data + 16 > bytes.size()) return;
+        auto fixed = [](double dpi) { return std::uint32_t(std::lround(std::min(dpi, 30000.0) * 65536.0)); };
+        PutU32(&bytes[data], fixed(s.dpiX), true);
+        bytes[data + 4] = 0, bytes[data + 5] = 1, bytes[data + 6] = 0, bytes[data + 7] = 1;
+        PutU32(&bytes[data + 8], fixed(s.dpiY), true);
+        bytes[data + 12] = 0, bytes[data + 13] = 1, bytes[data + 14] = 0, bytes[data + 15] = 1;
+    }
+}
+
 int QualityPercent(double quality) { return std::clamp(int(std::lround(quality * 100.0)), 1, 100); }
 
 std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Image& image,
@@ -210,7 +242,9 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
             // Icon entries hold at most 256 × 256 pixels.
             base = base.thumbnail_image(256, VImage::option()->set("height", 256));
         }
-        return codecs::SaveWithMagick(WithResolution(WithoutMetadata(base), s), coder);
+        std::vector<std::uint8_t> bytes = codecs::SaveWithMagick(WithResolution(WithoutMetadata(base), s), coder);
+        StampResolution(bytes, name, s);
+        return bytes;
     }
     case Encoder::PDF:
     case Encoder::None:

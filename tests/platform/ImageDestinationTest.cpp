@@ -41,7 +41,9 @@ TEST_P(ImageDestinationRoundTrip, KeepsSizeColoursResolutionAndAlpha) {
     properties.set(plat::prop::DPIWidth, 300.0);
     properties.set(plat::prop::DPIHeight, 300.0);
     properties.set(plat::prop::LossyCompressionQuality, 0.95);
-    auto source = WriteAndOpen(folder, "out", c.type, image, properties);
+    // Formats without a signature are known by their extension.
+    const std::string name = std::string(c.type) == "com.truevision.tga-image" ? "out.tga" : "out";
+    auto source = WriteAndOpen(folder, name, c.type, image, properties);
     ASSERT_TRUE(source) << c.type;
     EXPECT_EQ(source->typeIdentifier(), c.type);
     plat::PropertyDict read = source->properties(0);
@@ -70,7 +72,16 @@ TEST_P(ImageDestinationRoundTrip, KeepsSizeColoursResolutionAndAlpha) {
 INSTANTIATE_TEST_SUITE_P(
     Formats, ImageDestinationRoundTrip,
     ::testing::Values(RoundTrip{"public.jpeg", false, true, 40}, RoundTrip{"public.png", true, true, 0},
-                      RoundTrip{"public.tiff", true, true, 0}),
+                      RoundTrip{"public.tiff", true, true, 0}, RoundTrip{"com.compuserve.gif", true, false, 8},
+                      RoundTrip{"public.jpeg-2000", true, false, 40},
+                      RoundTrip{"com.ilm.openexr-image", true, false, 2},
+                      RoundTrip{"com.adobe.photoshop-image", true, true, 0},
+                      RoundTrip{"com.truevision.tga-image", true, false, 0},
+                      RoundTrip{"com.microsoft.bmp", true, true, 0},
+                      RoundTrip{"com.sgi.sgi-image", true, false, 0},
+                      RoundTrip{"com.apple.pict", false, false, 0},
+                      RoundTrip{"com.microsoft.ico", true, false, 0},
+                      RoundTrip{"org.webmproject.webp", true, false, 30}),
     [](const ::testing::TestParamInfo<RoundTrip>& info) {
         std::string name = info.param.type;
         for (char& ch : name) {
