@@ -236,10 +236,12 @@ int writeFile(const fs::path& path, const void* buffer, std::size_t length) {
 }
 
 int readFile(const fs::path& path, std::vector<std::uint8_t>& buffer) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO must not hang; regular files ignore it.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return errno;
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     std::vector<std::uint8_t> data;
     try {
         data.resize(static_cast<std::size_t>(st.st_size));
@@ -262,10 +264,11 @@ int readFile(const fs::path& path, std::vector<std::uint8_t>& buffer) {
 
 int copyFile(const fs::path& source, const fs::path& destination) {
     constexpr std::size_t kChunk = 20000000;
-    Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (in.get() < 0) return errno;
     struct stat st{};
     if (::fstat(in.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     fs::path temporary;
     Descriptor out(createTemporaryBeside(destination, temporary));
     if (out.get() < 0) return errno;
@@ -367,7 +370,7 @@ char* CopyFilePathCString(const fs::path& url) { return CopyCString(url.native()
 // --- Sizes and folders ----------------------------------------------------------------------------
 
 int GetFileSizeByHandle(const fs::path& url, std::uint64_t* size) {
-    Descriptor fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return errno;
     const off_t end = ::lseek(fd.get(), 0, SEEK_END);
     if (end < 0) return errno;

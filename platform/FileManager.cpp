@@ -1,5 +1,6 @@
 #include "platform/FileManager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -245,7 +246,8 @@ bool renameNoReplace(const fs::path& from, const fs::path& to, int& error) {
 // keeping permissions and dates. Returns the open, synced temporary file.
 bool copyToTemporaryBeside(const fs::path& source, const fs::path& destination, fs::path& temporaryPath,
                            std::error_code* error) {
-    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO must not hang; regular files ignore it.
+    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!in.valid()) {
         setError(error, errno);
         return false;
@@ -292,8 +294,21 @@ fs::path environmentPath(const char* name) {
 // --- Atomic creation -----------------------------------------------------------
 
 fs::path FileManager::temporaryPathBeside(const Path& destination) {
-    const std::string name = destination.filename().string();
-    return parentFolder(destination) / ("." + randomToken() + ".vantrell-tmp-" + name);
+    std::string name = destination.filename().string();
+    const std::string prefix = "." + randomToken() + ".vantrell-tmp-";
+    // Stay within the 255-byte name limit; keep the extension, which
+    // encoders read to choose the format.
+    constexpr std::size_t kNameMax = 255;
+    if (prefix.size() + name.size() > kNameMax) {
+        std::string extension = destination.extension().string();
+        if (extension.size() > 32) extension.clear();
+        std::size_t keep = kNameMax - prefix.size() - extension.size();
+        keep = std::min(keep, name.size());
+        // Never cut a UTF-8 sequence in half.
+        while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+        name = name.substr(0, keep) + extension;
+    }
+    return parentFolder(destination) / (prefix + name);
 }
 
 bool FileManager::createFile(const Path& path, const void* data, std::size_t size,
@@ -358,7 +373,7 @@ bool FileManager::writeAtomically(const Path& destination,
         return false;
     }
     // The writer may have replaced the file; reopen what is there now.
-    FileDescriptor fd(::open(temporaryPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    FileDescriptor fd(::open(temporaryPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid()) {
         setError(error, errno);
         return false;
@@ -377,7 +392,8 @@ bool FileManager::writeAtomically(const Path& destination,
 
 std::optional<std::vector<std::uint8_t>> FileManager::contentsOfFile(const Path& path, std::uint64_t maxSize,
                                                                      std::error_code* error) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO must not hang; regular files ignore it.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         setError(error, errno);
         return std::nullopt;

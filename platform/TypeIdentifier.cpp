@@ -214,6 +214,9 @@ std::string TypeIdentifier::forData(const void* data, std::size_t size) {
 }
 
 std::string TypeIdentifier::forFileContents(const std::filesystem::path& path) {
+    // Only regular files are read: a FIFO or device would block or never end.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return forPath(path);
     std::ifstream in(path, std::ios::binary);
     if (in) {
         std::array<char, 4096> head{};

@@ -223,7 +223,12 @@ TEST(PosixFiles, FailuresLeaveTheOldFileAndNoTemporary) {
     EXPECT_NE(writeFile(folder / "taken", "data", 4), 0);
     EXPECT_NE(copyFile(folder / "taken" / "keep", folder / "taken"), 0);
     EXPECT_EQ(readText(folder / "taken" / "keep"), "kept");
-    EXPECT_NE(copyFile(folder / "taken", folder / "copy"), 0) << "a folder is no file to copy";
+    EXPECT_EQ(copyFile(folder / "taken", folder / "copy"), EISDIR) << "a folder is no file to copy";
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(readFile(folder / "pipe", data), EINVAL) << "a FIFO is refused, not waited on";
+    EXPECT_EQ(copyFile(folder / "pipe", folder / "copy"), EINVAL);
+    fs::remove(folder / "pipe");
     EXPECT_EQ(entryCount(folder.path()), 1);
 }
 

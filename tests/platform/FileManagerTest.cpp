@@ -249,3 +249,25 @@ TEST(FileManager, ContentsOfFile) {
     EXPECT_FALSE(FileManager::contentsOfFile(folder.path()));
     EXPECT_FALSE(FileManager::contentsOfFile(folder / "none"));
 }
+
+TEST(FileManager, SpecialFilesAndLongNames) {
+    ScratchFolder folder;
+    // A FIFO is refused at once instead of blocking the reader.
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(FileManager::contentsOfFile(folder / "pipe"));
+    EXPECT_FALSE(FileManager::copyItem(folder / "pipe", folder / "copy"));
+    EXPECT_FALSE(fs::exists(folder / "copy"));
+
+    // A name at the length limit still gets a temporary name beside it.
+    const std::string longName = std::string(240, 'n') + "\xC3\xA9\xC3\xA9.jpeg";
+    ASSERT_LE(longName.size(), 255u);
+    const fs::path target = folder / longName;
+    const fs::path temp = FileManager::temporaryPathBeside(target);
+    EXPECT_LE(temp.filename().string().size(), 255u);
+    EXPECT_EQ(temp.extension(), ".jpeg");
+    ASSERT_TRUE(FileManager::writeAtomically(target, [](const fs::path& path) {
+        std::ofstream(path) << "long";
+        return true;
+    }));
+    EXPECT_EQ(readText(target), "long");
+}

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 
 using plat::TypeIdentifier;
 
@@ -85,6 +86,8 @@ TEST(TypeIdentifier, FileContentsBeforeExtension) {
     std::ofstream(folder / "nosig.pntg", std::ios::binary) << std::string(700, '\0');
     EXPECT_EQ(TypeIdentifier::forFileContents(folder / "nosig.pntg"), "com.apple.macpaint-image");
     EXPECT_EQ(TypeIdentifier::forFileContents(folder / "missing.tif"), "public.tiff");
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(TypeIdentifier::forFileContents(folder / "pipe"), "") << "a FIFO is never opened";
 }
 
 TEST(TypeIdentifier, Conformance) {
