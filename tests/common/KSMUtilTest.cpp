@@ -341,3 +341,26 @@ TEST(DailyMarker, StaleOncePerDay) {
     EXPECT_TRUE(ResetDailyMarker());
     EXPECT_FALSE(IsDailyMarkerStale());
 }
+
+TEST(TemporaryNames, ForAnItemOnAnotherFilesystemTheFileStaysBesideIt) {
+    ScratchFolder folder;
+    struct stat shm{}, here{};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(folder.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev ||
+        ::access("/dev/shm", W_OK) != 0) {
+        GTEST_SKIP() << "no second filesystem";
+    }
+    std::string pattern = "/dev/shm/vantrell-test-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(pattern.data()));
+    {
+        ScopedEnvironment tmp("TMPDIR", pattern.c_str());
+        const fs::path item = folder / "result.pdf";
+        const fs::path temp = GetTemporaryURLForItem(item);
+        EXPECT_EQ(temp.parent_path(), folder.path()) << "a rename into place must stay possible";
+        EXPECT_EQ(temp.filename().string()[0], '.');
+        touch(temp, "new");
+        EXPECT_TRUE(MoveItemReplacing(temp, item));
+        EXPECT_EQ(readText(item), "new");
+        EXPECT_EQ(entryCount(folder.path()), 1);
+    }
+    fs::remove_all(pattern);
+}
