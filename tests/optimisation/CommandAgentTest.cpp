@@ -3,7 +3,6 @@
 #include "optimisation/optimisation.h"
 #include "platform/FileManager.h"
 
-#include <regex>
 #include <thread>
 
 #include <sys/stat.h>
@@ -50,24 +49,39 @@ TEST_F(CommandAgentTest, TempPathNamesFollowTheFormatAndCount) {
     const fs::path folder = plat::FileManager::temporaryDirectory();
     EXPECT_EQ(folder, dir_ / "tmp" / ("vantrell-" + std::to_string(::getuid())));
     EXPECT_EQ(fs::path(first).parent_path(), folder);
-    std::smatch a;
-    std::smatch b;
-    const std::regex format(R"(Vantrell\.JPEGOptimAgent\.([0-9a-f]+)\.([0-9a-f]+)\.temp)");
-    const std::string firstName = fs::path(first).filename().string();
-    const std::string secondName = fs::path(second).filename().string();
-    ASSERT_TRUE(std::regex_match(firstName, a, format)) << firstName;
-    ASSERT_TRUE(std::regex_match(secondName, b, format)) << secondName;
+    // "Vantrell.JPEGOptimAgent.<hash>.<counter>.temp", both in lower-case hex.
+    auto fields = [](const std::string& path) -> std::pair<std::string, std::string> {
+        const std::string name = fs::path(path).filename().string();
+        const std::string head = "Vantrell.JPEGOptimAgent.";
+        const std::string tail = ".temp";
+        EXPECT_TRUE(name.starts_with(head) && name.ends_with(tail)) << name;
+        if (!name.starts_with(head) || !name.ends_with(tail)) return {};
+        const std::string middle = name.substr(head.size(), name.size() - head.size() - tail.size());
+        const auto dot = middle.find('.');
+        EXPECT_NE(dot, std::string::npos) << name;
+        if (dot == std::string::npos) return {};
+        std::pair<std::string, std::string> result{middle.substr(0, dot), middle.substr(dot + 1)};
+        for (const auto& field : {result.first, result.second}) {
+            EXPECT_FALSE(field.empty()) << name;
+            EXPECT_EQ(field.find_first_not_of("0123456789abcdef"), std::string::npos) << name;
+        }
+        return result;
+    };
+    const auto a = fields(first);
+    const auto b = fields(second);
+    ASSERT_FALSE(a.second.empty());
+    ASSERT_FALSE(b.second.empty());
     const auto hash = static_cast<unsigned>(
         (reinterpret_cast<std::uintptr_t>(file.get()) ^ reinterpret_cast<std::uintptr_t>(&agent)) & 0xFFFFFFFFu);
     char expectedHash[16];
     std::snprintf(expectedHash, sizeof expectedHash, "%x", hash);
-    EXPECT_EQ(a[1].str(), expectedHash);
-    EXPECT_EQ(b[1].str(), expectedHash);
-    EXPECT_EQ(std::stoul(b[2].str(), nullptr, 16), std::stoul(a[2].str(), nullptr, 16) + 1);
+    EXPECT_EQ(a.first, expectedHash);
+    EXPECT_EQ(b.first, expectedHash);
+    EXPECT_EQ(std::stoul(b.second, nullptr, 16), std::stoul(a.second, nullptr, 16) + 1);
     EXPECT_FALSE(fs::exists(first));  // nothing is created
 
     // A name already taken is skipped.
-    const unsigned next = static_cast<unsigned>(std::stoul(b[2].str(), nullptr, 16)) + 1;
+    const unsigned next = static_cast<unsigned>(std::stoul(b.second, nullptr, 16)) + 1;
     char taken[128];
     std::snprintf(taken, sizeof taken, "Vantrell.JPEGOptimAgent.%s.%x.temp", expectedHash, next);
     WriteText(folder / taken, "someone else's");
