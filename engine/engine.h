@@ -10,3 +10,6 @@
 #include "engine/WebPCodec.h"
 #include "engine/SgiWriter.h"
 #include "engine/ImageFile.h"
+#include "engine/WebPEncoder.h"
+#include "engine/MultiPageTiff.h"
+#include "engine/PdfPagesLayout.h"
