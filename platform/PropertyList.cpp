@@ -176,7 +176,24 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
     }
 }
 
-Node toNode(const PlistValue& value, int depth) {
+// Text libplist can store unchanged: no NUL (its strings are C strings) and,
+// for the binary format, which re-encodes non-ASCII text, valid UTF-8.
+bool storableText(std::string_view text, bool binary) {
+    if (text.find('\0') != std::string_view::npos) return false;
+    if (!binary) return true;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        for (std::size_t j = 1; j < length; ++j) {
+            if ((static_cast<unsigned char>(text[i + j]) & 0xC0) != 0x80) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+Node toNode(const PlistValue& value, int depth, bool binary) {
     if (depth > kMaxDepth) return nullptr;
     switch (value.kind()) {
     case PlistValue::Kind::Null:
@@ -188,6 +205,7 @@ Node toNode(const PlistValue& value, int depth) {
     case PlistValue::Kind::Real:
         return Node(plist_new_real(*value.get<double>()));
     case PlistValue::Kind::String:
+        if (!storableText(*value.get<std::string>(), binary)) return nullptr;
         return Node(plist_new_string(value.get<std::string>()->c_str()));
     case PlistValue::Kind::Date: {
         const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -212,7 +230,7 @@ Node toNode(const PlistValue& value, int depth) {
     case PlistValue::Kind::Array: {
         Node array(plist_new_array());
         for (const auto& item : *value.get<PlistValue::Array>()) {
-            Node child = toNode(item, depth + 1);
+            Node child = toNode(item, depth + 1, binary);
             if (!child) return nullptr;
             plist_array_append_item(array.get(), child.release());
         }
@@ -221,8 +239,8 @@ Node toNode(const PlistValue& value, int depth) {
     case PlistValue::Kind::Dictionary: {
         Node dict(plist_new_dict());
         for (const auto& [key, item] : *value.get<PlistValue::Dictionary>()) {
-            Node child = toNode(item, depth + 1);
-            if (!child) return nullptr;
+            Node child = toNode(item, depth + 1, binary);
+            if (!child || !storableText(key, binary)) return nullptr;
             plist_dict_set_item(dict.get(), key.c_str(), child.release());
         }
         return dict;
@@ -374,7 +392,7 @@ std::optional<PlistValue> PropertyList::fromData(const void* data, std::size_t s
 }
 
 std::optional<std::vector<std::uint8_t>> PropertyList::toData(const PlistValue& value, PlistFormat format) {
-    Node root = toNode(value, 0);
+    Node root = toNode(value, 0, format == PlistFormat::Binary);
     if (!root) return std::nullopt;
     char* raw = nullptr;
     uint32_t length = 0;

@@ -174,3 +174,29 @@ TEST(PropertyList, TypedReads) {
     EXPECT_EQ(PlistValue(1e300).asInteger(), std::nullopt);
     EXPECT_EQ(PlistValue("x").find("key"), nullptr);
 }
+
+TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
+    PlistValue controls = PlistValue::dictionary();
+    controls["k"] = std::string("tab\there\r\nline \x01 ]]> & <");
+    for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
+        auto data = PropertyList::toData(controls, format);
+        ASSERT_TRUE(data);
+        EXPECT_EQ(PropertyList::fromData(data->data(), data->size()), controls);
+    }
+    PlistValue withNul = PlistValue::dictionary();
+    withNul["k"] = std::string("before\0after", 12);
+    EXPECT_FALSE(PropertyList::toData(withNul, PlistFormat::Xml));
+    EXPECT_FALSE(PropertyList::toData(withNul, PlistFormat::Binary));
+    PlistValue keyWithNul = PlistValue::dictionary();
+    keyWithNul[std::string("a\0b", 3)] = 1;
+    EXPECT_FALSE(PropertyList::toData(keyWithNul, PlistFormat::Xml));
+
+    // Bytes that are no UTF-8 (a Linux file name may hold them) survive XML;
+    // the binary format would re-encode them, so it refuses.
+    PlistValue raw = PlistValue::dictionary();
+    raw["name"] = std::string("photo\xff.jpg");
+    auto xml = PropertyList::toData(raw, PlistFormat::Xml);
+    ASSERT_TRUE(xml);
+    EXPECT_EQ(PropertyList::fromData(xml->data(), xml->size()), raw);
+    EXPECT_FALSE(PropertyList::toData(raw, PlistFormat::Binary));
+}
