@@ -1,6 +1,7 @@
 #include "engine/ImageTypes.h"
 
 #include "platform/Bundle.h"
+#include "platform/FileManager.h"
 #include "platform/PropertyList.h"
 #include "platform/TypeIdentifier.h"
 
@@ -56,7 +57,8 @@ std::int32_t GetImageTypeCodeForUTI(std::string_view uti, bool shortList) {
 }
 
 std::int32_t GetImageTypeCodeForURL(const std::filesystem::path& url) {
-    if (url.empty()) return kImageTypeSource;
+    // A folder is no image, whatever its name says.
+    if (url.empty() || plat::FileManager::isDirectory(url)) return kImageTypeSource;
     std::string uti = plat::TypeIdentifier::forPath(url);
     if (uti.empty()) uti = plat::TypeIdentifier::forFileContents(url);
     return GetImageTypeCodeForUTI(uti, true);

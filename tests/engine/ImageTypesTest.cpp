@@ -52,6 +52,8 @@ TEST(ImageTypes, CodeForURLUsesTheShortList) {
     std::ofstream(folder / "noextension", std::ios::binary) << "\x89PNG\r\n\x1a\n rest";
     EXPECT_EQ(GetImageTypeCodeForURL(folder / "noextension"), 7);
     EXPECT_EQ(GetImageTypeCodeForURL(folder / "missing"), 0);
+    std::filesystem::create_directory(folder / "album.jpg");
+    EXPECT_EQ(GetImageTypeCodeForURL(folder / "album.jpg"), 0);
 }
 
 TEST(ImageTypes, OutputIdentifiers) {
