@@ -21,7 +21,12 @@ namespace fs = std::filesystem;
 
 int CommandAgent::launchTask(plat::Tool tool, const std::vector<std::string>& arguments) {
     if (arguments.empty()) return -1;
-    return runner_.run(tool, arguments).result();
+    try {
+        return runner_.run(tool, arguments).result();
+    } catch (...) {
+        // The argument vector could not be built: the tool is not called.
+        return -1;
+    }
 }
 
 std::string CommandAgent::tempPath() {
