@@ -1,0 +1,554 @@
+#include "platform/Font.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <cairo-ft.h>
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_ADVANCES_H
+#include FT_OUTLINE_H
+#include FT_BBOX_H
+
+namespace plat {
+
+// --- Text decoding -----------------------------------------------------------
+
+std::u32string CodePointsFromUTF8(std::string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t cp = 0;
+        char32_t minimum = 0;
+        if ((c & 0xE0) == 0xC0) {
+            length = 2, cp = c & 0x1F, minimum = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, cp = c & 0x0F, minimum = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, cp = c & 0x07, minimum = 0x10000;
+        } else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        int taken = 1;
+        bool valid = true;
+        for (; taken < length; ++taken) {
+            if (i + taken >= n || (p[i + taken] & 0xC0) != 0x80) {
+                valid = false;
+                break;
+            }
+            cp = (cp << 6) | (p[i + taken] & 0x3F);
+        }
+        if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+            i += std::max(taken, 1);
+            continue;
+        }
+        out.push_back(cp);
+        i += length;
+    }
+    return out;
+}
+
+std::u32string CodePointsFromUTF16(std::u16string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
+            out.push_back(0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(s[i + 1]) - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            out.push_back(0xFFFD);
+        } else {
+            out.push_back(u);
+        }
+    }
+    return out;
+}
+
+// --- The face ----------------------------------------------------------------
+
+struct Font::Impl {
+    std::string postScriptName;
+    std::string familyName;
+    std::string styleName;
+    std::filesystem::path filePath;
+    int unitsPerEm = 0;
+    int ascender = 0;
+    int descender = 0;
+    cairo_font_face_t* face = nullptr;
+    // Scaled font used only to borrow the FreeType face under cairo's own
+    // lock, so metric queries never race with cairo drawing the same face.
+    cairo_scaled_font_t* lockingFont = nullptr;
+};
+
+namespace {
+
+struct FreeTypeHandles {
+    FT_Library library = nullptr;
+    FT_Face face = nullptr;
+};
+
+const cairo_user_data_key_t kFaceKey{};
+
+void destroyFreeTypeHandles(void* data) {
+    auto* h = static_cast<FreeTypeHandles*>(data);
+    if (h->face != nullptr) {
+        FT_Done_Face(h->face);
+    }
+    if (h->library != nullptr) {
+        FT_Done_FreeType(h->library);
+    }
+    delete h;
+}
+
+class LockedFace {
+public:
+    explicit LockedFace(cairo_scaled_font_t* font)
+        : font_(font), face_(cairo_ft_scaled_font_lock_face(font)) {}
+    ~LockedFace() {
+        if (face_ != nullptr) {
+            cairo_ft_scaled_font_unlock_face(font_);
+        }
+    }
+    LockedFace(const LockedFace&) = delete;
+    LockedFace& operator=(const LockedFace&) = delete;
+    FT_Face get() const { return face_; }
+
+private:
+    cairo_scaled_font_t* font_;
+    FT_Face face_;
+};
+
+struct FaceLocation {
+    std::string file;
+    int index = 0;
+};
+
+std::optional<FaceLocation> locationOf(FcPattern* pattern) {
+    FcChar8* file = nullptr;
+    if (FcPatternGetString(pattern, FC_FILE, 0, &file) != FcResultMatch || file == nullptr) {
+        return std::nullopt;
+    }
+    int index = 0;
+    if (FcPatternGetInteger(pattern, FC_INDEX, 0, &index) != FcResultMatch) {
+        index = 0;
+    }
+    return FaceLocation{reinterpret_cast<const char*>(file), index};
+}
+
+std::unique_ptr<Font::Impl> openFace(const FaceLocation& location) {
+    auto handles = std::make_unique<FreeTypeHandles>();
+    if (FT_Init_FreeType(&handles->library) != 0) {
+        return nullptr;
+    }
+    if (FT_New_Face(handles->library, location.file.c_str(), location.index, &handles->face) != 0) {
+        FT_Done_FreeType(handles->library);
+        return nullptr;
+    }
+    FT_Face face = handles->face;
+    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) {
+        destroyFreeTypeHandles(handles.release());
+        return nullptr;
+    }
+    FT_Select_Charmap(face, FT_ENCODING_UNICODE);
+
+    auto impl = std::make_unique<Font::Impl>();
+    const char* ps = FT_Get_Postscript_Name(face);
+    impl->postScriptName = ps != nullptr ? ps : "";
+    impl->familyName = face->family_name != nullptr ? face->family_name : "";
+    impl->styleName = face->style_name != nullptr ? face->style_name : "";
+    impl->filePath = location.file;
+    impl->unitsPerEm = face->units_per_EM;
+    impl->ascender = face->ascender;
+    impl->descender = face->descender;
+
+    cairo_font_face_t* cface = cairo_ft_font_face_create_for_ft_face(face, FT_LOAD_NO_HINTING);
+    if (cairo_font_face_status(cface) != CAIRO_STATUS_SUCCESS) {
+        cairo_font_face_destroy(cface);
+        destroyFreeTypeHandles(handles.release());
+        return nullptr;
+    }
+    // cairo may keep the face in its caches beyond our lifetime; it closes the
+    // FreeType face when it lets go of it.
+    if (cairo_font_face_set_user_data(cface, &kFaceKey, handles.get(), destroyFreeTypeHandles) !=
+        CAIRO_STATUS_SUCCESS) {
+        cairo_font_face_destroy(cface);
+        destroyFreeTypeHandles(handles.release());
+        return nullptr;
+    }
+    handles.release();
+    impl->face = cface;
+
+    cairo_matrix_t fontMatrix;
+    cairo_matrix_t identity;
+    cairo_matrix_init_scale(&fontMatrix, impl->unitsPerEm, impl->unitsPerEm);
+    cairo_matrix_init_identity(&identity);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    impl->lockingFont = cairo_scaled_font_create(cface, &fontMatrix, &identity, options);
+    cairo_font_options_destroy(options);
+    if (cairo_scaled_font_status(impl->lockingFont) != CAIRO_STATUS_SUCCESS) {
+        cairo_scaled_font_destroy(impl->lockingFont);
+        cairo_font_face_destroy(cface);
+        return nullptr;
+    }
+    return impl;
+}
+
+using PatternPtr = std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)>;
+using FontSetPtr = std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)>;
+using ObjectSetPtr = std::unique_ptr<FcObjectSet, decltype(&FcObjectSetDestroy)>;
+
+PatternPtr newPattern() { return PatternPtr(FcPatternCreate(), &FcPatternDestroy); }
+
+const FcChar8* fc(const std::string& s) { return reinterpret_cast<const FcChar8*>(s.c_str()); }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Faces listed for a pattern, in fontconfig's order.
+std::vector<FaceLocation> listFaces(FcPattern* pattern) {
+    std::vector<FaceLocation> result;
+    ObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_SCALABLE, nullptr),
+                         &FcObjectSetDestroy);
+    if (!objects) {
+        return result;
+    }
+    FontSetPtr set(FcFontList(nullptr, pattern, objects.get()), &FcFontSetDestroy);
+    if (!set) {
+        return result;
+    }
+    for (int i = 0; i < set->nfont; ++i) {
+        FcBool scalable = FcTrue;
+        if (FcPatternGetBool(set->fonts[i], FC_SCALABLE, 0, &scalable) == FcResultMatch &&
+            !scalable) {
+            continue;
+        }
+        if (auto location = locationOf(set->fonts[i])) {
+            result.push_back(*location);
+        }
+    }
+    // Stable choice among duplicates installed in several places.
+    std::sort(result.begin(), result.end(), [](const FaceLocation& x, const FaceLocation& y) {
+        return std::tie(x.file, x.index) < std::tie(y.file, y.index);
+    });
+    return result;
+}
+
+std::optional<FaceLocation> matchFace(FcPattern* pattern) {
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    PatternPtr match(FcFontMatch(nullptr, pattern, &result), &FcPatternDestroy);
+    if (!match || result != FcResultMatch) {
+        return std::nullopt;
+    }
+    return locationOf(match.get());
+}
+
+// "Helvetica-BoldOblique" → family "Helvetica" with bold weight and oblique
+// slant, which is what fontconfig can substitute from.
+PatternPtr substitutePatternFor(std::string_view postScriptName) {
+    PatternPtr pattern = newPattern();
+    std::string name(postScriptName);
+    const auto dash = name.find('-');
+    const std::string family = name.substr(0, dash);
+    const std::string style = dash == std::string::npos ? std::string() : name.substr(dash + 1);
+    FcPatternAddString(pattern.get(), FC_FAMILY, fc(family));
+    FcPatternAddString(pattern.get(), FC_POSTSCRIPT_NAME, fc(name));
+    auto contains = [&](const char* word) {
+        std::string lower = style;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+        return lower.find(word) != std::string::npos;
+    };
+    if (contains("bold") || contains("black") || contains("heavy")) {
+        FcPatternAddInteger(pattern.get(), FC_WEIGHT, FC_WEIGHT_BOLD);
+    }
+    if (contains("italic")) {
+        FcPatternAddInteger(pattern.get(), FC_SLANT, FC_SLANT_ITALIC);
+    } else if (contains("oblique")) {
+        FcPatternAddInteger(pattern.get(), FC_SLANT, FC_SLANT_OBLIQUE);
+    }
+    FcPatternAddBool(pattern.get(), FC_SCALABLE, FcTrue);
+    return pattern;
+}
+
+std::mutex& cacheMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<std::string, FontRef>& cache() {
+    static std::map<std::string, FontRef> c;
+    return c;
+}
+
+template <typename Make>
+FontRef cached(const std::string& key, Make make) {
+    {
+        std::lock_guard lock(cacheMutex());
+        auto it = cache().find(key);
+        if (it != cache().end()) {
+            return it->second;
+        }
+    }
+    FontRef font = make();
+    if (font) {
+        std::lock_guard lock(cacheMutex());
+        // Bounded: names come from user settings and presets.
+        if (cache().size() > 256) {
+            cache().clear();
+        }
+        cache().emplace(key, font);
+    }
+    return font;
+}
+
+}  // namespace
+
+Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Font::~Font() {
+    if (impl_) {
+        cairo_scaled_font_destroy(impl_->lockingFont);
+        cairo_font_face_destroy(impl_->face);
+    }
+}
+
+FontRef Font::fontWithExactName(std::string_view postScriptName) {
+    if (postScriptName.empty()) {
+        return nullptr;
+    }
+    const std::string name(postScriptName);
+    return cached("exact:" + name, [&]() -> FontRef {
+        PatternPtr pattern = newPattern();
+        FcPatternAddString(pattern.get(), FC_POSTSCRIPT_NAME, fc(name));
+        for (const FaceLocation& location : listFaces(pattern.get())) {
+            if (auto impl = openFace(location); impl && impl->postScriptName == name) {
+                return FontRef(new Font(std::move(impl)));
+            }
+        }
+        return nullptr;
+    });
+}
+
+FontRef Font::defaultFont() {
+    return cached("default", []() -> FontRef {
+        for (const char* family : {"DejaVu Sans", "sans-serif"}) {
+            PatternPtr pattern = newPattern();
+            FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+            FcPatternAddBool(pattern.get(), FC_SCALABLE, FcTrue);
+            if (auto location = matchFace(pattern.get())) {
+                if (auto impl = openFace(*location)) {
+                    return FontRef(new Font(std::move(impl)));
+                }
+            }
+        }
+        return nullptr;
+    });
+}
+
+FontRef Font::fontWithName(std::string_view postScriptName) {
+    if (FontRef exact = fontWithExactName(postScriptName)) {
+        return exact;
+    }
+    if (!postScriptName.empty()) {
+        const std::string name(postScriptName);
+        FontRef substitute = cached("substitute:" + name, [&]() -> FontRef {
+            PatternPtr pattern = substitutePatternFor(name);
+            if (auto location = matchFace(pattern.get())) {
+                if (auto impl = openFace(*location)) {
+                    return FontRef(new Font(std::move(impl)));
+                }
+            }
+            return nullptr;
+        });
+        if (substitute) {
+            return substitute;
+        }
+    }
+    return defaultFont();
+}
+
+FontRef Font::fontWithFamily(std::string_view family, std::string_view style) {
+    if (family.empty()) {
+        return nullptr;
+    }
+    const std::string familyName(family);
+    const std::string styleName(style);
+    return cached("family:" + familyName + "\n" + styleName, [&]() -> FontRef {
+        PatternPtr pattern = newPattern();
+        FcPatternAddString(pattern.get(), FC_FAMILY, fc(familyName));
+        if (!styleName.empty()) {
+            FcPatternAddString(pattern.get(), FC_STYLE, fc(styleName));
+        }
+        FcPatternAddBool(pattern.get(), FC_SCALABLE, FcTrue);
+        FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+        FcDefaultSubstitute(pattern.get());
+        FcResult result = FcResultNoMatch;
+        PatternPtr match(FcFontMatch(nullptr, pattern.get(), &result), &FcPatternDestroy);
+        if (!match || result != FcResultMatch) {
+            return nullptr;
+        }
+        // fontconfig always matches something; only the family asked for counts.
+        bool sameFamily = false;
+        FcChar8* value = nullptr;
+        for (int i = 0; FcPatternGetString(match.get(), FC_FAMILY, i, &value) == FcResultMatch; ++i) {
+            if (equalsIgnoringCase(reinterpret_cast<const char*>(value), familyName)) {
+                sameFamily = true;
+                break;
+            }
+        }
+        if (!sameFamily) {
+            return nullptr;
+        }
+        if (auto location = locationOf(match.get())) {
+            if (auto impl = openFace(*location)) {
+                return FontRef(new Font(std::move(impl)));
+            }
+        }
+        return nullptr;
+    });
+}
+
+std::vector<std::string> Font::familyNames() {
+    std::vector<std::string> names;
+    PatternPtr pattern = newPattern();
+    FcPatternAddBool(pattern.get(), FC_SCALABLE, FcTrue);
+    ObjectSetPtr objects(FcObjectSetBuild(FC_FAMILY, nullptr), &FcObjectSetDestroy);
+    if (!objects) {
+        return names;
+    }
+    FontSetPtr set(FcFontList(nullptr, pattern.get(), objects.get()), &FcFontSetDestroy);
+    if (!set) {
+        return names;
+    }
+    for (int i = 0; i < set->nfont; ++i) {
+        FcChar8* value = nullptr;
+        if (FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &value) == FcResultMatch && value) {
+            names.emplace_back(reinterpret_cast<const char*>(value));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+const std::string& Font::postScriptName() const { return impl_->postScriptName; }
+const std::string& Font::familyName() const { return impl_->familyName; }
+const std::string& Font::styleName() const { return impl_->styleName; }
+const std::filesystem::path& Font::filePath() const { return impl_->filePath; }
+int Font::unitsPerEm() const { return impl_->unitsPerEm; }
+
+double Font::ascent(double size) const {
+    return impl_->ascender * size / impl_->unitsPerEm;
+}
+
+double Font::descent(double size) const {
+    return impl_->descender * size / impl_->unitsPerEm;
+}
+
+_cairo_font_face* Font::cairoFontFace() const { return impl_->face; }
+
+std::vector<GlyphId> Font::glyphsForCharacters(std::u32string_view characters) const {
+    std::vector<GlyphId> glyphs(characters.size(), 0);
+    LockedFace face(impl_->lockingFont);
+    if (face.get() == nullptr) {
+        return glyphs;
+    }
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        glyphs[i] = FT_Get_Char_Index(face.get(), characters[i]);
+    }
+    return glyphs;
+}
+
+std::vector<GlyphId> Font::glyphsForText(std::string_view utf8) const {
+    return glyphsForCharacters(CodePointsFromUTF8(utf8));
+}
+
+std::vector<double> Font::advancesForGlyphs(std::span<const GlyphId> glyphs, double size) const {
+    std::vector<double> advances(glyphs.size(), 0.0);
+    LockedFace face(impl_->lockingFont);
+    if (face.get() == nullptr) {
+        return advances;
+    }
+    const double scale = size / impl_->unitsPerEm;
+    for (std::size_t i = 0; i < glyphs.size(); ++i) {
+        FT_Fixed advance = 0;
+        if (glyphs[i] < static_cast<GlyphId>(face.get()->num_glyphs) &&
+            FT_Get_Advance(face.get(), glyphs[i], FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING, &advance) ==
+                0) {
+            advances[i] = static_cast<double>(advance) * scale;
+        }
+    }
+    return advances;
+}
+
+std::vector<Rect> Font::boundingRectsForGlyphs(std::span<const GlyphId> glyphs, double size) const {
+    std::vector<Rect> rects(glyphs.size());
+    LockedFace face(impl_->lockingFont);
+    if (face.get() == nullptr) {
+        return rects;
+    }
+    const double scale = size / impl_->unitsPerEm;
+    for (std::size_t i = 0; i < glyphs.size(); ++i) {
+        if (glyphs[i] >= static_cast<GlyphId>(face.get()->num_glyphs) ||
+            FT_Load_Glyph(face.get(), glyphs[i],
+                          FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) != 0) {
+            continue;
+        }
+        FT_GlyphSlot slot = face.get()->glyph;
+        if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+            if (slot->outline.n_points == 0) {
+                continue;
+            }
+            FT_BBox box;
+            if (FT_Outline_Get_BBox(&slot->outline, &box) == 0) {
+                rects[i] = Rect(box.xMin * scale, box.yMin * scale, (box.xMax - box.xMin) * scale,
+                                (box.yMax - box.yMin) * scale);
+            }
+        } else {
+            const FT_Glyph_Metrics& m = slot->metrics;
+            rects[i] = Rect(m.horiBearingX * scale, (m.horiBearingY - m.height) * scale,
+                            m.width * scale, m.height * scale);
+        }
+    }
+    return rects;
+}
+
+Rect Font::boundingRectForGlyphs(std::span<const GlyphId> glyphs, double size) const {
+    Rect all;
+    for (const Rect& r : boundingRectsForGlyphs(glyphs, size)) {
+        all = all.united(r);
+    }
+    return all;
+}
+
+}  // namespace plat
