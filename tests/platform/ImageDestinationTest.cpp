@@ -108,3 +108,112 @@ TEST(ImageDestination, NoImageMeansNoFile) {
     EXPECT_FALSE(destination->finalize());
     EXPECT_EQ(folder.entryCount(), 0u);
 }
+
+TEST(ImageDestination, IcnsHoldsSquareIconsWithAlpha) {
+    TempFolder folder;
+    auto destination = plat::ImageDestination::CreateWithPath(folder / "icon.icns", "com.apple.icns");
+    ASSERT_TRUE(destination);
+    destination->addImage(MakeTestImage(70, 64, true));
+    ASSERT_TRUE(destination->finalize());
+    auto source = plat::ImageSource::Open(folder / "icon.icns");
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->typeIdentifier(), "com.apple.icns");
+    EXPECT_EQ(source->count(), 3u);  // 64, 32 and 16
+    auto largest = source->createImage(0);
+    ASSERT_TRUE(largest);
+    EXPECT_EQ(largest->width(), 64);
+    EXPECT_EQ(largest->height(), 64);
+    EXPECT_TRUE(largest->hasAlpha());
+    EXPECT_NEAR(PixelAt(*largest, 5, 30)[0], 255, 4);
+    EXPECT_NEAR(PixelAt(*largest, 60, 30)[2], 255, 4);
+    EXPECT_EQ(source->createImage(2)->width(), 16);
+}
+
+TEST(ImageDestination, PdfPageSizeFollowsResolution) {
+    TempFolder folder;
+    auto destination = plat::ImageDestination::CreateWithPath(folder / "pages.pdf", "com.adobe.pdf", 2);
+    ASSERT_TRUE(destination);
+    plat::PropertyDict at144;
+    at144.set(plat::prop::DPIWidth, 144.0);
+    at144.set(plat::prop::DPIHeight, 144.0);
+    destination->addImage(MakeTestImage(288, 144, true), at144);
+    destination->addImage(MakeTestImage(10, 20));
+    ASSERT_TRUE(destination->finalize());
+    const auto bytes = ReadFile(folder / "pages.pdf");
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.rfind("%PDF-", 0), 0u);
+    EXPECT_NE(text.find("/SMask"), std::string::npos);
+    // The first page shows 288 × 144 pixels at 144 dpi: 144 × 72 points.
+    auto source = plat::ImageSource::Open(folder / "pages.pdf");
+    ASSERT_TRUE(source);
+    auto props = source->properties(0);
+    EXPECT_EQ(props.integer(plat::prop::PixelWidth), 144);
+    EXPECT_EQ(props.integer(plat::prop::PixelHeight), 72);
+    auto page = source->createImage(0);
+    ASSERT_TRUE(page);
+    EXPECT_NEAR(PixelAt(*page, 10, 10)[0], 255, 10);
+    EXPECT_NEAR(PixelAt(*page, 130, 10)[2], 255, 10);
+}
+
+TEST(ImageDestination, CmykTiffStaysCmyk) {
+    TempFolder folder;
+    auto rgb = MakeTestImage(16, 8);
+    auto cmyk = plat::Image::Create(rgb->vimage().colourspace(VIPS_INTERPRETATION_CMYK));
+    ASSERT_EQ(cmyk->colorModel(), plat::ColorModel::CMYK);
+    auto destination = plat::ImageDestination::CreateWithPath(folder / "cmyk.tif", "public.tiff");
+    destination->addImage(cmyk);
+    ASSERT_TRUE(destination->finalize());
+    auto source = plat::ImageSource::Open(folder / "cmyk.tif");
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->properties(0).string(plat::prop::ColorModel), "CMYK");
+    auto back = source->createImage(0);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->colorModel(), plat::ColorModel::CMYK);
+    EXPECT_NEAR(PixelAt(*back, 1, 1)[0], 240, 40);  // red again once converted
+}
+
+TEST(ImageDestination, SeveralPagesOnlyWhereTheFormatHoldsThem) {
+    TempFolder folder;
+    auto tiff = plat::ImageDestination::CreateWithPath(folder / "pages.tif", "public.tiff", 3);
+    for (int i = 0; i < 3; ++i) tiff->addImage(MakeTestImage(8, 6));
+    ASSERT_TRUE(tiff->finalize());
+    auto source = plat::ImageSource::Open(folder / "pages.tif");
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->count(), 3u);
+    EXPECT_EQ(source->createImage(2)->height(), 6);
+
+    auto png = plat::ImageDestination::CreateWithPath(folder / "two.png", "public.png", 2);
+    png->addImage(MakeTestImage(8, 6));
+    png->addImage(MakeTestImage(8, 6));
+    EXPECT_FALSE(png->finalize());
+    // More images than announced: nothing is written.
+    auto one = plat::ImageDestination::CreateWithPath(folder / "one.jpg", "public.jpeg", 1);
+    one->addImage(MakeTestImage(8, 6));
+    one->addImage(MakeTestImage(8, 6));
+    EXPECT_FALSE(one->finalize());
+    EXPECT_EQ(folder.entryCount(), 1u);
+}
+
+TEST(ImageDestination, ReplacesAnExistingFileAndKeepsItOnFailure) {
+    TempFolder folder;
+    const auto path = folder / "photo.png";
+    WriteFile(path, {'o', 'l', 'd'});
+    auto failing = plat::ImageDestination::CreateWithPath(path, "public.png");
+    failing->addImage(nullptr);
+    EXPECT_FALSE(failing->finalize());
+    EXPECT_EQ(ReadFile(path).size(), 3u);
+    auto ok = plat::ImageDestination::CreateWithPath(path, "public.png");
+    ok->addImage(MakeTestImage(4, 4));
+    EXPECT_TRUE(ok->finalize());
+    EXPECT_GT(ReadFile(path).size(), 3u);
+    EXPECT_EQ(folder.entryCount(), 1u);
+}
+
+TEST(ImageDestination, DataDestinationHoldsTheBytes) {
+    auto destination = plat::ImageDestination::CreateWithData("public.jpeg");
+    destination->addImage(MakeTestImage(4, 4));
+    ASSERT_TRUE(destination->finalize());
+    ASSERT_GT(destination->data().size(), 4u);
+    EXPECT_EQ(destination->data()[0], 0xFF);
+    EXPECT_EQ(destination->data()[1], 0xD8);
+}

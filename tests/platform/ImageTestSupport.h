@@ -45,15 +45,16 @@ private:
 // row is fully transparent.
 inline plat::ImageRef MakeTestImage(int w, int h, bool alpha = false) {
     plat::Initialize();
-    std::vector<std::uint8_t> pixels(std::size_t(w) * h * 4);
+    const int bands = alpha ? 4 : 3;
+    std::vector<std::uint8_t> pixels(std::size_t(w) * h * bands);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            std::uint8_t* p = &pixels[(std::size_t(y) * w + x) * 4];
+            std::uint8_t* p = &pixels[(std::size_t(y) * w + x) * bands];
             const bool left = x < w / 2;
             p[0] = left ? 255 : 0;
             p[1] = 0;
             p[2] = left ? 0 : 255;
-            p[3] = (alpha && y == h - 1) ? 0 : 255;
+            if (alpha) p[3] = y == h - 1 ? 0 : 255;
         }
     }
     return plat::Image::FromPixels(w, h, pixels.data(), 0, alpha);
