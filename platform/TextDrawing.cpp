@@ -45,7 +45,8 @@ std::optional<Point> BitmapContext::showGlyphsAtPoint(std::span<const GlyphId> g
     const std::vector<Point> positions = glyphPositions(glyphs, point, &end);
     const double size = gs.fontSize;
     const AffineTransform& tm = gs.textMatrix;
-    if (glyphs.empty() || size == 0.0 || gs.alpha <= 0.0 || tm.determinant() == 0.0) {
+    if (glyphs.empty() || size == 0.0 || gs.textMode == TextDrawingMode::Invisible ||
+        gs.alpha <= 0.0 || tm.determinant() == 0.0) {
         return end;
     }
     std::vector<cairo_glyph_t> run(glyphs.size());
