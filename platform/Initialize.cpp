@@ -9,8 +9,9 @@ namespace plat {
 void Initialize() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Only image loaders that users expect; untrusted loaders stay off
-        // unless a caller names them explicitly.
+        // Loaders are never picked by vips's own sniffing: ImageSource chooses
+        // one by signature and calls it by name, so CSV, matrix and similar
+        // loaders can never take a user's file.
         if (VIPS_INIT("vantrell") != 0) {
             vips_error_clear();
         }
