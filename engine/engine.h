@@ -13,3 +13,4 @@
 #include "engine/WebPEncoder.h"
 #include "engine/MultiPageTiff.h"
 #include "engine/PdfPagesLayout.h"
+#include "engine/TextWatermark.h"
