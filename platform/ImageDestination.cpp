@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <span>
 
 namespace plat {
@@ -166,6 +167,24 @@ void StampResolution(std::vector<std::uint8_t>& bytes, const std::string& coder,
     }
 }
 
+// libvips writes the resolution only into its EXIF block when it writes one;
+// readers that look at the JFIF header alone need it there too.
+void EnsureJfifDensity(std::vector<std::uint8_t>& jpeg, const Settings& s) {
+    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return;
+    auto density = [](double dpi) { return std::uint16_t(std::clamp(std::lround(dpi), 1L, 65535L)); };
+    const std::uint16_t x = density(s.dpiX), y = density(s.dpiY);
+    if (jpeg[2] == 0xFF && jpeg[3] == 0xE0 && jpeg.size() >= 18 && std::memcmp(&jpeg[6], "JFIF", 5) == 0) {
+        jpeg[13] = 1;
+        jpeg[14] = std::uint8_t(x >> 8), jpeg[15] = std::uint8_t(x);
+        jpeg[16] = std::uint8_t(y >> 8), jpeg[17] = std::uint8_t(y);
+        return;
+    }
+    const std::uint8_t app0[] = {0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01, 0x01, 0x01,
+                                 std::uint8_t(x >> 8), std::uint8_t(x), std::uint8_t(y >> 8), std::uint8_t(y),
+                                 0x00, 0x00};
+    jpeg.insert(jpeg.begin() + 2, std::begin(app0), std::end(app0));
+}
+
 int QualityPercent(double quality) { return std::clamp(int(std::lround(quality * 100.0)), 1, 100); }
 
 std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Image& image,
@@ -173,7 +192,10 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
     switch (encoder) {
     case Encoder::JPEG: {
         VImage pixels = WithResolution(WithoutMetadata(FlattenOnWhite(image)), s);
-        return TakeBlob(pixels.jpegsave_buffer(VImage::option()->set("Q", QualityPercent(s.quality))));
+        std::vector<std::uint8_t> jpeg =
+            TakeBlob(pixels.jpegsave_buffer(VImage::option()->set("Q", QualityPercent(s.quality))));
+        if (image.colorModel() != ColorModel::CMYK) EnsureJfifDensity(jpeg, s);
+        return jpeg;
     }
     case Encoder::PNG: {
         VImage base = WithoutCMYK(image);

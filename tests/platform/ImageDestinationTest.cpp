@@ -53,6 +53,13 @@ TEST_P(ImageDestinationRoundTrip, KeepsSizeColoursResolutionAndAlpha) {
         EXPECT_NEAR(read.number(plat::prop::DPIWidth).value_or(0), 300.0, 0.5) << c.type;
         EXPECT_NEAR(read.number(plat::prop::DPIHeight).value_or(0), 300.0, 0.5) << c.type;
     }
+    if (std::string(c.type) == "public.jpeg") {
+        // Stated in the JFIF header too, in dots per inch.
+        const plat::PropertyDict* jfif = read.dict(plat::prop::JFIFDictionary);
+        ASSERT_TRUE(jfif);
+        EXPECT_EQ(jfif->integer("DensityUnit"), 1);
+        EXPECT_EQ(jfif->integer("XDensity"), 300);
+    }
     auto back = source->createImage(0);
     ASSERT_TRUE(back) << c.type;
     auto red = PixelAt(*back, 2, 2), blue = PixelAt(*back, 29, 2);
