@@ -155,8 +155,15 @@ bool ImageSource::initialise() {
         count_ = countImages();
         if (count_ == 0) return false;
         // The header of the first image must be readable and of a sane size.
-        VImage first = load(0, DecodeOptions{1, true});
-        if (!Image::sizeAllowed(first.width(), first.height())) return false;
+        int width = 0, height = 0;
+        if (format_ == ImageFormat::CameraRaw) {
+            if (!rawHeader(&width, &height)) return false;
+        } else {
+            VImage first = load(0, DecodeOptions{1, true});
+            width = first.width();
+            height = first.height();
+        }
+        if (!Image::sizeAllowed(width, height)) return false;
     } catch (const vips::VError&) {
         vips_error_clear();
         return false;
@@ -173,7 +180,6 @@ vips::VSource ImageSource::makeSource() const {
 }
 
 std::size_t ImageSource::countImages() const {
-    const std::filesystem::path* path = blob_ ? nullptr : &path_;
     switch (format_) {
     case ImageFormat::TIFF:
     case ImageFormat::GIF:
@@ -191,8 +197,7 @@ std::size_t ImageSource::countImages() const {
     }
     case ImageFormat::ICO: {
         // Let ImageMagick decide what it can read; the directory says how many.
-        std::size_t count = head_.size() >= 6 ? std::size_t(head_[4] | head_[5] << 8) : 0;
-        (void)path;
+        const std::size_t count = head_.size() >= 6 ? std::size_t(head_[4] | head_[5] << 8) : 0;
         return std::max<std::size_t>(1, count);
     }
     default:
@@ -206,7 +211,6 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
     auto common = [&]() {
         return VImage::option()->set("access", access)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
     };
-    const std::filesystem::path* path = blob_ ? nullptr : &path_;
     const int page = int(index);
     int shrink = options.shrink;
     if (shrink != 2 && shrink != 4 && shrink != 8) shrink = 1;
@@ -235,32 +239,46 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
     case ImageFormat::Illustrator:
         image = VImage::pdfload_source(makeSource(), common()->set("page", 0)->set("n", 1));
         break;
-    case ImageFormat::OpenEXR: {
-        auto data = bytes();
-        image = codecs::LoadExr(data.data(), data.size());
+    default:
+        image = decodeWhole(index, format_ == ImageFormat::CameraRaw && shrink >= 2 ? 2 : 1);
         break;
-    }
-    case ImageFormat::ICNS: {
-        auto data = bytes();
-        image = codecs::LoadIcns(data.data(), data.size(), page);
-        break;
-    }
-    case ImageFormat::CameraRaw: {
-        auto data = bytes();
-        image = codecs::LoadRaw(path, data.data(), data.size(), shrink >= 2);
-        break;
-    }
-    default: {
-        const char* coder = codecs::MagickCoderFor(format_);
-        if (!*coder) throw vips::VError("unsupported image format");
-        auto data = bytes();
-        image = codecs::LoadWithMagick(path, data.data(), data.size(), coder, page);
-        break;
-    }
     }
     if (!Image::sizeAllowed(image.width(), image.height())) {
         throw vips::VError("image size out of range");
     }
+    return image;
+}
+
+bool ImageSource::rawHeader(int* width, int* height) const {
+    auto data = bytes();
+    return codecs::ReadRawHeader(blob_ ? nullptr : &path_, data.data(), data.size(), width, height);
+}
+
+VImage ImageSource::decodeWhole(std::size_t index, int shrink) const {
+    const auto key = std::make_pair(index, shrink);
+    std::lock_guard<std::mutex> lock(decodedMutex_);
+    if (auto it = decoded_.find(key); it != decoded_.end()) return it->second;
+    const std::filesystem::path* path = blob_ ? nullptr : &path_;
+    auto data = bytes();
+    VImage image;
+    switch (format_) {
+    case ImageFormat::OpenEXR:
+        image = codecs::LoadExr(data.data(), data.size());
+        break;
+    case ImageFormat::ICNS:
+        image = codecs::LoadIcns(data.data(), data.size(), int(index));
+        break;
+    case ImageFormat::CameraRaw:
+        image = codecs::LoadRaw(path, data.data(), data.size(), shrink >= 2);
+        break;
+    default: {
+        const char* coder = codecs::MagickCoderFor(format_);
+        if (!*coder) throw vips::VError("unsupported image format");
+        image = codecs::LoadWithMagick(path, data.data(), data.size(), coder, int(index));
+        break;
+    }
+    }
+    decoded_.emplace(key, image);
     return image;
 }
 
@@ -280,6 +298,23 @@ ImageRef ImageSource::createImage(std::size_t index, const DecodeOptions& option
 
 PropertyDict ImageSource::properties(std::size_t index) const {
     PropertyDict properties;
+    if (format_ == ImageFormat::CameraRaw) {
+        // Decoding a raw file takes long; its header has what is needed.
+        int width = 0, height = 0;
+        if (index != 0 || !rawHeader(&width, &height)) return properties;
+        properties.set(prop::PixelWidth, width);
+        properties.set(prop::PixelHeight, height);
+        properties.set(prop::HasAlpha, false);
+        properties.set(prop::ColorModel, "RGB");
+        properties.set(prop::Depth, 16);
+        if (blob_) {
+            auto data = bytes();
+            codecs::ReadMetadata(data.data(), data.size(), properties);
+        } else {
+            codecs::ReadMetadata(path_, properties);
+        }
+        return properties;
+    }
     VImage header;
     try {
         header = load(index, DecodeOptions{1, true});
@@ -292,7 +327,7 @@ PropertyDict ImageSource::properties(std::size_t index) const {
     properties.set(prop::HasAlpha, vips_image_hasalpha(header.get_image()) != 0);
     properties.set(prop::ColorModel, ColorModelName(header));
     properties.set(prop::Depth, BitsOf(header));
-    if (format_ != ImageFormat::CameraRaw && HasField(header, VIPS_META_ORIENTATION)) {
+    if (HasField(header, VIPS_META_ORIENTATION)) {
         const int orientation = header.get_int(VIPS_META_ORIENTATION);
         if (orientation >= 1 && orientation <= 8) properties.set(prop::Orientation, orientation);
     }

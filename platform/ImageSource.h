@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -72,10 +74,16 @@ private:
     // The whole file or bytes (for the codecs that decode from memory).
     std::span<const std::uint8_t> bytes() const;
     std::size_t countImages() const;
+    vips::VImage decodeWhole(std::size_t index, int shrink) const;
+    bool rawHeader(int* width, int* height) const;
 
     std::filesystem::path path_;
     VipsBlob* blob_ = nullptr;                      // bytes of OpenData
     std::vector<std::uint8_t> fileBytes_;           // whole file, for in-memory codecs
+    // Formats decoded whole by their codec (ImageMagick, OpenEXR, ICNS, raw)
+    // are decoded once per image and kept.
+    mutable std::mutex decodedMutex_;
+    mutable std::map<std::pair<std::size_t, int>, vips::VImage> decoded_;
     std::vector<std::uint8_t> head_;                // start of the data, for probes
     codecs::ImageFormat format_ = codecs::ImageFormat::Unknown;
     std::string type_;

@@ -8,6 +8,7 @@
 
 #include <random>
 
+#include <tiffio.h>
 #include <zlib.h>
 
 using namespace imagetest;
@@ -291,4 +292,62 @@ TEST(ImageSource, HugeDeclaredSizesAreRefused) {
     put(29, std::uint32_t(crc32(0, &png[12], 17)));  // keep the IHDR checksum valid
     WriteFile(folder / "huge.png", png);
     EXPECT_FALSE(plat::ImageSource::Open(folder / "huge.png"));
+}
+
+TEST(ImageSource, CameraRawThroughLibRaw) {
+    TempFolder folder;
+    // A linear DNG written with libtiff: left half red, right half blue.
+    const auto path = folder / "shot.dng";
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    const int w = 64, h = 32;
+    static const std::uint8_t version[4] = {1, 4, 0, 0};
+    static const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    static const float neutral[3] = {1, 1, 1};
+    TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, 34892);  // linear raw
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, h);
+    TIFFSetField(tiff, TIFFTAG_MAKE, "Vantrell");
+    TIFFSetField(tiff, TIFFTAG_MODEL, "Test");
+    TIFFSetField(tiff, TIFFTAG_DNGVERSION, version);
+    TIFFSetField(tiff, TIFFTAG_UNIQUECAMERAMODEL, "Vantrell Test");
+    TIFFSetField(tiff, TIFFTAG_COLORMATRIX1, 9, identity);
+    TIFFSetField(tiff, TIFFTAG_CALIBRATIONILLUMINANT1, 21);
+    TIFFSetField(tiff, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+    std::vector<std::uint16_t> row(std::size_t(w) * 3);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            row[std::size_t(x) * 3] = x < w / 2 ? 60000 : 0;
+            row[std::size_t(x) * 3 + 1] = 0;
+            row[std::size_t(x) * 3 + 2] = x < w / 2 ? 0 : 60000;
+        }
+        TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0);
+    }
+    TIFFClose(tiff);
+
+    auto source = plat::ImageSource::Open(path);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->typeIdentifier(), "public.camera-raw-image");
+    const auto props = source->properties(0);
+    EXPECT_EQ(props.integer(plat::prop::PixelWidth), w);
+    ASSERT_TRUE(props.dict(plat::prop::TIFFDictionary));
+    EXPECT_EQ(props.dict(plat::prop::TIFFDictionary)->string("Make"), "Vantrell");
+    auto rep = plat::ImageRep::Load(source);
+    ASSERT_TRUE(rep);
+    EXPECT_EQ(rep->pixelsWide(), w);
+    EXPECT_EQ(rep->pixelsHigh(), h);
+    EXPECT_GT(PixelAt(*rep->image(), 4, 4)[0], 200);
+    EXPECT_GT(PixelAt(*rep->image(), 60, 4)[2], 200);
+
+    // The same file under a TIFF name is a TIFF.
+    std::filesystem::copy_file(path, folder / "shot.tif");
+    auto asTiff = plat::ImageSource::Open(folder / "shot.tif");
+    ASSERT_TRUE(asTiff);
+    EXPECT_EQ(asTiff->typeIdentifier(), "public.tiff");
 }
