@@ -167,8 +167,9 @@ void BitmapContext::clear() {
 VImage BitmapContext::toContextModel(VImage overlay) const {
     const int colour = colourBands(model_);
     VipsInterpretation have = overlay.interpretation();
-    const bool overlayAlpha = overlay.bands() == 2 || overlay.bands() == 4 ||
-                              (have == VIPS_INTERPRETATION_CMYK && overlay.bands() == 5);
+    const bool overlayAlpha = have == VIPS_INTERPRETATION_CMYK
+                                  ? overlay.bands() == 5
+                                  : (overlay.bands() == 2 || overlay.bands() == 4);
     const int overlayColour = overlayAlpha ? overlay.bands() - 1 : overlay.bands();
     const bool sameModel = overlayColour == colour &&
                            ((model_ == ColorModel::CMYK) == (have == VIPS_INTERPRETATION_CMYK));
@@ -183,6 +184,11 @@ VImage BitmapContext::toContextModel(VImage overlay) const {
             overlay = rgb;
         } else {
             overlay = toUchar(overlay.colourspace(interpretationOf(model_)));
+        }
+        // A profile of the old colour space no longer describes the pixels.
+        overlay = overlay.copy();
+        if (overlay.get_typeof(VIPS_META_ICC_NAME) != 0) {
+            overlay.remove(VIPS_META_ICC_NAME);
         }
     }
     return withInterpretation(toUchar(overlay), interpretationOf(model_));

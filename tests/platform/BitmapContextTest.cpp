@@ -238,6 +238,29 @@ TEST_F(BitmapContextTest, ColourModelsConvertWhatIsDrawn) {
     EXPECT_EQ(out->vimage().getpoint(3, 0)[0], 0);
 }
 
+TEST_F(BitmapContextTest, ProfileOfAConvertedSourceIsDropped) {
+    // CMYK pixels from vips carry its CMYK profile.
+    vips::VImage cmyk = markedImage(4, 4)->vimage().extract_band(0, vips::VImage::option()->set("n", 3))
+                            .colourspace(VIPS_INTERPRETATION_CMYK);
+    ASSERT_NE(cmyk.get_typeof(VIPS_META_ICC_NAME), 0u);
+    plat::ImageRef image = plat::Image::Create(cmyk);
+    ASSERT_EQ(image->colorModel(), ColorModel::CMYK);
+
+    auto rgb = BitmapContext::create(4, 4, ColorModel::RGB, false);
+    ASSERT_TRUE(rgb->drawImage(*image, Rect(0, 0, 4, 4)));
+    plat::ImageRef out = rgb->makeImage();
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->vimage().get_typeof(VIPS_META_ICC_NAME), 0u);
+    const Pixels converted = pixelsOf(*out);
+    const std::uint8_t* blue = converted.at(3, 3);
+    EXPECT_GT(blue[2], blue[0] + 60);  // the CMYK gamut's blue
+
+    // Same colour model: the pixels are unchanged, so their profile stays.
+    auto same = BitmapContext::create(4, 4, ColorModel::CMYK, false);
+    ASSERT_TRUE(same->drawImage(*image, Rect(0, 0, 4, 4)));
+    EXPECT_NE(same->makeImage()->vimage().get_typeof(VIPS_META_ICC_NAME), 0u);
+}
+
 TEST_F(BitmapContextTest, GlobalAlphaAndStateStack) {
     auto context = BitmapContext::create(4, 4, ColorModel::RGB, false);
     context->setFillColor({1, 1, 1, 1});
