@@ -89,6 +89,18 @@ std::u32string CodePointsFromUTF16(std::u16string_view s) {
 // --- The face ----------------------------------------------------------------
 
 struct Font::Impl {
+    ~Impl() {
+        if (cairoFace != nullptr) {
+            cairo_font_face_destroy(cairoFace);
+        }
+        if (face != nullptr) {
+            FT_Done_Face(face);
+        }
+        if (library != nullptr) {
+            FT_Done_FreeType(library);
+        }
+    }
+
     std::string postScriptName;
     std::string familyName;
     std::string styleName;
@@ -96,49 +108,16 @@ struct Font::Impl {
     int unitsPerEm = 0;
     int ascender = 0;
     int descender = 0;
-    cairo_font_face_t* face = nullptr;
-    // Scaled font used only to borrow the FreeType face under cairo's own
-    // lock, so metric queries never race with cairo drawing the same face.
-    cairo_scaled_font_t* lockingFont = nullptr;
+    // cairo draws with a FreeType face of its own; this one answers glyph and
+    // metric queries, one thread at a time (FreeType faces are not
+    // thread-safe, and cairo does not hold its lock across calls).
+    std::mutex mutex;
+    FT_Library library = nullptr;
+    FT_Face face = nullptr;
+    cairo_font_face_t* cairoFace = nullptr;
 };
 
 namespace {
-
-struct FreeTypeHandles {
-    FT_Library library = nullptr;
-    FT_Face face = nullptr;
-};
-
-const cairo_user_data_key_t kFaceKey{};
-
-void destroyFreeTypeHandles(void* data) {
-    auto* h = static_cast<FreeTypeHandles*>(data);
-    if (h->face != nullptr) {
-        FT_Done_Face(h->face);
-    }
-    if (h->library != nullptr) {
-        FT_Done_FreeType(h->library);
-    }
-    delete h;
-}
-
-class LockedFace {
-public:
-    explicit LockedFace(cairo_scaled_font_t* font)
-        : font_(font), face_(cairo_ft_scaled_font_lock_face(font)) {}
-    ~LockedFace() {
-        if (face_ != nullptr) {
-            cairo_ft_scaled_font_unlock_face(font_);
-        }
-    }
-    LockedFace(const LockedFace&) = delete;
-    LockedFace& operator=(const LockedFace&) = delete;
-    FT_Face get() const { return face_; }
-
-private:
-    cairo_scaled_font_t* font_;
-    FT_Face face_;
-};
 
 struct FaceLocation {
     std::string file;
@@ -158,22 +137,20 @@ std::optional<FaceLocation> locationOf(FcPattern* pattern) {
 }
 
 std::unique_ptr<Font::Impl> openFace(const FaceLocation& location) {
-    auto handles = std::make_unique<FreeTypeHandles>();
-    if (FT_Init_FreeType(&handles->library) != 0) {
+    auto impl = std::make_unique<Font::Impl>();
+    if (FT_Init_FreeType(&impl->library) != 0) {
+        impl->library = nullptr;
         return nullptr;
     }
-    if (FT_New_Face(handles->library, location.file.c_str(), location.index, &handles->face) != 0) {
-        FT_Done_FreeType(handles->library);
+    if (FT_New_Face(impl->library, location.file.c_str(), location.index, &impl->face) != 0) {
+        impl->face = nullptr;
         return nullptr;
     }
-    FT_Face face = handles->face;
+    FT_Face face = impl->face;
     if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) {
-        destroyFreeTypeHandles(handles.release());
         return nullptr;
     }
     FT_Select_Charmap(face, FT_ENCODING_UNICODE);
-
-    auto impl = std::make_unique<Font::Impl>();
     const char* ps = FT_Get_Postscript_Name(face);
     impl->postScriptName = ps != nullptr ? ps : "";
     impl->familyName = face->family_name != nullptr ? face->family_name : "";
@@ -183,35 +160,15 @@ std::unique_ptr<Font::Impl> openFace(const FaceLocation& location) {
     impl->ascender = face->ascender;
     impl->descender = face->descender;
 
-    cairo_font_face_t* cface = cairo_ft_font_face_create_for_ft_face(face, FT_LOAD_NO_HINTING);
-    if (cairo_font_face_status(cface) != CAIRO_STATUS_SUCCESS) {
-        cairo_font_face_destroy(cface);
-        destroyFreeTypeHandles(handles.release());
+    FcPattern* pattern = FcPatternCreate();
+    if (pattern == nullptr) {
         return nullptr;
     }
-    // cairo may keep the face in its caches beyond our lifetime; it closes the
-    // FreeType face when it lets go of it.
-    if (cairo_font_face_set_user_data(cface, &kFaceKey, handles.get(), destroyFreeTypeHandles) !=
-        CAIRO_STATUS_SUCCESS) {
-        cairo_font_face_destroy(cface);
-        destroyFreeTypeHandles(handles.release());
-        return nullptr;
-    }
-    handles.release();
-    impl->face = cface;
-
-    cairo_matrix_t fontMatrix;
-    cairo_matrix_t identity;
-    cairo_matrix_init_scale(&fontMatrix, impl->unitsPerEm, impl->unitsPerEm);
-    cairo_matrix_init_identity(&identity);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    impl->lockingFont = cairo_scaled_font_create(cface, &fontMatrix, &identity, options);
-    cairo_font_options_destroy(options);
-    if (cairo_scaled_font_status(impl->lockingFont) != CAIRO_STATUS_SUCCESS) {
-        cairo_scaled_font_destroy(impl->lockingFont);
-        cairo_font_face_destroy(cface);
+    FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(location.file.c_str()));
+    FcPatternAddInteger(pattern, FC_INDEX, location.index);
+    impl->cairoFace = cairo_ft_font_face_create_for_pattern(pattern);
+    FcPatternDestroy(pattern);
+    if (cairo_font_face_status(impl->cairoFace) != CAIRO_STATUS_SUCCESS) {
         return nullptr;
     }
     return impl;
@@ -335,12 +292,7 @@ FontRef cached(const std::string& key, Make make) {
 
 Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-Font::~Font() {
-    if (impl_) {
-        cairo_scaled_font_destroy(impl_->lockingFont);
-        cairo_font_face_destroy(impl_->face);
-    }
-}
+Font::~Font() = default;
 
 FontRef Font::fontWithExactName(std::string_view postScriptName) {
     if (postScriptName.empty()) {
@@ -475,16 +427,14 @@ double Font::descent(double size) const {
     return impl_->descender * size / impl_->unitsPerEm;
 }
 
-_cairo_font_face* Font::cairoFontFace() const { return impl_->face; }
+_cairo_font_face* Font::cairoFontFace() const { return impl_->cairoFace; }
 
 std::vector<GlyphId> Font::glyphsForCharacters(std::u32string_view characters) const {
     std::vector<GlyphId> glyphs(characters.size(), 0);
-    LockedFace face(impl_->lockingFont);
-    if (face.get() == nullptr) {
-        return glyphs;
-    }
+    std::lock_guard lock(impl_->mutex);
+    FT_Face face = impl_->face;
     for (std::size_t i = 0; i < characters.size(); ++i) {
-        glyphs[i] = FT_Get_Char_Index(face.get(), characters[i]);
+        glyphs[i] = FT_Get_Char_Index(face, characters[i]);
     }
     return glyphs;
 }
@@ -495,15 +445,13 @@ std::vector<GlyphId> Font::glyphsForText(std::string_view utf8) const {
 
 std::vector<double> Font::advancesForGlyphs(std::span<const GlyphId> glyphs, double size) const {
     std::vector<double> advances(glyphs.size(), 0.0);
-    LockedFace face(impl_->lockingFont);
-    if (face.get() == nullptr) {
-        return advances;
-    }
+    std::lock_guard lock(impl_->mutex);
+    FT_Face face = impl_->face;
     const double scale = size / impl_->unitsPerEm;
     for (std::size_t i = 0; i < glyphs.size(); ++i) {
         FT_Fixed advance = 0;
-        if (glyphs[i] < static_cast<GlyphId>(face.get()->num_glyphs) &&
-            FT_Get_Advance(face.get(), glyphs[i], FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING, &advance) ==
+        if (glyphs[i] < static_cast<GlyphId>(face->num_glyphs) &&
+            FT_Get_Advance(face, glyphs[i], FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING, &advance) ==
                 0) {
             advances[i] = static_cast<double>(advance) * scale;
         }
@@ -513,18 +461,16 @@ std::vector<double> Font::advancesForGlyphs(std::span<const GlyphId> glyphs, dou
 
 std::vector<Rect> Font::boundingRectsForGlyphs(std::span<const GlyphId> glyphs, double size) const {
     std::vector<Rect> rects(glyphs.size());
-    LockedFace face(impl_->lockingFont);
-    if (face.get() == nullptr) {
-        return rects;
-    }
+    std::lock_guard lock(impl_->mutex);
+    FT_Face face = impl_->face;
     const double scale = size / impl_->unitsPerEm;
     for (std::size_t i = 0; i < glyphs.size(); ++i) {
-        if (glyphs[i] >= static_cast<GlyphId>(face.get()->num_glyphs) ||
-            FT_Load_Glyph(face.get(), glyphs[i],
+        if (glyphs[i] >= static_cast<GlyphId>(face->num_glyphs) ||
+            FT_Load_Glyph(face, glyphs[i],
                           FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) != 0) {
             continue;
         }
-        FT_GlyphSlot slot = face.get()->glyph;
+        FT_GlyphSlot slot = face->glyph;
         if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
             if (slot->outline.n_points == 0) {
                 continue;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -190,6 +191,35 @@ TEST_F(BitmapContextTextTest, TextInGreyAndCmykContexts) {
     EXPECT_EQ(out->colorModel(), plat::ColorModel::CMYK);
     EXPECT_GT(out->vimage().getpoint(int(c.x), kSize - 1 - int(c.y))[3], 150);  // black ink
     EXPECT_EQ(out->vimage().getpoint(5, 5)[3], 0);  // paper
+}
+
+TEST_F(BitmapContextTextTest, OneFontServesSeveralThreadsAtOnce) {
+    // Conversions run on several threads with the same shared font.
+    std::vector<std::thread> threads;
+    std::vector<int> inked(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round) {
+                auto local = BitmapContext::create(120, 60, plat::ColorModel::RGB, true);
+                local->setFont(font);
+                local->setFontSize(20 + t + round);
+                const std::vector<plat::GlyphId> text = font->glyphsForText("Threads");
+                font->boundingRectsForGlyphs(text, 33);
+                if (local->showGlyphsAtPoint(text, {5, 20})) {
+                    const std::vector<std::uint8_t> rgba = local->makeImage()->copyRGBA8();
+                    for (std::size_t i = 3; i < rgba.size(); i += 4) {
+                        inked[t] += rgba[i] > 128 ? 1 : 0;
+                    }
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int count : inked) {
+        EXPECT_GT(count, 500);
+    }
 }
 
 }  // namespace
