@@ -65,10 +65,12 @@ VImage LoadRaw(const std::filesystem::path* path, const std::uint8_t* data, std:
     }
     const std::size_t bytes = std::size_t(processed->width) * processed->height * processed->colors;
     if (processed->data_size < bytes) throw vips::VError("short raw output");
-    VImage image = VImage::new_from_memory(processed->data, bytes, processed->width, processed->height,
-                                           processed->colors, VIPS_FORMAT_UCHAR);
-    // The image above borrows LibRaw's buffer: copy before it is freed.
-    image = image.copy_memory();
+    // Copied: LibRaw's buffer is freed when this returns.
+    void* copy = g_try_malloc(bytes);
+    if (!copy) throw vips::VError("out of memory");
+    std::memcpy(copy, processed->data, bytes);
+    VImage image = VImage::new_from_memory_steal(copy, bytes, processed->width, processed->height,
+                                                 processed->colors, VIPS_FORMAT_UCHAR);
     return image.copy(VImage::option()->set(
         "interpretation", processed->colors == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB));
 }
