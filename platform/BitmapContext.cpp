@@ -377,15 +377,15 @@ bool BitmapContext::drawImageTransformed(VImage source, bool hasAlpha, const Aff
     if (det <= 0.0 || !std::isfinite(det)) {
         return true;
     }
-    const int colour = colourBands(model_);
     if (!hasAlpha) {
         source = source.bandjoin_const({255.0});
     }
-    source = source.copy_memory();
-    // Large reductions first through the Lanczos resize; the affine
-    // interpolator only handles what is left.
+    // Large reductions first through the Lanczos resize (which streams); the
+    // affine interpolator, which needs random access, only handles the rest.
     const double shrink = std::sqrt(det);
-    if (shrink < 0.5) {
+    if (shrink >= 0.5) {
+        source = source.copy_memory();
+    } else {
         const int w = std::max(1, static_cast<int>(std::lround(source.width() * shrink)));
         const int h = std::max(1, static_cast<int>(std::lround(source.height() * shrink)));
         const double fx = static_cast<double>(source.width()) / w;
@@ -411,7 +411,6 @@ bool BitmapContext::drawImageTransformed(VImage source, bool hasAlpha, const Aff
             ->set("extend", VIPS_EXTEND_BLACK));
     out = withInterpretation(toUchar(out.unpremultiply(VImage::option()->set("max_alpha", 255.0))),
                              interpretationOf(model_));
-    (void)colour;
     compositeWithShadow(out, ox, oy, state().alpha);
     return true;
 }
