@@ -107,7 +107,9 @@ public:
     explicit BorrowedView(QWidget* view) : view_(view) {
         if (!view) return;
         parent_ = view->parentWidget();
-        wasHidden_ = view->isHidden();
+        // A child is hidden until its parent shows, unless it was hidden on purpose.
+        explicitlyHidden_ = view->isHidden() && view->testAttribute(Qt::WA_WState_ExplicitShowHide);
+        wasVisible_ = view->isVisible();
         geometry_ = view->geometry();
         if (parent_ && parent_->layout()) findInLayout(parent_->layout());
     }
@@ -124,7 +126,8 @@ public:
                 view_->setGeometry(geometry_);
             }
         }
-        view_->setVisible(!wasHidden_);
+        if (!parent_) view_->setVisible(wasVisible_);
+        else view_->setVisible(!explicitlyHidden_);
     }
 
 private:
@@ -145,7 +148,8 @@ private:
     QPointer<QWidget> view_;
     QPointer<QWidget> parent_;
     QPointer<QLayout> layout_;
-    bool wasHidden_ = true;
+    bool explicitlyHidden_ = false;
+    bool wasVisible_ = false;
     QRect geometry_;
     int boxIndex_ = 0;
     int row_ = 0, column_ = 0, rowSpan_ = 1, columnSpan_ = 1;

@@ -1,0 +1,189 @@
+#include "AppTestSupport.h"
+
+#include "app/model/Configuration.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/KSMConfigurationHeaderView.h"
+#include "app/ui/KSMOutlineView.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/OnOffSwitchControl.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsOutlineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        outline = delegate->window()->configurationCollection;
+    }
+
+    KSMConfigurationHeaderView* headerOf(int group) {
+        const int row = outline->rowForItem(delegate->configurations()[group].get());
+        return qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(row));
+    }
+
+    std::unique_ptr<AppDelegate> delegate;
+    KSMOutlineView* outline = nullptr;
+};
+
+TEST_F(SettingsOutlineTest, SixGroupsInOrderWithConversionOnAndFixed) {
+    const ConfigurationList& groups = delegate->configurations();
+    ASSERT_EQ(groups.size(), 6u);
+    const char* titles[] = {"Convert", "Optimise", "Rename", "Resize", "Text Watermark", "Image Watermark"};
+    const std::size_t rows[] = {1, 1, 3, 3, 5, 1};
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(groups[i]->title(), titles[i]);
+        EXPECT_EQ(groups[i]->switchState(), i == 0);
+        EXPECT_EQ(groups[i]->switchEnableState(), i != 0);
+        EXPECT_EQ(groups[i]->children().size(), rows[i]);
+        EXPECT_TRUE(groups[i]->isGroup());
+    }
+    EXPECT_EQ(groups[2]->children()[1]->tabelCellView()->objectName(), "RenameView2");
+    EXPECT_EQ(groups[4]->children()[4]->tabelCellView()->objectName(), "TextWatermarkView5");
+    EXPECT_EQ(groups[3]->description(), "<KSMConfigurationGroup: Resize>");
+    EXPECT_FALSE(outline->floatsGroupRows());
+
+    // Headers show each group's title and state; the conversion switch is
+    // disabled and only the conversion group starts expanded.
+    EXPECT_EQ(headerOf(0)->textField()->text(), "Convert");
+    EXPECT_FALSE(headerOf(0)->onOffSwitchButtonOutlet()->isEnabled());
+    EXPECT_EQ(headerOf(0)->onOffSwitchButtonOutlet()->state(), OnOffSwitchControlCell::On);
+    EXPECT_TRUE(headerOf(1)->onOffSwitchButtonOutlet()->isEnabled());
+    EXPECT_EQ(headerOf(1)->onOffSwitchButtonOutlet()->state(), OnOffSwitchControlCell::Off);
+    EXPECT_EQ(outline->numberOfRows(), 7);
+    EXPECT_TRUE(outline->isItemExpanded(groups[0].get()));
+}
+
+TEST_F(SettingsOutlineTest, HeightsAndBanding) {
+    const ConfigurationList& groups = delegate->configurations();
+    EXPECT_EQ(delegate->outlineViewHeightOfRowByItem(outline, groups[0].get()), 23.0);
+    KSMConfiguration* row = groups[3]->children()[1].get();
+    EXPECT_EQ(delegate->outlineViewHeightOfRowByItem(outline, row), row->tabelCellView()->height());
+    KSMConfiguration empty;
+    EXPECT_EQ(delegate->outlineViewHeightOfRowByItem(outline, &empty), 20.0);
+
+    SCOPED_TRACE("banding");
+    delegate->SwitchOnOffHeader(kTextWatermarkGroup, true);
+    const int header = outline->rowForItem(groups[4].get());
+    auto shade = [&](int r) { return outline->rowViewAtRow(r)->palette().color(QPalette::Window); };
+    EXPECT_EQ(shade(header), QColor::fromRgbF(0.87f, 0.87f, 0.87f));
+    EXPECT_EQ(shade(header + 1), QColor::fromRgbF(0.91f, 0.91f, 0.91f));
+    EXPECT_EQ(shade(header + 2), QColor::fromRgbF(0.87f, 0.87f, 0.87f));
+    EXPECT_EQ(shade(header + 5), QColor::fromRgbF(0.91f, 0.91f, 0.91f));
+    EXPECT_EQ(outline->rowViewAtRow(header + 1)->height(), static_cast<int>(groups[4]->children()[0]->height()));
+    EXPECT_EQ(outline->rowViewAtRow(header)->height(), 23);
+}
+
+TEST_F(SettingsOutlineTest, SwitchingExpandsAndCollapsesTheRightGroup) {
+    const ConfigurationList& groups = delegate->configurations();
+    QSignalSpy actions(delegate.get(), &AppDelegate::groupOnOffAction);
+    QSignalSpy changed(delegate.get(), &AppDelegate::groupSwitchStateChanged);
+    delegate->SwitchOnOffHeader(kRenameGroup, true);
+    delegate->SwitchOnOffHeader(kResizeGroup, true);
+    EXPECT_TRUE(groups[2]->switchState());
+    EXPECT_TRUE(outline->isItemExpanded(groups[3].get()));
+    // Group 3's row: its index plus the visible option rows above it.
+    EXPECT_EQ(outline->rowForItem(groups[3].get()), 3 + 1 + 3);
+    EXPECT_EQ(outline->numberOfRows(), 6 + 1 + 3 + 3);
+    ASSERT_EQ(actions.count(), 2);
+    EXPECT_EQ(actions.at(1).at(0).toInt(), kResizeGroup);
+    EXPECT_TRUE(actions.at(1).at(1).toBool());
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_EQ(headerOf(3)->onOffSwitchButtonOutlet()->state(), OnOffSwitchControlCell::On);
+
+    delegate->SwitchOnOffHeader(kRenameGroup, false);
+    EXPECT_FALSE(groups[2]->switchState());
+    EXPECT_FALSE(outline->isItemExpanded(groups[2].get()));
+    EXPECT_EQ(outline->rowForItem(groups[3].get()), 3 + 1);
+
+    // Out of range: nothing.
+    delegate->SwitchOnOffHeader(6, true);
+    delegate->SwitchOnOffHeader(-1, true);
+    EXPECT_EQ(actions.count(), 3);
+}
+
+TEST_F(SettingsOutlineTest, ClickOnAHeaderRowTogglesExpansionOnly) {
+    const ConfigurationList& groups = delegate->configurations();
+    const int row = outline->rowForItem(groups[5].get());
+    auto* rowView = qobject_cast<KSMConfigurationHeaderRowView*>(outline->rowViewAtRow(row));
+    ASSERT_NE(rowView, nullptr);
+    ASSERT_NE(rowView->disclosureButton(), nullptr);
+    QTest::mouseClick(rowView, Qt::LeftButton, {}, QPoint(rowView->width() / 2, 5));
+    EXPECT_TRUE(outline->isItemExpanded(groups[5].get()));
+    EXPECT_FALSE(groups[5]->switchState());
+    rowView->disclosureButton()->click();
+    EXPECT_FALSE(outline->isItemExpanded(groups[5].get()));
+}
+
+TEST_F(SettingsOutlineTest, SwitchActionFindsTheGroupByIndexNotTitle) {
+    const ConfigurationList& groups = delegate->configurations();
+    // Two groups with the same title still switch separately.
+    groups[1]->setTitle("Same");
+    groups[3]->setTitle("Same");
+    delegate->willChangeConfigurations();
+    delegate->didChangeConfigurations();
+    QComboBox* presets = delegate->window()->PhotoPresetPopupButton;
+    presets->addItem("My preset", 0);
+    presets->setCurrentIndex(1);
+    QSignalSpy tail(delegate.get(), &AppDelegate::globalPresetOptionChanged);
+
+    OnOffSwitchControl* control = headerOf(3)->onOffSwitchButtonOutlet();
+    control->resize(52, 18);
+    QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(10, 9));
+    EXPECT_TRUE(groups[3]->switchState());
+    EXPECT_FALSE(groups[1]->switchState());
+    EXPECT_TRUE(outline->isItemExpanded(groups[3].get()));
+    EXPECT_EQ(presets->currentIndex(), 0);
+    EXPECT_EQ(tail.count(), 1);
+
+    // A switch that belongs to no group changes nothing.
+    OnOffSwitchControl stray;
+    stray.setText("Same");
+    stray.setState(OnOffSwitchControlCell::On);
+    presets->setCurrentIndex(1);
+    delegate->SwitchAction(&stray);
+    EXPECT_FALSE(groups[1]->switchState());
+    EXPECT_EQ(presets->currentIndex(), 1);
+    EXPECT_EQ(tail.count(), 1);
+
+    // A change made by code (no sender) does not count as a user edit.
+    delegate->changeGlobalPresetOption(nullptr);
+    EXPECT_EQ(presets->currentIndex(), 1);
+}
+
+TEST_F(SettingsOutlineTest, ReloadKeepsExpansionAndRereadsStates) {
+    const ConfigurationList& groups = delegate->configurations();
+    delegate->willChangeConfigurations();
+    for (int i = 5; i >= 0; --i) delegate->SwitchOnOffHeader(i, i % 2 == 1);
+    delegate->didChangeConfigurations();
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(headerOf(i)->onOffSwitchButtonOutlet()->state(), i % 2) << i;
+        EXPECT_EQ(outline->isItemExpanded(groups[i].get()), i % 2 == 1) << i;
+    }
+    // Option panels survive reloads.
+    EXPECT_NE(delegate->window()->optionRowView("ConversionView"), nullptr);
+    EXPECT_EQ(groups[1]->children()[0]->tabelCellView(), delegate->window()->optionRowView("OptimizationView"));
+}
+
+TEST(HeaderView, GradientDependsOnPositionNotOnTheRepaintedPart) {
+    TestApplication();
+    KSMConfigurationHeaderView header;
+    header.resize(200, 24);
+    const QImage whole = header.grab().toImage();
+    const QImage part = header.grab(QRect(0, 12, 200, 6)).toImage();
+    // The band at rows 12..17 has the same colours as in the full drawing.
+    EXPECT_EQ(part.pixelColor(150, 0), whole.pixelColor(150, 12));
+    EXPECT_EQ(part.pixelColor(150, 5), whole.pixelColor(150, 17));
+    EXPECT_NE(whole.pixelColor(150, 0), whole.pixelColor(150, 23));
+}
+
+}  // namespace
