@@ -15,6 +15,8 @@ using vips::VImage;
 
 namespace {
 
+constexpr double kMaxShadowBlur = 1000.0;
+
 int colourBands(ColorModel model) {
     switch (model) {
     case ColorModel::Gray:
@@ -153,7 +155,9 @@ void BitmapContext::setAlpha(double alpha) {
 void BitmapContext::setShadow(Point offset, double blur, const Color& color) {
     state().shadowOn = true;
     state().shadowOffset = offset;
-    state().shadowBlur = std::isfinite(blur) ? std::max(blur, 0.0) : 0.0;
+    // Beyond a few hundred pixels a blur only costs memory: the shadow has
+    // long faded to nothing.
+    state().shadowBlur = std::isfinite(blur) ? std::clamp(blur, 0.0, kMaxShadowBlur) : 0.0;
     state().shadowColor = color;
 }
 

@@ -72,7 +72,8 @@ public:
 
     // Shadow of everything drawn while it is set. The offset is in device
     // pixels, y-up (the current transform does not apply to it); the blur is
-    // in device pixels too (Gaussian with a standard deviation of blur / 2).
+    // in device pixels too (Gaussian with a standard deviation of blur / 2,
+    // at most 1000).
     void setShadow(Point offset, double blur, const Color& color);
     void clearShadow() { state().shadowOn = false; }
 

@@ -343,4 +343,30 @@ TEST_F(BitmapContextTest, ExportsPremultipliedARGB32) {
     EXPECT_FALSE(context->writePremultipliedARGB32(reinterpret_cast<std::uint8_t*>(buffer.data()), 4));
 }
 
+TEST_F(BitmapContextTest, HostileGeometryFailsCleanlyOrDrawsNothing) {
+    plat::ImageRef image = markedImage(4, 4);
+    auto context = BitmapContext::create(8, 8);
+    const double nan = std::nan("");
+    EXPECT_FALSE(context->drawImage(*image, Rect(nan, 0, 4, 4)));
+    EXPECT_TRUE(context->drawImage(*image, Rect(0, 0, 0, 4)));
+    EXPECT_TRUE(context->drawImage(*image, Rect(1e9, 1e9, 4, 4)));       // far away
+    EXPECT_FALSE(context->drawImage(*image, Rect(0, 0, 1e12, 1e12)));     // absurd size
+    context->saveGState();
+    context->scaleCTM(0, 1);
+    EXPECT_TRUE(context->drawImage(*image, Rect(0, 0, 4, 4)));           // singular
+    EXPECT_TRUE(context->fillRect(Rect(0, 0, 4, 4)));
+    context->restoreGState();
+    context->setShadow({1e12, -1e12}, 1e12, {0, 0, 0, 1});
+    context->setFillColor({1, 0, 0, 1});
+    EXPECT_TRUE(context->fillRect(Rect(0, 0, 4, 4)));
+    context->setFont(plat::Font::defaultFont());
+    context->setFontSize(nan);
+    const std::vector<plat::GlyphId> glyphs = plat::Font::defaultFont()->glyphsForText("A");
+    EXPECT_FALSE(context->showGlyphsAtPoint(glyphs, {1, 1}));
+    context->setFontSize(1e7);
+    context->showGlyphsAtPoint(glyphs, {1, 1});
+    const Pixels out = render(*context);
+    EXPECT_TRUE(isRed(out.at(1, 6)));
+}
+
 }  // namespace
