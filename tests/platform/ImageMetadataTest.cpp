@@ -81,6 +81,11 @@ TEST(ImageMetadata, CameraDateAndPositionSurviveWhenAskedAndOnlyThen) {
         ASSERT_TRUE(k.dict(plat::prop::GPSDictionary)) << output.type;
         EXPECT_EQ(k.dict(plat::prop::GPSDictionary)->string("GPSLatitude"), "51/1 30/1 0/1") << output.type;
         EXPECT_EQ(k.dict(plat::prop::GPSDictionary)->string("GPSLongitudeRef"), "W") << output.type;
+        // Rewriting the file for its metadata leaves the pixels intact.
+        auto pixels = kept->createImage(0);
+        ASSERT_TRUE(pixels) << output.type;
+        EXPECT_NEAR(PixelAt(*pixels, 2, 2)[0], 255, 40) << output.type;
+        EXPECT_NEAR(PixelAt(*pixels, 13, 2)[2], 255, 40) << output.type;
 
         // Not kept: the image that came from the camera file carries nothing over.
         Write(folder / (std::string("bare-") + output.name), output.type, image, {});

@@ -268,6 +268,39 @@ TEST(ImageSource, BrokenInputFailsCleanly) {
     EXPECT_EQ(StagingFilesLeft(), 0u);
 }
 
+TEST(ImageSource, CorruptedBytesNeverCrash) {
+    TempFolder folder;
+    auto image = MakeTestImage(40, 30, true);
+    std::mt19937 random(99);
+    const struct {
+        const char* type;
+        const char* name;
+    } formats[] = {{"public.jpeg", "c.jpg"},       {"public.png", "c.png"},
+                   {"public.tiff", "c.tif"},       {"com.compuserve.gif", "c.gif"},
+                   {"com.ilm.openexr-image", "c.exr"}, {"com.apple.icns", "c.icns"},
+                   {"com.microsoft.bmp", "c.bmp"}, {"com.sgi.sgi-image", "c.sgi"},
+                   {"org.webmproject.webp", "c.webp"}};
+    for (const auto& f : formats) {
+        const auto whole = Encode(f.type, image);
+        ASSERT_GT(whole.size(), 64u);
+        for (int round = 0; round < 12; ++round) {
+            std::vector<std::uint8_t> bytes = whole;
+            // Flip a few bytes past the signature.
+            for (int i = 0; i < 6; ++i) {
+                const std::size_t at = 8 + random() % (bytes.size() - 8);
+                bytes[at] = std::uint8_t(random());
+            }
+            auto source = plat::ImageSource::OpenData(bytes, f.name);
+            if (!source) continue;
+            (void)source->properties(0);
+            if (auto decoded = source->createImage(0)) {
+                EXPECT_TRUE(plat::Image::sizeAllowed(decoded->width(), decoded->height()));
+                (void)decoded->copyRGBA8();
+            }
+        }
+    }
+}
+
 TEST(ImageSource, TruncatedJpegFailsToDecode) {
     TempFolder folder;
     const auto whole = Encode("public.jpeg", MakeTestImage(256, 256));
