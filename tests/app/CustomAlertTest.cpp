@@ -142,6 +142,21 @@ TEST_F(CustomAlertTest, AttachesToTheGivenWindowAsAWindowModalDialog) {
     EXPECT_EQ(modality, Qt::WindowModal);
 }
 
+TEST_F(CustomAlertTest, WithoutAWindowAttachesToTheActiveWindow) {
+    QWidget window;
+    window.show();
+    window.activateWindow();
+    QApplication::setActiveWindow(&window);
+    ASSERT_EQ(QApplication::activeWindow(), &window);
+    QWidget* parent = nullptr;
+    SetCustomAlertPresentedHook([&](QDialog& dialog) {
+        parent = dialog.parentWidget();
+        dialog.findChild<QPushButton*>("defaultButton")->click();
+    });
+    EXPECT_EQ(RunCustomAlertSheet("T", "M", "OK", QString(), QString(), nullptr), 1);
+    EXPECT_EQ(parent, &window);
+}
+
 TEST_F(CustomAlertTest, AccessoryViewIsBorrowedAndGivenBack) {
     QWidget owner;
     auto* layout = new QVBoxLayout(&owner);
