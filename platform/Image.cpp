@@ -139,6 +139,16 @@ VImage Image::toSRGBA() const {
     } else if (model_ == ColorModel::CMYK) {
         image = image.colourspace(VIPS_INTERPRETATION_sRGB);
         if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+    } else if (vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME)) {
+        // Pixels in another RGB space (Adobe RGB, Display P3) become sRGB;
+        // a profile that cannot be used leaves them as they are.
+        try {
+            VImage converted = image.icc_transform("srgb", VImage::option()->set("embedded", true)->set("depth", 8));
+            if (converted.format() != VIPS_FORMAT_UCHAR) converted = converted.cast(VIPS_FORMAT_UCHAR);
+            image = converted.copy_memory();
+        } catch (const vips::VError&) {
+            vips_error_clear();
+        }
     }
     if (image.bands() == 3) image = image.bandjoin_const({255.0});
     return image;

@@ -224,3 +224,17 @@ TEST(ImageDestination, DataDestinationHoldsTheBytes) {
     EXPECT_EQ(destination->data()[0], 0xFF);
     EXPECT_EQ(destination->data()[1], 0xD8);
 }
+
+TEST(Image, RgbPixelsInAnotherProfileComeOutAsSRGB) {
+    auto image = MakeTestImage(8, 8);
+    // The same red expressed in Display P3, with the profile attached.
+    vips::VImage p3 = image->vimage().icc_transform("p3", vips::VImage::option()->set("input_profile", "srgb"));
+    auto wide = plat::Image::Create(p3);
+    ASSERT_TRUE(wide);
+    const auto stored = wide->vimage().extract_area(1, 1, 1, 1).getpoint(0, 0);
+    EXPECT_LT(stored[0], 250);  // P3 red is not 255
+    const auto px = PixelAt(*wide, 1, 1);
+    EXPECT_NEAR(px[0], 255, 3);
+    EXPECT_NEAR(px[1], 0, 3);
+    EXPECT_NEAR(px[2], 0, 3);
+}
