@@ -1,0 +1,32 @@
+#include "engine/ConvertImage.h"
+
+#include "engine/ImageConverter.h"
+#include "engine/RenderingResize.h"
+
+#include <exception>
+
+int ConvertImageWithOptions(ImageConversion* record) {
+    if (!record || record->sourceURL.empty()) return 0;
+    if (record->destinationURL.empty() && !record->returnImage) return 0;
+    try {
+        ImageConverter converter;
+        InitImageConverter(&converter);
+        // The output settings come first: they decide how the source is decoded.
+        SetConverterOutput(&converter, record->options.outputType, record->destinationURL, record->options.quality);
+        if (record->drawTextWatermark) SetWatermarkOptions(&converter, record->watermark, kWatermarkText);
+        if (record->drawImageWatermark) SetWatermarkOptions(&converter, record->watermark, kWatermarkImage);
+        converter.rotationAngle = record->rotationAngle;
+        converter.flipMask = record->flipMask;
+        converter.preserveMetadata = record->options.preserveMetadata;
+        converter.returnImage = record->returnImage;
+        if (record->fileAttributes) converter.fileAttributes = record->fileAttributes;
+
+        if (!LoadConverterSourceForResize(&converter, record->sourceURL, record->resize)) return 0;
+        const int result = ComputeTargetSizeAndRender(&converter, record->resize);
+        if (result && record->returnImage && converter.resultImage) record->resultImage = converter.resultImage;
+        ReleaseImageConverter(&converter);
+        return result;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
