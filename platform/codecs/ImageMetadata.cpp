@@ -6,10 +6,13 @@
 #include <exiv2/exiv2.hpp>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <set>
+
+#include <zlib.h>
 
 namespace plat::codecs {
 
@@ -149,6 +152,47 @@ std::string RationalText(double value) {
     return std::to_string(std::lround(value * 1000.0)) + "/1000";
 }
 
+bool IsPng(const std::vector<std::uint8_t>& bytes) {
+    return bytes.size() > 33 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1A\n", 8) == 0;
+}
+
+std::uint32_t ReadU32BE(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+void AppendU32BE(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
+}
+
+// Puts the EXIF block into a standard eXIf chunk right after IHDR (exiv2
+// would hide it in a text chunk that few readers look at), dropping any
+// older eXIf chunk. False when the PNG's chunks do not parse.
+bool InsertPngExif(std::vector<std::uint8_t>& png, const Exiv2::Blob& exif) {
+    std::vector<std::uint8_t> out(png.begin(), png.begin() + 8);
+    std::size_t offset = 8;
+    bool inserted = false;
+    while (offset + 12 <= png.size()) {
+        const std::uint32_t length = ReadU32BE(&png[offset]);
+        if (length > png.size() - offset - 12) return false;
+        const std::size_t end = offset + 12 + length;
+        if (std::memcmp(&png[offset + 4], "eXIf", 4) != 0) {
+            out.insert(out.end(), png.begin() + std::ptrdiff_t(offset), png.begin() + std::ptrdiff_t(end));
+        }
+        if (!inserted && std::memcmp(&png[offset + 4], "IHDR", 4) == 0) {
+            AppendU32BE(out, std::uint32_t(exif.size()));
+            const std::size_t typeAt = out.size();
+            out.insert(out.end(), {'e', 'X', 'I', 'f'});
+            out.insert(out.end(), exif.begin(), exif.end());
+            AppendU32BE(out, std::uint32_t(crc32(0, &out[typeAt], uInt(exif.size() + 4))));
+            inserted = true;
+        }
+        offset = end;
+    }
+    if (!inserted || offset != png.size()) return false;
+    png = std::move(out);
+    return true;
+}
+
 int ExivTypeFor(const std::string& typeIdentifier) {
     if (typeIdentifier == "public.jpeg") return Exiv2::ImageType::jpeg;
     if (typeIdentifier == "public.png") return Exiv2::ImageType::png;
@@ -242,6 +286,12 @@ bool WriteMetadata(std::vector<std::uint8_t>& bytes, const MetadataWrite& reques
             SetTag(exif, "Exif.Photo.PixelXDimension", PropertyValue(request.pixelWidth));
             SetTag(exif, "Exif.Photo.PixelYDimension", PropertyValue(request.pixelHeight));
         }
+        Exiv2::Blob pngExif;
+        const bool png = IsPng(bytes);
+        if (png && !exif.empty()) {
+            Exiv2::ExifParser::encode(pngExif, Exiv2::bigEndian, exif);
+            exif.clear();
+        }
         if (const PropertyDict* iptc = props ? props->dict(prop::IPTCDictionary) : nullptr) {
             Exiv2::IptcData& data = image->iptcData();
             for (const auto& [name, value] : *iptc) {
@@ -279,6 +329,7 @@ bool WriteMetadata(std::vector<std::uint8_t>& bytes, const MetadataWrite& reques
         const long read = out.read(result.data(), size);
         out.close();
         if (read != size) return false;
+        if (!pngExif.empty() && !InsertPngExif(result, pngExif)) return false;
         bytes = std::move(result);
         return true;
     } catch (const Exiv2::AnyError&) {

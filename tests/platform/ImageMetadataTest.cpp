@@ -43,6 +43,12 @@ TEST(ImageMetadata, WrittenTagsAreSeenByLibvips) {
     EXPECT_NE(std::string(image.get_string("exif-ifd2-DateTimeOriginal")).find("2021:05:06 07:08:09"),
               std::string::npos);
     EXPECT_TRUE(vips_image_get_typeof(image.get_image(), "exif-ifd3-GPSLatitude"));
+
+    // PNG output carries EXIF in the standard eXIf chunk.
+    Write(folder / "camera.png", "public.png", MakeTestImage(16, 16), CameraMetadata());
+    vips::VImage png = vips::VImage::pngload((folder / "camera.png").c_str());
+    ASSERT_TRUE(vips_image_get_typeof(png.get_image(), "exif-ifd0-Make"));
+    EXPECT_NE(std::string(png.get_string("exif-ifd0-Make")).find("Canon"), std::string::npos);
 }
 
 TEST(ImageMetadata, CameraDateAndPositionSurviveWhenAskedAndOnlyThen) {
