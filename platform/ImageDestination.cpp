@@ -7,6 +7,7 @@
 #include "platform/codecs/IcnsCodec.h"
 #include "platform/codecs/ImageMetadata.h"
 #include "platform/codecs/MagickCodec.h"
+#include "platform/codecs/TiffPages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -323,6 +324,16 @@ bool ImageDestination::encode() {
         return !data_.empty();
     }
 
+    if (images_.size() > 1 && format.encoder == Encoder::TIFF) {
+        // Pages may differ in size and colour model.
+        std::vector<codecs::TiffPage> pages;
+        for (const auto& [image, properties] : images_) {
+            const Settings s = SettingsFrom(properties);
+            pages.push_back({image, s.dpiX, s.dpiY, s.lzw, s.keepAlpha});
+        }
+        data_ = codecs::WriteTiffPages(pages);
+        return !data_.empty();
+    }
     if (images_.size() > 1) {
         if (!format.multiImage) return false;
         // Pages and frames of one size go into one vips image, stacked.
@@ -339,15 +350,7 @@ bool ImageDestination::encode() {
         VImage stacked = VImage::arrayjoin(pages, VImage::option()->set("across", 1));
         stacked = WithResolution(stacked, s);
         stacked.set("page-height", first.height());
-        if (format.encoder == Encoder::TIFF) {
-            auto options = VImage::option()
-                               ->set("compression", s.lzw ? VIPS_FOREIGN_TIFF_COMPRESSION_LZW
-                                                          : VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
-                               ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
-            data_ = TakeBlob(stacked.tiffsave_buffer(options));
-        } else {
-            data_ = TakeBlob(stacked.gifsave_buffer());
-        }
+        data_ = TakeBlob(stacked.gifsave_buffer());
         return !data_.empty();
     }
 

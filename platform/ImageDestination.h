@@ -33,8 +33,9 @@ namespace plat {
 // CMYK images are written as CMYK where the format allows (JPEG, TIFF, PDF)
 // and converted to sRGB elsewhere.
 //
-// Several images go into one file for TIFF (pages of one size), GIF (frames
-// of one size) and PDF (one page each); other formats take one image.
+// Several images go into one file for TIFF (pages of any size), GIF (frames
+// of one size) and PDF (one page each); other formats take one image. ICNS
+// and ICO output is fitted into their largest icon size (1024 and 256).
 // finalize() encodes; a file is written in one atomic step and only when
 // everything succeeded.
 class ImageDestination {

@@ -182,12 +182,27 @@ TEST(ImageDestination, CmykTiffStaysCmyk) {
 TEST(ImageDestination, SeveralPagesOnlyWhereTheFormatHoldsThem) {
     TempFolder folder;
     auto tiff = plat::ImageDestination::CreateWithPath(folder / "pages.tif", "public.tiff", 3);
-    for (int i = 0; i < 3; ++i) tiff->addImage(MakeTestImage(8, 6));
+    plat::PropertyDict at200;
+    at200.set(plat::prop::DPIWidth, 200.0);
+    at200.set(plat::prop::DPIHeight, 200.0);
+    tiff->addImage(MakeTestImage(8, 6), at200);
+    tiff->addImage(MakeTestImage(20, 30, true));
+    tiff->addImage(plat::Image::Create(MakeTestImage(5, 4)->vimage().colourspace(VIPS_INTERPRETATION_CMYK)));
     ASSERT_TRUE(tiff->finalize());
     auto source = plat::ImageSource::Open(folder / "pages.tif");
     ASSERT_TRUE(source);
-    EXPECT_EQ(source->count(), 3u);
-    EXPECT_EQ(source->createImage(2)->height(), 6);
+    ASSERT_EQ(source->count(), 3u);
+    EXPECT_NEAR(source->properties(0).number(plat::prop::DPIWidth).value_or(0), 200.0, 0.01);
+    auto second = source->createImage(1);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->width(), 20);
+    EXPECT_EQ(second->height(), 30);
+    EXPECT_TRUE(second->hasAlpha());
+    EXPECT_NEAR(PixelAt(*second, 15, 3)[2], 255, 1);
+    auto third = source->createImage(2);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->colorModel(), plat::ColorModel::CMYK);
+    EXPECT_EQ(third->height(), 4);
 
     auto png = plat::ImageDestination::CreateWithPath(folder / "two.png", "public.png", 2);
     png->addImage(MakeTestImage(8, 6));
