@@ -297,6 +297,19 @@ ImageRef ImageSource::createImage(std::size_t index, const DecodeOptions& option
 }
 
 PropertyDict ImageSource::properties(std::size_t index) const {
+    {
+        std::lock_guard<std::mutex> lock(propertiesMutex_);
+        if (auto it = properties_.find(index); it != properties_.end()) return it->second;
+    }
+    PropertyDict properties = readProperties(index);
+    if (!properties.empty()) {
+        std::lock_guard<std::mutex> lock(propertiesMutex_);
+        properties_.emplace(index, properties);
+    }
+    return properties;
+}
+
+PropertyDict ImageSource::readProperties(std::size_t index) const {
     PropertyDict properties;
     if (format_ == ImageFormat::CameraRaw) {
         // Decoding a raw file takes long; its header has what is needed.

@@ -75,6 +75,7 @@ private:
     std::span<const std::uint8_t> bytes() const;
     std::size_t countImages() const;
     vips::VImage decodeWhole(std::size_t index, int shrink) const;
+    PropertyDict readProperties(std::size_t index) const;
     bool rawHeader(int* width, int* height) const;
 
     std::filesystem::path path_;
@@ -84,6 +85,9 @@ private:
     // are decoded once per image and kept.
     mutable std::mutex decodedMutex_;
     mutable std::map<std::pair<std::size_t, int>, vips::VImage> decoded_;
+    // Properties read once per image (the metadata read costs a file parse).
+    mutable std::mutex propertiesMutex_;
+    mutable std::map<std::size_t, PropertyDict> properties_;
     std::vector<std::uint8_t> head_;                // start of the data, for probes
     codecs::ImageFormat format_ = codecs::ImageFormat::Unknown;
     std::string type_;
