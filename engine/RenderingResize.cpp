@@ -94,6 +94,10 @@ plat::ImageRep::Options PlanSourceDecode(const ImageConverter* c, const ImageRes
     const auto dpiY = stored.number(plat::prop::DPIHeight);
     if (dpiX && dpiY && *dpiX > 0 && *dpiY > 0) source = turned ? Resolution{*dpiY, *dpiX} : Resolution{*dpiX, *dpiY};
 
+    // Only these decoders shrink exactly by the factor asked for.
+    const bool shrinks = c->sourceImage && (c->sourceImage->format() == plat::codecs::ImageFormat::JPEG ||
+                                            c->sourceImage->format() == plat::codecs::ImageFormat::WebP);
+    if (!shrinks) return decode;
     const ResizeGeometry g = ComputeResizeGeometryForSource(MakeResizeRequest(options), W, H, source);
     if (!g.valid || g.keepPixels) return decode;
     const double scale = std::min(g.drawRect.size.width / W, g.drawRect.size.height / H);
