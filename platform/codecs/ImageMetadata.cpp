@@ -18,11 +18,19 @@ namespace plat::codecs {
 
 namespace {
 
+// The XMP toolkit under exiv2 is shared by all threads: it takes this lock.
+void LockXmp(void* data, bool lock) {
+    auto* mutex = static_cast<std::recursive_mutex*>(data);
+    if (lock) mutex->lock();
+    else mutex->unlock();
+}
+
 void InitialiseExiv2() {
     static std::once_flag once;
+    static std::recursive_mutex xmpMutex;
     std::call_once(once, [] {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::XmpParser::initialize();
+        Exiv2::XmpParser::initialize(LockXmp, &xmpMutex);
     });
 }
 
