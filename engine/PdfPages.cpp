@@ -1,0 +1,421 @@
+#include "engine/PdfPages.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "common/KSMUtil.h"
+#include "engine/Encoding.h"
+#include "engine/ImageConverter.h"
+#include "engine/Geometry.h"
+#include "engine/ImageTypes.h"
+#include "engine/MultiPageTiff.h"
+#include "engine/PdfPagesLayout.h"
+#include "engine/WebPEncoder.h"
+#include "engine/WholeFileConversion.h"
+#include "platform/FileManager.h"
+#include "platform/Image.h"
+#include "platform/OperationQueue.h"
+#include "platform/PdfDocument.h"
+
+namespace {
+
+// libjpeg's colour space value for CMYK samples.
+constexpr int kJpegColorSpaceCMYK = 4;
+
+// Workers clear the flag concurrently; the converter keeps it as a plain byte.
+void MarkPageFailed(ImageConverter* converter) {
+    std::atomic_ref<std::uint8_t>(converter->pageBatchSucceeded).store(0);
+}
+
+bool BatchStillSucceeding(ImageConverter* converter) {
+    return std::atomic_ref<std::uint8_t>(converter->pageBatchSucceeded).load() != 0;
+}
+
+// poppler documents are not shared between threads: each worker takes a
+// document of its own from here and gives it back for the next page.
+class PdfDocumentPool {
+public:
+    explicit PdfDocumentPool(const plat::PdfDocument& origin) : origin_(origin) {}
+
+    std::unique_ptr<plat::PdfDocument> Take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!free_.empty()) {
+                auto document = std::move(free_.back());
+                free_.pop_back();
+                return document;
+            }
+        }
+        return origin_.Reopen();
+    }
+
+    void Give(std::unique_ptr<plat::PdfDocument> document) {
+        if (document) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            free_.push_back(std::move(document));
+        }
+    }
+
+private:
+    const plat::PdfDocument& origin_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<plat::PdfDocument>> free_;
+};
+
+// Progress reports reach the target one after another, off the workers, in
+// the order they were sent.
+class ProgressReporter {
+public:
+    explicit ProgressReporter(const ProgressCallbackInfo& info) : info_(info), queue_(1) {}
+    ~ProgressReporter() { queue_.waitUntilAllOperationsAreFinished(); }
+
+    void Report(std::int64_t value) {
+        if (!info_.target || !info_.selector) {
+            return;
+        }
+        ProgressCallbackInfo info = info_;
+        queue_.addOperation([info, value] {
+            try {
+                info.report(value);
+            } catch (...) {
+                // A failing observer must not take the batch down.
+            }
+        });
+    }
+
+private:
+    ProgressCallbackInfo info_;
+    plat::OperationQueue queue_;
+};
+
+std::int64_t DisplayNumber(const ImageConverter* converter, std::int64_t page) {
+    return converter->numberFromFirstPage ? page + converter->firstPage - 1 : page;
+}
+
+// The visible box of a page in points, turned by its rotation. False for a
+// page without one.
+bool VisiblePageSize(const plat::PdfPageInfo& info, double& width, double& height) {
+    const plat::PdfBox& box = info.cropBox.IsEmpty() ? info.mediaBox : info.cropBox;
+    if (box.IsEmpty()) {
+        return false;
+    }
+    width = box.width;
+    height = box.height;
+    if ((info.rotation / 90) % 2 != 0) {
+        std::swap(width, height);
+    }
+    return true;
+}
+
+bool WritePageBitmap(ImageConverter* converter, plat::PdfPageBitmap& bitmap, MultiPageTiffFile* tiff,
+                     int pageIndex, int pageCount, const std::filesystem::path& destination) {
+    const std::int32_t type = converter->outputType;
+    if (bitmap.format == plat::PdfPixelFormat::Cmyk && type == kImageTypeJPEG &&
+        CompareSystemVersion(10, 7, 0) < 0) {
+        // Old systems encode CMYK JPEG themselves. A private converter keeps
+        // the shared one untouched by concurrent pages.
+        ImageConverter local;
+        InitImageConverter(&local);
+        local.quality = converter->quality;
+        local.dpiX = converter->dpiX;
+        local.dpiY = converter->dpiY;
+        if (!EncodeJPEGWithConverter(&local, bitmap.width, bitmap.height, bitmap.pixels.data(), kJpegColorSpaceCMYK,
+                                     4)) {
+            return false;
+        }
+        return plat::FileManager::createFile(destination, std::span<const std::uint8_t>(local.outputData),
+                                             converter->fileAttributes);
+    }
+    if (type == kImageTypeMultiPageTIFF && tiff) {
+        plat::ColorModel model = plat::ColorModel::RGB;
+        if (bitmap.format == plat::PdfPixelFormat::Cmyk) {
+            model = plat::ColorModel::CMYK;
+        } else if (bitmap.format == plat::PdfPixelFormat::Gray) {
+            model = plat::ColorModel::Gray;
+        }
+        if (!WriteTIFFPage(tiff->Handle(), bitmap.width, bitmap.height, bitmap.pixels.data(), model, false,
+                           converter->dpiX, converter->dpiY, pageIndex, pageCount)) {
+            return false;
+        }
+        tiff->CountPage();
+        return true;
+    }
+    const plat::ImageRef image = plat::CreateImageFromPdfPageBitmap(bitmap);
+    // The bitmap is no longer needed; free it before encoding.
+    bitmap.pixels = {};
+    if (!image) {
+        return false;
+    }
+    if (type == kImageTypeWebP) {
+        WebPConfig config;
+        if (!InitWebPOutputConfig(&config)) {
+            return false;
+        }
+        SetWebPOutputQuality(&config, converter->quality);
+        return WriteImageAsWebP(*image, destination, config, converter->fileAttributes) == 0;
+    }
+    return WriteConverterOutput(converter, image, &destination) == 1;
+}
+
+}  // namespace
+
+std::string GetConverterOutputExtension(const ImageConverter* converter) {
+    return GetImageExtensionForType(converter ? converter->outputType : 0);
+}
+
+plat::Point GetPageWatermarkPosition(const ImageConverter* converter, double pageWidth, double pageHeight,
+                                     float* scale, plat::Point first, plat::Point opposite) {
+    const float s = static_cast<float>(std::max(pageWidth, pageHeight) / kEditorCanvasSide);
+    if (scale) {
+        *scale = s;
+    }
+    const KSMSize view = converter ? converter->watermark.editorViewSize : KSMSize{};
+    return GetWatermarkPosition(first, opposite, pageWidth, pageHeight, view.width, view.height, s, s);
+}
+
+namespace {
+
+void RenderPage(ImageConverter* converter, const plat::PdfDocument& document, std::int64_t pageNumber,
+                int applyResize, MultiPageTiffFile* tiff, int pageIndex, int pageCount,
+                const ImageResizeOptions& resize, const std::filesystem::path& destination, double scale,
+                ProgressReporter& reporter) {
+    if (!converter || !BatchStillSucceeding(converter) || converter->progress.isCancelled()) {
+        return;
+    }
+    try {
+        reporter.Report(DisplayNumber(converter, pageNumber));
+        plat::PdfPageInfo info;
+        if (pageNumber < 1 || pageNumber > std::numeric_limits<int>::max() ||
+            !document.GetPageInfo(static_cast<int>(pageNumber), info)) {
+            MarkPageFailed(converter);
+            return;
+        }
+        double boxWidth = 0.0;
+        double boxHeight = 0.0;
+        if (!VisiblePageSize(info, boxWidth, boxHeight)) {
+            return;  // nothing to show on this page
+        }
+        PdfPageResize request;
+        request.apply = applyResize != 0;
+        request.width = resize.width;
+        request.height = resize.height;
+        request.unit = resize.unit;
+        const double s = ComputePdfPageScale(scale, boxWidth, boxHeight, request);
+        const double w = std::nearbyint(s * boxWidth);
+        const double h = std::nearbyint(s * boxHeight);
+        if (!(w >= 1.0) || !(h >= 1.0) || w > kMaxCanvasSide || h > kMaxCanvasSide ||
+            !plat::Image::sizeAllowed(static_cast<std::int64_t>(w), static_cast<std::int64_t>(h))) {
+            MarkPageFailed(converter);
+            return;
+        }
+        plat::PdfPixelFormat format = plat::PdfPixelFormat::Rgb;
+        if (converter->outputType == kImageTypeCMYKTIFF || converter->colorMode == 2) {
+            format = plat::PdfPixelFormat::Cmyk;
+        } else if (converter->colorMode == 3) {
+            format = plat::PdfPixelFormat::Gray;
+        }
+        plat::PdfPageBitmap bitmap;
+        if (!document.RenderPage(static_cast<int>(pageNumber), s, static_cast<int>(w), static_cast<int>(h), format,
+                                 bitmap)) {
+            MarkPageFailed(converter);
+            return;
+        }
+        if (converter->progress.isCancelled() ||
+            !WritePageBitmap(converter, bitmap, tiff, pageIndex, pageCount, destination)) {
+            MarkPageFailed(converter);
+        }
+    } catch (const std::exception&) {
+        MarkPageFailed(converter);
+    }
+}
+
+}  // namespace
+
+void RenderPDFPage(ImageConverter* converter, const plat::PdfDocument& document, std::int64_t pageNumber,
+                   int applyResize, MultiPageTiffFile* tiff, int pageIndex, int pageCount,
+                   const ImageResizeOptions& resize, const std::filesystem::path& destination, double scale) {
+    if (!converter) {
+        return;
+    }
+    ProgressReporter reporter(converter->progress);
+    RenderPage(converter, document, pageNumber, applyResize, tiff, pageIndex, pageCount, resize, destination, scale,
+               reporter);
+}
+
+int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageResizeOptions& resize) {
+    if (!converter || !converter->pdfDocument || converter->pdfDocument->IsLocked()) {
+        return 0;
+    }
+    const plat::PdfDocument& document = *converter->pdfDocument;
+    const std::int64_t pageCount = document.GetPageCount();
+    const PdfPageRange range =
+        ComputePdfPageRange(converter->pageRangeMode, converter->firstPage, converter->lastPage, pageCount);
+    const double scale = NormalisePdfPageResolution(converter->dpiX, converter->dpiY);
+    if (range.IsEmpty()) {
+        return converter->pageBatchSucceeded;
+    }
+    const std::string baseName = converter->outputBaseName.empty() ? converter->sourceURL.stem().string()
+                                                                   : converter->outputBaseName;
+    const std::int64_t jobPages = range.Count();
+    if (jobPages == 1 && converter->outputType == kImageTypeMultiPageTIFF) {
+        converter->outputType = kImageTypeTIFF;
+    }
+    const bool multiPageTiff = converter->outputType == kImageTypeMultiPageTIFF;
+    const std::string extension = GetConverterOutputExtension(converter);
+    const bool numbered = pageCount >= 2 && !multiPageTiff;
+
+    const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    const int concurrency = static_cast<int>(std::max(processors - 1, 1u));
+    const bool inline_ = multiPageTiff || jobPages == 1 || concurrency == 1;
+
+    ProgressReporter reporter(converter->progress);
+    MultiPageTiffFile tiff;
+    PdfDocumentPool pool(document);
+    {
+        // Declared after the pool and the TIFF so that it drains first.
+        plat::OperationQueue queue(concurrency);
+        std::int64_t index = 0;
+        for (std::int64_t page = range.first; page <= range.last; ++page, ++index) {
+            if (converter->progress.isCancelled()) {
+                break;
+            }
+            const std::string name =
+                FormatPdfPageName(baseName, DisplayNumber(converter, page), pageCount, numbered);
+            std::filesystem::path destination;
+            if (converter->overwriteExisting) {
+                // The write replaces the old file in one step; removing it
+                // first would lose it should the page fail.
+                destination = converter->destinationURL / (extension.empty() ? name : name + "." + extension);
+            } else {
+                destination = GetUniqueFileURL(converter->destinationURL, name, extension, false);
+            }
+            if (destination.empty()) {
+                MarkPageFailed(converter);
+                break;
+            }
+            if (inline_) {
+                if (multiPageTiff && index == 0 && !tiff.Open(destination)) {
+                    MarkPageFailed(converter);
+                    break;
+                }
+                RenderPage(converter, document, page, applyResize, multiPageTiff ? &tiff : nullptr,
+                           static_cast<int>(index), static_cast<int>(jobPages), resize, destination, scale, reporter);
+                continue;
+            }
+            auto operation = plat::Operation::make([converter, &pool, &reporter, page, applyResize, resize,
+                                                    destination, scale, index, jobPages] {
+                std::unique_ptr<plat::PdfDocument> own = pool.Take();
+                if (!own) {
+                    MarkPageFailed(converter);
+                    return;
+                }
+                RenderPage(converter, *own, page, applyResize, nullptr, static_cast<int>(index),
+                           static_cast<int>(jobPages), resize, destination, scale, reporter);
+                pool.Give(std::move(own));
+            });
+            queue.addOperation(operation);
+        }
+        queue.waitUntilAllOperationsAreFinished();
+    }
+    if (multiPageTiff && tiff.IsOpen()) {
+        if (!BatchStillSucceeding(converter)) {
+            tiff.Discard();
+        } else if (tiff.PagesWritten() > 0 && !tiff.Commit(converter->fileAttributes)) {
+            MarkPageFailed(converter);
+        }
+    }
+    return BatchStillSucceeding(converter) ? 1 : 0;
+}
+
+int ConvertPDFPagesToImages(ImageConversion* record) {
+    if (!record || record->sourceURL.empty() || record->destinationURL.empty()) {
+        return 0;
+    }
+    try {
+        ImageConverter converter;
+        InitImageConverter(&converter);
+        SetConverterPassword(&converter, record->options.password);
+        if (!OpenConverterPDFDocument(&converter, record->sourceURL)) {
+            return 0;
+        }
+        // Only a document that needs its password for reading asks for it;
+        // one whose owner password merely limits permissions opens as it is.
+        if (converter.pdfDocument->IsLocked() && !UnlockConverterPDF(&converter)) {
+            return 0;
+        }
+        SetConverterOutputName(&converter, record->outputBaseName, record->numberFromFirstPage,
+                               record->overwriteExisting);
+        SetConverterPageRange(&converter, record->options.firstPage, record->options.lastPage,
+                              record->options.pageRangeMode);
+        SetConverterProgressTarget(&converter, record->progress.target, record->progress.selector);
+        SetConverterOutput(&converter, record->options.outputType, record->destinationURL, record->options.quality);
+        SetConverterDPI(&converter, record->options.outputDPI, record->options.outputDPI);
+        SetConverterColorMode(&converter, record->options.colorMode);
+        return RenderPDFPagesBatch(&converter, record->applyResize, record->resize);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int ConvertPDFToImageFiles(ImageConverter* converter) {
+    if (!converter || !converter->pdfImageRep || converter->pdfImageRep->IsLocked()) {
+        return 0;
+    }
+    try {
+        const plat::PdfDocument& document = *converter->pdfImageRep;
+        const std::string baseName = converter->sourceURL.stem().string();
+        const int pageCount = document.GetPageCount();
+        const std::filesystem::path folder = converter->destinationURL;
+        const std::string extension = GetConverterOutputExtension(converter);
+        int result = 0;
+        for (int i = 0; i < pageCount; ++i) {
+            char number[16];
+            std::snprintf(number, sizeof number, "-%03d", i + 1);
+            std::string name = baseName + number;
+            if (!extension.empty()) {
+                name += "." + extension;
+            }
+            SetConverterDestination(converter, folder / name);
+            // The page at twice its size in points: 144 dots per inch.
+            auto load = [&document, i](std::size_t) -> std::optional<WholeFileRepresentation> {
+                plat::PdfPageInfo info;
+                double width = 0.0;
+                double height = 0.0;
+                if (!document.GetPageInfo(i + 1, info) || !VisiblePageSize(info, width, height)) {
+                    return std::nullopt;
+                }
+                const double w = std::nearbyint(width * 2.0);
+                const double h = std::nearbyint(height * 2.0);
+                plat::PdfPageBitmap bitmap;
+                if (!(w >= 1.0) || !(h >= 1.0) || w > kMaxCanvasSide || h > kMaxCanvasSide ||
+                    !document.RenderPage(i + 1, 2.0, static_cast<int>(w), static_cast<int>(h),
+                                         plat::PdfPixelFormat::Rgb, bitmap)) {
+                    return std::nullopt;
+                }
+                WholeFileRepresentation rep;
+                rep.image = plat::CreateImageFromPdfPageBitmap(bitmap);
+                rep.widthInPoints = width;
+                rep.heightInPoints = height;
+                if (!rep.image) {
+                    return std::nullopt;
+                }
+                return rep;
+            };
+            result = SaveConvertedRepresentations(converter, 1, load);
+            converter->sourceRep.reset();
+        }
+        SetConverterDestination(converter, folder);
+        return result;
+    } catch (...) {
+        return 0;
+    }
+}

@@ -1,0 +1,257 @@
+#include "engine/WholeFileConversion.h"
+
+#include <cmath>
+#include <exception>
+
+#include "common/KSMUtil.h"
+#include "engine/Encoding.h"
+#include "engine/ImageConverter.h"
+#include "engine/ImageTypes.h"
+#include "engine/WebPEncoder.h"
+#include "platform/FileManager.h"
+#include "platform/ImageDestination.h"
+#include "platform/ImageRep.h"
+#include "platform/ImageSource.h"
+#include "platform/PdfWriter.h"
+
+namespace {
+
+// Dots per inch of `pixels` spread over `points`; a size of no points counts
+// as 72 dpi.
+double ResolutionOf(double pixels, double points) {
+    if (!(points > 0.0) || !std::isfinite(points) || !(pixels > 0.0)) {
+        return 72.0;
+    }
+    const double dpi = pixels / (points / 72.0);
+    return std::isfinite(dpi) && dpi > 0.0 ? dpi : 72.0;
+}
+
+void ApplySourceResolution(ImageConverter* converter, const WholeFileRepresentation& rep) {
+    converter->dpiX = ResolutionOf(rep.image->width(), rep.widthInPoints);
+    converter->dpiY = ResolutionOf(rep.image->height(), rep.heightInPoints);
+}
+
+// The types the bitmap writer encodes by itself in the whole-file road.
+bool WritesThroughBitmapRep(std::int32_t type) {
+    return type == kImageTypeGIF || type == kImageTypeJPEG || type == kImageTypePNG || type == kImageTypeTIFF ||
+           type == kImageTypeCMYKTIFF;
+}
+
+// The bitmap writer's own encoding: its compression or quality and the
+// image's resolution, nothing else.
+bool EncodeAsBitmapRep(const ImageConverter* converter, const plat::ImageRef& image, std::vector<std::uint8_t>& data) {
+    auto destination = plat::ImageDestination::CreateWithData(GetOutputUTIForTypeCode(converter->outputType));
+    if (!destination) {
+        return false;
+    }
+    plat::PropertyDict properties;
+    properties.set(plat::prop::DPIWidth, converter->dpiX);
+    properties.set(plat::prop::DPIHeight, converter->dpiY);
+    if (const auto bitmap = CreateBitmapRepProperties(converter->outputType, converter->quality)) {
+        if (bitmap->compressionMethod) {
+            properties.dictForUpdate(plat::prop::TIFFDictionary)
+                .set(plat::prop::TIFFCompression, static_cast<std::int64_t>(*bitmap->compressionMethod));
+        }
+        if (bitmap->compressionFactor) {
+            properties.set(plat::prop::LossyCompressionQuality, *bitmap->compressionFactor);
+        }
+    }
+    destination->addImage(image, properties);
+    if (!destination->finalize() || destination->data().empty()) {
+        return false;
+    }
+    data = destination->data();
+    return true;
+}
+
+bool WriteThroughBitmapRep(ImageConverter* converter, const plat::ImageRef& image,
+                           const std::filesystem::path& target) {
+    std::vector<std::uint8_t> data;
+    return EncodeAsBitmapRep(converter, image, data) &&
+           plat::FileManager::createFile(target, std::span<const std::uint8_t>(data), converter->fileAttributes);
+}
+
+bool WriteAsWebP(ImageConverter* converter, const plat::ImageRef& image, const std::filesystem::path& target) {
+    WebPConfig config;
+    if (!InitWebPOutputConfig(&config)) {
+        return false;
+    }
+    SetWebPOutputQuality(&config, converter->quality);
+    return WriteImageAsWebP(*image, target, config, converter->fileAttributes) == 0;
+}
+
+// The encoder, and when it refuses the image, once more with the image as
+// it comes back from a TIFF round trip.
+bool WriteThroughEncoder(ImageConverter* converter, const plat::ImageRef& image, const std::filesystem::path& target) {
+    if (WriteConverterOutput(converter, image, &target) == 1) {
+        return true;
+    }
+    const std::int32_t type = converter->outputType;
+    converter->outputType = kImageTypeTIFF;
+    std::vector<std::uint8_t> tiff;
+    const int encoded = EncodeCGImageToData(converter, image, tiff);
+    converter->outputType = type;
+    plat::ImageRef decoded;
+    if (!encoded || !DecodeCGImageFromData(converter, tiff, &decoded)) {
+        return false;
+    }
+    return WriteConverterOutput(converter, decoded, &target) == 1;
+}
+
+}  // namespace
+
+std::size_t GetSourceRepresentationCount(const plat::ImageSource& source) {
+    switch (source.format()) {
+        case plat::codecs::ImageFormat::GIF:
+        case plat::codecs::ImageFormat::WebP:  // decoded as one picture, like a GIF
+        case plat::codecs::ImageFormat::PDF:
+        case plat::codecs::ImageFormat::Illustrator:
+            return source.count() > 0 ? 1 : 0;
+        default:
+            return source.count();
+    }
+}
+
+int SaveConvertedRepresentations(
+    ImageConverter* converter, std::size_t count,
+    const std::function<std::optional<WholeFileRepresentation>(std::size_t index)>& load) {
+    if (!converter || count == 0 || converter->destinationURL.empty()) {
+        return 0;
+    }
+    try {
+        const std::filesystem::path destination = converter->destinationURL;
+        const std::string baseName = destination.stem().string();
+        std::string extension = destination.extension().string();
+        if (!extension.empty()) {
+            extension.erase(0, 1);
+        }
+        const bool several = count >= 2;
+        const bool onePdf = several && converter->outputType == kImageTypePDF;
+        std::filesystem::path folder;
+        if (several && !onePdf) {
+            folder = destination.parent_path() / baseName;
+            if (!plat::FileManager::createDirectories(folder)) {
+                return 0;
+            }
+        }
+        plat::PdfWriter pdf;
+        std::size_t written = 0;
+        for (std::size_t index = 0; index < count; ++index) {
+            std::optional<WholeFileRepresentation> rep = load(index);
+            if (!rep || !rep->image) {
+                continue;
+            }
+            if (converter->useSourceDPI) {
+                ApplySourceResolution(converter, *rep);
+            }
+            if (onePdf) {
+                // Pages in order; the document is written once, at the end.
+                if (pdf.addImagePage(rep->image, converter->dpiX, converter->dpiY)) {
+                    ++written;
+                }
+                continue;
+            }
+            const std::filesystem::path target =
+                several ? GetUniqueFileURL(folder, baseName, extension, false) : destination;
+            if (target.empty()) {
+                continue;
+            }
+            bool ok = false;
+            if (WritesThroughBitmapRep(converter->outputType) && converter->useSourceDPI &&
+                !converter->preserveMetadata) {
+                ok = WriteThroughBitmapRep(converter, rep->image, target);
+            }
+            if (!ok) {
+                ok = converter->outputType == kImageTypeWebP ? WriteAsWebP(converter, rep->image, target)
+                                                            : WriteThroughEncoder(converter, rep->image, target);
+            }
+            if (ok) {
+                ++written;
+            }
+        }
+        if (onePdf && (pdf.pageCount() == 0 || !pdf.write(destination, converter->fileAttributes))) {
+            return 0;
+        }
+        return written == count ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+int SaveConvertedImageFile(ImageConverter* converter) {
+    if (!converter || !converter->sourceImage) {
+        return 0;
+    }
+    const std::shared_ptr<const plat::ImageSource> source = converter->sourceImage;
+    const std::size_t count = GetSourceRepresentationCount(*source);
+    return SaveConvertedRepresentations(
+        converter, count, [converter, &source](std::size_t index) -> std::optional<WholeFileRepresentation> {
+            std::optional<plat::ImageRep> rep;
+            if (index == 0 && converter->sourceRep && converter->sourceRep->source() == source) {
+                rep = converter->sourceRep;
+            } else {
+                rep = plat::ImageRep::Load(source, index);
+            }
+            if (!rep || !rep->image()) {
+                return std::nullopt;
+            }
+            if (!converter->sourceRep) {
+                converter->sourceRep = rep;
+            }
+            WholeFileRepresentation out;
+            out.image = rep->image();
+            out.widthInPoints = rep->widthInPoints();
+            out.heightInPoints = rep->heightInPoints();
+            return out;
+        });
+}
+
+int DecodeCGImageFromData(ImageConverter*, std::span<const std::uint8_t> data, plat::ImageRef* image) {
+    if (!image || data.empty()) {
+        return 0;
+    }
+    try {
+        const auto source = plat::ImageSource::OpenData(data);
+        if (!source) {
+            return 0;
+        }
+        *image = source->createImage(0);
+        return *image ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+const plat::ImageRep* GetConverterBitmapRep(ImageConverter* converter) {
+    if (!converter) {
+        return nullptr;
+    }
+    if (!converter->sourceRep && converter->sourceImage) {
+        try {
+            converter->sourceRep = plat::ImageRep::Load(converter->sourceImage, 0);
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+    }
+    return converter->sourceRep ? &*converter->sourceRep : nullptr;
+}
+
+int EncodeWithBitmapImageRep(ImageConverter* converter, std::vector<std::uint8_t>& data) {
+    const plat::ImageRep* rep = GetConverterBitmapRep(converter);
+    if (!rep || !rep->image()) {
+        return 0;
+    }
+    try {
+        if (converter->useSourceDPI) {
+            converter->dpiX = ResolutionOf(rep->pixelsWide(), rep->widthInPoints());
+            converter->dpiY = ResolutionOf(rep->pixelsHigh(), rep->heightInPoints());
+        }
+        data.clear();
+        if (TypeSupportedByBitmapImageRep(converter->outputType) && converter->useSourceDPI) {
+            return EncodeAsBitmapRep(converter, rep->image(), data) ? 1 : 0;
+        }
+        return EncodeCGImageToData(converter, rep->image(), data) && !data.empty() ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
