@@ -20,3 +20,5 @@
 #include "engine/Rendering.h"
 #include "engine/RenderingResize.h"
 #include "engine/ConvertImage.h"
+#include "engine/PdfPages.h"
+#include "engine/WholeFileConversion.h"
