@@ -4,6 +4,9 @@
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
 
+#include <atomic>
+#include <thread>
+
 using namespace imagetest;
 
 namespace {
@@ -154,4 +157,39 @@ TEST(ImageMetadata, IptcAndXmpAreCopied) {
     const plat::PropertyDict* readXmp = stored.dict(plat::prop::XMPDictionary);
     ASSERT_TRUE(readXmp);
     EXPECT_NE(readXmp->string("XMLPacket").value_or("").find("Rating"), std::string::npos);
+}
+
+TEST(ImageMetadata, ThreadsReadAndWriteAtOnce) {
+    TempFolder folder;
+    plat::PropertyDict properties = CameraMetadata();
+    plat::PropertyDict xmp;
+    xmp.set("XMLPacket",
+            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+            "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"2\"/>"
+            "</rdf:RDF></x:xmpmeta>");
+    properties.set(plat::prop::XMPDictionary, xmp);
+    Write(folder / "shared.jpg", "public.jpeg", MakeTestImage(64, 48), properties);
+    auto shared = plat::ImageSource::Open(folder / "shared.jpg");
+    ASSERT_TRUE(shared);
+    std::vector<std::thread> threads;
+    std::atomic<int> good{0};
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i) {
+                auto rep = plat::ImageRep::Load(t % 2 ? shared : plat::ImageSource::Open(folder / "shared.jpg"));
+                if (!rep) return;
+                const auto path = folder / ("t" + std::to_string(t) + "-" + std::to_string(i) + ".png");
+                auto destination = plat::ImageDestination::CreateWithPath(path, "public.png");
+                destination->addImage(rep->image(), rep->properties());
+                if (!destination->finalize()) return;
+                auto back = plat::ImageSource::Open(path);
+                if (!back) return;
+                const plat::PropertyDict read = back->properties(0);
+                const plat::PropertyDict* tiff = read.dict(plat::prop::TIFFDictionary);
+                if (tiff && tiff->string("Make") == "Canon") ++good;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(good.load(), 30);
 }
