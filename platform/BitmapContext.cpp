@@ -225,7 +225,26 @@ void BitmapContext::compositeOver(VImage overlay, int x, int y, double extraAlph
     } else if (isBlank_ && g >= 1.0 && hasAlpha_) {
         // Over transparent black the overlay is itself.
         region = overlay;
+    } else if (model_ != ColorModel::CMYK) {
+        // vips's own compositing has fast 8-bit paths for grey and RGB.
+        VImage base = (w == width_ && h == height_) ? content_ : content_.extract_area(x0, y0, w, h);
+        VImage over = overlayAlpha ? overlay : overlay.bandjoin_const({255.0});
+        if (g < 1.0) {
+            std::vector<double> factors(static_cast<std::size_t>(colour), 1.0);
+            factors.push_back(g);
+            over = toUchar(over.linear(factors, std::vector<double>(factors.size(), 0.0)));
+        }
+        VImage out = base.composite2(withInterpretation(over, interpretationOf(model_)),
+                                     VIPS_BLEND_MODE_OVER,
+                                     VImage::option()
+                                         ->set("compositing_space", interpretationOf(model_))
+                                         ->set("premultiplied", false));
+        if (!hasAlpha_ && out.bands() > colour) {
+            out = out.extract_band(0, VImage::option()->set("n", colour));
+        }
+        region = toUchar(out);
     } else {
+        // CMYK: "over" on straight values, ink by ink.
         VImage base = (w == width_ && h == height_) ? content_ : content_.extract_area(x0, y0, w, h);
         VImage lc = overlayAlpha ? overlay.extract_band(0, VImage::option()->set("n", colour)) : overlay;
         VImage la = overlayAlpha ? overlay.extract_band(colour) * (g / 255.0)

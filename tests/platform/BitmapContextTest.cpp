@@ -280,6 +280,30 @@ TEST_F(BitmapContextTest, GlobalAlphaAndStateStack) {
     EXPECT_NEAR(out.at(3, 0)[1], 128, 2);
 }
 
+TEST_F(BitmapContextTest, TranslucentDrawingOverPartlyTransparentPixels) {
+    for (ColorModel model : {ColorModel::RGB, ColorModel::Gray, ColorModel::CMYK}) {
+        auto context = BitmapContext::create(4, 2, model, true);
+        context->setFillColor({1, 1, 1, 1});
+        ASSERT_TRUE(context->fillRect(Rect(0, 0, 2, 2)));
+        context->setFillColor({0, 0, 0, 1});
+        context->setAlpha(0.5);
+        ASSERT_TRUE(context->fillRect(Rect(0, 0, 4, 2)));
+        const std::vector<double> left = context->makeImage()->vimage().getpoint(0, 0);
+        const std::vector<double> right = context->makeImage()->vimage().getpoint(3, 0);
+        // Over white: half grey, opaque. Over nothing: black at half opacity.
+        EXPECT_EQ(left.back(), 255);
+        EXPECT_NEAR(right.back(), 128, 1);
+        if (model == ColorModel::CMYK) {
+            EXPECT_GT(right[3], 200);  // full black ink, half covering
+            EXPECT_GT(left[3], 60);
+            EXPECT_LT(left[3], 200);
+        } else {
+            EXPECT_NEAR(left[0], 128, 2);
+            EXPECT_LT(right[0], 2);
+        }
+    }
+}
+
 TEST_F(BitmapContextTest, FillIsYUpAndShadowOffsetIsYUp) {
     auto context = BitmapContext::create(40, 40, ColorModel::RGB, false);
     context->setFillColor({1, 1, 1, 1});
