@@ -16,6 +16,10 @@ void Initialize() {
             vips_error_clear();
         }
         vips_leak_set(0);
+        // Every conversion reads a different file once: vips's operation
+        // cache would only keep decoded images alive, and could hand back a
+        // stale one when a file changes under the same name.
+        vips_cache_set_max(0);
     });
 }
 
