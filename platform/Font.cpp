@@ -276,8 +276,10 @@ FontRef cached(const std::string& key, Make make) {
             return it->second;
         }
     }
+    // Misses are kept too: an unknown name in a preset is asked for on every
+    // conversion.
     FontRef font = make();
-    if (font) {
+    {
         std::lock_guard lock(cacheMutex());
         // Bounded: names come from user settings and presets.
         if (cache().size() > 256) {
