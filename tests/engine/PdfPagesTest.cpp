@@ -392,3 +392,16 @@ TEST_F(PdfPagesTest, OlderRoadThroughTheWholeFileConversion) {
     ASSERT_TRUE(source);
     EXPECT_NEAR(source->properties().number(plat::prop::DPIWidth).value_or(0), 144.0, 0.5);
 }
+
+TEST(PdfPagesWatermarkTest, PageScaleFollowsTheLongerSide) {
+    ImageConverter converter;
+    InitImageConverter(&converter);
+    converter.watermark.editorViewSize = {550.0, 275.0};
+    float scale = 0;
+    const plat::Point at = GetPageWatermarkPosition(&converter, 1100.0, 550.0, &scale, {0, 0}, {10, 10});
+    EXPECT_FLOAT_EQ(scale, 2.0f);
+    EXPECT_DOUBLE_EQ(at.x, 0.0);  // anchored to the lower left as in the editor
+    EXPECT_DOUBLE_EQ(at.y, 0.0);
+    GetPageWatermarkPosition(&converter, 300.0, 1100.0, &scale, {0, 0}, {10, 10});
+    EXPECT_FLOAT_EQ(scale, 2.0f);
+}
