@@ -5,7 +5,8 @@
 
 namespace {
 
-// Degrees to radians as the design computes it: in single precision.
+// Degrees to radians in single precision, so stored placements made with
+// that rounding still line up.
 double RotationRadians(double degrees) {
     return static_cast<float>(static_cast<float>(degrees) * 0.017453292f);
 }
@@ -32,7 +33,7 @@ plat::TextDrawingMode DrawingModeFor(std::int32_t mode) {
     }
 }
 
-// Truncates towards zero like the design's integer conversion, saturating
+// Truncates towards zero like an integer conversion, saturating
 // instead of overflowing.
 std::int64_t TruncateToInteger(double value) {
     if (!std::isfinite(value)) return 0;
