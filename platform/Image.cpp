@@ -133,7 +133,9 @@ VImage Image::toSRGBA() const {
     VImage image = image_;
     if (model_ == ColorModel::Gray) {
         VImage grey = hasAlpha_ ? image.extract_band(0) : image;
-        VImage rgb = grey.bandjoin({grey, grey});
+        // The static vector form: grey.bandjoin({grey, grey}) would pick the
+        // constant overload and make two bands.
+        VImage rgb = VImage::bandjoin(std::vector<VImage>{grey, grey, grey});
         if (hasAlpha_) rgb = rgb.bandjoin(image.extract_band(1));
         image = rgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
     } else if (model_ == ColorModel::CMYK) {
