@@ -2,6 +2,7 @@
 
 #include "engine/ImageConverter.h"
 #include "engine/RenderingResize.h"
+#include "engine/WholeFileConversion.h"
 
 #include <exception>
 
@@ -24,6 +25,25 @@ int ConvertImageWithOptions(ImageConversion* record) {
         if (!LoadConverterSourceForResize(&converter, record->sourceURL, record->resize)) return 0;
         const int result = ComputeTargetSizeAndRender(&converter, record->resize);
         if (result && record->returnImage && converter.resultImage) record->resultImage = converter.resultImage;
+        ReleaseImageConverter(&converter);
+        return result;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+int ConvertImageFileFormat(ImageConversion* record) {
+    if (!record || record->sourceURL.empty() || record->destinationURL.empty()) return 0;
+    try {
+        ImageConverter converter;
+        InitImageConverter(&converter);
+        if (!LoadConverterSource(&converter, record->sourceURL)) return 0;
+        SetConverterOutput(&converter, record->options.outputType, record->destinationURL, record->options.quality);
+        SetConverterDPI(&converter, record->options.outputDPI, record->options.outputDPI);
+        if (record->options.outputDPI == 0) SetConverterUseSourceDPI(&converter, 1);
+        converter.preserveMetadata = record->options.preserveMetadata;
+        if (record->fileAttributes) converter.fileAttributes = record->fileAttributes;
+        const int result = SaveConvertedImageFile(&converter);
         ReleaseImageConverter(&converter);
         return result;
     } catch (const std::exception&) {

@@ -9,3 +9,8 @@
 // 1 on success; 0 on any failure, with nothing written.
 int ConvertImageWithOptions(ImageConversion* record);
 
+
+// Whole-file conversion: every image of the source in the output type,
+// without resizing, turning or watermarks, at options.outputDPI (or the
+// source's resolution when it is 0). 1 or 0.
+int ConvertImageFileFormat(ImageConversion* record);

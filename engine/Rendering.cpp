@@ -3,6 +3,7 @@
 #include "engine/Encoding.h"
 #include "engine/Geometry.h"
 #include "engine/ImageTypes.h"
+#include "engine/TextWatermark.h"
 #include "platform/Image.h"
 #include "platform/SharpenLuminance.h"
 
@@ -101,6 +102,7 @@ int RenderConvertedImage(ImageConverter* c, const plat::ImageRef& image, std::ui
         context->restoreGState();
 
         if (c->imageWatermarkOn) DrawImageWatermark(c, *context, bitmapWidth, bitmapHeight);
+        if (c->textWatermarkOn) DrawConverterTextWatermark(c, *context, bitmapWidth, bitmapHeight);
 
         ApplyPageResolution(c, bitmapWidth, bitmapHeight);
 

@@ -276,3 +276,31 @@ TEST_F(ConverterTest, FileAttributesAreCarriedOver) {
     const auto asSystem = std::chrono::file_clock::to_sys(written);
     EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(asSystem.time_since_epoch()).count(), 1500000000);
 }
+
+TEST_F(ConverterTest, WholeFileConversionTakesItsSettingsFromTheRecord) {
+    ASSERT_TRUE(WriteImage(dir / "src.png", SolidImage(30, 20, {50, 60, 70, 255}), "public.png", Resolution(96, 96)));
+    ImageConversion record;
+    record.sourceURL = dir / "src.png";
+    record.destinationURL = dir / "out.tif";
+    record.options.outputType = kImageTypeTIFF;
+    record.options.outputDPI = 200;
+    ASSERT_EQ(ConvertImageFileFormat(&record), 1);
+    Decoded d = Decode(dir / "out.tif");
+    EXPECT_EQ(d.width, 30);
+    EXPECT_NEAR(d.properties.number(plat::prop::DPIWidth).value_or(0), 200, 0.5);
+
+    // Resolution 0 keeps the source's.
+    record.destinationURL = dir / "same.tif";
+    record.options.outputDPI = 0;
+    ASSERT_EQ(ConvertImageFileFormat(&record), 1);
+    d = Decode(dir / "same.tif");
+    EXPECT_NEAR(d.properties.number(plat::prop::DPIWidth).value_or(0), 96, 0.5);
+
+    record.destinationURL.clear();
+    EXPECT_EQ(ConvertImageFileFormat(&record), 0);
+    record.destinationURL = dir / "x.tif";
+    record.sourceURL = dir / "missing.png";
+    EXPECT_EQ(ConvertImageFileFormat(&record), 0);
+    EXPECT_EQ(ConvertImageFileFormat(nullptr), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.tif"));
+}

@@ -303,3 +303,34 @@ TEST_F(RenderingTest, PageBoxFixesTheResolution) {
     EXPECT_DOUBLE_EQ(c.dpiX, 96.0);
     EXPECT_EQ(RenderConvertedImage(&c, c.sourceRep->image(), 0, 100, false, plat::Rect(0, 0, 200, 100)), 0);
 }
+
+TEST_F(RenderingTest, TextWatermarkIsDrawnWhereTheEditorPlacedIt) {
+    ASSERT_TRUE(WriteImage(dir / "white.png", SolidImage(1100, 550, {255, 255, 255, 255}), "public.png"));
+    ImageConversion record = SameSizeRecord(dir / "white.png", dir / "text.png", kImageTypePNG);
+    record.drawTextWatermark = 1;
+    WatermarkOptions& w = record.watermark;
+    w.text = "HHHH";
+    w.fontSize = 20;
+    w.textColor = {0, 0, 0, 1};
+    w.textOpacity = 1.0;
+    w.editorViewSize = {275, 550};  // the editor shows the turned picture
+    w.textOrigin = {10, 10};
+    w.textEndPoint = {100, 40};
+    record.rotationAngle = 90;  // the text stays upright in the turned output
+    ASSERT_EQ(ConvertImageWithOptions(&record), 1);
+    const Decoded d = Decode(dir / "text.png");
+    ASSERT_EQ(d.width, 550);
+    ASSERT_EQ(d.height, 1100);
+    // Scale 1100 / 550 = 2: the baseline starts 20 pixels in from the lower
+    // left corner of the upright output.
+    int inside = 0, outside = 0;
+    for (int y = 0; y < d.height; ++y) {
+        for (int x = 0; x < d.width; ++x) {
+            if (d.at(x, y)[0] > 128) continue;
+            const bool near = x >= 15 && x < 300 && y >= d.height - 120 && y < d.height - 15;
+            (near ? inside : outside)++;
+        }
+    }
+    EXPECT_GT(inside, 200);
+    EXPECT_EQ(outside, 0);
+}
