@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <webp/decode.h>
 
+#include "engine/ConvertImage.h"
 #include "engine/ImageConverter.h"
 #include "engine/ImageTypes.h"
 #include "platform/FileManager.h"
@@ -295,4 +296,33 @@ TEST_F(WholeFileTest, APdfSourceIsItsFirstPage) {
     int w = 0, h = 0;
     ASSERT_TRUE(WebPGetInfo(bytes->data(), bytes->size(), &w, &h));
     EXPECT_GT(w, h);  // the 200 x 100 point page
+}
+
+TEST_F(WholeFileTest, ThroughTheEngineEntry) {
+    WriteMultiPageTiff(tmp_ / "scan.tif", kThreePages);
+    ImageConversion record;
+    record.sourceURL = tmp_ / "scan.tif";
+    record.destinationURL = tmp_ / "out" / "scan.png";
+    record.options.outputType = kImageTypePNG;
+    ASSERT_EQ(ConvertImageFileFormat(&record), 1);
+    EXPECT_EQ(FolderEntries(tmp_ / "out" / "scan"),
+              (std::vector<std::string>{"scan 1.png", "scan 2.png", "scan.png"}));
+    EXPECT_NEAR(Read(tmp_ / "out" / "scan" / "scan.png").dpi, 300.0, 0.5);
+
+    record.destinationURL = tmp_ / "scan.pdf";
+    record.options.outputType = kImageTypePDF;
+    record.options.outputDPI = 72;
+    ASSERT_EQ(ConvertImageFileFormat(&record), 1);
+    auto pdf = plat::PdfDocument::Open((tmp_ / "scan.pdf").string());
+    ASSERT_TRUE(pdf);
+    ASSERT_EQ(pdf->GetPageCount(), 3);
+    plat::PdfPageInfo info;
+    ASSERT_TRUE(pdf->GetPageInfo(1, info));
+    EXPECT_NEAR(info.mediaBox.width, 30.0, 0.01);  // 30 pixels at 72 dpi
+
+    record.destinationURL = tmp_ / "scan.webp";
+    record.options.outputType = kImageTypeWebP;
+    record.options.quality = 1.0;
+    ASSERT_EQ(ConvertImageFileFormat(&record), 1);
+    EXPECT_EQ(FolderEntries(tmp_ / "scan"), (std::vector<std::string>{"scan 1.webp", "scan 2.webp", "scan.webp"}));
 }
