@@ -1,5 +1,7 @@
 #include "platform/codecs/IcnsCodec.h"
 
+#include "platform/Image.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -83,6 +85,9 @@ VImage LoadIcns(const std::uint8_t* data, std::size_t size, int index) {
         } else {
             image = VImage::jp2kload_buffer(blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
         }
+        // The member's header is read; refuse an absurd size before the
+        // whole image is allocated and decoded.
+        if (!Image::sizeAllowed(image.width(), image.height())) throw vips::VError("icon size out of range");
         image = image.copy_memory();
     } catch (...) {
         vips_area_unref(VIPS_AREA(blob));
