@@ -29,6 +29,18 @@ void ErrorExit(j_common_ptr info) {
 
 void SilentMessage(j_common_ptr) {}
 
+// Corrupt data draws warnings; a file that draws many (a progressive file
+// repeating its scans, each a full pass over the image) would otherwise keep
+// the decoder busy for as long as the file goes on.
+constexpr long kMaxWarnings = 100;
+
+void CountWarnings(j_common_ptr info, int level) {
+    if (level >= 0) return;  // trace messages
+    if (++info->err->num_warnings > kMaxWarnings) {
+        (*info->err->error_exit)(info);
+    }
+}
+
 // A source over the caller's bytes. Past the end it supplies an end-of-image
 // marker, so data cut short still decodes to a complete image.
 struct MemorySource {
@@ -74,6 +86,7 @@ int DecodeJPEGData(const std::uint8_t* data, std::size_t length, int* colorCode,
     info.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = ErrorExit;
     errors.base.output_message = SilentMessage;
+    errors.base.emit_message = CountWarnings;
     // Locals touched after setjmp must be volatile.
     std::uint8_t* volatile buffer = nullptr;
     JSAMPLE* volatile row = nullptr;
@@ -97,6 +110,13 @@ int DecodeJPEGData(const std::uint8_t* data, std::size_t length, int* colorCode,
     info.src = &source.base;
 
     jpeg_read_header(&info, TRUE);
+    // Refuse an absurd size before the decoder allocates for it (a
+    // progressive file keeps every coefficient in memory).
+    if (std::uint64_t(info.image_width) * info.image_height * std::uint64_t(info.num_components) >
+        kMaxDecodedBytes) {
+        jpeg_destroy_decompress(&info);
+        return 1;
+    }
     jpeg_start_decompress(&info);
     const int components = info.output_components;
     int code = 0;
