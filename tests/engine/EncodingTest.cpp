@@ -166,6 +166,8 @@ TEST_F(EncodingTest, CopiedMetadataDescribesTheNewPixels) {
     EXPECT_EQ(value("Exif.Photo.PixelXDimension"), "40");
     EXPECT_EQ(value("Exif.Photo.PixelYDimension"), "60");
     EXPECT_EQ(value("Exif.Image.ResolutionUnit"), "2");
+    // The old thumbnail shows the old picture: it must not come along.
+    EXPECT_EQ(Exiv2::ExifThumbC(exif).copy().size_, 0);
     const std::string orientation = value("Exif.Image.Orientation");
     EXPECT_TRUE(orientation.empty() || orientation == "1") << orientation;
 
