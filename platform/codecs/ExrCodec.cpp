@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 namespace plat::codecs {
 
@@ -89,27 +91,56 @@ VImage LoadExr(const std::uint8_t* data, std::size_t size) {
         const long long h = (long long)window.max.y - window.min.y + 1;
         if (!Image::sizeAllowed(w, h)) throw vips::VError("OpenEXR image size out of range");
         const bool alpha = (file.channels() & Imf::WRITE_A) != 0;
-        Imf::Array2D<Imf::Rgba> pixels(h, w);
-        file.setFrameBuffer(&pixels[0][0] - window.min.x - window.min.y * w, 1, std::size_t(w));
-        file.readPixels(window.min.y, window.max.y);
         const int bands = alpha ? 4 : 3;
-        const std::size_t count = std::size_t(w) * std::size_t(h) * std::size_t(bands);
-        auto* out = static_cast<float*>(g_try_malloc(count * sizeof(float)));
+        // A few kilobytes of compressed data can stand for a huge image: read
+        // it in strips and keep only 8-bit sRGB, never the whole image as
+        // half or float pixels.
+        const long long stripRows = std::clamp<long long>((1LL << 20) / w, 1, h);
+        const std::size_t rowBytes = std::size_t(w) * std::size_t(bands);
+        auto* out = static_cast<std::uint8_t*>(g_try_malloc(rowBytes * std::size_t(h)));
         if (!out) throw vips::VError("out of memory");
-        float* p = out;
-        for (long long y = 0; y < h; ++y) {
-            for (long long x = 0; x < w; ++x) {
-                const Imf::Rgba& px = pixels[y][x];
-                auto finite = [](float v) { return std::isfinite(v) ? v : 0.0f; };
-                *p++ = finite(float(px.r));
-                *p++ = finite(float(px.g));
-                *p++ = finite(float(px.b));
-                if (alpha) *p++ = std::clamp(finite(float(px.a)), 0.0f, 1.0f) * 255.0f;
+        VImage image = VImage::new_from_memory_steal(out, rowBytes * std::size_t(h), int(w), int(h), bands,
+                                                     VIPS_FORMAT_UCHAR);
+        Imf::Array2D<Imf::Rgba> strip(stripRows, w);
+        std::vector<float> linear(std::size_t(stripRows) * rowBytes);
+        for (long long top = 0; top < h; top += stripRows) {
+            const long long rows = std::min(stripRows, h - top);
+            const long long firstY = window.min.y + top;
+            // The frame buffer's origin is pixel (0, 0) of the data window's
+            // coordinates, usually outside the strip: unsigned arithmetic
+            // keeps that address computation defined.
+            const std::uintptr_t origin = reinterpret_cast<std::uintptr_t>(&strip[0][0]) -
+                                          std::uintptr_t(window.min.x + firstY * w) * sizeof(Imf::Rgba);
+            file.setFrameBuffer(reinterpret_cast<Imf::Rgba*>(origin), 1, std::size_t(w));
+            file.readPixels(int(firstY), int(firstY + rows - 1));
+            float* p = linear.data();
+            auto finite = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+            for (long long y = 0; y < rows; ++y) {
+                for (long long x = 0; x < w; ++x) {
+                    const Imf::Rgba& px = strip[y][x];
+                    *p++ = finite(float(px.r));
+                    *p++ = finite(float(px.g));
+                    *p++ = finite(float(px.b));
+                    if (alpha) *p++ = std::clamp(finite(float(px.a)), 0.0f, 1.0f) * 255.0f;
+                }
             }
+            VImage scrgb = VImage::new_from_memory(linear.data(), std::size_t(rows) * rowBytes * sizeof(float),
+                                                   int(w), int(rows), bands, VIPS_FORMAT_FLOAT)
+                               .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
+            VImage srgb = scrgb.colourspace(VIPS_INTERPRETATION_sRGB).cast(VIPS_FORMAT_UCHAR);
+            std::size_t length = 0;
+            void* converted = srgb.write_to_memory(&length);
+            if (!converted || length != std::size_t(rows) * rowBytes) {
+                g_free(converted);
+                throw vips::VError("cannot convert OpenEXR pixels");
+            }
+            std::memcpy(out + std::size_t(top) * rowBytes, converted, length);
+            g_free(converted);
         }
-        VImage image = VImage::new_from_memory_steal(out, count * sizeof(float), int(w), int(h), bands,
-                                                     VIPS_FORMAT_FLOAT);
-        return image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
+        image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        // The file holds half floats.
+        image.set("bits-per-sample", 16);
+        return image;
     } catch (const vips::VError&) {
         throw;
     } catch (const std::exception& error) {

@@ -7,6 +7,9 @@
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
 
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfRgbaFile.h>
 #include <zlib.h>
 
 using namespace imagetest;
@@ -46,7 +49,72 @@ Bytes IcnsWith(const Bytes& member) {
     return icns;
 }
 
+// An OpenEXR file in memory: width × height pixels at (left, top) of the
+// data window, red above the middle row and blue below, DWAB-compressed (a
+// flat image of millions of pixels takes a few kilobytes).
+class ExrMemory : public Imf::OStream {
+public:
+    ExrMemory() : Imf::OStream("memory") {}
+    void write(const char c[], int n) override {
+        if (position_ + std::size_t(n) > bytes.size()) bytes.resize(position_ + std::size_t(n));
+        std::memcpy(bytes.data() + position_, c, std::size_t(n));
+        position_ += std::size_t(n);
+    }
+    uint64_t tellp() override { return position_; }
+    void seekp(uint64_t position) override { position_ = std::size_t(position); }
+    Bytes bytes;
+
+private:
+    std::size_t position_ = 0;
+};
+
+Bytes FlatExr(int left, int top, int width, int height) {
+    const Imath::Box2i window(Imath::V2i(left, top), Imath::V2i(left + width - 1, top + height - 1));
+    Imf::Header header(window, window);
+    header.compression() = Imf::DWAB_COMPRESSION;
+    ExrMemory memory;
+    {
+        Imf::RgbaOutputFile file(memory, header, Imf::WRITE_RGBA, 1);
+        std::vector<Imf::Rgba> row(static_cast<std::size_t>(width));
+        for (int y = 0; y < height; ++y) {
+            const bool upper = y < height / 2;
+            std::fill(row.begin(), row.end(), Imf::Rgba(upper ? 1.0f : 0.0f, 0.0f, upper ? 0.0f : 1.0f, 1.0f));
+            file.setFrameBuffer(row.data() - left - std::ptrdiff_t(top + y) * width, 1, std::size_t(width));
+            file.writePixels(1);
+        }
+    }
+    return memory.bytes;
+}
+
 }  // namespace
+
+TEST(HostileImageInput, SmallOpenExrOfManyPixelsDecodesInStrips) {
+    // A few kilobytes standing for 4 million pixels: decoded strip by strip
+    // into 8-bit pixels, rows in order, wherever the data window lies.
+    plat::Initialize();
+    for (const auto& origin : {std::pair{0, 0}, std::pair{-7, 13}}) {
+        const Bytes exr = FlatExr(origin.first, origin.second, 2048, 2048);
+        ASSERT_LT(exr.size(), 200000u);
+        auto source = plat::ImageSource::OpenData(exr, "x.exr");
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->properties(0).integer(plat::prop::Depth), 16);
+        auto image = source->createImage(0);
+        ASSERT_TRUE(image);
+        ASSERT_EQ(image->width(), 2048);
+        ASSERT_EQ(image->height(), 2048);
+        for (int y : {0, 700, 1023}) {
+            const auto p = PixelAt(*image, 100, y);
+            EXPECT_GT(p[0], 240) << y;
+            EXPECT_LT(p[2], 15) << y;
+        }
+        for (int y : {1024, 1600, 2047}) {
+            const auto p = PixelAt(*image, 2000, y);
+            EXPECT_LT(p[0], 15) << y;
+            EXPECT_GT(p[2], 240) << y;
+            EXPECT_EQ(p[3], 255);
+        }
+    }
+}
 
 TEST(HostileImageInput, IcnsMemberClaimingAHugeSizeIsRefused) {
     // The member's PNG header claims 100000 × 100000 pixels (40 GB decoded).
