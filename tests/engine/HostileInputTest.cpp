@@ -1,11 +1,16 @@
 // Hostile files found by fuzzing the engine's codec glue: each must fail
 // cleanly and quickly instead of allocating or decoding without bound.
 
+#include "../platform/ImageTestSupport.h"
+
+#include "engine/ImageFile.h"
 #include "engine/JpegMemoryCodec.h"
 
 #include <gtest/gtest.h>
 
 #include <jpeglib.h>
+#include <unistd.h>
+#include <webp/encode.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -109,4 +114,23 @@ TEST(HostileJpegData, HugeDeclaredSizeIsRefusedBeforeDecoding) {
         at += 2 + (std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3]);
     }
     EXPECT_EQ(Decode(jpeg), 1);
+}
+
+TEST(HostileImageFile, WebPSizeReadsOnlyTheHeader) {
+    // A WebP whose file goes on for 5 GB (sparse): the size comes from its
+    // first bytes, without reading the file into memory.
+    imagetest::TempFolder folder;
+    std::vector<std::uint8_t> rgb(6 * 4 * 3, 90);
+    std::uint8_t* out = nullptr;
+    const std::size_t size = WebPEncodeLosslessRGB(rgb.data(), 6, 4, 18, &out);
+    imagetest::WriteFile(folder / "long.webp", std::vector<std::uint8_t>(out, out + size));
+    WebPFree(out);
+    ASSERT_EQ(::truncate((folder / "long.webp").c_str(), 5LL << 30), 0);
+    ImageFile file;
+    InitImageFile(&file);
+    int w = 0, h = 0;
+    EXPECT_EQ(GetWebPImageSize(&file, folder / "long.webp", &w, &h), 1);
+    EXPECT_EQ(w, 6);
+    EXPECT_EQ(h, 4);
+    EXPECT_EQ(GetWebPImageSize(&file, folder.path(), &w, &h), 0);  // a folder
 }
