@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 #include <unistd.h>
 
@@ -303,4 +304,34 @@ TEST_F(ConverterTest, WholeFileConversionTakesItsSettingsFromTheRecord) {
     EXPECT_EQ(ConvertImageFileFormat(&record), 0);
     EXPECT_EQ(ConvertImageFileFormat(nullptr), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "x.tif"));
+}
+
+TEST_F(ConverterTest, ConversionsRunOnSeveralThreadsAtOnce) {
+    ASSERT_TRUE(WriteImage(dir / "src.jpg", MarkedImage(400, 300, 60), "public.jpeg"));
+    constexpr int kThreads = 6;
+    std::vector<int> results(kThreads, -1);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            ImageConversion record =
+                SameSizeRecord(dir / "src.jpg", dir / ("out" + std::to_string(i) + ".png"), kImageTypePNG);
+            PixelsResize(record, 200, 200, 2, true);
+            record.rotationAngle = (i % 2) ? 90 : 0;
+            record.drawImageWatermark = 1;
+            record.watermark.image = SolidImage(20, 20, {0, 0, 255, 255});
+            record.watermark.editorViewSize = {550, 412.5};
+            record.watermark.imageOrigin = {270, 200};
+            record.watermark.imageEndPoint = {290, 220};
+            record.watermark.imageOpacity = 1;
+            record.watermark.imageScale = 1;
+            results[i] = ConvertImageWithOptions(&record);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int i = 0; i < kThreads; ++i) {
+        ASSERT_EQ(results[i], 1) << i;
+        const Decoded d = Decode(dir / ("out" + std::to_string(i) + ".png"));
+        EXPECT_EQ(d.width, (i % 2) ? 150 : 200);
+        EXPECT_EQ(d.height, (i % 2) ? 200 : 150);
+    }
 }
