@@ -214,6 +214,15 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
     const int page = int(index);
     int shrink = options.shrink;
     if (shrink != 2 && shrink != 4 && shrink != 8) shrink = 1;
+    if (shrink > 1 && (format_ == ImageFormat::JPEG || format_ == ImageFormat::WebP)) {
+        // libvips sizes a shrunk image by whole divisions: a side shorter
+        // than the factor would come out empty, which its JPEG loader does
+        // not survive (the process aborts) and its WebP loader refuses.
+        const PropertyDict stored = properties(index);
+        const std::int64_t width = stored.integer(prop::PixelWidth).value_or(0);
+        const std::int64_t height = stored.integer(prop::PixelHeight).value_or(0);
+        while (shrink > 1 && (width < shrink || height < shrink)) shrink /= 2;
+    }
     VImage image;
     switch (format_) {
     case ImageFormat::JPEG:

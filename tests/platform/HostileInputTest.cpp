@@ -133,3 +133,36 @@ TEST(HostileImageInput, IcnsMemberClaimingAHugeSizeIsRefused) {
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 16);
 }
+
+TEST(HostileImageInput, ShrinkOnLoadOfSidesShorterThanTheFactor) {
+    // libvips's JPEG loader aborts the process when a shrunk side would be
+    // empty: a 1 × 200 strip loaded at an eighth must come out whole.
+    plat::Initialize();
+    TempFolder folder;
+    for (const char* type : {"public.jpeg", "org.webmproject.webp"}) {
+        for (const auto& size : {std::pair{1, 200}, std::pair{200, 3}, std::pair{5, 9}}) {
+            auto destination = plat::ImageDestination::CreateWithData(type);
+            destination->addImage(MakeTestImage(size.first, size.second));
+            ASSERT_TRUE(destination->finalize()) << type;
+            auto source = plat::ImageSource::OpenData(destination->data());
+            ASSERT_TRUE(source) << type;
+            for (int shrink : {2, 4, 8}) {
+                auto image = source->createImage(0, plat::DecodeOptions{shrink, false});
+                ASSERT_TRUE(image) << type << " " << size.first << "x" << size.second << " /" << shrink;
+                EXPECT_GE(image->width(), 1);
+                EXPECT_LE(image->width(), size.first);
+                auto rep = plat::ImageRep::Load(source, 0, plat::ImageRepOptions{shrink, true});
+                ASSERT_TRUE(rep);
+                EXPECT_EQ(rep->pixelsWide(), size.first);
+                EXPECT_EQ(rep->pixelsHigh(), size.second);
+            }
+        }
+    }
+    const std::string name = (folder / "strip.jpg").string();
+    auto destination = plat::ImageDestination::CreateWithPath(name, "public.jpeg");
+    destination->addImage(MakeTestImage(2, 1000));
+    ASSERT_TRUE(destination->finalize());
+    auto thumbnail = plat::ImageRep::LoadThumbnail(name, 64);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->image()->height(), 64);
+}
