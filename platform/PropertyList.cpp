@@ -115,10 +115,14 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         return PlistValue(v);
     }
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
-        CString text(raw);
-        return PlistValue(std::string(text ? text.get() : ""));
+        // By pointer and length: libplist's copying getter asserts (ending
+        // the process) on a binary string holding a NUL. Such text cannot be
+        // written back either, so the list is refused.
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        if (!text) return PlistValue(std::string());
+        if (std::memchr(text, '\0', std::size_t(length)) != nullptr) return std::nullopt;
+        return PlistValue(std::string(text, std::size_t(length)));
     }
     case PLIST_DATE: {
         int32_t seconds = 0, microseconds = 0;

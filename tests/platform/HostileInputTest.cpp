@@ -6,6 +6,7 @@
 #include "platform/ImageDestination.h"
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
+#include "platform/PropertyList.h"
 
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfIO.h>
@@ -165,4 +166,23 @@ TEST(HostileImageInput, ShrinkOnLoadOfSidesShorterThanTheFactor) {
     auto thumbnail = plat::ImageRep::LoadThumbnail(name, 64);
     ASSERT_TRUE(thumbnail);
     EXPECT_EQ(thumbnail->image()->height(), 64);
+}
+
+TEST(HostilePropertyList, BinaryStringHoldingANulIsRefused) {
+    // A one-object binary list: the UTF-16 string "a?b", its middle
+    // character varied. libplist's copying getter asserts on a NUL (ending
+    // the process).
+    auto list = [](std::uint8_t middle) {
+        Bytes bytes = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x63, 0, 'a', 0, middle, 0, 'b', 0x08};
+        const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1,
+                                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 15};
+        bytes.insert(bytes.end(), std::begin(trailer), std::end(trailer));
+        return bytes;
+    };
+    const Bytes plain = list(' ');
+    auto value = plat::PropertyList::fromData(plain.data(), plain.size());
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->asString(), "a b");
+    const Bytes hostile = list(0);
+    EXPECT_FALSE(plat::PropertyList::fromData(hostile.data(), hostile.size()));
 }
