@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <vector>
 
 namespace plat::codecs {
@@ -63,10 +64,22 @@ private:
     std::size_t position_ = 0;
 };
 
+// The library allocates for what a header states (line offsets, tile
+// buffers) before any pixel is read: refuse sides no image here can have and
+// tiles beyond any writer's choice. Process-wide settings, made once.
+void LimitHeaderSizes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Imf::Header::setMaxImageSize(VIPS_MAX_COORD, VIPS_MAX_COORD);
+        Imf::Header::setMaxTileSize(8192, 8192);
+    });
+}
+
 }  // namespace
 
 bool ReadExrHeader(const std::uint8_t* data, std::size_t size, int* width, int* height, bool* hasAlpha) {
     try {
+        LimitHeaderSizes();
         MemoryInput input(data, size);
         Imf::RgbaInputFile file(input, 1);
         const Imath::Box2i window = file.dataWindow();
@@ -84,6 +97,7 @@ bool ReadExrHeader(const std::uint8_t* data, std::size_t size, int* width, int* 
 
 VImage LoadExr(const std::uint8_t* data, std::size_t size) {
     try {
+        LimitHeaderSizes();
         MemoryInput input(data, size);
         Imf::RgbaInputFile file(input, 1);
         const Imath::Box2i window = file.dataWindow();
