@@ -1,9 +1,9 @@
 #include "engine/WebPCodec.h"
 
-#include "platform/FileManager.h"
 #include "platform/Image.h"
+#include "platform/TiffWriter.h"
 
-#include <tiffio.h>
+#include <webp/decode.h>
 
 #include <cstdio>
 
@@ -25,35 +25,19 @@ bool SizeAllowed(const WebPDecoderConfig& config) {
     return plat::Image::sizeAllowed(config.input.width, config.input.height);
 }
 
-// Writes the decoded buffer as an uncompressed, single-strip-per-row TIFF.
+// Writes the decoded buffer as an uncompressed TIFF, one row per strip,
+// atomically at `path`.
 bool WriteTIFF(const WebPDecBuffer& buffer, const char* path) {
-    const bool alpha = buffer.colorspace == MODE_rgbA || buffer.colorspace == MODE_RGBA;
-    const int samples = alpha ? 4 : 3;
-    TIFF* tiff = TIFFOpen(path, "w");
-    if (!tiff) return false;
-    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(buffer.width)) &&
-              TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(buffer.height)) &&
-              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
-              TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples) &&
-              TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
-              TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
-              TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
-              TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 1);
-    if (ok && alpha) {
-        std::uint16_t extra[1] = {std::uint16_t(buffer.colorspace == MODE_rgbA ? EXTRASAMPLE_ASSOCALPHA
-                                                                               : EXTRASAMPLE_UNASSALPHA)};
-        ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
-    }
-    const std::uint8_t* rgba = buffer.u.RGBA.rgba;
-    const int stride = buffer.u.RGBA.stride;
-    for (int y = 0; ok && y < buffer.height; ++y) {
-        ok = TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(rgba + std::size_t(y) * stride),
-                               std::uint32_t(y), 0) == 1;
-    }
-    ok = ok && TIFFWriteDirectory(tiff);
-    TIFFClose(tiff);
-    return ok;
+    auto writer = plat::TiffWriter::CreateBeside(path);
+    if (!writer) return false;
+    plat::TiffPageLayout layout;
+    layout.width = buffer.width;
+    layout.height = buffer.height;
+    layout.alpha = buffer.colorspace == MODE_rgbA || buffer.colorspace == MODE_RGBA;
+    layout.premultiplied = buffer.colorspace == MODE_rgbA;
+    layout.compression = plat::TiffCompression::None;
+    layout.rowsPerStrip = 1;
+    return writer->writePage(layout, buffer.u.RGBA.rgba, std::size_t(buffer.u.RGBA.stride)) && writer->commit();
 }
 
 }  // namespace
@@ -64,9 +48,7 @@ int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t length, WebPDecod
     if (!SizeAllowed(*config)) return 0;
     config->output.colorspace = config->input.has_alpha ? MODE_rgbA : MODE_RGB;
     if (WebPDecode(data, length, config) == VP8_STATUS_OK && outputPath && *outputPath) {
-        plat::FileManager::writeAtomically(outputPath, [&](const std::filesystem::path& temporary) {
-            return WriteTIFF(config->output, temporary.c_str());
-        });
+        WriteTIFF(config->output, outputPath);
     }
     WebPFreeDecBuffer(&config->output);
     return 0;

@@ -25,6 +25,7 @@
 #include "platform/ImageRep.h"
 #include "platform/ImageDestination.h"
 #include "platform/PdfWriter.h"
+#include "platform/TiffWriter.h"
 #include "platform/AffineTransform.h"
 #include "platform/Font.h"
 #include "platform/BitmapContext.h"
