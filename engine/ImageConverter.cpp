@@ -324,6 +324,8 @@ int UnlockConverterPDF(ImageConverter* c) {
 }
 
 int IsConverterPDFLocked(ImageConverter* c) {
-    if (!c || !c->pdfDocument || !c->pdfDocument->IsEncrypted()) return 0;
+    // A document protected only by an owner password opens without one: it
+    // is encrypted but readable, so not locked.
+    if (!c || !c->pdfDocument || !c->pdfDocument->IsLocked()) return 0;
     return UnlockConverterPDF(c) ? 0 : 1;
 }

@@ -154,5 +154,6 @@ std::string GetUTIForTypeCode(const ImageConverter* converter);
 int IsConverterPDFEncrypted(const ImageConverter* converter);
 // 0 without a document or password, else whether the password unlocks it.
 int UnlockConverterPDF(ImageConverter* converter);
-// 1 when the document is encrypted and the password does not unlock it.
+// 1 when the document cannot be read without a password and the
+// converter's password does not unlock it.
 int IsConverterPDFLocked(ImageConverter* converter);

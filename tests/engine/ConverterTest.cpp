@@ -3,6 +3,7 @@
 #include "engine/ConvertImage.h"
 #include "engine/ImageConverter.h"
 #include "engine/ImageTypes.h"
+#include "platform/PdfTestSupport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -334,4 +335,35 @@ TEST_F(ConverterTest, ConversionsRunOnSeveralThreadsAtOnce) {
         EXPECT_EQ(d.width, (i % 2) ? 150 : 200);
         EXPECT_EQ(d.height, (i % 2) ? 200 : 150);
     }
+}
+
+TEST_F(ConverterTest, PdfLockedOnlyWhenItNeedsAPassword) {
+    using vantrell_test::TestPdfPassword;
+    const auto pages = vantrell_test::TestPdfPages(1);
+    vantrell_test::WriteTestPdf(dir / "plain.pdf", pages);
+    const TestPdfPassword ownerOnly{"", "owner"};
+    vantrell_test::WriteTestPdf(dir / "owner.pdf", pages, &ownerOnly);
+    const TestPdfPassword both{"user", "owner"};
+    vantrell_test::WriteTestPdf(dir / "user.pdf", pages, &both);
+
+    ImageConverter c;
+    ASSERT_EQ(OpenConverterPDFDocument(&c, dir / "plain.pdf"), 1);
+    EXPECT_EQ(IsConverterPDFEncrypted(&c), 0);
+    EXPECT_EQ(IsConverterPDFLocked(&c), 0);
+
+    // Encrypted with permissions only: it opens without a password.
+    InitImageConverter(&c);
+    ASSERT_EQ(OpenConverterPDFDocument(&c, dir / "owner.pdf"), 1);
+    EXPECT_EQ(IsConverterPDFEncrypted(&c), 1);
+    EXPECT_EQ(IsConverterPDFLocked(&c), 0);
+
+    InitImageConverter(&c);
+    ASSERT_EQ(OpenConverterPDFDocument(&c, dir / "user.pdf"), 1);
+    EXPECT_EQ(IsConverterPDFEncrypted(&c), 1);
+    EXPECT_EQ(UnlockConverterPDF(&c), 0);  // no password
+    EXPECT_EQ(IsConverterPDFLocked(&c), 1);
+    SetConverterPassword(&c, "wrong");
+    EXPECT_EQ(IsConverterPDFLocked(&c), 1);
+    SetConverterPassword(&c, "user");
+    EXPECT_EQ(IsConverterPDFLocked(&c), 0);
 }
