@@ -208,8 +208,8 @@ ResizeGeometry ProportionalGeometry(const ResizeRequest& request, double W, doub
     }
     const double nw = Nearest(W * k);
     const double nh = Nearest(H * k);
-    if (!CanvasAllowed(nw, nh)) return g;
-
+    // Without upsampling a too large request keeps the source's size, however
+    // large it was.
     if (!request.upsample && (nw > W || nh > H)) {
         g.canvasWidth = static_cast<std::uint32_t>(W);
         g.canvasHeight = static_cast<std::uint32_t>(H);
@@ -217,6 +217,7 @@ ResizeGeometry ProportionalGeometry(const ResizeRequest& request, double W, doub
         g.valid = true;
         return g;
     }
+    if (!CanvasAllowed(nw, nh)) return g;
 
     double cw = nw;
     double ch = nh;

@@ -110,6 +110,9 @@ TEST(GeometryResize, UpsamplingOnAndOff) {
     // Stretch without upsampling: one side too large keeps the source.
     ExpectCanvas(Fit(Pixels(500, 200, 4, false, false), 400, 300), 400, 300, {0, 0, 400, 300});
     ExpectCanvas(Fit(Pixels(500, 200, 4, false, true), 400, 300), 500, 200, {0, 0, 500, 200});
+    // However large the request, without upsampling the source keeps its size.
+    ExpectCanvas(Fit(Pixels(1e7, 0, 0, true, false), 400, 300), 400, 300, {0, 0, 400, 300});
+    ExpectCanvas(Fit(Pixels(1e7, 1e7, 2, true, false), 400, 300), 400, 300, {0, 0, 400, 300});
 }
 
 TEST(GeometryResize, CropWithoutScaling) {
