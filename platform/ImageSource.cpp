@@ -40,7 +40,7 @@ std::string LowerExtension(const std::filesystem::path& path) {
 class Descriptor {
 public:
     explicit Descriptor(const std::filesystem::path& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
     ~Descriptor() {
         if (fd_ >= 0) ::close(fd_);
     }

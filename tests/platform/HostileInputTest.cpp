@@ -11,6 +11,7 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfIO.h>
 #include <OpenEXR/ImfRgbaFile.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 using namespace imagetest;
@@ -166,6 +167,18 @@ TEST(HostileImageInput, ShrinkOnLoadOfSidesShorterThanTheFactor) {
     auto thumbnail = plat::ImageRep::LoadThumbnail(name, 64);
     ASSERT_TRUE(thumbnail);
     EXPECT_EQ(thumbnail->image()->height(), 64);
+}
+
+TEST(HostileImageInput, NamedPipeIsNoImageAndDoesNotBlock) {
+    // Opening a FIFO for reading waits for a writer: a pipe among the files
+    // of a list must be passed over at once.
+    plat::Initialize();
+    TempFolder folder;
+    const auto pipe = folder / "photo.jpg";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(plat::ImageSource::Open(pipe));
+    EXPECT_FALSE(plat::ImageRep::Load(pipe));
+    EXPECT_FALSE(plat::ImageRep::LoadThumbnail(pipe, 64));
 }
 
 TEST(HostilePropertyList, BinaryStringHoldingANulIsRefused) {
