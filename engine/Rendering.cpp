@@ -9,6 +9,7 @@
 
 #include <exception>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -74,6 +75,35 @@ void DrawImageWatermark(ImageConverter* c, plat::BitmapContext& context, double 
 std::optional<plat::Color> CreateCGColorFromNSColor(const plat::Color* color) {
     if (!color) return std::nullopt;
     return *color;
+}
+
+plat::ImageRef CreateImageMaskFromImage(const plat::AffineTransform& transform, const plat::ImageRef& image,
+                                        int width, int height, const plat::Rect& drawRect) {
+    if (!image) return nullptr;
+    try {
+        // White with the image's alpha, drawn over black grey: the grey value
+        // is the coverage.
+        std::vector<std::uint8_t> pixels = image->copyRGBA8();
+        if (pixels.empty()) return nullptr;
+        for (std::size_t i = 0; i + 3 < pixels.size(); i += 4) pixels[i] = pixels[i + 1] = pixels[i + 2] = 255;
+        const plat::ImageRef coverage = plat::Image::FromPixels(image->width(), image->height(), pixels.data(), 0, true);
+        auto context = plat::BitmapContext::create(width, height, plat::ColorModel::Gray, false);
+        if (!coverage || !context) return nullptr;
+        context->concatCTM(transform);
+        if (!context->drawImage(*coverage, drawRect)) return nullptr;
+        return context->makeImage();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+std::optional<plat::ImageRep> GetBitmapImageRep(const std::shared_ptr<const plat::ImageSource>& image) {
+    if (!image) return std::nullopt;
+    try {
+        return plat::ImageRep::Load(image, 0);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 int RenderConvertedImage(ImageConverter* c, const plat::ImageRef& image, std::uint32_t canvasWidth,

@@ -9,8 +9,11 @@
 #include "platform/BitmapContext.h"
 #include "platform/Color.h"
 #include "platform/ImageRef.h"
+#include "platform/ImageRep.h"
+#include "platform/ImageSource.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 // Sharpness given to the luminance sharpening of a resized image.
@@ -35,3 +38,13 @@ void DrawImageWatermark(ImageConverter* converter, plat::BitmapContext& context,
 
 // The colour to draw with; empty for no colour.
 std::optional<plat::Color> CreateCGColorFromNSColor(const plat::Color* color);
+
+// An 8-bit grey mask of `width` × `height`: the coverage of `image` drawn
+// into `drawRect` through `transform` (255 where it is opaque, 0 where it is
+// transparent or absent). Null when it cannot be made.
+plat::ImageRef CreateImageMaskFromImage(const plat::AffineTransform& transform, const plat::ImageRef& image,
+                                        int width, int height, const plat::Rect& drawRect);
+
+// The upright bitmap of the first image of `image`; empty when it cannot be
+// decoded.
+std::optional<plat::ImageRep> GetBitmapImageRep(const std::shared_ptr<const plat::ImageSource>& image);

@@ -334,3 +334,31 @@ TEST_F(RenderingTest, TextWatermarkIsDrawnWhereTheEditorPlacedIt) {
     EXPECT_GT(inside, 200);
     EXPECT_EQ(outside, 0);
 }
+
+TEST_F(RenderingTest, ImageMaskFollowsTheTransformAndTheAlpha) {
+    // Opaque left half, transparent right half.
+    const plat::ImageRef half =
+        MakeImage(8, 4, [](int x, int) -> RGBA { return {10, 20, 30, std::uint8_t(x < 4 ? 255 : 0)}; }, true);
+    const plat::Rect all(0, 0, 8, 4);
+    plat::ImageRef mask = CreateImageMaskFromImage(plat::AffineTransform(), half, 8, 4, all);
+    ASSERT_TRUE(mask);
+    EXPECT_EQ(mask->colorModel(), plat::ColorModel::Gray);
+    EXPECT_FALSE(mask->hasAlpha());
+    Decoded d = DecodeImage(mask);
+    EXPECT_EQ(d.at(1, 1)[0], 255);
+    EXPECT_EQ(d.at(6, 1)[0], 0);
+
+    // Mirrored left-right, the opaque half moves right.
+    mask = CreateImageMaskFromImage(plat::AffineTransform{-1, 0, 0, 1, 8, 0}, half, 8, 4, all);
+    d = DecodeImage(mask);
+    EXPECT_EQ(d.at(1, 1)[0], 0);
+    EXPECT_EQ(d.at(6, 1)[0], 255);
+    EXPECT_FALSE(CreateImageMaskFromImage(plat::AffineTransform(), nullptr, 8, 4, all));
+
+    ASSERT_TRUE(WriteImage(dir / "src.png", half, "public.png"));
+    const auto rep = GetBitmapImageRep(plat::ImageSource::Open(dir / "src.png"));
+    ASSERT_TRUE(rep);
+    EXPECT_EQ(rep->pixelsWide(), 8);
+    EXPECT_TRUE(rep->hasAlpha());
+    EXPECT_FALSE(GetBitmapImageRep(nullptr));
+}
