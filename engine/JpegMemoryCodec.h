@@ -1,6 +1,6 @@
 #pragma once
-// In-memory JPEG decoding and encoding with libjpeg-turbo, for the PDF side
-// and the converter's in-memory JPEG encoder.
+// In-memory JPEG decoding and encoding (libjpeg-turbo through plat), for the
+// PDF side and the converter's in-memory JPEG encoder.
 
 #include <cstddef>
 #include <cstdint>

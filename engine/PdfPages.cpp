@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include <webp/encode.h>
+
 #include "common/KSMUtil.h"
 #include "engine/Encoding.h"
 #include "engine/ImageConverter.h"

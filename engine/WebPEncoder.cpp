@@ -1,5 +1,7 @@
 #include "engine/WebPEncoder.h"
 
+#include <webp/encode.h>
+
 #include <cstring>
 #include <limits>
 #include <span>

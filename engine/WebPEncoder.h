@@ -5,10 +5,12 @@
 #include <optional>
 #include <vector>
 
-#include <webp/encode.h>
-
 #include "platform/FileAttributes.h"
 #include "platform/ImageRef.h"
+
+// libwebp's encoder configuration (<webp/encode.h>), which callers fill
+// with InitWebPOutputConfig and SetWebPOutputQuality.
+struct WebPConfig;
 
 // Metadata mask bits of the WebP encoder (libwebp's example convention).
 constexpr int kWebPMetadataExif = 1;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <exception>
 
+#include <webp/encode.h>
+
 #include "common/KSMUtil.h"
 #include "engine/Encoding.h"
 #include "engine/ImageConverter.h"

@@ -4,6 +4,7 @@
 #include "engine/WebPCodec.h"
 #include "platform/ImageSource.h"
 
+#include <webp/decode.h>
 #include <webp/encode.h>
 
 #include <cstdlib>

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <webp/decode.h>
+#include <webp/encode.h>
 
 #include "platform/FileManager.h"
 #include "platform/Image.h"
