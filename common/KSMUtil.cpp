@@ -1,13 +1,9 @@
-// qpdf: use std::shared_ptr throughout.
-#ifndef POINTERHOLDER_TRANSITION
-#define POINTERHOLDER_TRANSITION 4
-#endif
-
 #include "common/KSMUtil.h"
 
 #include "platform/Collation.h"
 #include "platform/FileManager.h"
 #include "platform/Notifications.h"
+#include "platform/PdfDocument.h"
 #include "platform/SystemVersion.h"
 #include "platform/Uuid.h"
 
@@ -21,12 +17,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 namespace fs = std::filesystem;
 using plat::FileManager;
@@ -458,61 +448,11 @@ bool ResetDailyMarker() {
     return FileManager::createFile(marker, std::string_view());
 }
 
-namespace {
-
-QPDFObjectHandle::Rectangle normalized(const QPDFObjectHandle::Rectangle& r) {
-    return {std::min(r.llx, r.urx), std::min(r.lly, r.ury), std::max(r.llx, r.urx), std::max(r.lly, r.ury)};
-}
-
-}  // namespace
-
 // --- PDF ---------------------------------------------------------------------------------------------
 
 std::optional<std::vector<std::uint8_t>> CreateNormalizedPDFData(std::span<const std::uint8_t> pdf,
                                                                  const std::string& password) {
-    if (pdf.empty()) return std::nullopt;
-    try {
-        QPDF input;
-        input.setSuppressWarnings(true);
-        input.processMemoryFile("document", reinterpret_cast<const char*>(pdf.data()), pdf.size(),
-                                password.empty() ? nullptr : password.c_str());
-        input.pushInheritedAttributesToPage();
-
-        QPDF output;
-        output.emptyPDF();
-        QPDFPageDocumentHelper outputPages(output);
-        for (auto& page : QPDFPageDocumentHelper(input).getAllPages()) {
-            outputPages.addPage(page, false);
-            QPDFPageObjectHelper copy = outputPages.getAllPages().back();
-            QPDFObjectHandle dict = copy.getObjectHandle();
-
-            // The visible box: the crop box, or the media box when the crop box is empty.
-            QPDFObjectHandle mediaBox = copy.getMediaBox();
-            if (!mediaBox.isRectangle()) mediaBox = QPDFObjectHandle::newFromRectangle({0, 0, 612, 792});
-            QPDFObjectHandle::Rectangle box = normalized(mediaBox.getArrayAsRectangle());
-            QPDFObjectHandle crop = dict.getKey("/CropBox");
-            if (crop.isRectangle()) {
-                const auto c = normalized(crop.getArrayAsRectangle());
-                if (c.urx > c.llx && c.ury > c.lly) box = c;
-            }
-            dict.replaceKey("/CropBox", QPDFObjectHandle::newFromRectangle(box));
-            for (const char* key : {"/TrimBox", "/BleedBox", "/ArtBox", "/Annots"}) dict.removeKey(key);
-
-            // Rotation goes into the contents; the page then shows just its box.
-            copy.flattenRotation();
-            dict.replaceKey("/MediaBox", dict.getKey("/CropBox"));
-            dict.removeKey("/CropBox");
-        }
-        if (outputPages.getAllPages().empty()) return std::nullopt;
-
-        QPDFWriter writer(output);
-        writer.setOutputMemory();
-        writer.write();
-        auto buffer = writer.getBufferSharedPointer();
-        if (!buffer || buffer->getSize() == 0) return std::nullopt;
-        const auto* bytes = buffer->getBuffer();
-        return std::vector<std::uint8_t>(bytes, bytes + buffer->getSize());
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
+    std::vector<std::uint8_t> normalized = plat::PdfDocument::CreateNormalizedData(pdf, password);
+    if (normalized.empty()) return std::nullopt;
+    return normalized;
 }

@@ -244,11 +244,77 @@ bool PdfDocument::GetPageInfo(int pageNumber, PdfPageInfo& info) const {
     return true;
 }
 
+namespace {
+
+// Parses a PDF held in memory with qpdf, quietly; throws on failure.
+void ProcessQpdf(QPDF& pdf, const char* data, std::size_t size, const std::string& password) {
+    pdf.setSuppressWarnings(true);
+    pdf.processMemoryFile("document", data, size, password.empty() ? nullptr : password.c_str());
+}
+
+// The document written out unencrypted; throws on failure.
+std::shared_ptr<Buffer> WriteQpdfToMemory(QPDF& pdf) {
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setPreserveEncryption(false);
+    writer.write();
+    return writer.getBufferSharedPointer();
+}
+
+QPDFObjectHandle::Rectangle Normalized(const QPDFObjectHandle::Rectangle& r) {
+    return {std::min(r.llx, r.urx), std::min(r.lly, r.ury), std::max(r.llx, r.urx), std::max(r.lly, r.ury)};
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> PdfDocument::CreateNormalizedData(std::span<const std::uint8_t> bytes,
+                                                            const std::string& password) {
+    if (bytes.empty()) return {};
+    try {
+        QPDF input;
+        ProcessQpdf(input, reinterpret_cast<const char*>(bytes.data()), bytes.size(), password);
+        input.pushInheritedAttributesToPage();
+
+        QPDF output;
+        output.emptyPDF();
+        QPDFPageDocumentHelper outputPages(output);
+        for (auto& page : QPDFPageDocumentHelper(input).getAllPages()) {
+            outputPages.addPage(page, false);
+            QPDFPageObjectHelper copy = outputPages.getAllPages().back();
+            QPDFObjectHandle dict = copy.getObjectHandle();
+
+            // The visible box: the crop box, or the media box when the crop box is empty.
+            QPDFObjectHandle mediaBox = copy.getMediaBox();
+            if (!mediaBox.isRectangle()) mediaBox = QPDFObjectHandle::newFromRectangle({0, 0, 612, 792});
+            QPDFObjectHandle::Rectangle box = Normalized(mediaBox.getArrayAsRectangle());
+            QPDFObjectHandle crop = dict.getKey("/CropBox");
+            if (crop.isRectangle()) {
+                const auto c = Normalized(crop.getArrayAsRectangle());
+                if (c.urx > c.llx && c.ury > c.lly) box = c;
+            }
+            dict.replaceKey("/CropBox", QPDFObjectHandle::newFromRectangle(box));
+            for (const char* key : {"/TrimBox", "/BleedBox", "/ArtBox", "/Annots"}) dict.removeKey(key);
+
+            // Rotation goes into the contents; the page then shows just its box.
+            copy.flattenRotation();
+            dict.replaceKey("/MediaBox", dict.getKey("/CropBox"));
+            dict.removeKey("/CropBox");
+        }
+        if (outputPages.getAllPages().empty()) return {};
+
+        const std::shared_ptr<Buffer> buffer = WriteQpdfToMemory(output);
+        if (!buffer || buffer->getSize() == 0) return {};
+        const auto* written = buffer->getBuffer();
+        return std::vector<std::uint8_t>(written, written + buffer->getSize());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 std::unique_ptr<PdfDocument> PdfDocument::ReopenWithoutCropBox(int pageNumber) const {
     try {
         QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("page", bytes_->data(), bytes_->size(), password_.empty() ? nullptr : password_.c_str());
+        ProcessQpdf(pdf, bytes_->data(), bytes_->size(), password_);
         auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
         if (pageNumber < 1 || static_cast<std::size_t>(pageNumber) > pages.size()) {
             return nullptr;
@@ -256,11 +322,7 @@ std::unique_ptr<PdfDocument> PdfDocument::ReopenWithoutCropBox(int pageNumber) c
         QPDFPageObjectHelper& page = pages[static_cast<std::size_t>(pageNumber - 1)];
         // The crop box may be inherited, so set it rather than remove it.
         page.getObjectHandle().replaceKey("/CropBox", page.getMediaBox(true).shallowCopy());
-        QPDFWriter writer(pdf);
-        writer.setOutputMemory();
-        writer.setPreserveEncryption(false);
-        writer.write();
-        std::shared_ptr<Buffer> buffer(writer.getBufferSharedPointer());
+        const std::shared_ptr<Buffer> buffer = WriteQpdfToMemory(pdf);
         std::vector<char> bytes(buffer->getSize());
         std::memcpy(bytes.data(), buffer->getBuffer(), bytes.size());
         return OpenData(std::move(bytes));

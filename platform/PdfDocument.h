@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,14 @@ public:
     // cannot be read or is not a PDF.
     static std::unique_ptr<PdfDocument> Open(const std::string& path, const std::string& password = {});
     static std::unique_ptr<PdfDocument> OpenData(std::vector<char> bytes, const std::string& password = {});
+
+    // A copy of the PDF `bytes` in which every page shows exactly its
+    // visible box (the crop box, or the media box when the crop box is
+    // empty) upright: rotation applied to the contents, other boxes and
+    // annotations dropped. Empty when the PDF cannot be opened (or unlocked
+    // with `password`) or has no pages.
+    static std::vector<std::uint8_t> CreateNormalizedData(std::span<const std::uint8_t> bytes,
+                                                          const std::string& password = {});
 
     // Another document over the same bytes and with the same password, for
     // use on another thread. Null when it cannot be opened.
