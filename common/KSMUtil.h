@@ -24,6 +24,11 @@ int CompareSystemVersion(int major, int minor, int patch);
 // Name order as a file manager sorts (numeric, case- and width-insensitive,
 // locale-independent). -1, 0 or 1; 0 only for identical strings.
 int FinderCompare(std::string_view string, std::string_view other);
+// The same for callers that name a locale: the order is deliberately the same
+// in every locale, so that a list sorts alike for every user.
+inline int FinderCompare(std::string_view string, std::string_view other, std::string_view /*locale*/) {
+    return FinderCompare(string, other);
+}
 
 // The end-of-job notification; only on systems from 10.8 on. Returns whether
 // the desktop took it (false without a notification service).

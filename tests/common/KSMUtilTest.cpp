@@ -170,6 +170,8 @@ TEST(NameOrder, FinderCompare) {
     EXPECT_NE(caseOnly, 0);
     EXPECT_EQ(FinderCompare("photo.jpg", "Photo.jpg"), -caseOnly);
     EXPECT_EQ(FinderCompare("Photo.jpg", "photo.jpg"), caseOnly) << "the same answer every time";
+    EXPECT_EQ(FinderCompare("img2", "img10", "sv_SE"), -1);
+    EXPECT_EQ(FinderCompare("Photo.jpg", "photo.jpg", "tr_TR"), caseOnly);
 }
 
 TEST(SystemVersionTest, CompareAndNotificationGate) {
