@@ -248,10 +248,28 @@ void CustomAlert::showModalAlert() {
     run(Presentation::ApplicationModal);
 }
 
+void CustomAlert::monitorAlertDidEnd(std::int64_t returnCode) {
+    {
+        std::lock_guard lock(endMutex_);
+        responseCode_.store(returnCode);
+        ended_ = true;
+    }
+    endCondition_.notify_all();
+}
+
+void CustomAlert::wait() {
+    std::unique_lock lock(endMutex_);
+    endCondition_.wait(lock, [this] { return ended_; });
+}
+
 void CustomAlert::run(Presentation presentation) {
+    {
+        std::lock_guard lock(endMutex_);
+        ended_ = false;
+    }
     WatchApplication();
     if (CustomAlertsClosing()) {
-        responseCode_.store(kAlertDefaultReturn);
+        monitorAlertDidEnd(kAlertDefaultReturn);
         return;
     }
     CustomAlertResponder responder;
@@ -262,32 +280,39 @@ void CustomAlert::run(Presentation presentation) {
         presentedHook = gPresentedHook;
     }
     if (responder) {
-        responseCode_.store(responder(*this));
+        monitorAlertDidEnd(responder(*this));
+        return;
+    }
+    // Without a widget application (a headless tool) nobody can answer.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        monitorAlertDidEnd(kAlertDefaultReturn);
         return;
     }
 
     QWidget* parent = presentation == Presentation::ApplicationModal ? nullptr : window_;
     if (!parent && presentation != Presentation::ApplicationModal) parent = QApplication::activeWindow();
-    AlertDialog dialog(parent ? parent->window() : nullptr);
-    dialog.setObjectName(QStringLiteral("customAlert"));
-    dialog.setWindowTitle(title_.isNull() ? QString() : title_);
-    dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    // On the heap and watched: the parent window may go away while the
+    // question is up, taking the dialog with it.
+    QPointer<AlertDialog> dialog = new AlertDialog(parent ? parent->window() : nullptr);
+    dialog->setObjectName(QStringLiteral("customAlert"));
+    dialog->setWindowTitle(title_.isNull() ? QString() : title_);
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
 
-    auto* layout = new QHBoxLayout(&dialog);
-    auto* icon = new QLabel(&dialog);
-    const int iconSize = dialog.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &dialog);
-    icon->setPixmap(dialog.style()->standardIcon(IconForStyle(alertStyle_), nullptr, &dialog).pixmap(iconSize));
+    auto* layout = new QHBoxLayout(dialog);
+    auto* icon = new QLabel(dialog);
+    const int iconSize = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
+    icon->setPixmap(dialog->style()->standardIcon(IconForStyle(alertStyle_), nullptr, dialog).pixmap(iconSize));
     icon->setAlignment(Qt::AlignTop);
     layout->addWidget(icon);
     auto* column = new QVBoxLayout;
     layout->addLayout(column, 1);
 
-    QLabel* titleLabel = PlainLabel(title_, "titleLabel", &dialog);
+    QLabel* titleLabel = PlainLabel(title_, "titleLabel", dialog);
     QFont headline = titleLabel->font();
     headline.setBold(true);
     titleLabel->setFont(headline);
     column->addWidget(titleLabel);
-    column->addWidget(PlainLabel(message_, "messageLabel", &dialog));
+    column->addWidget(PlainLabel(message_, "messageLabel", dialog));
 
     BorrowedView borrowed(presentation == Presentation::SheetWithView ? view_ : nullptr);
     if (presentation == Presentation::SheetWithView && view_) {
@@ -295,13 +320,15 @@ void CustomAlert::run(Presentation presentation) {
         view_->show();
     }
 
+    // Other button on the left; alternate, then default on the right.
     auto* buttons = new QHBoxLayout;
     column->addSpacing(8);
     column->addLayout(buttons);
+    AlertDialog* shownDialog = dialog;
     auto addButton = [&](const QString& text, const char* name, int code) {
-        auto* button = new QPushButton(text, &dialog);
+        auto* button = new QPushButton(text, shownDialog);
         button->setObjectName(QLatin1String(name));
-        QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, code] { dialog.done(code); });
+        QObject::connect(button, &QPushButton::clicked, shownDialog, [shownDialog, code] { shownDialog->done(code); });
         buttons->addWidget(button);
         return button;
     };
@@ -315,27 +342,29 @@ void CustomAlert::run(Presentation presentation) {
 
     responseCode_.store(kWaitingResponse);
     QEventLoop loop;
-    QObject::connect(&dialog, &QDialog::finished, &loop, [this, &loop](int code) {
-        responseCode_.store(code);
+    QObject::connect(dialog, &QDialog::finished, &loop, [this, &loop](int code) {
+        monitorAlertDidEnd(code);
         loop.quit();
     });
-    dialog.show();
+    QObject::connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
+    dialog->show();
     if (presentedHook) {
-        QPointer<QDialog> shown(&dialog);
-        QTimer::singleShot(0, &dialog, [shown, presentedHook] {
-            if (shown) presentedHook(*shown);
+        QTimer::singleShot(0, dialog, [dialog, presentedHook] {
+            if (dialog) presentedHook(*dialog);
         });
     }
-    if (responseCode_.load() == kWaitingResponse) {
+    if (responseCode_.load() == kWaitingResponse && dialog) {
         gOpenLoops.insert(&loop);
         loop.exec();
         gOpenLoops.erase(&loop);
     }
     // A loop that ended without a button press was ended by the application
-    // closing: the question gets its default answer.
-    if (responseCode_.load() == kWaitingResponse) responseCode_.store(kAlertDefaultReturn);
-    dialog.hide();
+    // closing (or the dialog's window going away): the question gets its
+    // default answer.
+    if (responseCode_.load() == kWaitingResponse) monitorAlertDidEnd(kAlertDefaultReturn);
+    if (dialog) dialog->hide();
     borrowed.giveBack();
+    delete dialog.data();
 }
 
 int RunCustomAlertSheet(const QString& title, const QString& message, const QString& defaultButton,

@@ -5,8 +5,10 @@
 #include <QWidget>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 class QDialog;
 
@@ -42,6 +44,13 @@ public:
     void showModalSheetUsingAlert();
     void showModalAlert();
 
+    // The end of a question: stores the pressed button's code and wakes a
+    // thread blocked in wait().
+    void monitorAlertDidEnd(std::int64_t returnCode);
+    // Blocks until the question has ended (at once when it already has): for
+    // a caller on another thread than the one that shows it.
+    void wait();
+
     QString message() const { return message_; }
     void setMessage(const QString& message) { message_ = message; }
     QString defaultButton() const { return defaultButton_; }
@@ -74,6 +83,9 @@ private:
     QWidget* window_ = nullptr;
     std::atomic<std::int64_t> responseCode_{-1};
     QWidget* view_ = nullptr;
+    std::mutex endMutex_;
+    std::condition_variable endCondition_;
+    bool ended_ = false;
 };
 
 // Asks a question from any thread and returns the pressed button's code

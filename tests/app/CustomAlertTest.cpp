@@ -182,6 +182,38 @@ TEST_F(CustomAlertTest, AccessoryViewIsBorrowedAndGivenBack) {
     EXPECT_FALSE(box->isHidden());
 }
 
+TEST_F(CustomAlertTest, ParentWindowGoingAwayEndsTheQuestionWithTheDefault) {
+    auto* window = new QWidget;
+    window->show();
+    QPointer<QWidget> watched(window);
+    SetCustomAlertPresentedHook([&](QDialog&) { delete window; });
+    EXPECT_EQ(RunCustomAlertSheet("T", "M", "A", "B", "C", window), 1);
+    EXPECT_TRUE(watched.isNull());
+}
+
+TEST_F(CustomAlertTest, WaitBlocksAnotherThreadUntilTheQuestionEnds) {
+    CustomAlert alert("T", "M", "A", "B", QString());
+    EXPECT_EQ(alert.responseCode(), -1);
+    std::atomic<bool> released{false};
+    std::thread waiter([&] {
+        alert.wait();
+        released = true;
+    });
+    bool releasedWhileShown = true;
+    std::int64_t codeWhileShown = 0;
+    SetCustomAlertPresentedHook([&](QDialog& dialog) {
+        releasedWhileShown = released.load();
+        codeWhileShown = alert.responseCode();
+        dialog.findChild<QPushButton*>("alternateButton")->click();
+    });
+    alert.showModalSheet();
+    waiter.join();
+    EXPECT_FALSE(releasedWhileShown);
+    EXPECT_EQ(codeWhileShown, CustomAlert::kWaitingResponse);
+    EXPECT_EQ(alert.responseCode(), 0);
+    alert.wait();  // already ended: returns at once
+}
+
 TEST_F(CustomAlertTest, ResponderAnswersWithoutADialog) {
     int asked = 0;
     SetCustomAlertResponder([&](const CustomAlert& alert) {
