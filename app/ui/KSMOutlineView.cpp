@@ -40,6 +40,15 @@ void KSMOutlineView::setItems(std::vector<std::shared_ptr<KSMConfiguration>> ite
     reloadData();
 }
 
+// A reload may come from inside a handler of a widget it replaces (a header
+// switch's click): such widgets are parked and deleted once control is back
+// in the event loop.
+void KSMOutlineView::discardLater(QWidget* widget) {
+    widget->hide();
+    widget->setParent(parking_);
+    widget->deleteLater();
+}
+
 void KSMOutlineView::clearRows() {
     for (Row& row : rows_) {
         // Option panels belong to the window: keep them for the next build.
@@ -47,18 +56,18 @@ void KSMOutlineView::clearRows() {
             row.view->hide();
             row.view->setParent(parking_);
         }
+        contentLayout_->removeWidget(row.rowView);
         if (row.isGroup && row.rowView && row.rowView->objectName() == QLatin1String("HeaderRowView")) {
             // The header view is made anew each time; the row view is reused.
             for (QWidget* child : row.rowView->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-                if (child != row.disclosure) delete child;
+                if (child != row.disclosure) discardLater(child);
             }
-            contentLayout_->removeWidget(row.rowView);
             row.rowView->hide();
             row.rowView->setParent(parking_);
             reusableRowViews_.emplace(row.rowView->objectName(), row.rowView);
             continue;
         }
-        delete row.rowView;
+        discardLater(row.rowView);
     }
     rows_.clear();
     visibleRows_.clear();

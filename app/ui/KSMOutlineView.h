@@ -75,6 +75,7 @@ private:
     };
 
     void clearRows();
+    void discardLater(QWidget* widget);
     void addRow(KSMConfiguration* item, KSMConfiguration* group, bool isGroup);
     void updateVisibility();
     void setExpanded(KSMConfiguration* item, bool expanded);

@@ -174,6 +174,23 @@ TEST_F(SettingsOutlineTest, ReloadKeepsExpansionAndRereadsStates) {
     EXPECT_EQ(groups[1]->children()[0]->tabelCellView(), delegate->window()->optionRowView("OptimizationView"));
 }
 
+TEST_F(SettingsOutlineTest, OutlineMayReloadFromInsideASwitchClick) {
+    // Re-reading the records while the clicked switch is still handling its
+    // mouse release must not pull the switch out from under it.
+    const ConfigurationList& groups = delegate->configurations();
+    QObject::connect(delegate.get(), &AppDelegate::groupSwitchStateChanged, delegate.get(), [this] {
+        delegate->willChangeConfigurations();
+        delegate->didChangeConfigurations();
+    });
+    OnOffSwitchControl* control = headerOf(1)->onOffSwitchButtonOutlet();
+    control->resize(52, 18);
+    QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(10, 9));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(groups[1]->switchState());
+    EXPECT_EQ(headerOf(1)->onOffSwitchButtonOutlet()->state(), OnOffSwitchControlCell::On);
+    EXPECT_TRUE(outline->isItemExpanded(groups[1].get()));
+}
+
 TEST(HeaderView, GradientDependsOnPositionNotOnTheRepaintedPart) {
     TestApplication();
     KSMConfigurationHeaderView header;
