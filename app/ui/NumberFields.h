@@ -17,14 +17,16 @@ public:
 
     NumberFieldKind kind() const { return kind_; }
 
+    // Run on every user edit and at the end of editing: correct the text,
+    // then tell the owner.
+    void textDidChange();
+    void textDidEndEditing();
+
 signals:
     void controlTextDidChange();
     void controlTextDidEndEditing();
 
 private:
-    void textDidChange();
-    void textDidEndEditing();
-
     NumberFieldKind kind_;
 };
 
@@ -36,14 +38,16 @@ public:
 
     NumberFieldKind kind() const { return kind_; }
 
+    // Run on every user edit and at the end of editing: correct the text,
+    // then tell the owner.
+    void textDidChange();
+    void textDidEndEditing();
+
 signals:
     void controlTextDidChange();
     void controlTextDidEndEditing();
 
 private:
-    void textDidChange();
-    void textDidEndEditing();
-
     NumberFieldKind kind_;
 };
 

@@ -44,7 +44,7 @@ void OnOffSwitchControl::paintEvent(QPaintEvent*) {
 }
 
 bool OnOffSwitchControl::hitButton(const QPoint& pos) const {
-    return rect().contains(pos);
+    return OnOffSwitchControlCell::hitTestForEvent(QPointF(pos), QRectF(rect())) != 0;
 }
 
 void OnOffSwitchControl::mousePressEvent(QMouseEvent* event) {

@@ -111,6 +111,13 @@ double OnOffSwitchControlCell::centerXForThumbWithFrame(const QRectF& frame) con
     return x + thumb.width() / 2.0;
 }
 
+int OnOffSwitchControlCell::hitTestForEvent(QPointF point, const QRectF& frame) {
+    // The far edges lie outside, as for a pixel grid.
+    const bool inside = point.x() >= frame.left() && point.x() < frame.right() && point.y() >= frame.top() &&
+                        point.y() < frame.bottom();
+    return inside ? 5 : 0;
+}
+
 void OnOffSwitchControlCell::startTrackingAt(QPointF point, double now) {
     tracking_ = true;
     initialTrackingPoint_ = trackingPoint_ = point;

@@ -77,13 +77,19 @@ public:
     // calls it, and so can a caller that does not draw.
     void noteTrackingFrame(const QRectF& frame);
 
-    // Drawing.
-    void drawWithFrame(QPainter& painter, const QRectF& frame, bool hasFocus);
+    // Tracking goes on until the mouse goes up, also outside the switch.
+    static bool prefersTrackingUntilMouseUp() { return true; }
+    // What a press at `point` hits: content and trackable area (5) inside
+    // the frame, nothing (0) outside.
+    static int hitTestForEvent(QPointF point, const QRectF& frame);
 
-private:
+    // Drawing: the whole switch, and its parts (tint and labels, thumb, one label).
+    void drawWithFrame(QPainter& painter, const QRectF& frame, bool hasFocus);
     void tintBackgroundWithFrame(QPainter& painter, const QRectF& frame);
     void drawInteriorWithFrame(QPainter& painter, const QRectF& frame, bool hasFocus);
     void drawText(QPainter& painter, const QString& text, const QRectF& rect);
+
+private:
 
     bool tracking_ = false;
     QPointF initialTrackingPoint_;

@@ -35,6 +35,12 @@ TEST(OnOffSwitchCell, ThumbSitsAtTheEndOfItsState) {
     cell.setState(7);  // any other value counts as off
     EXPECT_NEAR(cell.thumbRectInFrame(kFrame).x(), 1.0, 1e-9);
     EXPECT_NEAR(cell.centerXForThumbWithFrame(kFrame), 1.0 + off.width() / 2.0, 1e-9);
+
+    // Presses count inside the frame only.
+    EXPECT_EQ(Cell::hitTestForEvent({0, 0}, kFrame), 5);
+    EXPECT_EQ(Cell::hitTestForEvent({101.5, 21.5}, kFrame), 5);
+    EXPECT_EQ(Cell::hitTestForEvent({102, 10}, kFrame), 0);
+    EXPECT_EQ(Cell::hitTestForEvent({50, -1}, kFrame), 0);
 }
 
 TEST(OnOffSwitchCell, DraggedThumbNeverLeavesTheTrack) {
@@ -148,6 +154,41 @@ TEST(OnOffSwitchCell, DrawsTintLeftOfTheThumbAndAWhiteThumb) {
     const QColor thumb = image.pixelColor(80, 14);
     EXPECT_GT(thumb.red(), 220);
     EXPECT_GT(thumb.green(), 220);
+}
+
+TEST(OnOffSwitchCell, LabelsSitBesideTheThumbInWhite) {
+    TestApplication();
+    // Near-white label pixels left and right of the thumb (which spans x 1..46
+    // when off and 56..101 when on).
+    auto whiteBeside = [](int state, bool labels) {
+        Cell cell;
+        cell.setState(state);
+        cell.setShowsOnOffLabels(labels);
+        QImage image(102, 22, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            cell.drawWithFrame(painter, kFrame, false);
+        }
+        int left = 0, right = 0;
+        for (int y = 4; y < 20; ++y) {
+            for (int x = 3; x < 99; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.red() < 235 || c.green() < 235 || c.blue() < 235) continue;
+                if (x < 50) ++left;
+                else ++right;
+            }
+        }
+        return std::pair(left, right);
+    };
+    const auto [onLeft, onRight] = whiteBeside(Cell::On, true);  // "ON" left, thumb right
+    EXPECT_GT(onLeft, 5);
+    const auto [offLeft, offRight] = whiteBeside(Cell::Off, true);  // thumb left, "OFF" right
+    EXPECT_GT(offRight, 5);
+    EXPECT_EQ(whiteBeside(Cell::On, false).first, 0);
+    EXPECT_EQ(whiteBeside(Cell::Off, false).second, 0);
+    (void)onRight;
+    (void)offLeft;
 }
 
 TEST(OnOffSwitchControl, ClickTogglesAndDragFollowsTheThumb) {
