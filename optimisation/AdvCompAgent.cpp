@@ -1,38 +1,21 @@
 #include "optimisation/AdvCompAgent.h"
 
 #include "optimisation/File.h"
-#include "platform/FileManager.h"
 
 #include <cctype>
 #include <cstdlib>
-
-#include <sys/stat.h>
 
 namespace optimisation {
 
 AdvCompAgent::AdvCompAgent(std::shared_ptr<File> file, std::int64_t /*quality*/) : CommandAgent(std::move(file)) {}
 
 void AdvCompAgent::run() {
-    auto owner = file();
-    if (!owner) return;
-    const std::string original = owner->filePath();
-    const std::uint64_t originalSize = File::fileByteSize(original);
-    if (originalSize == 0) return;
-
-    // advpng rewrites the file it is given: it gets a complete working copy.
-    const std::string working = tempPath();
-    if (working.empty()) return;
-    if (!plat::FileManager::copyItem(original, working) || File::fileByteSize(working) != originalSize ||
-        ::chmod(working.c_str(), 0600) != 0) {
-        removeWorkingFile(working);
-        return;
-    }
-
+    // advpng rewrites the file it is given: it gets a working copy.
+    const WorkingFile work = prepareWorkingCopy();
+    if (!work) return;
     const std::vector<std::string> arguments{"AdvPNG", "-" + std::to_string(level_ == 0 ? 4 : level_), "-z", "--",
-                                             working};
-    const int result = launchTask(plat::Tool::AdvPng, arguments);
-    if (!isCancelled() && result == 0) replaceOriginalWith(working);
-    removeWorkingFile(working);
+                                             work.path};
+    finishReplacing(launchTask(plat::Tool::AdvPng, arguments), work.path);
 }
 
 bool AdvCompAgent::parseLine(const std::string& line) {

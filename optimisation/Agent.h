@@ -34,7 +34,8 @@ public:
 
     std::string description() const;
 
-protected:
+    // The operation's body on a queue: tells the File that this agent
+    // started, runs it and, whatever happened, that it finished.
     void main() override;
 
 private:

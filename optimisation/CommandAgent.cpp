@@ -151,6 +151,36 @@ std::int64_t CommandAgent::readNumberAfter(std::string_view marker, std::string_
     return value > INT_MAX ? INT_MAX : value;
 }
 
+CommandAgent::WorkingFile CommandAgent::prepareOutput() {
+    WorkingFile work;
+    work.owner = file();
+    if (!work.owner) return {};
+    work.original = work.owner->filePath();
+    if (work.original.empty()) return {};
+    work.path = tempPath();
+    return work;
+}
+
+CommandAgent::WorkingFile CommandAgent::prepareWorkingCopy() {
+    WorkingFile work = prepareOutput();
+    if (!work) return {};
+    const std::uint64_t originalSize = File::fileByteSize(work.original);
+    if (originalSize == 0) return {};
+    // The tool must never work on a partial copy: it would "optimise" it and
+    // the result would replace the whole original.
+    if (!plat::FileManager::copyItem(work.original, work.path) || File::fileByteSize(work.path) != originalSize ||
+        ::chmod(work.path.c_str(), 0600) != 0) {
+        removeWorkingFile(work.path);
+        return {};
+    }
+    return work;
+}
+
+void CommandAgent::finishReplacing(int result, const std::string& workingPath, std::uint64_t minimumSize) {
+    if (!isCancelled() && result == 0) replaceOriginalWith(workingPath, minimumSize);
+    removeWorkingFile(workingPath);
+}
+
 bool CommandAgent::replaceOriginalWith(const std::string& resultPath, std::uint64_t minimumSize) {
     auto owner = file();
     if (!owner || resultPath.empty()) return false;
@@ -163,8 +193,7 @@ bool CommandAgent::replaceOriginalWith(const std::string& resultPath, std::uint6
     // Never a larger, empty or foreign file in place of the original; an
     // output of equal size gains nothing and is not worth the write.
     if (resultSize == 0 || resultSize < minimumSize || originalSize == 0 || resultSize >= originalSize) return false;
-    const int type = File::fileTypeAtPath(original);
-    if (type == kFileTypeUnknown || File::fileTypeAtPath(resultPath) != type) return false;
+    if (File::fileTypeAtPath(resultPath) != File::fileTypeAtPath(original)) return false;
 
     return plat::FileManager::writeAtomically(original, [&](const fs::path& temporary) {
         std::error_code error;

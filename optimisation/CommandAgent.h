@@ -60,10 +60,28 @@ public:
     static std::int64_t readNumberAfter(std::string_view marker, std::string_view line);
 
 protected:
+    // The File being worked on, its path and a working-file path for the tool.
+    struct WorkingFile {
+        std::shared_ptr<File> owner;
+        std::string original;
+        std::string path;
+        explicit operator bool() const { return owner != nullptr && !original.empty() && !path.empty(); }
+    };
+    // A fresh path for the tool's output; nothing is created there. Empty
+    // without a File, its path or a temporary folder.
+    WorkingFile prepareOutput();
+    // For a tool that rewrites the file it is given: a complete private copy
+    // of the original. Empty when the copy could not be made whole.
+    WorkingFile prepareWorkingCopy();
+    // After the tool: unless the agent was cancelled, a successful tool's
+    // output replaces the original (replaceOriginalWith); the working file is
+    // deleted in every case.
+    void finishReplacing(int result, const std::string& workingPath, std::uint64_t minimumSize = 1);
+
     // Puts the tool's output at `resultPath` in place of the File's file,
     // holding the File's replacement lock: only when the output is at least
-    // `minimumSize` bytes, of the original's type and smaller than the file
-    // there now. Through a temporary file beside the original renamed over
+    // `minimumSize` bytes, of the original's type (PNG, JPEG, GIF or none of
+    // them) and smaller than the file there now. Through a temporary file beside the original renamed over
     // it, so the original keeps its permissions and is never lost. Returns
     // whether it replaced the file; the output is left where it is.
     bool replaceOriginalWith(const std::string& resultPath, std::uint64_t minimumSize = 1);

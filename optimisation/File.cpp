@@ -170,6 +170,7 @@ void File::setByteSizeOptimized(std::uint64_t size) {
     if (size < 31) return;
     if (byteSizeOptimized_ != 0 && size >= byteSizeOptimized_) return;
     byteSizeOptimized_ = size;
+    setPercentOptimized(0);
 }
 
 double File::percentOptimized() const {
@@ -256,11 +257,9 @@ bool File::saveResult() {
         // is at the path now (another agent may have replaced it meanwhile).
         const std::uint64_t pendingSize = fileByteSize(pending);
         const std::uint64_t originalSize = fileByteSize(original);
-        if (pendingSize != expectedSize || pendingSize < 35 || originalSize == 0 || pendingSize >= originalSize) {
-            return false;
-        }
-        const int originalType = fileTypeAtPath(original);
-        if (originalType == kFileTypeUnknown || fileTypeAtPath(pending) != originalType) return false;
+        if (pendingSize != expectedSize || originalSize == 0 || pendingSize >= originalSize) return false;
+        if (preservePermissions && pendingSize < 35) return false;
+        if (fileTypeAtPath(pending) != fileTypeAtPath(original)) return false;
 
         if (backupFiles) {
             const std::string backup = original + "~";
@@ -400,6 +399,11 @@ std::uint64_t File::workersActive() const {
 std::uint64_t File::workersFinished() const {
     std::lock_guard lock(mutex_);
     return workersFinished_;
+}
+
+plat::OperationQueue* File::fileIOQueue() const {
+    std::lock_guard lock(mutex_);
+    return fileIOQueue_;
 }
 
 std::uint64_t File::workersTotal() const {

@@ -75,6 +75,9 @@ public:
     void setByteSize(std::uint64_t size);
     void setByteSizeOptimized(std::uint64_t size);
     double percentOptimized() const;
+    // Stores nothing: called after each new optimised size so that observers
+    // of percentOptimized see a change.
+    void setPercentOptimized(double) {}
     bool isOptimized() const;
     bool isLarge() const;
     bool isSmall() const;
@@ -111,6 +114,8 @@ public:
     // The queue path. The File must be owned by a std::shared_ptr.
     void enqueueWorkersInCPUQueue(plat::OperationQueue& cpuQueue, plat::OperationQueue& fileIOQueue);
     void doEnqueueWorkersInCPUQueue(plat::OperationQueue& cpuQueue);
+    // The queue the result is saved on (not owned); null off the queue path.
+    plat::OperationQueue* fileIOQueue() const;
 
     void cleanup();
 

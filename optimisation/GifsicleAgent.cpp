@@ -5,12 +5,9 @@
 namespace optimisation {
 
 void GifsicleAgent::run() {
-    auto owner = file();
-    if (!owner) return;
-    const std::string original = owner->filePath();
-    if (original.empty()) return;
-    const std::string output = tempPath();
-    if (output.empty()) return;
+    const WorkingFile work = prepareOutput();
+    if (!work) return;
+    const std::string& output = work.path;
 
     const std::vector<std::string> arguments{"Gifsicle",
                                              "-o",
@@ -24,7 +21,7 @@ void GifsicleAgent::run() {
                                              "--same-loopcount",
                                              "--no-warnings",
                                              "--",
-                                             original};
+                                             work.original};
     const int result = launchTask(plat::Tool::Gifsicle, arguments);
     if (isCancelled()) {
         removeWorkingFile(output);
@@ -32,7 +29,7 @@ void GifsicleAgent::run() {
     }
     const std::uint64_t size = File::fileByteSize(output);
     const bool taken = result == 0 && size != 0 && File::fileTypeAtPath(output) == kFileTypeGIF &&
-                       owner->setFilePathOptimized(output, size, interlace_ ? "Gifsicle interlaced" : "Gifsicle");
+                       work.owner->setFilePathOptimized(output, size, interlace_ ? "Gifsicle interlaced" : "Gifsicle");
     // An output the File did not take would stay behind for ever.
     if (!taken) removeWorkingFile(output);
 }

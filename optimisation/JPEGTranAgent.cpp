@@ -8,20 +8,14 @@ JPEGTranAgent::JPEGTranAgent(std::shared_ptr<File> file, bool stripMetadata)
     : CommandAgent(std::move(file)), strip_(stripMetadata) {}
 
 void JPEGTranAgent::run() {
-    auto owner = file();
-    if (!owner) return;
-    const std::string original = owner->filePath();
-    if (original.empty()) return;
-    const std::string output = tempPath();
-    if (output.empty()) return;
-
-    const std::vector<std::string> arguments{"jpegtran", "-copy",    strip_ ? "none" : "all", "-optimize",
-                                             "-outfile", output,     original};
-    const int result = launchTask(plat::Tool::JpegTran, arguments);
+    const WorkingFile work = prepareOutput();
+    if (!work) return;
+    const std::vector<std::string> arguments{"jpegtran",  "-copy",    strip_ ? "none" : "all",
+                                             "-optimize", "-outfile", work.path,
+                                             work.original};
     // A failed jpegtran may leave no output or a partial one: only a
     // successful run's output, not empty and smaller, replaces the original.
-    if (!isCancelled() && result == 0) replaceOriginalWith(output);
-    removeWorkingFile(output);
+    finishReplacing(launchTask(plat::Tool::JpegTran, arguments), work.path);
 }
 
 bool JPEGTranAgent::parseLine(const std::string& line) { return line.find("End Of Image") != std::string::npos; }

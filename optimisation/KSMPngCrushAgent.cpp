@@ -8,24 +8,16 @@ KSMPngCrushAgent::KSMPngCrushAgent(std::shared_ptr<File> file, std::int64_t /*qu
     : CommandAgent(std::move(file)) {}
 
 void KSMPngCrushAgent::run() {
-    auto owner = file();
-    if (!owner) return;
-    const std::string original = owner->filePath();
-    if (original.empty()) return;
-    const std::string output = tempPath();
-    if (output.empty()) return;
+    const WorkingFile work = prepareOutput();
+    if (!work) return;
 
     std::vector<std::string> arguments{"PngCrush", "-try10"};
     if (strip_) arguments.insert(arguments.end(), {"-rem", "alla"});
-    arguments.insert(arguments.end(), {"-q", "-reduce", "--", original, output});
+    arguments.insert(arguments.end(), {"-q", "-reduce", "--", work.original, work.path});
 
-    const int result = launchTask(plat::Tool::PngCrush, arguments);
-    if (!isCancelled() && result == 0) {
-        // pngcrush reports success also when its file came out larger; the
-        // replacement takes only a valid, smaller PNG.
-        replaceOriginalWith(output, kMinimumOutputSize);
-    }
-    removeWorkingFile(output);
+    // pngcrush reports success also when its file came out larger; the
+    // replacement takes only a valid, smaller PNG.
+    finishReplacing(launchTask(plat::Tool::PngCrush, arguments), work.path, kMinimumOutputSize);
 }
 
 }  // namespace optimisation

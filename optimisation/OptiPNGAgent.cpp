@@ -7,22 +7,15 @@ namespace optimisation {
 OptiPNGAgent::OptiPNGAgent(std::shared_ptr<File> file, std::int64_t /*quality*/) : CommandAgent(std::move(file)) {}
 
 void OptiPNGAgent::run() {
-    auto owner = file();
-    if (!owner) return;
-    const std::string original = owner->filePath();
-    if (original.empty()) return;
     // OptiPNG refuses an existing output; tempPath gives a name not in use.
-    const std::string output = tempPath();
-    if (output.empty()) return;
+    const WorkingFile work = prepareOutput();
+    if (!work) return;
 
     std::vector<std::string> arguments{"OptiPNG"};
     if (interlace_ != -1) arguments.push_back("-i" + std::to_string(interlace_));
     arguments.push_back("-o" + std::to_string(optlevel_ == 0 ? 6 : optlevel_));
-    arguments.insert(arguments.end(), {"-out", output, "--", original});
-
-    const int result = launchTask(plat::Tool::OptiPng, arguments);
-    if (!isCancelled() && result == 0) replaceOriginalWith(output);
-    removeWorkingFile(output);
+    arguments.insert(arguments.end(), {"-out", work.path, "--", work.original});
+    finishReplacing(launchTask(plat::Tool::OptiPng, arguments), work.path);
 }
 
 bool OptiPNGAgent::parseLine(const std::string& line) {

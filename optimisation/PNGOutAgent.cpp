@@ -14,19 +14,16 @@ PNGOutAgent::PNGOutAgent(std::shared_ptr<File> file) : CommandAgent(std::move(fi
 }
 
 void PNGOutAgent::run() {
-    auto owner = file();
-    if (!owner) return;
-    const std::string original = owner->filePath();
-    if (original.empty()) return;
-    const std::string output = tempPath();
-    if (output.empty()) return;
+    const WorkingFile work = prepareOutput();
+    if (!work) return;
+    const std::string& output = work.path;
     std::int64_t level = level_;
-    if (owner->isLarge() && level < 2) ++level;
+    if (work.owner->isLarge() && level < 2) ++level;
 
     std::vector<std::string> arguments;
     if (!removechunks_) arguments.push_back("-k1");
     if (level != 0) arguments.push_back("-s" + std::to_string(level));
-    arguments.insert(arguments.end(), {"-r", "-v", original, "-"});
+    arguments.insert(arguments.end(), {"-r", "-v", work.original, "-"});
 
     // Without the executable this has switched the tool off and left
     // "PngOut failed to start" on the File.
@@ -37,7 +34,7 @@ void PNGOutAgent::run() {
     // handed over; the working file is not left behind.
     if (!plat::FileManager::createFile(output, std::string_view())) return;
     if (isCancelled() || fileSizeOptimized_ == 0 ||
-        !owner->setFilePathOptimized(output, static_cast<std::uint64_t>(fileSizeOptimized_), "PNGOUT")) {
+        !work.owner->setFilePathOptimized(output, static_cast<std::uint64_t>(fileSizeOptimized_), "PNGOUT")) {
         removeWorkingFile(output);
     }
 }

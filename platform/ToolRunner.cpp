@@ -183,6 +183,10 @@ ToolStatus ToolRunner::run(const std::string& executable, const std::vector<std:
         rc = posix_spawn_file_actions_addopen(setup.actions(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         if (rc == 0) rc = posix_spawn_file_actions_addopen(setup.actions(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     }
+    // Descriptors another thread or library opened without close-on-exec
+    // stay ours: a child holding a pipe's write end would keep its reader
+    // waiting for the end of that output.
+    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(setup.actions(), STDERR_FILENO + 1);
 
     // The child starts with default signal handling and an empty mask, so a
     // tool whose reader went away dies of SIGPIPE instead of hanging.

@@ -231,6 +231,16 @@ TEST_F(AgentArgumentsTest, PngCrushOutputMustBeValidSmallerAndSuccessful) {
     EXPECT_EQ(st.st_mode & 07777, 0604u);  // the original's permissions
 }
 
+TEST_F(AgentArgumentsTest, OutputOfTheOriginalsKindReplacesIt) {
+    // An original that is no image may take an output that is none either;
+    // an image takes only its own kind (see the PNG and JPEG cases).
+    WriteText(Path("plain.dat"), std::string(3000, 'p'));
+    UseFakeTool(plat::Tool::OptiPng, WriterScript("", 200, 0, "-out"));
+    optimisation::OptiPNGAgent(FileFor("plain.dat")).run();
+    EXPECT_EQ(ReadBytes(Path("plain.dat")), Bytes(200, 'z'));
+    EXPECT_TRUE(LeftoverWorkingFiles().empty());
+}
+
 TEST_F(AgentArgumentsTest, JpegOptimResultMustBeCompleteJpegAndSmaller) {
     const Bytes before = ReadBytes(Path("in.jpg"));
     auto attempt = [&](const std::string& script) {

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -169,6 +170,16 @@ TEST_F(CommandAgentTest, LaunchTaskPassesEveryArgumentAsUtf8AndReturnsResult) {
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0], arguments);
     EXPECT_EQ(agent.launchTask(plat::Tool::JpegOptim, {}), -1);
+
+    // A descriptor of ours opened without close-on-exec stays ours.
+    const int opened = ::open(Path("leak").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(opened, 0);
+    const int leaked = ::dup2(opened, 57);  // dup2 drops close-on-exec
+    ::close(opened);
+    ASSERT_EQ(leaked, 57);
+    UseFakeTool(plat::Tool::JpegOptim, "[ -e /proc/$$/fd/57 ] && exit 7; exit 0");
+    EXPECT_EQ(agent.launchTask(plat::Tool::JpegOptim, {"JpegOptim"}), 0);
+    ::close(leaked);
 
     plat::ToolRunner::setExecutableOverride(plat::Tool::JpegOptim, (dir_ / "nothing-here").string());
     EXPECT_EQ(agent.launchTask(plat::Tool::JpegOptim, {"JpegOptim"}), -1);

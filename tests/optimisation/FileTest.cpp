@@ -248,6 +248,25 @@ TEST_F(FileTest, SaveResultRefusesBadResultsAndLeavesOriginal) {
     EXPECT_EQ(File::fileByteSize(original.string()), 700u);
 }
 
+TEST_F(FileTest, SaveResultMovesAnySmallerResultOfTheOriginalsKind) {
+    // Neither file is an image: only the kinds must agree. Without
+    // "PreservePermissions" there is no 35-byte floor.
+    WriteText(Path("notes.dat"), std::string(1000, 'a'));
+    WriteText(Path("short.tmp"), std::string(33, 'b'));
+    auto file = FileWithPending(Path("notes.dat"), Path("short.tmp"));
+    EXPECT_EQ(file->byteSizeOptimized(), 33u);
+    EXPECT_TRUE(file->saveResult());
+    EXPECT_EQ(ReadBytes(Path("notes.dat")), Bytes(33, 'b'));
+    EXPECT_FALSE(fs::exists(Path("short.tmp")));
+
+    // An image is never replaced by something that is not of its kind.
+    auto png = PngLike("photo.png", 1000, 1);
+    WriteText(Path("text.tmp"), std::string(400, 'c'));
+    auto foreign = FileWithPending(png, Path("text.tmp"));
+    EXPECT_FALSE(foreign->saveResult());
+    EXPECT_EQ(File::fileByteSize(png.string()), 1000u);
+}
+
 TEST_F(FileTest, SaveResultPreservingPermissionsWritesInPlace) {
     Defaults().setBool(plat::defaults::kPreservePermissions, true);
     auto original = PngLike("photo.png", 1000, 1);

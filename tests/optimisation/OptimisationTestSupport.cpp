@@ -26,8 +26,12 @@ constexpr const char* kFakeScriptVariable = "VANTRELL_FAKE_TOOL_SCRIPT";
 const bool kActsAsFakeTool = [] {
     const char* log = std::getenv(kFakeLogVariable);
     if (log == nullptr || *log == '\0') return false;
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string all;
+    {
+        // Closed before the script runs, which would otherwise inherit it.
+        std::ifstream in("/proc/self/cmdline", std::ios::binary);
+        all.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     std::vector<std::string> args;
     for (std::size_t start = 0; start < all.size();) {
         std::size_t end = all.find('\0', start);

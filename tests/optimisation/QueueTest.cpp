@@ -216,6 +216,7 @@ TEST_F(QueueTest, InspectionPriorityAndWaitingStatus) {
     EXPECT_EQ(idle->statusText(), "Waiting in queue");
     EXPECT_EQ(idle->statusOrder(), 0);
     EXPECT_EQ(idle->workersActive(), 1u);
+    EXPECT_EQ(idle->fileIOQueue(), &io);
     EXPECT_TRUE(idle->isBusy());
     ASSERT_EQ(idle->workers().size(), 1u);
     EXPECT_EQ(idle->workers()[0]->queuePriority(), plat::Operation::High);
