@@ -318,6 +318,15 @@ TEST_F(PdfPagesTest, PasswordsDecide) {
     EXPECT_EQ(Outputs().size(), 2u);
 }
 
+TEST_F(PdfPagesTest, ADocumentWithoutPagesWritesNothingAndSucceeds) {
+    WriteTestPdf(source_, {});
+    for (int type : {7, 23}) {
+        ImageConversion record = Record(type);
+        EXPECT_EQ(ConvertPDFPagesToImages(&record), 1) << type;
+    }
+    EXPECT_TRUE(Outputs().empty());
+}
+
 TEST_F(PdfPagesTest, UniqueNamesAndOverwrite) {
     WriteTestPdf(source_, SmallPages(2));
     { std::ofstream(out_ / "doc-1.png") << "keep me"; }

@@ -195,6 +195,16 @@ TEST_F(WholeFileTest, WebPOutputLosslessAndLossy) {
     EXPECT_EQ(FolderEntries(tmp_.path()).size(), 6u);
 }
 
+TEST_F(WholeFileTest, AFailedWebPEncodingAnswersZeroAndLeavesNoFile) {
+    // Wider than a WebP image can be.
+    WriteMultiPageTiff(tmp_ / "wide.tif", {{16400, 1, 9, 9, 9, 72.0f}});
+    for (double quality : {1.0, 0.8}) {
+        Prepare(tmp_ / "wide.tif", kImageTypeWebP, tmp_ / "wide.webp", quality);
+        EXPECT_EQ(SaveConvertedImageFile(&converter_), 0) << quality;
+        EXPECT_EQ(FolderEntries(tmp_.path()), std::vector<std::string>{"wide.tif"});
+    }
+}
+
 TEST_F(WholeFileTest, OneImageWritesTheDestinationItself) {
     WriteMultiPageTiff(tmp_ / "one.tif", {kThreePages[1]});
     Prepare(tmp_ / "one.tif", kImageTypeJPEG, tmp_ / "one.jpg");
