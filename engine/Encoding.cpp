@@ -1,6 +1,5 @@
 #include "engine/Encoding.h"
 
-#include "engine/EncodingExifThumbnail.h"
 #include "engine/ImageTypes.h"
 #include "engine/JpegMemoryCodec.h"
 #include "platform/FileManager.h"
@@ -100,7 +99,6 @@ int EncodeCGImageToData(ImageConverter* c, const plat::ImageRef& image, std::vec
         destination->addImage(image, properties);
         if (!destination->finalize()) return 0;
         data = destination->data();
-        if (uti == "public.jpeg") DropJPEGExifThumbnail(data);
         return data.empty() ? 0 : 1;
     } catch (const std::exception&) {
         return 0;

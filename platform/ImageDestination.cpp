@@ -58,7 +58,9 @@ std::vector<std::uint8_t> TakeBlob(VipsBlob* blob) {
 }
 
 // Metadata the loader left on the image never leaks into the output: only
-// what the properties ask for is written. The ICC profile stays.
+// what the properties ask for is written. The ICC profile stays. The EXIF
+// thumbnail goes too: libvips would write it back into every EXIF block it
+// makes, and it shows the source's picture, not this one.
 VImage WithoutMetadata(const VImage& image) {
     VImage copy = image.copy();
     gchar** fields = vips_image_get_fields(copy.get_image());
@@ -66,7 +68,7 @@ VImage WithoutMetadata(const VImage& image) {
         const std::string name = *field;
         if (name == VIPS_META_ICC_NAME) continue;
         if (name == VIPS_META_EXIF_NAME || name == VIPS_META_XMP_NAME || name == VIPS_META_IPTC_NAME ||
-            name == VIPS_META_PHOTOSHOP_NAME || name == VIPS_META_ORIENTATION ||
+            name == VIPS_META_PHOTOSHOP_NAME || name == VIPS_META_ORIENTATION || name == "jpeg-thumbnail-data" ||
             name.rfind("exif-", 0) == 0 || name.rfind("png-comment", 0) == 0 ||
             name.rfind("magick-", 0) == 0 || name == VIPS_META_IMAGEDESCRIPTION ||
             name == VIPS_META_RESOLUTION_UNIT || name == "gif-comment" || name == "gif-palette" ||

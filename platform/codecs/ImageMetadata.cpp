@@ -268,6 +268,9 @@ bool WriteMetadata(std::vector<std::uint8_t>& bytes, const MetadataWrite& reques
         if (!image.get()) return false;
         image->readMetadata();
         Exiv2::ExifData& exif = image->exifData();
+        // Whatever the encoder left in IFD1 is a thumbnail of another
+        // picture (the source's, before resizing, turning or cropping).
+        Exiv2::ExifThumb(exif).erase();
         const PropertyDict* props = request.properties;
         auto copyGroup = [&](const char* dictKey, const char* prefix, bool skipStructural) {
             const PropertyDict* dict = props ? props->dict(dictKey) : nullptr;
