@@ -11,6 +11,7 @@
 #include "engine/ImageTypes.h"
 #include "engine/WebPEncoder.h"
 #include "platform/FileManager.h"
+#include "platform/Image.h"
 #include "platform/ImageDestination.h"
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
@@ -31,6 +32,21 @@ double ResolutionOf(double pixels, double points) {
 void ApplySourceResolution(ImageConverter* converter, const WholeFileRepresentation& rep) {
     converter->dpiX = ResolutionOf(rep.image->width(), rep.widthInPoints);
     converter->dpiY = ResolutionOf(rep.image->height(), rep.heightInPoints);
+}
+
+// CMYK TIFF output is CMYK on every road, as it is from the renderer; this
+// road draws nothing, so the pixels are converted here. Null when they
+// cannot be.
+plat::ImageRef InOutputColorModel(const ImageConverter* converter, plat::ImageRef image) {
+    if (converter->outputType != kImageTypeCMYKTIFF || !image || image->colorModel() == plat::ColorModel::CMYK) {
+        return image;
+    }
+    try {
+        return plat::Image::Create(image->vimage().colourspace(VIPS_INTERPRETATION_CMYK));
+    } catch (const std::exception&) {
+        vips_error_clear();
+        return nullptr;
+    }
 }
 
 // The types the bitmap writer encodes by itself in the whole-file road.
@@ -146,6 +162,10 @@ int SaveConvertedRepresentations(
             if (converter->useSourceDPI) {
                 ApplySourceResolution(converter, *rep);
             }
+            rep->image = InOutputColorModel(converter, std::move(rep->image));
+            if (!rep->image) {
+                continue;
+            }
             if (onePdf) {
                 // Pages in order; the document is written once, at the end.
                 if (pdf.addImagePage(rep->image, converter->dpiX, converter->dpiY)) {
@@ -249,10 +269,14 @@ int EncodeWithBitmapImageRep(ImageConverter* converter, std::vector<std::uint8_t
             converter->dpiY = ResolutionOf(rep->pixelsHigh(), rep->heightInPoints());
         }
         data.clear();
-        if (TypeSupportedByBitmapImageRep(converter->outputType) && converter->useSourceDPI) {
-            return EncodeAsBitmapRep(converter, rep->image(), data) ? 1 : 0;
+        const plat::ImageRef image = InOutputColorModel(converter, rep->image());
+        if (!image) {
+            return 0;
         }
-        return EncodeCGImageToData(converter, rep->image(), data) && !data.empty() ? 1 : 0;
+        if (TypeSupportedByBitmapImageRep(converter->outputType) && converter->useSourceDPI) {
+            return EncodeAsBitmapRep(converter, image, data) ? 1 : 0;
+        }
+        return EncodeCGImageToData(converter, image, data) && !data.empty() ? 1 : 0;
     } catch (const std::exception&) {
         return 0;
     }

@@ -223,6 +223,34 @@ TEST_F(WholeFileTest, OneImageWritesTheDestinationItself) {
     EXPECT_NEAR(Read(tmp_ / "copy.tif").dpi, 200.0, 0.5);
 }
 
+TEST_F(WholeFileTest, CmykTiffOutputIsCmykOnEveryRoad) {
+    WriteMultiPageTiff(tmp_ / "one.tif", {kThreePages[0]});
+    // At the source's resolution (the bitmap writer) and at a given one (the encoder).
+    for (bool sourceDPI : {true, false}) {
+        const auto out = tmp_ / (sourceDPI ? "source.tif" : "given.tif");
+        Prepare(tmp_ / "one.tif", kImageTypeCMYKTIFF, out);
+        if (!sourceDPI) {
+            SetConverterUseSourceDPI(&converter_, 0);
+            SetConverterDPI(&converter_, 100, 100);
+        }
+        ASSERT_EQ(SaveConvertedImageFile(&converter_), 1);
+        TIFF* tiff = TIFFOpen(out.c_str(), "r");
+        ASSERT_NE(tiff, nullptr);
+        std::uint16_t photometric = 0, compression = 0;
+        TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+        TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
+        TIFFClose(tiff);
+        EXPECT_EQ(photometric, PHOTOMETRIC_SEPARATED) << sourceDPI;
+        EXPECT_EQ(compression, COMPRESSION_LZW) << sourceDPI;
+    }
+    std::vector<std::uint8_t> data;
+    Prepare(tmp_ / "one.tif", kImageTypeCMYKTIFF, tmp_ / "unused.tif");
+    ASSERT_EQ(EncodeWithBitmapImageRep(&converter_, data), 1);
+    plat::ImageRef decoded;
+    ASSERT_EQ(DecodeCGImageFromData(&converter_, data, &decoded), 1);
+    EXPECT_EQ(decoded->colorModel(), plat::ColorModel::CMYK);
+}
+
 TEST_F(WholeFileTest, AGifIsOnePicture) {
     WriteMultiPageTiff(tmp_ / "one.tif", {kThreePages[0]});
     Prepare(tmp_ / "one.tif", kImageTypeGIF, tmp_ / "anim.gif");
