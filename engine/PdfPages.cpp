@@ -253,6 +253,20 @@ void RenderPDFPage(ImageConverter* converter, const plat::PdfDocument& document,
                reporter);
 }
 
+void RenderPDFPage(ImageConverter* converter, std::int64_t pageNumber, int applyResize, MultiPageTiffFile* tiff,
+                   int pageIndex, int pageCount, const ImageResizeOptions& resize,
+                   const std::filesystem::path& destination, double scale) {
+    if (!converter) {
+        return;
+    }
+    if (!converter->pdfDocument) {
+        MarkPageFailed(converter);
+        return;
+    }
+    RenderPDFPage(converter, *converter->pdfDocument, pageNumber, applyResize, tiff, pageIndex, pageCount, resize,
+                  destination, scale);
+}
+
 int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageResizeOptions& resize) {
     if (!converter || !converter->pdfDocument || converter->pdfDocument->IsLocked()) {
         return 0;

@@ -34,6 +34,11 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
 void RenderPDFPage(ImageConverter* converter, const plat::PdfDocument& document, std::int64_t pageNumber,
                    int applyResize, MultiPageTiffFile* tiff, int pageIndex, int pageCount,
                    const ImageResizeOptions& resize, const std::filesystem::path& destination, double scale);
+// The same on the converter's own document (pdfDocument), from the thread
+// that opened it; without a document the page fails.
+void RenderPDFPage(ImageConverter* converter, std::int64_t pageNumber, int applyResize, MultiPageTiffFile* tiff,
+                   int pageIndex, int pageCount, const ImageResizeOptions& resize,
+                   const std::filesystem::path& destination, double scale);
 
 // The older road: every page of the converter's PDF image representation at
 // twice its size in points, through the whole-file conversion, as

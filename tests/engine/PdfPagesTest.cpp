@@ -385,6 +385,25 @@ TEST_F(PdfPagesTest, ProgressAndCancel) {
     EXPECT_TRUE(Outputs().empty());
 }
 
+TEST_F(PdfPagesTest, OnePageOnTheConvertersOwnDocument) {
+    WriteTestPdf(source_, TestPdfPages(2));
+    ImageConverter converter;
+    InitImageConverter(&converter);
+    const ImageResizeOptions resize{};
+    RenderPDFPage(&converter, 1, 0, nullptr, 0, 1, resize, out_ / "none.png", 1.0);
+    EXPECT_EQ(converter.pageBatchSucceeded, 0);  // no document
+
+    InitImageConverter(&converter);
+    ASSERT_EQ(OpenConverterPDFDocument(&converter, source_), 1);
+    SetConverterOutput(&converter, 7, out_, 0.8);
+    RenderPDFPage(&converter, 2, 0, nullptr, 0, 1, resize, out_ / "two.png", 0.5);
+    EXPECT_EQ(converter.pageBatchSucceeded, 1);
+    EXPECT_EQ(Load("two.png").width, 100);
+    RenderPDFPage(&converter, 3, 0, nullptr, 0, 1, resize, out_ / "three.png", 1.0);
+    EXPECT_EQ(converter.pageBatchSucceeded, 0);  // no such page
+    EXPECT_EQ(Outputs(), std::vector<std::string>{"two.png"});
+}
+
 TEST_F(PdfPagesTest, OlderRoadThroughTheWholeFileConversion) {
     WriteTestPdf(source_, TestPdfPages(2));
     ImageConverter converter;
