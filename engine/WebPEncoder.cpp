@@ -2,6 +2,8 @@
 
 #include <webp/encode.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <limits>
 #include <span>
@@ -260,8 +262,12 @@ int EncodeFileToWebP(const std::filesystem::path& inputPath, const std::filesyst
     } catch (const std::exception&) {
         return kWebPErrorReadInput;
     }
-    // Encoded in memory first: the file appears whole or not at all.
-    if (outputPath.empty() || !plat::FileManager::isDirectory(outputPath.parent_path().empty() ? "." : outputPath.parent_path())) {
+    // Encoded in memory first: the file appears whole or not at all. A place
+    // that could not be opened for writing (no folder, a folder in the way,
+    // no write access) answers as it would have before encoding.
+    const std::filesystem::path folder = outputPath.parent_path().empty() ? "." : outputPath.parent_path();
+    if (outputPath.empty() || !plat::FileManager::isDirectory(folder) || plat::FileManager::isDirectory(outputPath) ||
+        ::access(folder.c_str(), W_OK | X_OK) != 0) {
         return kWebPErrorOpenOutput;
     }
     return plat::FileManager::createFile(outputPath, data.data(), data.size()) ? 0 : kWebPErrorWriteOutput;

@@ -223,6 +223,8 @@ TEST_F(WebPEncodeTest, FailuresLeaveNoFile) {
     EXPECT_EQ(EncodeFileToWebP(tmp / "in.gif", tmp / "a.webp", ConfigForQuality(0.5), 1), kWebPErrorReadInput);
     EXPECT_EQ(EncodeFileToWebP(tmp / "in.png", tmp / "no-folder" / "a.webp", ConfigForQuality(0.5), 1),
               kWebPErrorOpenOutput);
+    // A folder where the file should go.
+    EXPECT_EQ(EncodeFileToWebP(tmp / "in.png", tmp.path(), ConfigForQuality(0.5), 1), kWebPErrorOpenOutput);
     WebPConfig bad = ConfigForQuality(0.5);
     bad.method = 42;
     EXPECT_EQ(EncodeFileToWebP(tmp / "in.png", tmp / "keep.webp", bad, 1), kWebPErrorInvalidConfig);
