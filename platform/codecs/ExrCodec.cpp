@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <string_view>
 #include <mutex>
 #include <vector>
 
@@ -75,11 +76,100 @@ void LimitHeaderSizes() {
     });
 }
 
+std::uint32_t U32LE(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+// Bytes the library reads for an attribute of a fixed-size type, whatever
+// size the file declares for it; 0 for the other types.
+std::size_t FixedAttributeSize(std::string_view type) {
+    static constexpr std::pair<std::string_view, std::size_t> kSizes[] = {
+        {"box2i", 16}, {"box2f", 16}, {"chromaticities", 32}, {"compression", 1}, {"deepImageState", 1},
+        {"double", 8}, {"envmap", 1}, {"float", 4}, {"int", 4}, {"keycode", 28}, {"lineOrder", 1},
+        {"m33f", 36}, {"m33d", 72}, {"m44f", 64}, {"m44d", 128}, {"rational", 8}, {"tiledesc", 9},
+        {"timecode", 8}, {"v2i", 8}, {"v2f", 8}, {"v2d", 16}, {"v3i", 12}, {"v3f", 12}, {"v3d", 24}};
+    for (const auto& [name, bytes] : kSizes) {
+        if (name == type) return bytes;
+    }
+    return 0;
+}
+
+// True when every attribute of the header(s), read the way the library reads
+// it, lies within the data. The library allocates what an attribute states
+// (its declared size, a preview's pixels, each string of a list) before
+// reading it: a kilobyte file could otherwise ask for gigabytes.
+bool AttributesFitData(const std::uint8_t* data, std::size_t size) {
+    if (size < 8) return false;
+    const bool multipart = (U32LE(data + 4) & 0x1000) != 0;
+    // A NUL-terminated name of at most 255 characters at `at`.
+    auto readName = [&](std::size_t& at, std::string_view& name) {
+        if (at >= size) return false;
+        const void* end = std::memchr(data + at, 0, std::min<std::size_t>(size - at, 256));
+        if (!end) return false;
+        const std::size_t length = std::size_t(static_cast<const std::uint8_t*>(end) - (data + at));
+        name = std::string_view(reinterpret_cast<const char*>(data + at), length);
+        at += length + 1;
+        return true;
+    };
+    std::size_t at = 8;
+    for (;;) {
+        std::string_view name, type;
+        if (!readName(at, name)) return false;
+        if (name.empty()) {
+            // End of a header; a multi-part file ends its list of headers
+            // with one more empty name.
+            if (!multipart) return true;
+            if (at >= size) return false;
+            if (data[at] == 0) return true;
+            continue;
+        }
+        if (!readName(at, type) || size - at < 4) return false;
+        const std::uint32_t declared = U32LE(data + at);
+        at += 4;
+        const std::size_t left = size - at;
+        if (declared > left) return false;
+        std::size_t consumed = declared;
+        if (const std::size_t fixed = FixedAttributeSize(type)) {
+            consumed = fixed;
+        } else if (type == "chlist") {
+            // Channels until an empty name: name, then 16 bytes each.
+            std::size_t p = at;
+            for (;;) {
+                std::string_view channel;
+                if (!readName(p, channel)) return false;
+                if (channel.empty()) break;
+                if (size - p < 16) return false;
+                p += 16;
+            }
+            consumed = p - at;
+        } else if (type == "preview") {
+            if (left < 8) return false;
+            const std::uint64_t pixels = std::uint64_t(U32LE(data + at)) * U32LE(data + at + 4);
+            if (pixels > (left - 8) / 4) return false;
+            consumed = 8 + std::size_t(pixels) * 4;
+        } else if (type == "stringvector") {
+            // Length-prefixed strings until the declared size is used up.
+            std::size_t p = at;
+            while (p - at < declared) {
+                if (size - p < 4) return false;
+                const std::uint32_t length = U32LE(data + p);
+                p += 4;
+                if (length > size - p) return false;
+                p += length;
+            }
+            consumed = p - at;
+        }
+        if (consumed > left) return false;
+        at += consumed;
+    }
+}
+
 }  // namespace
 
 bool ReadExrHeader(const std::uint8_t* data, std::size_t size, int* width, int* height, bool* hasAlpha) {
     try {
         LimitHeaderSizes();
+        if (!AttributesFitData(data, size)) return false;
         MemoryInput input(data, size);
         Imf::RgbaInputFile file(input, 1);
         const Imath::Box2i window = file.dataWindow();
@@ -98,6 +188,7 @@ bool ReadExrHeader(const std::uint8_t* data, std::size_t size, int* width, int* 
 VImage LoadExr(const std::uint8_t* data, std::size_t size) {
     try {
         LimitHeaderSizes();
+        if (!AttributesFitData(data, size)) throw vips::VError("damaged OpenEXR header");
         MemoryInput input(data, size);
         Imf::RgbaInputFile file(input, 1);
         const Imath::Box2i window = file.dataWindow();

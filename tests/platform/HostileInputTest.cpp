@@ -10,7 +10,10 @@
 
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfPreviewImage.h>
 #include <OpenEXR/ImfRgbaFile.h>
+#include <OpenEXR/ImfStandardAttributes.h>
+#include <OpenEXR/ImfStringVectorAttribute.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -70,10 +73,21 @@ private:
     std::size_t position_ = 0;
 };
 
-Bytes FlatExr(int left, int top, int width, int height) {
+Bytes FlatExr(int left, int top, int width, int height, bool extraAttributes = false) {
     const Imath::Box2i window(Imath::V2i(left, top), Imath::V2i(left + width - 1, top + height - 1));
     Imf::Header header(window, window);
     header.compression() = Imf::DWAB_COMPRESSION;
+    if (extraAttributes) {
+        // Attributes of every way the library reads them: fixed sizes,
+        // strings, lists of strings, a preview image.
+        Imf::addOwner(header, "someone");
+        Imf::addChromaticities(header, Imf::Chromaticities());
+        Imf::addFramesPerSecond(header, Imf::Rational(24, 1));
+        Imf::addWorldToCamera(header, Imath::M44f());
+        Imf::addMultiView(header, Imf::StringVector{"left", "right"});
+        Imf::PreviewImage preview(3, 2);
+        header.setPreviewImage(preview);
+    }
     ExrMemory memory;
     {
         Imf::RgbaOutputFile file(memory, header, Imf::WRITE_RGBA, 1);
@@ -115,6 +129,23 @@ TEST(HostileImageInput, SmallOpenExrOfManyPixelsDecodesInStrips) {
             EXPECT_GT(p[2], 240) << y;
             EXPECT_EQ(p[3], 255);
         }
+    }
+}
+
+TEST(HostileImageInput, OpenExrAttributeClaimingGigabytesIsRefused) {
+    // The library allocates an attribute's stated size before reading it.
+    plat::Initialize();
+    const Bytes good = FlatExr(0, 0, 16, 8, true);
+    auto source = plat::ImageSource::OpenData(good, "x.exr");
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(source->createImage(0));
+    for (std::uint32_t stated : {0x70000000u, 0xFFFFFFF0u, 100000u}) {
+        Bytes hostile(good.begin(), good.begin() + 8);
+        const char attribute[] = "junk\0opaque";
+        hostile.insert(hostile.end(), attribute, attribute + sizeof attribute);
+        for (int i = 0; i < 4; ++i) hostile.push_back(std::uint8_t(stated >> (8 * i)));
+        hostile.insert(hostile.end(), good.begin() + 8, good.end());
+        EXPECT_FALSE(plat::ImageSource::OpenData(hostile, "x.exr")) << stated;
     }
 }
 
