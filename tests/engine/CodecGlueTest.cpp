@@ -4,6 +4,7 @@
 #include "engine/WebPCodec.h"
 #include "platform/ImageSource.h"
 
+#include <tiffio.h>
 #include <webp/decode.h>
 #include <webp/encode.h>
 
@@ -162,6 +163,24 @@ TEST(WebPCodec, DecodesToTiffWithAndWithoutAlpha) {
         EXPECT_EQ(image->width(), 12);
         EXPECT_EQ(image->height(), 7);
         EXPECT_EQ(image->hasAlpha(), alpha);
+        TIFF* tiff = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(tiff, nullptr);
+        std::uint16_t samplesPerPixel = 0, compression = 0, extraCount = 0;
+        std::uint16_t* extra = nullptr;
+        TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samplesPerPixel);
+        TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
+        EXPECT_EQ(samplesPerPixel, alpha ? 4 : 3);
+        EXPECT_EQ(compression, COMPRESSION_NONE);
+        if (alpha) {
+            ASSERT_EQ(TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra), 1);
+            ASSERT_EQ(extraCount, 1);
+            EXPECT_EQ(extra[0], EXTRASAMPLE_ASSOCALPHA);
+            std::vector<std::uint8_t> row(std::size_t(TIFFScanlineSize(tiff)));
+            ASSERT_EQ(TIFFReadScanline(tiff, row.data(), 0, 0), 1);
+            EXPECT_NEAR(row[0], 200 * 128 / 255, 2);  // red premultiplied
+            EXPECT_EQ(row[3], 128);
+        }
+        TIFFClose(tiff);
         if (alpha) {
             // Stored premultiplied; the reader takes it back to straight alpha.
             const auto px = PixelAt(*image, 3, 3);
