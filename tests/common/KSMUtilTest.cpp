@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <set>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -309,6 +311,22 @@ TEST(Folders, ApplicationSupportSubfolder) {
     EXPECT_TRUE(fs::is_directory(folder / "Vantrell"));
     EXPECT_EQ(GetApplicationSupportSubfolder(), folder / "KSMApplication");
     EXPECT_TRUE(fs::is_directory(folder / "KSMApplication"));
+}
+
+TEST(Folders, ApplicationSupportSubfolderWithoutAHomeEndsTheProcess) {
+    // Only root can become a user without a home in the password database.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to an unknown user";
+    uid_t stranger = 61000;
+    while (::getpwuid(stranger)) ++stranger;
+    EXPECT_EXIT(
+        {
+            ::unsetenv("XDG_DATA_HOME");
+            ::unsetenv("HOME");
+            if (::setuid(stranger) != 0) std::_Exit(0);
+            GetApplicationSupportSubfolder("Vantrell");
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(EXIT_FAILURE), "Alert - Can't find application support folder");
 }
 
 TEST(Folders, FolderSizeSkipsHiddenItems) {
