@@ -91,6 +91,13 @@ TEST(SgiWriter, RefusesWhatTheHeaderCannotHold) {
     bitmap.channels = 4;
     EXPECT_EQ(WriteSGIFile(&bitmap, folder / "wide.sgi"), 0);
     bitmap.pixels = nullptr;
+
+    // Nor is such an image taken into a buffer in the first place.
+    std::vector<std::uint8_t> rgba(70000u * 4u, 200);
+    auto wide = plat::Image::FromPixels(70000, 1, rgba.data());
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(CreateSGIBitmapFromImage(&bitmap, wide), 0);
+    EXPECT_EQ(GetSGIBitmapPixels(&bitmap), nullptr);
     EXPECT_EQ(folder.entryCount(), 0u);
 }
 
