@@ -7,6 +7,8 @@
 #include "platform/FileManager.h"
 #include "platform/PdfDocument.h"
 
+#include <webp/decode.h>
+
 #include <algorithm>
 #include <cctype>
 #include <exception>

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <webp/decode.h>
+// libwebp's decoder configuration (<webp/decode.h>), which callers that
+// decode fill themselves.
+struct WebPDecoderConfig;
 
 constexpr int kWebPConfigError = -233;  // decoder configuration could not be initialised
 constexpr int kWebPHeaderError = -234;  // the WebP header could not be parsed
