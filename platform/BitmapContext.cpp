@@ -1,5 +1,6 @@
 #include "platform/BitmapContext.h"
 
+#include "platform/BitmapContextResample.h"
 #include "platform/BitmapContextSupport.h"
 #include "platform/Initialize.h"
 
@@ -94,6 +95,10 @@ VImage resizeTo(const VImage& image, bool hasAlpha, int width, int height) {
     auto options = [&] {
         return VImage::option()->set("vscale", vscale)->set("kernel", VIPS_KERNEL_LANCZOS3);
     };
+    if (hasAlpha && image.format() == VIPS_FORMAT_UCHAR && image.bands() >= 2) {
+        // One 8-bit pass, no float copy of the image.
+        return ResizeAlphaWeighted(image, width, height);
+    }
     VImage out;
     if (hasAlpha) {
         out = toUchar(image.premultiply().resize(hscale, options()).unpremultiply());

@@ -1,0 +1,278 @@
+#include "platform/BitmapContextResample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+namespace plat {
+
+using vips::VImage;
+
+namespace {
+
+constexpr double kLobes = 3.0;
+// Input rows fetched per request: enough to amortise the request, few enough
+// that a wide image or a large reduction does not hold many rows at once.
+constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
+
+double Lanczos3(double x) {
+    x = std::fabs(x);
+    if (x < 1e-12) return 1.0;
+    if (x >= kLobes) return 0.0;
+    const double px = M_PI * x;
+    return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+}
+
+// For each output position along one axis, the contiguous run of input
+// positions it reads and their normalised weights. Positions beyond the
+// edges repeat the edge pixel, their weight folded onto it.
+struct Axis {
+    std::vector<int> first;
+    std::vector<int> count;
+    std::vector<std::size_t> offset;
+    std::vector<float> weights;
+
+    int last(int o) const { return first[std::size_t(o)] + count[std::size_t(o)] - 1; }
+};
+
+Axis MakeAxis(int in, int out) {
+    Axis axis;
+    axis.first.resize(std::size_t(out));
+    axis.count.resize(std::size_t(out));
+    axis.offset.resize(std::size_t(out));
+    const double scale = double(out) / in;
+    // Reducing widens the filter so every input pixel contributes.
+    const double stretch = scale < 1.0 ? 1.0 / scale : 1.0;
+    const double support = kLobes * stretch;
+    std::vector<double> w;
+    for (int o = 0; o < out; ++o) {
+        // Pixel centres line up: output o covers input [o / scale, (o + 1) / scale).
+        const double centre = (o + 0.5) / scale - 0.5;
+        const int lo = int(std::floor(centre - support)) + 1;
+        const int hi = int(std::ceil(centre + support)) - 1;
+        int clo = std::clamp(lo, 0, in - 1);
+        int chi = std::clamp(hi, 0, in - 1);
+        w.assign(std::size_t(chi - clo + 1), 0.0);
+        double sum = 0.0;
+        for (int i = lo; i <= hi; ++i) {
+            const double k = Lanczos3((i - centre) / stretch);
+            w[std::size_t(std::clamp(i, 0, in - 1) - clo)] += k;
+            sum += k;
+        }
+        if (std::fabs(sum) < 1e-9) {
+            std::fill(w.begin(), w.end(), 0.0);
+            w[std::size_t(std::clamp(int(std::lround(centre)), clo, chi) - clo)] = 1.0;
+            sum = 1.0;
+        }
+        // Zero taps at the ends (at whole-pixel distances when not scaling)
+        // cost time and add nothing.
+        std::size_t begin = 0, end = w.size();
+        while (end - begin > 1 && std::fabs(w[begin] / sum) < 1e-7) ++begin;
+        while (end - begin > 1 && std::fabs(w[end - 1] / sum) < 1e-7) --end;
+        axis.first[std::size_t(o)] = clo + int(begin);
+        axis.count[std::size_t(o)] = int(end - begin);
+        axis.offset[std::size_t(o)] = axis.weights.size();
+        for (std::size_t i = begin; i < end; ++i) axis.weights.push_back(float(w[i] / sum));
+    }
+    return axis;
+}
+
+struct Resampler {
+    VipsImage* in = nullptr;  // a reference of our own
+    int bands = 0;
+    Axis h, v;
+
+    ~Resampler() {
+        if (in) g_object_unref(in);
+    }
+};
+
+// Per worker thread: its input region and scratch rows, reused from strip to strip.
+struct Sequence {
+    VipsRegion* region = nullptr;
+    std::vector<float> premultiplied;  // one input row: colour × alpha, alpha
+    std::vector<float> row;            // that row resampled horizontally
+    std::vector<float> sums;           // the output strip being accumulated
+};
+
+void* StartSequence(VipsImage*, void* a, void*) {
+    auto* sequence = new (std::nothrow) Sequence;
+    if (!sequence) return nullptr;
+    sequence->region = vips_region_new(static_cast<VipsImage*>(a));
+    if (!sequence->region) {
+        delete sequence;
+        return nullptr;
+    }
+    return sequence;
+}
+
+int StopSequence(void* seq, void*, void*) {
+    auto* sequence = static_cast<Sequence*>(seq);
+    g_object_unref(sequence->region);
+    delete sequence;
+    return 0;
+}
+
+template <int B>
+void Premultiply(const std::uint8_t* p, int n, int bands, float* out) {
+    const int colour = (B > 0 ? B : bands) - 1;
+    const int stride = B > 0 ? B : bands;
+    for (int i = 0; i < n; ++i, p += stride, out += stride) {
+        const float a = p[colour];
+        for (int b = 0; b < colour; ++b) out[b] = float(p[b]) * a;
+        out[colour] = a;
+    }
+}
+
+template <int B>
+void Horizontal(const float* in, const Axis& h, int left, int width, int xlo, int bands, float* out) {
+    const int stride = B > 0 ? B : bands;
+    for (int x = 0; x < width; ++x, out += stride) {
+        const std::size_t o = std::size_t(left + x);
+        const float* w = &h.weights[h.offset[o]];
+        const float* p = in + std::size_t(h.first[o] - xlo) * std::size_t(stride);
+        const int n = h.count[o];
+        if constexpr (B > 0) {
+            float s[B] = {};
+            for (int k = 0; k < n; ++k, p += B) {
+                for (int b = 0; b < B; ++b) s[b] += w[k] * p[b];
+            }
+            for (int b = 0; b < B; ++b) out[b] = s[b];
+        } else {
+            for (int b = 0; b < stride; ++b) out[b] = 0.0f;
+            for (int k = 0; k < n; ++k, p += stride) {
+                for (int b = 0; b < stride; ++b) out[b] += w[k] * p[b];
+            }
+        }
+    }
+}
+
+void Accumulate(const float* row, float weight, std::size_t n, float* sums) {
+    for (std::size_t i = 0; i < n; ++i) sums[i] += weight * row[i];
+}
+
+// Back to 8-bit straight colour: colour sums divided by the alpha sum.
+void Finish(const float* sums, int width, int bands, std::uint8_t* out) {
+    const int colour = bands - 1;
+    for (int x = 0; x < width; ++x, sums += bands, out += bands) {
+        const float a = sums[colour];
+        const float alpha = std::clamp(a, 0.0f, 255.0f);
+        const int rounded = int(alpha + 0.5f);
+        out[colour] = std::uint8_t(rounded);
+        if (rounded == 0) {
+            for (int b = 0; b < colour; ++b) out[b] = 0;
+            continue;
+        }
+        const float inverse = 1.0f / a;
+        for (int b = 0; b < colour; ++b) {
+            out[b] = std::uint8_t(int(std::clamp(sums[b] * inverse, 0.0f, 255.0f) + 0.5f));
+        }
+    }
+}
+
+template <int B>
+int GenerateBands(VipsRegion* outRegion, Sequence* s, const Resampler* r) {
+    const VipsRect& o = outRegion->valid;
+    const int bands = r->bands;
+    const Axis& h = r->h;
+    const Axis& v = r->v;
+    // Runs move forward with the output position, but not strictly: a
+    // trimmed run can start after its neighbour's.
+    int xlo = h.first[std::size_t(o.left)], xhi = h.last(o.left);
+    for (int x = o.left + 1; x < o.left + o.width; ++x) {
+        xlo = std::min(xlo, h.first[std::size_t(x)]);
+        xhi = std::max(xhi, h.last(x));
+    }
+    int ylo = v.first[std::size_t(o.top)], yhi = v.last(o.top);
+    for (int y = o.top + 1; y < o.top + o.height; ++y) {
+        ylo = std::min(ylo, v.first[std::size_t(y)]);
+        yhi = std::max(yhi, v.last(y));
+    }
+    const int span = xhi - xlo + 1;
+    const std::size_t outRow = std::size_t(o.width) * std::size_t(bands);
+
+    s->premultiplied.resize(std::size_t(span) * std::size_t(bands));
+    s->row.resize(outRow);
+    s->sums.assign(outRow * std::size_t(o.height), 0.0f);
+
+    const std::size_t rowBytes = std::size_t(span) * std::size_t(bands);
+    const int chunk = int(std::clamp<std::size_t>(kChunkBytes / rowBytes, 1, std::size_t(yhi - ylo + 1)));
+    for (int cy = ylo; cy <= yhi; cy += chunk) {
+        VipsRect need{xlo, cy, span, std::min(chunk, yhi - cy + 1)};
+        if (vips_region_prepare(s->region, &need)) return -1;
+        for (int iy = cy; iy < cy + need.height; ++iy) {
+            const auto* p = reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(s->region, xlo, iy));
+            Premultiply<B>(p, span, bands, s->premultiplied.data());
+            Horizontal<B>(s->premultiplied.data(), h, o.left, o.width, xlo, bands, s->row.data());
+            for (int y = o.top; y < o.top + o.height; ++y) {
+                if (iy < v.first[std::size_t(y)] || iy > v.last(y)) continue;
+                const float weight = v.weights[v.offset[std::size_t(y)] + std::size_t(iy - v.first[std::size_t(y)])];
+                Accumulate(s->row.data(), weight, outRow, &s->sums[std::size_t(y - o.top) * outRow]);
+            }
+        }
+    }
+    for (int y = 0; y < o.height; ++y) {
+        auto* q = reinterpret_cast<std::uint8_t*>(VIPS_REGION_ADDR(outRegion, o.left, o.top + y));
+        Finish(&s->sums[std::size_t(y) * outRow], o.width, bands, q);
+    }
+    return 0;
+}
+
+int Generate(VipsRegion* outRegion, void* seq, void*, void* b, gboolean*) {
+    auto* s = static_cast<Sequence*>(seq);
+    const auto* r = static_cast<const Resampler*>(b);
+    try {
+        switch (r->bands) {
+        case 2: return GenerateBands<2>(outRegion, s, r);
+        case 4: return GenerateBands<4>(outRegion, s, r);
+        default: return GenerateBands<0>(outRegion, s, r);
+        }
+    } catch (const std::bad_alloc&) {
+        vips_error("resize", "out of memory");
+        return -1;
+    }
+}
+
+void FreeResampler(VipsImage*, gpointer data) { delete static_cast<Resampler*>(data); }
+
+}  // namespace
+
+VImage ResizeAlphaWeighted(const VImage& image, int width, int height) {
+    VipsImage* in = image.get_image();
+    if (image.format() != VIPS_FORMAT_UCHAR || image.bands() < 2 || width <= 0 || height <= 0) {
+        throw vips::VError("alpha-weighted resize needs an 8-bit image with alpha");
+    }
+    if (vips_image_pio_input(in)) throw vips::VError();
+    auto* resampler = new Resampler;
+    g_object_ref(in);
+    resampler->in = in;
+    resampler->bands = image.bands();
+    try {
+        resampler->h = MakeAxis(image.width(), width);
+        resampler->v = MakeAxis(image.height(), height);
+    } catch (...) {
+        delete resampler;
+        throw;
+    }
+    VipsImage* out = vips_image_new();
+    // Wide strips: each one reuses its horizontally resampled input rows
+    // for all its output rows.
+    if (vips_image_pipelinev(out, VIPS_DEMAND_STYLE_FATSTRIP, in, nullptr)) {
+        g_object_unref(out);
+        delete resampler;
+        throw vips::VError();
+    }
+    out->Xsize = width;
+    out->Ysize = height;
+    g_signal_connect(out, "close", G_CALLBACK(FreeResampler), resampler);
+    if (vips_image_generate(out, StartSequence, Generate, StopSequence, in, resampler)) {
+        g_object_unref(out);
+        throw vips::VError();
+    }
+    return VImage(out);
+}
+
+}  // namespace plat
