@@ -190,6 +190,22 @@ void EnsureJfifDensity(std::vector<std::uint8_t>& jpeg, const Settings& s) {
 
 int QualityPercent(double quality) { return std::clamp(int(std::lround(quality * 100.0)), 1, 100); }
 
+// The quality option of the lossy savers; 1.0 asks for lossless.
+vips::VOption* QualityOptions(const Settings& s) {
+    auto options = VImage::option()->set("Q", QualityPercent(s.quality));
+    if (s.quality >= 1.0) options->set("lossless", true);
+    return options;
+}
+
+// sRGB (or grey) pixels, without alpha unless the properties keep it.
+VImage WithoutCMYKOrUnwantedAlpha(const Image& image, const Settings& s) {
+    VImage base = WithoutCMYK(image);
+    if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
+        base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
+    }
+    return base;
+}
+
 std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Image& image,
                                     const Settings& s) {
     switch (encoder) {
@@ -201,10 +217,7 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
         return jpeg;
     }
     case Encoder::PNG: {
-        VImage base = WithoutCMYK(image);
-        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
-            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
-        }
+        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
         VImage pixels = WithResolution(WithoutMetadata(base), s);
         return TakeBlob(pixels.pngsave_buffer(VImage::option()->set("compression", 6)));
     }
@@ -219,35 +232,21 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
         return TakeBlob(pixels.tiffsave_buffer(options));
     }
     case Encoder::GIF: {
-        VImage base = WithoutCMYK(image);
-        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
-            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
-        }
+        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
         return TakeBlob(WithoutMetadata(base).gifsave_buffer());
     }
     case Encoder::JPEG2000: {
-        VImage base = WithoutCMYK(image);
-        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
-            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
-        }
-        auto options = VImage::option()->set("Q", QualityPercent(s.quality));
-        if (s.quality >= 1.0) options->set("lossless", true);
+        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        auto options = QualityOptions(s);
         return TakeBlob(WithoutMetadata(base).jp2ksave_buffer(options));
     }
     case Encoder::WebP: {
-        VImage base = WithoutCMYK(image);
-        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
-            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
-        }
-        auto options = VImage::option()->set("Q", QualityPercent(s.quality));
-        if (s.quality >= 1.0) options->set("lossless", true);
+        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        auto options = QualityOptions(s);
         return TakeBlob(WithoutMetadata(base).webpsave_buffer(options));
     }
     case Encoder::OpenEXR: {
-        VImage base = WithoutCMYK(image);
-        if (!s.keepAlpha && vips_image_hasalpha(base.get_image())) {
-            base = base.extract_band(0, VImage::option()->set("n", base.bands() - 1));
-        }
+        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
         return codecs::SaveExr(base);
     }
     case Encoder::ICNS:
