@@ -362,3 +362,25 @@ TEST_F(RenderingTest, ImageMaskFollowsTheTransformAndTheAlpha) {
     EXPECT_TRUE(rep->hasAlpha());
     EXPECT_FALSE(GetBitmapImageRep(nullptr));
 }
+
+TEST_F(RenderingTest, AlphaAndPaletteSourcesBecomeRGBJpeg) {
+    // Opaque red left half, transparent right half.
+    const plat::ImageRef half = MakeImage(
+        16, 8, [](int x, int) -> RGBA { return {230, 20, 20, std::uint8_t(x < 8 ? 255 : 0)}; }, true);
+    ASSERT_TRUE(WriteImage(dir / "alpha.png", half, "public.png"));
+    // A palette PNG of the same red and blue.
+    const plat::ImageRef two = MakeImage(16, 8, [](int x, int) -> RGBA {
+        return x < 8 ? RGBA{230, 20, 20, 255} : RGBA{20, 20, 230, 255};
+    });
+    two->vimage().write_to_file((dir / "palette.png").c_str(), vips::VImage::option()->set("palette", true));
+
+    for (const char* name : {"alpha.png", "palette.png"}) {
+        ImageConversion record = SameSizeRecord(dir / name, dir / "out.jpg", kImageTypeJPEG);
+        ASSERT_EQ(ConvertImageWithOptions(&record), 1) << name;
+        const Decoded d = Decode(dir / "out.jpg");
+        EXPECT_EQ(d.properties.string(plat::prop::ColorModel).value_or(""), "RGB") << name;
+        EXPECT_FALSE(d.properties.boolean(plat::prop::HasAlpha).value_or(false)) << name;
+        EXPECT_TRUE(IsRed(d.at(3, 4))) << name;
+    }
+    EXPECT_TRUE(Near(Decode(dir / "out.jpg").at(12, 4), {20, 20, 230, 255}, 30));
+}
