@@ -373,6 +373,40 @@ bool binaryGraphWithinLimits(const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+// libplist's getters assert (ending the process) when a string or key holds
+// a NUL, which a binary list can encode; such text could not be written back
+// either. True when no string object holds one.
+bool binaryStringsWithoutNul(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kTrailer = 32;
+    const std::uint8_t* trailer = data + size - kTrailer;
+    const std::size_t offsetSize = trailer[6];
+    const std::uint64_t objectCount = readBigEndian(trailer + 8, 8);
+    const std::uint64_t tableOffset = readBigEndian(trailer + 24, 8);
+    for (std::uint64_t index = 0; index < objectCount; ++index) {
+        const std::uint64_t offset = readBigEndian(data + tableOffset + index * offsetSize, offsetSize);
+        if (offset >= tableOffset) continue;  // libplist refuses it itself
+        const std::uint8_t marker = data[offset];
+        const int kind = marker >> 4;
+        if (kind != 0x5 && kind != 0x6 && kind != 0x7) continue;
+        std::uint64_t count = marker & 0x0F;
+        std::uint64_t position = offset + 1;
+        if (count == 0x0F) {
+            if (position >= tableOffset || (data[position] >> 4) != 0x1) continue;
+            const std::size_t intSize = std::size_t(1) << (data[position] & 0x0F);
+            if (intSize > 8 || position + 1 + intSize > tableOffset) continue;
+            count = readBigEndian(data + position + 1, intSize);
+            position += 1 + intSize;
+        }
+        const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+        if (count > (size - position) / unit) continue;  // runs past the data: refused by libplist
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = data + position + i * unit;
+            if (p[0] == 0 && (unit == 1 || p[1] == 0)) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 // --- PropertyList -----------------------------------------------------------------
@@ -382,12 +416,20 @@ std::optional<PlistValue> PropertyList::fromData(const void* data, std::size_t s
     const char* bytes = static_cast<const char*>(data);
     plist_t root = nullptr;
     if (size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0) {
-        if (!binaryGraphWithinLimits(static_cast<const std::uint8_t*>(data), size)) return std::nullopt;
+        if (!binaryGraphWithinLimits(static_cast<const std::uint8_t*>(data), size) ||
+            !binaryStringsWithoutNul(static_cast<const std::uint8_t*>(data), size)) {
+            return std::nullopt;
+        }
         plist_from_bin(bytes, static_cast<uint32_t>(size), &root);
     } else {
         // The XML reader wants to see a plist element; anything else is not ours.
         const std::string_view text(bytes, size);
-        if (text.find("<plist") == std::string_view::npos || !xmlNestingWithinLimit(text)) return std::nullopt;
+        // XML text never holds a NUL; libplist would keep it in a string or
+        // key and then assert on it.
+        if (text.find("<plist") == std::string_view::npos || text.find('\0') != std::string_view::npos ||
+            !xmlNestingWithinLimit(text)) {
+            return std::nullopt;
+        }
         plist_from_xml(bytes, static_cast<uint32_t>(size), &root);
     }
     Node owner(root);

@@ -229,4 +229,21 @@ TEST(HostilePropertyList, BinaryStringHoldingANulIsRefused) {
     EXPECT_EQ(value->asString(), "a b");
     const Bytes hostile = list(0);
     EXPECT_FALSE(plat::PropertyList::fromData(hostile.data(), hostile.size()));
+
+    // The same string as a dictionary key: {"a\0b": 1}.
+    Bytes keyed = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xD1, 1, 2, 0x63, 0, 'a', 0, 0, 0, 'b', 0x10, 1,
+                   0x08, 0x0B, 0x12};
+    const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 3,
+                                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20};
+    keyed.insert(keyed.end(), std::begin(trailer), std::end(trailer));
+    EXPECT_FALSE(plat::PropertyList::fromData(keyed.data(), keyed.size()));
+    keyed[15] = ' ';
+    auto withKey = plat::PropertyList::fromData(keyed.data(), keyed.size());
+    ASSERT_TRUE(withKey);
+    ASSERT_TRUE(withKey->find("a b"));
+
+    // XML text never holds a NUL; libplist kept it in the key.
+    const std::string xml = std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a") + '\0' +
+                            "b</key><string>x</string></dict></plist>";
+    EXPECT_FALSE(plat::PropertyList::fromData(xml));
 }
