@@ -22,6 +22,7 @@ public:
     // 0 or 1 for OptiPNG's -i; -1 leaves the choice to OptiPNG.
     std::int64_t interlace() const { return interlace_; }
     void setInterlace(std::int64_t interlace) { interlace_ = interlace; }
+    std::int64_t idatSize() const { return idatSize_; }
     std::uint64_t fileSize() const { return fileSize_; }
     std::uint64_t fileSizeOptimized() const { return fileSizeOptimized_; }
 

@@ -323,6 +323,16 @@ TEST_F(FileTest, AgentMainReportsStartAndFinishEvenWhenRunThrows) {
     }
     EXPECT_EQ(file->workersActive(), 0u);
     EXPECT_EQ(file->workersFinished(), 3u);
+    // byteSize was never set.
+    EXPECT_EQ(file->statusText(), "Size of optimized file is 0");
+    EXPECT_EQ(file->statusImage(), "err");
+    EXPECT_EQ(file->statusOrder(), 8);
+    // Sizes known, but not every agent of the file has finished.
+    file->setByteSize(100);
+    std::make_shared<ProbeAgent>(file)->start();
+    EXPECT_EQ(file->statusText(), "Waiting to start more optimizations");
+    EXPECT_EQ(file->statusImage(), "wait");
+    EXPECT_EQ(file->statusOrder(), 2);
 
     auto agent = std::make_shared<ProbeAgent>(file);
     EXPECT_TRUE(agent->isRelatedTo(file.get()));
