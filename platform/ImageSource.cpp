@@ -24,8 +24,10 @@ using vips::VImage;
 
 namespace {
 
-// Largest file read whole into memory for the in-memory codecs.
+// Largest file read whole into memory for the in-memory codecs. Icon files
+// hold a few small images: one far larger is no icon file.
 constexpr std::uint64_t kMaxInMemoryFile = std::uint64_t(1) << 31;
+constexpr std::uint64_t kMaxIcnsFile = std::uint64_t(256) << 20;
 // Bytes kept from the start of the data for signatures and header probes.
 constexpr std::size_t kHeadLength = 65536;
 
@@ -118,7 +120,8 @@ std::shared_ptr<const ImageSource> ImageSource::Open(const std::filesystem::path
     if (!ReadAt(fd.get(), 0, kHeadLength, source->head_)) return nullptr;
     source->format_ = codecs::Sniff(source->head_.data(), source->head_.size(), LowerExtension(path));
     if (source->format_ == ImageFormat::OpenEXR || source->format_ == ImageFormat::ICNS) {
-        if (std::uint64_t(info.st_size) > kMaxInMemoryFile) return nullptr;
+        const std::uint64_t limit = source->format_ == ImageFormat::ICNS ? kMaxIcnsFile : kMaxInMemoryFile;
+        if (std::uint64_t(info.st_size) > limit) return nullptr;
         if (!ReadAt(fd.get(), 0, std::size_t(info.st_size), source->fileBytes_)) return nullptr;
     }
     if (!source->initialise()) return nullptr;

@@ -15,6 +15,7 @@
 #include <OpenEXR/ImfStandardAttributes.h>
 #include <OpenEXR/ImfStringVectorAttribute.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 using namespace imagetest;
@@ -158,6 +159,13 @@ TEST(HostileImageInput, IcnsMemberClaimingAHugeSizeIsRefused) {
     WriteFile(folder / "huge.icns", icns);
     EXPECT_FALSE(plat::ImageSource::Open(folder / "huge.icns"));
     EXPECT_FALSE(plat::ImageRep::Load(folder / "huge.icns"));
+
+    // A sane member in a file that goes on for 300 MB (sparse): an icon file
+    // that size is not read into memory.
+    WriteFile(folder / "long.icns", IcnsWith(EncodePng(16, 16)));
+    ASSERT_TRUE(plat::ImageSource::Open(folder / "long.icns"));
+    ASSERT_EQ(::truncate((folder / "long.icns").c_str(), 300LL << 20), 0);
+    EXPECT_FALSE(plat::ImageSource::Open(folder / "long.icns"));
 
     // The same container with a sane member still opens.
     auto sane = plat::ImageSource::OpenData(IcnsWith(EncodePng(16, 16)), "x.icns");
