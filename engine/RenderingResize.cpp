@@ -25,6 +25,7 @@ bool EnsureDecodedLargeEnough(ImageConverter* c, const plat::Rect& drawRect) {
     if (drawRect.size.width <= image->width() + 0.5 && drawRect.size.height <= image->height() + 0.5) return true;
     plat::ImageRep::Options full;
     full.sequential = !c->returnImage && EncoderReadsOnce(c->outputType);
+    full.lazy = !c->returnImage;
     return ReloadConverterSourceRep(c, full) == 1;
 }
 
@@ -82,6 +83,9 @@ plat::ImageRep::Options PlanSourceDecode(const ImageConverter* c, const ImageRes
     std::int32_t type = c->outputType;
     if (type == kImageTypeSource) type = GetImageTypeCodeForURL(c->sourceURL);
     decode.sequential = !c->returnImage && EncoderReadsOnce(type);
+    // The output is encoded within this conversion, which reports a source
+    // that fails to decode then: no need to decode it during the load.
+    decode.lazy = !c->returnImage;
 
     const bool turned = stored.integer(plat::prop::Orientation).value_or(1) >= 5;
     const double storedWide = static_cast<double>(stored.integer(plat::prop::PixelWidth).value_or(0));

@@ -25,8 +25,9 @@ int ComputeResizeGeometryAndRender(ImageConverter* converter, const ImageResizeO
 
 // How to decode a source whose stored properties are `stored` for this
 // conversion: shrink-on-load when the source is drawn at half its size or
-// less, and one-pass decoding when the image is read only once by an encoder
-// that reads top to bottom.
+// less, one-pass decoding when the image is read only once by an encoder
+// that reads top to bottom, and a lazy decode unless the image is handed back
+// to the caller.
 plat::ImageRep::Options PlanSourceDecode(const ImageConverter* converter, const ImageResizeOptions& options,
                                          const plat::PropertyDict& stored);
 

@@ -57,7 +57,7 @@ std::optional<ImageRep> ImageRep::Load(const std::shared_ptr<const ImageSource>&
     decode.sequential = options.sequential && rep.orientation_ <= 2;
     try {
         VImage image = source->load(index, decode);
-        if (!decode.sequential) image = image.copy_memory();
+        if (!decode.sequential && !options.lazy) image = image.copy_memory();
         image = ApplyOrientation(image, rep.orientation_);
         rep.image_ = Image::Create(std::move(image));
     } catch (const vips::VError&) {

@@ -19,6 +19,12 @@ struct ImageRepOptions {
     // One-pass lazy decode (see DecodeOptions). Ignored when turning the
     // image upright needs random access.
     bool sequential = false;
+    // A decode that is not one-pass also stays lazy: the pixels are decoded
+    // when first read (once, by the loader) instead of copied into memory
+    // during Load, so broken data fails at that read. For callers that read
+    // the pixels while the source is still open and can report the failure
+    // then.
+    bool lazy = false;
 };
 
 // One image of a source, turned upright by its EXIF orientation: the pixel
