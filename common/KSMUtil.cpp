@@ -1,6 +1,7 @@
 #include "common/KSMUtil.h"
 
 #include "platform/Collation.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileManager.h"
 #include "platform/Notifications.h"
 #include "platform/PdfDocument.h"
@@ -22,25 +23,6 @@ namespace fs = std::filesystem;
 using plat::FileManager;
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 std::string formatted(const char* format, double value) {
     char buffer[64];
@@ -203,7 +185,7 @@ fs::path GetUniqueFolderURLForFile(const fs::path& parent, const fs::path& file,
 int writeFile(const fs::path& path, const void* buffer, std::size_t length) {
     if (path.empty() || (length > 0 && !buffer)) return EINVAL;
     fs::path temporary;
-    Descriptor fd(createTemporaryBeside(path, temporary));
+    plat::FileDescriptor fd(createTemporaryBeside(path, temporary));
     if (fd.get() < 0) return errno;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::size_t done = 0;
@@ -227,7 +209,7 @@ int writeFile(const fs::path& path, const void* buffer, std::size_t length) {
 
 int readFile(const fs::path& path, std::vector<std::uint8_t>& buffer) {
     // O_NONBLOCK: opening a FIFO must not hang; regular files ignore it.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    plat::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return errno;
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0) return errno;
@@ -254,13 +236,13 @@ int readFile(const fs::path& path, std::vector<std::uint8_t>& buffer) {
 
 int copyFile(const fs::path& source, const fs::path& destination) {
     constexpr std::size_t kChunk = 20000000;
-    Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    plat::FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (in.get() < 0) return errno;
     struct stat st{};
     if (::fstat(in.get(), &st) != 0) return errno;
     if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     fs::path temporary;
-    Descriptor out(createTemporaryBeside(destination, temporary));
+    plat::FileDescriptor out(createTemporaryBeside(destination, temporary));
     if (out.get() < 0) return errno;
     auto fail = [&](int error) {
         ::unlink(temporary.c_str());
@@ -360,7 +342,7 @@ char* CopyFilePathCString(const fs::path& url) { return CopyCString(url.native()
 // --- Sizes and folders ----------------------------------------------------------------------------
 
 int GetFileSizeByHandle(const fs::path& url, std::uint64_t* size) {
-    Descriptor fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    plat::FileDescriptor fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return errno;
     const off_t end = ::lseek(fd.get(), 0, SEEK_END);
     if (end < 0) return errno;

@@ -1,5 +1,7 @@
 #include "platform/FileManager.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -29,31 +31,6 @@ void setError(std::error_code* error, int code) {
 void setError(std::error_code* error, const std::error_code& code) {
     if (error) *error = code;
 }
-
-// Closes a descriptor on every path out of a function.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports close errors (they can mean lost data on NFS).
-    int close() {
-        int result = 0;
-        if (fd_ >= 0 && ::close(fd_) != 0) result = errno;
-        fd_ = -1;
-        return result;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 // Removes a temporary file unless it was committed.
 class TemporaryFileGuard {
