@@ -184,8 +184,11 @@ int EncodeImageToWebPData(const plat::Image& image, const WebPConfig& config, co
     }
     const int width = image.width();
     const int height = image.height();
-    if (width <= 0 || height <= 0 || width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
+    if (width <= 0 || height <= 0) {
         return kWebPErrorReadInput;
+    }
+    if (width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
+        return kWebPErrorEncode;  // the encoder's own limit
     }
     std::vector<std::uint8_t> rgba = image.copyRGBA8();
     if (rgba.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4u) {
@@ -255,20 +258,20 @@ int EncodeFileToWebP(const std::filesystem::path& inputPath, const std::filesyst
         if (metadataMask != 0) {
             metadata = ReadWebPMetadata(source->load(0, {}));
         }
+        // The output is written only once encoded, so that it appears whole
+        // or not at all; a place that cannot take it (no folder, a folder in
+        // the way, no write access) is told before encoding all the same.
+        const std::filesystem::path folder = outputPath.parent_path().empty() ? "." : outputPath.parent_path();
+        if (outputPath.empty() || !plat::FileManager::isDirectory(folder) ||
+            plat::FileManager::isDirectory(outputPath) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
+            return kWebPErrorOpenOutput;
+        }
         const int result = EncodeImageToWebPData(*image, config, &metadata, metadataMask, data);
         if (result != 0) {
             return result;
         }
     } catch (const std::exception&) {
         return kWebPErrorReadInput;
-    }
-    // Encoded in memory first: the file appears whole or not at all. A place
-    // that could not be opened for writing (no folder, a folder in the way,
-    // no write access) answers as it would have before encoding.
-    const std::filesystem::path folder = outputPath.parent_path().empty() ? "." : outputPath.parent_path();
-    if (outputPath.empty() || !plat::FileManager::isDirectory(folder) || plat::FileManager::isDirectory(outputPath) ||
-        ::access(folder.c_str(), W_OK | X_OK) != 0) {
-        return kWebPErrorOpenOutput;
     }
     return plat::FileManager::createFile(outputPath, data.data(), data.size()) ? 0 : kWebPErrorWriteOutput;
 }

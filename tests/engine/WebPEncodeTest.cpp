@@ -225,6 +225,13 @@ TEST_F(WebPEncodeTest, FailuresLeaveNoFile) {
               kWebPErrorOpenOutput);
     // A folder where the file should go.
     EXPECT_EQ(EncodeFileToWebP(tmp / "in.png", tmp.path(), ConfigForQuality(0.5), 1), kWebPErrorOpenOutput);
+    // Wider than WebP allows: read, then refused by the encoder, unless the
+    // output could not be opened anyway.
+    WriteWithVips(*MakeImage(16400, 1, false), tmp / "wide.png");
+    EXPECT_EQ(EncodeFileToWebP(tmp / "wide.png", tmp / "a.webp", ConfigForQuality(0.5), 1), kWebPErrorEncode);
+    EXPECT_EQ(EncodeFileToWebP(tmp / "wide.png", tmp / "no-folder" / "a.webp", ConfigForQuality(0.5), 1),
+              kWebPErrorOpenOutput);
+    std::filesystem::remove(tmp / "wide.png");
     WebPConfig bad = ConfigForQuality(0.5);
     bad.method = 42;
     EXPECT_EQ(EncodeFileToWebP(tmp / "in.png", tmp / "keep.webp", bad, 1), kWebPErrorInvalidConfig);
