@@ -17,6 +17,9 @@ constexpr double kLobes = 3.0;
 // Input rows fetched per request: enough to amortise the request, few enough
 // that a wide image or a large reduction does not hold many rows at once.
 constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
+// Output rows computed together: each input row is resampled horizontally
+// once for all of them.
+constexpr int kMaxStripRows = 64;
 
 double Lanczos3(double x) {
     x = std::fabs(x);
@@ -173,9 +176,9 @@ void Finish(const float* sums, int width, int bands, std::uint8_t* out) {
     }
 }
 
+// Fills rows `o` of the output region.
 template <int B>
-int GenerateBands(VipsRegion* outRegion, Sequence* s, const Resampler* r) {
-    const VipsRect& o = outRegion->valid;
+int GenerateStrip(VipsRegion* outRegion, const VipsRect& o, Sequence* s, const Resampler* r) {
     const int bands = r->bands;
     const Axis& h = r->h;
     const Axis& v = r->v;
@@ -217,6 +220,17 @@ int GenerateBands(VipsRegion* outRegion, Sequence* s, const Resampler* r) {
     for (int y = 0; y < o.height; ++y) {
         auto* q = reinterpret_cast<std::uint8_t*>(VIPS_REGION_ADDR(outRegion, o.left, o.top + y));
         Finish(&s->sums[std::size_t(y) * outRow], o.width, bands, q);
+    }
+    return 0;
+}
+
+template <int B>
+int GenerateBands(VipsRegion* outRegion, Sequence* s, const Resampler* r) {
+    // However tall the request, the sums held at once stay a few strips.
+    const VipsRect& all = outRegion->valid;
+    for (int top = all.top; top < all.top + all.height; top += kMaxStripRows) {
+        const VipsRect strip{all.left, top, all.width, std::min(kMaxStripRows, all.top + all.height - top)};
+        if (GenerateStrip<B>(outRegion, strip, s, r)) return -1;
     }
     return 0;
 }

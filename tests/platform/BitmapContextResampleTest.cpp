@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <vector>
@@ -124,6 +125,21 @@ TEST_F(ResampleTest, SameSizeKeepsThePixels) {
         EXPECT_EQ(out[i + 3], rgba[i + 3]);
         for (int b = 0; b < 3; ++b) EXPECT_NEAR(out[i + b], rgba[i + b], 1) << i / 4;
     }
+}
+
+TEST_F(ResampleTest, OneTallRequestGivesTheSameRowsAsStrips) {
+    std::vector<std::uint8_t> rgba = Pattern(120, 500);
+    const VImage resized = plat::ResizeAlphaWeighted(FromBytes(rgba, 120, 500, 4), 70, 290);
+    const std::vector<std::uint8_t> strips = BytesOf(resized);
+    VipsRegion* region = vips_region_new(resized.get_image());
+    ASSERT_NE(region, nullptr);
+    VipsRect all{0, 0, 70, 290};
+    ASSERT_EQ(vips_region_prepare(region, &all), 0);
+    for (int y = 0; y < 290; ++y) {
+        const auto* row = reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region, 0, y));
+        ASSERT_TRUE(std::equal(row, row + 70 * 4, strips.begin() + std::ptrdiff_t(y) * 70 * 4)) << "row " << y;
+    }
+    g_object_unref(region);
 }
 
 TEST_F(ResampleTest, StreamsASequentiallyLoadedSourceAndFailsCleanlyOnATruncatedOne) {
