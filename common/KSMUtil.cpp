@@ -70,6 +70,28 @@ int commitBeside(int fd, const fs::path& temporary, const fs::path& destination)
     return 0;
 }
 
+constexpr const char* kShortRead = "readFile: short read\n";
+constexpr const char* kShortWrite = "writeFile: short write\n";
+
+// Repeats a read or write call, given the bytes done so far, until `size`
+// bytes have moved. 0, or the error number (EIO, with `shortMessage` on
+// stderr, when the call moves nothing).
+template <typename Call>
+int transferAll(std::size_t size, const char* shortMessage, Call call) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t moved = call(done);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved < 0) return errno;
+        if (moved == 0) {
+            std::fputs(shortMessage, stderr);
+            return EIO;
+        }
+        done += static_cast<std::size_t>(moved);
+    }
+    return 0;
+}
+
 }  // namespace
 
 // --- System ---------------------------------------------------------------------------------
@@ -188,17 +210,12 @@ int writeFile(const fs::path& path, const void* buffer, std::size_t length) {
     plat::FileDescriptor fd(createTemporaryBeside(path, temporary));
     if (fd.get() < 0) return errno;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t written = ::write(fd.get(), bytes + done, length - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            const int error = written < 0 ? errno : EIO;
-            if (written == 0) std::fprintf(stderr, "writeFile: short write\n");
-            ::unlink(temporary.c_str());
-            return error;
-        }
-        done += static_cast<std::size_t>(written);
+    const int written = transferAll(length, kShortWrite, [&](std::size_t done) {
+        return ::write(fd.get(), bytes + done, length - done);
+    });
+    if (written != 0) {
+        ::unlink(temporary.c_str());
+        return written;
     }
     if (int error = commitBeside(fd.release(), temporary, path)) {
         ::unlink(temporary.c_str());
@@ -220,15 +237,10 @@ int readFile(const fs::path& path, std::vector<std::uint8_t>& buffer) {
     } catch (const std::exception&) {
         return ENOMEM;
     }
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t got = ::read(fd.get(), data.data() + done, data.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            if (got == 0) std::fprintf(stderr, "readFile: short read\n");
-            return got < 0 ? errno : EIO;
-        }
-        done += static_cast<std::size_t>(got);
+    if (int error = transferAll(data.size(), kShortRead, [&](std::size_t done) {
+            return ::read(fd.get(), data.data() + done, data.size() - done);
+        })) {
+        return error;
     }
     buffer = std::move(data);
     return 0;
@@ -257,25 +269,15 @@ int copyFile(const fs::path& source, const fs::path& destination) {
     }
     for (std::uint64_t offset = 0; offset < total;) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(total - offset, kChunk));
-        std::size_t got = 0;
-        while (got < want) {
-            const ssize_t r = ::pread(in.get(), chunk.data() + got, want - got, static_cast<off_t>(offset + got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) {
-                if (r == 0) std::fprintf(stderr, "readFile: short read\n");
-                return fail(r < 0 ? errno : EIO);
-            }
-            got += static_cast<std::size_t>(r);
+        if (int error = transferAll(want, kShortRead, [&](std::size_t got) {
+                return ::pread(in.get(), chunk.data() + got, want - got, static_cast<off_t>(offset + got));
+            })) {
+            return fail(error);
         }
-        std::size_t put = 0;
-        while (put < want) {
-            const ssize_t w = ::pwrite(out.get(), chunk.data() + put, want - put, static_cast<off_t>(offset + put));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) {
-                if (w == 0) std::fprintf(stderr, "writeFile: short write\n");
-                return fail(w < 0 ? errno : EIO);
-            }
-            put += static_cast<std::size_t>(w);
+        if (int error = transferAll(want, kShortWrite, [&](std::size_t put) {
+                return ::pwrite(out.get(), chunk.data() + put, want - put, static_cast<off_t>(offset + put));
+            })) {
+            return fail(error);
         }
         offset += want;
     }
