@@ -69,6 +69,9 @@ void ReleaseImageFile(ImageFile* file) {
 
 int LoadImageFile(ImageFile* file, const std::filesystem::path& url) {
     if (!file) return 0;
+    // A reused object answers for the new file only.
+    ReleaseImageFile(file);
+    file->orientation = 0;
     try {
         file->imageSource = plat::ImageSource::Open(url);
         if (!file->imageSource) return 0;

@@ -42,6 +42,19 @@ TEST(ImageFile, DisplayedSizeTurnsOnlyForOrientationsSixAndEight) {
         EXPECT_EQ(GetImageFileWidth(&f.file), turned ? 30.0 : 40.0) << orientation;
         EXPECT_EQ(GetImageFileHeight(&f.file), turned ? 40.0 : 30.0) << orientation;
     }
+
+    // Loading another file into the same object forgets the first one's
+    // orientation and, when the load fails, its image.
+    LoadedFile f;
+    ASSERT_EQ(LoadImageFile(&f.file, folder / "o6.jpg"), 1);
+    const auto plain = folder / "plain.png";
+    WriteImage(plain, "public.png", MakeTestImage(40, 30));
+    ASSERT_EQ(LoadImageFile(&f.file, plain), 1);
+    EXPECT_EQ(f.file.orientation, 0u);
+    EXPECT_EQ(GetImageFileWidth(&f.file), 40.0);
+    EXPECT_EQ(LoadImageFile(&f.file, folder / "missing.png"), 0);
+    EXPECT_EQ(GetImageFileWidth(&f.file), 0.0);
+    EXPECT_EQ(GetImageFileDPI(&f.file), 72.0);
 }
 
 TEST(ImageFile, ResolutionIs72WhenAbsentOrUnloaded) {
