@@ -8,6 +8,7 @@
 #include <limits>
 #include <span>
 
+#include "platform/EmbeddedMetadata.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/ImageSource.h"
@@ -114,29 +115,6 @@ bool AddMetadataChunks(std::span<const std::uint8_t> webp, int width, int height
         PutChunk(out, "XMP ", metadata.xmp);
     }
     return true;
-}
-
-std::vector<std::uint8_t> BlobOf(const vips::VImage& image, const char* field) {
-    if (image.get_typeof(field) == 0) {
-        return {};
-    }
-    std::size_t length = 0;
-    const auto* data = static_cast<const std::uint8_t*>(image.get_blob(field, &length));
-    return data ? std::vector<std::uint8_t>(data, data + length) : std::vector<std::uint8_t>{};
-}
-
-// The metadata blocks the file carries, as the WebP container wants them.
-WebPMetadata ReadWebPMetadata(const vips::VImage& image) {
-    WebPMetadata metadata;
-    metadata.exif = BlobOf(image, VIPS_META_EXIF_NAME);
-    // JPEG keeps the APP1 signature in front of the TIFF structure.
-    static const std::uint8_t kExifSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (metadata.exif.size() >= 6 && std::memcmp(metadata.exif.data(), kExifSignature, 6) == 0) {
-        metadata.exif.erase(metadata.exif.begin(), metadata.exif.begin() + 6);
-    }
-    metadata.icc = BlobOf(image, VIPS_META_ICC_NAME);
-    metadata.xmp = BlobOf(image, VIPS_META_XMP_NAME);
-    return metadata;
 }
 
 // The picture and the memory writer, freed on every path.
@@ -256,7 +234,10 @@ int EncodeFileToWebP(const std::filesystem::path& inputPath, const std::filesyst
         }
         WebPMetadata metadata;
         if (metadataMask != 0) {
-            metadata = ReadWebPMetadata(source->load(0, {}));
+            plat::EmbeddedMetadata blocks = plat::ReadEmbeddedMetadata(*source, 0);
+            metadata.exif = std::move(blocks.exif);
+            metadata.icc = std::move(blocks.icc);
+            metadata.xmp = std::move(blocks.xmp);
         }
         // The output is written only once encoded, so that it appears whole
         // or not at all; a place that cannot take it (no folder, a folder in

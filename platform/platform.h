@@ -26,6 +26,7 @@
 #include "platform/ImageDestination.h"
 #include "platform/PdfWriter.h"
 #include "platform/TiffWriter.h"
+#include "platform/EmbeddedMetadata.h"
 #include "platform/AffineTransform.h"
 #include "platform/Font.h"
 #include "platform/BitmapContext.h"
