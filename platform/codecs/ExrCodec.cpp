@@ -195,6 +195,9 @@ VImage LoadExr(const std::uint8_t* data, std::size_t size) {
         const long long w = (long long)window.max.x - window.min.x + 1;
         const long long h = (long long)window.max.y - window.min.y + 1;
         if (!Image::sizeAllowed(w, h)) throw vips::VError("OpenEXR image size out of range");
+        // Missing chunks would come out blank: a truncated file fails here
+        // as it does in every other format.
+        if (!file.isComplete()) throw vips::VError("OpenEXR file is incomplete");
         const bool alpha = (file.channels() & Imf::WRITE_A) != 0;
         const int bands = alpha ? 4 : 3;
         // A few kilobytes of compressed data can stand for a huge image: read
