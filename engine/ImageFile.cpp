@@ -8,10 +8,6 @@
 #include "platform/ImageDestination.h"
 #include "platform/ImageRep.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -234,22 +230,7 @@ int GetWebPImageSize(ImageFile* /*file*/, const std::filesystem::path& url, int*
     // The size stands in the first chunk headers: a prefix of the file is
     // enough, and a huge file is not read into memory for it.
     constexpr std::size_t kHeaderBytes = 65536;
-    const int fd = ::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return 0;
-    struct stat info {};
-    std::vector<std::uint8_t> bytes;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        bytes.resize(std::min<std::size_t>(kHeaderBytes, std::size_t(info.st_size)));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += std::size_t(n);
-        }
-        bytes.resize(done);
-    }
-    ::close(fd);
-    if (bytes.empty()) return 0;
-    return GetWebPDimensions(bytes.data(), bytes.size(), width, height) == 0 ? 1 : 0;
+    const auto bytes = plat::FileManager::leadingBytesOfFile(url, kHeaderBytes);
+    if (!bytes || bytes->empty()) return 0;
+    return GetWebPDimensions(bytes->data(), bytes->size(), width, height) == 0 ? 1 : 0;
 }

@@ -367,8 +367,12 @@ bool FileManager::writeAtomically(const Path& destination,
 
 // --- Reading -------------------------------------------------------------------
 
-std::optional<std::vector<std::uint8_t>> FileManager::contentsOfFile(const Path& path, std::uint64_t maxSize,
-                                                                     std::error_code* error) {
+namespace {
+
+// The bytes of a regular file, at most `limit` of them from its start. With
+// `refuseLarger` a larger file fails (EFBIG) instead of being cut.
+std::optional<std::vector<std::uint8_t>> readRegularFile(const fs::path& path, std::uint64_t limit,
+                                                         bool refuseLarger, std::error_code* error) {
     // O_NONBLOCK: opening a FIFO must not hang; regular files ignore it.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
@@ -384,13 +388,14 @@ std::optional<std::vector<std::uint8_t>> FileManager::contentsOfFile(const Path&
         setError(error, EINVAL);
         return std::nullopt;
     }
-    if (static_cast<std::uint64_t>(st.st_size) > maxSize) {
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (size > limit && refuseLarger) {
         setError(error, EFBIG);
         return std::nullopt;
     }
     std::vector<std::uint8_t> data;
     try {
-        data.resize(static_cast<std::size_t>(st.st_size));
+        data.resize(static_cast<std::size_t>(std::min(size, limit)));
     } catch (const std::bad_alloc&) {
         setError(error, ENOMEM);
         return std::nullopt;
@@ -408,6 +413,18 @@ std::optional<std::vector<std::uint8_t>> FileManager::contentsOfFile(const Path&
     }
     data.resize(done);
     return data;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> FileManager::contentsOfFile(const Path& path, std::uint64_t maxSize,
+                                                                     std::error_code* error) {
+    return readRegularFile(path, maxSize, true, error);
+}
+
+std::optional<std::vector<std::uint8_t>> FileManager::leadingBytesOfFile(const Path& path, std::size_t count,
+                                                                         std::error_code* error) {
+    return readRegularFile(path, count, false, error);
 }
 
 std::optional<FileAttributes> FileManager::attributesOfItem(const Path& path, std::error_code* error) {

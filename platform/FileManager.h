@@ -56,6 +56,10 @@ public:
     static std::optional<std::vector<std::uint8_t>> contentsOfFile(
         const Path& path, std::uint64_t maxSize = std::uint64_t(1) << 32,
         std::error_code* error = nullptr);
+    // The first `count` bytes of a regular file (all of it when shorter), for
+    // readers that need only a header.
+    static std::optional<std::vector<std::uint8_t>> leadingBytesOfFile(const Path& path, std::size_t count,
+                                                                       std::error_code* error = nullptr);
 
     // Dates (creation where the filesystem records it) and permission bits.
     static std::optional<FileAttributes> attributesOfItem(const Path& path,

@@ -250,6 +250,19 @@ TEST(FileManager, ContentsOfFile) {
     EXPECT_FALSE(FileManager::contentsOfFile(folder / "none"));
 }
 
+TEST(FileManager, LeadingBytesOfFile) {
+    ScratchFolder folder;
+    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abcdef")));
+    auto start = FileManager::leadingBytesOfFile(folder / "f", 4);
+    ASSERT_TRUE(start);
+    EXPECT_EQ(std::string(start->begin(), start->end()), "abcd");
+    auto whole = FileManager::leadingBytesOfFile(folder / "f", 100);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(std::string(whole->begin(), whole->end()), "abcdef");
+    EXPECT_FALSE(FileManager::leadingBytesOfFile(folder.path(), 4));
+    EXPECT_FALSE(FileManager::leadingBytesOfFile(folder / "none", 4));
+}
+
 TEST(FileManager, SpecialFilesAndLongNames) {
     ScratchFolder folder;
     // A FIFO is refused at once instead of blocking the reader.
