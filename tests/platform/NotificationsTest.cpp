@@ -114,9 +114,18 @@ public:
 
     ~FakeNotificationService() {
         if (loop_) {
-            g_main_loop_quit(loop_);
-            // Wake the loop in case it sleeps.
-            g_main_context_wakeup(context_);
+            // Quit from inside the loop: a quit issued before the thread has
+            // entered g_main_loop_run would be forgotten and the run would
+            // never return.
+            GSource* quit = g_idle_source_new();
+            g_source_set_callback(
+                quit, [](gpointer loop) -> gboolean {
+                    g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                    return G_SOURCE_REMOVE;
+                },
+                loop_, nullptr);
+            g_source_attach(quit, context_);
+            g_source_unref(quit);
         }
         if (thread_.joinable()) thread_.join();
         if (connection_) {
