@@ -100,6 +100,15 @@ const char* ColorModelName(const VImage& image) {
     }
 }
 
+// Whether the PNG end chunk (type "IEND" and its fixed CRC) stands in `tail`.
+bool HasPngEndChunk(std::span<const std::uint8_t> tail) {
+    static constexpr std::uint8_t kEnd[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    return std::search(tail.begin(), tail.end(), std::begin(kEnd), std::end(kEnd)) != tail.end();
+}
+
+// Trailing bytes searched for the PNG end chunk; writers rarely put anything after it.
+constexpr std::size_t kPngTailLength = 65536;
+
 bool HasField(const VImage& image, const char* name) {
     return vips_image_get_typeof(image.get_image(), name) != 0;
 }
@@ -124,6 +133,12 @@ std::shared_ptr<const ImageSource> ImageSource::Open(const std::filesystem::path
         if (std::uint64_t(info.st_size) > limit) return nullptr;
         if (!ReadAt(fd.get(), 0, std::size_t(info.st_size), source->fileBytes_)) return nullptr;
     }
+    if (source->format_ == ImageFormat::PNG) {
+        const std::uint64_t size = std::uint64_t(info.st_size);
+        const std::uint64_t start = size > kPngTailLength ? size - kPngTailLength : 0;
+        std::vector<std::uint8_t> tail;
+        source->endChunkSeen_ = ReadAt(fd.get(), start, std::size_t(size - start), tail) && HasPngEndChunk(tail);
+    }
     if (!source->initialise()) return nullptr;
     return source;
 }
@@ -138,6 +153,9 @@ std::shared_ptr<const ImageSource> ImageSource::OpenData(std::span<const std::ui
     source->head_.assign(bytes.begin(), bytes.begin() + std::ptrdiff_t(headLength));
     source->format_ = codecs::Sniff(source->head_.data(), source->head_.size(),
                                     LowerExtension(std::filesystem::path(nameHint)));
+    if (source->format_ == ImageFormat::PNG) {
+        source->endChunkSeen_ = HasPngEndChunk(bytes.last(std::min(bytes.size(), kPngTailLength)));
+    }
     if (!source->initialise()) return nullptr;
     return source;
 }
@@ -210,6 +228,9 @@ std::size_t ImageSource::countImages() const {
 
 VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const {
     if (index >= std::max<std::size_t>(count_, 1)) throw vips::VError("no such image");
+    // libvips can miss a PNG's truncation when the decode races the reader
+    // that consumes it; a PNG without its end chunk is refused up front.
+    if (format_ == ImageFormat::PNG && !endChunkSeen_) throw vips::VError("truncated PNG");
     const VipsAccess access = options.sequential ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM;
     auto common = [&]() {
         return VImage::option()->set("access", access)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);

@@ -45,6 +45,14 @@ void Truncate(const std::filesystem::path& from, const std::filesystem::path& to
     std::ofstream(to, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
 }
 
+// Overwrites the middle third of the file; its end chunk stays in place.
+void Damage(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::ifstream in(from, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    std::fill(bytes.begin() + std::ptrdiff_t(bytes.size() / 3), bytes.begin() + std::ptrdiff_t(2 * bytes.size() / 3), '\x55');
+    std::ofstream(to, std::ios::binary) << bytes;
+}
+
 // A noisy image: PNG cannot compress it, so half the file holds half the rows.
 plat::ImageRef Noise(int width, int height) {
     return MakeImage(width, height, [](int x, int y) -> RGBA {
@@ -85,19 +93,22 @@ TEST_F(RenderingDecodeTest, LazyLoadDecodesOnFirstReadWithTheSamePixels) {
     ASSERT_TRUE(eager && lazy);
     EXPECT_EQ(RGBAOf(*lazy->image()), RGBAOf(*eager->image()));
 
-    // Broken data: refused during an eager load, when read after a lazy one.
+    // Damaged pixel data: refused during an eager load, when read after a
+    // lazy one. (A file cut short is refused by both at once.)
     ASSERT_TRUE(WriteImage(dir / "big.png", Noise(400, 300), "public.png"));
     Truncate(dir / "big.png", dir / "cut.png");
-    EXPECT_FALSE(plat::ImageRep::Load(dir / "cut.png"));
-    auto cut = plat::ImageRep::Load(dir / "cut.png", plat::ImageRep::Options{1, false, true});
-    ASSERT_TRUE(cut);
-    EXPECT_THROW((void)cut->image()->vimage().avg(), vips::VError);
+    EXPECT_FALSE(plat::ImageRep::Load(dir / "cut.png", plat::ImageRep::Options{1, false, true}));
+    Damage(dir / "big.png", dir / "damaged.png");
+    EXPECT_FALSE(plat::ImageRep::Load(dir / "damaged.png"));
+    auto damaged = plat::ImageRep::Load(dir / "damaged.png", plat::ImageRep::Options{1, false, true});
+    ASSERT_TRUE(damaged);
+    EXPECT_THROW((void)damaged->image()->vimage().avg(), vips::VError);
     vips_error_clear();
 }
 
 TEST_F(RenderingDecodeTest, BrokenSourceFoundWhileEncodingFailsAndWritesNothing) {
     ASSERT_TRUE(WriteImage(dir / "big.png", Noise(400, 300), "public.png"));
-    Truncate(dir / "big.png", dir / "cut.png");
+    Damage(dir / "big.png", dir / "cut.png");
     // GIF output reads the source at random, from a lazy load: the damage
     // is met while encoding.
     ImageConversion record = HalfSize(dir / "cut.png", dir / "out.gif", kImageTypeGIF);
@@ -130,4 +141,27 @@ TEST_F(RenderingDecodeTest, HalvingATransparentPngKeepsEdgeColoursClean) {
         EXPECT_EQ(p[2], 255) << x;
     }
     EXPECT_GT(partial, 0);
+}
+
+TEST_F(RenderingDecodeTest, PngCutShortFailsOnEveryDecodePathAndOneWithTrailingBytesConverts) {
+    ASSERT_TRUE(WriteImage(dir / "big.png", Noise(400, 300), "public.png"));
+    Truncate(dir / "big.png", dir / "cut.png");
+    // PNG output decodes in one pass, GIF output lazily at random, and the
+    // handed-back image eagerly: each must see the damage.
+    for (int round = 0; round < 4; ++round) {
+        ImageConversion png = HalfSize(dir / "cut.png", dir / "out.png", kImageTypePNG);
+        EXPECT_EQ(ConvertImageWithOptions(&png), 0);
+        ImageConversion gif = HalfSize(dir / "cut.png", dir / "out.gif", kImageTypeGIF);
+        EXPECT_EQ(ConvertImageWithOptions(&gif), 0);
+        ImageConversion shown = HalfSize(dir / "cut.png", {}, kImageTypePNG);
+        shown.returnImage = 1;
+        EXPECT_EQ(ConvertImageWithOptions(&shown), 0);
+        EXPECT_EQ(dir.entries().size(), 2u);
+    }
+    // Bytes after the end chunk are harmless.
+    {
+        std::ofstream(dir / "big.png", std::ios::binary | std::ios::app) << std::string(1000, 'x');
+    }
+    ImageConversion record = HalfSize(dir / "big.png", dir / "half.png", kImageTypePNG);
+    EXPECT_EQ(ConvertImageWithOptions(&record), 1);
 }
