@@ -1,6 +1,7 @@
 #include "optimisation/File.h"
 
 #include "optimisation/Agent.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileManager.h"
 #include "platform/OperationQueue.h"
 #include "platform/UserDefaults.h"
@@ -27,28 +28,6 @@ std::string format(std::string_view text, std::string_view argument) {
 }  // namespace status
 
 namespace {
-
-// Owns a file descriptor.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports whether the close succeeded.
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t size) {
     std::size_t done = 0;
@@ -115,15 +94,10 @@ int File::fileType(std::span<const std::uint8_t> data) {
 }
 
 int File::fileTypeAtPath(const std::string& path) {
-    std::uint8_t head[8] = {};
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return kFileTypeUnknown;
-    ssize_t n = 0;
-    do {
-        n = ::read(fd.get(), head, sizeof head);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return kFileTypeUnknown;
-    return fileType(std::span<const std::uint8_t>(head, static_cast<std::size_t>(n)));
+    // Regular files only: a FIFO under a file's name must not block the check.
+    const auto head = plat::FileManager::leadingBytesOfFile(path, 8);
+    if (!head || head->empty()) return kFileTypeUnknown;
+    return fileType(std::span<const std::uint8_t>(*head));
 }
 
 std::string File::filePath() const {
@@ -277,7 +251,7 @@ bool File::saveResult() {
             // and permissions; its old bytes are held to put back should a
             // write fail half-way.
             auto data = plat::FileManager::contentsOfFile(pending);
-            Descriptor fd(::open(original.c_str(), O_WRONLY | O_CLOEXEC));
+            plat::FileDescriptor fd(::open(original.c_str(), O_WRONLY | O_CLOEXEC));
             if (!fd.valid() || !data || data->size() != expectedSize || data->size() < 35) return false;
             auto previous = plat::FileManager::contentsOfFile(original);
             if (!previous) return false;
@@ -285,7 +259,7 @@ bool File::saveResult() {
                 OverwriteInPlace(fd.get(), *previous);
                 return false;
             }
-            if (!fd.close()) return false;
+            if (fd.close() != 0) return false;
             removeOldFilePathOptimized();
             return true;
         }

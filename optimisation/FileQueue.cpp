@@ -27,7 +27,8 @@ namespace {
 // The first bytes and the length of a file; false when it cannot be read or
 // is empty.
 bool InspectFile(const std::string& path, std::uint8_t (&head)[8], std::size_t& headLength, std::uint64_t& length) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then refuses it.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st{};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;

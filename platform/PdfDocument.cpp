@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <mutex>
 
 #include <vips/vips8>
 
+#include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/Initialize.h"
 
@@ -44,18 +44,12 @@ void SilencePopplerOnce() {
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<char>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size <= 0 || size > std::numeric_limits<int>::max()) {
-        return false;
-    }
-    in.seekg(0, std::ios::beg);
-    bytes.resize(static_cast<std::size_t>(size));
-    return static_cast<bool>(in.read(bytes.data(), size));
+    // FileManager reads regular files only, so a FIFO or device never blocks.
+    const auto contents =
+        FileManager::contentsOfFile(path, std::uint64_t(std::numeric_limits<int>::max()));
+    if (!contents || contents->empty()) return false;
+    bytes.assign(contents->begin(), contents->end());
+    return true;
 }
 
 PdfBox ToBox(const poppler::rectf& r) {

@@ -128,6 +128,9 @@ TEST_F(FileTest, FileTypeByFirstBytes) {
     EXPECT_EQ(type({}), 0);
     EXPECT_EQ(File::fileTypeAtPath(PngLike("a.png", 40, 0).string()), 1);
     EXPECT_EQ(File::fileTypeAtPath(Path("none").string()), 0);
+    // A FIFO under an image's name is no file to optimise, and must not block.
+    ASSERT_EQ(::mkfifo(Path("pipe.png").c_str(), 0600), 0);
+    EXPECT_EQ(File::fileTypeAtPath(Path("pipe.png").string()), 0);
 }
 
 TEST_F(FileTest, StatusCopyAndDescription) {

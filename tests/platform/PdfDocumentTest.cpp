@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "platform/PdfTestSupport.h"
 
 using namespace vantrell_test;
@@ -117,6 +119,13 @@ TEST(PdfDocumentTest, EmptyCropBoxFallsBackToTheMediaBox) {
         EXPECT_TRUE(IsRed(PixelAt(bitmap, 10, 90))) << page;
         EXPECT_TRUE(IsWhite(PixelAt(bitmap, 150, 20))) << page;
     }
+}
+
+TEST(PdfDocumentTest, RefusesWhatIsNotARegularFileWithoutBlocking) {
+    TempFolder tmp;
+    ASSERT_EQ(::mkfifo((tmp / "pipe.pdf").c_str(), 0600), 0);
+    EXPECT_FALSE(plat::PdfDocument::Open((tmp / "pipe.pdf").string()));
+    EXPECT_FALSE(plat::PdfDocument::Open(tmp.path().string()));
 }
 
 TEST(PdfDocumentTest, PasswordsAndLocking) {
