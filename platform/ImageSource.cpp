@@ -353,12 +353,7 @@ PropertyDict ImageSource::readProperties(std::size_t index) const {
         properties.set(prop::HasAlpha, false);
         properties.set(prop::ColorModel, "RGB");
         properties.set(prop::Depth, 16);
-        if (blob_) {
-            auto data = bytes();
-            codecs::ReadMetadata(data.data(), data.size(), properties);
-        } else {
-            codecs::ReadMetadata(path_, properties);
-        }
+        readMetadata(properties);
         return properties;
     }
     VImage header;
@@ -446,15 +441,17 @@ PropertyDict ImageSource::readProperties(std::size_t index) const {
         properties.set(prop::DPIHeight, std::round(dpiY * 1000.0) / 1000.0);
     }
 
-    if (index == 0) {
-        if (blob_) {
-            auto data = bytes();
-            codecs::ReadMetadata(data.data(), data.size(), properties);
-        } else {
-            codecs::ReadMetadata(path_, properties);
-        }
-    }
+    if (index == 0) readMetadata(properties);
     return properties;
+}
+
+void ImageSource::readMetadata(PropertyDict& properties) const {
+    if (blob_) {
+        auto data = bytes();
+        codecs::ReadMetadata(data.data(), data.size(), properties);
+    } else {
+        codecs::ReadMetadata(path_, properties);
+    }
 }
 
 }  // namespace plat

@@ -76,6 +76,8 @@ private:
     std::size_t countImages() const;
     vips::VImage decodeWhole(std::size_t index, int shrink) const;
     PropertyDict readProperties(std::size_t index) const;
+    // The metadata dictionaries (EXIF, TIFF, GPS, IPTC…) of the file or bytes.
+    void readMetadata(PropertyDict& properties) const;
     bool rawHeader(int* width, int* height) const;
 
     std::filesystem::path path_;
