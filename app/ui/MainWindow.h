@@ -5,6 +5,8 @@
 #include <map>
 
 class AppDelegate;
+class ImageListTableView;
+class KSMImageView;
 class KSMOutlineView;
 class KSMTableView;
 class KSMValidatedViewToolbar;
@@ -51,11 +53,11 @@ public:
     SegmentedControl* flipSegmentedOutlet = nullptr;
 
     // Image list.
-    KSMTableView* imageListViewOutlet = nullptr;
+    ImageListTableView* imageListViewOutlet = nullptr;
     QLabel* totalFileCountLabelOutlet = nullptr;
 
     // Current image.
-    QLabel* mainImagePreview = nullptr;
+    KSMImageView* mainImagePreview = nullptr;
     QLabel* filenameLabelOutlet = nullptr;
     QLabel* fileDescriptionLabelOutlet = nullptr;
     QPushButton* previewButtonOutlet = nullptr;
