@@ -1,0 +1,7 @@
+#pragma once
+// The PDF tools: embedded-image extraction with the PDF functions, the
+// PostScript calculator, JPEG 2000 streams and image colour spaces behind it.
+// One include per line.
+
+#include "engine/engine.h"
+#include "pdf/PostScriptCalculator.h"
