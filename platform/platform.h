@@ -10,6 +10,7 @@
 #include "platform/FileManager.h"
 #include "platform/ToolRunner.h"
 #include "platform/PdfDocument.h"
+#include "platform/PdfObject.h"
 #include "platform/PropertyList.h"
 #include "platform/Bundle.h"
 #include "platform/Uuid.h"
