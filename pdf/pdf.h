@@ -5,3 +5,4 @@
 
 #include "engine/engine.h"
 #include "pdf/PostScriptCalculator.h"
+#include "pdf/PDFFunction.h"
