@@ -6,3 +6,4 @@
 #include "engine/engine.h"
 #include "pdf/PostScriptCalculator.h"
 #include "pdf/PDFFunction.h"
+#include "pdf/JPEG2000Decoding.h"
