@@ -7,3 +7,6 @@
 #include "pdf/PostScriptCalculator.h"
 #include "pdf/PDFFunction.h"
 #include "pdf/JPEG2000Decoding.h"
+#include "pdf/PDFColorSpace.h"
+#include "pdf/PDFImage.h"
+#include "pdf/PDFImageExtractor.h"

@@ -22,6 +22,7 @@
 #include "platform/Notifications.h"
 #include "platform/PropertyDict.h"
 #include "platform/Image.h"
+#include "platform/ColorSpace.h"
 #include "platform/ImageSource.h"
 #include "platform/ImageRep.h"
 #include "platform/ImageDestination.h"
