@@ -14,6 +14,8 @@
 #include <optional>
 
 class KSMValidatedViewToolbarItem;
+class QAction;
+class QFont;
 class WatermarkEditorModel;
 struct ImageConversion;
 class MainWindow;
@@ -108,6 +110,10 @@ public:
                                                 std::int32_t outputType, bool previewRun) const;
     void updateRenameExampleString();
     static QString formattedFileSize(std::uint64_t bytes) { return JobOptionsModel::formattedFileSize(bytes); }
+    // A font chosen in the font dialog becomes the text watermark's font.
+    void changeFont(const QFont& chosen);
+    // Main and context menu items, by their action's object name.
+    bool validateMenuItem(const QAction* item) const;
 
 private:
     void setUpJobOptions();

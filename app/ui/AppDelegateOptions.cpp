@@ -1,12 +1,18 @@
 // The job's options: the option-group models, the record a job is built
 // from, and the naming of its outputs.
 #include "app/model/ConversionRecord.h"
+#include "app/model/MenuValidation.h"
 #include "app/model/StringTable.h"
 #include "app/model/WatermarkEditorModel.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/CustomAlert.h"
+#include "app/ui/JobOptionPanels.h"
 #include "app/ui/MainWindow.h"
 #include "engine/ImageConversion.h"
+#include "platform/Font.h"
+
+#include <QAction>
+#include <QFont>
 
 #include <QCheckBox>
 #include <QWidget>
@@ -30,6 +36,7 @@ void AppDelegate::setUpJobOptions() {
     jobOptions_->DefaultOptimizationOption();
     jobOptions_->DefaultResizeOption();
 
+    window_->optionPanels()->bind(jobOptions_);
     connect(this, &AppDelegate::groupOnOffAction, jobOptions_, &JobOptionsModel::SwitchGroup);
     connect(jobOptions_, &JobOptionsModel::userChangedOption, this, [this] { changeGlobalPresetOption(jobOptions_); });
 }
@@ -121,4 +128,17 @@ std::filesystem::path AppDelegate::GetDestinationFileURL(const std::filesystem::
 
 void AppDelegate::updateRenameExampleString() {
     jobOptions_->updateRenameExampleString();
+}
+
+void AppDelegate::changeFont(const QFont& chosen) {
+    const plat::FontRef font =
+        plat::Font::fontWithFamily(chosen.family().toStdString(), chosen.styleName().toStdString());
+    if (!font) return;
+    watermarkModel_->setTextFont(font);
+    if (chosen.pointSize() > 0) watermarkModel_->setTextFontSize(chosen.pointSize());
+    changeGlobalPresetOption(this);
+}
+
+bool AppDelegate::validateMenuItem(const QAction* item) const {
+    return item && ValidateMenuItem(item->objectName(), toolbarEnableTable_);
 }
