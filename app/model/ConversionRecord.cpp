@@ -77,7 +77,7 @@ InvalidConversionOption FillConversionRecord(const JobOptionState& state, const 
     record->options.outputType = state.outputType;
     record->options.quality = JobOptionState::TypeHasQuality(state.outputType) ? state.qualitySlider : 0.0;
     record->options.outputDPI = 0;
-    record->options.preserveMetadata = state.preserveMetadata ? 1 : 0;
+    record->options.preserveMetadata = state.general.preserveMetadata ? 1 : 0;
 
     record->applyResize = state.groupOn[kResizeGroup] ? 1 : 0;
     if (record->applyResize) {

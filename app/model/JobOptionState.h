@@ -14,6 +14,17 @@ enum RenameTag : int { kRenameNewName = 1, kRenamePrefixSuffix = 2 };
 enum NumberPosition : int { kNumberAfterName = 0, kNumberBeforeName = 1, kNoNumber = 2 };
 enum SizeUnit : int { kUnitPercent = 1, kUnitPixels = 2, kUnitInches = 3, kUnitCentimetres = 4, kUnitMillimetres = 5, kUnitPoints = 6 };
 
+// The general check boxes (shown in the preferences), with their defaults.
+struct GeneralOptions {
+    bool addFoldersRecursively = true;
+    bool maintainDirectory = true;
+    bool overwriteExisting = false;
+    bool preserveMetadata = true;
+    bool preserveCreationDate = false;
+    bool preserveModifiedDate = true;
+    bool useAsDestinationFolder = true;
+};
+
 // Everything the six option groups and the general check boxes hold, as the
 // controls show it (texts as typed, so an empty field stays empty). A plain
 // value: a job or a preset copies it whole on the main thread.
@@ -62,14 +73,7 @@ struct JobOptionState {
     int currentSizeFormatType = kUnitPercent;
     int currentScaleOption = -1;
 
-    // General check boxes (shown in the preferences).
-    bool addFoldersRecursively = true;
-    bool maintainDirectory = true;
-    bool overwriteExisting = false;
-    bool preserveMetadata = true;
-    bool preserveCreationDate = false;
-    bool preserveModifiedDate = true;
-    bool useAsDestinationFolder = true;
+    GeneralOptions general;
     bool doNotShowPNGOptimizationAlert = false;
 
     // --- What the controls show enabled: derived, never stored ---
@@ -85,7 +89,7 @@ struct JobOptionState {
     bool widthEnabled() const { return resizeEnabled() && scaleOption != 1; }
     bool heightEnabled() const { return resizeEnabled() && scaleOption != 0; }
     bool resolutionFieldEnabled() const { return resizeEnabled() && resolutionOn; }
-    bool preserveModifiedDateEnabled() const { return preserveCreationDate; }
+    bool preserveModifiedDateEnabled() const { return general.preserveCreationDate; }
 
     // Values of the number fields as a job reads them (0 for an empty text).
     double widthValue() const;

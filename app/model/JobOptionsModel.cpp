@@ -462,13 +462,18 @@ void JobOptionsModel::setResizePresetNames(const QStringList& names) {
 
 // --- General check boxes ---
 
-void JobOptionsModel::setExtraOption(bool JobOptionState::*option, bool on, bool user) {
-    state_.*option = on;
+void JobOptionsModel::setExtraOption(bool GeneralOptions::*option, bool on, bool user) {
+    state_.general.*option = on;
     tail(user);
 }
 
+void JobOptionsModel::setDoNotShowPNGOptimizationAlert(bool on) {
+    state_.doNotShowPNGOptimizationAlert = on;
+    changed();
+}
+
 void JobOptionsModel::PreserveCreationDateAction(bool on, bool user) {
-    state_.preserveCreationDate = on;
+    state_.general.preserveCreationDate = on;
     tail(user);
 }
 
@@ -580,14 +585,8 @@ void JobOptionsModel::DefaultWatermarkImageOption() {
 }
 
 void JobOptionsModel::DefaultExtraOptions() {
-    state_.addFoldersRecursively = true;
-    state_.maintainDirectory = true;
-    state_.overwriteExisting = false;
-    state_.preserveMetadata = true;
-    state_.preserveCreationDate = false;
-    state_.preserveModifiedDate = true;
-    state_.useAsDestinationFolder = true;
-    PreserveCreationDateAction(state_.preserveCreationDate, false);
+    state_.general = {};
+    PreserveCreationDateAction(state_.general.preserveCreationDate, false);
 }
 
 QString JobOptionsModel::formattedFileSize(std::uint64_t bytes) {

@@ -102,7 +102,8 @@ public:
     static std::optional<std::pair<QString, QString>> NoImageSizeTexts(int unit);
 
     // --- General check boxes ---
-    void setExtraOption(bool JobOptionState::*option, bool on, bool user);
+    void setExtraOption(bool GeneralOptions::*option, bool on, bool user);
+    void setDoNotShowPNGOptimizationAlert(bool on);
     void PreserveCreationDateAction(bool on, bool user);
 
     // --- Group switches (called before the group's state changes) ---

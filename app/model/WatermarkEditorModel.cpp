@@ -8,11 +8,12 @@
 
 namespace {
 
-constexpr plat::Color kYellow{1.0, 1.0, 0.0, 1.0};
-constexpr plat::Color kBlack{0.0, 0.0, 0.0, 1.0};
-
 double Clamp01(double value) {
     return std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
+}
+
+plat::Color ClampColor(plat::Color color) {
+    return {Clamp01(color.red), Clamp01(color.green), Clamp01(color.blue), Clamp01(color.alpha)};
 }
 
 bool HasArea(QSizeF size) {
@@ -42,28 +43,8 @@ void WatermarkEditorModel::assign(T& field, const T& value) {
 }
 
 void WatermarkEditorModel::InitializeWatermarkOptions() {
-    // Reset by value: every text and image default in one place.
-    textString_ = QString::fromLatin1(kDefaultText);
-    drawingMode_ = kFill;
-    textFontColor_ = kYellow;
-    strokeWidth_ = 1;
-    dropShadowApplied_ = true;
-    textShadowColor_ = kBlack;
-    shadowBlur_ = kDefaultShadowBlur;
-    xOffset_ = kDefaultXOffset;
-    yOffset_ = kDefaultYOffset;
-    textFontSize_ = kDefaultFontSize;
-    textFont_ = plat::Font::defaultFont();
-    textOpacity_ = kDefaultTextOpacity;
-    textCharSpace_ = 0.0;
-    spacingType_ = kSpacingNone;
-    textRotationAngle_ = 0;
-    imageOpacity_ = kDefaultImageOpacity;
-    imageSize_ = kDefaultImageSize;
-    textWatermarkFlag_ = true;
-    imageWatermarkFlag_ = true;
-    textMouseEventClicked_ = true;
-    imageMouseEventClicked_ = true;
+    settings_ = {};
+    settings_.textFont = plat::Font::defaultFont();
     emit valueChanged();
 }
 
@@ -81,8 +62,8 @@ QRectF WatermarkEditorModel::updateFrameRect(QSizeF previewSize) {
     } else {
         currentXScale_ = frame.width() / oldMainImageViewSize_.width();
         currentYScale_ = frame.height() / oldMainImageViewSize_.height();
-        textMouseEventClicked_ = true;
-        imageMouseEventClicked_ = true;
+        settings_.textMouseEventClicked = true;
+        settings_.imageMouseEventClicked = true;
     }
     return rect;
 }
@@ -109,13 +90,13 @@ void WatermarkEditorModel::changeStartCenterLocationWithX(double x, double y) {
 }
 
 double WatermarkEditorModel::effectiveCharacterSpacing() const {
-    switch (spacingType_) {
+    switch (settings_.spacingType) {
     case kSpacingExpanded:
-        return textCharSpace_;
+        return settings_.textCharSpace;
     case kSpacingCondensed: {
         // The limit is worked out in single precision, as the drawing does.
-        const float limit = -(static_cast<float>(textFontSize_) * 0.25f);
-        return std::max(textCharSpace_, static_cast<double>(limit));
+        const float limit = -(static_cast<float>(settings_.textFontSize) * 0.25f);
+        return std::max(settings_.textCharSpace, static_cast<double>(limit));
     }
     default:
         return 0.0;
@@ -123,7 +104,7 @@ double WatermarkEditorModel::effectiveCharacterSpacing() const {
 }
 
 void WatermarkEditorModel::setTextString(const QString& text) {
-    assign(textString_, text);
+    assign(settings_.textString, text);
 }
 
 const QStringList& WatermarkEditorModel::fontFamilyArray() const {
@@ -141,41 +122,40 @@ const QStringList& WatermarkEditorModel::fontFamilyArray() const {
 
 void WatermarkEditorModel::setTextFont(plat::FontRef font) {
     if (!font) font = plat::Font::defaultFont();
-    assign(textFont_, font);
+    assign(settings_.textFont, font);
 }
 
 void WatermarkEditorModel::setTextFontSize(std::int64_t size) {
-    assign(textFontSize_, std::clamp(size, kMinFontSize, kMaxFontSize));
+    assign(settings_.textFontSize, std::clamp(size, kMinFontSize, kMaxFontSize));
 }
 
 void WatermarkEditorModel::setDrawingMode(std::int32_t mode) {
-    assign(drawingMode_, std::clamp<std::int32_t>(mode, kFill, kFillStroke));
+    assign(settings_.drawingMode, std::clamp<std::int32_t>(mode, kFill, kFillStroke));
 }
 
 void WatermarkEditorModel::setTextFontColor(plat::Color color) {
-    color = {Clamp01(color.red), Clamp01(color.green), Clamp01(color.blue), Clamp01(color.alpha)};
-    assign(textFontColor_, color);
+    assign(settings_.textFontColor, ClampColor(color));
 }
 
 void WatermarkEditorModel::setStrokeWidth(std::int64_t width) {
-    assign(strokeWidth_, std::clamp(width, kMinStrokeWidth, kMaxFontSize));
+    assign(settings_.strokeWidth, std::clamp(width, kMinStrokeWidth, kMaxFontSize));
 }
 
 void WatermarkEditorModel::setTextOpacity(double opacity) {
-    assign(textOpacity_, Clamp01(opacity));
+    assign(settings_.textOpacity, Clamp01(opacity));
 }
 
 void WatermarkEditorModel::setTextRotationAngle(std::int64_t degrees) {
-    assign(textRotationAngle_, std::clamp<std::int64_t>(degrees, 0, kMaxRotationAngle));
+    assign(settings_.textRotationAngle, std::clamp<std::int64_t>(degrees, 0, kMaxRotationAngle));
 }
 
 void WatermarkEditorModel::setTextCharSpace(double space) {
     if (!std::isfinite(space)) space = 0.0;
-    assign(textCharSpace_, std::clamp(space, -kMaxCharSpace, kMaxCharSpace));
+    assign(settings_.textCharSpace, std::clamp(space, -kMaxCharSpace, kMaxCharSpace));
 }
 
 void WatermarkEditorModel::setSpacingType(std::int32_t type) {
-    assign(spacingType_, (type == kSpacingExpanded || type == kSpacingCondensed) ? type : kSpacingNone);
+    assign(settings_.spacingType, (type == kSpacingExpanded || type == kSpacingCondensed) ? type : kSpacingNone);
 }
 
 void WatermarkEditorModel::setCenterLoc(QPointF point) {
@@ -203,41 +183,40 @@ void WatermarkEditorModel::setImageViewRectForImage(QRectF rect) {
 }
 
 void WatermarkEditorModel::setTextWatermarkFlag(bool flag) {
-    assign(textWatermarkFlag_, flag);
+    assign(settings_.textWatermarkFlag, flag);
 }
 
 void WatermarkEditorModel::setImageWatermarkFlag(bool flag) {
-    assign(imageWatermarkFlag_, flag);
+    assign(settings_.imageWatermarkFlag, flag);
 }
 
 void WatermarkEditorModel::setDropShadowApplied(bool applied) {
-    assign(dropShadowApplied_, applied);
+    assign(settings_.dropShadowApplied, applied);
 }
 
 void WatermarkEditorModel::setShadowBlur(std::int64_t blur) {
-    assign(shadowBlur_, std::clamp<std::int64_t>(blur, 0, kMaxShadowBlur));
+    assign(settings_.shadowBlur, std::clamp<std::int64_t>(blur, 0, kMaxShadowBlur));
 }
 
 void WatermarkEditorModel::setXOffset(std::int64_t offset) {
-    assign(xOffset_, std::clamp(offset, -kMaxShadowOffset, kMaxShadowOffset));
+    assign(settings_.xOffset, std::clamp(offset, -kMaxShadowOffset, kMaxShadowOffset));
 }
 
 void WatermarkEditorModel::setYOffset(std::int64_t offset) {
-    assign(yOffset_, std::clamp(offset, -kMaxShadowOffset, kMaxShadowOffset));
+    assign(settings_.yOffset, std::clamp(offset, -kMaxShadowOffset, kMaxShadowOffset));
 }
 
 void WatermarkEditorModel::setTextShadowColor(plat::Color color) {
-    color = {Clamp01(color.red), Clamp01(color.green), Clamp01(color.blue), Clamp01(color.alpha)};
-    assign(textShadowColor_, color);
+    assign(settings_.textShadowColor, ClampColor(color));
 }
 
 void WatermarkEditorModel::setWatermarkImageOpacity(double opacity) {
-    assign(imageOpacity_, Clamp01(opacity));
+    assign(settings_.imageOpacity, Clamp01(opacity));
 }
 
 void WatermarkEditorModel::setWatermarkImageSize(double size) {
     if (!std::isfinite(size)) size = kDefaultImageSize;
-    assign(imageSize_, std::clamp(size, kMinWatermarkImageSize, 1.0));
+    assign(settings_.imageSize, std::clamp(size, kMinWatermarkImageSize, 1.0));
 }
 
 void WatermarkEditorModel::setWatermarkImage(plat::ImageRef image) {

@@ -75,28 +75,28 @@ public:
     double effectiveCharacterSpacing() const;
 
     // --- Text watermark ---
-    QString textString() const { return textString_; }
+    QString textString() const { return settings_.textString; }
     void setTextString(const QString& text);
     const QStringList& fontFamilyArray() const;
-    plat::FontRef textFont() const { return textFont_; }
+    plat::FontRef textFont() const { return settings_.textFont; }
     void setTextFont(plat::FontRef font);  // null restores the default font
-    std::int64_t textFontSize() const { return textFontSize_; }
+    std::int64_t textFontSize() const { return settings_.textFontSize; }
     void setTextFontSize(std::int64_t size);
-    std::int32_t drawingMode() const { return drawingMode_; }
+    std::int32_t drawingMode() const { return settings_.drawingMode; }
     void setDrawingMode(std::int32_t mode);
-    plat::Color textFontColor() const { return textFontColor_; }
+    plat::Color textFontColor() const { return settings_.textFontColor; }
     void setTextFontColor(plat::Color color);
-    std::int64_t strokeWidth() const { return strokeWidth_; }
+    std::int64_t strokeWidth() const { return settings_.strokeWidth; }
     // Up to the limit of the font size field; the controls keep it at most
     // the font size.
     void setStrokeWidth(std::int64_t width);
-    double textOpacity() const { return textOpacity_; }
+    double textOpacity() const { return settings_.textOpacity; }
     void setTextOpacity(double opacity);
-    std::int64_t textRotationAngle() const { return textRotationAngle_; }
+    std::int64_t textRotationAngle() const { return settings_.textRotationAngle; }
     void setTextRotationAngle(std::int64_t degrees);
-    double textCharSpace() const { return textCharSpace_; }
+    double textCharSpace() const { return settings_.textCharSpace; }
     void setTextCharSpace(double space);
-    std::int32_t SpacingType() const { return spacingType_; }
+    std::int32_t SpacingType() const { return settings_.spacingType; }
     void setSpacingType(std::int32_t type);
 
     QPointF centerLoc() const { return centerLoc_; }
@@ -112,26 +112,26 @@ public:
     QRectF imageViewRectForImage() const { return imageViewRectForImage_; }
     void setImageViewRectForImage(QRectF rect);
 
-    bool TextWatermarkFlag() const { return textWatermarkFlag_; }
+    bool TextWatermarkFlag() const { return settings_.textWatermarkFlag; }
     void setTextWatermarkFlag(bool flag);
-    bool ImageWatermarkFlag() const { return imageWatermarkFlag_; }
+    bool ImageWatermarkFlag() const { return settings_.imageWatermarkFlag; }
     void setImageWatermarkFlag(bool flag);
 
-    bool isDropShadowApplied() const { return dropShadowApplied_; }
+    bool isDropShadowApplied() const { return settings_.dropShadowApplied; }
     void setDropShadowApplied(bool applied);
-    std::int64_t shadowBlur() const { return shadowBlur_; }
+    std::int64_t shadowBlur() const { return settings_.shadowBlur; }
     void setShadowBlur(std::int64_t blur);
-    std::int64_t xOffset() const { return xOffset_; }
+    std::int64_t xOffset() const { return settings_.xOffset; }
     void setXOffset(std::int64_t offset);
-    std::int64_t yOffset() const { return yOffset_; }
+    std::int64_t yOffset() const { return settings_.yOffset; }
     void setYOffset(std::int64_t offset);
-    plat::Color textShadowColor() const { return textShadowColor_; }
+    plat::Color textShadowColor() const { return settings_.textShadowColor; }
     void setTextShadowColor(plat::Color color);
 
     // --- Image watermark ---
-    double WatermarkImageOpacity() const { return imageOpacity_; }
+    double WatermarkImageOpacity() const { return settings_.imageOpacity; }
     void setWatermarkImageOpacity(double opacity);
-    double WatermarkImageSize() const { return imageSize_; }
+    double WatermarkImageSize() const { return settings_.imageSize; }
     void setWatermarkImageSize(double size);
     // The image of the image watermark (the editor's image well); null: none.
     plat::ImageRef watermarkImage() const { return watermarkImage_; }
@@ -153,10 +153,10 @@ public:
     void setTextFrameRect(QRectF rect) { textFrameRect_ = rect; }
     QRectF imageFrameRect() const { return imageFrameRect_; }
     void setImageFrameRect(QRectF rect) { imageFrameRect_ = rect; }
-    bool textMouseEventClicked() const { return textMouseEventClicked_; }
-    void setTextMouseEventClicked(bool value) { textMouseEventClicked_ = value; }
-    bool imageMouseEventClicked() const { return imageMouseEventClicked_; }
-    void setImageMouseEventClicked(bool value) { imageMouseEventClicked_ = value; }
+    bool textMouseEventClicked() const { return settings_.textMouseEventClicked; }
+    void setTextMouseEventClicked(bool value) { settings_.textMouseEventClicked = value; }
+    bool imageMouseEventClicked() const { return settings_.imageMouseEventClicked; }
+    void setImageMouseEventClicked(bool value) { settings_.imageMouseEventClicked = value; }
     double currentXScale() const { return currentXScale_; }
     double currentYScale() const { return currentYScale_; }
 
@@ -166,45 +166,50 @@ signals:
     void valueChanged();
 
 private:
+    // The values the editor's defaults restore, reset as one.
+    struct Settings {
+        QString textString = QString::fromLatin1(kDefaultText);
+        plat::FontRef textFont;
+        std::int64_t textFontSize = kDefaultFontSize;
+        std::int32_t drawingMode = kFill;
+        plat::Color textFontColor{1.0, 1.0, 0.0, 1.0};  // yellow
+        std::int64_t strokeWidth = 1;
+        double textOpacity = kDefaultTextOpacity;
+        std::int64_t textRotationAngle = 0;
+        double textCharSpace = 0.0;
+        std::int32_t spacingType = kSpacingNone;
+        bool textWatermarkFlag = true;
+        bool imageWatermarkFlag = true;
+        bool dropShadowApplied = true;
+        std::int64_t shadowBlur = kDefaultShadowBlur;
+        std::int64_t xOffset = kDefaultXOffset;
+        std::int64_t yOffset = kDefaultYOffset;
+        plat::Color textShadowColor{0.0, 0.0, 0.0, 1.0};  // black
+        double imageOpacity = kDefaultImageOpacity;
+        double imageSize = kDefaultImageSize;
+        bool textMouseEventClicked = true;
+        bool imageMouseEventClicked = true;
+    };
+
     template <typename T>
     void assign(T& field, const T& value);
 
-    QString textString_;
     mutable QStringList fontFamilyArray_;
     mutable bool fontFamiliesLoaded_ = false;
-    plat::FontRef textFont_;
-    std::int64_t textFontSize_ = kDefaultFontSize;
-    std::int32_t drawingMode_ = kFill;
-    plat::Color textFontColor_;
-    std::int64_t strokeWidth_ = 1;
-    double textOpacity_ = kDefaultTextOpacity;
-    std::int64_t textRotationAngle_ = 0;
-    double textCharSpace_ = 0.0;
-    std::int32_t spacingType_ = kSpacingNone;
     QPointF centerLoc_ = kDefaultLocation;
     QPointF imageLoc_ = kDefaultLocation;
     QPointF nextTextLoc_;
     QPointF nextImageLoc_;
     QRectF imageViewRectForText_;
     QRectF imageViewRectForImage_;
-    bool textWatermarkFlag_ = true;
-    bool imageWatermarkFlag_ = true;
-    bool dropShadowApplied_ = true;
-    std::int64_t shadowBlur_ = kDefaultShadowBlur;
-    std::int64_t xOffset_ = kDefaultXOffset;
-    std::int64_t yOffset_ = kDefaultYOffset;
-    plat::Color textShadowColor_;
-    double imageOpacity_ = kDefaultImageOpacity;
-    double imageSize_ = kDefaultImageSize;
     plat::ImageRef watermarkImage_;
     double imageAspectRatio_ = 1.0;
     QSizeF oldMainImageViewSize_{0.0, 0.0};
 
+    Settings settings_;
     std::set<int> selectionIndexes_{0};
     QRectF textFrameRect_;
     QRectF imageFrameRect_;
-    bool textMouseEventClicked_ = true;
-    bool imageMouseEventClicked_ = true;
     double currentXScale_ = 1.0;
     double currentYScale_ = 1.0;
 };

@@ -63,7 +63,7 @@ bool AppDelegate::IsConversionOptionsValid(ImageConversion* record, bool preview
             LocalizedString("PNGOptimizationAlertTitle"), LocalizedString("PNGOptimizationAlertMessage"),
             LocalizedString("OkButtonString"), LocalizedString("CancelTitle"), QString(), window_.get(), box);
         // The box keeps what the user left in it, whatever the answer.
-        jobOptions_->setExtraOption(&JobOptionState::doNotShowPNGOptimizationAlert, box->isChecked(), false);
+        jobOptions_->setDoNotShowPNGOptimizationAlert(box->isChecked());
         if (code == kAlertAlternateReturn) return false;
     }
 
@@ -113,7 +113,7 @@ std::optional<RenamePattern> AppDelegate::CheckAndGetNewFileName(bool* sourceNam
 std::filesystem::path AppDelegate::GetDestinationFolderURL(const std::filesystem::path& source,
                                                            const std::filesystem::path& destination,
                                                            const std::filesystem::path& parent) const {
-    return ::GetDestinationFolderURL(source, destination, parent, jobOptions_->state().maintainDirectory);
+    return ::GetDestinationFolderURL(source, destination, parent, jobOptions_->state().general.maintainDirectory);
 }
 
 std::filesystem::path AppDelegate::GetDestinationFileURL(const std::filesystem::path& source,
@@ -121,7 +121,7 @@ std::filesystem::path AppDelegate::GetDestinationFileURL(const std::filesystem::
                                                          const RenamePattern* pattern, bool sourceNameFlag,
                                                          std::int64_t number, std::int32_t numberPosition,
                                                          std::int32_t outputType, bool previewRun) const {
-    const bool exactName = previewRun || jobOptions_->state().overwriteExisting;
+    const bool exactName = previewRun || jobOptions_->state().general.overwriteExisting;
     return ::GetDestinationFileURL(source, folder, pattern, sourceNameFlag, number, numberPosition, outputType,
                                    exactName);
 }

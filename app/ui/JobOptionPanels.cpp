@@ -142,6 +142,21 @@ LockLinesBox* LockLine(const char* outlet, int edges, QWidget* parent) {
     return line;
 }
 
+// A row of one labelled popup.
+template <std::size_t N>
+QWidget* LabelledPopupRow(const char* panelName, const char* labelOutlet, const char* labelKey,
+                          const char* popupOutlet, const MenuItem (&items)[N], QWidget* store, QLabel*& label,
+                          QComboBox*& popup) {
+    QWidget* panel = Panel(panelName, store);
+    QHBoxLayout* row = RowLayout(panel);
+    label = Label(labelOutlet, labelKey, panel);
+    popup = Popup(popupOutlet, items, panel);
+    Pair(label, popup);
+    row->addWidget(label);
+    row->addWidget(popup, 1);
+    return panel;
+}
+
 }  // namespace
 
 JobOptionPanels::JobOptionPanels(QWidget* store) : QObject(store) {
@@ -223,25 +238,14 @@ QWidget* JobOptionPanels::buildConversionView(QWidget* store) {
 }
 
 QWidget* JobOptionPanels::buildOptimizationView(QWidget* store) {
-    QWidget* panel = Panel("OptimizationView", store);
-    QHBoxLayout* row = RowLayout(panel);
-    OptimizationStaticText = Label("OptimizationStaticText", "OptimizationLabel", panel);
-    OptimizationPopupOutlet = Popup("OptimizationPopupOutlet", kOptimizations, panel);
-    Pair(OptimizationStaticText, OptimizationPopupOutlet);
-    row->addWidget(OptimizationStaticText);
-    row->addWidget(OptimizationPopupOutlet, 1);
-    return panel;
+    return LabelledPopupRow("OptimizationView", "OptimizationStaticText", "OptimizationLabel",
+                            "OptimizationPopupOutlet", kOptimizations, store, OptimizationStaticText,
+                            OptimizationPopupOutlet);
 }
 
 QWidget* JobOptionPanels::buildRenameView1(QWidget* store) {
-    QWidget* panel = Panel("RenameView1", store);
-    QHBoxLayout* row = RowLayout(panel);
-    renameOptionNameLabelOutlet = Label("renameOptionNameLabelOutlet", "RenameKindLabel", panel);
-    renameOptionPopupOutlet = Popup("renameOptionPopupOutlet", kRenameKinds, panel);
-    Pair(renameOptionNameLabelOutlet, renameOptionPopupOutlet);
-    row->addWidget(renameOptionNameLabelOutlet);
-    row->addWidget(renameOptionPopupOutlet, 1);
-    return panel;
+    return LabelledPopupRow("RenameView1", "renameOptionNameLabelOutlet", "RenameKindLabel", "renameOptionPopupOutlet",
+                            kRenameKinds, store, renameOptionNameLabelOutlet, renameOptionPopupOutlet);
 }
 
 QWidget* JobOptionPanels::buildRenameView2(QWidget* store) {

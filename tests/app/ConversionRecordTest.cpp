@@ -45,7 +45,7 @@ TEST_F(ConversionRecordTest, TypeQualityAndMetadata) {
     EXPECT_DOUBLE_EQ(record.options.quality, 0.0);
     EXPECT_EQ(record.options.preserveMetadata, 1);
     state.outputType = 4;
-    state.preserveMetadata = false;
+    state.general.preserveMetadata = false;
     fill();
     EXPECT_DOUBLE_EQ(record.options.quality, 0.7);
     EXPECT_EQ(record.options.preserveMetadata, 0);

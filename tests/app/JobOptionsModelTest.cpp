@@ -391,15 +391,15 @@ TEST_F(JobOptionsModelTest, DefaultsOfImageWatermarkAndGeneralOptions) {
     EXPECT_DOUBLE_EQ(watermark.WatermarkImageSize(), 0.5);
     EXPECT_FALSE(watermark.watermarkImage());
 
-    model.setExtraOption(&JobOptionState::overwriteExisting, true, true);
+    model.setExtraOption(&GeneralOptions::overwriteExisting, true, true);
     model.PreserveCreationDateAction(true, true);
     EXPECT_TRUE(model.state().preserveModifiedDateEnabled());
     model.DefaultExtraOptions();
-    const JobOptionState& s = model.state();
+    const GeneralOptions& s = model.state().general;
     EXPECT_TRUE(s.addFoldersRecursively && s.maintainDirectory && s.preserveMetadata && s.preserveModifiedDate &&
                 s.useAsDestinationFolder);
     EXPECT_FALSE(s.overwriteExisting || s.preserveCreationDate);
-    EXPECT_FALSE(s.preserveModifiedDateEnabled());
+    EXPECT_FALSE(model.state().preserveModifiedDateEnabled());
 
     QSignalSpy reapply(&model, &JobOptionsModel::watermarkPresetReapplyRequested);
     model.DefaultWatermarkTextOption();
