@@ -6,17 +6,6 @@
 
 #include <system_error>
 
-ImageConversion SameSizeConversionRecord() {
-    ImageConversion record;
-    record.options.quality = 0.9;
-    record.resize.width = 100.0;
-    record.resize.height = 100.0;
-    record.resize.unit = 1;
-    record.resize.scaleOption = 2;
-    record.resize.applySize = 1;
-    return record;
-}
-
 std::filesystem::path MakeDragOutFolder() {
     std::filesystem::path folder = GetTemporaryURLWithPrefix("drag");
     std::error_code error;

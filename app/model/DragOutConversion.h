@@ -10,10 +10,6 @@
 #include <filesystem>
 #include <vector>
 
-// The record used when the job gives none: the source's type, full size,
-// quality 0.9.
-ImageConversion SameSizeConversionRecord();
-
 // A new private folder for one drag; empty when none can be made.
 std::filesystem::path MakeDragOutFolder();
 

@@ -1,6 +1,7 @@
 #include "app/model/ImageListModel.h"
 
 #include "app/model/ImageListTexts.h"
+#include "app/model/JobOptionsModel.h"
 #include "common/KSMUtil.h"
 #include "platform/OperationQueue.h"
 
@@ -86,7 +87,7 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
         return QString::fromStdString(entity->title());
     case FileSizeTextRole:
-        return loaded ? QVariant(formattedFileSize(entity->GetFileSize())) : QVariant();
+        return loaded ? QVariant(JobOptionsModel::formattedFileSize(entity->GetFileSize())) : QVariant();
     case ResolutionTextRole:
         return loaded ? QVariant(ResolutionText(entity->GetResolution())) : QVariant();
     case PixelSizeTextRole:

@@ -4,15 +4,6 @@
 
 #include <cmath>
 
-QString formattedFileSize(std::uint64_t bytes) {
-    const double size = double(bytes);
-    if (bytes == 0) return QString();
-    if (size < 1000.0) return FormatString(QStringLiteral("%qu bytes"), {static_cast<unsigned long long>(bytes)});
-    if (size < 1000000.0) return FormatString(QStringLiteral("%.1f KB"), {size / 1000.0});
-    if (size < 1000000000.0) return FormatString(QStringLiteral("%.2f MB"), {size / 1000000.0});
-    return FormatString(QStringLiteral("%.3f GB"), {size / 1000000000.0});
-}
-
 QString ResolutionText(double resolution) { return FormatString(QStringLiteral("%.0f pixel/in"), {resolution}); }
 
 QString PixelSizeText(double width, double height) {

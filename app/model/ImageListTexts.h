@@ -6,9 +6,6 @@
 
 #include <cstdint>
 
-// Byte counts in decimal steps of 1000: "" for 0, "999 bytes", "1.0 KB",
-// "2.35 MB", "1.500 GB".
-QString formattedFileSize(std::uint64_t bytes);
 // "300 pixel/in".
 QString ResolutionText(double resolution);
 // "4000 x 3000 pixels".

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {
+    setUpJobOptions();
     setUpImageList();
 }
 

@@ -93,6 +93,21 @@ void AppDelegate::setUpImageList() {
             addProgressSheet_ = nullptr;
         }
     });
+    // The option controls read the selected entry's size and resolution.
+    setSelectedImageProvider([this] {
+        SelectedImageInfo info;
+        info.listCount = imageListViewContents_->count();
+        info.selectedRow = imageListViewContents_->selectedRow();
+        if (const ListEntityRef entity = imageListViewContents_->selectedEntity()) {
+            info.url = entity->GetFileURL();
+            info.title = QString::fromStdString(entity->title());
+            info.pixelWidth = entity->GetWidth();
+            info.pixelHeight = entity->GetHeight();
+            info.dpi = entity->GetResolution();
+        }
+        return info;
+    });
+    connect(model, &ImageListModel::selectedImageFactsChanged, this, [this] { updateRenameExampleString(); });
     setImageCountMessage();
 }
 
@@ -159,7 +174,13 @@ void AppDelegate::RemoveAllButtonAction(QObject*) { imageListViewContents_->Remo
 
 std::vector<std::filesystem::path> AppDelegate::deliverDraggedRows(const std::vector<int>& rows) {
     const std::vector<ListRowSnapshot> snapshot = imageListViewContents_->snapshotRows(rows);
-    const ImageConversion record = dragOutConversionRecord ? dragOutConversionRecord() : SameSizeConversionRecord();
+    ImageConversion record;
+    if (dragOutConversionRecord) {
+        record = dragOutConversionRecord();
+    } else if (!IsConversionOptionsValid(&record, false)) {
+        // The options were refused (and the user told): nothing is delivered.
+        return {};
+    }
     // Each drag-out has its own cancel flag; nothing cancels it once started.
     const std::atomic<bool> cancelled{false};
     return ConvertRowsIntoFolder(snapshot, MakeDragOutFolder(), record, cancelled);
@@ -211,6 +232,7 @@ void AppDelegate::PerformAnimationFromSelectedRowToImage() {
         window_->fileDescriptionLabelOutlet->setText(QString());
         currentSelectedImageIndex = -1;
         currentZoom_ = 0.0;
+        updateRenameExampleString();
         emit currentImageChanged(0.0, 0.0, 0.0);
         return;
     }
@@ -236,6 +258,7 @@ void AppDelegate::transformAndSetCurrentImage() {
         currentZoom_ = 0.0;
     }
     setImageFileDescription(currentZoom_);
+    updateRenameExampleString();
     emit currentImageChanged(ratio, current.shownWidth, current.shownHeight);
 }
 
