@@ -1,5 +1,7 @@
 #include "app/model/CurrentImage.h"
 
+#include "app/model/PixelImage.h"
+
 #include "engine/Geometry.h"
 #include "engine/ImageConverter.h"
 #include "platform/BitmapContext.h"
@@ -17,13 +19,7 @@ CurrentImage MakeCurrentImage(const std::filesystem::path& url, std::int64_t ang
     ImageConverter converter;
     InitImageConverter(&converter);
     try {
-        auto plan = [wanted](const plat::PropertyDict& stored) {
-            plat::ImageRep::Options options;
-            const double longer = double(std::max(stored.integer(plat::prop::PixelWidth).value_or(0),
-                                                  stored.integer(plat::prop::PixelHeight).value_or(0)));
-            while (options.shrink < 8 && longer / (options.shrink * 2) >= wanted) options.shrink *= 2;
-            return options;
-        };
+        auto plan = [wanted](const plat::PropertyDict& stored) { return ShrinkOnLoadOptions(stored, wanted); };
         if (!LoadConverterSourceWithPlan(&converter, url, plan) || !converter.sourceRep) return current;
         current.pixelWidth = GetConverterPixelsWide(&converter);
         current.pixelHeight = GetConverterPixelsHigh(&converter);
@@ -48,15 +44,7 @@ CurrentImage MakeCurrentImage(const std::filesystem::path& url, std::int64_t ang
         if (!context->drawImage(image, plat::Rect{{0.0, 0.0}, {double(canvasWidth), double(canvasHeight)}})) {
             return current;
         }
-        plat::ImageRef drawn = context->makeImage();
-        if (!drawn) return current;
-        auto pixels = std::make_shared<ThumbnailImage>();
-        pixels->width = drawn->width();
-        pixels->height = drawn->height();
-        pixels->rgba = drawn->copyRGBA8();
-        if (pixels->rgba.size() == std::size_t(pixels->width) * std::size_t(pixels->height) * 4) {
-            current.pixels = std::move(pixels);
-        }
+        current.pixels = PixelImageFromContext(*context);
     } catch (const std::exception&) {
         current.pixels.reset();
     }

@@ -2,6 +2,7 @@
 
 #include "app/model/ImageListTexts.h"
 #include "app/model/JobOptionsModel.h"
+#include "app/model/StringTable.h"
 #include "common/KSMUtil.h"
 #include "platform/OperationQueue.h"
 
@@ -101,7 +102,7 @@ QVariant ImageListModel::data(const QModelIndex& index, int role) const {
 
 QVariant ImageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (section != 0 || orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    return QString();
+    return LocalizedString("ImageListColumnTitle");
 }
 
 Qt::ItemFlags ImageListModel::flags(const QModelIndex& index) const {
@@ -269,20 +270,20 @@ void ImageListModel::setSortDescriptor(const QString& key, bool ascending) {
 // --- Rotate and flip ---------------------------------------------------------------------------
 
 void ImageListModel::rotateImage(std::int64_t step) {
-    const std::vector<int> rows = selectedRows();
-    for (int row : rows) {
-        const ListEntityRef& entity = entries_[std::size_t(row)];
-        entity->SetAngle(RotatedAngle(entity->GetAngle(), step));
-    }
-    if (!rows.empty()) emit selectedEntityTransformChanged();
+    changeSelectedEntities([step](ListViewBaseCellImageEntity& entity) {
+        entity.SetAngle(RotatedAngle(entity.GetAngle(), step));
+    });
 }
 
 void ImageListModel::flipImage(std::int32_t mask) {
+    changeSelectedEntities([mask](ListViewBaseCellImageEntity& entity) {
+        entity.SetFlip(FlippedMask(entity.GetFlip(), mask));
+    });
+}
+
+void ImageListModel::changeSelectedEntities(const std::function<void(ListViewBaseCellImageEntity&)>& change) {
     const std::vector<int> rows = selectedRows();
-    for (int row : rows) {
-        const ListEntityRef& entity = entries_[std::size_t(row)];
-        entity->SetFlip(FlippedMask(entity->GetFlip(), mask));
-    }
+    for (int row : rows) change(*entries_[std::size_t(row)]);
     if (!rows.empty()) emit selectedEntityTransformChanged();
 }
 

@@ -148,6 +148,8 @@ private:
     // cancelled before the main thread took it.
     bool runOnMainThread(const std::shared_ptr<AddRequest>& request, std::function<void()> work);
     void removeRows(std::vector<int> rows);
+    // Applies `change` to every selected entry, in ascending row order.
+    void changeSelectedEntities(const std::function<void(ListViewBaseCellImageEntity&)>& change);
     void emitSelectedFacts();
 
     std::vector<ListEntityRef> entries_;

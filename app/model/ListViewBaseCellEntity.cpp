@@ -1,5 +1,7 @@
 #include "app/model/ListViewBaseCellEntity.h"
 
+#include "app/model/PixelImage.h"
+
 #include "engine/ImageConverter.h"
 #include "platform/BitmapContext.h"
 #include "platform/FileManager.h"
@@ -20,12 +22,7 @@ std::atomic<double> gThumbnailPixelRatio{1.0};
 // smallest factor that still gives at least the thumbnail's pixels, so a
 // 24-megapixel photo never sits whole in memory for its thumbnail.
 plat::ImageRep::Options ThumbnailDecodePlan(const plat::PropertyDict& stored) {
-    plat::ImageRep::Options options;
-    const double longer = double(std::max(stored.integer(plat::prop::PixelWidth).value_or(0),
-                                          stored.integer(plat::prop::PixelHeight).value_or(0)));
-    const double wanted = std::ceil(kThumbnailSide * ThumbnailPixelRatio());
-    while (options.shrink < 8 && longer / (options.shrink * 2) >= wanted) options.shrink *= 2;
-    return options;
+    return ShrinkOnLoadOptions(stored, std::ceil(kThumbnailSide * ThumbnailPixelRatio()));
 }
 
 // Draws the whole image scaled into a new bitmap of the thumbnail's pixels.
@@ -37,14 +34,7 @@ ThumbnailRef DrawThumbnail(const plat::Image& image, ThumbnailSize size) {
     if (!context || !context->drawImage(image, plat::Rect{{0.0, 0.0}, {double(width), double(height)}})) {
         return nullptr;
     }
-    plat::ImageRef drawn = context->makeImage();
-    if (!drawn) return nullptr;
-    auto thumbnail = std::make_shared<ThumbnailImage>();
-    thumbnail->width = drawn->width();
-    thumbnail->height = drawn->height();
-    thumbnail->rgba = drawn->copyRGBA8();
-    if (thumbnail->rgba.size() != std::size_t(thumbnail->width) * std::size_t(thumbnail->height) * 4) return nullptr;
-    return thumbnail;
+    return PixelImageFromContext(*context);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QProgressDialog>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -46,6 +47,22 @@ void AppDelegate::setUpImageList() {
                 AddUrlsIntoListViewFromDragAndDrop(urls, row);
             });
     connect(window_->mainImagePreview, &KSMImageView::resized, this, &AppDelegate::updateFileDescription);
+    // A view grown past the pixels decoded for it gets sharper pixels once
+    // the resizing pauses.
+    auto* redecode = new QTimer(window_.get());
+    redecode->setSingleShot(true);
+    redecode->setInterval(250);
+    connect(window_->mainImagePreview, &KSMImageView::resized, redecode, qOverload<>(&QTimer::start));
+    connect(redecode, &QTimer::timeout, this, [this] {
+        const ListEntityRef entity = imageListViewContents_->selectedEntity();
+        const ThumbnailRef shown = window_->mainImagePreview->image();
+        if (!entity || !shown) return;
+        const int shownSide = std::max(shown->width, shown->height);
+        const double fullSide = std::max(entity->GetWidth(), entity->GetHeight());
+        if (shownSide < fullSide && shownSide < CurrentImagePixelSide(window_->mainImagePreview) * 9 / 10) {
+            transformAndSetCurrentImage();
+        }
+    });
 
     connect(model, &ImageListModel::selectedEntityChanged, this, &AppDelegate::PerformAnimationFromSelectedRowToImage);
     connect(model, &ImageListModel::selectedImageFactsChanged, this, [this] { updateFileDescription(); });

@@ -173,7 +173,10 @@ ImageListTableView::ImageListTableView(QWidget* parent) : KSMTableView(parent) {
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setAlternatingRowColors(true);
     horizontalHeader()->setStretchLastSection(true);
-    horizontalHeader()->hide();
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // No sort until the user clicks the header: files keep the order they
+    // were added in.
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(ImageDataCellView::kRowHeight);
@@ -186,6 +189,7 @@ void ImageListTableView::setListModel(ImageListModel* model) {
     model_ = model;
     setModel(model);
     setSelectionModel(model->selectionModel());
+    setSortingEnabled(true);
     auto restartSpinner = [this] {
         if (!spinnerTimer_->isActive()) spinnerTimer_->start();
     };
@@ -228,7 +232,7 @@ bool ImageListTableView::acceptsDrag(const QDropEvent* event) const {
     return !isDropAllowed || isDropAllowed();
 }
 
-void ImageListTableView::dragEnterEvent(QDragEnterEvent* event) {
+void ImageListTableView::offerCopy(QDragMoveEvent* event) const {
     if (acceptsDrag(event)) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
@@ -237,14 +241,9 @@ void ImageListTableView::dragEnterEvent(QDragEnterEvent* event) {
     }
 }
 
-void ImageListTableView::dragMoveEvent(QDragMoveEvent* event) {
-    if (acceptsDrag(event)) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
-}
+void ImageListTableView::dragEnterEvent(QDragEnterEvent* event) { offerCopy(event); }
+
+void ImageListTableView::dragMoveEvent(QDragMoveEvent* event) { offerCopy(event); }
 
 void ImageListTableView::dropEvent(QDropEvent* event) {
     if (!acceptsDrag(event)) {

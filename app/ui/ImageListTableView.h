@@ -79,6 +79,8 @@ protected:
 
 private:
     bool acceptsDrag(const QDropEvent* event) const;
+    // Enter and move: the copy operation exactly when the drag is taken.
+    void offerCopy(QDragMoveEvent* event) const;
     void updateSpinner();
 
     ImageListModel* model_ = nullptr;
