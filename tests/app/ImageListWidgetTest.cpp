@@ -4,6 +4,7 @@
 #include "ImageListTestSupport.h"
 #include "app/model/CurrentImage.h"
 #include "app/model/DragOutConversion.h"
+#include "app/ui/AddFilesDialog.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/KSMImageView.h"
@@ -12,6 +13,7 @@
 #include "engine/ConvertImage.h"
 #include "platform/OperationQueue.h"
 
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QLabel>
 #include <QToolButton>
@@ -19,6 +21,8 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 using namespace listtest;
 
@@ -186,4 +190,26 @@ TEST_F(ImageListWidget, DraggedRowsAreDeliveredAsConvertedFiles) {
     EXPECT_EQ(turned.height, 80);
     EXPECT_NE(delivered[0].parent_path(), dir.path());
     std::filesystem::remove_all(delivered[0].parent_path());
+}
+
+TEST(AddFilesDialogTest, FilesAndFoldersAreChosenTogether) {
+    TestApplication();
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "folder");
+    WritePhoto(dir / "photo.jpg", 20, 20);
+    std::ofstream(dir / "notes.txt") << "x";
+    AddFilesDialog dialog;
+    dialog.setDirectory(QString::fromStdString(dir.path().string()));
+    dialog.resize(640, 420);
+    dialog.show();
+    // The folder's listing arrives from a worker thread.
+    ASSERT_TRUE(WaitFor([&] {
+        dialog.selectNames({"folder", "photo.jpg"});
+        return dialog.selectedURLs().size() == 2;
+    }));
+    auto urls = dialog.selectedURLs();
+    std::sort(urls.begin(), urls.end());
+    EXPECT_EQ(urls, (std::vector<std::filesystem::path>{dir / "folder", dir / "photo.jpg"}));
+    EXPECT_FALSE(dialog.mAddRecursiveCheckBoxButton->isChecked());
+    EXPECT_EQ(dialog.mAddRecursiveCheckBoxButton->parentWidget(), dialog.mRecusrsiveAddAccessoryView);
 }
