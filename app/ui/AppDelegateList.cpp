@@ -88,7 +88,11 @@ void AppDelegate::setUpImageList() {
         addProgressSheet_->setObjectName(QStringLiteral("addProgressSheet"));
         addProgressSheet_->setWindowModality(Qt::WindowModal);
         addProgressSheet_->setRange(0, 0);
-        addProgressSheet_->setMinimumDuration(400);
+        addProgressSheet_->setAutoClose(false);
+        addProgressSheet_->setAutoReset(false);
+        // A quick request ends before the sheet would flash up.
+        QProgressDialog* sheet = addProgressSheet_;
+        QTimer::singleShot(400, sheet, [sheet] { sheet->show(); });
         addProgressSheet_->setCancelButtonText(LocalizedString("AddingCancelButton"));
         addProgressSheet_->setLabelText(LocalizedFormat("Adding", {0, "", 0, ""}));
         std::weak_ptr<AddRequestState> weak = state;
