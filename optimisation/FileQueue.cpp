@@ -60,7 +60,8 @@ void File::doEnqueueWorkersInCPUQueue(plat::OperationQueue& cpuQueue) {
     }
 
     const FileInspection inspection = InspectFileCondition(path);
-    if (inspection.condition == FileCondition::Unreadable || inspection.size == 0) {
+    if (inspection.condition == FileCondition::Unreadable ||
+        (inspection.size == 0 && inspection.condition != FileCondition::NotRegular)) {
         setStatus("err", 8, std::string(status::kCannotMap));
         return;
     }
