@@ -157,7 +157,8 @@ TEST_F(KeptContentTest, CarryOverPutsChunksWhereTheFormatWantsThem) {
 
 TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
     Bytes video = MakeJpeg(48, 32, true);
-    for (const char* box : {"\0\0\0\x18" "ftypmp42", "\0\0\0\x08" "mdat"}) video.insert(video.end(), box, box + 12);
+    const std::string boxes("\0\0\0\x0C" "ftypmp42" "\0\0\0\x08" "mdat", 20);  // the start of an MP4
+    video.insert(video.end(), boxes.begin(), boxes.end());
     struct Case {
         const char* what;
         Bytes jpeg;
