@@ -17,17 +17,6 @@
 
 namespace {
 
-// Runs `work` on the main thread and waits for it. The batch thread hands
-// every step that touches the window over this way.
-template <typename Work>
-void OnMainThreadAndWait(QObject* context, Work&& work) {
-    if (QThread::currentThread() == context->thread()) {
-        work();
-    } else {
-        QMetaObject::invokeMethod(context, std::forward<Work>(work), Qt::BlockingQueuedConnection);
-    }
-}
-
 void ChooseDestinationWithDialog(QWidget* window, std::function<void(std::optional<std::filesystem::path>)> done) {
     auto* dialog = new QFileDialog(window, LocalizedString("OpenDestinationDialogTitle"));
     dialog->setObjectName(QStringLiteral("destinationOpenPanel"));

@@ -20,15 +20,6 @@
 
 namespace {
 
-template <typename Work>
-void OnMainThreadAndWait(QObject* context, Work&& work) {
-    if (QThread::currentThread() == context->thread()) {
-        work();
-    } else {
-        QMetaObject::invokeMethod(context, std::forward<Work>(work), Qt::BlockingQueuedConnection);
-    }
-}
-
 // Screen space is y-down in Qt and y-up in the fitting; the flip is about
 // the bottom edge of the primary screen.
 double FlipReference() {

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QString>
+#include <QThread>
 
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,17 @@
 #include <vector>
 
 class PreviewWindow;
+
+// Runs `work` on the context's (main) thread and waits for it. The batch and
+// preview threads hand every step that touches the window over this way.
+template <typename Work>
+void OnMainThreadAndWait(QObject* context, Work&& work) {
+    if (QThread::currentThread() == context->thread()) {
+        work();
+    } else {
+        QMetaObject::invokeMethod(context, std::forward<Work>(work), Qt::BlockingQueuedConnection);
+    }
+}
 class ProgressSheet;
 
 // What the batch and the preview need from the rest of the application.
