@@ -1,5 +1,7 @@
 // The batch: Convert and Convert All, the destination, the batch thread, the
 // progress sheet and the end-of-batch report.
+#include "app/model/JobOptionsModel.h"
+#include "app/model/OutputNaming.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
@@ -36,6 +38,36 @@ void ChooseDestinationWithDialog(QWidget* window, std::function<void(std::option
     dialog->open();
 }
 
+// The per-batch values from the option groups: the record (validated, with
+// its questions), the rename pattern and numbers, the optimisation choice,
+// the date boxes, and naming bound to this run's states.
+bool PrepareJobFromOptions(AppDelegate& delegate, BatchJob& job) {
+    if (!delegate.IsConversionOptionsValid(&job.record, job.preview)) return false;
+    const JobOptionState state = delegate.jobOptions()->state();
+    bool sourceNameFlag = false;
+    int position = kNoNumber;
+    std::optional<RenamePattern> pattern;
+    // A preview is never renamed.
+    if (!job.preview) pattern = CheckAndGetNewFileName(state, &sourceNameFlag, &position);
+    job.startNumber = pattern && position != kNoNumber ? state.startDigitValue() : 0;
+    job.optimisationSelection = state.groupOn[kOptimizationGroup] ? state.optimizationTag : 0;
+    job.keepCreationDate = state.general.preserveCreationDate;
+    job.keepModificationDate = state.general.preserveModifiedDate;
+    const bool maintainDirectory = state.general.maintainDirectory;
+    const bool exactName = job.preview || state.general.overwriteExisting;
+    job.naming.folder = [maintainDirectory](const std::filesystem::path& source, const std::filesystem::path& destination,
+                                            const std::filesystem::path& parent) {
+        return GetDestinationFolderURL(source, destination, parent, maintainDirectory);
+    };
+    job.naming.file = [pattern, sourceNameFlag, position, exactName](const std::filesystem::path& source,
+                                                                      const std::filesystem::path& folder,
+                                                                      std::int64_t number, std::int32_t type) {
+        return GetDestinationFileURL(source, folder, pattern ? &*pattern : nullptr, sourceNameFlag, number, position,
+                                     type, exactName);
+    };
+    return true;
+}
+
 }  // namespace
 
 BatchSeams& AppDelegate::batchSeams() {
@@ -48,6 +80,7 @@ BatchSeams& AppDelegate::batchSeams() {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
         };
         seams.previewFolder = [] { return GetApplicationSupportSubfolder("VantrellPreview"); };
+        seams.prepareJob = [this](BatchJob& job) { return PrepareJobFromOptions(*this, job); };
     }
     return runs_->seams;
 }

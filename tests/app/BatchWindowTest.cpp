@@ -4,6 +4,7 @@
 
 #include "AppTestSupport.h"
 #include "app/model/DropRules.h"
+#include "app/model/JobOptionsModel.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
@@ -283,6 +284,45 @@ TEST_F(BatchWindowTest, PreviewWindowFollowsTheUserFrameAfterAResize) {
     EXPECT_EQ(preview->size(), fitted.size());
     delegate->togglePreviewWindow(nullptr);
     EXPECT_EQ(preview->size(), QSize(500, 400));
+}
+
+TEST_F(BatchWindowTest, TheOptionGroupsDriveTheBatch) {
+    AddPhoto("a.jpg", 200, 100);
+    AddPhoto("b.jpg", 200, 100);
+    // The application's own binding of the options, as at launch.
+    delegate.reset();
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    delegate->SetConversionButtonEnable(true);
+    BatchSeams& fresh = delegate->batchSeams();
+    fresh.rowCount = [this] { return std::int64_t(rows.size()); };
+    fresh.rowAt = [this](std::int64_t row) -> std::optional<BatchRow> { return rows[std::size_t(row)]; };
+    fresh.storedDestination = [this] { return dir / "out"; };
+    fresh.openFolder = [](const fs::path&) {};
+
+    JobOptionState state = delegate->jobOptions()->state();
+    state.outputType = kImageTypePNG;
+    state.groupOn[kRenameGroup] = true;
+    state.renameTag = kRenameNewName;
+    state.fileNameText = "trip";
+    state.numberPosition = kNumberAfterName;
+    state.zeroPaddingText = "2";
+    state.startDigitText = "7";
+    state.groupOn[kResizeGroup] = true;
+    state.scaleOption = 2;
+    state.unit = kUnitPercent;
+    state.widthText = "50";
+    state.heightText = "50";
+    delegate->jobOptions()->setState(state);
+
+    delegate->ConvertAllButtonAction(nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !delegate->isBatchRunning(); }));
+    const auto first = convtest::Decode(dir / "out" / "trip007.png");
+    EXPECT_EQ(first.type, "public.png");
+    EXPECT_EQ(first.width, 100);
+    EXPECT_EQ(first.height, 50);
+    EXPECT_TRUE(fs::exists(dir / "out" / "trip008.png"));
+    EXPECT_EQ(alerts.size(), 1u);
 }
 
 TEST(DropRules, ImageViewAndFolderBox) {
