@@ -172,6 +172,12 @@ TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
              return jpeg;
          }()},
         {"appended video", video},
+        {"progressive with an appended image", [] {
+             Bytes jpeg = MakeJpeg(48, 32, true, true);
+             const Bytes second = MakeJpeg(24, 16, false, true);
+             jpeg.insert(jpeg.end(), second.begin(), second.end());
+             return jpeg;
+         }()},
     };
     for (const auto& c : cases) {
         for (int tool = 0; tool < 2; ++tool) {
@@ -190,13 +196,15 @@ TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
     EXPECT_EQ(RunQueue("two.jpg")->statusText(), "JPEG with more than one image left as it is");
 
     // Padding after the image is no image: the file is optimised.
-    Bytes padded = MakeJpeg(48, 32, true);
-    padded.insert(padded.end(), 64, 0);
-    WriteBytes(Path("padded.jpg"), padded);
-    auto file = FileFor("padded.jpg");
-    optimisation::JPEGOptimAgent(file, 100, false).run();
-    EXPECT_LT(File::fileByteSize(Path("padded.jpg").string()), padded.size());
-    EXPECT_EQ(file->statusText(), "Optimized successfully with JpegOptim");
+    for (bool progressive : {false, true}) {
+        Bytes padded = MakeJpeg(48, 32, true, progressive);
+        padded.insert(padded.end(), 64, 0);
+        WriteBytes(Path("padded.jpg"), padded);
+        auto file = FileFor("padded.jpg");
+        optimisation::JPEGOptimAgent(file, 100, false).run();
+        EXPECT_LT(File::fileByteSize(Path("padded.jpg").string()), padded.size()) << progressive;
+        EXPECT_EQ(file->statusText(), "Optimized successfully with JpegOptim") << progressive;
+    }
     EXPECT_TRUE(LeftoverWorkingFiles().empty());
 }
 
