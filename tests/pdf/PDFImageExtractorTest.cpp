@@ -207,6 +207,36 @@ TEST_F(Extraction, OutputTypesWithoutAlphaAndPdfOutput) {
     EXPECT_EQ(png.bands(), 4);
 }
 
+// Reports each page and cancels once it has seen `stopAfter` pages.
+class CancellingTarget : public ProgressTarget {
+public:
+    explicit CancellingTarget(std::size_t stopAfter) : stopAfter_(stopAfter) {}
+    void reportProgress(std::int64_t value) override { pages.push_back(value); }
+    bool isConversionCancelled() override { return pages.size() >= stopAfter_; }
+    std::vector<std::int64_t> pages;
+
+private:
+    std::size_t stopAfter_;
+};
+
+TEST_F(Extraction, ProgressPerPageAndCancelBeforeTheNextPage) {
+    pdfPath = dir.path() / "report.pdf";
+    WriteFile(pdfPath, PagedDocument(4));
+    out = dir.path() / "cancelled";
+    fs::create_directories(out);
+    auto target = std::make_shared<CancellingTarget>(2);
+    ImageConversion conversion;
+    conversion.sourceURL = pdfPath;
+    conversion.destinationURL = out;
+    conversion.outputBaseName = "scan";
+    conversion.options.outputType = 7;
+    conversion.progress.target = target;
+    conversion.progress.selector = &ProgressTarget::reportProgress;
+    EXPECT_EQ(ExtractImagesFromPDF(&conversion), 1);
+    EXPECT_EQ(target->pages, (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"scan_Page1_1.png", "scan_Page2_1.png"}));
+}
+
 // The extracted images hold the same pixels as poppler's pdfimages finds.
 TEST_F(Extraction, MatchesPdfimages) {
     if (!HaveTool("pdfimages")) GTEST_SKIP() << "pdfimages (poppler-utils) is missing";
