@@ -7,24 +7,24 @@
 #include "app/model/StringTable.h"
 #include "app/ui/AddFilesDialog.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/AppDelegateRuns.h"
 #include "app/ui/ImageListTableView.h"
-#include "app/ui/KSMImageView.h"
+#include "app/ui/DropTargets.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/SegmentedControl.h"
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QProgressDialog>
+#include "app/ui/ProgressSheet.h"
 #include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
-
-const char* PluralSuffix(std::int64_t count) { return count >= 2 ? "s" : ""; }
 
 // Pixels the current image is decoded to: enough for the view at the
 // screen's density.
@@ -81,39 +81,46 @@ void AppDelegate::setUpImageList() {
         if (listWasEmpty) emit imageListFirstEntriesAdded();
     });
 
-    // The add progress: a window-modal sheet whose Cancel stops this request.
+    // The add progress goes through the batch's progress sheet; its Cancel
+    // stops this request only.
     connect(model, &ImageListModel::addRequestBegan, this, [this](const std::shared_ptr<AddRequestState>& state) {
-        delete addProgressSheet_;
-        addProgressSheet_ = new QProgressDialog(window_.get());
-        addProgressSheet_->setObjectName(QStringLiteral("addProgressSheet"));
-        addProgressSheet_->setWindowModality(Qt::WindowModal);
-        addProgressSheet_->setRange(0, 0);
-        addProgressSheet_->setAutoClose(false);
-        addProgressSheet_->setAutoReset(false);
-        // A quick request ends before the sheet would flash up.
-        QProgressDialog* sheet = addProgressSheet_;
-        QTimer::singleShot(400, sheet, [sheet] { sheet->show(); });
-        addProgressSheet_->setCancelButtonText(LocalizedString("AddingCancelButton"));
-        addProgressSheet_->setLabelText(LocalizedFormat("Adding", {0, "", 0, ""}));
+        BeginProgressSheet(true);
         std::weak_ptr<AddRequestState> weak = state;
-        connect(addProgressSheet_, &QProgressDialog::canceled, this, [weak] {
+        QObject::disconnect(addCancelConnection_);
+        addCancelConnection_ = connect(runs_->sheet, &ProgressSheet::cancelPressed, this, [weak] {
             if (auto request = weak.lock()) request->cancelled = true;
         });
     });
     connect(model, &ImageListModel::addRequestProgressed, this, [this](const std::shared_ptr<AddRequestState>& state) {
-        if (!addProgressSheet_) return;
-        const std::int64_t done = state->fileProcessingIndex.load();
-        const std::int64_t total = state->numOfFilesForConversion.load();
-        addProgressSheet_->setLabelText(
-            LocalizedFormat("Adding", {static_cast<long long>(done), PluralSuffix(done), static_cast<long long>(total),
-                                       PluralSuffix(total)}));
+        // The request keeps its own counters: files seen so far, files added.
+        runs_->progress.numOfFilesForConversion = state->numOfFilesForConversion.load();
+        runs_->progress.fileProcessingIndex = state->fileProcessingIndex.load() - 1;
+        ChangeProgressStatusWhileAdding(3);
     });
     connect(model, &ImageListModel::addRequestEnded, this, [this] {
-        if (addProgressSheet_) {
-            addProgressSheet_->deleteLater();
-            addProgressSheet_ = nullptr;
-        }
+        QObject::disconnect(addCancelConnection_);
+        EndProgressSheet(true);
+        runs_->progress.cancelHandled();
     });
+
+    // The batch and the preview read the rows; drops on the big image view
+    // add through here.
+    BatchSeams& seams = batchSeams();
+    seams.rowCount = [model] { return std::int64_t(model->count()); };
+    seams.selectedRows = [model] {
+        const std::vector<int> rows = model->selectedRows();
+        return std::vector<std::int64_t>(rows.begin(), rows.end());
+    };
+    seams.rowAt = [model](std::int64_t row) -> std::optional<BatchRow> {
+        const ListEntityRef entity = row < INT_MAX ? model->ImageEntityForRow(int(row)) : nullptr;
+        if (!entity) return std::nullopt;
+        return BatchRow{entity->GetFileURL(), entity->GetParentFolder(), entity->GetAngle(), entity->GetFlip()};
+    };
+    seams.isSupportedImageFile = [](const std::filesystem::path& url) { return IsSupportedImageFile(url) == 1; };
+    seams.addWithRecursion = [this](std::vector<std::filesystem::path> urls) {
+        AddUrlsIntoImageListViewAtEndWithRecusrsion(std::move(urls));
+    };
+
     // The option controls read the selected entry's size and resolution.
     setSelectedImageProvider([this] {
         SelectedImageInfo info;

@@ -4,12 +4,13 @@
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/ImageListTableView.h"
-#include "app/ui/KSMImageView.h"
+#include "app/ui/DropTargets.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMOutlineView.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/SegmentedControl.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -210,7 +211,7 @@ QWidget* MainWindow::buildSettingsPanel() {
     configurationCollection->setMinimumWidth(340);
     layout->addWidget(configurationCollection, 1);
 
-    destinationPathViewCntr = new QFrame(panel);
+    destinationPathViewCntr = new DragAndDropCommonFolderController(panel);
     destinationPathViewCntr->setObjectName(QStringLiteral("destinationPathViewCntr"));
     destinationPathViewCntr->setFrameShape(QFrame::StyledPanel);
     destinationPathViewCntr->setMinimumHeight(48);
@@ -220,6 +221,10 @@ QWidget* MainWindow::buildSettingsPanel() {
     destinationPathLabel->setText(LocalizedString("DestinationBoxPlaceholder"));
     boxLayout->addWidget(destinationPathLabel);
     layout->addWidget(destinationPathViewCntr);
+
+    doNotShowAlertCheckBox = new QCheckBox(this);
+    doNotShowAlertCheckBox->setObjectName(QStringLiteral("doNotShowAlertCheckBox"));
+    doNotShowAlertCheckBox->hide();
     return panel;
 }
 

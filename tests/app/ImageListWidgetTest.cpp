@@ -7,7 +7,7 @@
 #include "app/ui/AddFilesDialog.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/ImageListTableView.h"
-#include "app/ui/KSMImageView.h"
+#include "app/ui/DropTargets.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/SegmentedControl.h"
 #include "engine/ConvertImage.h"
