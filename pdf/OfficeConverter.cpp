@@ -14,6 +14,37 @@ std::string GetLibreOfficeExecutable() {
     return "/usr/lib/libreoffice/program/soffice.bin";
 }
 
+namespace {
+
+constexpr int kRestartStatus = 81;
+
+// Runs LibreOffice until it ends or the deadline passes; then it is stopped
+// by its own process id and reaped.
+plat::ToolStatus RunWithDeadline(const std::vector<std::string>& arguments,
+                                 std::chrono::steady_clock::time_point deadline, bool& timedOut) {
+    plat::ToolRunner runner;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    plat::ToolStatus status;
+    std::thread worker([&] {
+        const plat::ToolStatus result = runner.run(GetLibreOfficeExecutable(), arguments);
+        std::lock_guard<std::mutex> lock(mutex);
+        status = result;
+        done = true;
+        finished.notify_one();
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        timedOut = !finished.wait_until(lock, deadline, [&] { return done; });
+    }
+    if (timedOut) runner.terminate();
+    worker.join();
+    return status;
+}
+
+}  // namespace
+
 std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input, const std::string& format,
                                              const std::string& extension, const std::filesystem::path& outputFolder,
                                              std::chrono::milliseconds limit) {
@@ -42,26 +73,15 @@ std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input,
         input.string(),
     };
 
-    plat::ToolRunner runner;
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    plat::ToolStatus status;
-    std::thread worker([&] {
-        const plat::ToolStatus result = runner.run(GetLibreOfficeExecutable(), arguments);
-        std::lock_guard<std::mutex> lock(mutex);
-        status = result;
-        done = true;
-        finished.notify_one();
-    });
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     bool timedOut = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!finished.wait_for(lock, limit, [&] { return done; })) timedOut = true;
+    plat::ToolStatus status;
+    // A fresh profile makes LibreOffice set itself up and ask for a restart
+    // (exit status 81) before it converts anything.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        status = RunWithDeadline(arguments, deadline, timedOut);
+        if (timedOut || status.kind != plat::ToolStatus::Kind::Exited || status.value != kRestartStatus) break;
     }
-    // Stops the child by its own id; run() then reaps it and returns.
-    if (timedOut) runner.terminate();
-    worker.join();
 
     const std::filesystem::path output = converted / (input.stem().string() + "." + extension);
     const auto size = FileManager::fileSize(output);
