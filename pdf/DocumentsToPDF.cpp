@@ -158,7 +158,10 @@ int IsBlankPDFPage(const plat::PdfDocument* document, int pageNumber) {
     if (!document) return 0;
     plat::PdfPageInfo info;
     if (!document->GetPageInfo(pageNumber, info)) return 0;
-    if (CharacterCount(document->GetPageText(pageNumber)) > 5) return 0;
+    std::string text = document->GetPageText(pageNumber);
+    // The line end after the page's last line is no character of the page.
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    if (CharacterCount(text) > 5) return 0;
     const plat::PdfBox box = info.cropBox.IsEmpty() ? info.mediaBox : info.cropBox;
     int width = static_cast<int>(box.width / 2.0);
     int height = static_cast<int>(box.height / 2.0);

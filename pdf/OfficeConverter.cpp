@@ -14,6 +14,19 @@ std::string GetLibreOfficeExecutable() {
     return "/usr/lib/libreoffice/program/soffice.bin";
 }
 
+std::string GetLibreOfficeImportFilter(int textDocumentType) {
+    switch (textDocumentType) {
+    case 7: return "writer8";
+    case 8: return "writer8_template";
+    case 9: return "StarOffice XML (Writer)";
+    case 10: return "writer_StarOffice_XML_Writer_Template";
+    case 11: return "MS Word 2007 XML";
+    case 12: return "MS Word 2003 XML";
+    case 13: return "MS Word 97";
+    default: return {};
+    }
+}
+
 namespace {
 
 constexpr int kRestartStatus = 81;
@@ -47,7 +60,7 @@ plat::ToolStatus RunWithDeadline(const std::vector<std::string>& arguments,
 
 std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input, const std::string& format,
                                              const std::string& extension, const std::filesystem::path& outputFolder,
-                                             std::chrono::milliseconds limit) {
+                                             std::chrono::milliseconds limit, const std::string& inputFilter) {
     using plat::FileManager;
     if (input.empty() || outputFolder.empty() || !FileManager::isRegularFile(input)) return {};
     const std::filesystem::path work = GetTemporaryURLInDirectory(outputFolder, "office-");
@@ -57,7 +70,7 @@ std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input,
         if (!work.empty()) FileManager::removeItem(work);
         return {};
     }
-    const std::vector<std::string> arguments = {
+    std::vector<std::string> arguments = {
         "soffice",
         "-env:UserInstallation=file://" + profile.string(),
         "--headless",
@@ -70,8 +83,9 @@ std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input,
         format,
         "--outdir",
         converted.string(),
-        input.string(),
     };
+    if (!inputFilter.empty()) arguments.push_back("--infilter=" + inputFilter);
+    arguments.push_back(input.string());
 
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool timedOut = false;

@@ -49,7 +49,9 @@ bool ReadOfficeDocument(const std::filesystem::path& url, QTextDocument& documen
     const std::filesystem::path work = GetTemporaryURLWithPrefix("office");
     if (work.empty() || !plat::FileManager::createDirectories(work)) return false;
     bool read = false;
-    const std::filesystem::path html = ConvertWithLibreOffice(url, "html", "html", work);
+    const int type = GetTextDocumentTypeForUTI(plat::TypeIdentifier::forPath(url));
+    const std::filesystem::path html =
+        ConvertWithLibreOffice(url, "html", "html", work, std::chrono::seconds(120), GetLibreOfficeImportFilter(type));
     if (!html.empty()) {
         if (auto bytes = ReadBytes(html)) {
             document.setHtml(DecodeText(*bytes));

@@ -251,7 +251,8 @@ bool WriteWordDocument(const std::filesystem::path& url, const QString& text) {
     bool written = false;
     const std::filesystem::path docx = work / (url.stem().string() + ".docx");
     if (WriteDOCXDocument(docx, text)) {
-        const std::filesystem::path doc = ConvertWithLibreOffice(docx, "doc:MS Word 97", "doc", work);
+        const std::filesystem::path doc = ConvertWithLibreOffice(docx, "doc:MS Word 97", "doc", work, std::chrono::seconds(120),
+                                                                 GetLibreOfficeImportFilter(11));
         if (!doc.empty()) {
             const auto bytes = FileManager::contentsOfFile(doc);
             written = bytes && FileManager::createFile(url, std::span<const std::uint8_t>(*bytes));

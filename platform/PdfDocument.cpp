@@ -336,8 +336,10 @@ std::string PdfDocument::GetPageText(int pageNumber) const {
         }
         const poppler::byte_array utf8 = page->text().to_utf8();
         std::string text(utf8.begin(), utf8.end());
-        // poppler ends lines with "\r\n" on some pages and "\n" on others.
+        // poppler ends lines with "\r\n" on some pages and "\n" on others,
+        // and marks the end of the page with a form feed.
         text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        while (!text.empty() && text.back() == '\f') text.pop_back();
         return text;
     } catch (...) {
         return {};

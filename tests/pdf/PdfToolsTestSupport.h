@@ -183,6 +183,23 @@ inline void WriteTextPdf(const std::filesystem::path& path, const std::vector<st
     writer.write();
 }
 
+// A PDF of 200 x 100 point pages with the given content streams, Helvetica
+// available as /F1.
+inline void WriteContentPdf(const std::filesystem::path& path, const std::vector<std::string>& contents) {
+    QPDF pdf;
+    pdf.emptyPDF();
+    QPDFPageDocumentHelper helper(pdf);
+    for (const std::string& content : contents) {
+        QPDFObjectHandle page = QPDFObjectHandle::parse(
+            "<< /Type /Page /MediaBox [0 0 200 100] /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 "
+            "/BaseFont /Helvetica >> >> >> >>");
+        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content));
+        helper.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    }
+    QPDFWriter writer(pdf, path.c_str());
+    writer.write();
+}
+
 // The outline titles of a PDF, depth-first, children indented by two spaces,
 // each with the 1-based page it points at ("Title@3").
 inline void CollectOutline(QPDF& pdf, QPDFObjectHandle item, const std::string& indent,
