@@ -8,7 +8,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFExc.hh>
-#include <qpdf/QPDFOutlineDocumentHelper.hh>
+#include <qpdf/QPDFNameTreeObjectHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -20,6 +20,7 @@
 #include <exception>
 #include <limits>
 #include <map>
+#include <set>
 
 namespace plat {
 
@@ -74,27 +75,55 @@ QPDFObjectHandle FlateImage(QPDF& pdf, const VImage& pixels, const char* colourS
 constexpr std::size_t kMaxOutlineItems = 100000;
 constexpr int kMaxOutlineDepth = 64;
 
-std::vector<PdfOutlineItem> ReadOutlineItems(std::vector<QPDFOutlineObjectHelper> items,
+// The explicit destination an outline item points at: its /Dest, or the /D
+// of its GoTo action, with names looked up in the catalogue.
+QPDFObjectHandle OutlineDestination(QPDF& pdf, QPDFObjectHandle item) {
+    QPDFObjectHandle dest = item.getKey("/Dest");
+    if (dest.isNull()) {
+        QPDFObjectHandle action = item.getKey("/A");
+        if (action.isDictionary() && action.getKey("/S").isNameAndEquals("/GoTo")) dest = action.getKey("/D");
+    }
+    if (dest.isName()) {
+        dest = pdf.getRoot().getKey("/Dests").getKey(dest.getName());
+    } else if (dest.isString()) {
+        QPDFObjectHandle names = pdf.getRoot().getKey("/Names").getKey("/Dests");
+        QPDFObjectHandle found;
+        if (names.isDictionary() && QPDFNameTreeObjectHelper(names, pdf).findObject(dest.getUTF8Value(), found)) {
+            dest = found;
+        } else {
+            dest = QPDFObjectHandle::newNull();
+        }
+    }
+    if (dest.isDictionary()) dest = dest.getKey("/D");
+    return dest;
+}
+
+// Walks the items by hand: qpdf's outline helper follows looping /Next and
+// /First links without end.
+std::vector<PdfOutlineItem> ReadOutlineItems(QPDF& pdf, QPDFObjectHandle item,
                                              const std::map<QPDFObjGen, int>& pageIndices, int depth,
-                                             std::size_t& budget) {
+                                             std::size_t& budget, std::set<QPDFObjGen>& seen) {
     std::vector<PdfOutlineItem> out;
     if (depth > kMaxOutlineDepth) return out;
-    for (auto& item : items) {
-        if (budget == 0) break;
+    for (; item.isDictionary() && budget > 0; item = item.getKey("/Next")) {
+        if (item.isIndirect() && !seen.insert(item.getObjGen()).second) break;
         --budget;
         PdfOutlineItem entry;
-        entry.title = item.getTitle();
-        QPDFObjectHandle page = item.getDestPage();
-        if (page.isIndirect()) {
-            auto found = pageIndices.find(page.getObjGen());
-            if (found != pageIndices.end()) entry.pageIndex = found->second;
+        QPDFObjectHandle title = item.getKey("/Title");
+        if (title.isString()) entry.title = title.getUTF8Value();
+        QPDFObjectHandle dest = OutlineDestination(pdf, item);
+        if (dest.isArray() && dest.getArrayNItems() >= 1) {
+            QPDFObjectHandle page = dest.getArrayItem(0);
+            if (page.isIndirect()) {
+                auto found = pageIndices.find(page.getObjGen());
+                if (found != pageIndices.end()) entry.pageIndex = found->second;
+            }
+            if (dest.getArrayNItems() >= 4 && dest.getArrayItem(1).isNameAndEquals("/XYZ") &&
+                dest.getArrayItem(3).isNumber()) {
+                entry.top = dest.getArrayItem(3).getNumericValue();
+            }
         }
-        QPDFObjectHandle dest = item.getDest();
-        if (dest.isArray() && dest.getArrayNItems() >= 4 && dest.getArrayItem(1).isNameAndEquals("/XYZ") &&
-            dest.getArrayItem(3).isNumber()) {
-            entry.top = dest.getArrayItem(3).getNumericValue();
-        }
-        entry.children = ReadOutlineItems(item.getKids(), pageIndices, depth + 1, budget);
+        entry.children = ReadOutlineItems(pdf, item.getKey("/First"), pageIndices, depth + 1, budget, seen);
         out.push_back(std::move(entry));
     }
     return out;
@@ -442,9 +471,10 @@ std::vector<PdfOutlineItem> PdfWriter::outline() const {
         for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
             pageIndices.emplace(page.getObjectHandle().getObjGen(), next++);
         }
-        QPDFOutlineDocumentHelper helper(pdf);
         std::size_t budget = kMaxOutlineItems;
-        return ReadOutlineItems(helper.getTopLevelOutlines(), pageIndices, 0, budget);
+        std::set<QPDFObjGen> seen;
+        return ReadOutlineItems(pdf, pdf.getRoot().getKey("/Outlines").getKey("/First"), pageIndices, 0, budget,
+                                seen);
     } catch (const std::exception&) {
         return {};
     }

@@ -134,5 +134,29 @@ TEST_F(CombinePDFTest, CancelAndEmptyResultsWriteNothing) {
     EXPECT_EQ(CombinePDFFiles(&noFiles), 0);
 }
 
+TEST_F(CombinePDFTest, LoopingOutlinesAndDamagedInputsEndCleanly) {
+    // An outline whose entries point back at themselves and their parent.
+    {
+        QPDF pdf;
+        pdf.processFile((dir / "three.pdf").c_str());
+        QPDFObjectHandle outlines = pdf.getRoot().getKey("/Outlines");
+        QPDFObjectHandle first = outlines.getKey("/First");
+        first.replaceKey("/First", first);
+        first.replaceKey("/Next", first);
+        first.getKey("/First").replaceKey("/Last", outlines);
+        QPDFWriter writer(pdf, (dir / "loop.pdf").c_str());
+        writer.write();
+    }
+    std::ofstream(dir / "truncated.pdf") << Contents(dir / "three.pdf").substr(0, 400);
+    std::filesystem::create_directory(dir / "folder.pdf");
+    auto options = Options({Input(3, dir / "loop.pdf"), Input(3, dir / "truncated.pdf"), Input(3, dir / "folder.pdf"),
+                            Input(2, dir / "folder.pdf"), Input(1, dir / "folder.pdf")},
+                           true);
+    ASSERT_EQ(CombinePDFFiles(&options), 1);
+    EXPECT_GE(ReadPdfInfo(options.destination).pages, 3);
+    EXPECT_TRUE(QpdfCheck(options.destination));
+    EXPECT_FALSE(OutlineTitles(options.destination).empty());
+}
+
 }  // namespace
 }  // namespace pdftest
