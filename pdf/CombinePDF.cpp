@@ -20,21 +20,30 @@ void RotatePDFPage(plat::PdfWriter& document, std::size_t index, double angle) {
 
 namespace {
 
-void SetUpImageMaker(PDFMaker& maker, const CombinePDFOptions& o) {
-    InitPDFMaker(&maker);
-    SetPDFMakerLayout(&maker, o.quality, o.imageType, o.colorMode, o.pageSizeMode, o.paperWidth, o.paperHeight,
-                      o.marginLeft, o.marginRight, o.marginTop, o.marginBottom, o.orientation, o.scalePercent,
-                      o.maxResolution, o.writeOptions);
-    SetPDFMakerProgressTarget(&maker, o.progress.target, o.progress.selector);
-}
+// The page makers of images and documents, with this record's layout.
+struct InputMakers {
+    PDFMaker image;
+    DocumentPDFMaker document;
 
-void SetUpDocumentMaker(DocumentPDFMaker& maker, const CombinePDFOptions& o) {
-    InitDocumentPDFMaker(&maker);
-    SetDocumentPDFMakerLayout(&maker, o.orientation, o.writeOptions, o.textAttributes, o.styleRichText,
-                              o.paperWidth, o.paperHeight, o.marginLeft, o.marginRight, o.marginTop,
-                              o.marginBottom);
-    SetDocumentPDFMakerProgressTarget(&maker, o.progress.target, o.progress.selector);
-}
+    explicit InputMakers(const CombinePDFOptions& o) {
+        InitPDFMaker(&image);
+        SetPDFMakerLayout(&image, o.quality, o.imageType, o.colorMode, o.pageSizeMode, o.paperWidth, o.paperHeight,
+                          o.marginLeft, o.marginRight, o.marginTop, o.marginBottom, o.orientation, o.scalePercent,
+                          o.maxResolution, o.writeOptions);
+        SetPDFMakerProgressTarget(&image, o.progress.target, o.progress.selector);
+        InitDocumentPDFMaker(&document);
+        SetDocumentPDFMakerLayout(&document, o.orientation, o.writeOptions, o.textAttributes, o.styleRichText,
+                                  o.paperWidth, o.paperHeight, o.marginLeft, o.marginRight, o.marginTop,
+                                  o.marginBottom);
+        SetDocumentPDFMakerProgressTarget(&document, o.progress.target, o.progress.selector);
+    }
+    ~InputMakers() {
+        ReleasePDFMaker(&image);
+        ReleaseDocumentPDFMaker(&document);
+    }
+    InputMakers(const InputMakers&) = delete;
+    InputMakers& operator=(const InputMakers&) = delete;
+};
 
 // A PDF input opened for its pages: readable, unlocked by its password and
 // letting its reader print. Null otherwise.
@@ -88,82 +97,48 @@ plat::PdfOutlineItem FileOutlineItem(plat::PdfWriter& combined, std::size_t page
 int CombinePDFsPerFile(const CombinePDFOptions* options) {
     if (!options) return 0;
     const CombinePDFOptions& o = *options;
-    PDFMaker imageMaker;
-    SetUpImageMaker(imageMaker, o);
-    DocumentPDFMaker documentMaker;
-    SetUpDocumentMaker(documentMaker, o);
+    InputMakers makers(o);
     int result = 0;
-    for (const PDFInputFile& entry : o.files) {
-        if (entry.filePath.empty()) continue;
+    const bool finished = ForEachPDFInput(o.files, o.progress, [&](const PDFInputFile& entry) {
         if (entry.fileType != kPDFInputImage && entry.fileType != kPDFInputDocument && entry.fileType != kPDFInputPDF) {
-            continue;
-        }
-        if (o.progress.isCancelled()) {
-            result = 0;
-            break;
+            return;
         }
         const std::filesystem::path output = GetUniqueFileURLForFile(o.destination, entry.filePath, "pdf", false);
-        o.progress.report(kPDFProgressNextFile);
         if (output.empty()) {
             result = 0;
         } else if (entry.fileType == kPDFInputPDF) {
             result = CombinePDFInput(o, entry, output);
         } else if (entry.fileType == kPDFInputDocument) {
-            result = PrintDocumentToPDF(&documentMaker, entry.filePath, output);
+            result = PrintDocumentToPDF(&makers.document, entry.filePath, output);
         } else {
-            result = CombineImageInput(imageMaker, entry, output);
+            result = CombineImageInput(makers.image, entry, output);
         }
-    }
-    ReleasePDFMaker(&imageMaker);
-    ReleaseDocumentPDFMaker(&documentMaker);
-    return result;
+    });
+    return finished ? result : 0;
 }
 
 int CombinePDFsIntoOne(const CombinePDFOptions* options) {
     if (!options) return 0;
     const CombinePDFOptions& o = *options;
-    PDFMaker imageMaker;
-    SetUpImageMaker(imageMaker, o);
-    DocumentPDFMaker documentMaker;
-    SetUpDocumentMaker(documentMaker, o);
-    documentMaker.combinedMode = 1;
+    InputMakers makers(o);
 
     plat::PdfWriter combined;
     std::vector<plat::PdfOutlineItem> outline;
     // Pages copied from an input refer to it until the whole is written.
     std::vector<std::unique_ptr<plat::PdfWriter>> sources;
-    bool cancelled = false;
-    for (const PDFInputFile& entry : o.files) {
-        if (entry.filePath.empty()) continue;
-        if (o.progress.isCancelled()) {
-            cancelled = true;
-            break;
-        }
-        o.progress.report(kPDFProgressNextFile);
+    const bool finished = ForEachPDFInput(o.files, o.progress, [&](const PDFInputFile& entry) {
         const std::size_t first = combined.pageCount();
         if (entry.fileType == kPDFInputDocument) {
-            const std::filesystem::path printed = GetTemporaryURL();
-            if (printed.empty()) continue;
-            if (PrintDocumentToPDF(&documentMaker, entry.filePath, printed)) {
-                auto source = plat::PdfWriter::Open(printed);
-                auto rendered = plat::PdfDocument::Open(printed.string());
-                if (source && rendered) {
-                    for (std::size_t page = 0; page < source->pageCount(); ++page) {
-                        if (IsBlankPDFPage(rendered.get(), static_cast<int>(page) + 1)) continue;
-                        combined.insertPage(*source, page, combined.pageCount());
-                    }
-                    sources.push_back(std::move(source));
-                }
+            if (AppendDocumentPages(&makers.document, entry.filePath, combined, sources, true) > 0) {
+                outline.push_back(FileOutlineItem(combined, first, entry.filePath));
             }
-            if (plat::FileManager::fileExists(printed)) plat::FileManager::removeItem(printed);
-            if (combined.pageCount() > first) outline.push_back(FileOutlineItem(combined, first, entry.filePath));
         } else if (entry.fileType == kPDFInputImage) {
-            if (DrawImageOnPDFPage(&imageMaker, entry.filePath, &combined, first, entry.angle)) {
+            if (DrawImageOnPDFPage(&makers.image, entry.filePath, &combined, first, entry.angle)) {
                 outline.push_back(FileOutlineItem(combined, first, entry.filePath));
             }
         } else if (entry.fileType == kPDFInputPDF) {
             auto source = OpenPDFInput(entry);
-            if (!source || source->pageCount() == 0) continue;
+            if (!source || source->pageCount() == 0) return;
             std::vector<plat::PdfOutlineItem> children = source->outline();
             for (std::size_t page = 0; page < source->pageCount(); ++page) {
                 if (combined.insertPage(*source, page, combined.pageCount())) {
@@ -176,17 +151,11 @@ int CombinePDFsIntoOne(const CombinePDFOptions* options) {
             }
             sources.push_back(std::move(source));
         }
-    }
-    int result = 0;
-    if (!cancelled && combined.pageCount() > 0) {
-        o.progress.report(kPDFProgressWriting);
-        if (!outline.empty()) combined.setOutline(std::move(outline));
-        result = WritePDFWithOptions(combined, o.destination, o.writeOptions);
-        o.progress.report(kPDFProgressWritten);
-    }
-    ReleasePDFMaker(&imageMaker);
-    ReleaseDocumentPDFMaker(&documentMaker);
-    return result;
+    });
+    // A cancelled job writes nothing.
+    if (!finished) return 0;
+    if (!outline.empty()) combined.setOutline(std::move(outline));
+    return WriteFinishedPDF(combined, o.destination, o.writeOptions, o.progress);
 }
 
 int CombinePDFFiles(const CombinePDFOptions* options) {

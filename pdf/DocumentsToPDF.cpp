@@ -205,14 +205,36 @@ int MakePDFPerDocument(DocumentPDFMaker* maker) {
     if (!maker) return 0;
     maker->combinedMode = 0;
     int result = 1;
-    for (const PDFInputFile& entry : maker->files) {
-        if (entry.filePath.empty()) continue;
-        if (maker->progress.isCancelled()) return 0;
+    const bool finished = ForEachPDFInput(maker->files, maker->progress, [&](const PDFInputFile& entry) {
         const std::filesystem::path output = GetUniqueFileURLForFile(maker->destination, entry.filePath, "pdf", false);
-        maker->progress.report(kPDFProgressNextFile);
         result = output.empty() ? 0 : PrintDocumentToPDF(maker, entry.filePath, output);
+    });
+    return finished ? result : 0;
+}
+
+std::size_t AppendDocumentPages(DocumentPDFMaker* maker, const std::filesystem::path& documentURL,
+                                plat::PdfWriter& combined, std::vector<std::unique_ptr<plat::PdfWriter>>& sources,
+                                bool skipBlankPages) {
+    if (!maker) return 0;
+    const std::filesystem::path printed = GetTemporaryURL();
+    if (printed.empty()) return 0;
+    const std::uint8_t mode = maker->combinedMode;
+    maker->combinedMode = 1;
+    std::size_t appended = 0;
+    if (PrintDocumentToPDF(maker, documentURL, printed)) {
+        auto source = plat::PdfWriter::Open(printed);
+        auto rendered = skipBlankPages ? plat::PdfDocument::Open(printed.string()) : nullptr;
+        if (source && (rendered || !skipBlankPages)) {
+            for (std::size_t page = 0; page < source->pageCount(); ++page) {
+                if (rendered && IsBlankPDFPage(rendered.get(), static_cast<int>(page) + 1)) continue;
+                if (combined.insertPage(*source, page, combined.pageCount())) ++appended;
+            }
+            sources.push_back(std::move(source));
+        }
     }
-    return result;
+    maker->combinedMode = mode;
+    if (plat::FileManager::fileExists(printed)) plat::FileManager::removeItem(printed);
+    return appended;
 }
 
 int MakeCombinedDocumentPDF(DocumentPDFMaker* maker) {
@@ -221,29 +243,11 @@ int MakeCombinedDocumentPDF(DocumentPDFMaker* maker) {
     plat::PdfWriter combined;
     // Appended pages refer to their source until the whole is written.
     std::vector<std::unique_ptr<plat::PdfWriter>> sources;
-    for (const PDFInputFile& entry : maker->files) {
-        if (entry.filePath.empty()) continue;
-        if (maker->progress.isCancelled()) return 0;
-        const std::filesystem::path printed = GetTemporaryURL();
-        if (printed.empty()) continue;
-        maker->progress.report(kPDFProgressNextFile);
-        if (PrintDocumentToPDF(maker, entry.filePath, printed)) {
-            auto source = plat::PdfWriter::Open(printed);
-            plat::FileManager::removeItem(printed);
-            if (source) {
-                for (std::size_t page = 0; page < source->pageCount(); ++page) {
-                    combined.insertPage(*source, page, combined.pageCount());
-                }
-                sources.push_back(std::move(source));
-            }
-        }
-        if (plat::FileManager::fileExists(printed)) plat::FileManager::removeItem(printed);
-    }
-    if (combined.pageCount() == 0) return 0;
-    maker->progress.report(kPDFProgressWriting);
-    const int result = WritePDFWithOptions(combined, maker->destination, maker->writeOptions);
-    maker->progress.report(kPDFProgressWritten);
-    return result;
+    const bool finished = ForEachPDFInput(maker->files, maker->progress, [&](const PDFInputFile& entry) {
+        AppendDocumentPages(maker, entry.filePath, combined, sources, false);
+    });
+    if (!finished) return 0;
+    return WriteFinishedPDF(combined, maker->destination, maker->writeOptions, maker->progress);
 }
 
 int ConvertDocumentsToPDF(const DocumentsToPDFOptions* options) {

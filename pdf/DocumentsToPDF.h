@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 // Text attributes applied over a whole document: character attributes (font,
@@ -77,6 +78,14 @@ int ConvertDocumentsToPDF(const DocumentsToPDFOptions* options);
 // it is written with the write options. 1 or 0.
 int PrintDocumentToPDF(DocumentPDFMaker* maker, const std::filesystem::path& documentURL,
                        const std::filesystem::path& outputURL);
+
+// Prints the document in combined mode and appends its pages (without the
+// blank ones when asked) to `combined`. The printed document goes into
+// `sources`, which must outlive the writing of `combined`. The number of
+// pages appended.
+std::size_t AppendDocumentPages(DocumentPDFMaker* maker, const std::filesystem::path& documentURL,
+                                plat::PdfWriter& combined, std::vector<std::unique_ptr<plat::PdfWriter>>& sources,
+                                bool skipBlankPages);
 
 int MakePDFPerDocument(DocumentPDFMaker* maker);
 int MakeCombinedDocumentPDF(DocumentPDFMaker* maker);

@@ -205,36 +205,26 @@ int DrawImageOnPDFPage(PDFMaker* maker, const std::filesystem::path& imageURL, p
 int MakePDFPerImage(PDFMaker* maker) {
     if (!maker) return 0;
     int result = 1;
-    for (const PDFInputFile& entry : maker->files) {
-        if (entry.filePath.empty()) continue;
-        if (maker->progress.isCancelled()) return 0;
-        maker->progress.report(kPDFProgressNextFile);
+    const bool finished = ForEachPDFInput(maker->files, maker->progress, [&](const PDFInputFile& entry) {
         plat::PdfWriter document;
         result = DrawImageOnPDFPage(maker, entry.filePath, &document, 0, entry.angle);
-        if (!result) continue;
+        if (!result) return;
         const std::filesystem::path output = GetUniqueFileURLForFile(maker->destination, entry.filePath, "pdf", false);
         result = output.empty() ? 0 : WritePDFWithOptions(document, output, maker->writeOptions);
-    }
-    return result;
+    });
+    return finished ? result : 0;
 }
 
 int MakeCombinedPDF(PDFMaker* maker) {
     if (!maker) return 0;
     plat::PdfWriter document;
     std::size_t index = 0;
-    for (const PDFInputFile& entry : maker->files) {
-        if (entry.filePath.empty()) continue;
-        // A cancelled job leaves no document behind.
-        if (maker->progress.isCancelled()) return 0;
-        maker->progress.report(kPDFProgressNextFile);
+    const bool finished = ForEachPDFInput(maker->files, maker->progress, [&](const PDFInputFile& entry) {
         if (DrawImageOnPDFPage(maker, entry.filePath, &document, index, entry.angle)) ++index;
-    }
-    // No page, no file: an empty PDF would only look like success.
-    if (document.pageCount() == 0) return 0;
-    maker->progress.report(kPDFProgressWriting);
-    const int result = WritePDFWithOptions(document, maker->destination, maker->writeOptions);
-    maker->progress.report(kPDFProgressWritten);
-    return result;
+    });
+    // A cancelled job leaves no document behind.
+    if (!finished) return 0;
+    return WriteFinishedPDF(document, maker->destination, maker->writeOptions, maker->progress);
 }
 
 int ConvertImagesToPDF(const ImagesToPDFOptions* options) {

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <vector>
 #include <string>
 
 // One entry of a PDF tool's file list. An entry without a path is passed over.
@@ -25,6 +27,12 @@ enum PDFProgressCode : std::int64_t {
     kPDFProgressWritten = 7,
 };
 
+// Calls `each` for every entry with a path, in order, after asking the
+// target whether the job is cancelled and reporting progress 3. False when
+// the job was cancelled.
+bool ForEachPDFInput(const std::vector<PDFInputFile>& files, const ProgressCallbackInfo& progress,
+                     const std::function<void(const PDFInputFile& entry)>& each);
+
 // The angle of an entry as a whole number of degrees when it lies from -270
 // to 270; any other value means no rotation.
 std::int64_t GetPDFInputAngle(double angle);
@@ -34,3 +42,8 @@ std::int64_t GetPDFInputAngle(double angle);
 // whole document was written. 1 or 0.
 int WritePDFWithOptions(plat::PdfWriter& document, const std::filesystem::path& url,
                         const plat::PdfWriteOptions& options);
+
+// The end of a combining tool: no page, no file (0); else progress 6, the
+// document written as above, progress 7, and the result of writing.
+int WriteFinishedPDF(plat::PdfWriter& document, const std::filesystem::path& url,
+                     const plat::PdfWriteOptions& options, const ProgressCallbackInfo& progress);
