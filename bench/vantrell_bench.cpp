@@ -6,8 +6,12 @@
 //   vantrell_bench j2 <photo.jpg> <out.jpg> <logo.png>
 //   vantrell_bench j3 <rgba.png> <out.png>
 //   vantrell_bench j4 <out folder> <file.jpg>...
+//   vantrell_bench j5 <photo.jpg> <out.png>       full size
+//   vantrell_bench j6 <pages.tif> <out.png>       whole-file: every page
+//   vantrell_bench j7 <doc.pdf> <out folder>      every page at 600 dpi, PNG
 
 #include "engine/ConvertImage.h"
+#include "engine/PdfPages.h"
 #include "platform/Font.h"
 #include "platform/ImageSource.h"
 #include "platform/Initialize.h"
@@ -72,7 +76,9 @@ int usage() {
     std::fprintf(stderr,
                  "usage: vantrell_bench j1|j3 <in> <out>\n"
                  "       vantrell_bench j2 <in> <out> <logo.png>\n"
-                 "       vantrell_bench j4 <out folder> <file>...\n");
+                 "       vantrell_bench j4 <out folder> <file>...\n"
+                 "       vantrell_bench j5|j6 <in> <out.png>\n"
+                 "       vantrell_bench j7 <in.pdf> <out folder>\n");
     return 2;
 }
 
@@ -100,6 +106,33 @@ int main(int argc, char** argv) {
         ImageConversion record = fitWithin(argv[2], argv[3], 50, kPNG, 0.8);
         record.resize.unit = 1;  // percent
         return convert(record);
+    }
+    if (job == "j5") {
+        // A box larger than the photo: the pixels go out as they are.
+        return convert(fitWithin(argv[2], argv[3], 100000, kPNG, 0.8));
+    }
+    if (job == "j6") {
+        ImageConversion record;
+        record.sourceURL = argv[2];
+        record.destinationURL = argv[3];
+        record.options.outputType = kPNG;
+        if (ConvertImageFileFormat(&record) != 1) {
+            std::fprintf(stderr, "vantrell_bench: whole-file conversion of %s failed\n", argv[2]);
+            return 1;
+        }
+        return 0;
+    }
+    if (job == "j7") {
+        ImageConversion record;
+        record.sourceURL = argv[2];
+        record.destinationURL = argv[3];
+        record.options.outputType = kPNG;
+        record.options.outputDPI = 600;
+        if (ConvertPDFPagesToImages(&record) != 1) {
+            std::fprintf(stderr, "vantrell_bench: PDF pages of %s failed\n", argv[2]);
+            return 1;
+        }
+        return 0;
     }
     if (job == "j4") {
         const std::filesystem::path folder = argv[2];

@@ -15,6 +15,7 @@
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/Initialize.h"
+#include "platform/PdfObject.h"
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
@@ -215,6 +216,8 @@ bool PdfDocument::Unlock(const std::string& password) {
     password_ = password;
     return !document_->is_locked();
 }
+
+std::unique_ptr<PdfObjectFile> PdfDocument::OpenObjects() const { return PdfObjectFile::OpenData(bytes_, password_); }
 
 int PdfDocument::GetPageCount() const {
     // A locked poppler document has no catalogue to ask.

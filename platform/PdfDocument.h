@@ -15,6 +15,8 @@ class document;
 
 namespace plat {
 
+class PdfObjectFile;
+
 // A rectangle in PDF user space (points, y up, origin at the lower left).
 struct PdfBox {
     double x = 0.0;
@@ -93,6 +95,10 @@ public:
     // Tries `password` as owner and as user password. True when the document
     // is readable afterwards.
     bool Unlock(const std::string& password);
+
+    // The same bytes opened at the object level with the password that
+    // opened or unlocked this document. Null when they do not open.
+    std::unique_ptr<PdfObjectFile> OpenObjects() const;
 
     // 0 while locked.
     int GetPageCount() const;
