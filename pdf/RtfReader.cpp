@@ -242,6 +242,12 @@ private:
             return;
         }
         starting_ = false;
+        if (w == "bin") {
+            // Raw bytes follow; whatever they hold is no markup.
+            const std::size_t length = hasParameter && p > 0 ? static_cast<std::size_t>(p) : 0;
+            pos_ += std::min(length, data_.size() - pos_);
+            return;
+        }
         if (w == "uc") {
             s.unicodeSkip = hasParameter && p >= 0 && p < 16 ? static_cast<int>(p) : 1;
             return;

@@ -175,6 +175,8 @@ TEST_F(DocumentsToPDFTest, RtfReaderKeepsTextAndStyles) {
     EXPECT_TRUE(ReadRTF("{\\rtf1 \\'", document));
     EXPECT_TRUE(ReadRTF("{\\rtf1 }}}}}} after", document));
     EXPECT_TRUE(ReadRTF("{\\rtf1 \\fs-5 \\cf99 \\uc999999 \\u-99999999999 x", document));
+    ASSERT_TRUE(ReadRTF("{\\rtf1 {\\*\\blob\\bin4 }}{{}kept\\bin999999", document));
+    EXPECT_EQ(document.toPlainText(), "kept");
 }
 
 TEST_F(DocumentsToPDFTest, RtfdPackagesBringTheirImages) {
