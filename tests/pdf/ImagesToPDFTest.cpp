@@ -199,5 +199,53 @@ TEST_F(ImagesToPDFTest, ProgressAndCancel) {
     }
 }
 
+// Files as users have them, written with libvips: 120 x 80 pixels each.
+void WriteVariedImages(const std::filesystem::path& folder) {
+    using vips::VImage;
+    const VImage rgb = VImage::black(120, 80, VImage::option()->set("bands", 3)).linear({1, 1, 1}, {200, 40, 90})
+                           .cast(VIPS_FORMAT_UCHAR)
+                           .copy(VImage::option()
+                                     ->set("interpretation", VIPS_INTERPRETATION_sRGB)
+                                     ->set("xres", 72.0 / 25.4)
+                                     ->set("yres", 72.0 / 25.4));
+    rgb.bandjoin_const({128}).pngsave((folder / "alpha.png").c_str());
+    rgb.colourspace(VIPS_INTERPRETATION_B_W).pngsave((folder / "grey.png").c_str());
+    rgb.colourspace(VIPS_INTERPRETATION_RGB16).pngsave((folder / "deep.png").c_str());
+    rgb.gifsave((folder / "palette.gif").c_str());
+    VImage turned = rgb.copy();
+    turned.set("orientation", 6);
+    turned.jpegsave((folder / "turned.jpg").c_str());
+}
+
+TEST_F(ImagesToPDFTest, VariedInputsInEveryColourMode) {
+    WriteVariedImages(dir.path());
+    struct Input {
+        const char* name;
+        double width, height;
+    } inputs[] = {{"alpha.png", 120, 80}, {"grey.png", 120, 80}, {"deep.png", 120, 80}, {"palette.gif", 120, 80},
+                  {"turned.jpg", 80, 120}};
+    const char* spaces[] = {nullptr, "rgb", "cmyk", "gray"};
+    for (int mode = 0; mode <= 3; ++mode) {
+        for (int type : {4, 7}) {
+            SCOPED_TRACE("mode " + std::to_string(mode) + " type " + std::to_string(type));
+            std::vector<PDFInputFile> files;
+            for (const Input& input : inputs) files.push_back(Entry(dir / input.name));
+            auto options = Combined(files);
+            options.colorMode = mode;
+            options.imageType = type;
+            ASSERT_EQ(ConvertImagesToPDF(&options), 1);
+            const PdfInfo info = ReadPdfInfo(options.destination);
+            ASSERT_EQ(info.pages, int(std::size(inputs)));
+            for (std::size_t i = 0; i < std::size(inputs); ++i) ExpectSize(info, i, inputs[i].width, inputs[i].height);
+            EXPECT_TRUE(QpdfCheck(options.destination));
+            // PNG has no CMYK: the encoder keeps RGB.
+            if (spaces[mode] && (mode != 2 || type == 4)) {
+                const std::string list = RunCommand({"pdfimages", "-list", options.destination.string()}).output;
+                EXPECT_NE(list.find(std::string(" ") + spaces[mode] + " "), std::string::npos) << list;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace pdftest
