@@ -195,11 +195,12 @@ bool WriteRTFDocument(const std::filesystem::path& url, const QString& text) {
 bool WriteRTFDDocument(const std::filesystem::path& url, const QString& text) {
     // The package is made whole under a hidden name and then renamed.
     const std::filesystem::path temporary = FileManager::temporaryPathBeside(url);
+    std::error_code error;
+    // One level only: a missing destination folder is a failure, not made here.
     if (url.empty() || FileManager::fileExists(url) || temporary.empty() ||
-        !FileManager::createDirectories(temporary)) {
+        !std::filesystem::create_directory(temporary, error)) {
         return false;
     }
-    std::error_code error;
     if (CreateFile(temporary / "TXT.rtf", MakeRTFData(text)) && !FileManager::fileExists(url)) {
         std::filesystem::rename(temporary, url, error);
         if (!error) return true;

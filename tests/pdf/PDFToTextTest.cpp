@@ -118,6 +118,20 @@ TEST_F(PDFToTextTest, ExistingFilesKeepTheirNames) {
     EXPECT_EQ(Outputs(), (std::set<std::string>{"doc.txt", "doc 1.txt", "doc 2.txt"}));
 }
 
+TEST_F(PDFToTextTest, FailedWritesAreNoSuccess) {
+    WriteTextPdf(dir / "doc.pdf", NumberedPages(2));
+    for (std::int64_t perPage : {0, 1}) {
+        for (std::int32_t type : {std::int32_t(kPDFTextUTF8), std::int32_t(kPDFTextRTFD), std::int32_t(kPDFTextOpenDocument), 0}) {
+            auto c = Conversion(dir / "doc.pdf", type, "out");
+            c.perPage = perPage;
+            if (type != 0) c.destinationFolder = dir / "no such folder";
+            EXPECT_EQ(ConvertPDFToTextDocument(&c), 0) << perPage << " " << type;
+        }
+    }
+    EXPECT_TRUE(Outputs().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "no such folder"));
+}
+
 TEST_F(PDFToTextTest, UnopenablePDFsThrow301) {
     std::ofstream(dir / "fake.pdf") << "not a PDF at all";
     for (const char* name : {"fake.pdf", "missing.pdf"}) {
