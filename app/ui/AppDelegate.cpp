@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {}
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {
+    setUpJobOptions();
+}
 
 AppDelegate::~AppDelegate() = default;
 

@@ -1,14 +1,23 @@
 #pragma once
 
 #include "app/model/Configuration.h"
+#include "app/model/JobOptionsModel.h"
+#include "app/model/OutputNaming.h"
 #include "app/model/ToolbarEnableTable.h"
 #include "app/ui/KSMOutlineView.h"
 
 #include <QObject>
 
+#include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 class KSMValidatedViewToolbarItem;
+class QAction;
+class QFont;
+class WatermarkEditorModel;
+struct ImageConversion;
 class MainWindow;
 class OnOffSwitchControl;
 
@@ -81,7 +90,33 @@ signals:
     // The main window is closing; the general options are saved here.
     void mainWindowWillClose();
 
+public:
+    // --- Job options (AppDelegateOptions.cpp) ---
+    JobOptionsModel* jobOptions() const { return jobOptions_; }
+    WatermarkEditorModel* watermarkModel() const { return watermarkModel_; }
+    // The image list tells the option controls about its selected entry.
+    void setSelectedImageProvider(SelectedImageProvider provider);
+    // Fills a fresh record from the options for one job; false (after telling
+    // the user) when the job must not start. Main thread only.
+    bool IsConversionOptionsValid(ImageConversion* record, bool previewRun);
+    // The batch's rename pattern, none when not renaming.
+    std::optional<RenamePattern> CheckAndGetNewFileName(bool* sourceNameFlag, int* numberPosition) const;
+    std::filesystem::path GetDestinationFolderURL(const std::filesystem::path& source,
+                                                  const std::filesystem::path& destination,
+                                                  const std::filesystem::path& parent) const;
+    std::filesystem::path GetDestinationFileURL(const std::filesystem::path& source,
+                                                const std::filesystem::path& folder, const RenamePattern* pattern,
+                                                bool sourceNameFlag, std::int64_t number, std::int32_t numberPosition,
+                                                std::int32_t outputType, bool previewRun) const;
+    void updateRenameExampleString();
+    static QString formattedFileSize(std::uint64_t bytes) { return JobOptionsModel::formattedFileSize(bytes); }
+    // A font chosen in the font dialog becomes the text watermark's font.
+    void changeFont(const QFont& chosen);
+    // Main and context menu items, by their action's object name.
+    bool validateMenuItem(const QAction* item) const;
+
 private:
+    void setUpJobOptions();
     void buildConfigurations();
     void applyToolbarEnableTable();
 
@@ -89,4 +124,6 @@ private:
     ConfigurationList configurations_;
     int configurationsChangeDepth_ = 0;
     ToolbarEnableTable toolbarEnableTable_;
+    WatermarkEditorModel* watermarkModel_ = nullptr;
+    JobOptionsModel* jobOptions_ = nullptr;
 };

@@ -9,6 +9,7 @@ class KSMOutlineView;
 class KSMTableView;
 class KSMValidatedViewToolbar;
 class KSMValidatedViewToolbarItem;
+class JobOptionPanels;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -69,6 +70,8 @@ public:
 
     // The option-row panel with this outlet name ("RenameView2"), or none.
     QWidget* optionRowView(const QString& name) const;
+    // The controls of the conversion, optimisation, rename and resize rows.
+    JobOptionPanels* optionPanels() const { return optionPanels_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,5 +85,6 @@ private:
 
     AppDelegate* delegate_;
     QWidget* optionRowStore_ = nullptr;
+    JobOptionPanels* optionPanels_ = nullptr;
     std::map<QString, QWidget*> optionRows_;
 };
