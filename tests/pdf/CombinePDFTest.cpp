@@ -144,7 +144,9 @@ TEST_F(CombinePDFTest, LoopingOutlinesAndDamagedInputsEndCleanly) {
         first.replaceKey("/First", first);
         first.replaceKey("/Next", first);
         first.getKey("/First").replaceKey("/Last", outlines);
-        QPDFWriter writer(pdf, (dir / "loop.pdf").c_str());
+        // The writer keeps the name's characters until it writes.
+        const std::string name = (dir / "loop.pdf").string();
+        QPDFWriter writer(pdf, name.c_str());
         writer.write();
     }
     std::ofstream(dir / "truncated.pdf") << Contents(dir / "three.pdf").substr(0, 400);
