@@ -44,29 +44,32 @@ ImageConversion fitWithin(const std::filesystem::path& in, const std::filesystem
     return record;
 }
 
+// The same work the libvips and ImageMagick commands of J2 do on the
+// 1600 x 1067 output: the half-transparent logo file at its own size
+// (400 x 200), 20 px from the lower right corner; the text in white at 80 %,
+// 58 px, no outline, no shadow, 20 px from the lower left corner.
 void addWatermarks(ImageConversion& record, const std::filesystem::path& logo) {
-    // Editor canvas of a 3:2 photo: longer side 550 points.
+    // Editor canvas of a 3:2 photo: longer side 550 points, so one editor
+    // point is 1600 / 550 pixels of the output.
+    const double pixel = 550.0 / 1600.0;
     WatermarkOptions& w = record.watermark;
-    w.editorViewSize = {550.0, 366.67};
+    w.editorViewSize = {550.0, 550.0 * 1067.0 / 1600.0};
     w.text = "\xC2\xA9 Vantrell 2026";
     w.font = plat::Font::fontWithName("DejaVuSans-Bold");
-    w.fontSize = 20;
-    w.drawingMode = 2;
+    w.fontSize = 58.0 * pixel;
+    w.drawingMode = 0;
     w.textColor = {1.0, 1.0, 1.0, 1.0};
-    w.strokeWidth = 1;
+    w.strokeWidth = 0;
     w.textOpacity = 0.8;
-    w.shadow = 1;
-    w.shadowColor = {0.0, 0.0, 0.0, 0.6};
-    w.shadowBlur = 3;
-    w.shadowOffsetX = 2;
-    w.shadowOffsetY = -2;
-    w.textOrigin = {12.0, 12.0};
-    w.textEndPoint = {190.0, 36.0};
+    w.shadow = 0;
+    w.textOrigin = {20.0 * pixel, 20.0 * pixel};
+    w.textEndPoint = {200.0, 40.0};
     w.image = plat::ImageSource::Open(logo) ? plat::ImageSource::Open(logo)->createImage(0) : nullptr;
-    w.imageOrigin = {400.0, 12.0};
-    w.imageEndPoint = {538.0, 81.0};
-    w.imageOpacity = 0.5;
-    w.imageScale = 0.5;
+    // Anchored to the right edge and the bottom: 20 px margins.
+    w.imageOrigin = {550.0 - 420.0 * pixel, 20.0 * pixel};
+    w.imageEndPoint = {550.0 - 20.0 * pixel, 220.0 * pixel};
+    w.imageOpacity = 1.0;
+    w.imageScale = pixel;
     record.drawTextWatermark = 1;
     record.drawImageWatermark = w.image ? 1 : 0;
     record.resize.sharpen = 1;

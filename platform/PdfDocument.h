@@ -118,6 +118,16 @@ public:
     bool RenderPage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,
                     PdfPageBitmap& out) const;
 
+    // The same page as an image whose rows poppler renders band by band as
+    // they are read (by an encoder writing the image out), so that a page
+    // never needs a buffer of its whole size. The image keeps its own copy
+    // of the document and does not depend on this object. Null when the page
+    // does not exist or the size is not positive.
+    ImageRef RenderPageImage(int pageNumber, double scale, int width, int height, PdfPixelFormat format) const;
+
+    // Rows of one band of RenderPageImage.
+    static constexpr int kRenderBandRows = 256;
+
 private:
     PdfDocument() = default;
     static std::unique_ptr<PdfDocument> OpenShared(std::shared_ptr<const std::vector<char>> bytes,

@@ -17,6 +17,9 @@ class KSMValidatedViewToolbarItem;
 class QAction;
 class QFont;
 class WatermarkEditorModel;
+struct AppDelegateRuns;
+struct BatchReport;
+struct BatchSeams;
 struct ImageConversion;
 class MainWindow;
 class OnOffSwitchControl;
@@ -77,6 +80,48 @@ public slots:
     // The toolbar's answer, from the one table of enable flags.
     bool validateToolbarItem(KSMValidatedViewToolbarItem* item);
 
+    // --- Batch (AppDelegateBatch.cpp) ---
+    void ConvertButtonAction(QObject* sender);
+    void ConvertAllButtonAction(QObject* sender);
+    void CancelConversionButtonAction(QObject* sender);
+
+    // --- Preview (AppDelegatePreview.cpp) ---
+    void PreviewAction(QObject* sender);
+    void PreviewNextPreviousAction(int segment);
+    void togglePreviewWindow(QObject* sender);
+    void PreviewWindowClose(QObject* sender);
+
+public:
+    // --- Batch (AppDelegateBatch.cpp) ---
+    // Where the list, the options and the destination come from.
+    BatchSeams& batchSeams();
+    // Builds the preview window and connects the batch and preview controls.
+    void setUpRuns();
+    void SaveImage();
+    // Starts one batch over the chosen rows on a thread of its own.
+    void ConvertImageThread(const std::filesystem::path& destination);
+    void BeginProgressSheet(bool indeterminate);
+    void EndProgressSheet(bool stopAnimation);
+    void ChangeProgressStatus(int code);
+    void ChangeProgressStatusWhileAdding(int code);
+    void AlertOnSuccessConversion(const std::filesystem::path& destination, const BatchReport& report);
+    bool isBatchRunning() const;
+    // Cancels a running batch and returns once its thread has ended.
+    void CancelAndWaitForBatch();
+    // Whether files may be dropped on the window now (the Add item is enabled).
+    bool isDropAllowed() const;
+
+    // --- Preview (AppDelegatePreview.cpp) ---
+    void ConvertImageForPreview(bool quiet);
+    void ResizePreviewWindowWithHeight(std::int64_t height, std::int64_t width);
+    void changePreviewWindowResizeFlag();
+    void EnableDisablePreviewNextPreviousButton();
+    void changePreviewActionAfterDeleteOrAdd();
+    void hideToggleFullSceenButtonForPreview(bool hide);
+    class PreviewWindow* previewWindow() const;
+    // Drops queued previews and waits for a running one.
+    void StopPreviews();
+
 signals:
     // A group's option turns on or off: the option group's own on/off
     // operation runs here, before the group's state changes.
@@ -121,6 +166,7 @@ private:
     void applyToolbarEnableTable();
 
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<AppDelegateRuns> runs_;  // batch and preview state
     ConfigurationList configurations_;
     int configurationsChangeDepth_ = 0;
     ToolbarEnableTable toolbarEnableTable_;

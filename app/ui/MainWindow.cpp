@@ -3,11 +3,13 @@
 #include "app/model/Configuration.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/DropTargets.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMOutlineView.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/SegmentedControl.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -166,7 +168,9 @@ QWidget* MainWindow::buildImagePanel() {
     panel->setObjectName(QStringLiteral("imagePanel"));
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(6, 6, 6, 6);
-    mainImagePreview = NamedLabel("mainImagePreview", panel);
+    mainImagePreview = new KSMImageView(panel);
+    mainImagePreview->setObjectName(QStringLiteral("mainImagePreview"));
+    mainImagePreview->setTextFormat(Qt::PlainText);
     mainImagePreview->setAlignment(Qt::AlignCenter);
     mainImagePreview->setFrameShape(QFrame::StyledPanel);
     mainImagePreview->setMinimumSize(300, 300);
@@ -209,7 +213,7 @@ QWidget* MainWindow::buildSettingsPanel() {
     configurationCollection->setMinimumWidth(340);
     layout->addWidget(configurationCollection, 1);
 
-    destinationPathViewCntr = new QFrame(panel);
+    destinationPathViewCntr = new DragAndDropCommonFolderController(panel);
     destinationPathViewCntr->setObjectName(QStringLiteral("destinationPathViewCntr"));
     destinationPathViewCntr->setFrameShape(QFrame::StyledPanel);
     destinationPathViewCntr->setMinimumHeight(48);
@@ -219,6 +223,10 @@ QWidget* MainWindow::buildSettingsPanel() {
     destinationPathLabel->setText(LocalizedString("DestinationBoxPlaceholder"));
     boxLayout->addWidget(destinationPathLabel);
     layout->addWidget(destinationPathViewCntr);
+
+    doNotShowAlertCheckBox = new QCheckBox(this);
+    doNotShowAlertCheckBox->setObjectName(QStringLiteral("doNotShowAlertCheckBox"));
+    doNotShowAlertCheckBox->hide();
     return panel;
 }
 

@@ -5,6 +5,9 @@
 #include <map>
 
 class AppDelegate;
+class DragAndDropCommonFolderController;
+class KSMImageView;
+class QCheckBox;
 class KSMOutlineView;
 class KSMTableView;
 class KSMValidatedViewToolbar;
@@ -56,7 +59,7 @@ public:
     QLabel* totalFileCountLabelOutlet = nullptr;
 
     // Current image.
-    QLabel* mainImagePreview = nullptr;
+    KSMImageView* mainImagePreview = nullptr;
     QLabel* filenameLabelOutlet = nullptr;
     QLabel* fileDescriptionLabelOutlet = nullptr;
     QPushButton* previewButtonOutlet = nullptr;
@@ -65,8 +68,11 @@ public:
     // Job settings.
     QComboBox* PhotoPresetPopupButton = nullptr;
     KSMOutlineView* configurationCollection = nullptr;
-    QFrame* destinationPathViewCntr = nullptr;
+    DragAndDropCommonFolderController* destinationPathViewCntr = nullptr;
     QLabel* destinationPathLabel = nullptr;
+
+    // The end-of-batch report's "do not show again" box (its accessory view).
+    QCheckBox* doNotShowAlertCheckBox = nullptr;
 
     // The option-row panel with this outlet name ("RenameView2"), or none.
     QWidget* optionRowView(const QString& name) const;

@@ -5,7 +5,9 @@
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
 #include "platform/codecs/MagickCodec.h"
+#include "platform/codecs/TiffDirectories.h"
 
+#include <cstring>
 #include <random>
 
 #include <unistd.h>
@@ -385,4 +387,81 @@ TEST(ImageSource, CameraRawThroughLibRaw) {
     auto asTiff = plat::ImageSource::Open(folder / "shot.tif");
     ASSERT_TRUE(asTiff);
     EXPECT_EQ(asTiff->typeIdentifier(), "public.tiff");
+}
+
+TEST(ImageSource, TiffDirectoryChainsAreWalkedSafely) {
+    // Header, then directories of one entry each (classic little-endian).
+    auto classic = [](std::vector<std::uint32_t> nextOffsets) {
+        std::vector<std::uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
+        for (std::uint32_t next : nextOffsets) {
+            const std::uint8_t entry[12] = {0x00, 0x01, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+            bytes.push_back(1);
+            bytes.push_back(0);
+            bytes.insert(bytes.end(), std::begin(entry), std::end(entry));
+            for (int i = 0; i < 4; ++i) bytes.push_back(std::uint8_t(next >> (8 * i)));
+        }
+        return bytes;
+    };
+    auto walk = [](const std::vector<std::uint8_t>& bytes) {
+        return plat::codecs::ReadTiffDirectoryChain(
+            [&bytes](std::uint64_t offset, void* buffer, std::size_t size) {
+                if (offset > bytes.size() || bytes.size() - offset < size) return false;
+                std::memcpy(buffer, bytes.data() + offset, size);
+                return true;
+            },
+            bytes.size());
+    };
+    // Each directory is 18 bytes: 8, 26, 44.
+    auto chain = walk(classic({26, 44, 0}));
+    ASSERT_TRUE(chain);
+    EXPECT_EQ(chain->offsets, (std::vector<std::uint64_t>{8, 26, 44}));
+    // A loop back to an earlier directory ends the walk.
+    chain = walk(classic({26, 8}));
+    ASSERT_TRUE(chain);
+    EXPECT_EQ(chain->offsets.size(), 2u);
+    // A directory past the end, or one whose entries run past it, is not a page.
+    chain = walk(classic({26, 4000}));
+    ASSERT_TRUE(chain);
+    EXPECT_EQ(chain->offsets.size(), 2u);
+    std::vector<std::uint8_t> cut = classic({0});
+    cut[8] = 0xFF;
+    chain = walk(cut);
+    ASSERT_TRUE(chain);
+    EXPECT_TRUE(chain->offsets.empty());
+    // Not a TIFF at all.
+    EXPECT_FALSE(walk({'I', 'I', 43, 0}));
+    EXPECT_FALSE(walk({'X', 'Y', 42, 0, 8, 0, 0, 0}));
+}
+
+TEST(ImageSource, AManyPageTiffKeepsTheFirstPagesMetadataAndEachPagesPixels) {
+    TempFolder folder;
+    const auto path = folder / "pages.tif";
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    for (int page = 0; page < 5; ++page) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 8u);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 4u);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_MAKE, page == 0 ? "First Camera" : "Later Camera");
+        std::vector<std::uint8_t> row(8, std::uint8_t(40 * page + 10));
+        for (std::uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(tiff, row.data(), y, 0);
+        TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+    for (int run = 0; run < 2; ++run) {
+        auto source = plat::ImageSource::Open(path);
+        ASSERT_TRUE(source);
+        ASSERT_EQ(source->count(), 5u);
+        const plat::PropertyDict first = source->properties(0);
+        ASSERT_TRUE(first.dict(plat::prop::TIFFDictionary));
+        EXPECT_EQ(first.dict(plat::prop::TIFFDictionary)->string("Make"), "First Camera");
+        // Later pages, in any order, each with its own pixels.
+        for (std::size_t page : {4u, 1u, 3u, 2u, 0u}) {
+            auto image = source->createImage(page);
+            ASSERT_TRUE(image) << page;
+            EXPECT_EQ(image->copyRGBA8()[0], 40 * page + 10) << page;
+        }
+    }
 }
