@@ -7,8 +7,9 @@
 #include <span>
 #include <vector>
 
-// Decoded images above this many bytes are refused.
-inline constexpr std::size_t kJPEG2000MaxDecodedBytes = std::size_t{1} << 30;
+// Decoded images above this many samples are refused (OpenJPEG works on four
+// bytes per sample while it decodes).
+inline constexpr std::size_t kJPEG2000MaxDecodedBytes = std::size_t{1} << 28;
 
 // 0 on success, -1 on failure (nothing stored then).
 // samples: width x height x components bytes, rows top-down, the channels of

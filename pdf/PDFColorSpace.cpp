@@ -203,6 +203,21 @@ PDFColorSpaceRef CreateColorSpaceForColorModel(std::int32_t model) {
     }
 }
 
+PDFColorSpaceRef CreateColorSpaceFromICCData(const std::vector<std::uint8_t>& data) {
+    for (int n : {1, 3, 4}) {
+        if (plat::IsUsableICCProfile(data, n)) {
+            auto cs = std::make_shared<PDFColorSpace>();
+            cs->kind = kPDFColorSpaceICCBased;
+            cs->space.family = plat::ColorSpace::Family::ICCBased;
+            cs->space.iccComponents = n;
+            cs->space.iccProfile = data;
+            cs->components = n;
+            return cs;
+        }
+    }
+    return nullptr;
+}
+
 PDFColorSpaceRef CreateColorSpaceFromArray(const PDFImageExtractor* extractor, const plat::PdfObject& array,
                                            std::int32_t* kind, std::int64_t* components, int depth) {
     if (depth > kPDFColorSpaceMaxDepth || array.GetArrayCount() == 0) return nullptr;

@@ -55,6 +55,9 @@ PDFColorSpaceRef CreateDeviceColorSpaceForName(const std::string& name);
 PDFColorSpaceRef CreateImageColorSpaceForName(const std::string& name, std::int64_t* components);
 // 1 gray, 2 RGB, 3 CMYK; null for other models.
 PDFColorSpaceRef CreateColorSpaceForColorModel(std::int32_t model);
+// An ICC-based space from profile bytes of 1, 3 or 4 channels; null for
+// empty data or a profile lcms2 cannot read.
+PDFColorSpaceRef CreateColorSpaceFromICCData(const std::vector<std::uint8_t>& data);
 // A colour-space array; names inside it may refer to the page's ColorSpace
 // resources of the extractor (which may be null). Null for unrecognised or
 // broken descriptions.

@@ -68,83 +68,127 @@ PDFColorSpaceRef DeviceFor(int components) {
                                                            : kPDFColorModelCMYK);
 }
 
-// Converts raw samples (rows padded to whole bytes) to 8-bit samples of the
-// final colour space: decode arrays in the space's own units (palette
-// indices, tints, Lab values or 0..1), then palette lookup or tint transform.
-void ConvertSamples(const PDFColorSpace& cs, const std::optional<std::vector<double>>& decode, int bits,
-                    const std::vector<std::uint8_t>& data, std::size_t rowBytes, DecodedPDFImage* out) {
-    const std::size_t inputs = static_cast<std::size_t>(cs.components);
-    const std::size_t outputs = static_cast<std::size_t>(cs.space.components());
-    const std::size_t width = static_cast<std::size_t>(out->width);
-    const double maxRaw = std::ldexp(1.0, bits) - 1.0;
-    const std::size_t levels = std::size_t{1} << bits;
-    out->samples.assign(width * std::size_t(out->height) * outputs, 0);
+// The raw samples of an image: rows padded to whole bytes, `inputs`
+// samples of `bits` bits per pixel.
+struct RawSamples {
+    const std::vector<std::uint8_t>& data;
+    std::size_t rowBytes;
+    int bits;
+    int width;
+    int height;
 
-    // Each raw value maps through a table built once per component (or,
-    // for one tint or one index, straight to the output bytes).
-    std::vector<std::vector<std::uint8_t>> tables;
-    const bool indexed = cs.kind == kPDFColorSpaceIndexed;
-    const bool tinted = cs.tintTransform != nullptr;
-    const bool lab = cs.space.family == plat::ColorSpace::Family::Lab;
-    if (indexed || (tinted && inputs == 1)) {
-        std::vector<std::uint8_t> table(levels * outputs, 0);
-        const auto [d0, d1] = DecodePair(decode, 0, {0.0, indexed ? maxRaw : 1.0});
-        for (std::size_t raw = 0; raw < levels; ++raw) {
-            const double v = d0 + double(raw) * (d1 - d0) / maxRaw;
-            if (indexed) {
-                const auto index = static_cast<std::size_t>(std::clamp<double>(std::floor(v + 0.5), 0.0, double(cs.hival)));
-                std::copy_n(cs.lookup.begin() + std::ptrdiff_t(index * outputs), outputs, table.begin() + std::ptrdiff_t(raw * outputs));
-            } else {
-                EvaluateTintToBytes(cs, &v, table.data() + raw * outputs);
-            }
-        }
-        tables.push_back(std::move(table));
-    } else if (!tinted) {
-        for (std::size_t k = 0; k < inputs; ++k) {
-            std::pair<double, double> fallback{0.0, 1.0};
-            double low = 0.0, high = 1.0;
-            if (lab) {
-                low = k == 0 ? 0.0 : cs.space.range[2 * (k - 1)];
-                high = k == 0 ? 100.0 : cs.space.range[2 * (k - 1) + 1];
-                fallback = {low, high};
-            }
-            const auto [d0, d1] = DecodePair(decode, k, fallback);
-            std::vector<std::uint8_t> table(levels);
-            for (std::size_t raw = 0; raw < levels; ++raw) {
-                const double v = d0 + double(raw) * (d1 - d0) / maxRaw;
-                table[raw] = ToByte((v - low) * 255.0 / (high - low));
-            }
-            tables.push_back(std::move(table));
+    double maxValue() const { return std::ldexp(1.0, bits) - 1.0; }
+    std::size_t levels() const { return std::size_t{1} << bits; }
+};
+
+// Every pixel whose one raw sample picks a row of `table` (outputs bytes each).
+void MapSingleSamples(const RawSamples& raw, const std::vector<std::uint8_t>& table, std::size_t outputs,
+                      DecodedPDFImage* out) {
+    for (std::size_t y = 0; y < std::size_t(raw.height); ++y) {
+        const std::uint8_t* row = raw.data.data() + y * raw.rowBytes;
+        std::uint8_t* target = out->samples.data() + y * std::size_t(raw.width) * outputs;
+        for (std::size_t x = 0; x < std::size_t(raw.width); ++x, target += outputs) {
+            std::copy_n(table.data() + std::size_t(ReadSample(row, x, raw.bits)) * outputs, outputs, target);
         }
     }
+}
 
+// Device, ICC, calibrated and Lab samples: each component through its
+// decode pair in the space's own units (0..1, or Lab's), then to a byte.
+void ApplyDecodeArray(const PDFColorSpace& cs, const std::optional<std::vector<double>>& decode,
+                      const RawSamples& raw, DecodedPDFImage* out) {
+    const std::size_t inputs = static_cast<std::size_t>(cs.components);
+    const bool lab = cs.space.family == plat::ColorSpace::Family::Lab;
+    std::vector<std::vector<std::uint8_t>> tables;
+    for (std::size_t k = 0; k < inputs; ++k) {
+        double low = 0.0, high = 1.0;
+        if (lab) {
+            low = k == 0 ? 0.0 : cs.space.range[2 * (k - 1)];
+            high = k == 0 ? 100.0 : cs.space.range[2 * (k - 1) + 1];
+        }
+        const auto [d0, d1] = DecodePair(decode, k, {low, high});
+        std::vector<std::uint8_t> table(raw.levels());
+        for (std::size_t r = 0; r < table.size(); ++r) {
+            table[r] = ToByte((d0 + double(r) * (d1 - d0) / raw.maxValue() - low) * 255.0 / (high - low));
+        }
+        tables.push_back(std::move(table));
+    }
+    for (std::size_t y = 0; y < std::size_t(raw.height); ++y) {
+        const std::uint8_t* row = raw.data.data() + y * raw.rowBytes;
+        std::uint8_t* target = out->samples.data() + y * std::size_t(raw.width) * inputs;
+        for (std::size_t x = 0; x < std::size_t(raw.width); ++x, target += inputs) {
+            for (std::size_t k = 0; k < inputs; ++k) target[k] = tables[k][ReadSample(row, x * inputs + k, raw.bits)];
+        }
+    }
+}
+
+// Palette images: the raw sample through the decode pair (default 0 to
+// 2^bits - 1) is the index, clipped to hival.
+void ExpandIndexedSamples(const PDFColorSpace& cs, const std::optional<std::vector<double>>& decode,
+                          const RawSamples& raw, DecodedPDFImage* out) {
+    const std::size_t outputs = static_cast<std::size_t>(cs.space.components());
+    std::vector<std::uint8_t> table(raw.levels() * outputs);
+    const auto [d0, d1] = DecodePair(decode, 0, {0.0, raw.maxValue()});
+    for (std::size_t r = 0; r < raw.levels(); ++r) {
+        const double v = std::floor(d0 + double(r) * (d1 - d0) / raw.maxValue() + 0.5);
+        const auto index = static_cast<std::size_t>(std::clamp(v, 0.0, double(cs.hival)));
+        std::copy_n(cs.lookup.begin() + std::ptrdiff_t(index * outputs), outputs,
+                    table.begin() + std::ptrdiff_t(r * outputs));
+    }
+    MapSingleSamples(raw, table, outputs, out);
+}
+
+// One tint per pixel (decode pair in tint units), evaluated once per raw value.
+void ApplySeparationTintTransform(const PDFColorSpace& cs, const std::optional<std::vector<double>>& decode,
+                                  const RawSamples& raw, DecodedPDFImage* out) {
+    const std::size_t outputs = static_cast<std::size_t>(cs.space.components());
+    std::vector<std::uint8_t> table(raw.levels() * outputs);
+    const auto [d0, d1] = DecodePair(decode, 0, {0.0, 1.0});
+    for (std::size_t r = 0; r < raw.levels(); ++r) {
+        const double tint = d0 + double(r) * (d1 - d0) / raw.maxValue();
+        EvaluateTintToBytes(cs, &tint, table.data() + r * outputs);
+    }
+    MapSingleSamples(raw, table, outputs, out);
+}
+
+// k tints per pixel; neighbouring pixels often repeat, so the last result is kept.
+void ApplyDeviceNTintTransform(const PDFColorSpace& cs, const std::optional<std::vector<double>>& decode,
+                               const RawSamples& raw, DecodedPDFImage* out) {
+    const std::size_t inputs = static_cast<std::size_t>(cs.components);
+    const std::size_t outputs = static_cast<std::size_t>(cs.space.components());
     std::vector<double> tints(inputs);
     std::vector<std::uint8_t> lastBytes(outputs);
-    std::vector<std::uint32_t> lastRaw;
-    for (std::size_t y = 0; y < std::size_t(out->height); ++y) {
-        const std::uint8_t* row = data.data() + y * rowBytes;
-        std::uint8_t* target = out->samples.data() + y * width * outputs;
-        for (std::size_t x = 0; x < width; ++x, target += outputs) {
-            if (tables.size() == 1 && (indexed || tinted)) {
-                const std::uint32_t raw = ReadSample(row, x, bits);
-                std::copy_n(tables[0].data() + std::size_t(raw) * outputs, outputs, target);
-            } else if (!tinted) {
-                for (std::size_t k = 0; k < inputs; ++k) target[k] = tables[k][ReadSample(row, x * inputs + k, bits)];
-            } else {
-                // DeviceN: neighbouring pixels often repeat, so the last result is kept.
-                std::vector<std::uint32_t> raw(inputs);
-                for (std::size_t k = 0; k < inputs; ++k) raw[k] = ReadSample(row, x * inputs + k, bits);
-                if (raw != lastRaw) {
-                    for (std::size_t k = 0; k < inputs; ++k) {
-                        const auto [d0, d1] = DecodePair(decode, k, {0.0, 1.0});
-                        tints[k] = d0 + double(raw[k]) * (d1 - d0) / maxRaw;
-                    }
-                    EvaluateTintToBytes(cs, tints.data(), lastBytes.data());
-                    lastRaw = std::move(raw);
+    std::vector<std::uint32_t> lastRaw, samples(inputs);
+    for (std::size_t y = 0; y < std::size_t(raw.height); ++y) {
+        const std::uint8_t* row = raw.data.data() + y * raw.rowBytes;
+        std::uint8_t* target = out->samples.data() + y * std::size_t(raw.width) * outputs;
+        for (std::size_t x = 0; x < std::size_t(raw.width); ++x, target += outputs) {
+            for (std::size_t k = 0; k < inputs; ++k) samples[k] = ReadSample(row, x * inputs + k, raw.bits);
+            if (samples != lastRaw) {
+                for (std::size_t k = 0; k < inputs; ++k) {
+                    const auto [d0, d1] = DecodePair(decode, k, {0.0, 1.0});
+                    tints[k] = d0 + double(samples[k]) * (d1 - d0) / raw.maxValue();
                 }
-                std::copy(lastBytes.begin(), lastBytes.end(), target);
+                EvaluateTintToBytes(cs, tints.data(), lastBytes.data());
+                lastRaw = samples;
             }
+            std::copy(lastBytes.begin(), lastBytes.end(), target);
         }
+    }
+}
+
+// Raw samples to 8-bit samples of the final colour space.
+void ExpandSamplesTo8Bits(const PDFColorSpace& cs, const std::optional<std::vector<double>>& decode,
+                          const RawSamples& raw, DecodedPDFImage* out) {
+    out->samples.assign(std::size_t(raw.width) * std::size_t(raw.height) * std::size_t(cs.space.components()), 0);
+    if (cs.kind == kPDFColorSpaceIndexed) {
+        ExpandIndexedSamples(cs, decode, raw, out);
+    } else if (cs.tintTransform && cs.components == 1) {
+        ApplySeparationTintTransform(cs, decode, raw, out);
+    } else if (cs.tintTransform) {
+        ApplyDeviceNTintTransform(cs, decode, raw, out);
+    } else {
+        ApplyDecodeArray(cs, decode, raw, out);
     }
 }
 
@@ -292,7 +336,7 @@ bool DecodePDFImageSamples(const PDFImageExtractor* extractor, const plat::PdfOb
     out->width = static_cast<int>(width);
     out->height = static_cast<int>(height);
     out->space = cs->space;
-    ConvertSamples(*cs, CopyDecodeArray(dict), bits, data, rowBytes, out);
+    ExpandSamplesTo8Bits(*cs, CopyDecodeArray(dict), RawSamples{data, rowBytes, bits, out->width, out->height}, out);
     out->alpha = std::move(jpxAlpha);
     const plat::PdfObject mask = dict.GetDictionaryObject("Mask");
     if (out->alpha.empty() && mask.IsArray()) {

@@ -72,9 +72,7 @@ void SetExtractorPageRange(PDFImageExtractor* extractor, std::int32_t mode, std:
 }
 
 int OpenExtractorPDFDocument(PDFImageExtractor* extractor, const std::filesystem::path& url) {
-    if (!OpenConverterPDFDocument(extractor, url)) return 0;
-    extractor->objects = extractor->pdfDocument->OpenObjects();
-    return extractor->objects ? 1 : 0;
+    return OpenConverterPDFDocument(extractor, url);
 }
 
 int ExtractImagesFromPDFPages(PDFImageExtractor* extractor) {
@@ -195,8 +193,9 @@ int ExtractImagesFromPDF(const ImageConversion* conversion) {
             ReleasePDFImageExtractor(&extractor);
             return 0;
         }
-        // A document that only an owner password protects is readable as it is.
-        if (IsConverterPDFLocked(&extractor)) {
+        // A document that only an owner password protects is readable as it
+        // is; its objects are read with the password that unlocked it.
+        if (IsConverterPDFLocked(&extractor) || !(extractor.objects = extractor.pdfDocument->OpenObjects())) {
             ReleasePDFImageExtractor(&extractor);
             return 0;
         }

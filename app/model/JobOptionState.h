@@ -12,7 +12,14 @@
 enum OptimizationTag : int { kOptimizeJPEG = 1, kOptimizePNG = 2 };
 enum RenameTag : int { kRenameNewName = 1, kRenamePrefixSuffix = 2 };
 enum NumberPosition : int { kNumberAfterName = 0, kNumberBeforeName = 1, kNoNumber = 2 };
-enum SizeUnit : int { kUnitPercent = 1, kUnitPixels = 2, kUnitInches = 3, kUnitCentimetres = 4, kUnitMillimetres = 5, kUnitPoints = 6 };
+enum SizeUnit : int {
+    kUnitPercent = 1,
+    kUnitPixels = 2,
+    kUnitInches = 3,
+    kUnitCentimetres = 4,
+    kUnitMillimetres = 5,
+    kUnitPoints = 6,
+};
 
 // The general check boxes (shown in the preferences), with their defaults.
 struct GeneralOptions {

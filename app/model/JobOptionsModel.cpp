@@ -328,7 +328,7 @@ void JobOptionsModel::changeInScaleProportionalityAction(int tag, bool user) {
 }
 
 std::optional<double> JobOptionsModel::toPixels(double value, int unit, double imageExtent,
-                                                const ImageMetrics& image) const {
+                                                const ImageMetrics& image) {
     switch (unit) {
     case kUnitPercent: return value * imageExtent / 100.0;
     case kUnitPixels: return value;
@@ -353,22 +353,23 @@ std::optional<double> JobOptionsModel::fromPixels(double pixels, int unit, doubl
     }
 }
 
+std::optional<QString> JobOptionsModel::convertSize(double value, int newUnit, bool height,
+                                                    const ImageMetrics& image) const {
+    const double extent = height ? image.height : image.width;
+    const std::optional<double> pixels = toPixels(value, state_.currentSizeFormatType, extent, image);
+    if (!pixels) return std::nullopt;
+    const std::optional<double> converted = fromPixels(*pixels, newUnit, extent, image);
+    return converted ? GetStringValueFromNumberForType(newUnit, *converted) : std::nullopt;
+}
+
 std::optional<QString> JobOptionsModel::GetSizebasedOnImageResizeTypeForWidth(double value, int newUnit) const {
     const std::optional<ImageMetrics> image = selectedImageMetrics();
-    if (!image) return std::nullopt;
-    const std::optional<double> pixels = toPixels(value, state_.currentSizeFormatType, image->width, *image);
-    if (!pixels) return std::nullopt;
-    const std::optional<double> converted = fromPixels(*pixels, newUnit, image->width, *image);
-    return converted ? GetStringValueFromNumberForType(newUnit, *converted) : std::nullopt;
+    return image ? convertSize(value, newUnit, false, *image) : std::nullopt;
 }
 
 std::optional<QString> JobOptionsModel::GetSizebasedOnImageResizeTypeForHeight(double value, int newUnit) const {
     const std::optional<ImageMetrics> image = selectedImageMetrics();
-    if (!image) return std::nullopt;
-    const std::optional<double> pixels = toPixels(value, state_.currentSizeFormatType, image->height, *image);
-    if (!pixels) return std::nullopt;
-    const std::optional<double> converted = fromPixels(*pixels, newUnit, image->height, *image);
-    return converted ? GetStringValueFromNumberForType(newUnit, *converted) : std::nullopt;
+    return image ? convertSize(value, newUnit, true, *image) : std::nullopt;
 }
 
 std::optional<QString> JobOptionsModel::GetStringValueFromNumberForType(int unit, double value) {
@@ -393,7 +394,9 @@ void JobOptionsModel::changeImageResizeTypePopupAction(int tag, bool user) {
     if (tag == state_.currentSizeFormatType) return;
     std::optional<QString> width;
     std::optional<QString> height;
-    if (!selectedImageMetrics()) {
+    // One look at the selected image for both fields.
+    const std::optional<ImageMetrics> image = selectedImageMetrics();
+    if (!image) {
         const auto texts = NoImageSizeTexts(tag);
         if (!texts) return;
         width = texts->first;
@@ -401,8 +404,8 @@ void JobOptionsModel::changeImageResizeTypePopupAction(int tag, bool user) {
     } else {
         const float widthValue = static_cast<float>(state_.widthValue());
         const float heightValue = static_cast<float>(state_.heightValue());
-        if (state_.currentScaleOption != 1) width = GetSizebasedOnImageResizeTypeForWidth(widthValue, tag);
-        if (state_.currentScaleOption != 0) height = GetSizebasedOnImageResizeTypeForHeight(heightValue, tag);
+        if (state_.currentScaleOption != 1) width = convertSize(widthValue, tag, false, *image);
+        if (state_.currentScaleOption != 0) height = convertSize(heightValue, tag, true, *image);
     }
     state_.unit = tag;
     if (state_.currentScaleOption != 1 && width) state_.widthText = *width;

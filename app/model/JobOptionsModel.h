@@ -145,7 +145,9 @@ private:
     void refreshExample();
     void changed();
     void updateWatermarkEditorVisibility(int group, bool on);
-    std::optional<double> toPixels(double value, int unit, double imageExtent, const ImageMetrics& image) const;
+    static std::optional<double> toPixels(double value, int unit, double imageExtent, const ImageMetrics& image);
+    // A width or height in the current unit, in `newUnit` through the image.
+    std::optional<QString> convertSize(double value, int newUnit, bool height, const ImageMetrics& image) const;
     static std::optional<double> fromPixels(double pixels, int unit, double imageExtent, const ImageMetrics& image);
 
     WatermarkEditorModel* watermark_;

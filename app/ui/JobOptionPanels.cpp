@@ -315,10 +315,12 @@ QWidget* JobOptionPanels::buildResizeView1(QWidget* store) {
     QHBoxLayout* row = RowLayout(panel);
     imageDimentionsLabel = Label("imageDimentionsLabel", "DimensionsLabel", panel);
     imageDimentionsPopupOutlet = Named(new QComboBox(panel), "imageDimentionsPopupOutlet");
+    QComboBox* menu = imageDimentionsPopupOutlet;
     for (const char* item : kDimensionItems) {
-        if (!item) imageDimentionsPopupOutlet->insertSeparator(imageDimentionsPopupOutlet->count());
-        else if (imageDimentionsPopupOutlet->count() == 0) imageDimentionsPopupOutlet->addItem(LocalizedString(item), 0);
-        else imageDimentionsPopupOutlet->addItem(QString::fromUtf8(item), -1);
+        const int index = menu->count();
+        if (!item) menu->insertSeparator(index);
+        else if (index == 0) menu->addItem(LocalizedString(item), 0);  // the custom values carry tag 0
+        else menu->addItem(QString::fromUtf8(item), -1);
     }
     savePresetButton = Named(new QPushButton(LocalizedString("SaveResizePresetButton"), panel), "savePresetButton");
     Pair(imageDimentionsLabel, imageDimentionsPopupOutlet);
@@ -386,8 +388,10 @@ QWidget* JobOptionPanels::buildResizeView2(QWidget* store) {
 QWidget* JobOptionPanels::buildResizeView3(QWidget* store) {
     QWidget* panel = Panel("ResizeView3", store);
     QGridLayout* grid = GridLayout(panel);
-    upsampleImageCheckButton = Named(new QCheckBox(LocalizedString("UpsampleCheckBox"), panel), "upsampleImageCheckButton");
-    sharpenImageCheckButton = Named(new QCheckBox(LocalizedString("SharpenCheckBox"), panel), "sharpenImageCheckButton");
+    upsampleImageCheckButton =
+        Named(new QCheckBox(LocalizedString("UpsampleCheckBox"), panel), "upsampleImageCheckButton");
+    sharpenImageCheckButton =
+        Named(new QCheckBox(LocalizedString("SharpenCheckBox"), panel), "sharpenImageCheckButton");
     resolutionCheckBox = Named(new QCheckBox(LocalizedString("ResolutionCheckBox"), panel), "resolutionCheckBox");
     resolutionComboBoxOutlet = Named(new ResolutionComboBox(panel), "resolutionComboBoxOutlet");
     for (const char* resolution : kResolutions) resolutionComboBoxOutlet->addItem(QLatin1String(resolution));
@@ -534,9 +538,10 @@ void JobOptionPanels::refresh() {
     startDigitStepper->setValue(static_cast<int>(s.startDigitStepper));
     exampleStringStaticText->setText(s.exampleText);
     exampleStringStaticText->setToolTip(s.exampleToolTip);
-    for (QWidget* control : std::initializer_list<QWidget*>{renameOptionPopupOutlet, renameOptionNameLabelOutlet,
-                                                            fileNameTextField, prefixLabel, addNumberPopupButton,
-                                                            addNumberLabel, exampleStaticText, exampleStringStaticText}) {
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{renameOptionPopupOutlet, renameOptionNameLabelOutlet, fileNameTextField,
+                                         prefixLabel, addNumberPopupButton, addNumberLabel, exampleStaticText,
+                                         exampleStringStaticText}) {
         control->setEnabled(s.renameEnabled());
     }
     suffixTextField->setEnabled(s.suffixEnabled());

@@ -3,11 +3,14 @@
 #include "app/model/Configuration.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/ImageListTableView.h"
+#include "app/ui/DropTargets.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMOutlineView.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/SegmentedControl.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -149,15 +152,14 @@ QWidget* MainWindow::buildImageListPanel() {
     panel->setObjectName(QStringLiteral("imageListPanel"));
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(6, 6, 6, 6);
-    imageListViewOutlet = new KSMTableView(panel);
+    imageListViewOutlet = new ImageListTableView(panel);
     imageListViewOutlet->setObjectName(QStringLiteral("imageListViewOutlet"));
-    imageListViewOutlet->setSelectionBehavior(QAbstractItemView::SelectRows);
-    imageListViewOutlet->horizontalHeader()->setStretchLastSection(true);
-    imageListViewOutlet->verticalHeader()->hide();
+    imageListViewOutlet->setAccessibleName(LocalizedString("ImageListAccessibleName"));
     layout->addWidget(imageListViewOutlet, 1);
     totalFileCountLabelOutlet = NamedLabel("totalFileCountLabelOutlet", panel);
     layout->addWidget(totalFileCountLabelOutlet);
-    panel->setMinimumWidth(220);
+    // The divider keeps at least 215 points for the list.
+    panel->setMinimumWidth(215);
     return panel;
 }
 
@@ -166,15 +168,15 @@ QWidget* MainWindow::buildImagePanel() {
     panel->setObjectName(QStringLiteral("imagePanel"));
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(6, 6, 6, 6);
-    mainImagePreview = NamedLabel("mainImagePreview", panel);
-    mainImagePreview->setAlignment(Qt::AlignCenter);
-    mainImagePreview->setFrameShape(QFrame::StyledPanel);
+    mainImagePreview = new KSMImageView(panel);
+    mainImagePreview->setObjectName(QStringLiteral("mainImagePreview"));
     mainImagePreview->setMinimumSize(300, 300);
-    mainImagePreview->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    mainImagePreview->setText(LocalizedString("DropImagesHere"));
     layout->addWidget(mainImagePreview, 1);
     filenameLabelOutlet = NamedLabel("filenameLabelOutlet", panel);
     filenameLabelOutlet->setAlignment(Qt::AlignCenter);
+    QFont nameFont = filenameLabelOutlet->font();
+    nameFont.setBold(true);
+    filenameLabelOutlet->setFont(nameFont);
     layout->addWidget(filenameLabelOutlet);
     fileDescriptionLabelOutlet = NamedLabel("fileDescriptionLabelOutlet", panel);
     fileDescriptionLabelOutlet->setAlignment(Qt::AlignCenter);
@@ -209,7 +211,7 @@ QWidget* MainWindow::buildSettingsPanel() {
     configurationCollection->setMinimumWidth(340);
     layout->addWidget(configurationCollection, 1);
 
-    destinationPathViewCntr = new QFrame(panel);
+    destinationPathViewCntr = new DragAndDropCommonFolderController(panel);
     destinationPathViewCntr->setObjectName(QStringLiteral("destinationPathViewCntr"));
     destinationPathViewCntr->setFrameShape(QFrame::StyledPanel);
     destinationPathViewCntr->setMinimumHeight(48);
@@ -219,6 +221,10 @@ QWidget* MainWindow::buildSettingsPanel() {
     destinationPathLabel->setText(LocalizedString("DestinationBoxPlaceholder"));
     boxLayout->addWidget(destinationPathLabel);
     layout->addWidget(destinationPathViewCntr);
+
+    doNotShowAlertCheckBox = new QCheckBox(this);
+    doNotShowAlertCheckBox->setObjectName(QStringLiteral("doNotShowAlertCheckBox"));
+    doNotShowAlertCheckBox->hide();
     return panel;
 }
 

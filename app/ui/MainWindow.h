@@ -5,6 +5,10 @@
 #include <map>
 
 class AppDelegate;
+class DragAndDropCommonFolderController;
+class ImageListTableView;
+class KSMImageView;
+class QCheckBox;
 class KSMOutlineView;
 class KSMTableView;
 class KSMValidatedViewToolbar;
@@ -52,11 +56,11 @@ public:
     SegmentedControl* flipSegmentedOutlet = nullptr;
 
     // Image list.
-    KSMTableView* imageListViewOutlet = nullptr;
+    ImageListTableView* imageListViewOutlet = nullptr;
     QLabel* totalFileCountLabelOutlet = nullptr;
 
     // Current image.
-    QLabel* mainImagePreview = nullptr;
+    KSMImageView* mainImagePreview = nullptr;
     QLabel* filenameLabelOutlet = nullptr;
     QLabel* fileDescriptionLabelOutlet = nullptr;
     QPushButton* previewButtonOutlet = nullptr;
@@ -65,8 +69,11 @@ public:
     // Job settings.
     QComboBox* PhotoPresetPopupButton = nullptr;
     KSMOutlineView* configurationCollection = nullptr;
-    QFrame* destinationPathViewCntr = nullptr;
+    DragAndDropCommonFolderController* destinationPathViewCntr = nullptr;
     QLabel* destinationPathLabel = nullptr;
+
+    // The end-of-batch report's "do not show again" box (its accessory view).
+    QCheckBox* doNotShowAlertCheckBox = nullptr;
 
     // The option-row panel with this outlet name ("RenameView2"), or none.
     QWidget* optionRowView(const QString& name) const;

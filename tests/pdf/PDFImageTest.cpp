@@ -211,6 +211,12 @@ TEST(PDFImage, CalibratedLabAndICCSpaces) {
     ExpectPixels(f.Pixels(3), Rgba({{16, 128, 240, 255}}), 12, "CalRGB close to sRGB");
     EXPECT_FALSE(f.Pixels(4).empty());
     ExpectPixels(f.Pixels(5), Rgba({{16, 128, 240, 255}}), 0, "degenerate CalRGB: device RGB");
+
+    const PDFColorSpaceRef fromData = CreateColorSpaceFromICCData(std::vector<std::uint8_t>(profile.begin(), profile.end()));
+    ASSERT_TRUE(fromData);
+    EXPECT_EQ(fromData->components, 3);
+    EXPECT_FALSE(CreateColorSpaceFromICCData({}));
+    EXPECT_FALSE(CreateColorSpaceFromICCData(std::vector<std::uint8_t>(200, 7)));
 }
 
 TEST(PDFImage, MasksGiveAlphaOnlyWhenTheOutputKeepsIt) {

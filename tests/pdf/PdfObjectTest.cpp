@@ -4,6 +4,7 @@
 #include "PdfTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <string>
 #include <vector>
@@ -182,6 +183,60 @@ TEST(PdfObject, DamagedFilesAreRefusedOrReadWithoutCrashing) {
     if (truncated) {
         EXPECT_LE(truncated->GetPageCount(), 1);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Group 4 fax data of `rows` (one bit per pixel, 1 black) made with libtiff.
+std::string FaxData(const std::vector<std::uint8_t>& rows, int width, int height, const std::filesystem::path& path) {
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (!tiff) return {};
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+    const std::size_t rowBytes = std::size_t(width + 7) / 8;
+    for (int y = 0; y < height; ++y) {
+        TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(rows.data() + std::size_t(y) * rowBytes), y, 0);
+    }
+    TIFFClose(tiff);
+    tiff = TIFFOpen(path.c_str(), "r");
+    std::string raw(std::size_t(TIFFRawStripSize(tiff, 0)), '\0');
+    TIFFReadRawStrip(tiff, 0, raw.data(), tmsize_t(raw.size()));
+    TIFFClose(tiff);
+    return raw;
+}
+
+TEST(PdfObject, CcittFaxDataDecodeToRowsWithPdfSense) {
+    TempFolder dir;
+    const std::vector<std::uint8_t> rows = {0xF0, 0x0F, 0x00, 0xFF, 0xAA, 0x55, 0x81, 0x18};
+    const std::string fax = FaxData(rows, 16, 4, dir.path() / "fax.tif");
+    ASSERT_FALSE(fax.empty());
+    RawPdf pdf;
+    const int plain = pdf.AddStream(
+        "/Width 16 /Height 4 /Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns 16 /Rows 4 >>", fax);
+    const int blackIs1 = pdf.AddStream(
+        "/Width 16 /Height 4 /Filter [/ASCIIHexDecode /CCITTFaxDecode] /DecodeParms [null << /K -1 /Columns 16 "
+        "/BlackIs1 true >>]",
+        AsciiHex(fax));
+    const int broken = pdf.AddStream("/Width 16 /Height 4 /Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns 0 >>",
+                                     fax);
+    auto doc = OpenBytes(BuildDocument(pdf, {{"<< /XObject << /A " + std::to_string(plain) + " 0 R /B " +
+                                                  std::to_string(blackIs1) + " 0 R /C " + std::to_string(broken) +
+                                                  " 0 R >> >>",
+                                              ""}}));
+    ASSERT_TRUE(doc);
+    const PdfObject xobjects = doc->GetPageAttribute(1, "Resources").GetDictionaryObject("XObject");
+    std::string inverted;
+    for (std::uint8_t b : rows) inverted += char(~b);
+    EXPECT_EQ(StreamData(xobjects.GetDictionaryObject("A")), inverted);
+    EXPECT_EQ(StreamData(xobjects.GetDictionaryObject("B")), Bytes(rows));
+    EXPECT_EQ(StreamData(xobjects.GetDictionaryObject("C")), "<none>");
 }
 
 }  // namespace
