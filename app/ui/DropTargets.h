@@ -2,6 +2,7 @@
 // The main window's drop targets besides the image list: the big image view
 // adds dropped files and folders to the list; a folder box takes one folder.
 
+#include <QDropEvent>
 #include <QFrame>
 #include <QLabel>
 
@@ -13,6 +14,29 @@ class QMimeData;
 
 // The local file paths of a drag, in order; none when it carries no files.
 std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data);
+
+// Offers the copy operation when the target would take the drag, else nothing.
+template <typename Event, typename Target>
+void AnswerDrag(Event* event, const Target& target) {
+    if (target.draggingEnteredOrUpdated(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+// A drop: refused unless the target would take it, else copied in.
+template <typename Event, typename Target>
+void PerformDrop(Event* event, Target& target) {
+    if (!target.draggingEnteredOrUpdated(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    target.concludeDragOperation(event->mimeData());
+}
 
 // The big image view of the main window (mainImagePreview).
 class KSMImageView : public QLabel {
