@@ -4,6 +4,7 @@
 #include "engine/ImageFile.h"
 #include "platform/ImageRep.h"
 
+#include "app/model/ImageListModel.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/MainWindow.h"
@@ -218,6 +219,12 @@ void AppDelegate::setUpRuns() {
         if (previewWindow() && previewWindow()->isVisible()) PreviewAction(nullptr);
     });
     (void)seams;
+    // The list changed length, went empty, or shows another image or turn.
+    if (ImageListModel* list = imageListModel()) {
+        connect(list, &ImageListModel::countChanged, this, [this] { changePreviewActionAfterDeleteOrAdd(); });
+    }
+    connect(this, &AppDelegate::imageListBecameEmpty, this, [this] { PreviewWindowClose(window_.get()); });
+    connect(this, &AppDelegate::currentImageChanged, this, [this] { PreviewAction(nullptr); });
 
     runs.scheduler = std::make_unique<PreviewScheduler>([this](bool quiet) {
         // On the preview queue: what to convert is read on the main thread.

@@ -21,21 +21,6 @@ std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data) {
     return paths;
 }
 
-namespace {
-
-// Offers the copy operation or nothing.
-template <typename Event, typename Target>
-void AnswerDrag(Event* event, const Target& target) {
-    if (target.draggingEnteredOrUpdated(event->mimeData())) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
-}
-
-}  // namespace
-
 KSMImageView::KSMImageView(QWidget* parent) : QLabel(parent) {
     setAcceptDrops(true);
     setAccessibleName(LocalizedString("DropImagesHere"));
@@ -104,15 +89,7 @@ void KSMImageView::concludeDragOperation(const QMimeData* data) {
 void KSMImageView::dragEnterEvent(QDragEnterEvent* event) { AnswerDrag(event, *this); }
 void KSMImageView::dragMoveEvent(QDragMoveEvent* event) { AnswerDrag(event, *this); }
 
-void KSMImageView::dropEvent(QDropEvent* event) {
-    if (!draggingEnteredOrUpdated(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    concludeDragOperation(event->mimeData());
-}
+void KSMImageView::dropEvent(QDropEvent* event) { PerformDrop(event, *this); }
 
 DragAndDropCommonFolderController::DragAndDropCommonFolderController(QWidget* parent) : QFrame(parent) {
     setAcceptDrops(true);
@@ -131,12 +108,4 @@ void DragAndDropCommonFolderController::concludeDragOperation(const QMimeData* d
 void DragAndDropCommonFolderController::dragEnterEvent(QDragEnterEvent* event) { AnswerDrag(event, *this); }
 void DragAndDropCommonFolderController::dragMoveEvent(QDragMoveEvent* event) { AnswerDrag(event, *this); }
 
-void DragAndDropCommonFolderController::dropEvent(QDropEvent* event) {
-    if (!draggingEnteredOrUpdated(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    concludeDragOperation(event->mimeData());
-}
+void DragAndDropCommonFolderController::dropEvent(QDropEvent* event) { PerformDrop(event, *this); }

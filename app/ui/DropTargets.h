@@ -4,6 +4,7 @@
 
 #include "app/model/ListViewBaseCellEntity.h"
 
+#include <QDropEvent>
 #include <QFrame>
 #include <QLabel>
 
@@ -15,6 +16,29 @@ class QMimeData;
 
 // The local file paths of a drag, in order; none when it carries no files.
 std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data);
+
+// Offers the copy operation when the target would take the drag, else nothing.
+template <typename Event, typename Target>
+void AnswerDrag(Event* event, const Target& target) {
+    if (target.draggingEnteredOrUpdated(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+// A drop: refused unless the target would take it, else copied in.
+template <typename Event, typename Target>
+void PerformDrop(Event* event, Target& target) {
+    if (!target.draggingEnteredOrUpdated(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    target.concludeDragOperation(event->mimeData());
+}
 
 // The big image view of the main window (mainImagePreview): the current
 // image fitted into the view, or a picture that says why there is none (drop

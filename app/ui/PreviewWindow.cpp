@@ -138,8 +138,9 @@ void PreviewWindow::setFrameByProgram(const QRect& frame) {
 }
 
 void PreviewWindow::mousePressEvent(QMouseEvent* event) {
+    // Taken here, so the moves of this press come here too.
     initialLocation_ = event->position().toPoint();
-    QWidget::mousePressEvent(event);
+    event->accept();
 }
 
 void PreviewWindow::mouseMoveEvent(QMouseEvent* event) {
