@@ -7,6 +7,7 @@
 #include "app/ui/KSMOutlineView.h"
 
 #include <QObject>
+#include <QSize>
 
 #include <cstdint>
 #include <filesystem>
@@ -157,11 +158,18 @@ public:
     static QString formattedFileSize(std::uint64_t bytes) { return JobOptionsModel::formattedFileSize(bytes); }
     // A font chosen in the font dialog becomes the text watermark's font.
     void changeFont(const QFont& chosen);
+    // --- Watermark editor (AppDelegateWatermark.cpp) ---
+    // The font chooser for the text watermark, on the main window.
+    void ShowFontPanel();
+    // The watermark canvas takes the shape of a current image of this upright
+    // pixel size.
+    void showImageInWatermarkEditor(QSize pixelSize);
     // Main and context menu items, by their action's object name.
     bool validateMenuItem(const QAction* item) const;
 
 private:
     void setUpJobOptions();
+    void setUpWatermarkEditor();
     void buildConfigurations();
     void applyToolbarEnableTable();
 
