@@ -39,6 +39,25 @@ public:
         at_ = filled_ = 0;
         return true;
     }
+    // Moves past the next 0xFF byte; false when there is none.
+    bool skipPastMarkerByte() {
+        for (;;) {
+            if (at_ == filled_ && !fill()) return false;
+            const void* found = std::memchr(buffer_.data() + at_, 0xFF, filled_ - at_);
+            if (found != nullptr) {
+                at_ = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - buffer_.data()) + 1;
+                return true;
+            }
+            at_ = filled_;
+        }
+    }
+    // Whether anything but padding (0x00 or 0xFF bytes) is left.
+    bool holdsMoreThanPadding() {
+        for (int byte = next(); byte >= 0; byte = next()) {
+            if (byte != 0x00 && byte != 0xFF) return true;
+        }
+        return false;
+    }
     bool read(std::uint8_t* out, std::size_t count) {
         for (std::size_t i = 0; i < count; ++i) {
             const int byte = next();
@@ -94,14 +113,16 @@ bool IsAnimatedPng(int fd) {
 bool HoldsMoreThanOneImage(int fd) {
     ByteReader reader(fd);
     if (!reader.skip(2)) return false;
+    // After the first scan header, entropy-coded data runs up to each next
+    // marker other than a stuffed zero or a restart marker.
+    bool inScans = false;
     for (;;) {
-        int byte = reader.next();
-        if (byte != 0xFF) return false;
-        int marker = 0xFF;
+        if (inScans ? !reader.skipPastMarkerByte() : reader.next() != 0xFF) return false;
+        int marker = reader.next();
         while (marker == 0xFF) marker = reader.next();
         if (marker < 0) return false;
-        if (marker == 0xD9) break;  // end of the first image
-        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;
+        if (marker == 0xD9) return reader.holdsMoreThanPadding();  // the end of the first image
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01 || marker == 0x00) continue;
         std::uint8_t lengthBytes[2];
         if (!reader.read(lengthBytes, 2)) return false;
         const unsigned length = (unsigned(lengthBytes[0]) << 8) | lengthBytes[1];
@@ -113,44 +134,9 @@ bool HoldsMoreThanOneImage(int fd) {
             if (std::memcmp(tag, "MPF\0", 4) == 0) return true;
             rest -= 4;
         }
-        if (!reader.skip(rest)) return false;
-        if (marker != 0xDA) continue;
-        // Entropy-coded data runs to the next marker other than a stuffed
-        // zero or a restart marker.
-        for (;;) {
-            byte = reader.next();
-            if (byte < 0) return false;
-            if (byte != 0xFF) continue;
-            int following = reader.next();
-            while (following == 0xFF) following = reader.next();
-            if (following < 0) return false;
-            if (following == 0x00 || (following >= 0xD0 && following <= 0xD7)) continue;
-            if (following == 0xD9) return [&reader] {
-                for (int rest = reader.next(); rest >= 0; rest = reader.next()) {
-                    if (rest != 0x00 && rest != 0xFF) return true;
-                }
-                return false;
-            }();
-            // Another segment between scans (progressive files): parse it.
-            std::uint8_t segmentLength[2];
-            if (!reader.read(segmentLength, 2)) return false;
-            const unsigned nested = (unsigned(segmentLength[0]) << 8) | segmentLength[1];
-            if (nested < 2) return false;
-            if (following == 0xE2 && nested >= 6) {
-                std::uint8_t tag[4];
-                if (!reader.read(tag, 4)) return false;
-                if (std::memcmp(tag, "MPF\0", 4) == 0) return true;
-                reader.skip(nested - 6);
-            } else {
-                reader.skip(nested - 2);
-            }
-        }
+        reader.skip(rest);
+        inScans = inScans || marker == 0xDA;
     }
-    // An end-of-image marker before any scan: only padding may follow.
-    for (int rest = reader.next(); rest >= 0; rest = reader.next()) {
-        if (rest != 0x00 && rest != 0xFF) return true;
-    }
-    return false;
 }
 
 }  // namespace

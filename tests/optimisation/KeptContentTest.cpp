@@ -157,7 +157,8 @@ TEST_F(KeptContentTest, CarryOverPutsChunksWhereTheFormatWantsThem) {
 
 TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
     Bytes video = MakeJpeg(48, 32, true);
-    for (const char* box : {"\0\0\0\x18" "ftypmp42", "\0\0\0\x08" "mdat"}) video.insert(video.end(), box, box + 12);
+    const std::string boxes("\0\0\0\x0C" "ftypmp42" "\0\0\0\x08" "mdat", 20);  // the start of an MP4
+    video.insert(video.end(), boxes.begin(), boxes.end());
     struct Case {
         const char* what;
         Bytes jpeg;
@@ -171,6 +172,12 @@ TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
              return jpeg;
          }()},
         {"appended video", video},
+        {"progressive with an appended image", [] {
+             Bytes jpeg = MakeJpeg(48, 32, true, true);
+             const Bytes second = MakeJpeg(24, 16, false, true);
+             jpeg.insert(jpeg.end(), second.begin(), second.end());
+             return jpeg;
+         }()},
     };
     for (const auto& c : cases) {
         for (int tool = 0; tool < 2; ++tool) {
@@ -189,13 +196,15 @@ TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
     EXPECT_EQ(RunQueue("two.jpg")->statusText(), "JPEG with more than one image left as it is");
 
     // Padding after the image is no image: the file is optimised.
-    Bytes padded = MakeJpeg(48, 32, true);
-    padded.insert(padded.end(), 64, 0);
-    WriteBytes(Path("padded.jpg"), padded);
-    auto file = FileFor("padded.jpg");
-    optimisation::JPEGOptimAgent(file, 100, false).run();
-    EXPECT_LT(File::fileByteSize(Path("padded.jpg").string()), padded.size());
-    EXPECT_EQ(file->statusText(), "Optimized successfully with JpegOptim");
+    for (bool progressive : {false, true}) {
+        Bytes padded = MakeJpeg(48, 32, true, progressive);
+        padded.insert(padded.end(), 64, 0);
+        WriteBytes(Path("padded.jpg"), padded);
+        auto file = FileFor("padded.jpg");
+        optimisation::JPEGOptimAgent(file, 100, false).run();
+        EXPECT_LT(File::fileByteSize(Path("padded.jpg").string()), padded.size()) << progressive;
+        EXPECT_EQ(file->statusText(), "Optimized successfully with JpegOptim") << progressive;
+    }
     EXPECT_TRUE(LeftoverWorkingFiles().empty());
 }
 

@@ -269,7 +269,7 @@ Bytes MakeTwoImageJpeg(bool mpf) {
     return first;
 }
 
-Bytes MakeJpeg(int width, int height, bool exif) {
+Bytes MakeJpeg(int width, int height, bool exif, bool progressive) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr jerr{};
     cinfo.err = jpeg_std_error(&jerr);
@@ -284,6 +284,7 @@ Bytes MakeJpeg(int width, int height, bool exif) {
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 90, TRUE);
     cinfo.optimize_coding = FALSE;
+    if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     if (exif) {
         static const unsigned char kExif[] = {

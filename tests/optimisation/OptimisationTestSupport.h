@@ -29,8 +29,9 @@ void WriteText(const fs::path& path, const std::string& text);
 // An RGB PNG whose image data is stored without compression.
 Bytes MakeStoredPng(int width, int height);
 // A baseline JPEG with standard Huffman tables (not optimised); with `exif`
-// an APP1 Exif segment carrying a camera make.
-Bytes MakeJpeg(int width, int height, bool exif);
+// an APP1 Exif segment carrying a camera make; with `progressive` in
+// several scans.
+Bytes MakeJpeg(int width, int height, bool exif, bool progressive = false);
 // A GIF whose LZW stream holds one literal code per pixel: valid, but far
 // from the smallest.
 Bytes MakeLiteralGif(int width, int height);
