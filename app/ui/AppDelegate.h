@@ -162,7 +162,8 @@ public:
     // The font chooser for the text watermark, on the main window.
     void ShowFontPanel();
     // The watermark canvas takes the shape of a current image of this upright
-    // pixel size.
+    // pixel size and shows while a watermark group is on; an empty size (no
+    // current image) hides it.
     void showImageInWatermarkEditor(QSize pixelSize);
     // Main and context menu items, by their action's object name.
     bool validateMenuItem(const QAction* item) const;

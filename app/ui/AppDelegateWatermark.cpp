@@ -26,9 +26,11 @@ void AppDelegate::setUpWatermarkEditor() {
     connect(canvas, &WatermarkView::dragFinished, this, [this] { PreviewAction(nullptr); });
     connect(controls, &WatermarkControls::fontPanelRequested, this, &AppDelegate::ShowFontPanel);
     connect(controls, &WatermarkControls::watermarkPresetChosen, this, [this, controls](int index) {
-        // The first item restores the editor's own defaults.
-        if (index == 0) watermarkModel_->InitializeWatermarkOptions();
-        controls->changeTextWatermarkOption(controls->waterMarkPresetPopupOutlet);
+        // The first item restores the editor's own defaults; the named
+        // presets after it are applied by the preset code.
+        if (index != 0) return;
+        watermarkModel_->InitializeWatermarkOptions();
+        changeGlobalPresetOption(controls->waterMarkPresetPopupOutlet);
     });
     connect(jobOptions_, &JobOptionsModel::watermarkPresetReapplyRequested, this, [this, controls] {
         controls->changeTextWatermarkOption(nullptr);
@@ -48,7 +50,16 @@ void AppDelegate::setUpWatermarkEditor() {
 }
 
 void AppDelegate::showImageInWatermarkEditor(QSize pixelSize) {
-    if (window_->watermarkContextView) window_->watermarkContextView->initImageView(pixelSize);
+    WatermarkView* canvas = window_->watermarkContextView;
+    if (!canvas) return;
+    // No current image: nothing to place watermarks on.
+    if (pixelSize.isEmpty()) {
+        canvas->hide();
+        return;
+    }
+    canvas->initImageView(pixelSize);
+    const JobOptionState& state = jobOptions_->state();
+    canvas->setVisible(state.groupOn[kTextWatermarkGroup] || state.groupOn[kImageWatermarkGroup]);
 }
 
 void AppDelegate::ShowFontPanel() {

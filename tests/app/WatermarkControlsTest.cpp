@@ -4,7 +4,11 @@
 
 #include "AppTestSupport.h"
 
+#include "app/model/JobOptionsModel.h"
 #include "app/model/WatermarkEditorModel.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/WatermarkView.h"
 #include "app/ui/ColorWell.h"
 #include "app/ui/KSMStepper.h"
 #include "app/ui/NumberFields.h"
@@ -283,6 +287,39 @@ TEST_F(WatermarkControlsTest, ColourWellsAndTheImageDialog) {
     EXPECT_EQ(changed.count(), 1);
     WatermarkControls::imageFileChooser() = fileChooser;
     ColorWell::chooser() = colorChooser;
+}
+
+// The controller ties the rows and the canvas to the option groups.
+TEST(WatermarkEditorWiringTest, GroupsEnableTheRowsAndTheCurrentImageShapesTheCanvas) {
+    TestApplication();
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    WatermarkControls* controls = delegate.window()->watermarkControls();
+    WatermarkEditorModel* editor = delegate.watermarkModel();
+    WatermarkView* canvas = delegate.window()->watermarkContextView;
+    ASSERT_TRUE(controls && canvas);
+    EXPECT_FALSE(controls->textTextFieldOutlet->isEnabled());
+    EXPECT_FALSE(controls->AddButtonOutlet->isEnabled());
+
+    delegate.SwitchOnOffHeader(kTextWatermarkGroup, true);
+    EXPECT_TRUE(controls->textTextFieldOutlet->isEnabled());
+    EXPECT_FALSE(controls->strokeWidthTextFieldOutlet->isEnabled());  // fill mode
+    EXPECT_TRUE(controls->blurTextFieldOutlet->isEnabled());          // shadow on
+    delegate.SwitchOnOffHeader(kImageWatermarkGroup, true);
+    EXPECT_TRUE(controls->AddButtonOutlet->isEnabled());
+
+    delegate.showImageInWatermarkEditor({3000, 4000});
+    EXPECT_FALSE(canvas->isHidden());
+    EXPECT_EQ(editor->oldMainImageViewSize(), QSizeF(412.5, 550));
+    delegate.showImageInWatermarkEditor({});
+    EXPECT_TRUE(canvas->isHidden());
+
+    // Defaults of the text group: the editor's own, shown in the controls.
+    editor->setTextFontSize(80);
+    EXPECT_EQ(controls->fontSizeTextFieldOutlet->text(), "80");
+    delegate.jobOptions()->DefaultWatermarkTextOption();
+    EXPECT_EQ(editor->textFontSize(), 30);
+    EXPECT_EQ(controls->fontSizeTextFieldOutlet->text(), "30");
 }
 
 }  // namespace
