@@ -10,7 +10,7 @@
 #include "engine/ImageConversion.h"
 
 #include <QObject>
-#include <QSize>
+#include <QSizeF>
 
 #include <cstdint>
 #include <filesystem>
@@ -216,10 +216,10 @@ public:
     // --- Watermark editor (AppDelegateWatermark.cpp) ---
     // The font chooser for the text watermark, on the main window.
     void ShowFontPanel();
-    // The watermark canvas takes the shape of a current image of this upright
-    // pixel size and shows while a watermark group is on; an empty size (no
+    // The watermark canvas takes the shape of a current image of this shown
+    // size and shows while a watermark group is on; an empty size (no
     // current image) hides it.
-    void showImageInWatermarkEditor(QSize pixelSize);
+    void showImageInWatermarkEditor(QSizeF shownSize);
     // Main and context menu items, by their action's object name.
     bool validateMenuItem(const QAction* item) const;
 

@@ -44,20 +44,25 @@ void AppDelegate::setUpWatermarkEditor() {
         if (group == kTextWatermarkGroup) controls->EnableDisableWatermarkControls(on);
         else if (group == kImageWatermarkGroup) controls->ImageWatermarkOnOffAction(on);
     });
+    // The canvas follows the current image of the list.
+    connect(this, &AppDelegate::currentImageChanged, this, [this](double ratio, double width, double height) {
+        showImageInWatermarkEditor(ratio > 0.0 ? QSizeF(width, height) : QSizeF());
+    });
+    connect(this, &AppDelegate::imageListBecameEmpty, canvas, &QWidget::hide);
     const JobOptionState& state = jobOptions_->state();
     controls->EnableDisableWatermarkControls(state.groupOn[kTextWatermarkGroup]);
     controls->EnableDisableWatermarkImageControls(state.groupOn[kImageWatermarkGroup]);
 }
 
-void AppDelegate::showImageInWatermarkEditor(QSize pixelSize) {
+void AppDelegate::showImageInWatermarkEditor(QSizeF shownSize) {
     WatermarkView* canvas = window_->watermarkContextView;
     if (!canvas) return;
     // No current image: nothing to place watermarks on.
-    if (pixelSize.isEmpty()) {
+    if (shownSize.isEmpty()) {
         canvas->hide();
         return;
     }
-    canvas->initImageView(pixelSize);
+    canvas->initImageView(shownSize);
     const JobOptionState& state = jobOptions_->state();
     canvas->setVisible(state.groupOn[kTextWatermarkGroup] || state.groupOn[kImageWatermarkGroup]);
 }

@@ -50,15 +50,15 @@ WatermarkView::WatermarkView(WatermarkEditorModel* model, QWidget* preview)
 
 void WatermarkView::updateFrameRect() {
     if (!preview_) return;
-    const QRect contents = preview_->contentsRect();
-    const QRectF frame = model_->updateFrameRect(QSizeF(contents.size()));
-    setGeometry(frame.translated(contents.topLeft()).toRect());
+    // The same fitted rectangle as the image view draws its image into.
+    const QRectF frame = model_->updateFrameRect(QSizeF(preview_->size()));
+    setGeometry(frame.toRect());
     update();
 }
 
-void WatermarkView::initImageView(QSize pixelSize) {
-    if (pixelSize.width() > 0 && pixelSize.height() > 0) {
-        model_->setImageAspectRatio(double(pixelSize.width()) / double(pixelSize.height()));
+void WatermarkView::initImageView(QSizeF shownSize) {
+    if (shownSize.width() > 0 && shownSize.height() > 0) {
+        model_->setImageAspectRatio(shownSize.width() / shownSize.height());
     }
     model_->initImageView();
     updateFrameRect();
@@ -98,7 +98,7 @@ QImage WatermarkView::renderText(QSize size, double scaleX, double scaleY) const
 }
 
 void WatermarkView::paintEvent(QPaintEvent*) {
-    if (preview_) model_->updateFrameRect(QSizeF(preview_->contentsRect().size()));
+    if (preview_) model_->updateFrameRect(QSizeF(preview_->size()));
     model_->beginDrawing(QSizeF(size()));
     const double sx = model_->currentXScale();
     const double sy = model_->currentYScale();

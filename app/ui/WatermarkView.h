@@ -34,9 +34,9 @@ public:
 
     // Fits the view over the preview (centred, of the image's aspect ratio).
     void updateFrameRect();
-    // A new current image of `pixelSize` (upright, as shown): the canvas takes
+    // A new current image of `shownSize` (turned as shown): the canvas takes
     // its aspect ratio and the watermarks are re-anchored.
-    void initImageView(QSize pixelSize);
+    void initImageView(QSizeF shownSize);
     // Where the placements go after each drawing (ReadWriteWatermarkCenter).
     void setCenterStore(CenterStore store) { centerStore_ = std::move(store); }
 

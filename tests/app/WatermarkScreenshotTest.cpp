@@ -7,6 +7,7 @@
 
 #include "app/model/ConversionRecord.h"
 #include "app/model/JobOptionsModel.h"
+#include "app/model/ListViewBaseCellEntity.h"
 #include "app/model/WatermarkEditorModel.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/DropTargets.h"
@@ -130,11 +131,17 @@ TEST(WatermarkScreenshotTest, EditorShowsWhatTheOutputGets) {
     KSMImageView* preview = window->mainImagePreview;
     WatermarkView* canvas = window->watermarkContextView;
     ASSERT_TRUE(canvas);
-    delegate.showImageInWatermarkEditor(photo.size());
+    delegate.showImageInWatermarkEditor(QSizeF(photo.size()));
     canvas->show();
     QTest::qWait(50);
     const QRect frame = canvas->geometry();
-    preview->setPixmap(QPixmap::fromImage(photo.scaled(frame.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+    const QImage shown = photo.scaled(frame.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_RGBA8888);
+    auto pixels = std::make_shared<ThumbnailImage>();
+    pixels->width = shown.width();
+    pixels->height = shown.height();
+    pixels->rgba.assign(shown.constBits(), shown.constBits() + shown.sizeInBytes());
+    preview->setImage(pixels);
 
     editor->setTextFont(plat::Font::fontWithExactName("DejaVuSans-Bold"));
     editor->setTextString(QStringLiteral("Vantrell © 2026"));
