@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
+#include <tuple>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -413,6 +415,51 @@ std::vector<std::string> Font::familyNames() {
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
+}
+
+std::vector<Font::FamilyMember> Font::familyMembers(std::string_view family) {
+    std::vector<FamilyMember> members;
+    if (family.empty()) return members;
+    PatternPtr pattern = newPattern();
+    FcPatternAddString(pattern.get(), FC_FAMILY, fc(std::string(family)));
+    FcPatternAddBool(pattern.get(), FC_SCALABLE, FcTrue);
+    ObjectSetPtr objects(FcObjectSetBuild(FC_POSTSCRIPT_NAME, FC_STYLE, FC_WEIGHT, FC_SLANT, FC_WIDTH, nullptr),
+                         &FcObjectSetDestroy);
+    if (!objects) return members;
+    FontSetPtr set(FcFontList(nullptr, pattern.get(), objects.get()), &FcFontSetDestroy);
+    if (!set) return members;
+    struct Entry {
+        int width, weight, slant;
+        FamilyMember member;
+    };
+    std::vector<Entry> entries;
+    for (int i = 0; i < set->nfont; ++i) {
+        FcChar8* name = nullptr;
+        FcChar8* style = nullptr;
+        if (FcPatternGetString(set->fonts[i], FC_POSTSCRIPT_NAME, 0, &name) != FcResultMatch || !name) continue;
+        FcPatternGetString(set->fonts[i], FC_STYLE, 0, &style);
+        Entry entry{FC_WIDTH_NORMAL, FC_WEIGHT_REGULAR, FC_SLANT_ROMAN, {}};
+        FcPatternGetInteger(set->fonts[i], FC_WIDTH, 0, &entry.width);
+        FcPatternGetInteger(set->fonts[i], FC_WEIGHT, 0, &entry.weight);
+        FcPatternGetInteger(set->fonts[i], FC_SLANT, 0, &entry.slant);
+        entry.member.postScriptName = reinterpret_cast<const char*>(name);
+        entry.member.styleName = style ? reinterpret_cast<const char*>(style) : "Regular";
+        entries.push_back(std::move(entry));
+    }
+    // fontconfig lists in no useful order: normal widths first, then by
+    // weight and slant, so the regular face leads.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        const int aw = std::abs(a.width - FC_WIDTH_NORMAL), bw = std::abs(b.width - FC_WIDTH_NORMAL);
+        return std::tie(aw, a.width, a.weight, a.slant, a.member.postScriptName) <
+               std::tie(bw, b.width, b.weight, b.slant, b.member.postScriptName);
+    });
+    for (Entry& entry : entries) {
+        const bool seen = std::any_of(members.begin(), members.end(), [&](const FamilyMember& m) {
+            return m.postScriptName == entry.member.postScriptName;
+        });
+        if (!seen) members.push_back(std::move(entry.member));
+    }
+    return members;
 }
 
 const std::string& Font::postScriptName() const { return impl_->postScriptName; }

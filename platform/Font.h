@@ -40,6 +40,14 @@ public:
     static FontRef fontWithFamily(std::string_view family, std::string_view style = {});
     // Installed font families with scalable faces, sorted, without repeats.
     static std::vector<std::string> familyNames();
+    // The scalable faces of a family: PostScript name and style name, from
+    // the lightest upright face to the heaviest slanted one. Empty when the
+    // family is not installed.
+    struct FamilyMember {
+        std::string postScriptName;
+        std::string styleName;
+    };
+    static std::vector<FamilyMember> familyMembers(std::string_view family);
 
     ~Font();
     Font(const Font&) = delete;

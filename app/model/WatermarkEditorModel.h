@@ -11,7 +11,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <set>
 
 // The state of the watermark editor: one text watermark and one image
@@ -23,6 +25,9 @@
 // Setters clamp to the editor's limits and emit valueChanged() when a value
 // really changes; they never draw. Main thread only: a job copies the values
 // into its record before it starts.
+struct TextWatermarkLayout;
+struct TextWatermarkStyle;
+
 class WatermarkEditorModel : public QObject {
     Q_OBJECT
 public:
@@ -69,6 +74,46 @@ public:
     void initImageView();
     // Multiplies both watermark origins component-wise.
     void changeStartCenterLocationWithX(double x, double y);
+
+    // --- Geometry derived from the values (canvas points, y-up) ---
+    // The text's style for drawing on a canvas shown at (scaleX, scaleY) view
+    // points per canvas point: sizes in canvas points, the shadow (which a
+    // context applies in device space) scaled to the view.
+    TextWatermarkStyle textStyle(double scaleX = 1.0, double scaleY = 1.0) const;
+    // The text's glyphs and end point from centerLoc.
+    TextWatermarkLayout layoutText() const;
+    // The union of the text's glyph bounds, each at the origin, unrotated.
+    QRectF textGlyphRect() const { return textGlyphRect_; }
+    // The watermark image's pixel size capped at 550 canvas points on its
+    // longer side; empty without an image.
+    QSizeF watermarkImageNaturalSize() const;
+    // The natural size times WatermarkImageSize.
+    QSizeF watermarkImageDrawnSize() const;
+    // The hit rectangle of a text whose glyph bounds are `glyphs`, running
+    // from `start` to `end`: local to the start of the run, unrotated.
+    static QRectF textHitRectForGlyphs(QRectF glyphs, QPointF start, QPointF end);
+
+    // One drawing of the canvas with bounds of `viewSize` (view points):
+    // re-anchors a watermark whose keep-position flag is clear from the
+    // previous view size, consumes the flags and records the view size.
+    void beginDrawing(QSizeF viewSize);
+    // The placements handed to the presets after a drawing: first corner,
+    // opposite corner, view size; none when that watermark is not selected
+    // or not drawn.
+    std::optional<std::array<float, 6>> textCenterArray() const;
+    std::optional<std::array<float, 6>> imageCenterArray() const;
+
+    // --- Selection and dragging (view points, y-up) ---
+    // Which watermark a click at `viewPoint` hits: 0 the text (tested first,
+    // inside its turned frame), 1 the image, -1 none.
+    int hitTest(QPointF viewPoint) const;
+    // A mouse-down: selects as a click (with or without Shift) does and
+    // returns whether a drag begins; on empty canvas the selection empties.
+    bool selectAndTrackMouse(QPointF viewPoint, bool shift);
+    // The drag of the selected watermarks, grabbed at `viewPoint`, inside a
+    // view frame of `frameSize`.
+    void beginDrag(QPointF viewPoint);
+    void dragTo(QPointF viewPoint, QSizeF frameSize);
 
     // The larger of the stored spacing and -fontSize/4 for condensed spacing,
     // the stored spacing for expanded, else 0: what a job draws with.
@@ -161,6 +206,8 @@ public:
     double currentYScale() const { return currentYScale_; }
 
 signals:
+    // The text or image geometry (end points, hit rectangles) changed.
+    void geometryChanged();
     // Any value changed (the canvas redraws, the controller refreshes the
     // preview when the change came from the user).
     void valueChanged();
@@ -193,6 +240,14 @@ private:
 
     template <typename T>
     void assign(T& field, const T& value);
+    // Recompute the end points and hit rectangles: every value they depend
+    // on goes through these, so a job never reads a stale end point.
+    void updateTextGeometry();
+    void updateImageGeometry();
+    template <typename T>
+    void assignText(T& field, const T& value);
+    template <typename T>
+    void assignImage(T& field, const T& value);
 
     mutable QStringList fontFamilyArray_;
     mutable bool fontFamiliesLoaded_ = false;
@@ -210,6 +265,9 @@ private:
     std::set<int> selectionIndexes_{0};
     QRectF textFrameRect_;
     QRectF imageFrameRect_;
+    QRectF textGlyphRect_;
+    QPointF textGrabOffset_;
+    QPointF imageGrabOffset_;
     double currentXScale_ = 1.0;
     double currentYScale_ = 1.0;
 };

@@ -10,6 +10,7 @@
 #include "engine/ImageConversion.h"
 
 #include <QObject>
+#include <QSizeF>
 
 #include <cstdint>
 #include <filesystem>
@@ -212,11 +213,19 @@ public:
     static QString formattedFileSize(std::uint64_t bytes) { return JobOptionsModel::formattedFileSize(bytes); }
     // A font chosen in the font dialog becomes the text watermark's font.
     void changeFont(const QFont& chosen);
+    // --- Watermark editor (AppDelegateWatermark.cpp) ---
+    // The font chooser for the text watermark, on the main window.
+    void ShowFontPanel();
+    // The watermark canvas takes the shape of a current image of this shown
+    // size and shows while a watermark group is on; an empty size (no
+    // current image) hides it.
+    void showImageInWatermarkEditor(QSizeF shownSize);
     // Main and context menu items, by their action's object name.
     bool validateMenuItem(const QAction* item) const;
 
 private:
     void setUpJobOptions();
+    void setUpWatermarkEditor();
     void buildConfigurations();
     void applyToolbarEnableTable();
     void setUpImageList();

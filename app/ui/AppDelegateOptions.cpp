@@ -8,6 +8,7 @@
 #include "app/ui/CustomAlert.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/WatermarkControls.h"
 #include "engine/ImageConversion.h"
 #include "platform/Font.h"
 
@@ -39,6 +40,7 @@ void AppDelegate::setUpJobOptions() {
     window_->optionPanels()->bind(jobOptions_);
     connect(this, &AppDelegate::groupOnOffAction, jobOptions_, &JobOptionsModel::SwitchGroup);
     connect(jobOptions_, &JobOptionsModel::userChangedOption, this, [this] { changeGlobalPresetOption(jobOptions_); });
+    setUpWatermarkEditor();
 }
 
 void AppDelegate::setSelectedImageProvider(SelectedImageProvider provider) {
@@ -134,9 +136,11 @@ void AppDelegate::changeFont(const QFont& chosen) {
     const plat::FontRef font =
         plat::Font::fontWithFamily(chosen.family().toStdString(), chosen.styleName().toStdString());
     if (!font) return;
+    // The controls follow the model; the text tail puts the watermark preset
+    // menu back to its first item.
     watermarkModel_->setTextFont(font);
     if (chosen.pointSize() > 0) watermarkModel_->setTextFontSize(chosen.pointSize());
-    changeGlobalPresetOption(this);
+    window_->watermarkControls()->changeTextWatermarkOption(this);
 }
 
 bool AppDelegate::validateMenuItem(const QAction* item) const {

@@ -5,6 +5,7 @@
 #include "app/ui/KSMStepper.h"
 #include "app/ui/LockImageView.h"
 #include "app/ui/NumberFields.h"
+#include "app/ui/OptionRowBuilders.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,17 +22,9 @@
 
 namespace {
 
-constexpr int kMargin = 8;
-constexpr int kSpacing = 6;
-constexpr int kNumberFieldWidth = 56;
-constexpr int kQualitySliderSteps = 100;
+using namespace optionrow;
 
-// A popup item: its title (a string-table key, or a title as it stands) and tag.
-struct MenuItem {
-    const char* title;
-    int tag;
-    bool localized = true;
-};
+constexpr int kQualitySliderSteps = 100;
 
 // Output types offered, by ImageTypeCode.
 constexpr MenuItem kOutputTypes[] = {
@@ -59,82 +52,6 @@ constexpr const char* kDimensionItems[] = {"DimensionCustomItem", nullptr,      
                                            "800 × 600",           "1024 × 768",   "1280 × 1024", nullptr,
                                            "1280 × 720",          "1920 × 1080",  nullptr};
 constexpr const char* kResolutions[] = {"72", "96", "150", "300", "600"};
-
-template <typename T>
-T* Named(T* widget, const char* outlet) {
-    widget->setObjectName(QLatin1String(outlet));
-    return widget;
-}
-
-QLabel* Label(const char* outlet, const char* key, QWidget* parent) {
-    auto* label = Named(new QLabel(LocalizedString(key), parent), outlet);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-// A label names its control for screen readers and keyboard users.
-void Pair(QLabel* label, QWidget* control) {
-    label->setBuddy(control);
-    control->setAccessibleName(label->text().remove(QLatin1Char(':')));
-}
-
-template <std::size_t N>
-QComboBox* Popup(const char* outlet, const MenuItem (&items)[N], QWidget* parent) {
-    auto* popup = Named(new QComboBox(parent), outlet);
-    for (const MenuItem& item : items) {
-        popup->addItem(item.localized ? LocalizedString(item.title) : QString::fromUtf8(item.title), item.tag);
-    }
-    return popup;
-}
-
-int TagOf(const QComboBox* popup, int index) {
-    return popup->itemData(index).toInt();
-}
-
-void SelectTag(QComboBox* popup, int tag) {
-    const int index = popup->findData(tag);
-    if (index >= 0 && popup->currentIndex() != index) popup->setCurrentIndex(index);
-}
-
-void ShowText(QLineEdit* edit, const QString& text) {
-    if (edit->text() != text) edit->setText(text);
-}
-
-KSMStepper* Stepper(const char* outlet, int minimum, int maximum, const QString& name, QWidget* parent) {
-    auto* stepper = Named(new KSMStepper(parent), outlet);
-    stepper->setRange(minimum, maximum);
-    stepper->setAccessibleName(name);
-    return stepper;
-}
-
-template <typename Field>
-Field* NumberInput(const char* outlet, QWidget* parent) {
-    auto* field = Named(new Field(parent), outlet);
-    field->setFixedWidth(kNumberFieldWidth);
-    field->setAlignment(Qt::AlignRight);
-    return field;
-}
-
-QWidget* Panel(const char* outlet, QWidget* store) {
-    auto* panel = Named(new QWidget(store), outlet);
-    panel->setAutoFillBackground(false);
-    return panel;
-}
-
-QHBoxLayout* RowLayout(QWidget* panel) {
-    auto* layout = new QHBoxLayout(panel);
-    layout->setContentsMargins(kMargin, 4, kMargin, 4);
-    layout->setSpacing(kSpacing);
-    return layout;
-}
-
-QGridLayout* GridLayout(QWidget* panel) {
-    auto* layout = new QGridLayout(panel);
-    layout->setContentsMargins(kMargin, 4, kMargin, 4);
-    layout->setHorizontalSpacing(kSpacing);
-    layout->setVerticalSpacing(4);
-    return layout;
-}
 
 LockLinesBox* LockLine(const char* outlet, int edges, QWidget* parent) {
     auto* line = Named(new LockLinesBox(edges, parent), outlet);

@@ -9,6 +9,7 @@
 #include "app/ui/KSMOutlineView.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/SegmentedControl.h"
+#include "app/ui/WatermarkControls.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -24,17 +25,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// Heights of the watermark rows, in points, until the watermark editor's
-// controls fill them.
-struct OptionRowLayout {
-    const char* name;
-    int height;
-};
-constexpr OptionRowLayout kOptionRows[] = {
-    {"TextWatermarkView1", 34}, {"TextWatermarkView2", 60}, {"TextWatermarkView3", 60},
-    {"TextWatermarkView4", 60}, {"TextWatermarkView5", 60}, {"ImageWatermarkView", 96},
-};
 
 QToolButton* ToolbarButton(const char* outlet, const char* labelKey, QWidget* parent) {
     auto* button = new QToolButton(parent);
@@ -133,13 +123,8 @@ void MainWindow::buildOptionRows() {
     optionRowStore_->hide();
     optionPanels_ = new JobOptionPanels(optionRowStore_);
     for (QWidget* panel : optionPanels_->panels()) optionRows_.emplace(panel->objectName(), panel);
-    for (const OptionRowLayout& row : kOptionRows) {
-        auto* panel = new QWidget(optionRowStore_);
-        panel->setObjectName(QLatin1String(row.name));
-        panel->resize(320, row.height);
-        panel->setFixedHeight(row.height);
-        optionRows_.emplace(QLatin1String(row.name), panel);
-    }
+    watermarkControls_ = new WatermarkControls(optionRowStore_);
+    for (QWidget* panel : watermarkControls_->panels()) optionRows_.emplace(panel->objectName(), panel);
 }
 
 QWidget* MainWindow::optionRowView(const QString& name) const {

@@ -21,6 +21,8 @@ class QProgressBar;
 class QPushButton;
 class QToolButton;
 class SegmentedControl;
+class WatermarkControls;
+class WatermarkView;
 
 // The main window: the toolbar; the image list on the left; the current
 // image in the middle; the job preset menu, the settings outline with its six
@@ -79,6 +81,11 @@ public:
     QWidget* optionRowView(const QString& name) const;
     // The controls of the conversion, optimisation, rename and resize rows.
     JobOptionPanels* optionPanels() const { return optionPanels_; }
+    // The controls of the text and image watermark rows.
+    WatermarkControls* watermarkControls() const { return watermarkControls_; }
+    // The watermark editor's canvas over the current image (made by the
+    // controller once the editor's model exists).
+    WatermarkView* watermarkContextView = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -93,5 +100,6 @@ private:
     AppDelegate* delegate_;
     QWidget* optionRowStore_ = nullptr;
     JobOptionPanels* optionPanels_ = nullptr;
+    WatermarkControls* watermarkControls_ = nullptr;
     std::map<QString, QWidget*> optionRows_;
 };

@@ -148,7 +148,9 @@ TEST_F(ConversionRecordTest, Watermarks) {
     EXPECT_EQ(record.watermark.text, "© Ünïcode");
     EXPECT_DOUBLE_EQ(record.watermark.characterSpacing, -10.0);
     EXPECT_EQ(record.watermark.textOrigin, (KSMPoint{12, 34}));
-    EXPECT_EQ(record.watermark.textEndPoint, (KSMPoint{120, 60}));
+    // The end point is the run's real end, never a stale one.
+    EXPECT_EQ(record.watermark.textEndPoint, (KSMPoint{editor.nextTextLoc().x(), editor.nextTextLoc().y()}));
+    EXPECT_NE(record.watermark.textEndPoint, (KSMPoint{120, 60}));
     EXPECT_EQ(record.watermark.editorViewSize, (KSMSize{550, 412.5}));
     EXPECT_EQ(record.watermark.fontSize, 40);
     EXPECT_EQ(record.watermark.shadow, 1);

@@ -34,7 +34,9 @@ TEST_F(WatermarkEditorModelTest, Defaults) {
     EXPECT_EQ(editor.SpacingType(), 0);
     EXPECT_EQ(editor.centerLoc(), QPointF(20, 20));
     EXPECT_EQ(editor.ImageLoc(), QPointF(20, 20));
-    EXPECT_EQ(editor.nextTextLoc(), QPointF(0, 0));
+    // The end of the default text's run, worked out from the start.
+    EXPECT_GT(editor.nextTextLoc().x(), 100);
+    EXPECT_EQ(editor.nextTextLoc().y(), 20);
     EXPECT_TRUE(editor.TextWatermarkFlag() && editor.ImageWatermarkFlag());
     EXPECT_TRUE(editor.isDropShadowApplied());
     EXPECT_EQ(editor.shadowBlur(), 3);

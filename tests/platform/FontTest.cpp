@@ -30,6 +30,23 @@ TEST(FontTest, FindsFontsByPostScriptNameAndFamily) {
     EXPECT_NE(std::find(families.begin(), families.end(), "DejaVu Sans"), families.end());
 }
 
+TEST(FontTest, FamilyMembersGiveTheirPostScriptNamesRegularFirst) {
+    const std::vector<Font::FamilyMember> members = Font::familyMembers("DejaVu Sans Mono");
+    ASSERT_GE(members.size(), 4u);
+    EXPECT_EQ(members.front().postScriptName, "DejaVuSansMono");
+    std::vector<std::string> names;
+    for (const Font::FamilyMember& member : members) {
+        EXPECT_FALSE(member.styleName.empty());
+        EXPECT_TRUE(Font::fontWithExactName(member.postScriptName)) << member.postScriptName;
+        names.push_back(member.postScriptName);
+    }
+    EXPECT_NE(std::find(names.begin(), names.end(), "DejaVuSansMono-BoldOblique"), names.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());  // no repeats
+    EXPECT_TRUE(Font::familyMembers("No Such Family Anywhere").empty());
+    EXPECT_TRUE(Font::familyMembers("").empty());
+}
+
 TEST(FontTest, DefaultFontIsDejaVuSans) {
     plat::FontRef font = Font::defaultFont();
     ASSERT_TRUE(font);
