@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include "app/ui/PreviewWindow.h"
 #include "app/ui/ProgressSheet.h"
 #include <QTimer>
 #include <QWindow>
@@ -75,6 +76,7 @@ void AppDelegate::setUpImageList() {
         SetConversionButtonEnable(false);
         updateRemoveItems();
         window_->mainImagePreview->showPlaceholder(KSMImageView::Placeholder::DropImage);
+        PreviewWindowClose(this);
         emit imageListBecameEmpty();
     });
     connect(model, &ImageListModel::firstEntryOfRequestAdded, this, [this](int, bool listWasEmpty) {
@@ -183,6 +185,7 @@ void AppDelegate::SelectRowStartingAtRow(int row) {
 void AppDelegate::setImageCountMessage() {
     const int count = imageListViewContents_->count();
     window_->totalFileCountLabelOutlet->setText(LocalizedFormat("TotalImageString", {count, PluralSuffix(count)}));
+    if (runs_) changePreviewActionAfterDeleteOrAdd();
 }
 
 void AppDelegate::updateRemoveItems() {
@@ -288,6 +291,7 @@ void AppDelegate::transformAndSetCurrentImage() {
     setImageFileDescription(currentZoom_);
     updateRenameExampleString();
     emit currentImageChanged(ratio, current.shownWidth, current.shownHeight);
+    if (runs_ && runs_->previewWindow) PreviewAction(nullptr);
 }
 
 void AppDelegate::setImageFileDescription(double zoom) {
