@@ -15,6 +15,7 @@
 #include "app/ui/SegmentedControl.h"
 
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include "app/ui/PreviewWindow.h"
 #include "app/ui/ProgressSheet.h"
@@ -37,6 +38,8 @@ int CurrentImagePixelSide(const QWidget* view) {
 }  // namespace
 
 void AppDelegate::setUpImageList() {
+    // Thumbnails are made with the screen's pixels per point.
+    SetThumbnailPixelRatio(qGuiApp->devicePixelRatio());
     imageListViewContents_ = std::make_unique<ImageListModel>();
     ImageListModel* model = imageListViewContents_.get();
     ImageListTableView* table = window_->imageListViewOutlet;
