@@ -15,7 +15,9 @@
 #include "app/ui/SegmentedControl.h"
 
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
+#include "app/ui/PreviewWindow.h"
 #include "app/ui/ProgressSheet.h"
 #include <QTimer>
 #include <QWindow>
@@ -36,6 +38,8 @@ int CurrentImagePixelSide(const QWidget* view) {
 }  // namespace
 
 void AppDelegate::setUpImageList() {
+    // Thumbnails are made with the screen's pixels per point.
+    SetThumbnailPixelRatio(qGuiApp->devicePixelRatio());
     imageListViewContents_ = std::make_unique<ImageListModel>();
     ImageListModel* model = imageListViewContents_.get();
     ImageListTableView* table = window_->imageListViewOutlet;
@@ -75,6 +79,7 @@ void AppDelegate::setUpImageList() {
         SetConversionButtonEnable(false);
         updateRemoveItems();
         window_->mainImagePreview->showPlaceholder(KSMImageView::Placeholder::DropImage);
+        PreviewWindowClose(this);
         emit imageListBecameEmpty();
     });
     connect(model, &ImageListModel::firstEntryOfRequestAdded, this, [this](int, bool listWasEmpty) {
@@ -183,6 +188,7 @@ void AppDelegate::SelectRowStartingAtRow(int row) {
 void AppDelegate::setImageCountMessage() {
     const int count = imageListViewContents_->count();
     window_->totalFileCountLabelOutlet->setText(LocalizedFormat("TotalImageString", {count, PluralSuffix(count)}));
+    if (runs_) changePreviewActionAfterDeleteOrAdd();
 }
 
 void AppDelegate::updateRemoveItems() {
@@ -288,6 +294,7 @@ void AppDelegate::transformAndSetCurrentImage() {
     setImageFileDescription(currentZoom_);
     updateRenameExampleString();
     emit currentImageChanged(ratio, current.shownWidth, current.shownHeight);
+    if (runs_ && runs_->previewWindow) PreviewAction(nullptr);
 }
 
 void AppDelegate::setImageFileDescription(double zoom) {
