@@ -1,5 +1,7 @@
 #include "platform/Image.h"
 
+#include "platform/DecodeWatch.h"
+
 #include <cstring>
 #include <limits>
 
@@ -166,6 +168,7 @@ std::vector<std::uint8_t> Image::copyRGBA8() const {
         const auto* bytes = static_cast<const std::uint8_t*>(memory);
         result.assign(bytes, bytes + size);
         g_free(memory);
+        if (DecodeFailed(rgba)) result.clear();
     } catch (const vips::VError&) {
         result.clear();
     }

@@ -1,5 +1,6 @@
 #include "platform/ImageDestination.h"
 
+#include "platform/DecodeWatch.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/PdfWriter.h"
@@ -107,6 +108,27 @@ VImage WithoutCMYK(const Image& image) {
     return rgb;
 }
 
+// For formats that cannot carry an ICC profile: RGB pixels tagged with one
+// (Adobe RGB, Display P3) converted to sRGB, so that colours do not shift
+// when the profile is left behind. A profile that cannot be used leaves the
+// pixels as they are.
+VImage InSRGBWithoutProfile(const VImage& image) {
+    if (!vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME) || image.bands() < 3 ||
+        image.interpretation() == VIPS_INTERPRETATION_CMYK) {
+        return image;
+    }
+    try {
+        VImage srgb = image.icc_transform("srgb", VImage::option()->set("embedded", true)->set("depth", 8));
+        if (srgb.format() != VIPS_FORMAT_UCHAR) srgb = srgb.cast(VIPS_FORMAT_UCHAR);
+        srgb = srgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        srgb.remove(VIPS_META_ICC_NAME);
+        return srgb;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return image;
+    }
+}
+
 struct Settings {
     double quality = 0.85;
     double dpiX = 72.0, dpiY = 72.0;
@@ -188,6 +210,25 @@ void EnsureJfifDensity(std::vector<std::uint8_t>& jpeg, const Settings& s) {
     jpeg.insert(jpeg.begin() + 2, std::begin(app0), std::end(app0));
 }
 
+// libvips's JPEG saver makes an EXIF block of its own for every file
+// (resolution, orientation, pixel size, colour space "Uncalibrated"): it
+// goes, so that only the metadata asked for (written through exiv2 below)
+// reaches the file.
+void RemoveJpegExif(std::vector<std::uint8_t>& jpeg) {
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
+        const std::uint8_t marker = jpeg[at + 1];
+        if (marker == 0xDA || marker == 0xD9) break;  // the scan starts
+        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        if (length < 2 || at + 2 + length > jpeg.size()) break;
+        if (marker == 0xE1 && length >= 8 && std::memcmp(&jpeg[at + 4], "Exif\0\0", 6) == 0) {
+            jpeg.erase(jpeg.begin() + std::ptrdiff_t(at), jpeg.begin() + std::ptrdiff_t(at + 2 + length));
+            continue;
+        }
+        at += 2 + length;
+    }
+}
+
 int QualityPercent(double quality) { return std::clamp(int(std::lround(quality * 100.0)), 1, 100); }
 
 // The quality option of the lossy savers; 1.0 asks for lossless.
@@ -213,6 +254,7 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
         VImage pixels = WithResolution(WithoutMetadata(FlattenOnWhite(image)), s);
         std::vector<std::uint8_t> jpeg =
             TakeBlob(pixels.jpegsave_buffer(VImage::option()->set("Q", QualityPercent(s.quality))));
+        RemoveJpegExif(jpeg);
         if (image.colorModel() != ColorModel::CMYK) EnsureJfifDensity(jpeg, s);
         return jpeg;
     }
@@ -232,11 +274,11 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
         return TakeBlob(pixels.tiffsave_buffer(options));
     }
     case Encoder::GIF: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
         return TakeBlob(WithoutMetadata(base).gifsave_buffer());
     }
     case Encoder::JPEG2000: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
         auto options = QualityOptions(s);
         return TakeBlob(WithoutMetadata(base).jp2ksave_buffer(options));
     }
@@ -246,14 +288,15 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
         return TakeBlob(WithoutMetadata(base).webpsave_buffer(options));
     }
     case Encoder::OpenEXR: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
         return codecs::SaveExr(base);
     }
     case Encoder::ICNS:
-        return codecs::SaveIcns(WithoutCMYK(image));
+        return codecs::SaveIcns(InSRGBWithoutProfile(WithoutCMYK(image)));
     case Encoder::Magick: {
         const std::string name = coder;
-        VImage base = WithoutCMYK(image);
+        // ImageMagick keeps the profile in BMP and Photoshop files only.
+        VImage base = name == "BMP" || name == "PSD" ? WithoutCMYK(image) : InSRGBWithoutProfile(WithoutCMYK(image));
         const bool alphaAllowed = name != "PICT";
         if (vips_image_hasalpha(base.get_image()) && (!alphaAllowed || !s.keepAlpha)) {
             const int colour = base.bands() - 1;
@@ -345,7 +388,7 @@ bool ImageDestination::encode() {
                 image->bands() != first.bands() || image->colorModel() != first.colorModel()) {
                 return false;
             }
-            pages.push_back(WithoutMetadata(image->vimage()));
+            pages.push_back(WithoutMetadata(InSRGBWithoutProfile(image->vimage())));
         }
         const Settings s = SettingsFrom(images_.front().second);
         VImage stacked = VImage::arrayjoin(pages, VImage::option()->set("across", 1));
@@ -381,6 +424,8 @@ bool ImageDestination::finalize() {
     bool ok = false;
     try {
         ok = encode();
+        // Pixels whose decode failed are no picture, whatever the encoder made of them.
+        for (const auto& entry : images_) ok = ok && !DecodeFailed(entry.first->vimage());
     } catch (const std::exception&) {
         ok = false;
     }

@@ -1,5 +1,9 @@
 #include "platform/Initialize.h"
 
+#include "platform/FileManager.h"
+
+#include <csignal>
+#include <cstdlib>
 #include <mutex>
 
 #include <vips/vips8>
@@ -20,6 +24,14 @@ void Initialize() {
         // cache would only keep decoded images alive, and could hand back a
         // stale one when a file changes under the same name.
         vips_cache_set_max(0);
+        // A file-size limit (ulimit -f) then fails the write with EFBIG, as a
+        // full disc does, instead of ending the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        // libvips puts the disc copies of large decodes (hundreds of MB of
+        // the user's pictures) under $TMPDIR: make that the private folder.
+        // Tools started later inherit it, which keeps their files private too.
+        const std::filesystem::path folder = FileManager::temporaryDirectory();
+        if (!folder.empty()) ::setenv("TMPDIR", folder.c_str(), 1);
     });
 }
 
