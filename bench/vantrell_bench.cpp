@@ -6,8 +6,12 @@
 //   vantrell_bench j2 <photo.jpg> <out.jpg> <logo.png>
 //   vantrell_bench j3 <rgba.png> <out.png>
 //   vantrell_bench j4 <out folder> <file.jpg>...
+//   vantrell_bench j5 <photo.jpg> <out.png>       full size
+//   vantrell_bench j6 <pages.tif> <out.png>       whole-file: every page
+//   vantrell_bench j7 <doc.pdf> <out folder>      every page at 600 dpi, PNG
 
 #include "engine/ConvertImage.h"
+#include "engine/PdfPages.h"
 #include "platform/Font.h"
 #include "platform/ImageSource.h"
 #include "platform/Initialize.h"
@@ -40,29 +44,32 @@ ImageConversion fitWithin(const std::filesystem::path& in, const std::filesystem
     return record;
 }
 
+// The same work the libvips and ImageMagick commands of J2 do on the
+// 1600 x 1067 output: the half-transparent logo file at its own size
+// (400 x 200), 20 px from the lower right corner; the text in white at 80 %,
+// 58 px, no outline, no shadow, 20 px from the lower left corner.
 void addWatermarks(ImageConversion& record, const std::filesystem::path& logo) {
-    // Editor canvas of a 3:2 photo: longer side 550 points.
+    // Editor canvas of a 3:2 photo: longer side 550 points, so one editor
+    // point is 1600 / 550 pixels of the output.
+    const double pixel = 550.0 / 1600.0;
     WatermarkOptions& w = record.watermark;
-    w.editorViewSize = {550.0, 366.67};
+    w.editorViewSize = {550.0, 550.0 * 1067.0 / 1600.0};
     w.text = "\xC2\xA9 Vantrell 2026";
     w.font = plat::Font::fontWithName("DejaVuSans-Bold");
-    w.fontSize = 20;
-    w.drawingMode = 2;
+    w.fontSize = 58.0 * pixel;
+    w.drawingMode = 0;
     w.textColor = {1.0, 1.0, 1.0, 1.0};
-    w.strokeWidth = 1;
+    w.strokeWidth = 0;
     w.textOpacity = 0.8;
-    w.shadow = 1;
-    w.shadowColor = {0.0, 0.0, 0.0, 0.6};
-    w.shadowBlur = 3;
-    w.shadowOffsetX = 2;
-    w.shadowOffsetY = -2;
-    w.textOrigin = {12.0, 12.0};
-    w.textEndPoint = {190.0, 36.0};
+    w.shadow = 0;
+    w.textOrigin = {20.0 * pixel, 20.0 * pixel};
+    w.textEndPoint = {200.0, 40.0};
     w.image = plat::ImageSource::Open(logo) ? plat::ImageSource::Open(logo)->createImage(0) : nullptr;
-    w.imageOrigin = {400.0, 12.0};
-    w.imageEndPoint = {538.0, 81.0};
-    w.imageOpacity = 0.5;
-    w.imageScale = 0.5;
+    // Anchored to the right edge and the bottom: 20 px margins.
+    w.imageOrigin = {550.0 - 420.0 * pixel, 20.0 * pixel};
+    w.imageEndPoint = {550.0 - 20.0 * pixel, 220.0 * pixel};
+    w.imageOpacity = 1.0;
+    w.imageScale = pixel;
     record.drawTextWatermark = 1;
     record.drawImageWatermark = w.image ? 1 : 0;
     record.resize.sharpen = 1;
@@ -72,7 +79,9 @@ int usage() {
     std::fprintf(stderr,
                  "usage: vantrell_bench j1|j3 <in> <out>\n"
                  "       vantrell_bench j2 <in> <out> <logo.png>\n"
-                 "       vantrell_bench j4 <out folder> <file>...\n");
+                 "       vantrell_bench j4 <out folder> <file>...\n"
+                 "       vantrell_bench j5|j6 <in> <out.png>\n"
+                 "       vantrell_bench j7 <in.pdf> <out folder>\n");
     return 2;
 }
 
@@ -100,6 +109,33 @@ int main(int argc, char** argv) {
         ImageConversion record = fitWithin(argv[2], argv[3], 50, kPNG, 0.8);
         record.resize.unit = 1;  // percent
         return convert(record);
+    }
+    if (job == "j5") {
+        // A box larger than the photo: the pixels go out as they are.
+        return convert(fitWithin(argv[2], argv[3], 100000, kPNG, 0.8));
+    }
+    if (job == "j6") {
+        ImageConversion record;
+        record.sourceURL = argv[2];
+        record.destinationURL = argv[3];
+        record.options.outputType = kPNG;
+        if (ConvertImageFileFormat(&record) != 1) {
+            std::fprintf(stderr, "vantrell_bench: whole-file conversion of %s failed\n", argv[2]);
+            return 1;
+        }
+        return 0;
+    }
+    if (job == "j7") {
+        ImageConversion record;
+        record.sourceURL = argv[2];
+        record.destinationURL = argv[3];
+        record.options.outputType = kPNG;
+        record.options.outputDPI = 600;
+        if (ConvertPDFPagesToImages(&record) != 1) {
+            std::fprintf(stderr, "vantrell_bench: PDF pages of %s failed\n", argv[2]);
+            return 1;
+        }
+        return 0;
     }
     if (job == "j4") {
         const std::filesystem::path folder = argv[2];

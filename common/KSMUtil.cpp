@@ -169,17 +169,37 @@ bool removeForOverwrite(const fs::path& candidate) {
 
 }  // namespace
 
+namespace {
+
+// folder/"name.extension", or "name N.extension" for N > 0.
+fs::path NumberedFileURL(const fs::path& folder, std::string_view name, std::string_view extension, long n) {
+    std::string file(name);
+    if (n > 0) file += " " + std::to_string(n);
+    if (!extension.empty()) file += "." + std::string(extension);
+    return folder / file;
+}
+
+}  // namespace
+
 fs::path GetUniqueFileURL(const fs::path& folder, std::string_view name, std::string_view extension,
                           bool overwrite) {
-    const std::string base(name);
-    const std::string ext(extension);
-    fs::path candidate = folder / (ext.empty() ? base : base + "." + ext);
+    fs::path candidate = NumberedFileURL(folder, name, extension, 0);
     if (!itemExists(candidate)) return candidate;
     for (long n = 1;; ++n) {
         if (overwrite && removeForOverwrite(candidate)) return candidate;
-        const std::string numbered = base + " " + std::to_string(n);
-        candidate = folder / (ext.empty() ? numbered : numbered + "." + ext);
+        candidate = NumberedFileURL(folder, name, extension, n);
         if (!itemExists(candidate)) return candidate;
+    }
+}
+
+fs::path GetNextUniqueFileURL(const fs::path& folder, std::string_view name, std::string_view extension,
+                              long& next) {
+    for (next = std::max(next, 0L);; ++next) {
+        fs::path candidate = NumberedFileURL(folder, name, extension, next);
+        if (!itemExists(candidate)) {
+            ++next;
+            return candidate;
+        }
     }
 }
 

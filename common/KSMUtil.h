@@ -57,6 +57,11 @@ std::filesystem::path GetTemporaryURLWithPrefix(std::string_view prefix);
 // candidates that cannot be removed (folders among them) are passed over.
 std::filesystem::path GetUniqueFileURL(const std::filesystem::path& folder, std::string_view name,
                                        std::string_view extension, bool overwrite);
+// The same without `overwrite`, for a run of files named in one folder: the
+// numbers tried start at `next` (0 tries the plain name first), and `next`
+// is left just after the number taken, so N files cost N look-ups, not N².
+std::filesystem::path GetNextUniqueFileURL(const std::filesystem::path& folder, std::string_view name,
+                                           std::string_view extension, long& next);
 std::filesystem::path GetUniqueFileURLForFile(const std::filesystem::path& folder,
                                               const std::filesystem::path& file, std::string_view extension,
                                               bool overwrite);

@@ -37,7 +37,14 @@ int ConvertImageFileFormat(ImageConversion* record) {
     try {
         ImageConverter converter;
         InitImageConverter(&converter);
-        if (!LoadConverterSource(&converter, record->sourceURL)) return 0;
+        // The first image's header is enough here: every image is decoded
+        // in turn as it is written, none kept for the whole run.
+        const auto headerOnly = [](const plat::PropertyDict&) {
+            plat::ImageRep::Options options;
+            options.lazy = true;
+            return options;
+        };
+        if (!LoadConverterSourceWithPlan(&converter, record->sourceURL, headerOnly)) return 0;
         SetConverterOutput(&converter, record->options.outputType, record->destinationURL, record->options.quality);
         SetConverterDPI(&converter, record->options.outputDPI, record->options.outputDPI);
         if (record->options.outputDPI == 0) SetConverterUseSourceDPI(&converter, 1);

@@ -114,15 +114,23 @@ int WriteConverterOutput(ImageConverter* c, const plat::ImageRef& image, const s
         c->resultImage = image;
         return 1;
     }
-    std::vector<std::uint8_t> data;
-    if (!EncodeCGImageToData(c, image, data)) return 0;
     if (c->keepOutputInMemory) {
+        std::vector<std::uint8_t> data;
+        if (!EncodeCGImageToData(c, image, data)) return 0;
         c->outputData = std::move(data);
         return 1;
     }
     const std::filesystem::path& target = alternativeURL ? *alternativeURL : c->destinationURL;
-    if (target.empty()) return 0;
-    return plat::FileManager::createFile(target, std::span<const std::uint8_t>(data), c->fileAttributes) ? 1 : 0;
+    if (target.empty() || !image) return 0;
+    try {
+        // Encoded into the file as it is written, not into memory first.
+        auto destination = plat::ImageDestination::CreateWithPath(target, GetUTIForTypeCode(c), 1, c->fileAttributes);
+        if (!destination) return 0;
+        destination->addImage(image, CreateDestinationProperties(c));
+        return destination->finalize() ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 int EncodeJPEGWithConverter(ImageConverter* c, int width, int height, const std::uint8_t* samples, int colorSpace,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -118,26 +119,17 @@ bool VisiblePageSize(const plat::PdfPageInfo& info, double& width, double& heigh
     return true;
 }
 
-bool WritePageBitmap(ImageConverter* converter, plat::PdfPageBitmap& bitmap, MultiPageTiffFile* tiff,
+// The roads that need the whole page in one buffer: CMYK JPEG on old
+// systems, which encode it themselves, and pages of a multi-page TIFF.
+bool NeedsPageBitmap(const ImageConverter* converter, plat::PdfPixelFormat format, const MultiPageTiffFile* tiff) {
+    return (converter->outputType == kImageTypeMultiPageTIFF && tiff) ||
+           (format == plat::PdfPixelFormat::Cmyk && converter->outputType == kImageTypeJPEG &&
+            CompareSystemVersion(10, 7, 0) < 0);
+}
+
+bool WritePageBitmap(ImageConverter* converter, const plat::PdfPageBitmap& bitmap, MultiPageTiffFile* tiff,
                      int pageIndex, int pageCount, const std::filesystem::path& destination) {
-    const std::int32_t type = converter->outputType;
-    if (bitmap.format == plat::PdfPixelFormat::Cmyk && type == kImageTypeJPEG &&
-        CompareSystemVersion(10, 7, 0) < 0) {
-        // Old systems encode CMYK JPEG themselves. A private converter keeps
-        // the shared one untouched by concurrent pages.
-        ImageConverter local;
-        InitImageConverter(&local);
-        local.quality = converter->quality;
-        local.dpiX = converter->dpiX;
-        local.dpiY = converter->dpiY;
-        if (!EncodeJPEGWithConverter(&local, bitmap.width, bitmap.height, bitmap.pixels.data(), kJpegColorSpaceCMYK,
-                                     4)) {
-            return false;
-        }
-        return plat::FileManager::createFile(destination, std::span<const std::uint8_t>(local.outputData),
-                                             converter->fileAttributes);
-    }
-    if (type == kImageTypeMultiPageTIFF && tiff) {
+    if (converter->outputType == kImageTypeMultiPageTIFF && tiff) {
         plat::ColorModel model = plat::ColorModel::RGB;
         if (bitmap.format == plat::PdfPixelFormat::Cmyk) {
             model = plat::ColorModel::CMYK;
@@ -151,13 +143,25 @@ bool WritePageBitmap(ImageConverter* converter, plat::PdfPageBitmap& bitmap, Mul
         tiff->CountPage();
         return true;
     }
-    const plat::ImageRef image = plat::CreateImageFromPdfPageBitmap(bitmap);
-    // The bitmap is no longer needed; free it before encoding.
-    bitmap.pixels = {};
-    if (!image) {
+    // Old systems encode CMYK JPEG themselves. A private converter keeps
+    // the shared one untouched by concurrent pages.
+    ImageConverter local;
+    InitImageConverter(&local);
+    local.quality = converter->quality;
+    local.dpiX = converter->dpiX;
+    local.dpiY = converter->dpiY;
+    if (!EncodeJPEGWithConverter(&local, bitmap.width, bitmap.height, bitmap.pixels.data(), kJpegColorSpaceCMYK,
+                                 4)) {
         return false;
     }
-    if (type == kImageTypeWebP) {
+    return plat::FileManager::createFile(destination, std::span<const std::uint8_t>(local.outputData),
+                                         converter->fileAttributes);
+}
+
+// Everywhere else the page is an image rendered band by band as the encoder
+// reads it.
+bool WritePageImage(ImageConverter* converter, const plat::ImageRef& image, const std::filesystem::path& destination) {
+    if (converter->outputType == kImageTypeWebP) {
         WebPConfig config;
         if (!InitWebPOutputConfig(&config)) {
             return false;
@@ -166,6 +170,48 @@ bool WritePageBitmap(ImageConverter* converter, plat::PdfPageBitmap& bitmap, Mul
         return WriteImageAsWebP(*image, destination, config, converter->fileAttributes) == 0;
     }
     return WriteConverterOutput(converter, image, &destination) == 1;
+}
+
+// Pixels of pages in flight, bounded: a worker waits before rendering until
+// its page fits. A high resolution then runs fewer pages side by side
+// instead of multiplying the memory by the number of cores.
+class PixelBudget {
+public:
+    explicit PixelBudget(double pixels) : free_(pixels), total_(pixels) {}
+
+    // Takes `pixels` (at most the whole budget, so that a huge page still
+    // runs alone) and returns what was taken.
+    double Take(double pixels) {
+        pixels = std::min(pixels, total_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        available_.wait(lock, [&] { return free_ >= pixels; });
+        free_ -= pixels;
+        return pixels;
+    }
+    void Give(double pixels) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            free_ += pixels;
+        }
+        available_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable available_;
+    double free_;
+    const double total_;
+};
+
+// About 400 MB of 8-bit RGB.
+constexpr double kPagePixelBudget = 128.0 * 1024.0 * 1024.0;
+
+// The pixels a page holds while it is written: two bands where the encoder
+// streams, the whole page where it takes the image whole.
+double PixelsHeldBy(const ImageConverter* converter, bool bitmap, double width, double height) {
+    const std::int32_t type = converter->outputType;
+    const bool streams = !bitmap && (type == kImageTypePNG || type == kImageTypeJPEG);
+    return streams ? 2.0 * plat::PdfDocument::kRenderBandRows * width : width * height;
 }
 
 }  // namespace
@@ -189,7 +235,7 @@ namespace {
 void RenderPage(ImageConverter* converter, const plat::PdfDocument& document, std::int64_t pageNumber,
                 int applyResize, MultiPageTiffFile* tiff, int pageIndex, int pageCount,
                 const ImageResizeOptions& resize, const std::filesystem::path& destination, double scale,
-                ProgressReporter& reporter) {
+                ProgressReporter& reporter, PixelBudget* budget = nullptr) {
     if (!converter || !BatchStillSucceeding(converter) || converter->progress.isCancelled()) {
         return;
     }
@@ -225,14 +271,28 @@ void RenderPage(ImageConverter* converter, const plat::PdfDocument& document, st
         } else if (converter->colorMode == 3) {
             format = plat::PdfPixelFormat::Gray;
         }
-        plat::PdfPageBitmap bitmap;
-        if (!document.RenderPage(static_cast<int>(pageNumber), s, static_cast<int>(w), static_cast<int>(h), format,
-                                 bitmap)) {
-            MarkPageFailed(converter);
-            return;
+        const bool whole = NeedsPageBitmap(converter, format, tiff);
+        const double held = budget ? budget->Take(PixelsHeldBy(converter, whole, w, h)) : 0.0;
+        struct Release {
+            PixelBudget* budget;
+            double pixels;
+            ~Release() {
+                if (budget) budget->Give(pixels);
+            }
+        } release{budget, held};
+        bool written = false;
+        if (whole) {
+            plat::PdfPageBitmap bitmap;
+            written = document.RenderPage(static_cast<int>(pageNumber), s, static_cast<int>(w), static_cast<int>(h),
+                                          format, bitmap) &&
+                      !converter->progress.isCancelled() &&
+                      WritePageBitmap(converter, bitmap, tiff, pageIndex, pageCount, destination);
+        } else {
+            const plat::ImageRef image = document.RenderPageImage(static_cast<int>(pageNumber), s, static_cast<int>(w),
+                                                                  static_cast<int>(h), format);
+            written = image && !converter->progress.isCancelled() && WritePageImage(converter, image, destination);
         }
-        if (converter->progress.isCancelled() ||
-            !WritePageBitmap(converter, bitmap, tiff, pageIndex, pageCount, destination)) {
+        if (!written) {
             MarkPageFailed(converter);
         }
     } catch (const std::exception&) {
@@ -296,6 +356,7 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
     ProgressReporter reporter(converter->progress);
     MultiPageTiffFile tiff;
     PdfDocumentPool pool(document);
+    PixelBudget budget(kPagePixelBudget);
     {
         // Declared after the pool and the TIFF so that it drains first.
         plat::OperationQueue queue(concurrency);
@@ -327,7 +388,7 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
                            static_cast<int>(index), static_cast<int>(jobPages), resize, destination, scale, reporter);
                 continue;
             }
-            auto operation = plat::Operation::make([converter, &pool, &reporter, page, applyResize, resize,
+            auto operation = plat::Operation::make([converter, &pool, &reporter, &budget, page, applyResize, resize,
                                                     destination, scale, index, jobPages] {
                 std::unique_ptr<plat::PdfDocument> own = pool.Take();
                 if (!own) {
@@ -335,7 +396,7 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
                     return;
                 }
                 RenderPage(converter, *own, page, applyResize, nullptr, static_cast<int>(index),
-                           static_cast<int>(jobPages), resize, destination, scale, reporter);
+                           static_cast<int>(jobPages), resize, destination, scale, reporter, &budget);
                 pool.Give(std::move(own));
             });
             queue.addOperation(operation);
@@ -411,14 +472,12 @@ int ConvertPDFToImageFiles(ImageConverter* converter) {
                 }
                 const double w = std::nearbyint(width * 2.0);
                 const double h = std::nearbyint(height * 2.0);
-                plat::PdfPageBitmap bitmap;
-                if (!(w >= 1.0) || !(h >= 1.0) || w > kMaxCanvasSide || h > kMaxCanvasSide ||
-                    !document.RenderPage(i + 1, 2.0, static_cast<int>(w), static_cast<int>(h),
-                                         plat::PdfPixelFormat::Rgb, bitmap)) {
+                if (!(w >= 1.0) || !(h >= 1.0) || w > kMaxCanvasSide || h > kMaxCanvasSide) {
                     return std::nullopt;
                 }
                 WholeFileRepresentation rep;
-                rep.image = plat::CreateImageFromPdfPageBitmap(bitmap);
+                rep.image = document.RenderPageImage(i + 1, 2.0, static_cast<int>(w), static_cast<int>(h),
+                                                     plat::PdfPixelFormat::Rgb);
                 rep.widthInPoints = width;
                 rep.heightInPoints = height;
                 if (!rep.image) {

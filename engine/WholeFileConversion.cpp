@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <exception>
+#include <system_error>
+#include <utility>
 
 #include <webp/encode.h>
 
@@ -57,13 +59,9 @@ bool WritesThroughBitmapRep(std::int32_t type) {
            type == kImageTypeCMYKTIFF;
 }
 
-// The bitmap writer's own encoding: its compression or quality and the
+// The bitmap writer's own properties: its compression or quality and the
 // image's resolution, nothing else.
-bool EncodeAsBitmapRep(const ImageConverter* converter, const plat::ImageRef& image, std::vector<std::uint8_t>& data) {
-    auto destination = plat::ImageDestination::CreateWithData(GetOutputUTIForTypeCode(converter->outputType));
-    if (!destination) {
-        return false;
-    }
+plat::PropertyDict BitmapRepProperties(const ImageConverter* converter) {
     plat::PropertyDict properties;
     properties.set(plat::prop::DPIWidth, converter->dpiX);
     properties.set(plat::prop::DPIHeight, converter->dpiY);
@@ -76,7 +74,15 @@ bool EncodeAsBitmapRep(const ImageConverter* converter, const plat::ImageRef& im
             properties.set(plat::prop::LossyCompressionQuality, *bitmap->compressionFactor);
         }
     }
-    destination->addImage(image, properties);
+    return properties;
+}
+
+bool EncodeAsBitmapRep(const ImageConverter* converter, const plat::ImageRef& image, std::vector<std::uint8_t>& data) {
+    auto destination = plat::ImageDestination::CreateWithData(GetOutputUTIForTypeCode(converter->outputType));
+    if (!destination) {
+        return false;
+    }
+    destination->addImage(image, BitmapRepProperties(converter));
     if (!destination->finalize() || destination->data().empty()) {
         return false;
     }
@@ -86,9 +92,13 @@ bool EncodeAsBitmapRep(const ImageConverter* converter, const plat::ImageRef& im
 
 bool WriteThroughBitmapRep(ImageConverter* converter, const plat::ImageRef& image,
                            const std::filesystem::path& target) {
-    std::vector<std::uint8_t> data;
-    return EncodeAsBitmapRep(converter, image, data) &&
-           plat::FileManager::createFile(target, std::span<const std::uint8_t>(data), converter->fileAttributes);
+    auto destination = plat::ImageDestination::CreateWithPath(
+        target, GetOutputUTIForTypeCode(converter->outputType), 1, converter->fileAttributes);
+    if (!destination) {
+        return false;
+    }
+    destination->addImage(image, BitmapRepProperties(converter));
+    return destination->finalize();
 }
 
 bool WriteAsWebP(ImageConverter* converter, const plat::ImageRef& image, const std::filesystem::path& target) {
@@ -125,11 +135,20 @@ bool WriteAsWebP(ImageConverter* converter, const plat::ImageRef& image, const s
            plat::FileManager::createFile(target, data.data(), data.size(), converter->fileAttributes);
 }
 
+// Hands out the image of the representation being written: first the one
+// loaded, then a fresh load for each further attempt (an image decoded in
+// one pass is read only once).
+using FreshImage = std::function<plat::ImageRef()>;
+
 // The encoder, and when it refuses the image, once more with the image as
 // it comes back from a TIFF round trip.
-bool WriteThroughEncoder(ImageConverter* converter, const plat::ImageRef& image, const std::filesystem::path& target) {
-    if (WriteConverterOutput(converter, image, &target) == 1) {
+bool WriteThroughEncoder(ImageConverter* converter, const FreshImage& fresh, const std::filesystem::path& target) {
+    if (WriteConverterOutput(converter, fresh(), &target) == 1) {
         return true;
+    }
+    const plat::ImageRef image = fresh();
+    if (!image) {
+        return false;
     }
     const std::int32_t type = converter->outputType;
     converter->outputType = kImageTypeTIFF;
@@ -142,6 +161,51 @@ bool WriteThroughEncoder(ImageConverter* converter, const plat::ImageRef& image,
     }
     return WriteConverterOutput(converter, decoded, &target) == 1;
 }
+
+bool WriteRepresentation(ImageConverter* converter, const FreshImage& fresh, const std::filesystem::path& target) {
+    if (WritesThroughBitmapRep(converter->outputType) && converter->useSourceDPI && !converter->preserveMetadata &&
+        WriteThroughBitmapRep(converter, fresh(), target)) {
+        return true;
+    }
+    if (converter->outputType == kImageTypeWebP) {
+        const plat::ImageRef image = fresh();
+        return image && WriteAsWebP(converter, image, target);
+    }
+    return WriteThroughEncoder(converter, fresh, target);
+}
+
+// The files a run of numbered outputs has written so far, removed again
+// (with the folder, when the run made it) unless the run completes: a failed
+// conversion leaves nothing of itself behind.
+class NumberedOutputs {
+public:
+    ~NumberedOutputs() {
+        if (kept_) {
+            return;
+        }
+        for (const std::filesystem::path& file : files_) {
+            plat::FileManager::removeItem(file);
+        }
+        std::error_code error;
+        if (madeFolder_ && std::filesystem::is_empty(folder_, error)) {
+            plat::FileManager::removeItem(folder_);
+        }
+    }
+
+    bool Open(const std::filesystem::path& folder) {
+        folder_ = folder;
+        madeFolder_ = !plat::FileManager::fileExists(folder);
+        return plat::FileManager::createDirectories(folder);
+    }
+    void Add(std::filesystem::path file) { files_.push_back(std::move(file)); }
+    void Keep() { kept_ = true; }
+
+private:
+    std::filesystem::path folder_;
+    bool madeFolder_ = false;
+    std::vector<std::filesystem::path> files_;
+    bool kept_ = false;
+};
 
 }  // namespace
 
@@ -172,56 +236,55 @@ int SaveConvertedRepresentations(
         }
         const bool several = count >= 2;
         const bool onePdf = several && converter->outputType == kImageTypePDF;
-        std::filesystem::path folder;
-        if (several && !onePdf) {
-            folder = destination.parent_path() / baseName;
-            if (!plat::FileManager::createDirectories(folder)) {
-                return 0;
-            }
+        NumberedOutputs outputs;
+        if (several && !onePdf && !outputs.Open(destination.parent_path() / baseName)) {
+            return 0;
         }
+        const std::filesystem::path folder = destination.parent_path() / baseName;
+        long nextNumber = 0;
         plat::PdfWriter pdf;
-        std::size_t written = 0;
+        // One representation at a time, and nothing of it kept once written:
+        // memory stays flat however many there are. The first failure ends
+        // the run.
         for (std::size_t index = 0; index < count; ++index) {
             std::optional<WholeFileRepresentation> rep = load(index);
             if (!rep || !rep->image) {
-                continue;
+                return 0;
             }
             if (converter->useSourceDPI) {
                 ApplySourceResolution(converter, *rep);
             }
-            rep->image = InOutputColorModel(converter, std::move(rep->image));
-            if (!rep->image) {
-                continue;
-            }
+            auto prepared = [converter](plat::ImageRef image) { return InOutputColorModel(converter, std::move(image)); };
             if (onePdf) {
-                // Pages in order; the document is written once, at the end.
-                if (pdf.addImagePage(rep->image, converter->dpiX, converter->dpiY)) {
-                    ++written;
+                // Pages in order; the document is written once, complete, at the end.
+                const plat::ImageRef image = prepared(std::move(rep->image));
+                if (!image || !pdf.addImagePage(image, converter->dpiX, converter->dpiY)) {
+                    return 0;
                 }
                 continue;
             }
             const std::filesystem::path target =
-                several ? GetUniqueFileURL(folder, baseName, extension, false) : destination;
-            if (target.empty()) {
-                continue;
+                several ? GetNextUniqueFileURL(folder, baseName, extension, nextNumber) : destination;
+            bool first = true;
+            const FreshImage fresh = [&]() -> plat::ImageRef {
+                if (std::exchange(first, false)) {
+                    return prepared(std::move(rep->image));
+                }
+                std::optional<WholeFileRepresentation> again = load(index);
+                return again && again->image ? prepared(std::move(again->image)) : nullptr;
+            };
+            if (!WriteRepresentation(converter, fresh, target)) {
+                return 0;
             }
-            bool ok = false;
-            if (WritesThroughBitmapRep(converter->outputType) && converter->useSourceDPI &&
-                !converter->preserveMetadata) {
-                ok = WriteThroughBitmapRep(converter, rep->image, target);
-            }
-            if (!ok) {
-                ok = converter->outputType == kImageTypeWebP ? WriteAsWebP(converter, rep->image, target)
-                                                            : WriteThroughEncoder(converter, rep->image, target);
-            }
-            if (ok) {
-                ++written;
+            if (several) {
+                outputs.Add(target);
             }
         }
-        if (onePdf && (pdf.pageCount() == 0 || !pdf.write(destination, converter->fileAttributes))) {
+        if (onePdf && !pdf.write(destination, converter->fileAttributes)) {
             return 0;
         }
-        return written == count ? 1 : 0;
+        outputs.Keep();
+        return 1;
     } catch (const std::exception&) {
         return 0;
     }
@@ -233,19 +296,16 @@ int SaveConvertedImageFile(ImageConverter* converter) {
     }
     const std::shared_ptr<const plat::ImageSource> source = converter->sourceImage;
     const std::size_t count = GetSourceRepresentationCount(*source);
+    // Each image is decoded in one pass as it is written, except into a PDF,
+    // whose writer reads colour and alpha apart.
+    plat::ImageRep::Options options;
+    options.sequential = !(count >= 2 && converter->outputType == kImageTypePDF);
+    options.lazy = !options.sequential;
     return SaveConvertedRepresentations(
-        converter, count, [converter, &source](std::size_t index) -> std::optional<WholeFileRepresentation> {
-            std::optional<plat::ImageRep> rep;
-            if (index == 0 && converter->sourceRep && converter->sourceRep->source() == source) {
-                rep = converter->sourceRep;
-            } else {
-                rep = plat::ImageRep::Load(source, index);
-            }
+        converter, count, [&source, options](std::size_t index) -> std::optional<WholeFileRepresentation> {
+            std::optional<plat::ImageRep> rep = plat::ImageRep::Load(source, index, options);
             if (!rep || !rep->image()) {
                 return std::nullopt;
-            }
-            if (!converter->sourceRep) {
-                converter->sourceRep = rep;
             }
             WholeFileRepresentation out;
             out.image = rep->image();

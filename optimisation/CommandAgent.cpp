@@ -1,6 +1,9 @@
 #include "optimisation/CommandAgent.h"
 
 #include "optimisation/File.h"
+#include "optimisation/FileCondition.h"
+#include "optimisation/PngMetadata.h"
+#include "optimisation/StaleWorkingFiles.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
 #include "platform/UserDefaults.h"
@@ -21,6 +24,7 @@ namespace fs = std::filesystem;
 
 int CommandAgent::launchTask(plat::Tool tool, const std::vector<std::string>& arguments) {
     if (arguments.empty()) return -1;
+    toolName_ = arguments.front();
     try {
         return runner_.run(tool, arguments).result();
     } catch (...) {
@@ -35,6 +39,9 @@ std::string CommandAgent::tempPath() {
     static std::atomic<std::uint32_t> counter{0};
     std::uint32_t unset = 0;
     counter.compare_exchange_strong(unset, static_cast<std::uint32_t>(::getpid()) << 12);
+    // Before the first working file: this process becomes an owner, and what
+    // owners that are gone left behind goes.
+    ClaimPrivateWorkingFiles();
 
     const fs::path folder = plat::FileManager::temporaryDirectory();
     if (folder.empty()) return {};
@@ -157,7 +164,18 @@ CommandAgent::WorkingFile CommandAgent::prepareOutput() {
     if (!work.owner) return {};
     work.original = work.owner->filePath();
     if (work.original.empty()) return {};
+    // Before any tool starts: a FIFO would block it, a file the user may not
+    // change must stay as it is, and the tools would drop animation frames
+    // and further images.
+    const FileInspection inspection = InspectFileCondition(work.original);
+    if (inspection.condition != FileCondition::Fine) {
+        const ConditionStatus shown = StatusForCondition(inspection.condition);
+        work.owner->noteProblem(shown.key, shown.order, shown.text);
+        return {};
+    }
+    work.owner->setByteSize(inspection.size);
     work.path = tempPath();
+    if (work.path.empty()) return {};
     return work;
 }
 
@@ -179,6 +197,7 @@ CommandAgent::WorkingFile CommandAgent::prepareWorkingCopy() {
 void CommandAgent::finishReplacing(int result, const std::string& workingPath, std::uint64_t minimumSize) {
     if (!isCancelled() && result == 0) replaceOriginalWith(workingPath, minimumSize);
     removeWorkingFile(workingPath);
+    if (auto owner = file()) owner->settleAfterRun();
 }
 
 bool CommandAgent::replaceOriginalWith(const std::string& resultPath, std::uint64_t minimumSize) {
@@ -187,19 +206,25 @@ bool CommandAgent::replaceOriginalWith(const std::string& resultPath, std::uint6
     const std::string original = owner->filePath();
     if (original.empty()) return false;
 
-    std::lock_guard replacing(owner->replacementMutex());
-    const std::uint64_t resultSize = File::fileByteSize(resultPath);
+    // Unless the agent strips on purpose, the result carries the original's
+    // ancillary chunks, or it is not taken.
+    if (!makesNonOptimizingModifications() && File::fileTypeAtPath(original) == kFileTypePNG &&
+        File::fileTypeAtPath(resultPath) == kFileTypePNG && !CarryOverAncillaryChunks(original, resultPath)) {
+        return false;
+    }
     const std::uint64_t originalSize = File::fileByteSize(original);
-    // Never a larger, empty or foreign file in place of the original; an
-    // output of equal size gains nothing and is not worth the write.
-    if (resultSize == 0 || resultSize < minimumSize || originalSize == 0 || resultSize >= originalSize) return false;
-    if (File::fileTypeAtPath(resultPath) != File::fileTypeAtPath(original)) return false;
-
-    return plat::FileManager::writeAtomically(original, [&](const fs::path& temporary) {
-        std::error_code error;
-        return fs::copy_file(resultPath, temporary, fs::copy_options::overwrite_existing, error) && !error &&
-               File::fileByteSize(temporary.string()) == resultSize;
-    });
+    const std::uint64_t resultSize = File::fileByteSize(resultPath);
+    switch (owner->replaceFileWith(resultPath, minimumSize)) {
+        case File::Replacement::Replaced:
+            owner->noteReplacement(originalSize, resultSize, toolName_);
+            return true;
+        case File::Replacement::Failed:
+            owner->noteProblem("err", 9, status::kCouldNotSave);
+            return false;
+        case File::Replacement::NotTaken:
+            return false;
+    }
+    return false;
 }
 
 void CommandAgent::removeWorkingFile(const std::string& path) {

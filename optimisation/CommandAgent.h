@@ -68,22 +68,26 @@ protected:
         explicit operator bool() const { return owner != nullptr && !original.empty() && !path.empty(); }
     };
     // A fresh path for the tool's output; nothing is created there. Empty
-    // without a File, its path or a temporary folder.
+    // without a File, its path or a temporary folder, and when the file may
+    // not be given to a tool (not a regular file, not writable, an animated
+    // PNG, a JPEG with more than one image), which the File's status then
+    // tells.
     WorkingFile prepareOutput();
     // For a tool that rewrites the file it is given: a complete private copy
     // of the original. Empty when the copy could not be made whole.
     WorkingFile prepareWorkingCopy();
     // After the tool: unless the agent was cancelled, a successful tool's
     // output replaces the original (replaceOriginalWith); the working file is
-    // deleted in every case.
+    // deleted in every case, and outside the queue path the File's status
+    // tells the outcome.
     void finishReplacing(int result, const std::string& workingPath, std::uint64_t minimumSize = 1);
 
-    // Puts the tool's output at `resultPath` in place of the File's file,
-    // holding the File's replacement lock: only when the output is at least
-    // `minimumSize` bytes, of the original's type (PNG, JPEG, GIF or none of
-    // them) and smaller than the file there now. Through a temporary file beside the original renamed over
-    // it, so the original keeps its permissions and is never lost. Returns
-    // whether it replaced the file; the output is left where it is.
+    // Puts the tool's output at `resultPath` in place of the File's file by
+    // File::replaceFileWith, after putting back the PNG chunks the tool
+    // dropped unless the agent strips them on purpose. A replacement is
+    // recorded on the File with the tool's name; a failed write leaves
+    // "Optimized file could not be saved". Returns whether it replaced the
+    // file; the output is left where it is.
     bool replaceOriginalWith(const std::string& resultPath, std::uint64_t minimumSize = 1);
     // Deletes a working file, if there is one.
     static void removeWorkingFile(const std::string& path);
@@ -96,6 +100,7 @@ private:
     };
     std::optional<Task> task_;
     plat::ToolRunner runner_;
+    std::string toolName_;  // argv[0] of the last tool run
 };
 
 }  // namespace optimisation

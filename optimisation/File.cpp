@@ -27,27 +27,6 @@ std::string format(std::string_view text, std::string_view argument) {
 }
 }  // namespace status
 
-namespace {
-
-bool WriteAllAt(int fd, const std::uint8_t* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Overwrites the file behind `fd` with `data` and cuts it to that length.
-bool OverwriteInPlace(int fd, const std::vector<std::uint8_t>& data) {
-    return WriteAllAt(fd, data.data(), data.size()) && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 &&
-           ::fsync(fd) == 0;
-}
-
-}  // namespace
-
 File::File() = default;
 
 File::File(const std::string& filePath) {
@@ -210,69 +189,19 @@ void File::removeOldFilePathOptimized() {
 bool File::saveResult() {
     try {
         std::string pending;
-        std::string original;
         std::uint64_t expectedSize = 0;
         {
             std::lock_guard lock(mutex_);
             pending = filePathOptimized_;
-            original = filePath_;
             expectedSize = byteSizeOptimized_;
         }
-        if (pending.empty() || original.empty()) return false;
-
-        auto& defaults = plat::UserDefaults::standardUserDefaults();
-        const bool preservePermissions = defaults.boolForKey(plat::defaults::kPreservePermissions);
-        const bool backupFiles = defaults.boolForKey(plat::defaults::kBackupFiles);
-
-        std::lock_guard replacing(replacementMutex_);
-
-        // Every check comes before the original is touched: the result must
-        // be the one recorded, of the original's type and smaller than what
-        // is at the path now (another agent may have replaced it meanwhile).
-        const std::uint64_t pendingSize = fileByteSize(pending);
-        const std::uint64_t originalSize = fileByteSize(original);
-        if (pendingSize != expectedSize || originalSize == 0 || pendingSize >= originalSize) return false;
-        if (preservePermissions && pendingSize < 35) return false;
-        if (fileTypeAtPath(pending) != fileTypeAtPath(original)) return false;
-
-        if (backupFiles) {
-            const std::string backup = original + "~";
-            std::error_code ignored;
-            if (plat::FileManager::fileExists(backup)) fs::remove_all(backup, ignored);
-            // A hard link keeps the original's identity like a move would,
-            // while the original stays at its path until the result is there.
-            bool backedUp = !preservePermissions && ::link(original.c_str(), backup.c_str()) == 0;
-            if (!backedUp) backedUp = plat::FileManager::copyItem(original, backup);
-            if (!backedUp) return false;
+        if (pending.empty() || filePath().empty()) return false;
+        // Written in place, a result under 35 bytes is refused.
+        const bool preservePermissions =
+            plat::UserDefaults::standardUserDefaults().boolForKey(plat::defaults::kPreservePermissions);
+        if (replaceFileWith(pending, preservePermissions ? 35 : 1, expectedSize) != Replacement::Replaced) {
+            return false;
         }
-
-        if (preservePermissions) {
-            // Written over the original so that it keeps its identity, owner
-            // and permissions; its old bytes are held to put back should a
-            // write fail half-way.
-            auto data = plat::FileManager::contentsOfFile(pending);
-            plat::FileDescriptor fd(::open(original.c_str(), O_WRONLY | O_CLOEXEC));
-            if (!fd.valid() || !data || data->size() != expectedSize || data->size() < 35) return false;
-            auto previous = plat::FileManager::contentsOfFile(original);
-            if (!previous) return false;
-            if (!OverwriteInPlace(fd.get(), *data)) {
-                OverwriteInPlace(fd.get(), *previous);
-                return false;
-            }
-            if (fd.close() != 0) return false;
-            removeOldFilePathOptimized();
-            return true;
-        }
-
-        // A temporary file beside the original, renamed over it: the original
-        // stays whole should anything fail, and the result takes its
-        // permissions.
-        const bool replaced = plat::FileManager::writeAtomically(original, [&](const fs::path& temporary) {
-            std::error_code error;
-            return fs::copy_file(pending, temporary, fs::copy_options::overwrite_existing, error) && !error &&
-                   fileByteSize(temporary.string()) == expectedSize;
-        });
-        if (!replaced) return false;
         removeOldFilePathOptimized();
         return true;
     } catch (...) {
@@ -333,20 +262,15 @@ void File::workerHasFinished(const Agent&) {
         if (workersActive_ > 0) --workersActive_;
         ++workersFinished_;
         if (workersActive_ != 0) return;
-        if (byteSize_ == 0 || byteSizeOptimized_ == 0) {
-            setStatusLocked("err", 8, std::string(status::kSizeIsZero));
-        } else if (workersFinished_ != workersTotal_) {
+        if (workersFinished_ != workersTotal_ && byteSize_ != 0 && byteSizeOptimized_ != 0) {
             setStatusLocked("wait", 2, std::string(status::kWaitingToStartMore));
-        } else if (byteSize_ > byteSizeOptimized_) {
+        } else if (settleLocked()) {
             // The operation keeps this File alive until it has saved.
             std::shared_ptr<File> self = weak_from_this().lock();
             File* target = this;
             save = plat::Operation::make([self, target] { target->saveResultAndUpdateStatus(); });
             addWorker(save);
             if (self) queue = fileIOQueue_;
-        } else {
-            done_ = true;
-            setStatusLocked("noopt", 5, std::string(status::kCannotBeOptimized));
         }
     }
     // Outside the lock: saving takes the replacement lock, which agents hold
@@ -358,6 +282,50 @@ void File::workerHasFinished(const Agent&) {
         // Agents run by hand, outside the queue path: save right here.
         save->start();
     }
+}
+
+bool File::settleLocked() {
+    if (byteSize_ == 0 || byteSizeOptimized_ == 0) {
+        if (problem_) {
+            setStatusLocked(problem_->key, problem_->order, problem_->text);
+        } else {
+            setStatusLocked("err", 8, std::string(status::kSizeIsZero));
+        }
+        return false;
+    }
+    if (byteSize_ > byteSizeOptimized_ && !filePathOptimized_.empty()) return true;
+    if (replacedInPlace_) {
+        done_ = true;
+        setStatusLocked("ok", 7, status::format(status::kOptimizedWith, bestToolName_));
+    } else if (problem_) {
+        setStatusLocked(problem_->key, problem_->order, problem_->text);
+    } else {
+        done_ = true;
+        setStatusLocked("noopt", 5, std::string(status::kCannotBeOptimized));
+    }
+    return false;
+}
+
+void File::noteReplacement(std::uint64_t originalSize, std::uint64_t newSize, const std::string& toolName) {
+    std::lock_guard lock(mutex_);
+    setByteSize(originalSize);
+    if (newSize < byteSizeOptimized_ || byteSizeOptimized_ == 0) {
+        bestToolName_ = toolName;
+        setByteSizeOptimized(newSize);
+    }
+    replacedInPlace_ = true;
+}
+
+void File::noteProblem(std::string_view key, std::int64_t order, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    problem_ = Problem{std::string(key), order, std::string(text)};
+    setStatusLocked(key, order, std::string(text));
+}
+
+void File::settleAfterRun() {
+    std::lock_guard lock(mutex_);
+    if (fileIOQueue_ != nullptr || workersTotal_ != 0) return;
+    settleLocked();
 }
 
 bool File::isBusy() const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,11 @@ inline constexpr std::string_view kWrongType = "File is neither PNG, GIF nor JPE
 inline constexpr std::string_view kToolsDisabled = "All neccessary tools have been disabled in Preferences";
 inline constexpr std::string_view kFailedToStart = "%@ failed to start";
 inline constexpr std::string_view kCouldNotSave = "Optimized file could not be saved";
+// Files the tools must not touch, or would damage.
+inline constexpr std::string_view kNotRegularFile = "File is not a regular file";
+inline constexpr std::string_view kNotWritable = "File is not writable";
+inline constexpr std::string_view kAnimationKept = "Animated PNG left as it is";
+inline constexpr std::string_view kMoreImagesKept = "JPEG with more than one image left as it is";
 
 // Replaces the first "%@" of a text with the argument.
 std::string format(std::string_view text, std::string_view argument);
@@ -96,6 +102,31 @@ public:
     bool saveResult();
     void saveResultAndUpdateStatus();
 
+    // How a replacement of the file at filePath ended.
+    enum class Replacement { Replaced, NotTaken, Failed };
+    // Puts the bytes of `resultPath` in place of the file at filePath, under
+    // the replacement lock, by the rules every road shares: a symbolic link
+    // stays and its target is replaced; only a regular file the user may
+    // change, and only by a result of at least `minimumSize` bytes (exactly
+    // `expectedSize` when that is not 0), of the file's type and smaller than
+    // what is there now; "BackupFiles" keeps the first original beside it as
+    // "<name>~"; with "PreservePermissions", a file with more than one link or
+    // a file owned by someone else the bytes are written over the file itself
+    // (its old bytes put back should that fail), otherwise a copy beside it,
+    // carrying its extended attributes and group, is renamed over it.
+    Replacement replaceFileWith(const std::string& resultPath, std::uint64_t minimumSize,
+                                std::uint64_t expectedSize = 0);
+
+    // An agent replaced the file itself: the sizes before and after and the
+    // tool. The final status reports it.
+    void noteReplacement(std::uint64_t originalSize, std::uint64_t newSize, const std::string& toolName);
+    // An agent met a problem (a file left alone, a failed write): shown now
+    // and, unless the file was optimised after all, as the final status.
+    void noteProblem(std::string_view key, std::int64_t order, std::string_view text);
+    // After an agent's run outside the queue path: the final status (the
+    // queue path settles it when its last agent finishes).
+    void settleAfterRun();
+
     void setStatus(std::string_view key, std::int64_t order, const std::string& text);
     // The name of the status image: "wait", "progress", "err", "ok", "noopt".
     std::string statusImage() const;
@@ -125,6 +156,11 @@ public:
     std::mutex& replacementMutex() const { return replacementMutex_; }
 
 private:
+    // The final status once every agent is done; true when a pending result
+    // remains to be saved.
+    bool settleLocked();
+    bool replaceInPlace(const std::string& target, const std::string& resultPath, std::uint64_t size);
+    bool replaceByRename(const std::string& target, const std::string& resultPath, std::uint64_t size);
     void addWorker(const std::shared_ptr<plat::Operation>& operation);
     void setStatusLocked(std::string_view key, std::int64_t order, const std::string& text);
 
@@ -148,6 +184,14 @@ private:
     std::uint64_t workersTotal_ = 0;
     plat::OperationQueue* fileIOQueue_ = nullptr;
     bool done_ = false;
+    bool replacedInPlace_ = false;  // an agent replaced the file itself
+    bool backedUp_ = false;         // the first original is kept as "<name>~"
+    struct Problem {
+        std::string key;
+        std::int64_t order = 0;
+        std::string text;
+    };
+    std::optional<Problem> problem_;
 };
 
 }  // namespace optimisation

@@ -4,6 +4,7 @@
 
 #include "optimisation/AdvCompAgent.h"
 #include "optimisation/File.h"
+#include "optimisation/FileCondition.h"
 #include "optimisation/GifsicleAgent.h"
 #include "optimisation/JPEGOptimAgent.h"
 #include "optimisation/JPEGTranAgent.h"
@@ -13,37 +14,11 @@
 #include "platform/OperationQueue.h"
 #include "platform/UserDefaults.h"
 
-#include <cerrno>
 #include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace optimisation {
 
 namespace {
-
-// The first bytes and the length of a file; false when it cannot be read or
-// is empty.
-bool InspectFile(const std::string& path, std::uint8_t (&head)[8], std::size_t& headLength, std::uint64_t& length) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then refuses it.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st{};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-    if (ok) {
-        ssize_t n = 0;
-        do {
-            n = ::pread(fd, head, sizeof head, 0);
-        } while (n < 0 && errno == EINTR);
-        ok = n > 0;
-        headLength = ok ? static_cast<std::size_t>(n) : 0;
-        length = static_cast<std::uint64_t>(st.st_size);
-    }
-    ::close(fd);
-    return ok;
-}
 
 int ConcurrencyLimit(const plat::OperationQueue& queue) {
     const int limit = queue.maxConcurrentOperationCount();
@@ -84,15 +59,23 @@ void File::doEnqueueWorkersInCPUQueue(plat::OperationQueue& cpuQueue) {
         path = filePath_;
     }
 
-    std::uint8_t head[8] = {};
-    std::size_t headLength = 0;
-    std::uint64_t length = 0;
-    if (path.empty() || !InspectFile(path, head, headLength, length)) {
+    const FileInspection inspection = InspectFileCondition(path);
+    if (inspection.condition == FileCondition::Unreadable ||
+        (inspection.size == 0 && inspection.condition != FileCondition::NotRegular)) {
         setStatus("err", 8, std::string(status::kCannotMap));
         return;
     }
-    setByteSize(length);
-    const int type = fileType(std::span<const std::uint8_t>(head, headLength));
+    setByteSize(inspection.size);
+    const int type = inspection.type;
+    // A file no tool may be given ends here with the reason; a type that no
+    // agent handles says so first.
+    if (inspection.condition != FileCondition::Fine &&
+        (type != kFileTypeUnknown || inspection.condition == FileCondition::NotRegular)) {
+        const ConditionStatus shown = StatusForCondition(inspection.condition);
+        noteProblem(shown.key, shown.order, shown.text);
+        cleanup();
+        return;
+    }
 
     auto self = shared_from_this();
     auto& defaults = plat::UserDefaults::standardUserDefaults();

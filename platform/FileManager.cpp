@@ -412,6 +412,41 @@ bool FileManager::createFile(const Path& path, std::string_view data,
     return createFile(path, data.data(), data.size(), attributes, error);
 }
 
+bool FileManager::createFile(const Path& path, const std::function<bool(const ByteWriter& write)>& produce,
+                             const std::optional<FileAttributes>& attributes, std::error_code* error) {
+    if (path.empty() || !produce) {
+        setError(error, EINVAL);
+        return false;
+    }
+    fs::path temporaryPath;
+    int e = 0;
+    FileDescriptor fd(createTemporaryBeside(path, temporaryPath, e));
+    if (!fd.valid()) {
+        setError(error, e);
+        return false;
+    }
+    TemporaryFileGuard guard(temporaryPath);
+    std::size_t total = 0;
+    const ByteWriter write = [&](const void* data, std::size_t size) {
+        if (e == 0 && size > 0) e = data ? writeAll(fd.get(), data, size) : EINVAL;
+        total += size;
+        return e == 0;
+    };
+    bool produced = false;
+    try {
+        produced = produce(write);
+    } catch (...) {
+        produced = false;
+    }
+    if (e != 0 || !produced || total == 0) {
+        setError(error, e != 0 ? e : ECANCELED);
+        return false;
+    }
+    if (!commitTemporary(fd, temporaryPath, path, attributes, error)) return false;
+    guard.release();
+    return true;
+}
+
 bool FileManager::writeAtomically(const Path& destination,
                                   const std::function<bool(const Path& temporaryPath)>& write,
                                   const std::optional<FileAttributes>& attributes, std::error_code* error) {

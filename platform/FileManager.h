@@ -38,6 +38,15 @@ public:
                            const std::optional<FileAttributes>& attributes = std::nullopt,
                            std::error_code* error = nullptr);
 
+    // Streams a file too large to hold in memory: `produce` hands the bytes,
+    // in order, to the `write` it receives (false when the write failed) and
+    // returns true when the file is complete. Atomic as above: nothing of a
+    // failed or empty file reaches `path`.
+    using ByteWriter = std::function<bool(const void* data, std::size_t size)>;
+    static bool createFile(const Path& path, const std::function<bool(const ByteWriter& write)>& produce,
+                           const std::optional<FileAttributes>& attributes = std::nullopt,
+                           std::error_code* error = nullptr);
+
     // For writers that insist on opening the file themselves (libtiff, vips):
     // `write` receives a fresh temporary path beside `destination` that keeps
     // the destination's extension, and returns true when it wrote a complete

@@ -58,6 +58,82 @@ std::vector<std::uint8_t> TakeBlob(VipsBlob* blob) {
     return out;
 }
 
+// Where an encoder's bytes go: into memory, or straight on through `write`
+// (a file being written), with no buffer of the whole file on the way.
+struct Output {
+    std::vector<std::uint8_t>* bytes = nullptr;
+    const FileManager::ByteWriter* write = nullptr;
+    // Applied to the first kHeadLength bytes before they go out (the JFIF
+    // header of a JPEG).
+    std::function<void(std::vector<std::uint8_t>& head)> fixHead;
+};
+
+// A libvips target that hands what a saver writes to Output::write. The
+// first bytes are held back until fixHead has seen them.
+class StreamTarget {
+public:
+    static constexpr std::size_t kHeadLength = 32;
+
+    explicit StreamTarget(const Output& output)
+        : output_(output), target_(VIPS_TARGET(vips_target_custom_new()), vips::STEAL) {
+        g_signal_connect(target_.get_target(), "write", G_CALLBACK(&StreamTarget::OnWrite), this);
+        g_signal_connect(target_.get_target(), "end", G_CALLBACK(&StreamTarget::OnEnd), this);
+        if (!output_.fixHead) headDone_ = true;
+    }
+
+    const vips::VTarget& target() const { return target_; }
+    bool failed() const { return failed_; }
+
+private:
+    static gint64 OnWrite(VipsTargetCustom*, const void* data, gint64 length, StreamTarget* self) {
+        return self->write(static_cast<const std::uint8_t*>(data), length) ? length : -1;
+    }
+    static int OnEnd(VipsTargetCustom*, StreamTarget* self) { return self->flushHead() ? 0 : -1; }
+
+    bool write(const std::uint8_t* data, gint64 length) {
+        if (failed_ || length < 0) return false;
+        std::size_t size = std::size_t(length);
+        if (!headDone_) {
+            const std::size_t take = std::min(size, kHeadLength - head_.size());
+            head_.insert(head_.end(), data, data + take);
+            data += take;
+            size -= take;
+            if (head_.size() < kHeadLength) return true;
+            if (!flushHead()) return false;
+        }
+        if (size > 0 && !(*output_.write)(data, size)) failed_ = true;
+        return !failed_;
+    }
+
+    bool flushHead() {
+        if (headDone_) return !failed_;
+        headDone_ = true;
+        output_.fixHead(head_);
+        if (!head_.empty() && !(*output_.write)(head_.data(), head_.size())) failed_ = true;
+        head_ = {};
+        return !failed_;
+    }
+
+    Output output_;
+    vips::VTarget target_;
+    std::vector<std::uint8_t> head_;
+    bool headDone_ = false;
+    bool failed_ = false;
+};
+
+// Runs the saver `ToTarget` into the output's stream, or `ToBuffer` into its
+// bytes. A failed write fails the save.
+template <auto ToTarget, auto ToBuffer>
+void Save(const VImage& image, vips::VOption* options, const Output& out) {
+    if (!out.write) {
+        *out.bytes = TakeBlob((image.*ToBuffer)(options));
+        return;
+    }
+    StreamTarget stream(out);
+    (image.*ToTarget)(stream.target(), options);
+    if (stream.failed()) throw vips::VError("write failed");
+}
+
 // Metadata the loader left on the image never leaks into the output: only
 // what the properties ask for is written. The ICC profile stays. The EXIF
 // thumbnail goes too: libvips would write it back into every EXIF block it
@@ -210,23 +286,42 @@ void EnsureJfifDensity(std::vector<std::uint8_t>& jpeg, const Settings& s) {
     jpeg.insert(jpeg.begin() + 2, std::begin(app0), std::end(app0));
 }
 
-// libvips's JPEG saver makes an EXIF block of its own for every file
-// (resolution, orientation, pixel size, colour space "Uncalibrated"): it
-// goes, so that only the metadata asked for (written through exiv2 below)
-// reaches the file.
-void RemoveJpegExif(std::vector<std::uint8_t>& jpeg) {
+std::vector<std::uint8_t> ProfileOf(const VImage& image) {
+    if (!vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME)) return {};
+    const void* data = nullptr;
+    std::size_t length = 0;
+    if (vips_image_get_blob(image.get_image(), VIPS_META_ICC_NAME, &data, &length) || !data) return {};
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return std::vector<std::uint8_t>(bytes, bytes + length);
+}
+
+// Puts `profile` into a JPEG's first bytes as APP2 "ICC_PROFILE" segments,
+// after its JFIF header.
+void InsertJpegProfile(std::vector<std::uint8_t>& jpeg, const std::vector<std::uint8_t>& profile) {
+    constexpr std::size_t kChunk = 65519;  // a segment's 65533 bytes less the tag and numbering
+    if (profile.empty() || jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return;
+    const std::size_t chunks = (profile.size() + kChunk - 1) / kChunk;
+    if (chunks > 255) return;
     std::size_t at = 2;
-    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
-        const std::uint8_t marker = jpeg[at + 1];
-        if (marker == 0xDA || marker == 0xD9) break;  // the scan starts
-        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-        if (length < 2 || at + 2 + length > jpeg.size()) break;
-        if (marker == 0xE1 && length >= 8 && std::memcmp(&jpeg[at + 4], "Exif\0\0", 6) == 0) {
-            jpeg.erase(jpeg.begin() + std::ptrdiff_t(at), jpeg.begin() + std::ptrdiff_t(at + 2 + length));
-            continue;
-        }
-        at += 2 + length;
+    if (jpeg[2] == 0xFF && jpeg[3] == 0xE0 && jpeg.size() >= 6) {
+        const std::size_t length = std::size_t(jpeg[4]) << 8 | jpeg[5];
+        if (at + 2 + length <= jpeg.size()) at += 2 + length;
     }
+    std::vector<std::uint8_t> segments;
+    segments.reserve(profile.size() + chunks * 18);
+    for (std::size_t i = 0; i < chunks; ++i) {
+        const std::size_t begin = i * kChunk, length = std::min(kChunk, profile.size() - begin);
+        const std::size_t segment = 2 + 12 + 2 + length;
+        const std::uint8_t head[] = {0xFF, 0xE2, std::uint8_t(segment >> 8), std::uint8_t(segment)};
+        segments.insert(segments.end(), std::begin(head), std::end(head));
+        static const char kTag[] = "ICC_PROFILE";  // with its NUL
+        segments.insert(segments.end(), kTag, kTag + sizeof kTag);
+        segments.push_back(std::uint8_t(i + 1));
+        segments.push_back(std::uint8_t(chunks));
+        segments.insert(segments.end(), profile.begin() + std::ptrdiff_t(begin),
+                        profile.begin() + std::ptrdiff_t(begin + length));
+    }
+    jpeg.insert(jpeg.begin() + std::ptrdiff_t(at), segments.begin(), segments.end());
 }
 
 int QualityPercent(double quality) { return std::clamp(int(std::lround(quality * 100.0)), 1, 100); }
@@ -247,21 +342,42 @@ VImage WithoutCMYKOrUnwantedAlpha(const Image& image, const Settings& s) {
     return base;
 }
 
-std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Image& image,
-                                    const Settings& s) {
+// The formats libvips streams to a file; the others are encoded in memory
+// (libtiff and OpenJPEG seek back while they write).
+bool Streams(Encoder encoder) {
+    return encoder == Encoder::JPEG || encoder == Encoder::PNG || encoder == Encoder::GIF ||
+           encoder == Encoder::WebP;
+}
+
+// Encodes one image into `out`. False when no bytes came out.
+bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Settings& s, const Output& out) {
     switch (encoder) {
     case Encoder::JPEG: {
         VImage pixels = WithResolution(WithoutMetadata(FlattenOnWhite(image)), s);
-        std::vector<std::uint8_t> jpeg =
-            TakeBlob(pixels.jpegsave_buffer(VImage::option()->set("Q", QualityPercent(s.quality))));
-        RemoveJpegExif(jpeg);
-        if (image.colorModel() != ColorModel::CMYK) EnsureJfifDensity(jpeg, s);
-        return jpeg;
+        // libvips makes an EXIF block of its own for every JPEG (resolution,
+        // orientation, colour space "Uncalibrated"): it saves without any
+        // metadata, and the profile goes in here. Metadata asked for is
+        // written through exiv2.
+        const std::vector<std::uint8_t> profile = ProfileOf(pixels);
+        const bool cmyk = image.colorModel() == ColorModel::CMYK;
+        Output jpeg = out;
+        jpeg.fixHead = [&s, &profile, cmyk](std::vector<std::uint8_t>& head) {
+            if (!cmyk) EnsureJfifDensity(head, s);
+            InsertJpegProfile(head, profile);
+        };
+        Save<&VImage::jpegsave_target, &VImage::jpegsave_buffer>(
+            pixels, VImage::option()->set("Q", QualityPercent(s.quality))->set("strip", true), jpeg);
+        if (out.bytes && jpeg.fixHead) jpeg.fixHead(*out.bytes);
+        return true;
     }
     case Encoder::PNG: {
         VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
         VImage pixels = WithResolution(WithoutMetadata(base), s);
-        return TakeBlob(pixels.pngsave_buffer(VImage::option()->set("compression", 6)));
+        // Adaptive row filters, as libpng chooses them by default: without
+        // them photographic PNGs come out about twice as large.
+        Save<&VImage::pngsave_target, &VImage::pngsave_buffer>(
+            pixels, VImage::option()->set("compression", 6)->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL), out);
+        return true;
     }
     case Encoder::TIFF: {
         VImage base = s.keepAlpha ? image.vimage() : DropAlpha(image);
@@ -271,28 +387,32 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
                                                       : VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
                            ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
         if (s.lzw) options->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
-        return TakeBlob(pixels.tiffsave_buffer(options));
+        *out.bytes = TakeBlob(pixels.tiffsave_buffer(options));
+        return true;
     }
     case Encoder::GIF: {
         VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
-        return TakeBlob(WithoutMetadata(base).gifsave_buffer());
+        Save<&VImage::gifsave_target, &VImage::gifsave_buffer>(WithoutMetadata(base), nullptr, out);
+        return true;
     }
     case Encoder::JPEG2000: {
         VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
-        auto options = QualityOptions(s);
-        return TakeBlob(WithoutMetadata(base).jp2ksave_buffer(options));
+        *out.bytes = TakeBlob(WithoutMetadata(base).jp2ksave_buffer(QualityOptions(s)));
+        return true;
     }
     case Encoder::WebP: {
         VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
-        auto options = QualityOptions(s);
-        return TakeBlob(WithoutMetadata(base).webpsave_buffer(options));
+        Save<&VImage::webpsave_target, &VImage::webpsave_buffer>(WithoutMetadata(base), QualityOptions(s), out);
+        return true;
     }
     case Encoder::OpenEXR: {
         VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
-        return codecs::SaveExr(base);
+        *out.bytes = codecs::SaveExr(base);
+        return true;
     }
     case Encoder::ICNS:
-        return codecs::SaveIcns(InSRGBWithoutProfile(WithoutCMYK(image)));
+        *out.bytes = codecs::SaveIcns(InSRGBWithoutProfile(WithoutCMYK(image)));
+        return true;
     case Encoder::Magick: {
         const std::string name = coder;
         // ImageMagick keeps the profile in BMP and Photoshop files only.
@@ -309,15 +429,15 @@ std::vector<std::uint8_t> EncodeOne(Encoder encoder, const char* coder, const Im
             // Icon entries hold at most 256 × 256 pixels.
             base = base.thumbnail_image(256, VImage::option()->set("height", 256));
         }
-        std::vector<std::uint8_t> bytes = codecs::SaveWithMagick(WithResolution(WithoutMetadata(base), s), coder);
-        StampResolution(bytes, name, s);
-        return bytes;
+        *out.bytes = codecs::SaveWithMagick(WithResolution(WithoutMetadata(base), s), coder);
+        StampResolution(*out.bytes, name, s);
+        return true;
     }
     case Encoder::PDF:
     case Encoder::None:
         break;
     }
-    return {};
+    return false;
 }
 
 }  // namespace
@@ -398,11 +518,12 @@ bool ImageDestination::encode() {
         return !data_.empty();
     }
 
+    return encodeSingle(nullptr);
+}
+
+codecs::MetadataWrite ImageDestination::metadataRequest() const {
     const auto& [image, properties] = images_.front();
     const Settings s = SettingsFrom(properties);
-    data_ = EncodeOne(format.encoder, format.magickCoder, *image, s);
-    if (data_.empty()) return false;
-
     codecs::MetadataWrite request;
     request.properties = &properties;
     request.orientation = s.orientation;
@@ -410,11 +531,37 @@ bool ImageDestination::encode() {
     request.dpiY = s.dpiY;
     request.pixelWidth = image->width();
     request.pixelHeight = image->height();
+    return request;
+}
+
+bool ImageDestination::encodeSingle(const FileManager::ByteWriter* write) {
+    const Format format = FormatFor(type_);
+    const auto& [image, properties] = images_.front();
+    Output out;
+    out.bytes = &data_;
+    out.write = write;
+    if (!EncodeOne(format.encoder, format.magickCoder, *image, SettingsFrom(properties), out)) return false;
+    if (write) return true;
+    if (data_.empty()) return false;
+    const codecs::MetadataWrite request = metadataRequest();
     if (codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_)) {
         // Metadata that cannot be written does not cost the user the image.
         codecs::WriteMetadata(data_, request);
     }
     return true;
+}
+
+bool ImageDestination::streams() const {
+    if (!path_ || images_.size() != 1 || !Streams(FormatFor(type_).encoder)) return false;
+    // exiv2 rewrites the whole file to add metadata: such files stay in memory.
+    const codecs::MetadataWrite request = metadataRequest();
+    return !(codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_));
+}
+
+bool ImageDestination::decodeFailed() const {
+    // Pixels whose decode failed are no picture, whatever the encoder made of them.
+    return std::any_of(images_.begin(), images_.end(),
+                       [](const auto& entry) { return DecodeFailed(entry.first->vimage()); });
 }
 
 bool ImageDestination::finalize() {
@@ -423,9 +570,16 @@ bool ImageDestination::finalize() {
     if (failed_ || images_.empty()) return false;
     bool ok = false;
     try {
-        ok = encode();
-        // Pixels whose decode failed are no picture, whatever the encoder made of them.
-        for (const auto& entry : images_) ok = ok && !DecodeFailed(entry.first->vimage());
+        if (streams()) {
+            // Encoded straight into the temporary file beside the target.
+            ok = FileManager::createFile(
+                *path_,
+                [this](const FileManager::ByteWriter& write) { return encodeSingle(&write) && !decodeFailed(); },
+                attributes_);
+            vips_error_clear();
+            return ok;
+        }
+        ok = encode() && !decodeFailed();
     } catch (const std::exception&) {
         ok = false;
     }

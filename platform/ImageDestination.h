@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileAttributes.h"
+#include "platform/FileManager.h"
 #include "platform/ImageRef.h"
 #include "platform/PropertyDict.h"
 
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace plat {
+namespace codecs {
+struct MetadataWrite;
+}
 
 // Encodes one or more images in a format named by its type identifier
 // ("public.jpeg", "public.tiff", ...), into memory or into a file.
@@ -37,7 +41,9 @@ namespace plat {
 // of one size) and PDF (one page each); other formats take one image. ICNS
 // and ICO output is fitted into their largest icon size (1024 and 256).
 // finalize() encodes; a file is written in one atomic step and only when
-// everything succeeded.
+// everything succeeded. One JPEG, PNG, GIF or WebP image without
+// metadata to add is encoded straight into the temporary file, with no copy
+// of the whole file in memory.
 class ImageDestination {
 public:
     // Null when the type cannot be written or `count` is 0.
@@ -58,13 +64,18 @@ public:
     // the file was written.
     bool finalize();
 
-    // The encoded bytes after finalize() (also when a path was written).
+    // The encoded bytes after finalize(); empty when they went straight to
+    // the file.
     const std::vector<std::uint8_t>& data() const { return data_; }
     const std::string& typeIdentifier() const { return type_; }
 
 private:
     ImageDestination() = default;
     bool encode();
+    bool decodeFailed() const;
+    bool encodeSingle(const FileManager::ByteWriter* write);
+    bool streams() const;
+    codecs::MetadataWrite metadataRequest() const;
 
     std::string type_;
     std::size_t count_ = 1;

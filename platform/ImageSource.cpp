@@ -183,6 +183,42 @@ vips::VSource ImageSource::makeSource() const {
     return vips::VSource::new_from_descriptor(fd.get());
 }
 
+std::optional<vips::VSource> ImageSource::pageSource(std::size_t index) const {
+    std::call_once(tiffChainOnce_, [this] {
+        if (blob_) {
+            const auto data = bytes();
+            tiffChain_ = codecs::ReadTiffDirectoryChain(
+                [data](std::uint64_t offset, void* buffer, std::size_t size) {
+                    if (offset > data.size() || data.size() - offset < size) return false;
+                    std::memcpy(buffer, data.data() + offset, size);
+                    return true;
+                },
+                data.size());
+            return;
+        }
+        Descriptor fd(path_);
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return;
+        std::vector<std::uint8_t> read;
+        tiffChain_ = codecs::ReadTiffDirectoryChain(
+            [&](std::uint64_t offset, void* buffer, std::size_t size) {
+                if (!ReadAt(fd.get(), offset, size, read) || read.size() != size) return false;
+                std::memcpy(buffer, read.data(), size);
+                return true;
+            },
+            std::uint64_t(st.st_size));
+    });
+    if (!tiffChain_ || index >= tiffChain_->offsets.size()) return std::nullopt;
+    if (blob_) return codecs::OneTiffPageSource(*tiffChain_, index, codecs::TiffBytes{-1, bytes(), 0});
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
+        throw vips::VError("cannot open image file");
+    }
+    return codecs::OneTiffPageSource(*tiffChain_, index, codecs::TiffBytes{fd, {}, std::uint64_t(st.st_size)});
+}
+
 std::size_t ImageSource::countImages() const {
     switch (format_) {
     case ImageFormat::TIFF:
@@ -242,7 +278,11 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
         image = VImage::gifload_source(makeSource(), common()->set("page", page)->set("n", 1));
         break;
     case ImageFormat::TIFF:
-        image = VImage::tiffload_source(makeSource(), common()->set("page", page)->set("n", 1));
+        if (auto one = index > 0 ? pageSource(index) : std::nullopt) {
+            image = VImage::tiffload_source(*one, common()->set("page", 0)->set("n", 1));
+        } else {
+            image = VImage::tiffload_source(makeSource(), common()->set("page", page)->set("n", 1));
+        }
         break;
     case ImageFormat::JPEG2000:
         image = VImage::jp2kload_source(makeSource(), common());

@@ -3,6 +3,7 @@
 #include "platform/ImageRef.h"
 #include "platform/PropertyDict.h"
 #include "platform/codecs/ImageFormat.h"
+#include "platform/codecs/TiffDirectories.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -74,6 +76,9 @@ private:
     // The whole file or bytes (for the codecs that decode from memory).
     std::span<const std::uint8_t> bytes() const;
     std::size_t countImages() const;
+    // A view of page `index` of a TIFF alone (see codecs::OneTiffPageSource);
+    // none when the directory chain does not reach it.
+    std::optional<vips::VSource> pageSource(std::size_t index) const;
     vips::VImage decodeWhole(std::size_t index, int shrink) const;
     PropertyDict readProperties(std::size_t index) const;
     // The metadata dictionaries (EXIF, TIFF, GPS, IPTC…) of the file or bytes.
@@ -90,6 +95,9 @@ private:
     // Properties read once per image (the metadata read costs a file parse).
     mutable std::mutex propertiesMutex_;
     mutable std::map<std::size_t, PropertyDict> properties_;
+    // A TIFF's page directories, walked once when a later page is first read.
+    mutable std::once_flag tiffChainOnce_;
+    mutable std::optional<codecs::TiffDirectoryChain> tiffChain_;
     std::vector<std::uint8_t> head_;                // start of the data, for probes
     codecs::ImageFormat format_ = codecs::ImageFormat::Unknown;
     std::string type_;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <malloc.h>
+
 #include <vips/vips8>
 
 namespace plat {
@@ -24,6 +26,11 @@ void Initialize() {
         // cache would only keep decoded images alive, and could hand back a
         // stale one when a file changes under the same name.
         vips_cache_set_max(0);
+        // Image work allocates many large, short-lived buffers on many
+        // threads. Left to itself, glibc serves them from per-thread arenas
+        // that keep the freed memory: peak memory then grows with the thread
+        // count. From 1 MiB up they come from and go back to the system.
+        mallopt(M_MMAP_THRESHOLD, 1 << 20);
         // A file-size limit (ulimit -f) then fails the write with EFBIG, as a
         // full disc does, instead of ending the process.
         std::signal(SIGXFSZ, SIG_IGN);

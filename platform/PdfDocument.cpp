@@ -15,6 +15,7 @@
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/Initialize.h"
+#include "platform/PdfObject.h"
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
@@ -105,6 +106,78 @@ bool ConvertBitmapToCmyk(PdfPageBitmap& bitmap) {
     } catch (const vips::VError&) {
         return false;
     }
+}
+
+// The state behind an image of RenderPageImage: its own document and page,
+// and the last two bands rendered (the encoder's threads read a few rows
+// around the same place).
+struct PageBands {
+    std::unique_ptr<PdfDocument> document;  // keeps `page` valid
+    std::unique_ptr<poppler::page> page;
+    double dpi = 72.0;
+    int width = 0;
+    int height = 0;
+    bool gray = false;
+    std::mutex mutex;
+    struct Band {
+        int index = -1;
+        poppler::image pixels;
+    };
+    Band bands[2];
+    int older = 0;
+
+    int Channels() const { return gray ? 1 : 3; }
+
+    // The band holding row `index * kRenderBandRows`, rendered when needed.
+    const Band* Get(int index) {
+        for (const Band& band : bands) {
+            if (band.index == index) return &band;
+        }
+        Band& band = bands[older];
+        older = 1 - older;
+        band.index = -1;
+        band.pixels = poppler::image();
+        const int top = index * PdfDocument::kRenderBandRows;
+        const int rows = std::min(PdfDocument::kRenderBandRows, height - top);
+        poppler::page_renderer renderer;
+        renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+        renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+        renderer.set_paper_color(0xffffffffu);
+        renderer.set_image_format(gray ? poppler::image::format_gray8 : poppler::image::format_rgb24);
+        poppler::image image = renderer.render_page(page.get(), dpi, dpi, 0, top, width, rows);
+        if (!image.is_valid() || image.width() != width || image.height() != rows ||
+            image.bytes_per_row() < width * Channels()) {
+            return nullptr;
+        }
+        band.pixels = std::move(image);
+        band.index = index;
+        return &band;
+    }
+};
+
+int GeneratePageRows(VipsRegion* out, void*, void* a, void*, gboolean*) {
+    auto* bands = static_cast<PageBands*>(a);
+    const VipsRect& r = out->valid;
+    const std::size_t length = static_cast<std::size_t>(r.width) * static_cast<std::size_t>(bands->Channels());
+    std::lock_guard<std::mutex> lock(bands->mutex);
+    try {
+        for (int y = r.top; y < r.top + r.height; ++y) {
+            const PageBands::Band* band = bands->Get(y / PdfDocument::kRenderBandRows);
+            if (!band) {
+                vips_error("pdf", "%s", "cannot render the page");
+                return -1;
+            }
+            const int row = y - band->index * PdfDocument::kRenderBandRows;
+            const char* source = band->pixels.const_data() +
+                                 static_cast<std::size_t>(row) * static_cast<std::size_t>(band->pixels.bytes_per_row()) +
+                                 static_cast<std::size_t>(r.left) * static_cast<std::size_t>(bands->Channels());
+            std::memcpy(VIPS_REGION_ADDR(out, r.left, y), source, length);
+        }
+    } catch (...) {
+        vips_error("pdf", "%s", "cannot render the page");
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -216,6 +289,8 @@ bool PdfDocument::Unlock(const std::string& password) {
     return !document_->is_locked();
 }
 
+std::unique_ptr<PdfObjectFile> PdfDocument::OpenObjects() const { return PdfObjectFile::OpenData(bytes_, password_); }
+
 int PdfDocument::GetPageCount() const {
     // A locked poppler document has no catalogue to ask.
     if (document_->is_locked()) {
@@ -321,6 +396,61 @@ std::unique_ptr<PdfDocument> PdfDocument::ReopenWithoutCropBox(int pageNumber) c
         std::memcpy(bytes.data(), buffer->getBuffer(), bytes.size());
         return OpenData(std::move(bytes));
     } catch (...) {
+        return nullptr;
+    }
+}
+
+ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, int height,
+                                      PdfPixelFormat format) const {
+    if (width <= 0 || height <= 0 || !(scale > 0.0) || !std::isfinite(scale) ||
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxRenderPixels) {
+        return nullptr;
+    }
+    PdfPageInfo info;
+    if (!GetPageInfo(pageNumber, info)) {
+        return nullptr;
+    }
+    Initialize();
+    auto bands = std::make_unique<PageBands>();
+    // Rendering a crop box that is empty means rendering the media box.
+    bands->document = info.cropBox.IsEmpty() && !info.mediaBox.IsEmpty() ? ReopenWithoutCropBox(pageNumber) : Reopen();
+    if (!bands->document || !bands->document->document_) {
+        return nullptr;
+    }
+    try {
+        bands->page.reset(bands->document->document_->create_page(pageNumber - 1));
+    } catch (...) {
+        return nullptr;
+    }
+    if (!bands->page) {
+        return nullptr;
+    }
+    bands->dpi = 72.0 * scale;
+    bands->width = width;
+    bands->height = height;
+    bands->gray = format == PdfPixelFormat::Gray;
+    VipsImage* generated = vips_image_new();
+    vips_image_init_fields(generated, width, height, bands->Channels(), VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
+                           bands->gray ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
+    vips::VImage image(generated);
+    PageBands* state = bands.release();
+    g_object_set_data_full(G_OBJECT(generated), "vantrell-page-bands", state,
+                           [](gpointer data) { delete static_cast<PageBands*>(data); });
+    if (vips_image_pipelinev(generated, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
+        vips_image_generate(generated, nullptr, GeneratePageRows, nullptr, state, nullptr) != 0) {
+        vips_error_clear();
+        return nullptr;
+    }
+    try {
+        if (format == PdfPixelFormat::Cmyk) {
+            image = image.icc_transform("cmyk", vips::VImage::option()
+                                                    ->set("input_profile", "srgb")
+                                                    ->set("embedded", false)
+                                                    ->set("intent", VIPS_INTENT_RELATIVE));
+        }
+        return Image::Create(std::move(image));
+    } catch (const vips::VError&) {
+        vips_error_clear();
         return nullptr;
     }
 }

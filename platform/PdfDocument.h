@@ -15,6 +15,8 @@ class document;
 
 namespace plat {
 
+class PdfObjectFile;
+
 // A rectangle in PDF user space (points, y up, origin at the lower left).
 struct PdfBox {
     double x = 0.0;
@@ -94,6 +96,10 @@ public:
     // is readable afterwards.
     bool Unlock(const std::string& password);
 
+    // The same bytes opened at the object level with the password that
+    // opened or unlocked this document. Null when they do not open.
+    std::unique_ptr<PdfObjectFile> OpenObjects() const;
+
     // 0 while locked.
     int GetPageCount() const;
 
@@ -107,6 +113,16 @@ public:
     // cannot render it.
     bool RenderPage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,
                     PdfPageBitmap& out) const;
+
+    // The same page as an image whose rows poppler renders band by band as
+    // they are read (by an encoder writing the image out), so that a page
+    // never needs a buffer of its whole size. The image keeps its own copy
+    // of the document and does not depend on this object. Null when the page
+    // does not exist or the size is not positive.
+    ImageRef RenderPageImage(int pageNumber, double scale, int width, int height, PdfPixelFormat format) const;
+
+    // Rows of one band of RenderPageImage.
+    static constexpr int kRenderBandRows = 256;
 
 private:
     PdfDocument() = default;

@@ -1,6 +1,7 @@
 #include "platform/TiffWriter.h"
 
 #include "platform/FileManager.h"
+#include "platform/TiffMemoryFile.h"
 
 #include <tiffio.h>
 
@@ -14,65 +15,7 @@ namespace plat {
 
 namespace fs = std::filesystem;
 
-// A growable memory file for TIFFClientOpen.
-struct TiffMemoryFile {
-    std::vector<std::uint8_t> bytes;
-    toff_t position = 0;
-};
-
 namespace {
-
-using MemoryFile = TiffMemoryFile;
-
-tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
-    auto* file = static_cast<MemoryFile*>(handle);
-    if (size <= 0 || file->position >= file->bytes.size()) return 0;
-    const std::size_t n = std::min<std::size_t>(std::size_t(size), file->bytes.size() - file->position);
-    std::memcpy(buffer, file->bytes.data() + file->position, n);
-    file->position += n;
-    return tmsize_t(n);
-}
-
-tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t size) {
-    auto* file = static_cast<MemoryFile*>(handle);
-    if (size <= 0) return 0;
-    const std::size_t end = std::size_t(file->position) + std::size_t(size);
-    if (end > file->bytes.size()) file->bytes.resize(end);
-    std::memcpy(file->bytes.data() + file->position, buffer, std::size_t(size));
-    file->position = end;
-    return size;
-}
-
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
-    auto* file = static_cast<MemoryFile*>(handle);
-    toff_t base = 0;
-    if (whence == SEEK_CUR) base = file->position;
-    else if (whence == SEEK_END) base = file->bytes.size();
-    file->position = base + offset;
-    return file->position;
-}
-
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t handle) { return static_cast<MemoryFile*>(handle)->bytes.size(); }
-int MapProc(thandle_t, void**, toff_t*) { return 0; }
-void UnmapProc(thandle_t, void*, toff_t) {}
-
-int QuietHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-// Failures surface as results; libtiff's messages for these files stay off
-// the console without touching the process-wide handlers.
-struct QuietOptions {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    QuietOptions() {
-        if (options) {
-            TIFFOpenOptionsSetErrorHandlerExtR(options, QuietHandler, nullptr);
-            TIFFOpenOptionsSetWarningHandlerExtR(options, QuietHandler, nullptr);
-        }
-    }
-    ~QuietOptions() {
-        if (options) TIFFOpenOptionsFree(options);
-    }
-};
 
 std::uint16_t PhotometricFor(ColorModel model) {
     switch (model) {
@@ -139,9 +82,7 @@ TiffWriter::~TiffWriter() { discard(); }
 std::unique_ptr<TiffWriter> TiffWriter::CreateInMemory() {
     std::unique_ptr<TiffWriter> writer(new TiffWriter());
     writer->memory_ = std::make_unique<TiffMemoryFile>();
-    QuietOptions quiet;
-    writer->tiff_ = TIFFClientOpenExt("memory", "w", writer->memory_.get(), ReadProc, WriteProc, SeekProc,
-                                      CloseProc, SizeProc, MapProc, UnmapProc, quiet.options);
+    writer->tiff_ = OpenTiffMemoryFile(writer->memory_.get(), "w");
     if (!writer->tiff_) return nullptr;
     return writer;
 }
@@ -151,7 +92,7 @@ std::unique_ptr<TiffWriter> TiffWriter::CreateBeside(const fs::path& destination
     std::unique_ptr<TiffWriter> writer(new TiffWriter());
     writer->destination_ = destination;
     writer->temporary_ = FileManager::temporaryPathBeside(destination);
-    QuietOptions quiet;
+    QuietTiffOptions quiet;
     writer->tiff_ = TIFFOpenExt(writer->temporary_.c_str(), "w", quiet.options);
     if (!writer->tiff_) return nullptr;  // the destructor removes any file
     return writer;

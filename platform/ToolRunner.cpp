@@ -1,5 +1,7 @@
 #include "platform/ToolRunner.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -7,7 +9,8 @@
 #include <map>
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,30 +53,88 @@ std::map<Tool, std::string>& Overrides() {
     return overrides;
 }
 
-// Owns the file actions and attributes of one spawn.
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        actionsOk_ = posix_spawn_file_actions_init(&actions_) == 0;
-        attrOk_ = posix_spawnattr_init(&attr_) == 0;
-    }
-    ~SpawnSetup() {
-        if (actionsOk_) posix_spawn_file_actions_destroy(&actions_);
-        if (attrOk_) posix_spawnattr_destroy(&attr_);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    bool ok() const { return actionsOk_ && attrOk_; }
-    posix_spawn_file_actions_t* actions() { return &actions_; }
-    posix_spawnattr_t* attr() { return &attr_; }
-
-private:
-    posix_spawn_file_actions_t actions_{};
-    posix_spawnattr_t attr_{};
-    bool actionsOk_ = false;
-    bool attrOk_ = false;
+// What the child needs, prepared before it exists.
+struct ChildSetup {
+    const char* program;
+    char* const* argv;
+    char* const* environment;
+    int input;   // standard input
+    int output;  // standard output and standard error
+    bool lowPriority;
+    pid_t parent;
+    volatile int error;  // set by the child when it cannot exec
 };
+
+// Between vfork and exec the child shares our memory and our thread's stack:
+// it makes plain system calls only, and reports a failure through `error`.
+[[noreturn]] void RunChild(ChildSetup& setup) {
+    // The tool ends with the thread that started it, even when the
+    // application is killed: no optimiser keeps running on its own.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != setup.parent) {
+        setup.error = ECHILD;
+        ::_exit(127);
+    }
+    if (::dup2(setup.input, STDIN_FILENO) < 0 || ::dup2(setup.output, STDOUT_FILENO) < 0 ||
+        ::dup2(setup.output, STDERR_FILENO) < 0) {
+        setup.error = errno;
+        ::_exit(127);
+    }
+    // Descriptors another thread or library opened without close-on-exec
+    // stay ours: a child holding a pipe's write end would keep its reader
+    // waiting for the end of that output.
+    ::close_range(STDERR_FILENO + 1, ~0U, 0);
+    // Default signal handling and an empty mask, so that a tool whose reader
+    // went away dies of SIGPIPE instead of hanging.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (setup.lowPriority) ::setpriority(PRIO_PROCESS, 0, 10);
+    ::execve(setup.program, setup.argv, setup.environment);
+    setup.error = errno == 0 ? ENOEXEC : errno;
+    ::_exit(127);
+}
+
+// The child's id, or -1 with errno. Every signal stays blocked in this
+// thread while the child borrows it, so no handler runs on the shared stack.
+pid_t SpawnChild(ChildSetup& setup) {
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::vfork();
+    if (pid == 0) RunChild(setup);
+    const int spawnError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = spawnError;
+    return pid;
+}
+
+// A descriptor the child can dup2 onto 0, 1 and 2 without meeting itself
+// (dup2 onto the same number would keep its close-on-exec flag).
+int AboveStandardDescriptors(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
+// The first executable of that name in $PATH, or empty.
+std::string SearchPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const auto colon = folders.find(':');
+        std::string folder(folders.substr(0, colon));
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        if (folder.empty()) folder = ".";
+        const std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
 
 void CloseQuietly(int& fd) {
     if (fd >= 0) {
@@ -157,12 +218,21 @@ ToolStatus ToolRunner::run(const std::string& executable, const std::vector<std:
     }
     environment.push_back(nullptr);
 
-    SpawnSetup setup;
-    if (!setup.ok()) {
-        status.value = ENOMEM;
-        return status;
+    // A search for the program happens here: the child may not allocate.
+    std::string program = executable;
+    if (executable.find('/') == std::string::npos) {
+        program = SearchPath(executable);
+        if (program.empty()) {
+            status.value = ENOENT;
+            return status;
+        }
     }
 
+    FileDescriptor devNull(AboveStandardDescriptors(::open("/dev/null", O_RDWR | O_CLOEXEC)));
+    if (!devNull.valid()) {
+        status.value = errno;
+        return status;
+    }
     int readEnd = -1;
     int writeEnd = -1;
     if (reader) {
@@ -172,39 +242,24 @@ ToolStatus ToolRunner::run(const std::string& executable, const std::vector<std:
             return status;
         }
         readEnd = fds[0];
-        writeEnd = fds[1];
+        writeEnd = AboveStandardDescriptors(fds[1]);
+        if (writeEnd < 0) {
+            status.value = errno;
+            CloseQuietly(readEnd);
+            return status;
+        }
     }
-
-    int rc = posix_spawn_file_actions_addopen(setup.actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (rc == 0 && reader) {
-        rc = posix_spawn_file_actions_adddup2(setup.actions(), writeEnd, STDOUT_FILENO);
-        if (rc == 0) rc = posix_spawn_file_actions_adddup2(setup.actions(), writeEnd, STDERR_FILENO);
-    } else if (rc == 0) {
-        rc = posix_spawn_file_actions_addopen(setup.actions(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        if (rc == 0) rc = posix_spawn_file_actions_addopen(setup.actions(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    // Descriptors another thread or library opened without close-on-exec
-    // stay ours: a child holding a pipe's write end would keep its reader
-    // waiting for the end of that output.
-    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(setup.actions(), STDERR_FILENO + 1);
-
-    // The child starts with default signal handling and an empty mask, so a
-    // tool whose reader went away dies of SIGPIPE instead of hanging.
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    if (rc == 0) rc = posix_spawnattr_setsigdefault(setup.attr(), &all);
-    if (rc == 0) rc = posix_spawnattr_setsigmask(setup.attr(), &none);
-    if (rc == 0) rc = posix_spawnattr_setflags(setup.attr(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    if (rc != 0) {
-        CloseQuietly(readEnd);
-        CloseQuietly(writeEnd);
-        status.value = rc;
-        return status;
-    }
+    ChildSetup child{program.c_str(),
+                     args.data(),
+                     environment.data(),
+                     devNull.get(),
+                     reader ? writeEnd : devNull.get(),
+                     options.lowPriority,
+                     ::getpid(),
+                     0};
 
     pid_t pid = 0;
+    int rc = 0;
     {
         std::lock_guard lock(mutex_);
         if (terminated_) {
@@ -215,22 +270,22 @@ ToolStatus ToolRunner::run(const std::string& executable, const std::vector<std:
         }
         // Spawning under the lock means terminate() either comes before (and
         // nothing starts) or sees the child's id.
-        const bool searchPath = executable.find('/') == std::string::npos;
-        rc = searchPath ? posix_spawnp(&pid, executable.c_str(), setup.actions(), setup.attr(),
-                                       args.data(), environment.data())
-                        : posix_spawn(&pid, executable.c_str(), setup.actions(), setup.attr(),
-                                      args.data(), environment.data());
-        if (rc == 0) child_ = pid;
+        pid = SpawnChild(child);
+        rc = pid < 0 ? errno : child.error;
+        if (pid > 0 && rc != 0) {
+            // The child could not exec; it has already ended.
+            int ignored = 0;
+            while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+            }
+        } else if (pid > 0) {
+            child_ = pid;
+        }
     }
     CloseQuietly(writeEnd);
-    if (rc != 0) {
+    if (pid < 0 || rc != 0) {
         CloseQuietly(readEnd);
         status.value = rc;
         return status;
-    }
-
-    if (options.lowPriority && pid > 1) {
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 10);
     }
 
     if (reader) {

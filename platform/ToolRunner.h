@@ -2,6 +2,8 @@
 // Runs an optimiser tool as a child process with an argument vector: no shell,
 // no inherited descriptors but the three standard ones, a status that tells an
 // exit, a signal and a failed start apart, and a stop that kills the child.
+// A child never outlives the thread that started it: it gets SIGKILL when that
+// thread or the whole application ends, a kill -9 included.
 
 #include <functional>
 #include <mutex>

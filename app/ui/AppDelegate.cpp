@@ -1,5 +1,8 @@
 #include "app/ui/AppDelegate.h"
 
+#include "app/ui/AppDelegateRuns.h"
+#include "app/ui/DropTargets.h"
+
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/MainWindow.h"
 
@@ -7,9 +10,14 @@
 #include <QLabel>
 #include <QPushButton>
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {}
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {
+    setUpJobOptions();
+}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    CancelAndWaitForBatch();
+    StopPreviews();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     InitializeNibControlsFromHere();
@@ -21,9 +29,16 @@ void AppDelegate::InitializeNibControlsFromHere() {
     // Nothing to convert yet.
     SetConversionButtonEnable(false);
     buildConfigurations();
+    setUpRuns();
+    window_->mainImagePreview->setAppDelegate(this);
+    window_->destinationPathViewCntr->setAppDelegate(this);
+    window_->destinationPathViewCntr->setBoxTypeOption(1);
 }
 
 void AppDelegate::windowWillClose() {
+    // A running batch stops after its current file instead of being cut short.
+    CancelAndWaitForBatch();
+    StopPreviews();
     emit mainWindowWillClose();
     QCoreApplication::quit();
 }

@@ -1,14 +1,26 @@
 #pragma once
 
 #include "app/model/Configuration.h"
+#include "app/model/JobOptionsModel.h"
+#include "app/model/OutputNaming.h"
 #include "app/model/ToolbarEnableTable.h"
 #include "app/ui/KSMOutlineView.h"
 
 #include <QObject>
 
+#include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 class KSMValidatedViewToolbarItem;
+class QAction;
+class QFont;
+class WatermarkEditorModel;
+struct AppDelegateRuns;
+struct BatchReport;
+struct BatchSeams;
+struct ImageConversion;
 class MainWindow;
 class OnOffSwitchControl;
 
@@ -68,6 +80,48 @@ public slots:
     // The toolbar's answer, from the one table of enable flags.
     bool validateToolbarItem(KSMValidatedViewToolbarItem* item);
 
+    // --- Batch (AppDelegateBatch.cpp) ---
+    void ConvertButtonAction(QObject* sender);
+    void ConvertAllButtonAction(QObject* sender);
+    void CancelConversionButtonAction(QObject* sender);
+
+    // --- Preview (AppDelegatePreview.cpp) ---
+    void PreviewAction(QObject* sender);
+    void PreviewNextPreviousAction(int segment);
+    void togglePreviewWindow(QObject* sender);
+    void PreviewWindowClose(QObject* sender);
+
+public:
+    // --- Batch (AppDelegateBatch.cpp) ---
+    // Where the list, the options and the destination come from.
+    BatchSeams& batchSeams();
+    // Builds the preview window and connects the batch and preview controls.
+    void setUpRuns();
+    void SaveImage();
+    // Starts one batch over the chosen rows on a thread of its own.
+    void ConvertImageThread(const std::filesystem::path& destination);
+    void BeginProgressSheet(bool indeterminate);
+    void EndProgressSheet(bool stopAnimation);
+    void ChangeProgressStatus(int code);
+    void ChangeProgressStatusWhileAdding(int code);
+    void AlertOnSuccessConversion(const std::filesystem::path& destination, const BatchReport& report);
+    bool isBatchRunning() const;
+    // Cancels a running batch and returns once its thread has ended.
+    void CancelAndWaitForBatch();
+    // Whether files may be dropped on the window now (the Add item is enabled).
+    bool isDropAllowed() const;
+
+    // --- Preview (AppDelegatePreview.cpp) ---
+    void ConvertImageForPreview(bool quiet);
+    void ResizePreviewWindowWithHeight(std::int64_t height, std::int64_t width);
+    void changePreviewWindowResizeFlag();
+    void EnableDisablePreviewNextPreviousButton();
+    void changePreviewActionAfterDeleteOrAdd();
+    void hideToggleFullSceenButtonForPreview(bool hide);
+    class PreviewWindow* previewWindow() const;
+    // Drops queued previews and waits for a running one.
+    void StopPreviews();
+
 signals:
     // A group's option turns on or off: the option group's own on/off
     // operation runs here, before the group's state changes.
@@ -81,12 +135,41 @@ signals:
     // The main window is closing; the general options are saved here.
     void mainWindowWillClose();
 
+public:
+    // --- Job options (AppDelegateOptions.cpp) ---
+    JobOptionsModel* jobOptions() const { return jobOptions_; }
+    WatermarkEditorModel* watermarkModel() const { return watermarkModel_; }
+    // The image list tells the option controls about its selected entry.
+    void setSelectedImageProvider(SelectedImageProvider provider);
+    // Fills a fresh record from the options for one job; false (after telling
+    // the user) when the job must not start. Main thread only.
+    bool IsConversionOptionsValid(ImageConversion* record, bool previewRun);
+    // The batch's rename pattern, none when not renaming.
+    std::optional<RenamePattern> CheckAndGetNewFileName(bool* sourceNameFlag, int* numberPosition) const;
+    std::filesystem::path GetDestinationFolderURL(const std::filesystem::path& source,
+                                                  const std::filesystem::path& destination,
+                                                  const std::filesystem::path& parent) const;
+    std::filesystem::path GetDestinationFileURL(const std::filesystem::path& source,
+                                                const std::filesystem::path& folder, const RenamePattern* pattern,
+                                                bool sourceNameFlag, std::int64_t number, std::int32_t numberPosition,
+                                                std::int32_t outputType, bool previewRun) const;
+    void updateRenameExampleString();
+    static QString formattedFileSize(std::uint64_t bytes) { return JobOptionsModel::formattedFileSize(bytes); }
+    // A font chosen in the font dialog becomes the text watermark's font.
+    void changeFont(const QFont& chosen);
+    // Main and context menu items, by their action's object name.
+    bool validateMenuItem(const QAction* item) const;
+
 private:
+    void setUpJobOptions();
     void buildConfigurations();
     void applyToolbarEnableTable();
 
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<AppDelegateRuns> runs_;  // batch and preview state
     ConfigurationList configurations_;
     int configurationsChangeDepth_ = 0;
     ToolbarEnableTable toolbarEnableTable_;
+    WatermarkEditorModel* watermarkModel_ = nullptr;
+    JobOptionsModel* jobOptions_ = nullptr;
 };

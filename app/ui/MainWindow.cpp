@@ -3,10 +3,13 @@
 #include "app/model/Configuration.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/DropTargets.h"
+#include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMOutlineView.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/SegmentedControl.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -21,17 +24,15 @@
 
 namespace {
 
-// Heights of the option-row panels, in points, as the window lays them out.
+// Heights of the watermark rows, in points, until the watermark editor's
+// controls fill them.
 struct OptionRowLayout {
     const char* name;
     int height;
 };
 constexpr OptionRowLayout kOptionRows[] = {
-    {"ConversionView", 96},     {"OptimizationView", 34},   {"RenameView1", 34},
-    {"RenameView2", 34},        {"RenameView3", 60},        {"ResizeView1", 34},
-    {"ResizeView2", 60},        {"ResizeView3", 60},        {"TextWatermarkView1", 34},
-    {"TextWatermarkView2", 60}, {"TextWatermarkView3", 60}, {"TextWatermarkView4", 60},
-    {"TextWatermarkView5", 60}, {"ImageWatermarkView", 96},
+    {"TextWatermarkView1", 34}, {"TextWatermarkView2", 60}, {"TextWatermarkView3", 60},
+    {"TextWatermarkView4", 60}, {"TextWatermarkView5", 60}, {"ImageWatermarkView", 96},
 };
 
 QToolButton* ToolbarButton(const char* outlet, const char* labelKey, QWidget* parent) {
@@ -129,6 +130,8 @@ void MainWindow::buildOptionRows() {
     optionRowStore_ = new QWidget(this);
     optionRowStore_->setObjectName(QStringLiteral("optionRowStore"));
     optionRowStore_->hide();
+    optionPanels_ = new JobOptionPanels(optionRowStore_);
+    for (QWidget* panel : optionPanels_->panels()) optionRows_.emplace(panel->objectName(), panel);
     for (const OptionRowLayout& row : kOptionRows) {
         auto* panel = new QWidget(optionRowStore_);
         panel->setObjectName(QLatin1String(row.name));
@@ -165,7 +168,9 @@ QWidget* MainWindow::buildImagePanel() {
     panel->setObjectName(QStringLiteral("imagePanel"));
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(6, 6, 6, 6);
-    mainImagePreview = NamedLabel("mainImagePreview", panel);
+    mainImagePreview = new KSMImageView(panel);
+    mainImagePreview->setObjectName(QStringLiteral("mainImagePreview"));
+    mainImagePreview->setTextFormat(Qt::PlainText);
     mainImagePreview->setAlignment(Qt::AlignCenter);
     mainImagePreview->setFrameShape(QFrame::StyledPanel);
     mainImagePreview->setMinimumSize(300, 300);
@@ -208,7 +213,7 @@ QWidget* MainWindow::buildSettingsPanel() {
     configurationCollection->setMinimumWidth(340);
     layout->addWidget(configurationCollection, 1);
 
-    destinationPathViewCntr = new QFrame(panel);
+    destinationPathViewCntr = new DragAndDropCommonFolderController(panel);
     destinationPathViewCntr->setObjectName(QStringLiteral("destinationPathViewCntr"));
     destinationPathViewCntr->setFrameShape(QFrame::StyledPanel);
     destinationPathViewCntr->setMinimumHeight(48);
@@ -218,6 +223,10 @@ QWidget* MainWindow::buildSettingsPanel() {
     destinationPathLabel->setText(LocalizedString("DestinationBoxPlaceholder"));
     boxLayout->addWidget(destinationPathLabel);
     layout->addWidget(destinationPathViewCntr);
+
+    doNotShowAlertCheckBox = new QCheckBox(this);
+    doNotShowAlertCheckBox->setObjectName(QStringLiteral("doNotShowAlertCheckBox"));
+    doNotShowAlertCheckBox->hide();
     return panel;
 }
 

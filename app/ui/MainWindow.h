@@ -5,10 +5,14 @@
 #include <map>
 
 class AppDelegate;
+class DragAndDropCommonFolderController;
+class KSMImageView;
+class QCheckBox;
 class KSMOutlineView;
 class KSMTableView;
 class KSMValidatedViewToolbar;
 class KSMValidatedViewToolbarItem;
+class JobOptionPanels;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -55,7 +59,7 @@ public:
     QLabel* totalFileCountLabelOutlet = nullptr;
 
     // Current image.
-    QLabel* mainImagePreview = nullptr;
+    KSMImageView* mainImagePreview = nullptr;
     QLabel* filenameLabelOutlet = nullptr;
     QLabel* fileDescriptionLabelOutlet = nullptr;
     QPushButton* previewButtonOutlet = nullptr;
@@ -64,11 +68,16 @@ public:
     // Job settings.
     QComboBox* PhotoPresetPopupButton = nullptr;
     KSMOutlineView* configurationCollection = nullptr;
-    QFrame* destinationPathViewCntr = nullptr;
+    DragAndDropCommonFolderController* destinationPathViewCntr = nullptr;
     QLabel* destinationPathLabel = nullptr;
+
+    // The end-of-batch report's "do not show again" box (its accessory view).
+    QCheckBox* doNotShowAlertCheckBox = nullptr;
 
     // The option-row panel with this outlet name ("RenameView2"), or none.
     QWidget* optionRowView(const QString& name) const;
+    // The controls of the conversion, optimisation, rename and resize rows.
+    JobOptionPanels* optionPanels() const { return optionPanels_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,5 +91,6 @@ private:
 
     AppDelegate* delegate_;
     QWidget* optionRowStore_ = nullptr;
+    JobOptionPanels* optionPanels_ = nullptr;
     std::map<QString, QWidget*> optionRows_;
 };

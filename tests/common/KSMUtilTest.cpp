@@ -54,6 +54,22 @@ TEST(UniqueNames, NumbersFollowTheNameWithASpace) {
     EXPECT_EQ(GetUniqueFileURLForFile(folder.path(), "/elsewhere/photo.png", "jpg", false), folder / "photo 3.jpg");
 }
 
+TEST(UniqueNames, ARunOfNamesGoesOnFromTheLastNumberTaken) {
+    ScratchFolder folder;
+    touch(folder / "page.png");
+    touch(folder / "page 2.png");
+    long next = 0;
+    EXPECT_EQ(GetNextUniqueFileURL(folder.path(), "page", "png", next), folder / "page 1.png");
+    EXPECT_EQ(next, 2);
+    EXPECT_EQ(GetNextUniqueFileURL(folder.path(), "page", "png", next), folder / "page 3.png");
+    // Names taken since are still passed over; earlier gaps are not searched again.
+    touch(folder / "page 4.png");
+    EXPECT_EQ(GetNextUniqueFileURL(folder.path(), "page", "png", next), folder / "page 5.png");
+    long fresh = 0;
+    EXPECT_EQ(GetNextUniqueFileURL(folder.path(), "notes", "", fresh), folder / "notes");
+    EXPECT_EQ(GetNextUniqueFileURL(folder.path(), "notes", "", fresh), folder / "notes 1");
+}
+
 TEST(UniqueNames, WithoutAnExtension) {
     ScratchFolder folder;
     EXPECT_EQ(GetUniqueFileURL(folder.path(), "notes", "", false), folder / "notes");

@@ -28,8 +28,9 @@ struct TiffPage {
     bool alpha = false;
 };
 
-void WriteMultiPageTiff(const std::filesystem::path& path, const std::vector<TiffPage>& pages) {
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+void WriteMultiPageTiffWithMode(const std::filesystem::path& path, const std::vector<TiffPage>& pages,
+                                 const char* mode) {
+    TIFF* tiff = TIFFOpen(path.c_str(), mode);
     ASSERT_NE(tiff, nullptr);
     for (const TiffPage& p : pages) {
         const int samples = p.alpha ? 4 : 3;
@@ -60,6 +61,30 @@ void WriteMultiPageTiff(const std::filesystem::path& path, const std::vector<Tif
         }
         TIFFWriteDirectory(tiff);
     }
+    TIFFClose(tiff);
+}
+
+void WriteMultiPageTiff(const std::filesystem::path& path, const std::vector<TiffPage>& pages) {
+    WriteMultiPageTiffWithMode(path, pages, "w");
+}
+
+// Two good pages, then a third that cannot be decoded (8-bit floating
+// point samples).
+void WriteTiffWithBrokenLastPage(const std::filesystem::path& path) {
+    WriteMultiPageTiff(path, {{30, 20, 255, 0, 0, 300.0f}, {40, 10, 0, 255, 0, 150.0f}});
+    TIFF* tiff = TIFFOpen(path.c_str(), "a");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 64u);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 64u);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 64u);
+    std::vector<std::uint8_t> strip(64 * 64 * 3, 0x40);
+    TIFFWriteRawStrip(tiff, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
+    TIFFWriteDirectory(tiff);
     TIFFClose(tiff);
 }
 
@@ -276,7 +301,7 @@ TEST_F(WholeFileTest, FailuresAnswerZero) {
     EXPECT_FALSE(std::filesystem::exists(tmp_ / "none.pdf"));
     EXPECT_EQ(SaveConvertedImageFile(&converter_), 0);  // no source
 
-    // Some representations fail: the others are written, the answer is 0.
+    // One representation fails: the answer is 0 and no PDF of the others is written.
     Prepare(tmp_ / "scan.tif", kImageTypePDF, tmp_ / "part.pdf");
     auto source = converter_.sourceImage;
     auto middleFails = [&source](std::size_t index) -> std::optional<WholeFileRepresentation> {
@@ -285,9 +310,7 @@ TEST_F(WholeFileTest, FailuresAnswerZero) {
         return WholeFileRepresentation{rep->image(), rep->widthInPoints(), rep->heightInPoints()};
     };
     EXPECT_EQ(SaveConvertedRepresentations(&converter_, 3, middleFails), 0);
-    auto pdf = plat::PdfDocument::Open((tmp_ / "part.pdf").string());
-    ASSERT_TRUE(pdf);
-    EXPECT_EQ(pdf->GetPageCount(), 2);
+    EXPECT_FALSE(std::filesystem::exists(tmp_ / "part.pdf"));
 
     // A size of no points counts as 72 dpi.
     InitImageConverter(&converter_);
@@ -363,4 +386,60 @@ TEST_F(WholeFileTest, ThroughTheEngineEntry) {
     record.options.quality = 1.0;
     ASSERT_EQ(ConvertImageFileFormat(&record), 1);
     EXPECT_EQ(FolderEntries(tmp_ / "scan"), (std::vector<std::string>{"scan 1.webp", "scan 2.webp", "scan.webp"}));
+}
+
+TEST_F(WholeFileTest, AFailedPageWritesNothingAndKeepsWhatWasThere) {
+    WriteTiffWithBrokenLastPage(tmp_ / "scan.tif");
+    // Over an existing PDF: it stays as it was, not replaced by the good pages.
+    { std::ofstream(tmp_ / "old.pdf") << "the old document"; }
+    std::filesystem::create_directory(tmp_ / "kept");
+    { std::ofstream(tmp_ / "kept" / "kept.png") << "an earlier run"; }
+    // The fault came and went between runs: each case runs several times.
+    for (int run = 0; run < 3; ++run) {
+        Prepare(tmp_ / "scan.tif", kImageTypePDF, tmp_ / "old.pdf");
+        EXPECT_EQ(SaveConvertedImageFile(&converter_), 0);
+        std::ifstream old(tmp_ / "old.pdf");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "the old document");
+
+        // Numbered files: the pages written before the failure go again,
+        // and so does the folder made for them; retries add nothing.
+        Prepare(tmp_ / "scan.tif", kImageTypePNG, tmp_ / "photo.png");
+        EXPECT_EQ(SaveConvertedImageFile(&converter_), 0);
+        EXPECT_FALSE(std::filesystem::exists(tmp_ / "photo"));
+
+        // A folder that was there keeps what it held before.
+        Prepare(tmp_ / "scan.tif", kImageTypeJPEG, tmp_ / "kept.jpg");
+        EXPECT_EQ(SaveConvertedImageFile(&converter_), 0);
+        EXPECT_EQ(FolderEntries(tmp_ / "kept"), (std::vector<std::string>{"kept.png"}));
+
+        // A multi-page TIFF output is one file too.
+        Prepare(tmp_ / "scan.tif", kImageTypeTIFF, tmp_ / "pages.tif");
+        EXPECT_EQ(SaveConvertedImageFile(&converter_), 0);
+    }
+    EXPECT_EQ(FolderEntries(tmp_.path()), (std::vector<std::string>{"kept", "old.pdf", "scan.tif"}));
+}
+
+TEST_F(WholeFileTest, ManyPagesEachWithItsOwnPixels) {
+    // Pages told apart by their colour, read in one pass over the directory
+    // chain, in both byte orders and as BigTIFF.
+    std::vector<TiffPage> pages;
+    for (int i = 0; i < 300; ++i) {
+        pages.push_back({4 + i % 3, 3, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i / 256), 7, 72.0f});
+    }
+    for (const char* mode : {"w", "wb", "w8"}) {
+        const std::filesystem::path path = tmp_ / (std::string("many-") + mode + ".tif");
+        WriteMultiPageTiffWithMode(path, pages, mode);
+        Prepare(path, kImageTypePNG, tmp_ / (std::string("many-") + mode + ".png"));
+        ASSERT_EQ(SaveConvertedImageFile(&converter_), 1) << mode;
+        const std::filesystem::path folder = tmp_ / (std::string("many-") + mode);
+        ASSERT_EQ(FolderEntries(folder).size(), pages.size()) << mode;
+        for (int i : {0, 1, 2, 150, 298, 299}) {
+            const std::string name =
+                std::string("many-") + mode + (i == 0 ? "" : " " + std::to_string(i)) + ".png";
+            const Info info = Read(folder / name);
+            ASSERT_EQ(info.width, pages[std::size_t(i)].width) << mode << " page " << i;
+            EXPECT_EQ(info.rgba[0], pages[std::size_t(i)].red) << mode << " page " << i;
+            EXPECT_EQ(info.rgba[1], pages[std::size_t(i)].green) << mode << " page " << i;
+        }
+    }
 }

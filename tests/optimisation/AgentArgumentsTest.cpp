@@ -216,15 +216,30 @@ TEST_F(AgentArgumentsTest, PngCrushOutputMustBeValidSmallerAndSuccessful) {
         EXPECT_TRUE(LeftoverWorkingFiles().empty());
         return ReadBytes(Path("in.png"));
     };
-    EXPECT_EQ(attempt(WriterScript(kPngSignature, 62, 0)), before);                  // 70 bytes
+    // A well-formed PNG of a given size, which the fake copies to its output.
+    auto copying = [&](std::size_t size) {
+        const Bytes stored = MakeStoredPng(1, 1);
+        const std::size_t data = size - 33 - 12 - 12;
+        Bytes png(size, 'z');
+        std::copy(stored.begin(), stored.begin() + 33, png.begin());  // signature and IHDR
+        const std::uint8_t idat[8] = {0, 0, 0, static_cast<std::uint8_t>(data), 'I', 'D', 'A', 'T'};
+        std::copy(std::begin(idat), std::end(idat), png.begin() + 33);
+        std::copy(stored.end() - 12, stored.end(), png.end() - 12);  // IEND
+        WriteBytes(Path("sized.png"), png);
+    };
+    const std::string copyScript = "for a in \"$@\"; do out=\"$a\"; done; cp '" + Path("sized.png").string() + "' \"$out\"";
+    copying(70);
+    EXPECT_EQ(attempt(copyScript), before);
     EXPECT_EQ(attempt(WriterScript(kPngSignature, 300, 1)), before);                 // tool failed
     EXPECT_EQ(attempt(WriterScript(kPngSignature, before.size() + 10, 0)), before);  // larger
     EXPECT_EQ(attempt(WriterScript(kPngSignature, before.size() - 8, 0)), before);   // same size
+    EXPECT_EQ(attempt(WriterScript(kPngSignature, 300, 0)), before);                 // no chunks
     EXPECT_EQ(attempt(WriterScript("GIF89a", 300, 0)), before);                      // not a PNG
     EXPECT_EQ(attempt("kill -9 $$"), before);
 
     ::chmod(Path("in.png").c_str(), 0604);
-    const Bytes replaced = attempt(WriterScript(kPngSignature, 63, 0));  // 71 bytes
+    copying(71);
+    const Bytes replaced = attempt(copyScript);
     EXPECT_EQ(replaced.size(), 71u);
     struct stat st{};
     ASSERT_EQ(::stat(Path("in.png").c_str(), &st), 0);

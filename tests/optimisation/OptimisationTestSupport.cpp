@@ -2,6 +2,7 @@
 
 #include "platform/FileManager.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,9 @@
 #include <iterator>
 
 #include <jpeglib.h>
+#include <lcms2.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vips/vips8>
 #include <zlib.h>
@@ -98,31 +102,174 @@ bool Contains(const Bytes& haystack, std::string_view needle) {
     return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
 }
 
-Bytes MakeStoredPng(int width, int height) {
+Bytes PngChunk(const std::string& type, const Bytes& data) {
+    Bytes out;
+    PutChunk(out, type.c_str(), data);
+    return out;
+}
+
+Bytes MakeStoredPng(int width, int height) { return MakeStoredPngWith(width, height, {}); }
+
+namespace {
+
+// Image data of one frame, deflate-stored so that every tool can shrink it.
+Bytes StoredImageData(int width, int height, int shift) {
     Bytes raw;
     for (int y = 0; y < height; ++y) {
         raw.push_back(0);
         for (int x = 0; x < width; ++x) {
-            for (int band = 0; band < 3; ++band) raw.push_back(Sample(x, y, band));
+            for (int band = 0; band < 3; ++band) raw.push_back(Sample(x + shift, y, band));
         }
     }
     uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
     Bytes packed(packedSize);
     compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 0);
     packed.resize(packedSize);
+    return packed;
+}
 
+Bytes PngHeader(int width, int height) {
     Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Bytes header;
     PutU32(header, static_cast<std::uint32_t>(width));
     PutU32(header, static_cast<std::uint32_t>(height));
     header.insert(header.end(), {8, 2, 0, 0, 0});
     PutChunk(png, "IHDR", header);
-    PutChunk(png, "IDAT", packed);
+    return png;
+}
+
+}  // namespace
+
+Bytes MakeStoredPngWith(int width, int height, const std::vector<ExtraChunk>& chunks) {
+    Bytes png = PngHeader(width, height);
+    for (const auto& chunk : chunks) {
+        if (!chunk.afterImageData) PutChunk(png, chunk.type.c_str(), chunk.data);
+    }
+    PutChunk(png, "IDAT", StoredImageData(width, height, 0));
+    for (const auto& chunk : chunks) {
+        if (chunk.afterImageData) PutChunk(png, chunk.type.c_str(), chunk.data);
+    }
     PutChunk(png, "IEND", {});
     return png;
 }
 
-Bytes MakeJpeg(int width, int height, bool exif) {
+std::vector<ExtraChunk> MetadataChunks() {
+    cmsHPROFILE profile = cmsCreate_sRGBProfile();
+    cmsUInt32Number profileSize = 0;
+    cmsSaveProfileToMem(profile, nullptr, &profileSize);
+    Bytes icc(profileSize);
+    cmsSaveProfileToMem(profile, icc.data(), &profileSize);
+    cmsCloseProfile(profile);
+    uLongf packedSize = compressBound(static_cast<uLong>(icc.size()));
+    Bytes iccp{'s', 'R', 'G', 'B', 0, 0};
+    Bytes packed(packedSize);
+    compress2(packed.data(), &packedSize, icc.data(), static_cast<uLong>(icc.size()), 9);
+    iccp.insert(iccp.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packedSize));
+
+    const std::string caption("Title\0Harbour at dawn", 21);
+    const std::string itxt = std::string("Author\0\0\0en\0\0", 13) + "Vantrell Tester";
+    const Bytes exif{'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
+    Bytes gama;
+    PutU32(gama, 45455);
+    Bytes phys;
+    PutU32(phys, 2835);
+    PutU32(phys, 2835);
+    phys.push_back(1);
+    return {
+        {"iCCP", iccp, false},
+        {"gAMA", gama, false},
+        {"pHYs", phys, false},
+        {"tEXt", Bytes(caption.begin(), caption.end()), false},
+        {"iTXt", Bytes(itxt.begin(), itxt.end()), false},
+        {"eXIf", exif, false},
+        {"tIME", {0x07, 0xEA, 12, 7, 10, 30, 0}, true},
+        {"vaNt", {'k', 'e', 'e', 'p'}, true},
+    };
+}
+
+Bytes MakeApng(int width, int height) {
+    Bytes png = PngHeader(width, height);
+    Bytes actl;
+    PutU32(actl, 2);  // frames
+    PutU32(actl, 0);  // plays for ever
+    PutChunk(png, "acTL", actl);
+    auto frameControl = [&](std::uint32_t sequence) {
+        Bytes fctl;
+        PutU32(fctl, sequence);
+        PutU32(fctl, static_cast<std::uint32_t>(width));
+        PutU32(fctl, static_cast<std::uint32_t>(height));
+        PutU32(fctl, 0);
+        PutU32(fctl, 0);
+        fctl.insert(fctl.end(), {0, 1, 0, 10, 0, 0});  // 1/10 s, no dispose, source
+        PutChunk(png, "fcTL", fctl);
+    };
+    frameControl(0);
+    PutChunk(png, "IDAT", StoredImageData(width, height, 0));
+    frameControl(1);
+    Bytes fdat;
+    PutU32(fdat, 2);
+    const Bytes second = StoredImageData(width, height, 8);
+    fdat.insert(fdat.end(), second.begin(), second.end());
+    PutChunk(png, "fdAT", fdat);
+    PutChunk(png, "IEND", {});
+    return png;
+}
+
+namespace {
+
+template <class Visit>
+bool VisitPngChunks(const Bytes& png, Visit visit) {
+    if (png.size() < 8) return false;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::uint32_t length = (std::uint32_t(png[at]) << 24) | (std::uint32_t(png[at + 1]) << 16) |
+                                     (std::uint32_t(png[at + 2]) << 8) | png[at + 3];
+        if (length > png.size() - at - 12) return false;
+        const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                               png.begin() + static_cast<std::ptrdiff_t>(at + 8));
+        if (visit(type, Bytes(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                              png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length)))) {
+            return true;
+        }
+        at += length + 12;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::string> PngChunkTypes(const Bytes& png) {
+    std::vector<std::string> types;
+    if (!VisitPngChunks(png, [&](const std::string& type, const Bytes&) {
+            types.push_back(type);
+            return false;
+        })) {
+        return {};
+    }
+    return types;
+}
+
+std::optional<Bytes> PngChunkData(const Bytes& png, const std::string& wanted) {
+    std::optional<Bytes> found;
+    VisitPngChunks(png, [&](const std::string& type, const Bytes& data) {
+        if (type == wanted) found = data;
+        return found.has_value();
+    });
+    return found;
+}
+
+Bytes MakeTwoImageJpeg(bool mpf) {
+    Bytes first = MakeJpeg(48, 32, true);
+    if (mpf) {
+        // APP2 "MPF" with a big-endian TIFF header and an empty index.
+        const Bytes segment{0xFF, 0xE2, 0, 16, 'M', 'P', 'F', 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0};
+        first.insert(first.begin() + 2, segment.begin(), segment.end());
+    }
+    const Bytes second = MakeJpeg(24, 16, false);
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+Bytes MakeJpeg(int width, int height, bool exif, bool progressive) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr jerr{};
     cinfo.err = jpeg_std_error(&jerr);
@@ -137,6 +284,7 @@ Bytes MakeJpeg(int width, int height, bool exif) {
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 90, TRUE);
     cinfo.optimize_coding = FALSE;
+    if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     if (exif) {
         static const unsigned char kExif[] = {
@@ -289,6 +437,25 @@ void OptimisationTest::UseFakeTool(plat::Tool tool, const std::string& script) {
         ::unsetenv(kFakeScriptVariable);
     }
     plat::ToolRunner::setExecutableOverride(tool, fs::read_symlink("/proc/self/exe").string());
+}
+
+bool OptimisationTest::AsOrdinaryUser(const std::function<bool()>& body) {
+    if (::geteuid() != 0) return body();
+    constexpr uid_t kNobody = 65534;
+    std::error_code ignored;
+    for (const auto& path : {dir_, dir_ / "tmp", dir_ / "config"}) ::chmod(path.c_str(), 0777);
+    fs::remove_all(dir_ / "tmp" / ("vantrell-" + std::to_string(kNobody)), ignored);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const bool ok = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && body();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::vector<std::vector<std::string>> OptimisationTest::FakeRuns() const {

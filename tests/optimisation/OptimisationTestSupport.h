@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,11 +29,35 @@ void WriteText(const fs::path& path, const std::string& text);
 // An RGB PNG whose image data is stored without compression.
 Bytes MakeStoredPng(int width, int height);
 // A baseline JPEG with standard Huffman tables (not optimised); with `exif`
-// an APP1 Exif segment carrying a camera make.
-Bytes MakeJpeg(int width, int height, bool exif);
+// an APP1 Exif segment carrying a camera make; with `progressive` in
+// several scans.
+Bytes MakeJpeg(int width, int height, bool exif, bool progressive = false);
 // A GIF whose LZW stream holds one literal code per pixel: valid, but far
 // from the smallest.
 Bytes MakeLiteralGif(int width, int height);
+// One PNG chunk with its length and CRC.
+Bytes PngChunk(const std::string& type, const Bytes& data);
+struct ExtraChunk {
+    std::string type;
+    Bytes data;
+    bool afterImageData = false;
+};
+// MakeStoredPng with further chunks before or after the image data.
+Bytes MakeStoredPngWith(int width, int height, const std::vector<ExtraChunk>& chunks);
+// The chunks a PNG's optimiser output must keep: an sRGB ICC profile, gAMA,
+// pHYs, a tEXt caption, an iTXt, an eXIf block, and after the image data a
+// tIME and a private safe-to-copy chunk.
+std::vector<ExtraChunk> MetadataChunks();
+// An animated PNG (acTL, fcTL, IDAT, fcTL, fdAT) with stored image data.
+Bytes MakeApng(int width, int height);
+// The type of every chunk of a PNG, in order; empty when it does not parse.
+std::vector<std::string> PngChunkTypes(const Bytes& png);
+// The data of the first chunk of that type, or nothing.
+std::optional<Bytes> PngChunkData(const Bytes& png, const std::string& type);
+// A baseline JPEG followed by a second one, with an MPF index in the first
+// when `mpf` (a multi-picture file, as cameras and gain-map JPEGs write).
+Bytes MakeTwoImageJpeg(bool mpf);
+
 // Decoded pixels (8-bit, bands interleaved) with width and height in front,
 // or empty when the file does not decode.
 Bytes DecodePixels(const fs::path& path);
@@ -54,6 +79,10 @@ protected:
     // Makes `tool` the test binary acting as a recording fake; the shell
     // `script` (may be empty) then runs with the tool's arguments as $1...
     void UseFakeTool(plat::Tool tool, const std::string& script);
+    // Runs `body` in a child process as the user "nobody" when the tests run
+    // as the superuser (who may write anything), else in this process; its
+    // result. The test folder is opened to that user first.
+    bool AsOrdinaryUser(const std::function<bool()>& body);
     // The argument vectors of the fake's runs, argv[0] included.
     std::vector<std::vector<std::string>> FakeRuns() const;
 

@@ -88,6 +88,34 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     EXPECT_FALSE(FileManager::createFile(folder / "missing" / "x", std::string_view("data")));
 }
 
+TEST(FileManager, StreamedFilesAreWholeOrNotThere) {
+    ScratchFolder folder;
+    const fs::path target = folder / "page.png";
+    ASSERT_TRUE(FileManager::createFile(target, std::string_view("original")));
+    auto pieces = [](std::initializer_list<std::string_view> parts, bool complete) {
+        return [parts, complete](const FileManager::ByteWriter& write) {
+            for (std::string_view part : parts) {
+                if (!write(part.data(), part.size())) return false;
+            }
+            return complete;
+        };
+    };
+    // Given up half-way, thrown, or nothing at all: the old file stays.
+    EXPECT_FALSE(FileManager::createFile(target, pieces({"hal", "f"}, false)));
+    EXPECT_FALSE(FileManager::createFile(target, [](const FileManager::ByteWriter& write) -> bool {
+        write("partial", 7);
+        throw std::runtime_error("encoder failed");
+    }));
+    EXPECT_FALSE(FileManager::createFile(target, pieces({}, true)));
+    EXPECT_EQ(readText(target), "original");
+    EXPECT_EQ(entryCount(folder.path()), 1);
+
+    // Complete: the pieces in order, replacing the old file.
+    EXPECT_TRUE(FileManager::createFile(target, pieces({"new ", "", "bytes"}, true)));
+    EXPECT_EQ(readText(target), "new bytes");
+    EXPECT_EQ(entryCount(folder.path()), 1);
+}
+
 TEST(FileManager, WriteAtomicallyCommitsAndAppliesAttributes) {
     ScratchFolder folder;
     const fs::path target = folder / "out.tif";

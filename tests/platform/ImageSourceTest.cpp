@@ -5,7 +5,9 @@
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
 #include "platform/codecs/MagickCodec.h"
+#include "platform/codecs/TiffDirectories.h"
 
+#include <cstring>
 #include <random>
 
 #include <unistd.h>
@@ -445,4 +447,48 @@ TEST(ImageSource, CmykPhotoshopFilesWithAlphaDecode) {
     if (source) {
         EXPECT_FALSE(source->createImage(0));
     }
+}
+
+TEST(ImageSource, TiffDirectoryChainsAreWalkedSafely) {
+    // Header, then directories of one entry each (classic little-endian).
+    auto classic = [](std::vector<std::uint32_t> nextOffsets) {
+        std::vector<std::uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
+        for (std::uint32_t next : nextOffsets) {
+            const std::uint8_t entry[12] = {0x00, 0x01, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+            bytes.push_back(1);
+            bytes.push_back(0);
+            bytes.insert(bytes.end(), std::begin(entry), std::end(entry));
+            for (int i = 0; i < 4; ++i) bytes.push_back(std::uint8_t(next >> (8 * i)));
+        }
+        return bytes;
+    };
+    auto walk = [](const std::vector<std::uint8_t>& bytes) {
+        return plat::codecs::ReadTiffDirectoryChain(
+            [&bytes](std::uint64_t offset, void* buffer, std::size_t size) {
+                if (offset > bytes.size() || bytes.size() - offset < size) return false;
+                std::memcpy(buffer, bytes.data() + offset, size);
+                return true;
+            },
+            bytes.size());
+    };
+    // Each directory is 18 bytes: 8, 26, 44.
+    auto chain = walk(classic({26, 44, 0}));
+    ASSERT_TRUE(chain);
+    EXPECT_EQ(chain->offsets, (std::vector<std::uint64_t>{8, 26, 44}));
+    // A loop back to an earlier directory ends the walk.
+    chain = walk(classic({26, 8}));
+    ASSERT_TRUE(chain);
+    EXPECT_EQ(chain->offsets.size(), 2u);
+    // A directory past the end, or one whose entries run past it, is not a page.
+    chain = walk(classic({26, 4000}));
+    ASSERT_TRUE(chain);
+    EXPECT_EQ(chain->offsets.size(), 2u);
+    std::vector<std::uint8_t> cut = classic({0});
+    cut[8] = 0xFF;
+    chain = walk(cut);
+    ASSERT_TRUE(chain);
+    EXPECT_TRUE(chain->offsets.empty());
+    // Not a TIFF at all.
+    EXPECT_FALSE(walk({'I', 'I', 43, 0}));
+    EXPECT_FALSE(walk({'X', 'Y', 42, 0, 8, 0, 0, 0}));
 }

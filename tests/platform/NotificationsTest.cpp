@@ -76,12 +76,21 @@ public:
         context_ = g_main_context_new();
         loop_ = g_main_loop_new(context_, FALSE);
         g_main_context_push_thread_default(context_);
+        // The socket file appears when the daemon binds it, a moment before
+        // it listens: a connection refused then is retried, within bounds.
         GError* error = nullptr;
-        connection_ = g_dbus_connection_new_for_address_sync(
-            address_.c_str(),
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
+        for (int i = 0; i < 500 && !connection_; ++i) {
+            if (error) {
+                g_error_free(error);
+                error = nullptr;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            connection_ = g_dbus_connection_new_for_address_sync(
+                address_.c_str(),
+                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                nullptr, nullptr, &error);
+        }
         if (connection_) {
             static const char* xml =
                 "<node><interface name='org.freedesktop.Notifications'><method name='Notify'>"

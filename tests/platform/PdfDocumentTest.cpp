@@ -231,3 +231,40 @@ TEST(PdfDocumentTest, CmykPagesGoThroughTheCmykProfile) {
 
     EXPECT_FALSE(plat::CreateImageFromPdfPageBitmap(plat::PdfPageBitmap{}));
 }
+
+TEST(PdfDocumentTest, APageImageRenderedInBandsMatchesTheWholePage) {
+    TempFolder tmp;
+    // Stripes and a diagonal crossing the band edges; a rotated page and an
+    // empty crop box (the media box is rendered) as well.
+    std::vector<TestPdfPage> pages(3);
+    for (TestPdfPage& page : pages) {
+        page.mediaBox = "[0 0 200 300]";
+        page.content = "1 0 0 rg 0 130 200 7 re f 0 0 1 rg 20 0 30 300 re f 0 0.5 0 RG 3 w 0 0 m 200 300 l S";
+    }
+    pages[1].rotate = 90;
+    pages[2].cropBox = "[0 0 0 0]";
+    WriteTestPdf(tmp / "doc.pdf", pages);
+    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    ASSERT_TRUE(doc);
+    for (int number = 1; number <= 3; ++number) {
+        const int width = number == 2 ? 750 : 500;
+        const int height = number == 2 ? 500 : 750;  // three bands
+        for (auto format : {plat::PdfPixelFormat::Rgb, plat::PdfPixelFormat::Gray, plat::PdfPixelFormat::Cmyk}) {
+            plat::PdfPageBitmap whole;
+            ASSERT_TRUE(doc->RenderPage(number, 2.5, width, height, format, whole)) << number;
+            const plat::ImageRef image = doc->RenderPageImage(number, 2.5, width, height, format);
+            ASSERT_TRUE(image) << number;
+            ASSERT_EQ(image->width(), width);
+            ASSERT_EQ(image->height(), height);
+            std::size_t size = 0;
+            void* memory = image->vimage().write_to_memory(&size);
+            ASSERT_TRUE(memory);
+            const std::vector<std::uint8_t> banded(static_cast<std::uint8_t*>(memory),
+                                                   static_cast<std::uint8_t*>(memory) + size);
+            g_free(memory);
+            EXPECT_TRUE(banded == whole.pixels) << "page " << number << " format " << int(format);
+        }
+    }
+    EXPECT_FALSE(doc->RenderPageImage(4, 1.0, 10, 10, plat::PdfPixelFormat::Rgb));
+    EXPECT_FALSE(doc->RenderPageImage(1, 1.0, 0, 10, plat::PdfPixelFormat::Rgb));
+}

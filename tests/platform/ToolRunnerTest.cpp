@@ -12,6 +12,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -185,6 +186,45 @@ TEST_F(ToolRunnerTest, ExecutableTableOverridesAndEnvironment) {
     plat::ToolRunner::setExecutableOverride(plat::Tool::JpegOptim, Script("fake", "exit 7"));
     plat::ToolRunner runner;
     EXPECT_EQ(runner.run(plat::Tool::JpegOptim, {"JpegOptim"}).result(), 7);
+}
+
+// A tool must not outlive the application, even one killed with SIGKILL.
+TEST_F(ToolRunnerTest, ChildEndsWithTheProcessThatStartedIt) {
+    const std::string pidFile = (dir_ / "tool.pid").string();
+    const std::string tool = Script("sleeper", "echo $$ > '" + pidFile + "'\nexec sleep 300");
+    const pid_t application = ::fork();
+    ASSERT_GE(application, 0);
+    if (application == 0) {
+        plat::ToolRunner runner;
+        runner.run(tool, {"Sleeper"});
+        ::_exit(0);
+    }
+    pid_t toolPid = 0;
+    for (int wait = 0; wait < 3000 && toolPid == 0; ++wait) {
+        std::ifstream in(pidFile);
+        if (!(in >> toolPid)) toolPid = 0;
+        if (toolPid == 0) ::usleep(10000);
+    }
+    ASSERT_GT(toolPid, 0);
+    ::kill(application, SIGKILL);
+    ::waitpid(application, nullptr, 0);
+    // Gone, or a zombie that nobody has reaped yet.
+    auto running = [toolPid] {
+        std::ifstream stat("/proc/" + std::to_string(toolPid) + "/stat");
+        std::string pid, name, state;
+        return static_cast<bool>(stat >> pid >> name >> state) && state != "Z" && state != "X";
+    };
+    for (int wait = 0; wait < 3000 && running(); ++wait) ::usleep(10000);
+    EXPECT_FALSE(running());
+    if (running()) ::kill(toolPid, SIGKILL);
+}
+
+TEST_F(ToolRunnerTest, ProgramNameIsSearchedInPath) {
+    plat::ToolRunner runner;
+    EXPECT_EQ(runner.run("sh", {"Shell", "-c", "exit 4"}).result(), 4);
+    auto missing = runner.run("no-such-vantrell-tool", {"Missing"});
+    EXPECT_EQ(missing.kind, plat::ToolStatus::Kind::FailedToStart);
+    EXPECT_EQ(missing.value, ENOENT);
 }
 
 }  // namespace

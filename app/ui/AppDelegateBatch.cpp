@@ -1,0 +1,233 @@
+// The batch: Convert and Convert All, the destination, the batch thread, the
+// progress sheet and the end-of-batch report.
+#include "app/model/JobOptionsModel.h"
+#include "app/model/OutputNaming.h"
+#include "app/model/StringTable.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/AppDelegateRuns.h"
+#include "app/ui/CustomAlert.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/ProgressSheet.h"
+#include "common/KSMUtil.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QThread>
+#include <QUrl>
+
+namespace {
+
+void ChooseDestinationWithDialog(QWidget* window, std::function<void(std::optional<std::filesystem::path>)> done) {
+    auto* dialog = new QFileDialog(window, LocalizedString("OpenDestinationDialogTitle"));
+    dialog->setObjectName(QStringLiteral("destinationOpenPanel"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setLabelText(QFileDialog::Accept, LocalizedString("SaveDialogButton"));
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+        const QStringList files = dialog->selectedFiles();
+        if (result == QDialog::Accepted && !files.isEmpty()) {
+            done(std::filesystem::path(files.first().toStdString()));
+        } else {
+            done(std::nullopt);
+        }
+    });
+    dialog->open();
+}
+
+// The per-batch values from the option groups: the record (validated, with
+// its questions), the rename pattern and numbers, the optimisation choice,
+// the date boxes, and naming bound to this run's states.
+bool PrepareJobFromOptions(AppDelegate& delegate, BatchJob& job) {
+    if (!delegate.IsConversionOptionsValid(&job.record, job.preview)) return false;
+    const JobOptionState state = delegate.jobOptions()->state();
+    bool sourceNameFlag = false;
+    int position = kNoNumber;
+    std::optional<RenamePattern> pattern;
+    // A preview is never renamed.
+    if (!job.preview) pattern = CheckAndGetNewFileName(state, &sourceNameFlag, &position);
+    job.startNumber = pattern && position != kNoNumber ? state.startDigitValue() : 0;
+    job.optimisationSelection = state.groupOn[kOptimizationGroup] ? state.optimizationTag : 0;
+    job.keepCreationDate = state.general.preserveCreationDate;
+    job.keepModificationDate = state.general.preserveModifiedDate;
+    const bool maintainDirectory = state.general.maintainDirectory;
+    const bool exactName = job.preview || state.general.overwriteExisting;
+    job.naming.folder = [maintainDirectory](const std::filesystem::path& source, const std::filesystem::path& destination,
+                                            const std::filesystem::path& parent) {
+        return GetDestinationFolderURL(source, destination, parent, maintainDirectory);
+    };
+    job.naming.file = [pattern, sourceNameFlag, position, exactName](const std::filesystem::path& source,
+                                                                      const std::filesystem::path& folder,
+                                                                      std::int64_t number, std::int32_t type) {
+        return GetDestinationFileURL(source, folder, pattern ? &*pattern : nullptr, sourceNameFlag, number, position,
+                                     type, exactName);
+    };
+    return true;
+}
+
+}  // namespace
+
+BatchSeams& AppDelegate::batchSeams() {
+    if (!runs_) {
+        runs_ = std::make_unique<AppDelegateRuns>();
+        BatchSeams& seams = runs_->seams;
+        QWidget* window = window_.get();
+        seams.chooseDestination = [window](auto done) { ChooseDestinationWithDialog(window, std::move(done)); };
+        seams.openFolder = [](const std::filesystem::path& folder) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+        };
+        seams.previewFolder = [] { return GetApplicationSupportSubfolder("VantrellPreview"); };
+        seams.prepareJob = [this](BatchJob& job) { return PrepareJobFromOptions(*this, job); };
+    }
+    return runs_->seams;
+}
+
+void AppDelegate::ConvertButtonAction(QObject*) {
+    BatchSeams& seams = batchSeams();
+    runs_->conversionSelectedIndexSet = seams.selectedRows ? seams.selectedRows() : std::vector<std::int64_t>{};
+    SaveImage();
+}
+
+void AppDelegate::ConvertAllButtonAction(QObject*) {
+    BatchSeams& seams = batchSeams();
+    const std::int64_t count = seams.rowCount ? seams.rowCount() : 0;
+    runs_->conversionSelectedIndexSet.clear();
+    for (std::int64_t row = 0; row < count; ++row) runs_->conversionSelectedIndexSet.push_back(row);
+    SaveImage();
+}
+
+void AppDelegate::SaveImage() {
+    BatchSeams& seams = batchSeams();
+    if (runs_->batchRunning || runs_->conversionSelectedIndexSet.empty()) {
+        runs_->conversionSelectedIndexSet.clear();
+        return;
+    }
+    const std::filesystem::path stored = seams.storedDestination ? seams.storedDestination() : std::filesystem::path();
+    if (!stored.empty()) {
+        ConvertImageThread(stored);
+        return;
+    }
+    if (!seams.chooseDestination) return;
+    seams.chooseDestination([this](std::optional<std::filesystem::path> folder) {
+        // The chosen folder serves this batch only.
+        if (folder && !folder->empty()) {
+            ConvertImageThread(*folder);
+        } else {
+            runs_->conversionSelectedIndexSet.clear();
+        }
+    });
+}
+
+void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
+    BatchSeams& seams = batchSeams();
+    AppDelegateRuns& runs = *runs_;
+    std::vector<std::int64_t> rows;
+    rows.swap(runs.conversionSelectedIndexSet);
+    if (runs.batchRunning || rows.empty() || destination.empty()) return;
+    if (runs.batchThread.joinable()) runs.batchThread.join();
+    PreviewWindowClose(window_.get());
+
+    // The rows, the options and the destination as they stand now: the list
+    // may change while the batch runs without the batch seeing it.
+    BatchJob job;
+    job.destination = destination;
+    for (const std::int64_t row : rows) {
+        if (auto entry = seams.rowAt ? seams.rowAt(row) : std::nullopt) job.rows.push_back(std::move(*entry));
+    }
+    if (job.rows.empty() || !seams.prepareJob || !seams.prepareJob(job)) return;
+
+    runs.batchRunning = true;
+    runs.cancel = job.cancel;
+    // No add request may start while the batch runs.
+    toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, false);
+    applyToolbarEnableTable();
+    runs.progress.numOfFilesForConversion = static_cast<std::int64_t>(job.rows.size());
+    runs.progress.fileProcessingIndex = 0;
+    BeginProgressSheet(false);
+
+    runs.batchThread = std::thread([this, job = std::move(job)]() mutable {
+        const std::filesystem::path folder = job.destination;
+        BatchConversion batch(std::move(job));
+        const BatchReport report = batch.run([this](int code, const std::string& name) {
+            OnMainThreadAndWait(this, [this, code, &name] {
+                if (code == kProgressNextFile) runs_->progress.currentProcessingPDFFileName = QString::fromStdString(name);
+                ChangeProgressStatus(code);
+            });
+        });
+        // Posted from here: the desktop's service may take a moment to answer.
+        if (!report.cancelled) {
+            PostUserNotification(LocalizedString("Export Completed").toStdString(),
+                                 (ConversionReportMessages(report).status + QLatin1Char('\n')).toStdString());
+        }
+        OnMainThreadAndWait(this, [this, &report, &folder] {
+            EndProgressSheet(false);
+            if (!report.cancelled) AlertOnSuccessConversion(folder, report);
+            runs_->progress.cancelHandled();
+            if (runs_->sheet) runs_->sheet->showState(runs_->progress);
+            runs_->batchRunning = false;
+            toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, true);
+            applyToolbarEnableTable();
+        });
+    });
+}
+
+void AppDelegate::CancelConversionButtonAction(QObject*) {
+    batchSeams();
+    if (runs_->cancel) runs_->cancel->store(true);
+    runs_->progress.cancelPressed();
+    if (runs_->sheet) runs_->sheet->showState(runs_->progress);
+}
+
+void AppDelegate::BeginProgressSheet(bool indeterminate) {
+    batchSeams();
+    if (!runs_->sheet) {
+        runs_->sheet = new ProgressSheet(window_.get());
+        connect(runs_->sheet, &ProgressSheet::cancelPressed, this, [this] { CancelConversionButtonAction(nullptr); });
+    }
+    runs_->progress.begin(indeterminate);
+    runs_->sheet->showState(runs_->progress);
+}
+
+void AppDelegate::EndProgressSheet(bool) {
+    batchSeams();
+    runs_->progress.end();
+    if (runs_->sheet) runs_->sheet->showState(runs_->progress);
+}
+
+void AppDelegate::ChangeProgressStatus(int code) {
+    batchSeams();
+    runs_->progress.changeStatus(code);
+    if (runs_->sheet) runs_->sheet->showState(runs_->progress);
+}
+
+void AppDelegate::ChangeProgressStatusWhileAdding(int code) {
+    batchSeams();
+    runs_->progress.changeStatusWhileAdding(code);
+    if (runs_->sheet) runs_->sheet->showState(runs_->progress);
+}
+
+void AppDelegate::AlertOnSuccessConversion(const std::filesystem::path& destination, const BatchReport& report) {
+    const ConversionReportText texts = ConversionReportMessages(report);
+    QCheckBox* box = window_->doNotShowAlertCheckBox;
+    if (box->isChecked()) return;
+    box->setText(LocalizedString("DoNotShowAlertCheckBoxTitle"));
+    const int code = RunCustomAlertSheetWithView(texts.status, texts.failures, LocalizedString("OkButtonString"),
+                                                 LocalizedString("OpenDestinationTitle"), QString(), window_.get(),
+                                                 box);
+    if (code == kAlertAlternateReturn && batchSeams().openFolder) batchSeams().openFolder(destination);
+}
+
+bool AppDelegate::isBatchRunning() const { return runs_ && runs_->batchRunning; }
+
+bool AppDelegate::isDropAllowed() const { return toolbarEnableTable_.isEnabled(ToolbarEnableTable::AddImage); }
+
+void AppDelegate::CancelAndWaitForBatch() {
+    if (!runs_) return;
+    if (runs_->cancel) runs_->cancel->store(true);
+    // The thread hands its last steps to this thread: keep serving them.
+    while (runs_->batchRunning) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (runs_->batchThread.joinable()) runs_->batchThread.join();
+}

@@ -1,0 +1,168 @@
+#include "app/ui/PreviewWindow.h"
+
+#include "app/model/PreviewWindowFit.h"
+#include "app/model/StringTable.h"
+#include "app/ui/SegmentedControl.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSizeGrip>
+#include <QVBoxLayout>
+
+namespace {
+// The bar above the image; with the margin below the image it makes the
+// chrome height of the fitting.
+constexpr int kBarHeight = 35;
+constexpr int kBottomMargin = static_cast<int>(kPreviewChromeHeight) - kBarHeight;
+constexpr int kSideMargin = static_cast<int>(kPreviewSideMargins) / 2;
+}  // namespace
+
+PreviewView::PreviewView(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("PreviewView"));
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void PreviewView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect(), Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    QPainterPath rounded;
+    rounded.addRoundedRect(QRectF(rect()), 5.0, 5.0);
+    painter.setClipPath(rounded);
+    // Angle 270: from the top down.
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0.0, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 0.95f));
+    gradient.setColorAt(1.0, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 0.7f));
+    painter.fillRect(rect(), gradient);
+}
+
+PreviewImageView::PreviewImageView(QWidget* parent) : QLabel(parent) {
+    setObjectName(QStringLiteral("previewImageView"));
+    setMinimumSize(1, 1);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+}
+
+void PreviewImageView::setImage(const QImage& image) {
+    image_ = image;
+    update();
+}
+
+void PreviewImageView::clearImage() {
+    image_ = QImage();
+    update();
+}
+
+void PreviewImageView::paintEvent(QPaintEvent*) {
+    if (image_.isNull()) return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QSizeF size = image_.size().toSizeF() / image_.devicePixelRatio();
+    if (size.width() > width() || size.height() > height()) size.scale(QSizeF(this->size()), Qt::KeepAspectRatio);
+    const QRectF target((width() - size.width()) / 2.0, (height() - size.height()) / 2.0, size.width(),
+                        size.height());
+    painter.drawImage(target, image_);
+}
+
+PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("previewWindow"));
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowTitle(LocalizedString("PreviewButtonTitle"));
+    setMinimumSize(260, 160);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* background = new PreviewView(this);
+    outer->addWidget(background);
+
+    auto* layout = new QVBoxLayout(background);
+    layout->setContentsMargins(kSideMargin, 0, kSideMargin, 0);
+    layout->setSpacing(0);
+
+    auto* bar = new QWidget(background);
+    bar->setFixedHeight(kBarHeight);
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(0, 4, 0, 4);
+    previewNextPreviousButton = new SegmentedControl(2, bar);
+    previewNextPreviousButton->setObjectName(QStringLiteral("previewNextPreviousButton"));
+    previewNextPreviousButton->setLabel(0, LocalizedString("PreviewPreviousSegmentLabel"));
+    previewNextPreviousButton->setLabel(1, LocalizedString("PreviewNextSegmentLabel"));
+    barLayout->addWidget(previewNextPreviousButton);
+    PreviewStringStaticText = new QLabel(bar);
+    PreviewStringStaticText->setObjectName(QStringLiteral("PreviewStringStaticText"));
+    PreviewStringStaticText->setTextFormat(Qt::PlainText);
+    PreviewStringStaticText->setAlignment(Qt::AlignCenter);
+    PreviewStringStaticText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    barLayout->addWidget(PreviewStringStaticText, 1);
+    spinProgressIndicator = new QProgressBar(bar);
+    spinProgressIndicator->setObjectName(QStringLiteral("spinProgressIndicator"));
+    spinProgressIndicator->setRange(0, 0);
+    spinProgressIndicator->setTextVisible(false);
+    spinProgressIndicator->setFixedWidth(48);
+    spinProgressIndicator->setAccessibleName(LocalizedString("PreviewButtonTitle"));
+    spinProgressIndicator->hide();
+    barLayout->addWidget(spinProgressIndicator);
+    fullScreenPreviewToggleButton = new QPushButton(LocalizedString("PreviewToggleSizeButtonTitle"), bar);
+    fullScreenPreviewToggleButton->setObjectName(QStringLiteral("fullScreenPreviewToggleButton"));
+    barLayout->addWidget(fullScreenPreviewToggleButton);
+    layout->addWidget(bar);
+
+    previewImageView = new PreviewImageView(background);
+    layout->addWidget(previewImageView, 1);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(0, 0, 0, 0);
+    bottom->addStretch(1);
+    auto* grip = new QSizeGrip(background);
+    grip->setFixedSize(kBottomMargin, kBottomMargin);
+    bottom->addWidget(grip, 0, Qt::AlignBottom | Qt::AlignRight);
+    layout->addLayout(bottom);
+
+    connect(previewNextPreviousButton, &SegmentedControl::activated, this, &PreviewWindow::nextPrevious);
+    connect(fullScreenPreviewToggleButton, &QPushButton::clicked, this, &PreviewWindow::toggleFrame);
+}
+
+void PreviewWindow::setFrameByProgram(const QRect& frame) {
+    settingFrame_ = true;
+    setGeometry(frame);
+    settingFrame_ = false;
+}
+
+void PreviewWindow::mousePressEvent(QMouseEvent* event) {
+    initialLocation_ = event->position().toPoint();
+    QWidget::mousePressEvent(event);
+}
+
+void PreviewWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton)) return;
+    QPoint origin = event->globalPosition().toPoint() - initialLocation_;
+    // The top edge stops at the top of the screen's visible part.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        origin.setY(std::max(origin.y(), screen->availableGeometry().top()));
+    }
+    move(origin);
+}
+
+void PreviewWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!settingFrame_ && isVisible()) emit windowWillResize();
+}
+
+void PreviewWindow::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    emit windowWillClose();
+}
+
+void PreviewWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) emit fullScreenChanged(isFullScreen());
+}

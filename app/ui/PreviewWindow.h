@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QLabel>
+#include <QPoint>
+#include <QWidget>
+
+class QProgressBar;
+class QPushButton;
+class SegmentedControl;
+
+// The preview window's background: a translucent grey gradient with rounded
+// corners.
+class PreviewView : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewView(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The converted image, scaled down to fit the view and never up.
+class PreviewImageView : public QLabel {
+    Q_OBJECT
+public:
+    explicit PreviewImageView(QWidget* parent = nullptr);
+    void setImage(const QImage& image);
+    void clearImage();
+    const QImage& image() const { return image_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage image_;
+};
+
+// The preview window: title-less and translucent, dragged by its background,
+// with a bar for the next/previous control, the caption, the busy indicator
+// and the fitted/user frame toggle, and a grip to resize it.
+class PreviewWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewWindow(QWidget* parent = nullptr);
+
+    // Sets the frame without counting as a resize by the user.
+    void setFrameByProgram(const QRect& frame);
+
+    PreviewImageView* previewImageView = nullptr;
+    QLabel* PreviewStringStaticText = nullptr;
+    SegmentedControl* previewNextPreviousButton = nullptr;
+    QProgressBar* spinProgressIndicator = nullptr;
+    QPushButton* fullScreenPreviewToggleButton = nullptr;
+
+    QPoint initialLocation() const { return initialLocation_; }
+
+signals:
+    // windowWillClose:
+    void windowWillClose();
+    // windowWillResize:toSize: by the user.
+    void windowWillResize();
+    // Entering or leaving full screen.
+    void fullScreenChanged(bool fullScreen);
+    void nextPrevious(int segment);
+    void toggleFrame();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QPoint initialLocation_;
+    bool settingFrame_ = false;
+};

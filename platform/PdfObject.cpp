@@ -1,0 +1,508 @@
+#include "platform/PdfObject.h"
+
+#ifndef POINTERHOLDER_TRANSITION
+#define POINTERHOLDER_TRANSITION 4
+#endif
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/CcittFax.h"
+#include "platform/FileManager.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/Pipeline.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+
+namespace plat {
+
+struct PdfObject::Handle {
+    std::shared_ptr<QPDF> pdf;
+    mutable QPDFObjectHandle object;  // qpdf's getters are not const
+};
+
+struct PdfObjectFile::State {
+    std::shared_ptr<const std::vector<char>> bytes;  // qpdf reads them in place
+    std::shared_ptr<QPDF> pdf;
+    std::vector<QPDFObjectHandle> pages;
+};
+
+namespace {
+
+PdfObject Wrap(const std::shared_ptr<QPDF>& pdf, QPDFObjectHandle object) {
+    if (object.isNull()) {
+        return {};
+    }
+    return PdfObject(std::make_shared<const PdfObject::Handle>(PdfObject::Handle{pdf, std::move(object)}));
+}
+
+// Collects decoded bytes and stops the decoding once they pass the limit.
+class LimitedSink : public Pipeline {
+public:
+    LimitedSink(std::vector<std::uint8_t>* out, std::size_t limit) : Pipeline("limited sink", nullptr), out_(out), limit_(limit) {}
+    void write(unsigned char const* data, size_t length) override {
+        if (length > limit_ - out_->size()) {
+            overflowed_ = true;
+            throw std::length_error("stream data beyond the limit");
+        }
+        out_->insert(out_->end(), data, data + length);
+    }
+    void finish() override {}
+    bool overflowed() const { return overflowed_; }
+
+private:
+    std::vector<std::uint8_t>* out_;
+    std::size_t limit_;
+    bool overflowed_ = false;
+};
+
+// Inline images may abbreviate their filter names.
+std::string FullFilterName(const std::string& name) {
+    static constexpr std::array<std::pair<const char*, const char*>, 7> kAbbreviations = {{
+        {"/AHx", "/ASCIIHexDecode"},
+        {"/A85", "/ASCII85Decode"},
+        {"/LZW", "/LZWDecode"},
+        {"/Fl", "/FlateDecode"},
+        {"/RL", "/RunLengthDecode"},
+        {"/CCF", "/CCITTFaxDecode"},
+        {"/DCT", "/DCTDecode"},
+    }};
+    for (const auto& [shortName, longName] : kAbbreviations) {
+        if (name == shortName) {
+            return longName;
+        }
+    }
+    return name;
+}
+
+QPDFObjectHandle ExpandFilterNames(QPDFObjectHandle filter) {
+    if (filter.isName()) {
+        return QPDFObjectHandle::newName(FullFilterName(filter.getName()));
+    }
+    if (filter.isArray()) {
+        QPDFObjectHandle names = QPDFObjectHandle::newArray();
+        for (int i = 0; i < filter.getArrayNItems(); ++i) {
+            QPDFObjectHandle item = filter.getArrayItem(i);
+            names.appendItem(item.isName() ? QPDFObjectHandle::newName(FullFilterName(item.getName())) : item);
+        }
+        return names;
+    }
+    return filter;
+}
+
+// Pipes the stream's data decoded by qpdf (every filter but the lossy
+// image ones). False when a filter is left that qpdf does not undo.
+bool PipeDecoded(QPDFObjectHandle stream, std::vector<std::uint8_t>* out, std::size_t limit) {
+    LimitedSink sink(out, limit);
+    bool filtered = false;
+    try {
+        filtered = stream.pipeStreamData(&sink, 0, qpdf_dl_specialized, true, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return filtered && !sink.overflowed();
+}
+
+std::int64_t IntegerEntry(QPDFObjectHandle dict, const char* key, std::int64_t fallback) {
+    if (!dict.isDictionary()) {
+        return fallback;
+    }
+    QPDFObjectHandle value = dict.getKey(key);
+    return value.isInteger() ? value.getIntValue() : fallback;
+}
+
+bool BooleanEntry(QPDFObjectHandle dict, const char* key, bool fallback) {
+    if (!dict.isDictionary()) {
+        return fallback;
+    }
+    QPDFObjectHandle value = dict.getKey(key);
+    return value.isBool() ? value.getBoolValue() : fallback;
+}
+
+bool DecodeCcitt(QPDFObjectHandle imageDict, QPDFObjectHandle parms, std::span<const std::uint8_t> encoded,
+                 std::vector<std::uint8_t>* out, std::size_t limit) {
+    CcittFaxParameters p;
+    p.k = IntegerEntry(parms, "/K", 0);
+    p.columns = IntegerEntry(parms, "/Columns", 1728);
+    p.rows = IntegerEntry(parms, "/Rows", 0);
+    if (p.rows <= 0) {
+        p.rows = IntegerEntry(imageDict, "/Height", IntegerEntry(imageDict, "/H", 0));
+    }
+    p.blackIs1 = BooleanEntry(parms, "/BlackIs1", false);
+    p.encodedByteAlign = BooleanEntry(parms, "/EncodedByteAlign", false);
+    return DecodeCcittFax(encoded, p, out, limit);
+}
+
+bool CopyStream(const std::shared_ptr<QPDF>& pdf, QPDFObjectHandle stream, std::vector<std::uint8_t>* data,
+                PdfDataFormat* format, std::size_t limit) {
+    QPDFObjectHandle dict = stream.getDict();
+    std::vector<std::string> filters;
+    std::vector<QPDFObjectHandle> parms;
+    QPDFObjectHandle filter = dict.getKey("/Filter");
+    QPDFObjectHandle decodeParms = dict.getKey("/DecodeParms");
+    if (filter.isName()) {
+        filters.push_back(filter.getName());
+    } else if (filter.isArray()) {
+        for (int i = 0; i < filter.getArrayNItems(); ++i) {
+            QPDFObjectHandle item = filter.getArrayItem(i);
+            if (!item.isName()) {
+                return false;
+            }
+            filters.push_back(item.getName());
+        }
+    }
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+        QPDFObjectHandle p = decodeParms.isArray() ? decodeParms.getArrayItem(static_cast<int>(i))
+                             : i == 0             ? decodeParms
+                                                  : QPDFObjectHandle::newNull();
+        parms.push_back(p);
+    }
+
+    const std::string last = filters.empty() ? std::string() : filters.back();
+    const bool jpeg = last == "/DCTDecode";
+    const bool jpx = last == "/JPXDecode";
+    const bool ccitt = last == "/CCITTFaxDecode";
+    std::vector<std::uint8_t> bytes;
+    if (!jpeg && !jpx && !ccitt) {
+        if (!PipeDecoded(stream, &bytes, limit)) {
+            return false;
+        }
+        *format = PdfDataFormat::Raw;
+    } else {
+        // qpdf undoes a chain whole or not at all: the filters before the last
+        // one are undone on a copy of the stream that names only them.
+        std::shared_ptr<Buffer> raw = stream.getRawStreamData();
+        if (!raw) {
+            return false;
+        }
+        if (filters.size() == 1) {
+            if (raw->getSize() > limit) {
+                return false;
+            }
+            bytes.assign(raw->getBuffer(), raw->getBuffer() + raw->getSize());
+        } else {
+            QPDFObjectHandle copy = QPDFObjectHandle::newStream(
+                pdf.get(), std::string(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize()));
+            QPDFObjectHandle prefix = QPDFObjectHandle::newArray();
+            QPDFObjectHandle prefixParms = QPDFObjectHandle::newArray();
+            for (std::size_t i = 0; i + 1 < filters.size(); ++i) {
+                prefix.appendItem(QPDFObjectHandle::newName(filters[i]));
+                prefixParms.appendItem(parms[i]);
+            }
+            QPDFObjectHandle copyDict = copy.getDict();
+            copyDict.replaceKey("/Filter", prefix);
+            copyDict.replaceKey("/DecodeParms", prefixParms);
+            if (!PipeDecoded(copy, &bytes, limit)) {
+                return false;
+            }
+        }
+        if (ccitt) {
+            std::vector<std::uint8_t> rows;
+            if (!DecodeCcitt(dict, parms.back(), bytes, &rows, limit)) {
+                return false;
+            }
+            bytes = std::move(rows);
+        }
+        *format = jpeg ? PdfDataFormat::JpegEncoded : jpx ? PdfDataFormat::Jpeg2000 : PdfDataFormat::Raw;
+    }
+    *data = std::move(bytes);
+    return true;
+}
+
+// Collects the operators of a content stream with their operands; builds
+// inline images into streams.
+class ContentScanner : public QPDFObjectHandle::ParserCallbacks {
+public:
+    ContentScanner(std::shared_ptr<QPDF> pdf, std::span<const std::string_view> operators,
+                   const PdfObjectFile::OperatorCallback& callback)
+        : pdf_(std::move(pdf)), operators_(operators), callback_(callback) {}
+
+    void handleObject(QPDFObjectHandle object) override {
+        if (object.isInlineImage()) {
+            inlineData_ = object.getInlineImageValue();
+            haveInlineData_ = true;
+            return;
+        }
+        if (!object.isOperator()) {
+            // A hostile stream may pile up operands; none of ours needs many.
+            if (operands_.size() < kMaxOperands) {
+                operands_.push_back(object);
+            }
+            return;
+        }
+        const std::string name = object.getOperatorValue();
+        if (name == "BI") {
+            operands_.clear();
+            haveInlineData_ = false;
+        } else if (name == "ID") {
+            inlineDict_ = operands_;
+        } else if (name == "EI") {
+            if (haveInlineData_ && Wanted("EI")) {
+                const PdfObject image = Wrap(pdf_, MakeInlineImage());
+                callback_("EI", std::span<const PdfObject>(&image, 1));
+            }
+            haveInlineData_ = false;
+            inlineDict_.clear();
+        } else if (Wanted(name)) {
+            std::vector<PdfObject> operands;
+            operands.reserve(operands_.size());
+            for (const QPDFObjectHandle& operand : operands_) {
+                operands.push_back(Wrap(pdf_, operand));
+            }
+            callback_(name, operands);
+        }
+        operands_.clear();
+    }
+    void handleEOF() override {}
+
+private:
+    static constexpr std::size_t kMaxOperands = 4096;
+
+    bool Wanted(std::string_view name) const {
+        return std::find(operators_.begin(), operators_.end(), name) != operators_.end();
+    }
+
+    QPDFObjectHandle MakeInlineImage() {
+        QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+        for (std::size_t i = 0; i + 1 < inlineDict_.size(); i += 2) {
+            if (!inlineDict_[i].isName()) {
+                continue;
+            }
+            std::string key = inlineDict_[i].getName();
+            QPDFObjectHandle value = inlineDict_[i + 1];
+            if (key == "/F" || key == "/Filter") {
+                key = "/Filter";
+                value = ExpandFilterNames(value);
+            } else if (key == "/DP") {
+                key = "/DecodeParms";
+            }
+            dict.replaceKey(key, value);
+        }
+        QPDFObjectHandle stream = QPDFObjectHandle::newStream(pdf_.get(), inlineData_);
+        QPDFObjectHandle streamDict = stream.getDict();
+        for (const std::string& key : dict.getKeys()) {
+            streamDict.replaceKey(key, dict.getKey(key));
+        }
+        return stream;
+    }
+
+    std::shared_ptr<QPDF> pdf_;
+    std::span<const std::string_view> operators_;
+    const PdfObjectFile::OperatorCallback& callback_;
+    std::vector<QPDFObjectHandle> operands_;
+    std::vector<QPDFObjectHandle> inlineDict_;
+    std::string inlineData_;
+    bool haveInlineData_ = false;
+};
+
+}  // namespace
+
+// --- PdfObject --------------------------------------------------------------------
+
+PdfObject::PdfObject() = default;
+PdfObject::~PdfObject() = default;
+PdfObject::PdfObject(const PdfObject&) = default;
+PdfObject& PdfObject::operator=(const PdfObject&) = default;
+PdfObject::PdfObject(PdfObject&&) noexcept = default;
+PdfObject& PdfObject::operator=(PdfObject&&) noexcept = default;
+PdfObject::PdfObject(std::shared_ptr<const Handle> handle) : handle_(std::move(handle)) {}
+
+PdfObjectType PdfObject::GetType() const {
+    if (!handle_) {
+        return PdfObjectType::Null;
+    }
+    try {
+        QPDFObjectHandle& o = handle_->object;
+        if (o.isBool()) return PdfObjectType::Boolean;
+        if (o.isInteger()) return PdfObjectType::Integer;
+        if (o.isReal()) return PdfObjectType::Real;
+        if (o.isName()) return PdfObjectType::Name;
+        if (o.isString()) return PdfObjectType::String;
+        if (o.isArray()) return PdfObjectType::Array;
+        if (o.isDictionary()) return PdfObjectType::Dictionary;
+        if (o.isStream()) return PdfObjectType::Stream;
+    } catch (const std::exception&) {
+    }
+    return PdfObjectType::Null;
+}
+
+bool PdfObject::IsNumber() const {
+    const PdfObjectType type = GetType();
+    return type == PdfObjectType::Integer || type == PdfObjectType::Real;
+}
+
+bool PdfObject::GetBoolean(bool* value) const {
+    if (GetType() != PdfObjectType::Boolean) return false;
+    *value = handle_->object.getBoolValue();
+    return true;
+}
+
+bool PdfObject::GetInteger(std::int64_t* value) const {
+    if (GetType() != PdfObjectType::Integer) return false;
+    *value = handle_->object.getIntValue();
+    return true;
+}
+
+bool PdfObject::GetNumber(double* value) const {
+    if (!IsNumber()) return false;
+    try {
+        *value = handle_->object.getNumericValue();
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+bool PdfObject::GetName(std::string* value) const {
+    if (GetType() != PdfObjectType::Name) return false;
+    const std::string name = handle_->object.getName();
+    *value = name.empty() ? name : name.substr(1);
+    return true;
+}
+
+bool PdfObject::GetString(std::string* value) const {
+    if (GetType() != PdfObjectType::String) return false;
+    *value = handle_->object.getStringValue();
+    return true;
+}
+
+std::size_t PdfObject::GetArrayCount() const {
+    if (GetType() != PdfObjectType::Array) return 0;
+    return static_cast<std::size_t>(std::max(0, handle_->object.getArrayNItems()));
+}
+
+PdfObject PdfObject::GetArrayObject(std::size_t index) const {
+    if (index >= GetArrayCount() || index > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        return {};
+    }
+    try {
+        return Wrap(handle_->pdf, handle_->object.getArrayItem(static_cast<int>(index)));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::vector<std::string> PdfObject::GetDictionaryKeys() const {
+    std::vector<std::string> keys;
+    const PdfObjectType type = GetType();
+    if (type != PdfObjectType::Dictionary && type != PdfObjectType::Stream) return keys;
+    try {
+        QPDFObjectHandle dict = type == PdfObjectType::Stream ? handle_->object.getDict() : handle_->object;
+        for (const std::string& key : dict.getKeys()) {
+            keys.push_back(key.empty() ? key : key.substr(1));
+        }
+    } catch (const std::exception&) {
+        keys.clear();
+    }
+    return keys;
+}
+
+PdfObject PdfObject::GetDictionaryObject(std::string_view key) const {
+    const PdfObjectType type = GetType();
+    if (type != PdfObjectType::Dictionary && type != PdfObjectType::Stream) return {};
+    try {
+        QPDFObjectHandle dict = type == PdfObjectType::Stream ? handle_->object.getDict() : handle_->object;
+        return Wrap(handle_->pdf, dict.getKey("/" + std::string(key)));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+PdfObject PdfObject::GetStreamDictionary() const {
+    if (GetType() != PdfObjectType::Stream) return {};
+    try {
+        return Wrap(handle_->pdf, handle_->object.getDict());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+bool PdfObject::CopyStreamData(std::vector<std::uint8_t>* data, PdfDataFormat* format, std::size_t limit) const {
+    if (GetType() != PdfObjectType::Stream) return false;
+    try {
+        return CopyStream(handle_->pdf, handle_->object, data, format, limit);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::int64_t PdfObject::GetObjectNumber() const {
+    if (!handle_) return 0;
+    return handle_->object.getObjectID();
+}
+
+// --- PdfObjectFile ----------------------------------------------------------------
+
+PdfObjectFile::PdfObjectFile() : state_(std::make_unique<State>()) {}
+PdfObjectFile::~PdfObjectFile() = default;
+
+std::unique_ptr<PdfObjectFile> PdfObjectFile::Open(const std::string& path, const std::string& password) {
+    // Regular files only, so a FIFO or device never blocks.
+    const auto contents = FileManager::contentsOfFile(path, std::uint64_t(std::numeric_limits<int>::max()));
+    if (!contents || contents->empty()) return nullptr;
+    return OpenData(std::make_shared<const std::vector<char>>(contents->begin(), contents->end()), password);
+}
+
+std::unique_ptr<PdfObjectFile> PdfObjectFile::OpenData(std::shared_ptr<const std::vector<char>> bytes,
+                                                       const std::string& password) {
+    if (!bytes || bytes->empty()) return nullptr;
+    const auto attempt = [&](const std::string& pw) -> std::unique_ptr<PdfObjectFile> {
+        try {
+            std::unique_ptr<PdfObjectFile> file(new PdfObjectFile());
+            file->state_->bytes = bytes;
+            file->state_->pdf = std::make_shared<QPDF>();
+            QPDF& pdf = *file->state_->pdf;
+            pdf.setSuppressWarnings(true);
+            pdf.processMemoryFile("document", bytes->data(), bytes->size(), pw.empty() ? nullptr : pw.c_str());
+            for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+                file->state_->pages.push_back(page.getObjectHandle());
+            }
+            return file;
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+    };
+    std::unique_ptr<PdfObjectFile> file = attempt(password);
+    if (!file && !password.empty()) {
+        file = attempt({});
+    }
+    return file;
+}
+
+int PdfObjectFile::GetPageCount() const { return static_cast<int>(state_->pages.size()); }
+
+PdfObject PdfObjectFile::GetPage(int pageNumber) const {
+    if (pageNumber < 1 || pageNumber > GetPageCount()) return {};
+    return Wrap(state_->pdf, state_->pages[static_cast<std::size_t>(pageNumber - 1)]);
+}
+
+PdfObject PdfObjectFile::GetPageAttribute(int pageNumber, std::string_view key) const {
+    if (pageNumber < 1 || pageNumber > GetPageCount()) return {};
+    try {
+        QPDFPageObjectHelper page(state_->pages[static_cast<std::size_t>(pageNumber - 1)]);
+        return Wrap(state_->pdf, page.getAttribute("/" + std::string(key), false));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+bool PdfObjectFile::ScanPageContent(int pageNumber, std::span<const std::string_view> operators,
+                                    const OperatorCallback& onOperator) const {
+    if (pageNumber < 1 || pageNumber > GetPageCount()) return false;
+    try {
+        QPDFPageObjectHelper page(state_->pages[static_cast<std::size_t>(pageNumber - 1)]);
+        ContentScanner scanner(state_->pdf, operators, onOperator);
+        page.parseContents(&scanner);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace plat

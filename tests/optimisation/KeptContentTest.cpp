@@ -1,0 +1,211 @@
+// What the real optimisers would drop stays: the frames of an animated PNG,
+// a PNG's ancillary chunks when nothing is to be stripped, and the further
+// images or trailing data of a JPEG.
+
+#include "OptimisationTestSupport.h"
+
+#include "optimisation/PngMetadata.h"
+#include "optimisation/optimisation.h"
+
+#include <functional>
+
+namespace {
+
+using namespace optest;
+using optimisation::File;
+
+struct PngTool {
+    const char* name;  // the tool name in "Optimized successfully with %@"
+    std::function<void(std::shared_ptr<File>)> run;
+};
+
+const std::vector<PngTool>& PngTools() {
+    static const std::vector<PngTool> tools{
+        {"PngCrush", [](std::shared_ptr<File> file) { optimisation::KSMPngCrushAgent(file).run(); }},
+        {"AdvPNG", [](std::shared_ptr<File> file) { optimisation::AdvCompAgent(file).run(); }},
+        {"OptiPNG", [](std::shared_ptr<File> file) { optimisation::OptiPNGAgent(file).run(); }},
+    };
+    return tools;
+}
+
+class KeptContentTest : public OptimisationTest {
+protected:
+    std::shared_ptr<File> FileFor(const std::string& name) { return std::make_shared<File>(Path(name).string()); }
+
+    // Runs the queue path with every tool for the file's type.
+    std::shared_ptr<File> RunQueue(const std::string& name) {
+        for (auto key : {plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled,
+                         plat::defaults::kAdvPngEnabled, plat::defaults::kJpegOptimEnabled,
+                         plat::defaults::kJpegTranEnabled}) {
+            Defaults().setBool(key, true);
+        }
+        auto file = FileFor(name);
+        plat::OperationQueue cpu(2);
+        plat::OperationQueue io(1);
+        file->enqueueWorkersInCPUQueue(cpu, io);
+        for (int round = 0; round < 3; ++round) {
+            io.waitUntilAllOperationsAreFinished();
+            cpu.waitUntilAllOperationsAreFinished();
+        }
+        return file;
+    }
+};
+
+TEST_F(KeptContentTest, AnimatedPngIsLeftAsItIs) {
+    const Bytes apng = MakeApng(48, 32);
+    for (const auto& tool : PngTools()) {
+        WriteBytes(Path("anim.png"), apng);
+        auto file = FileFor("anim.png");
+        tool.run(file);
+        EXPECT_EQ(ReadBytes(Path("anim.png")), apng) << tool.name;
+        EXPECT_EQ(file->statusText(), "Animated PNG left as it is") << tool.name;
+        EXPECT_EQ(file->statusImage(), "noopt");
+    }
+    auto queued = RunQueue("anim.png");
+    EXPECT_EQ(ReadBytes(Path("anim.png")), apng);
+    EXPECT_EQ(queued->statusText(), "Animated PNG left as it is");
+    EXPECT_EQ(queued->workersTotal(), 0u);
+    EXPECT_TRUE(LeftoverWorkingFiles().empty());
+}
+
+TEST_F(KeptContentTest, PngMetadataSurvivesEveryPngTool) {
+    const Bytes original = MakeStoredPngWith(64, 48, MetadataChunks());
+    WriteBytes(Path("meta.png"), original);
+    const Bytes pixels = DecodePixels(Path("meta.png"));
+    ASSERT_FALSE(pixels.empty());
+    for (const auto& tool : PngTools()) {
+        WriteBytes(Path("meta.png"), original);
+        auto file = FileFor("meta.png");
+        tool.run(file);
+        const Bytes result = ReadBytes(Path("meta.png"));
+        EXPECT_LT(result.size(), original.size()) << tool.name;
+        EXPECT_EQ(DecodePixels(Path("meta.png")), pixels) << tool.name;
+        const auto types = PngChunkTypes(result);
+        for (const auto& chunk : MetadataChunks()) {
+            EXPECT_NE(std::find(types.begin(), types.end(), chunk.type), types.end()) << tool.name << " " << chunk.type;
+        }
+        EXPECT_EQ(PngChunkData(result, "eXIf"), PngChunkData(original, "eXIf")) << tool.name;
+        EXPECT_EQ(PngChunkData(result, "tEXt"), PngChunkData(original, "tEXt")) << tool.name;
+        // Colour chunks before the image data, the late ones after it.
+        const auto at = [&](const char* type) { return std::find(types.begin(), types.end(), type) - types.begin(); };
+        EXPECT_LT(at("iCCP"), at("IDAT")) << tool.name;
+        EXPECT_GT(at("vaNt"), at("IDAT")) << tool.name;
+        EXPECT_EQ(file->statusText(), std::string("Optimized successfully with ") + tool.name);
+        EXPECT_EQ(file->byteSize(), original.size());
+        EXPECT_EQ(file->byteSizeOptimized(), result.size());
+    }
+    EXPECT_TRUE(LeftoverWorkingFiles().empty());
+}
+
+TEST_F(KeptContentTest, StrippingPngCrushStillRemovesMetadata) {
+    WriteBytes(Path("strip.png"), MakeStoredPngWith(64, 48, MetadataChunks()));
+    optimisation::KSMPngCrushAgent agent(FileFor("strip.png"));
+    agent.setStrip(true);
+    agent.run();
+    const auto types = PngChunkTypes(ReadBytes(Path("strip.png")));
+    for (const char* gone : {"tEXt", "iTXt", "eXIf", "tIME"}) {
+        EXPECT_EQ(std::find(types.begin(), types.end(), gone), types.end()) << gone;
+    }
+}
+
+TEST_F(KeptContentTest, CarryOverPutsChunksWhereTheFormatWantsThem) {
+    // A palette image with transparency, a profile, a caption after the data.
+    Bytes palette{0, 0, 0, 255, 255, 255};
+    auto paletted = [&](std::uint8_t colourType, const std::vector<ExtraChunk>& chunks) {
+        Bytes png = MakeStoredPngWith(8, 8, chunks);
+        png[25] = colourType;  // IHDR colour type (its CRC is not looked at)
+        return png;
+    };
+    const Bytes original = paletted(3, {{"iCCP", {'p', 0, 0, 1, 2}, false},
+                                        {"PLTE", palette, false},
+                                        {"tRNS", {0, 128}, false},
+                                        {"tEXt", {'k', 0, 'v'}, true}});
+    const Bytes bare = paletted(3, {{"PLTE", palette, false}});
+
+    struct Case {
+        const char* what;
+        Bytes result;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {"all dropped", bare, {"IHDR", "iCCP", "PLTE", "tRNS", "IDAT", "tEXt", "IEND"}},
+        {"profile kept", paletted(3, {{"iCCP", {'p', 0, 0, 9}, false}, {"PLTE", palette, false}}),
+         {"IHDR", "iCCP", "PLTE", "tRNS", "IDAT", "tEXt", "IEND"}},
+        // Another colour type: transparency in the old format is not copied.
+        {"reduced", paletted(2, {}), {"IHDR", "iCCP", "IDAT", "tEXt", "IEND"}},
+    };
+    for (const auto& c : cases) {
+        Bytes result = c.result;
+        ASSERT_TRUE(optimisation::CarryOverAncillaryChunks(original, result)) << c.what;
+        EXPECT_EQ(PngChunkTypes(result), c.expected) << c.what;
+    }
+    // A second caption with another keyword is not taken for the first.
+    Bytes other = bare;
+    const Bytes otherText = PngChunk("tEXt", {'o', 0, 'v'});
+    other.insert(other.end() - 12, otherText.begin(), otherText.end());
+    ASSERT_TRUE(optimisation::CarryOverAncillaryChunks(original, other));
+    const auto otherTypes = PngChunkTypes(other);
+    EXPECT_EQ(std::count(otherTypes.begin(), otherTypes.end(), "tEXt"), 2);
+    // Broken files are refused and the result stays as it was.
+    Bytes truncated(bare.begin(), bare.end() - 6);
+    const Bytes kept = truncated;
+    EXPECT_FALSE(optimisation::CarryOverAncillaryChunks(original, truncated));
+    EXPECT_EQ(truncated, kept);
+    Bytes fine = bare;
+    EXPECT_FALSE(optimisation::CarryOverAncillaryChunks(Bytes(original.begin(), original.begin() + 40), fine));
+}
+
+TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
+    Bytes video = MakeJpeg(48, 32, true);
+    const std::string boxes("\0\0\0\x0C" "ftypmp42" "\0\0\0\x08" "mdat", 20);  // the start of an MP4
+    video.insert(video.end(), boxes.begin(), boxes.end());
+    struct Case {
+        const char* what;
+        Bytes jpeg;
+    };
+    const std::vector<Case> cases{
+        {"multi-picture file", MakeTwoImageJpeg(true)},
+        {"appended gain map", MakeTwoImageJpeg(false)},
+        {"MPF index only", [] {
+             Bytes jpeg = MakeTwoImageJpeg(true);
+             jpeg.resize(jpeg.size() - MakeJpeg(24, 16, false).size());
+             return jpeg;
+         }()},
+        {"appended video", video},
+        {"progressive with an appended image", [] {
+             Bytes jpeg = MakeJpeg(48, 32, true, true);
+             const Bytes second = MakeJpeg(24, 16, false, true);
+             jpeg.insert(jpeg.end(), second.begin(), second.end());
+             return jpeg;
+         }()},
+    };
+    for (const auto& c : cases) {
+        for (int tool = 0; tool < 2; ++tool) {
+            WriteBytes(Path("two.jpg"), c.jpeg);
+            auto file = FileFor("two.jpg");
+            if (tool == 0) {
+                optimisation::JPEGOptimAgent(file, 100, false).run();
+            } else {
+                optimisation::JPEGTranAgent(file).run();
+            }
+            EXPECT_EQ(ReadBytes(Path("two.jpg")), c.jpeg) << c.what << " tool " << tool;
+            EXPECT_EQ(file->statusText(), "JPEG with more than one image left as it is") << c.what;
+        }
+    }
+    WriteBytes(Path("two.jpg"), MakeTwoImageJpeg(true));
+    EXPECT_EQ(RunQueue("two.jpg")->statusText(), "JPEG with more than one image left as it is");
+
+    // Padding after the image is no image: the file is optimised.
+    for (bool progressive : {false, true}) {
+        Bytes padded = MakeJpeg(48, 32, true, progressive);
+        padded.insert(padded.end(), 64, 0);
+        WriteBytes(Path("padded.jpg"), padded);
+        auto file = FileFor("padded.jpg");
+        optimisation::JPEGOptimAgent(file, 100, false).run();
+        EXPECT_LT(File::fileByteSize(Path("padded.jpg").string()), padded.size()) << progressive;
+        EXPECT_EQ(file->statusText(), "Optimized successfully with JpegOptim") << progressive;
+    }
+    EXPECT_TRUE(LeftoverWorkingFiles().empty());
+}
+
+}  // namespace

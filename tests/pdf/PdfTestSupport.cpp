@@ -1,0 +1,135 @@
+#include "PdfTestSupport.h"
+
+#ifndef POINTERHOLDER_TRANSITION
+#define POINTERHOLDER_TRANSITION 4
+#endif
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <zlib.h>
+
+#include "platform/ToolRunner.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <cstdio>
+#include <iterator>
+#include <random>
+
+namespace pdftest {
+
+int RawPdf::Add(const std::string& body) {
+    bodies_.push_back(body);
+    return static_cast<int>(bodies_.size());
+}
+
+int RawPdf::AddStream(const std::string& dictEntries, const std::string& data) {
+    return Add("<< " + dictEntries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+               "\nendstream");
+}
+
+int RawPdf::Reserve() { return Add("null"); }
+
+void RawPdf::Set(int number, const std::string& body) { bodies_.at(static_cast<std::size_t>(number - 1)) = body; }
+
+std::string RawPdf::Build(int root) const {
+    std::string out = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < bodies_.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + bodies_[i] + "\nendobj\n";
+    }
+    const std::size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(bodies_.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(bodies_.size() + 1) + " /Root " + std::to_string(root) +
+           " 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return out;
+}
+
+std::string BuildDocument(RawPdf& pdf, const std::vector<PageSpec>& pages, const std::string& treeResources) {
+    const int tree = pdf.Reserve();
+    std::string kids;
+    for (const PageSpec& page : pages) {
+        const int content = pdf.AddStream("", page.content);
+        std::string body = "<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /Contents " +
+                           std::to_string(content) + " 0 R";
+        if (!page.resources.empty()) body += " /Resources " + page.resources;
+        body += " >>";
+        kids += std::to_string(pdf.Add(body)) + " 0 R ";
+    }
+    std::string treeBody = "<< /Type /Pages /MediaBox [0 0 200 200] /Count " + std::to_string(pages.size()) +
+                           " /Kids [" + kids + "]";
+    if (!treeResources.empty()) treeBody += " /Resources " + treeResources;
+    pdf.Set(tree, treeBody + " >>");
+    const int catalog = pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) + " 0 R >>");
+    return pdf.Build(catalog);
+}
+
+std::string Deflate(const std::string& data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+             static_cast<uLong>(data.size()));
+    out.resize(size);
+    return out;
+}
+
+std::string AsciiHex(const std::string& data) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : data) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out + ">";
+}
+
+std::string Bytes(const std::vector<std::uint8_t>& data) { return std::string(data.begin(), data.end()); }
+
+std::string Encrypt(const std::string& pdfBytes, const std::string& userPassword, const std::string& ownerPassword) {
+    QPDF pdf;
+    pdf.processMemoryFile("fixture", pdfBytes.data(), pdfBytes.size());
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setR6EncryptionParameters(userPassword.c_str(), ownerPassword.c_str(), true, true, true, true, true, true,
+                                     qpdf_r3p_full, true);
+    writer.write();
+    auto buffer = writer.getBufferSharedPointer();
+    return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TempFolder::TempFolder() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() / ("vantrell-pdf-test-" + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+bool RunTool(const std::vector<std::string>& argv) {
+    plat::ToolRunner runner;
+    return runner.run("/usr/bin/" + argv.at(0), argv).succeeded();
+}
+
+bool HaveTool(const std::string& name) { return access(("/usr/bin/" + name).c_str(), X_OK) == 0; }
+
+}  // namespace pdftest

@@ -1,0 +1,62 @@
+#pragma once
+// PDF fixtures written as raw objects, and small helpers of the PDF tests.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace pdftest {
+
+// Builds a PDF file object by object. Object numbers start at 1 in the
+// order of Add; the catalogue must be one of them (Root names it).
+class RawPdf {
+public:
+    // Adds an object (the text between "N 0 obj" and "endobj"); returns its number.
+    int Add(const std::string& body);
+    // Adds a stream with the dictionary entries given (without Length).
+    int AddStream(const std::string& dictEntries, const std::string& data);
+    // Reserves a number to fill in later with Set.
+    int Reserve();
+    void Set(int number, const std::string& body);
+    // The whole file with cross-reference table and trailer.
+    std::string Build(int root) const;
+
+private:
+    std::vector<std::string> bodies_;
+};
+
+// A document of pages in a Pages node: each entry is a page's resources
+// dictionary and content stream. Returns the file.
+struct PageSpec {
+    std::string resources;  // "<< ... >>" or empty
+    std::string content;
+};
+std::string BuildDocument(RawPdf& pdf, const std::vector<PageSpec>& pages, const std::string& treeResources = {});
+
+std::string Deflate(const std::string& data);
+std::string AsciiHex(const std::string& data);
+std::string Bytes(const std::vector<std::uint8_t>& data);
+
+// The file encrypted with AES-256 and the passwords given.
+std::string Encrypt(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword);
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
+
+// A private, empty folder removed at the end of the test.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs /usr/bin/<argv[0]> with the arguments; true when it exits with 0.
+bool RunTool(const std::vector<std::string>& argv);
+bool HaveTool(const std::string& name);
+
+}  // namespace pdftest
