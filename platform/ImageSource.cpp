@@ -223,7 +223,9 @@ std::size_t ImageSource::countImages() const {
     switch (format_) {
     case ImageFormat::TIFF:
     case ImageFormat::GIF:
-    case ImageFormat::WebP: {
+    case ImageFormat::WebP:
+    case ImageFormat::HEIF:
+    case ImageFormat::AVIF: {
         VImage header = load(0, DecodeOptions{1, true});
         if (HasField(header, "n-pages")) {
             const int pages = header.get_int("n-pages");
@@ -290,6 +292,14 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
     case ImageFormat::WebP:
         image = VImage::webpload_source(
             makeSource(), common()->set("page", page)->set("n", 1)->set("scale", 1.0 / shrink));
+        break;
+    case ImageFormat::HEIF:
+    case ImageFormat::AVIF:
+        // libheif turns the picture upright itself (its transform boxes).
+        image = VImage::heifload_source(makeSource(), common()->set("page", page)->set("n", 1));
+        break;
+    case ImageFormat::JPEGXL:
+        image = VImage::jxlload_source(makeSource(), common());
         break;
     case ImageFormat::PDF:
     case ImageFormat::Illustrator:
@@ -415,6 +425,9 @@ PropertyDict ImageSource::readProperties(std::size_t index) const {
         }
         [[fallthrough]];
     }
+    case ImageFormat::HEIF:
+    case ImageFormat::AVIF:
+    case ImageFormat::JPEGXL:
     case ImageFormat::TIFF:
         // vips names a unit only when the JFIF header, the EXIF data or the
         // TIFF tags give a physical resolution.
