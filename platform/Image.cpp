@@ -151,6 +151,9 @@ VImage Image::toSRGBA() const {
             if (converted.format() != VIPS_FORMAT_UCHAR) converted = converted.cast(VIPS_FORMAT_UCHAR);
             image = converted.copy_memory();
         } catch (const vips::VError&) {
+            // A decode that failed is not read a second time: once is the
+            // only run a one-pass decoder survives cleanly.
+            if (DecodeFailed(image)) throw;
             vips_error_clear();
         }
     }

@@ -283,3 +283,30 @@ TEST_F(RenderingDecodeTest, LargeAlphaReductionsSucceedEveryTime) {
         }
     }
 }
+
+// The whole-file stage meets a PNG decode error once and stops cleanly,
+// with nothing written, on every output road. (libvips once asserted in its
+// thread pool when a failed one-pass decode was run a second time; the case
+// is repeated.)
+TEST_F(RenderingDecodeTest, WholeFileConversionOfADamagedPngFailsCleanly) {
+    ASSERT_TRUE(WriteImage(dir / "big.png", Noise(400, 300), "public.png"));
+    CorruptPngStream(dir / "big.png", dir / "stream.png");
+    Damage(dir / "big.png", dir / "middle.png");
+    const auto out = dir / "out";
+    std::filesystem::create_directory(out);
+    const std::pair<int, const char*> outputs[] = {{kImageTypePNG, "a.png"}, {kImageTypeJPEG, "a.jpg"},
+                                                   {kImageTypePDF, "a.pdf"}, {kImageTypeWebP, "a.webp"},
+                                                   {kImageTypeGIF, "a.gif"}};
+    for (const char* source : {"stream.png", "middle.png"}) {
+        for (int round = 0; round < 5; ++round) {
+            for (const auto& [type, name] : outputs) {
+                ImageConversion record;
+                record.sourceURL = dir / source;
+                record.destinationURL = out / name;
+                record.options.outputType = type;
+                EXPECT_EQ(ConvertImageFileFormat(&record), 0) << source << " to " << name;
+            }
+            EXPECT_TRUE(std::filesystem::is_empty(out)) << source;
+        }
+    }
+}
