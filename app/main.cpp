@@ -4,12 +4,14 @@
 #include "platform/Initialize.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -45,6 +47,13 @@ int main(int argc, char* argv[]) {
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     delegate.window()->show();
+
+    // Files named on the command line are handed over like files opened
+    // with the application.
+    std::vector<std::filesystem::path> files;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) files.emplace_back(QFile::encodeName(arguments[i]).toStdString());
+    if (!files.empty()) delegate.applicationOpenFiles(std::move(files));
 
     const char* exitAfterShow = std::getenv("VANTRELL_EXIT_AFTER_SHOW");
     if (exitAfterShow && *exitAfterShow && std::string_view(exitAfterShow) != "0") {

@@ -183,7 +183,7 @@ vips::VSource ImageSource::makeSource() const {
     return vips::VSource::new_from_descriptor(fd.get());
 }
 
-std::optional<vips::VSource> ImageSource::pageSource(std::size_t index) const {
+const codecs::TiffDirectoryChain* ImageSource::tiffChain() const {
     std::call_once(tiffChainOnce_, [this] {
         if (blob_) {
             const auto data = bytes();
@@ -208,6 +208,11 @@ std::optional<vips::VSource> ImageSource::pageSource(std::size_t index) const {
             },
             std::uint64_t(st.st_size));
     });
+    return tiffChain_ ? &*tiffChain_ : nullptr;
+}
+
+std::optional<vips::VSource> ImageSource::pageSource(std::size_t index) const {
+    tiffChain();
     if (!tiffChain_ || index >= tiffChain_->offsets.size()) return std::nullopt;
     if (blob_) return codecs::OneTiffPageSource(*tiffChain_, index, codecs::TiffBytes{-1, bytes(), 0});
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -488,6 +493,18 @@ PropertyDict ImageSource::readProperties(std::size_t index) const {
 }
 
 void ImageSource::readMetadata(PropertyDict& properties) const {
+    if (format_ == ImageFormat::TIFF && !blob_ && count_ > 1) {
+        // exiv2 would copy the pixels of the later pages it walks through.
+        Descriptor fd(path_);
+        struct stat st {};
+        const codecs::TiffDirectoryChain* chain = tiffChain();
+        if (chain && fd.get() >= 0 && ::fstat(fd.get(), &st) == 0) {
+            if (auto first = codecs::FirstTiffPageMapping::Map(fd.get(), std::uint64_t(st.st_size), *chain)) {
+                codecs::ReadMetadata(first->bytes().data(), first->bytes().size(), properties);
+                return;
+            }
+        }
+    }
     if (blob_) {
         auto data = bytes();
         codecs::ReadMetadata(data.data(), data.size(), properties);

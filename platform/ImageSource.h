@@ -76,6 +76,8 @@ private:
     // The whole file or bytes (for the codecs that decode from memory).
     std::span<const std::uint8_t> bytes() const;
     std::size_t countImages() const;
+    // The directory chain of a TIFF file or bytes, walked on first use.
+    const codecs::TiffDirectoryChain* tiffChain() const;
     // A view of page `index` of a TIFF alone (see codecs::OneTiffPageSource);
     // none when the directory chain does not reach it.
     std::optional<vips::VSource> pageSource(std::size_t index) const;

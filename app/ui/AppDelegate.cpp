@@ -12,6 +12,7 @@
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {
     setUpJobOptions();
+    setUpImageList();
 }
 
 AppDelegate::~AppDelegate() {

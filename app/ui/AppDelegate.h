@@ -6,12 +6,17 @@
 #include "app/model/ToolbarEnableTable.h"
 #include "app/ui/KSMOutlineView.h"
 
+#include "app/model/ImageListModel.h"
+#include "engine/ImageConversion.h"
+
 #include <QObject>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class KSMValidatedViewToolbarItem;
 class QAction;
@@ -70,6 +75,37 @@ public:
     static constexpr double kEmptyRowHeight = 20.0;
     static QColor BandColorForDistance(int distanceFromGroupRow);
 
+    // --- Image list ------------------------------------------------------------
+    // The list's entries, order and selection (the table's model).
+    ImageListModel* imageListModel() const { return imageListViewContents_.get(); }
+    // Add requests, each on its own thread: the Add dialog's choice (with
+    // its recursion box), files dropped on the list at a row, files dropped
+    // on the big image view (always recursive).
+    void AddUrlsIntoImageListViewAtEnd(std::vector<std::filesystem::path> urls, bool recursive);
+    void AddUrlsIntoListViewFromDragAndDrop(std::vector<std::filesystem::path> urls, std::optional<int> index);
+    void AddUrlsIntoImageListViewAtEndWithRecusrsion(std::vector<std::filesystem::path> urls);
+    // Files handed over at start (the command line): added at the end of the
+    // list as it is when the request is served.
+    void applicationOpenFiles(std::vector<std::filesystem::path> urls);
+    void SelectRowStartingAtRow(int row);
+    // Shows the selected entry, turned and flipped, with its description.
+    void PerformAnimationFromSelectedRowToImage();
+    void transformAndSetCurrentImage();
+    void setImageFileDescription(double zoom);
+    void updateFileDescription();
+    void setImageCountMessage();
+    // The zoom of the current image as last shown (0 without one).
+    double currentZoom() const { return currentZoom_; }
+
+    // Seams: the Add dialog (files and folders, recursion box; nothing when
+    // cancelled) and the record that dragged-out rows are converted with.
+    struct AddDialogResult {
+        std::vector<std::filesystem::path> urls;
+        bool recursive = false;
+    };
+    std::function<std::optional<AddDialogResult>()> runAddDialog;
+    std::function<ImageConversion()> dragOutConversionRecord;
+
 public slots:
     // A header switch was operated by the user.
     void SwitchAction(QObject* sender);
@@ -79,6 +115,17 @@ public slots:
     void changeGlobalPresetOption(QObject* sender);
     // The toolbar's answer, from the one table of enable flags.
     bool validateToolbarItem(KSMValidatedViewToolbarItem* item);
+
+    // Image list actions.
+    void AddImageOrFolderButtonAction(QObject* sender);
+    void RemoveSelectedButtonAction(QObject* sender);
+    void RemoveAllButtonAction(QObject* sender);
+    void rotate(QObject* sender);
+    void flip(QObject* sender);
+    void rotateLeft(QObject* sender);
+    void rotateRight(QObject* sender);
+    void flipHorizontal(QObject* sender);
+    void flipVertical(QObject* sender);
 
     // --- Batch (AppDelegateBatch.cpp) ---
     void ConvertButtonAction(QObject* sender);
@@ -134,6 +181,14 @@ signals:
     void configurationsDidChange();
     // The main window is closing; the general options are saved here.
     void mainWindowWillClose();
+    // The current image was shown anew (selection, turn, flip or removal):
+    // the watermark editor takes the shown proportions, the rename example
+    // and the preview follow. No image: ratio 0.
+    void currentImageChanged(double aspectRatio, double shownWidth, double shownHeight);
+    // The list became empty: the preview closes and the watermark editor hides.
+    void imageListBecameEmpty();
+    // The first entries of a request arrived in an empty list.
+    void imageListFirstEntriesAdded();
 
 public:
     // --- Job options (AppDelegateOptions.cpp) ---
@@ -164,12 +219,20 @@ private:
     void setUpJobOptions();
     void buildConfigurations();
     void applyToolbarEnableTable();
+    void setUpImageList();
+    void updateRemoveItems();
+    std::vector<std::filesystem::path> deliverDraggedRows(const std::vector<int>& rows);
 
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<AppDelegateRuns> runs_;  // batch and preview state
     ConfigurationList configurations_;
     int configurationsChangeDepth_ = 0;
     ToolbarEnableTable toolbarEnableTable_;
+
+    std::unique_ptr<ImageListModel> imageListViewContents_;
+    int currentSelectedImageIndex = -1;
+    double currentZoom_ = 0.0;
+    QMetaObject::Connection addCancelConnection_;
     WatermarkEditorModel* watermarkModel_ = nullptr;
     JobOptionsModel* jobOptions_ = nullptr;
 };

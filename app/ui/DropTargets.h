@@ -2,6 +2,8 @@
 // The main window's drop targets besides the image list: the big image view
 // adds dropped files and folders to the list; a folder box takes one folder.
 
+#include "app/model/ListViewBaseCellEntity.h"
+
 #include <QFrame>
 #include <QLabel>
 
@@ -14,24 +16,45 @@ class QMimeData;
 // The local file paths of a drag, in order; none when it carries no files.
 std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data);
 
-// The big image view of the main window (mainImagePreview).
+// The big image view of the main window (mainImagePreview): the current
+// image fitted into the view, or a picture that says why there is none (drop
+// images here, or the image cannot be shown).
 class KSMImageView : public QLabel {
     Q_OBJECT
 public:
+    enum class Placeholder { DropImage, EmptyImage };
+
     explicit KSMImageView(QWidget* parent = nullptr);
+
+    // Shows these turned pixels, fitted into the view.
+    void setImage(ThumbnailRef pixels);
+    // Shows a placeholder instead of an image.
+    void showPlaceholder(Placeholder placeholder);
+    bool hasImage() const { return bool(pixels_); }
+    Placeholder placeholder() const { return placeholder_; }
+    ThumbnailRef image() const { return pixels_; }
+    // Where the image is drawn inside the view.
+    QRectF imageRect() const;
     void setAppDelegate(AppDelegate* delegate) { appDelegate_ = delegate; }
     // draggingEnteredOrUpdated: whether the drag would be copied in.
     bool draggingEnteredOrUpdated(const QMimeData* data) const;
     // concludeDragOperation: adds the paths with all their subfolders.
     void concludeDragOperation(const QMimeData* data);
 
+signals:
+    void resized();
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     AppDelegate* appDelegate_ = nullptr;
+    ThumbnailRef pixels_;
+    Placeholder placeholder_ = Placeholder::DropImage;
 };
 
 // A folder box (the destination folder of the preferences).

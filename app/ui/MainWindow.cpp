@@ -3,6 +3,7 @@
 #include "app/model/Configuration.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/ImageListTableView.h"
 #include "app/ui/DropTargets.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMOutlineView.h"
@@ -151,15 +152,14 @@ QWidget* MainWindow::buildImageListPanel() {
     panel->setObjectName(QStringLiteral("imageListPanel"));
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(6, 6, 6, 6);
-    imageListViewOutlet = new KSMTableView(panel);
+    imageListViewOutlet = new ImageListTableView(panel);
     imageListViewOutlet->setObjectName(QStringLiteral("imageListViewOutlet"));
-    imageListViewOutlet->setSelectionBehavior(QAbstractItemView::SelectRows);
-    imageListViewOutlet->horizontalHeader()->setStretchLastSection(true);
-    imageListViewOutlet->verticalHeader()->hide();
+    imageListViewOutlet->setAccessibleName(LocalizedString("ImageListAccessibleName"));
     layout->addWidget(imageListViewOutlet, 1);
     totalFileCountLabelOutlet = NamedLabel("totalFileCountLabelOutlet", panel);
     layout->addWidget(totalFileCountLabelOutlet);
-    panel->setMinimumWidth(220);
+    // The divider keeps at least 215 points for the list.
+    panel->setMinimumWidth(215);
     return panel;
 }
 
@@ -170,15 +170,13 @@ QWidget* MainWindow::buildImagePanel() {
     layout->setContentsMargins(6, 6, 6, 6);
     mainImagePreview = new KSMImageView(panel);
     mainImagePreview->setObjectName(QStringLiteral("mainImagePreview"));
-    mainImagePreview->setTextFormat(Qt::PlainText);
-    mainImagePreview->setAlignment(Qt::AlignCenter);
-    mainImagePreview->setFrameShape(QFrame::StyledPanel);
     mainImagePreview->setMinimumSize(300, 300);
-    mainImagePreview->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    mainImagePreview->setText(LocalizedString("DropImagesHere"));
     layout->addWidget(mainImagePreview, 1);
     filenameLabelOutlet = NamedLabel("filenameLabelOutlet", panel);
     filenameLabelOutlet->setAlignment(Qt::AlignCenter);
+    QFont nameFont = filenameLabelOutlet->font();
+    nameFont.setBold(true);
+    filenameLabelOutlet->setFont(nameFont);
     layout->addWidget(filenameLabelOutlet);
     fileDescriptionLabelOutlet = NamedLabel("fileDescriptionLabelOutlet", panel);
     fileDescriptionLabelOutlet->setAlignment(Qt::AlignCenter);

@@ -6,6 +6,7 @@
 
 class AppDelegate;
 class DragAndDropCommonFolderController;
+class ImageListTableView;
 class KSMImageView;
 class QCheckBox;
 class KSMOutlineView;
@@ -55,7 +56,7 @@ public:
     SegmentedControl* flipSegmentedOutlet = nullptr;
 
     // Image list.
-    KSMTableView* imageListViewOutlet = nullptr;
+    ImageListTableView* imageListViewOutlet = nullptr;
     QLabel* totalFileCountLabelOutlet = nullptr;
 
     // Current image.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace plat::codecs {
@@ -127,6 +128,27 @@ std::optional<TiffDirectoryChain> ReadTiffDirectoryChain(const TiffReader& read,
     }
     return chain;
 }
+
+std::unique_ptr<FirstTiffPageMapping> FirstTiffPageMapping::Map(int descriptor, std::uint64_t size,
+                                                               const TiffDirectoryChain& chain) {
+    const Layout layout = LayoutOf(chain.bigTiff);
+    if (chain.offsets.empty() || size == 0 || size > std::uint64_t(SIZE_MAX) ||
+        chain.offsets[0] + layout.count > size) {
+        return nullptr;
+    }
+    void* mapped = ::mmap(nullptr, std::size_t(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, descriptor, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    auto* data = static_cast<std::uint8_t*>(mapped);
+    std::unique_ptr<FirstTiffPageMapping> mapping(new FirstTiffPageMapping(data, std::size_t(size)));
+    const std::uint64_t entries = Unpack(data + chain.offsets[0], layout.count, chain.bigEndian);
+    const std::uint64_t nextAt = chain.offsets[0] + layout.count + entries * layout.entry;
+    if (nextAt > size || size - nextAt < layout.offset) return nullptr;
+    // Written into the private copy of one memory page; the file is untouched.
+    std::memset(data + nextAt, 0, layout.offset);
+    return mapping;
+}
+
+FirstTiffPageMapping::~FirstTiffPageMapping() { ::munmap(data_, size_); }
 
 vips::VSource OneTiffPageSource(const TiffDirectoryChain& chain, std::size_t page, TiffBytes bytes) {
     auto view = std::make_unique<PageView>(bytes.descriptor);

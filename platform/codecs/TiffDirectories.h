@@ -46,4 +46,25 @@ struct TiffBytes {
 // `descriptor` is taken over (closed with the source).
 vips::VSource OneTiffPageSource(const TiffDirectoryChain& chain, std::size_t page, TiffBytes bytes);
 
+// A TIFF file mapped read-only and private, shown as holding its first page
+// alone (its directory ends the chain): for readers such as exiv2 that
+// would otherwise copy the pixels of every later page they find. Only the
+// pages the reader touches come into memory.
+class FirstTiffPageMapping {
+public:
+    // Null when the file cannot be mapped or the chain has no page.
+    static std::unique_ptr<FirstTiffPageMapping> Map(int descriptor, std::uint64_t size,
+                                                     const TiffDirectoryChain& chain);
+    ~FirstTiffPageMapping();
+    FirstTiffPageMapping(const FirstTiffPageMapping&) = delete;
+    FirstTiffPageMapping& operator=(const FirstTiffPageMapping&) = delete;
+
+    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+
+private:
+    FirstTiffPageMapping(std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint8_t* data_;
+    std::size_t size_;
+};
+
 }  // namespace plat::codecs

@@ -492,3 +492,36 @@ TEST(ImageSource, TiffDirectoryChainsAreWalkedSafely) {
     EXPECT_FALSE(walk({'I', 'I', 43, 0}));
     EXPECT_FALSE(walk({'X', 'Y', 42, 0, 8, 0, 0, 0}));
 }
+
+TEST(ImageSource, AManyPageTiffKeepsTheFirstPagesMetadataAndEachPagesPixels) {
+    TempFolder folder;
+    const auto path = folder / "pages.tif";
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    for (int page = 0; page < 5; ++page) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 8u);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 4u);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_MAKE, page == 0 ? "First Camera" : "Later Camera");
+        std::vector<std::uint8_t> row(8, std::uint8_t(40 * page + 10));
+        for (std::uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(tiff, row.data(), y, 0);
+        TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+    for (int run = 0; run < 2; ++run) {
+        auto source = plat::ImageSource::Open(path);
+        ASSERT_TRUE(source);
+        ASSERT_EQ(source->count(), 5u);
+        const plat::PropertyDict first = source->properties(0);
+        ASSERT_TRUE(first.dict(plat::prop::TIFFDictionary));
+        EXPECT_EQ(first.dict(plat::prop::TIFFDictionary)->string("Make"), "First Camera");
+        // Later pages, in any order, each with its own pixels.
+        for (std::size_t page : {4u, 1u, 3u, 2u, 0u}) {
+            auto image = source->createImage(page);
+            ASSERT_TRUE(image) << page;
+            EXPECT_EQ(image->copyRGBA8()[0], 40 * page + 10) << page;
+        }
+    }
+}

@@ -1,0 +1,274 @@
+#include "app/ui/ImageListTableView.h"
+
+#include "app/model/ImageListModel.h"
+#include "app/model/StringTable.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kUriList = "text/uri-list";
+constexpr int kThumbnailBox = 104;
+constexpr int kMargin = 6;
+
+QImage ThumbnailQImage(const ThumbnailImage& thumbnail) {
+    // Wraps the shared pixels for the duration of one paint.
+    return QImage(thumbnail.rgba.data(), thumbnail.width, thumbnail.height, thumbnail.width * 4,
+                  QImage::Format_RGBA8888);
+}
+
+void PaintSpinner(QPainter* painter, const QRect& box, int phase, const QColor& colour) {
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->translate(box.center());
+    for (int i = 0; i < 12; ++i) {
+        QColor tick = colour;
+        tick.setAlphaF(0.15 + 0.85 * double((i + 12 - phase % 12) % 12) / 11.0);
+        painter->setPen(QPen(tick, 2.5, Qt::SolidLine, Qt::RoundCap));
+        painter->drawLine(QPointF(0, -7), QPointF(0, -13));
+        painter->rotate(30.0);
+    }
+    painter->restore();
+}
+
+}  // namespace
+
+// --- ImageDataCellView -----------------------------------------------------------
+
+ImageDataCellView::ImageDataCellView(QObject* parent) : QStyledItemDelegate(parent) {}
+
+QSize ImageDataCellView::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    return {std::max(option.rect.width(), 200), kRowHeight};
+}
+
+void ImageDataCellView::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QStyleOptionViewItem background = option;
+    initStyleOption(&background, index);
+    background.text.clear();
+    background.icon = QIcon();
+    QStyle* style = background.widget ? background.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &background, painter, background.widget);
+
+    const auto* model = qobject_cast<const ImageListModel*>(index.model());
+    const ListEntityRef entity = model ? model->ImageEntityForRow(index.row()) : nullptr;
+    if (!entity) return;
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette::ColorRole textRole = selected ? QPalette::HighlightedText : QPalette::Text;
+    const QColor textColour = option.palette.color(textRole);
+
+    const QRect box(option.rect.left() + kMargin, option.rect.top() + (option.rect.height() - kThumbnailBox) / 2,
+                    kThumbnailBox, kThumbnailBox);
+    switch (entity->thumbnailState()) {
+    case ThumbnailState::Loaded:
+        if (ThumbnailRef thumbnail = entity->thumbnailImage()) {
+            const QImage image = ThumbnailQImage(*thumbnail);
+            QSizeF size(image.width(), image.height());
+            size.scale(kThumbnailBox, kThumbnailBox, Qt::KeepAspectRatio);
+            const QRectF target(box.left() + (kThumbnailBox - size.width()) / 2.0,
+                                box.top() + (kThumbnailBox - size.height()) / 2.0, size.width(), size.height());
+            painter->save();
+            painter->setRenderHint(QPainter::SmoothPixmapTransform);
+            painter->drawImage(target, image);
+            painter->restore();
+        }
+        break;
+    case ThumbnailState::NoPixels:
+        style->standardIcon(QStyle::SP_TrashIcon).paint(painter, box.adjusted(26, 26, -26, -26));
+        break;
+    case ThumbnailState::Failed:
+        style->standardIcon(QStyle::SP_MessageBoxWarning).paint(painter, box.adjusted(30, 30, -30, -30));
+        break;
+    case ThumbnailState::None:
+    case ThumbnailState::Loading:
+        PaintSpinner(painter, box, spinnerPhase_, textColour);
+        break;
+    }
+
+    // Name, then size, resolution and pixel size, each on its own line.
+    const QRect textRect(box.right() + 10, option.rect.top() + 8, option.rect.right() - box.right() - 16,
+                         option.rect.height() - 16);
+    painter->save();
+    painter->setPen(textColour);
+    QFont nameFont = option.font;
+    nameFont.setBold(true);
+    const QFontMetrics nameMetrics(nameFont);
+    painter->setFont(nameFont);
+    int y = textRect.top() + nameMetrics.ascent();
+    painter->drawText(textRect.left(), y,
+                      nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, textRect.width()));
+    painter->setFont(option.font);
+    const QFontMetrics metrics(option.font);
+    QColor factColour = textColour;
+    if (!selected) factColour.setAlphaF(0.7);
+    painter->setPen(factColour);
+    QStringList facts;
+    if (entity->thumbnailState() == ThumbnailState::Failed) {
+        facts << LocalizedString("ImageListLoadFailed");
+    } else {
+        for (int role : {ImageListModel::FileSizeTextRole, ImageListModel::ResolutionTextRole,
+                         ImageListModel::PixelSizeTextRole}) {
+            facts << index.data(role).toString();
+        }
+    }
+    y += nameMetrics.descent() + 6;
+    for (const QString& fact : facts) {
+        y += metrics.height();
+        painter->drawText(textRect.left(), y, metrics.elidedText(fact, Qt::ElideRight, textRect.width()));
+    }
+    painter->restore();
+}
+
+// --- DragOutMimeData ------------------------------------------------------------------
+
+QStringList DragOutMimeData::formats() const { return {QLatin1String(kUriList)}; }
+
+bool DragOutMimeData::hasFormat(const QString& mimeType) const { return mimeType == QLatin1String(kUriList); }
+
+QVariant DragOutMimeData::retrieveData(const QString& mimeType, QMetaType type) const {
+    if (mimeType != QLatin1String(kUriList)) return QMimeData::retrieveData(mimeType, type);
+    // The files are made once per drag, however often the target asks.
+    if (!delivered_) {
+        delivered_ = true;
+        if (deliver_) {
+            for (const std::filesystem::path& file : deliver_()) {
+                urls_.append(QUrl::fromLocalFile(QFile::decodeName(file.c_str())));
+            }
+        }
+    }
+    if (type.id() == QMetaType::QByteArray || type.id() == QMetaType::QString) {
+        QByteArray list;
+        for (const QUrl& url : urls_) list += url.toEncoded() + "\r\n";
+        if (type.id() == QMetaType::QString) return QString::fromUtf8(list);
+        return list;
+    }
+    QVariantList list;
+    for (const QUrl& url : urls_) list.append(url);
+    return list;
+}
+
+// --- ImageListTableView ----------------------------------------------------------------
+
+ImageListTableView::ImageListTableView(QWidget* parent) : KSMTableView(parent) {
+    cells_ = new ImageDataCellView(this);
+    setItemDelegate(cells_);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDropIndicatorShown(true);
+    setDefaultDropAction(Qt::CopyAction);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setAlternatingRowColors(true);
+    horizontalHeader()->setStretchLastSection(true);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // No sort until the user clicks the header: files keep the order they
+    // were added in.
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(ImageDataCellView::kRowHeight);
+    spinnerTimer_ = new QTimer(this);
+    spinnerTimer_->setInterval(80);
+    connect(spinnerTimer_, &QTimer::timeout, this, &ImageListTableView::updateSpinner);
+}
+
+void ImageListTableView::setListModel(ImageListModel* model) {
+    model_ = model;
+    setModel(model);
+    setSelectionModel(model->selectionModel());
+    setSortingEnabled(true);
+    auto restartSpinner = [this] {
+        if (!spinnerTimer_->isActive()) spinnerTimer_->start();
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this, restartSpinner);
+    connect(model, &QAbstractItemModel::dataChanged, this, restartSpinner);
+    connect(model, &QAbstractItemModel::layoutChanged, this, restartSpinner);
+    // Rows scrolled into view start their loads.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, restartSpinner);
+}
+
+void ImageListTableView::updateSpinner() {
+    if (!model_) return;
+    // Rows being shown start their loads; the spinner turns while any of
+    // them is still loading.
+    const int first = std::max(0, rowAt(0));
+    int last = rowAt(viewport()->height() - 1);
+    if (last < 0) last = model_->count() - 1;
+    bool loading = false;
+    for (int row = first; row <= last && row < model_->count(); ++row) {
+        model_->rowBecameVisible(row);
+        const ThumbnailState state = model_->ImageEntityForRow(row)->thumbnailState();
+        loading = loading || state == ThumbnailState::Loading || state == ThumbnailState::None;
+    }
+    if (loading) {
+        cells_->setSpinnerPhase(++spinnerPhase_);
+        viewport()->update();
+    } else {
+        spinnerTimer_->stop();
+    }
+}
+
+int ImageListTableView::dropRowAt(const QPoint& position) const {
+    const int row = rowAt(position.y());
+    return row < 0 ? (model_ ? model_->count() : 0) : row;
+}
+
+bool ImageListTableView::acceptsDrag(const QDropEvent* event) const {
+    // Rows of this list dropped on itself are refused.
+    if (event->source() == this || !event->mimeData()->hasUrls()) return false;
+    return !isDropAllowed || isDropAllowed();
+}
+
+void ImageListTableView::offerCopy(QDragMoveEvent* event) const {
+    if (acceptsDrag(event)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void ImageListTableView::dragEnterEvent(QDragEnterEvent* event) { offerCopy(event); }
+
+void ImageListTableView::dragMoveEvent(QDragMoveEvent* event) { offerCopy(event); }
+
+void ImageListTableView::dropEvent(QDropEvent* event) {
+    if (!acceptsDrag(event)) {
+        event->ignore();
+        return;
+    }
+    std::vector<std::filesystem::path> urls;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) urls.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (!urls.empty()) emit filesDropped(urls, dropRowAt(event->position().toPoint()));
+}
+
+void ImageListTableView::startDrag(Qt::DropActions) {
+    if (!model_ || !deliverDraggedRows) return;
+    const std::vector<int> rows = model_->selectedRows();
+    if (rows.empty()) return;
+    auto deliver = deliverDraggedRows;
+    auto* data = new DragOutMimeData([deliver, rows] { return deliver(rows); });
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    if (ThumbnailRef thumbnail = model_->ImageEntityForRow(rows.front())->thumbnailImage()) {
+        drag->setPixmap(QPixmap::fromImage(ThumbnailQImage(*thumbnail).scaled(64, 64, Qt::KeepAspectRatio)));
+    }
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+}

@@ -1,0 +1,90 @@
+#pragma once
+// The image list table: one column "ImageList" whose rows show a thumbnail
+// (a spinner while it loads), the file name and its facts. Files dropped on
+// it are added at the drop row; rows dragged out are delivered as files
+// converted with the job's options.
+
+#include "app/ui/KSMOutlineView.h"
+
+#include <QMimeData>
+#include <QStyledItemDelegate>
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+class ImageListModel;
+class QTimer;
+
+// Paints one row ("MainDataCell"): thumbnail, name and the three fact texts.
+class ImageDataCellView : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    static constexpr int kRowHeight = 116;
+
+    explicit ImageDataCellView(QObject* parent = nullptr);
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // Angle of the loading spinner, advanced by the table's timer.
+    void setSpinnerPhase(int phase) { spinnerPhase_ = phase; }
+
+private:
+    int spinnerPhase_ = 0;
+};
+
+// Offers the dragged rows as "text/uri-list" of real files, made by
+// `deliver` the first time a drop target asks for them.
+class DragOutMimeData : public QMimeData {
+    Q_OBJECT
+public:
+    using Deliver = std::function<std::vector<std::filesystem::path>()>;
+    explicit DragOutMimeData(Deliver deliver) : deliver_(std::move(deliver)) {}
+    QStringList formats() const override;
+    bool hasFormat(const QString& mimeType) const override;
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
+
+private:
+    Deliver deliver_;
+    mutable bool delivered_ = false;
+    mutable QList<QUrl> urls_;
+};
+
+class ImageListTableView : public KSMTableView {
+    Q_OBJECT
+public:
+    explicit ImageListTableView(QWidget* parent = nullptr);
+
+    void setListModel(ImageListModel* model);
+    ImageListModel* listModel() const { return model_; }
+
+    // Whether drops are taken (the Add item is enabled).
+    std::function<bool()> isDropAllowed;
+    // Makes the files of the dragged rows (in row order) for a drop target.
+    std::function<std::vector<std::filesystem::path>(const std::vector<int>& rows)> deliverDraggedRows;
+
+    // The row a drop at `position` inserts at: the row under it, else the end.
+    int dropRowAt(const QPoint& position) const;
+
+signals:
+    // Files dropped on the list, to be added at `row`.
+    void filesDropped(const std::vector<std::filesystem::path>& urls, int row);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+
+private:
+    bool acceptsDrag(const QDropEvent* event) const;
+    // Enter and move: the copy operation exactly when the drag is taken.
+    void offerCopy(QDragMoveEvent* event) const;
+    void updateSpinner();
+
+    ImageListModel* model_ = nullptr;
+    ImageDataCellView* cells_ = nullptr;
+    QTimer* spinnerTimer_ = nullptr;
+    int spinnerPhase_ = 0;
+};

@@ -1,0 +1,215 @@
+// The image list in the main window: adding through the Add action, drops
+// on the table, the current image view and its description, turns matching
+// the engine's output, and rows dragged out as converted files.
+#include "ImageListTestSupport.h"
+#include "app/model/CurrentImage.h"
+#include "app/model/DragOutConversion.h"
+#include "app/ui/AddFilesDialog.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/ImageListTableView.h"
+#include "app/ui/DropTargets.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/SegmentedControl.h"
+#include "engine/ConvertImage.h"
+#include "platform/OperationQueue.h"
+
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QLabel>
+#include <QToolButton>
+#include <QMimeData>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace listtest;
+
+namespace {
+
+class ImageListWidget : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { plat::Initialize(); }
+    void SetUp() override {
+        TestApplication();
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        delegate->window()->resize(1200, 760);
+        delegate->window()->show();
+        model = delegate->imageListModel();
+    }
+    void TearDown() override {
+        delegate.reset();
+        GetThumbnailQueue().waitUntilAllOperationsAreFinished();
+    }
+    void addThroughDialog(std::vector<std::filesystem::path> urls, bool recursive = false) {
+        delegate->runAddDialog = [&] { return AppDelegate::AddDialogResult{urls, recursive}; };
+        delegate->AddImageOrFolderButtonAction(nullptr);
+        ASSERT_TRUE(WaitFor([&] { return !model->isAdding(); }));
+    }
+    MainWindow& window() { return *delegate->window(); }
+
+    ScratchDir dir;
+    std::unique_ptr<AppDelegate> delegate;
+    ImageListModel* model = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ImageListWidget, AddingShowsTheFirstImageAndEnablesConversion) {
+    EXPECT_FALSE(window().mainImagePreview->hasImage());
+    EXPECT_EQ(window().mainImagePreview->placeholder(), KSMImageView::Placeholder::DropImage);
+    EXPECT_FALSE(window().convertToolbarButton->isEnabled());
+    addThroughDialog({WritePhoto(dir / "b.jpg", 400, 300), WritePhoto(dir / "a.jpg", 300, 400)});
+    EXPECT_EQ(model->count(), 2);
+    EXPECT_EQ(window().filenameLabelOutlet->text(), "a.jpg");
+    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().startsWith("At "));
+    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith("% Zoom"));
+    EXPECT_TRUE(window().mainImagePreview->hasImage());
+    EXPECT_TRUE(window().convertToolbarButton->isEnabled());
+    EXPECT_TRUE(window().removeToolbarButton->isEnabled());
+    EXPECT_EQ(window().totalFileCountLabelOutlet->text(), "2 images");
+
+    delegate->RemoveAllButtonAction(nullptr);
+    EXPECT_EQ(window().totalFileCountLabelOutlet->text(), "0 image");
+    EXPECT_FALSE(window().convertToolbarButton->isEnabled());
+    EXPECT_FALSE(window().removeToolbarButton->isEnabled());
+    EXPECT_EQ(window().mainImagePreview->placeholder(), KSMImageView::Placeholder::DropImage);
+    EXPECT_TRUE(window().filenameLabelOutlet->text().isEmpty());
+}
+
+TEST_F(ImageListWidget, TurnsAndFlipsShowInTheDescription) {
+    addThroughDialog({WritePhoto(dir / "p.jpg", 400, 300)});
+    window().rotateSegmentedOutlet->setSelectedSegment(1);
+    delegate->rotate(window().rotateSegmentedOutlet);
+    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(", Rotated by -90\u02DA"));
+    // A turned image is shown with its turned proportions.
+    ASSERT_TRUE(window().mainImagePreview->image());
+    EXPECT_GT(window().mainImagePreview->image()->height, window().mainImagePreview->image()->width);
+    window().flipSegmentedOutlet->setSelectedSegment(0);
+    delegate->flip(window().flipSegmentedOutlet);
+    window().flipSegmentedOutlet->setSelectedSegment(1);
+    delegate->flip(window().flipSegmentedOutlet);
+    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(
+        ", Rotated by -90\u02DA, Fliped Horizonally & Vertically"));
+    window().flipSegmentedOutlet->setSelectedSegment(0);
+    delegate->flip(window().flipSegmentedOutlet);
+    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(", Fliped Vertically"));
+    window().rotateSegmentedOutlet->setSelectedSegment(5);
+    delegate->rotate(window().rotateSegmentedOutlet);
+    EXPECT_EQ(model->selectedEntity()->angle(), -90);
+}
+
+TEST(CurrentImageView, ZoomUsesTheTurnedSizeAndNeverDividesByZero) {
+    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, 0, 800, 800), 0.2);
+    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, 90, 800, 800), 0.2);
+    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, 90, 800, 800), 0.2);
+    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, 0, 800, 800), 0.2);
+    EXPECT_DOUBLE_EQ(CurrentImageZoom(1000, 4000, -270, 1000, 500), 0.25);
+    EXPECT_EQ(CurrentImageZoom(0, 0, 0, 800, 800), 0.0);
+    EXPECT_EQ(CurrentImageZoom(400, 300, 0, 0, 0), 0.0);
+}
+
+TEST(CurrentImageView, PixelsMatchTheEngineForEveryTurnAndFlip) {
+    plat::Initialize();
+    ScratchDir dir;
+    const auto source = WritePhoto(dir / "source.png", 48, 32, "public.png");
+    for (std::int64_t angle : {0, 90, 180, 270, -90, -180, -270}) {
+        for (std::int32_t flip : {0, 1, 2, 3}) {
+            const CurrentImage current = MakeCurrentImage(source, angle, flip, 48);
+            ASSERT_TRUE(current.pixels);
+            ImageConversion record = convtest::SameSizeRecord(source, {}, 0);
+            record.rotationAngle = angle;
+            record.flipMask = flip;
+            record.returnImage = 1;
+            ASSERT_EQ(ConvertImageWithOptions(&record), 1);
+            ASSERT_TRUE(record.resultImage);
+            const auto engine = convtest::DecodeImage(record.resultImage);
+            ASSERT_EQ(current.pixels->width, engine.width) << angle << " " << flip;
+            ASSERT_EQ(current.pixels->height, engine.height) << angle << " " << flip;
+            int worst = 0;
+            for (std::size_t i = 0; i < engine.rgba.size(); i += 4) {
+                for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(int(engine.rgba[i + c]) - current.pixels->rgba[i + c]));
+            }
+            EXPECT_LE(worst, 2) << angle << " " << flip;
+        }
+    }
+    EXPECT_FALSE(MakeCurrentImage(dir / "missing.png", 0, 0, 100).pixels);
+}
+
+TEST_F(ImageListWidget, DropsInsertAtTheDropRowWhileAddIsEnabled) {
+    addThroughDialog({WritePhoto(dir / "a.jpg", 64, 48), WritePhoto(dir / "c.jpg", 64, 48)});
+    ImageListTableView* table = window().imageListViewOutlet;
+    QCoreApplication::processEvents();
+    auto drop = [&](const std::filesystem::path& file, QPoint at) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(table->viewport(), &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(table->viewport(), &move);
+        QDropEvent event(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(table->viewport(), &event);
+    };
+    const QRect second = table->visualRect(model->index(1, 0));
+    drop(WritePhoto(dir / "b.jpg", 64, 48), second.center());
+    ASSERT_TRUE(WaitFor([&] { return model->count() == 3 && !model->isAdding(); }));
+    std::vector<std::string> titles;
+    for (const auto& entity : model->entries()) titles.push_back(entity->title());
+    EXPECT_EQ(titles, (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_EQ(table->dropRowAt(QPoint(5, 100000)), 3);
+
+    // With Add disabled, drops are refused.
+    delegate->toolbarEnableTable().setEnabled(ToolbarEnableTable::AddImage, false);
+    drop(WritePhoto(dir / "d.jpg", 64, 48), second.center());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(model->isAdding());
+    EXPECT_EQ(model->count(), 3);
+}
+
+TEST_F(ImageListWidget, DraggedRowsAreDeliveredAsConvertedFiles) {
+    addThroughDialog({WritePhoto(dir / "x.jpg", 80, 40), WritePhoto(dir / "y.png", 40, 80, "public.png")});
+    model->SelectRowStartingAtRow(0);
+    model->rotateImage(90);
+    std::vector<std::filesystem::path> delivered;
+    DragOutMimeData data([&] {
+        delivered = window().imageListViewOutlet->deliverDraggedRows({0, 1});
+        return delivered;
+    });
+    EXPECT_TRUE(data.hasFormat("text/uri-list"));
+    const QList<QUrl> urls = data.urls();
+    ASSERT_EQ(urls.size(), 2);
+    // Asked again, the same files: nothing is converted twice.
+    EXPECT_EQ(data.urls(), urls);
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[0].filename(), "x.jpg");
+    EXPECT_EQ(delivered[1].filename(), "y.png");
+    const auto turned = convtest::Decode(delivered[0]);
+    EXPECT_EQ(turned.width, 40);
+    EXPECT_EQ(turned.height, 80);
+    EXPECT_NE(delivered[0].parent_path(), dir.path());
+    std::filesystem::remove_all(delivered[0].parent_path());
+}
+
+TEST(AddFilesDialogTest, FilesAndFoldersAreChosenTogether) {
+    TestApplication();
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "folder");
+    WritePhoto(dir / "photo.jpg", 20, 20);
+    std::ofstream(dir / "notes.txt") << "x";
+    AddFilesDialog dialog;
+    dialog.setDirectory(QString::fromStdString(dir.path().string()));
+    dialog.resize(640, 420);
+    dialog.show();
+    // The folder's listing arrives from a worker thread.
+    ASSERT_TRUE(WaitFor([&] {
+        dialog.selectNames({"folder", "photo.jpg"});
+        return dialog.selectedURLs().size() == 2;
+    }));
+    auto urls = dialog.selectedURLs();
+    std::sort(urls.begin(), urls.end());
+    EXPECT_EQ(urls, (std::vector<std::filesystem::path>{dir / "folder", dir / "photo.jpg"}));
+    EXPECT_FALSE(dialog.mAddRecursiveCheckBoxButton->isChecked());
+    EXPECT_EQ(dialog.mAddRecursiveCheckBoxButton->parentWidget(), dialog.mRecusrsiveAddAccessoryView);
+}
