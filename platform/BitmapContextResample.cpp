@@ -92,7 +92,7 @@ Axis MakeAxis(int in, int out) {
 constexpr std::size_t kClaimBytes = std::size_t(1) << 20;
 constexpr int kMaxClaimRows = 32;
 // Released row buffers kept for reuse.
-constexpr std::size_t kMaxSpareRows = 256;
+constexpr std::size_t kMaxSpareRows = 16;
 
 // A one-pass (sequential) source gives each row once, in order: a worker
 // that asked for rows its neighbour had already passed would fail with "out
