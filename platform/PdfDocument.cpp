@@ -400,6 +400,27 @@ std::unique_ptr<PdfDocument> PdfDocument::ReopenWithoutCropBox(int pageNumber) c
     }
 }
 
+std::string PdfDocument::GetPageText(int pageNumber) const {
+    if (pageNumber < 1 || pageNumber > GetPageCount()) {
+        return {};
+    }
+    try {
+        std::unique_ptr<poppler::page> page(document_->create_page(pageNumber - 1));
+        if (!page) {
+            return {};
+        }
+        const poppler::byte_array utf8 = page->text().to_utf8();
+        std::string text(utf8.begin(), utf8.end());
+        // poppler ends lines with "\r\n" on some pages and "\n" on others,
+        // and marks the end of the page with a form feed.
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        while (!text.empty() && text.back() == '\f') text.pop_back();
+        return text;
+    } catch (...) {
+        return {};
+    }
+}
+
 ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, int height,
                                       PdfPixelFormat format) const {
     if (width <= 0 || height <= 0 || !(scale > 0.0) || !std::isfinite(scale) ||

@@ -106,6 +106,10 @@ public:
     // Pages are numbered from 1. False when the page does not exist.
     bool GetPageInfo(int pageNumber, PdfPageInfo& info) const;
 
+    // The text of a page in reading order, UTF-8, lines separated by "\n".
+    // Empty for a missing page or a page without text.
+    std::string GetPageText(int pageNumber) const;
+
     // Renders the visible area of a page (its crop box, or its media box when
     // the crop box is empty) with the page's rotation applied, at `scale`
     // pixels per point, into exactly `width` x `height` pixels on white.

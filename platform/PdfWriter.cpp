@@ -7,19 +7,29 @@
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFNameTreeObjectHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
+#include <limits>
+#include <map>
+#include <set>
 
 namespace plat {
 
 using vips::VImage;
 
 struct PdfWriter::State {
-    QPDF pdf;
+    // qpdf reads an opened file in place: the bytes live as long as the document.
+    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<QPDF> pdf = std::make_unique<QPDF>();
 };
 
 namespace {
@@ -61,22 +71,156 @@ QPDFObjectHandle FlateImage(QPDF& pdf, const VImage& pixels, const char* colourS
     return stream;
 }
 
+// Outlines are user data: a hostile file may nest or loop them without end.
+constexpr std::size_t kMaxOutlineItems = 100000;
+constexpr int kMaxOutlineDepth = 64;
+
+// The explicit destination an outline item points at: its /Dest, or the /D
+// of its GoTo action, with names looked up in the catalogue.
+QPDFObjectHandle OutlineDestination(QPDF& pdf, QPDFObjectHandle item) {
+    QPDFObjectHandle dest = item.getKey("/Dest");
+    if (dest.isNull()) {
+        QPDFObjectHandle action = item.getKey("/A");
+        if (action.isDictionary() && action.getKey("/S").isNameAndEquals("/GoTo")) dest = action.getKey("/D");
+    }
+    if (dest.isName()) {
+        dest = pdf.getRoot().getKey("/Dests").getKey(dest.getName());
+    } else if (dest.isString()) {
+        QPDFObjectHandle names = pdf.getRoot().getKey("/Names").getKey("/Dests");
+        QPDFObjectHandle found;
+        if (names.isDictionary() && QPDFNameTreeObjectHelper(names, pdf).findObject(dest.getUTF8Value(), found)) {
+            dest = found;
+        } else {
+            dest = QPDFObjectHandle::newNull();
+        }
+    }
+    if (dest.isDictionary()) dest = dest.getKey("/D");
+    return dest;
+}
+
+// Walks the items by hand: qpdf's outline helper follows looping /Next and
+// /First links without end.
+std::vector<PdfOutlineItem> ReadOutlineItems(QPDF& pdf, QPDFObjectHandle item,
+                                             const std::map<QPDFObjGen, int>& pageIndices, int depth,
+                                             std::size_t& budget, std::set<QPDFObjGen>& seen) {
+    std::vector<PdfOutlineItem> out;
+    if (depth > kMaxOutlineDepth) return out;
+    for (; item.isDictionary() && budget > 0; item = item.getKey("/Next")) {
+        if (item.isIndirect() && !seen.insert(item.getObjGen()).second) break;
+        --budget;
+        PdfOutlineItem entry;
+        QPDFObjectHandle title = item.getKey("/Title");
+        if (title.isString()) entry.title = title.getUTF8Value();
+        QPDFObjectHandle dest = OutlineDestination(pdf, item);
+        if (dest.isArray() && dest.getArrayNItems() >= 1) {
+            QPDFObjectHandle page = dest.getArrayItem(0);
+            if (page.isIndirect()) {
+                auto found = pageIndices.find(page.getObjGen());
+                if (found != pageIndices.end()) entry.pageIndex = found->second;
+            }
+            if (dest.getArrayNItems() >= 4 && dest.getArrayItem(1).isNameAndEquals("/XYZ") &&
+                dest.getArrayItem(3).isNumber()) {
+                entry.top = dest.getArrayItem(3).getNumericValue();
+            }
+        }
+        entry.children = ReadOutlineItems(pdf, item.getKey("/First"), pageIndices, depth + 1, budget, seen);
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+// Links `items` under `parent` (children closed); returns how many were made.
+int BuildOutlineItems(QPDF& pdf, QPDFObjectHandle parent, const std::vector<PdfOutlineItem>& items,
+                      const std::vector<QPDFPageObjectHelper>& pages, int depth) {
+    if (depth > kMaxOutlineDepth) return 0;
+    QPDFObjectHandle previous;
+    int count = 0;
+    for (const PdfOutlineItem& item : items) {
+        QPDFObjectHandle entry = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+        entry.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(item.title));
+        entry.replaceKey("/Parent", parent);
+        if (item.pageIndex >= 0 && static_cast<std::size_t>(item.pageIndex) < pages.size()) {
+            QPDFObjectHandle dest = QPDFObjectHandle::newArray();
+            dest.appendItem(pages[static_cast<std::size_t>(item.pageIndex)].getObjectHandle());
+            dest.appendItem(QPDFObjectHandle::newName("/XYZ"));
+            dest.appendItem(QPDFObjectHandle::newNull());
+            dest.appendItem(QPDFObjectHandle::newReal(item.top, 2));
+            dest.appendItem(QPDFObjectHandle::newNull());
+            entry.replaceKey("/Dest", dest);
+        }
+        const int children = BuildOutlineItems(pdf, entry, item.children, pages, depth + 1);
+        if (children > 0) entry.replaceKey("/Count", QPDFObjectHandle::newInteger(-children));
+        if (previous.isInitialized()) {
+            previous.replaceKey("/Next", entry);
+            entry.replaceKey("/Prev", previous);
+        } else {
+            parent.replaceKey("/First", entry);
+        }
+        parent.replaceKey("/Last", entry);
+        previous = entry;
+        ++count;
+    }
+    return count;
+}
+
+void WriteOutline(QPDF& pdf, const std::vector<PdfOutlineItem>& items) {
+    QPDFObjectHandle root = pdf.getRoot();
+    if (items.empty()) {
+        root.removeKey("/Outlines");
+        return;
+    }
+    QPDFObjectHandle outlines = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+    outlines.replaceKey("/Type", QPDFObjectHandle::newName("/Outlines"));
+    const int count = BuildOutlineItems(pdf, outlines, items, QPDFPageDocumentHelper(pdf).getAllPages(), 0);
+    outlines.replaceKey("/Count", QPDFObjectHandle::newInteger(count));
+    root.replaceKey("/Outlines", outlines);
+    root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
+}
+
+void SetEncryption(QPDFWriter& writer, const PdfWriteOptions& options) {
+    const std::string& user = options.userPassword;
+    // Without an owner password of its own, the user password guards changes too.
+    const std::string& owner = options.ownerPassword.empty() ? user : options.ownerPassword;
+    const bool print = options.allowsPrinting;
+    const bool copy = options.allowsCopying;
+    const qpdf_r3_print_e printing = print ? qpdf_r3p_full : qpdf_r3p_none;
+    if (options.keyLength == 40) {
+        writer.setR2EncryptionParametersInsecure(user.c_str(), owner.c_str(), print, true, copy, true);
+    } else if (options.keyLength == 128) {
+        writer.setR4EncryptionParametersInsecure(user.c_str(), owner.c_str(), true, copy, true, true, true, true,
+                                                 printing, true, true);
+    } else {
+        writer.setR6EncryptionParameters(user.c_str(), owner.c_str(), true, copy, true, true, true, true, printing,
+                                         true);
+    }
+}
+
 }  // namespace
 
 PdfWriter::PdfWriter() : state_(std::make_unique<State>()), creator_("Vantrell") {
-    state_->pdf.emptyPDF();
+    state_->pdf->emptyPDF();
 }
 
 PdfWriter::~PdfWriter() = default;
 
-bool PdfWriter::addPage(int width, int height, double dpiX, double dpiY, void* imageObject) {
-    QPDF& pdf = state_->pdf;
+bool PdfWriter::addPage(std::size_t index, int width, int height, double dpiX, double dpiY, void* imageObject,
+                        const PdfPageFrame* frame) {
+    QPDF& pdf = *state_->pdf;
     QPDFObjectHandle& image = *static_cast<QPDFObjectHandle*>(imageObject);
     if (!(dpiX > 0.0)) dpiX = 72.0;
     if (!(dpiY > 0.0)) dpiY = 72.0;
     const double w = width / dpiX * 72.0;
     const double h = height / dpiY * 72.0;
-    const std::string content = "q " + Number(w) + " 0 0 " + Number(h) + " 0 0 cm /Im0 Do Q\n";
+    double pageWidth = w, pageHeight = h, x = 0.0, y = 0.0;
+    if (frame) {
+        if (!(frame->paperWidth > 0.0 && frame->paperHeight > 0.0)) return false;
+        pageWidth = frame->paperWidth;
+        pageHeight = frame->paperHeight;
+        x = frame->contentArea.x + (frame->contentArea.width - w) / 2.0;
+        y = frame->contentArea.y + (frame->contentArea.height - h) / 2.0;
+    }
+    const std::string content = "q " + Number(w) + " 0 0 " + Number(h) + " " + Number(x) + " " + Number(y) +
+                                " cm /Im0 Do Q\n";
     QPDFObjectHandle contents = QPDFObjectHandle::newStream(&pdf, content);
     QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     xobjects.replaceKey("/Im0", pdf.makeIndirectObject(image));
@@ -84,18 +228,29 @@ bool PdfWriter::addPage(int width, int height, double dpiX, double dpiY, void* i
     resources.replaceKey("/XObject", xobjects);
     QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
     page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, w, h)));
+    page.replaceKey("/MediaBox",
+                    QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, pageWidth, pageHeight)));
     page.replaceKey("/Resources", resources);
     page.replaceKey("/Contents", contents);
-    QPDFPageDocumentHelper(pdf).addPage(pdf.makeIndirectObject(page), false);
+    QPDFPageDocumentHelper helper(pdf);
+    if (index >= pages_) {
+        helper.addPage(pdf.makeIndirectObject(page), false);
+    } else {
+        helper.addPageAt(pdf.makeIndirectObject(page), true, helper.getAllPages().at(index));
+    }
     ++pages_;
     return true;
 }
 
 bool PdfWriter::addImagePage(const ImageRef& image, double dpiX, double dpiY) {
+    return insertImagePage(pages_, image, dpiX, dpiY);
+}
+
+bool PdfWriter::insertImagePage(std::size_t index, const ImageRef& image, double dpiX, double dpiY,
+                                const PdfPageFrame* frame) {
     if (!image) return false;
     try {
-        QPDF& pdf = state_->pdf;
+        QPDF& pdf = *state_->pdf;
         const VImage& all = image->vimage();
         const int colour = image->colorComponents();
         VImage pixels = image->hasAlpha() ? all.extract_band(0, VImage::option()->set("n", colour)) : all;
@@ -105,7 +260,7 @@ bool PdfWriter::addImagePage(const ImageRef& image, double dpiX, double dpiY) {
             QPDFObjectHandle mask = FlateImage(pdf, all.extract_band(colour), "/DeviceGray");
             object.getDict().replaceKey("/SMask", pdf.makeIndirectObject(mask));
         }
-        return addPage(image->width(), image->height(), dpiX, dpiY, &object);
+        return addPage(index, image->width(), image->height(), dpiX, dpiY, &object, frame);
     } catch (const std::exception&) {
         vips_error_clear();
         return false;
@@ -114,10 +269,15 @@ bool PdfWriter::addImagePage(const ImageRef& image, double dpiX, double dpiY) {
 
 bool PdfWriter::addJpegPage(std::span<const std::uint8_t> jpeg, int width, int height, int components,
                             double dpiX, double dpiY) {
+    return insertJpegPage(pages_, jpeg, width, height, components, dpiX, dpiY);
+}
+
+bool PdfWriter::insertJpegPage(std::size_t index, std::span<const std::uint8_t> jpeg, int width, int height,
+                               int components, double dpiX, double dpiY, const PdfPageFrame* frame) {
     if (jpeg.empty() || width <= 0 || height <= 0) return false;
     if (components != 1 && components != 3 && components != 4) return false;
     try {
-        QPDF& pdf = state_->pdf;
+        QPDF& pdf = *state_->pdf;
         QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf);
         stream.replaceStreamData(std::string(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()),
                                  QPDFObjectHandle::newName("/DCTDecode"), QPDFObjectHandle::newNull());
@@ -139,27 +299,34 @@ bool PdfWriter::addJpegPage(std::span<const std::uint8_t> jpeg, int width, int h
             }
             dict.replaceKey("/Decode", decode);
         }
-        return addPage(width, height, dpiX, dpiY, &stream);
+        return addPage(index, width, height, dpiX, dpiY, &stream, frame);
     } catch (const std::exception&) {
         return false;
     }
 }
 
-std::vector<std::uint8_t> PdfWriter::data() {
+std::vector<std::uint8_t> PdfWriter::data(const PdfWriteOptions& options) {
     if (pages_ == 0) return {};
     try {
-        QPDF& pdf = state_->pdf;
-        QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
-        if (!title_.empty()) info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title_));
-        if (!creator_.empty()) {
-            info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator_));
-            info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(creator_));
+        QPDF& pdf = *state_->pdf;
+        if (!opened_) {
+            QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
+            if (!title_.empty()) info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title_));
+            if (!creator_.empty()) {
+                info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator_));
+                info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(creator_));
+            }
+            pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
         }
-        pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+        if (outlineSet_) WriteOutline(pdf, outline_);
         QPDFWriter writer(pdf);
         writer.setOutputMemory();
         // Streams are compressed already; do not decode and recompress them.
         writer.setStreamDataMode(qpdf_s_preserve);
+        // An opened file is written as the options say, never with the
+        // encryption it was read with.
+        writer.setPreserveEncryption(false);
+        if (options.encrypts()) SetEncryption(writer, options);
         writer.write();
         std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
         if (!buffer || buffer->getSize() == 0) return {};
@@ -170,10 +337,152 @@ std::vector<std::uint8_t> PdfWriter::data() {
     }
 }
 
-bool PdfWriter::write(const std::filesystem::path& path, const std::optional<FileAttributes>& attributes) {
-    std::vector<std::uint8_t> bytes = data();
+bool PdfWriter::write(const std::filesystem::path& path, const std::optional<FileAttributes>& attributes,
+                      const PdfWriteOptions& options) {
+    std::vector<std::uint8_t> bytes = data(options);
     if (bytes.empty()) return false;
     return FileManager::createFile(path, std::span<const std::uint8_t>(bytes), attributes);
+}
+
+// --- Opening and editing ---------------------------------------------------------
+
+std::unique_ptr<PdfWriter> PdfWriter::Open(const std::filesystem::path& path, const std::string& password,
+                                           OpenStatus* status) {
+    auto report = [status](OpenStatus value) {
+        if (status) *status = value;
+    };
+    report(OpenStatus::Unreadable);
+    // FileManager reads regular files only, so a FIFO or device never blocks.
+    auto contents = FileManager::contentsOfFile(path, std::uint64_t(std::numeric_limits<int>::max()));
+    if (!contents || contents->empty()) return nullptr;
+    auto writer = std::make_unique<PdfWriter>();
+    State& state = *writer->state_;
+    state.bytes = std::move(*contents);
+    bool locked = false;
+    auto process = [&](const std::string& candidate) {
+        state.pdf = std::make_unique<QPDF>();
+        state.pdf->setSuppressWarnings(true);
+        try {
+            state.pdf->processMemoryFile(path.c_str(), reinterpret_cast<const char*>(state.bytes.data()),
+                                         state.bytes.size(), candidate.c_str());
+            return true;
+        } catch (const QPDFExc& e) {
+            if (e.getErrorCode() == qpdf_e_password) locked = true;
+        } catch (const std::exception&) {
+        }
+        return false;
+    };
+    if (!process(password) && !(locked && !password.empty() && process(std::string()))) {
+        report(locked ? OpenStatus::Locked : OpenStatus::Unreadable);
+        return nullptr;
+    }
+    try {
+        QPDF& pdf = *state.pdf;
+        // Pages copied elsewhere must carry what they inherit from the tree.
+        pdf.pushInheritedAttributesToPage();
+        writer->pages_ = QPDFPageDocumentHelper(pdf).getAllPages().size();
+        writer->opened_ = true;
+        writer->encrypted_ = pdf.isEncrypted();
+        writer->allowsPrinting_ = !writer->encrypted_ || pdf.ownerPasswordMatched() || pdf.allowPrintLowRes();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    report(OpenStatus::Opened);
+    return writer;
+}
+
+bool PdfWriter::insertPage(const PdfWriter& source, std::size_t sourceIndex, std::size_t index) {
+    if (&source == this || sourceIndex >= source.pages_) return false;
+    try {
+        QPDFPageObjectHelper page = QPDFPageDocumentHelper(*source.state_->pdf).getAllPages().at(sourceIndex);
+        QPDFPageDocumentHelper helper(*state_->pdf);
+        if (index >= pages_) {
+            helper.addPage(page, false);
+        } else {
+            helper.addPageAt(page, true, helper.getAllPages().at(index));
+        }
+        ++pages_;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool PdfWriter::removePage(std::size_t index) {
+    if (index >= pages_) return false;
+    try {
+        QPDFPageDocumentHelper helper(*state_->pdf);
+        helper.removePage(helper.getAllPages().at(index));
+        --pages_;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int PdfWriter::pageRotation(std::size_t index) const {
+    if (index >= pages_) return 0;
+    try {
+        QPDFPageObjectHelper page = QPDFPageDocumentHelper(*state_->pdf).getAllPages().at(index);
+        QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+        if (!rotate.isInteger()) return 0;
+        const long long value = rotate.getIntValue();
+        // Only multiples of 90 mean anything; readers ignore the rest.
+        return value % 90 == 0 && value > -360 && value < 360 ? static_cast<int>(value) : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+bool PdfWriter::setPageRotation(std::size_t index, int degrees) {
+    if (index >= pages_ || degrees % 90 != 0) return false;
+    try {
+        QPDFPageObjectHelper page = QPDFPageDocumentHelper(*state_->pdf).getAllPages().at(index);
+        page.getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(degrees));
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+PdfBox PdfWriter::pageCropBox(std::size_t index) const {
+    if (index >= pages_) return {};
+    try {
+        QPDFPageObjectHelper page = QPDFPageDocumentHelper(*state_->pdf).getAllPages().at(index);
+        QPDFObjectHandle box = page.getCropBox(false, false);
+        if (!box.isRectangle()) return {};
+        const auto r = box.getArrayAsRectangle();
+        PdfBox out;
+        out.x = std::min(r.llx, r.urx);
+        out.y = std::min(r.lly, r.ury);
+        out.width = std::fabs(r.urx - r.llx);
+        out.height = std::fabs(r.ury - r.lly);
+        return out;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::vector<PdfOutlineItem> PdfWriter::outline() const {
+    try {
+        QPDF& pdf = *state_->pdf;
+        std::map<QPDFObjGen, int> pageIndices;
+        int next = 0;
+        for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+            pageIndices.emplace(page.getObjectHandle().getObjGen(), next++);
+        }
+        std::size_t budget = kMaxOutlineItems;
+        std::set<QPDFObjGen> seen;
+        return ReadOutlineItems(pdf, pdf.getRoot().getKey("/Outlines").getKey("/First"), pageIndices, 0, budget,
+                                seen);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+void PdfWriter::setOutline(std::vector<PdfOutlineItem> items) {
+    outline_ = std::move(items);
+    outlineSet_ = true;
 }
 
 }  // namespace plat

@@ -1,0 +1,109 @@
+#include "pdf/TextDocumentReader.h"
+
+#include "common/KSMUtil.h"
+#include "engine/ImageTypes.h"
+#include "pdf/OfficeConverter.h"
+#include "pdf/RtfReader.h"
+#include "platform/FileManager.h"
+#include "platform/TypeIdentifier.h"
+
+#include <QStringDecoder>
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Text documents larger than this are not laid out.
+constexpr std::uint64_t kMaxDocumentBytes = std::uint64_t(64) << 20;
+
+std::optional<std::vector<std::uint8_t>> ReadBytes(const std::filesystem::path& url) {
+    return plat::FileManager::contentsOfFile(url, kMaxDocumentBytes);
+}
+
+// Text by its byte-order mark, else UTF-8 when it is valid, else Windows-1252.
+QString DecodeText(const std::vector<std::uint8_t>& bytes) {
+    const QByteArrayView view(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    if (auto encoding = QStringConverter::encodingForData(view)) {
+        QStringDecoder decoder(*encoding);
+        return decoder.decode(view);
+    }
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(view);
+    if (!utf8.hasError()) return text;
+    QStringDecoder latin(QStringConverter::Latin1);
+    return latin.decode(view);
+}
+
+bool StartsWithRTF(const std::vector<std::uint8_t>& bytes) {
+    return bytes.size() >= 5 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 5) == "{\\rtf";
+}
+
+bool ReadRTFBytes(const std::vector<std::uint8_t>& bytes, QTextDocument& document,
+                  const std::filesystem::path& folder) {
+    return ReadRTF(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), document, folder);
+}
+
+bool ReadOfficeDocument(const std::filesystem::path& url, QTextDocument& document) {
+    const std::filesystem::path work = GetTemporaryURLWithPrefix("office");
+    if (work.empty() || !plat::FileManager::createDirectories(work)) return false;
+    bool read = false;
+    const int type = GetTextDocumentTypeForUTI(plat::TypeIdentifier::forPath(url));
+    const std::filesystem::path html =
+        ConvertWithLibreOffice(url, "html", "html", work, std::chrono::seconds(120), GetLibreOfficeImportFilter(type));
+    if (!html.empty()) {
+        if (auto bytes = ReadBytes(html)) {
+            document.setHtml(DecodeText(*bytes));
+            read = true;
+        }
+    }
+    plat::FileManager::removeItem(work);
+    return read;
+}
+
+}  // namespace
+
+TextDocumentKind GetTextDocumentKind(const std::filesystem::path& url) {
+    if (plat::FileManager::isDirectory(url)) return TextDocumentKind::Rtfd;
+    switch (GetTextDocumentTypeForUTI(plat::TypeIdentifier::forPath(url))) {
+    case 1: return TextDocumentKind::Rtf;
+    case 2: return TextDocumentKind::Rtfd;
+    case 3: return TextDocumentKind::Html;
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+    case 13: return TextDocumentKind::Office;
+    default: return TextDocumentKind::Plain;
+    }
+}
+
+bool ReadTextDocument(const std::filesystem::path& url, QTextDocument& document, bool* richText) {
+    document.clear();
+    TextDocumentKind kind = GetTextDocumentKind(url);
+    bool read = false;
+    if (kind == TextDocumentKind::Rtfd) {
+        const auto bytes = ReadBytes(url / "TXT.rtf");
+        read = bytes && ReadRTFBytes(*bytes, document, url);
+    } else if (kind == TextDocumentKind::Office) {
+        read = ReadOfficeDocument(url, document);
+    } else if (auto bytes = ReadBytes(url)) {
+        // RTF announces itself whatever the file is called.
+        if (StartsWithRTF(*bytes)) kind = TextDocumentKind::Rtf;
+        if (kind == TextDocumentKind::Rtf) {
+            read = ReadRTFBytes(*bytes, document, {});
+        } else if (kind == TextDocumentKind::Html) {
+            document.setHtml(DecodeText(*bytes));
+            read = true;
+        } else {
+            document.setPlainText(DecodeText(*bytes));
+            read = true;
+        }
+    }
+    if (!read) document.clear();
+    if (richText) *richText = read && kind != TextDocumentKind::Plain;
+    return read;
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Reads a text document into a QTextDocument: plain text, HTML, RTF, RTFD
+// (a folder holding "TXT.rtf" and its images), and Word and OpenDocument
+// text through LibreOffice.
+
+#include <QTextDocument>
+
+#include <filesystem>
+
+enum class TextDocumentKind { Plain, Html, Rtf, Rtfd, Office };
+
+TextDocumentKind GetTextDocumentKind(const std::filesystem::path& url);
+
+// Fills `document` with the file's text. `richText` tells whether the file
+// carries its own styling (anything but plain text). False, with the
+// document left empty, when the file cannot be read.
+bool ReadTextDocument(const std::filesystem::path& url, QTextDocument& document, bool* richText = nullptr);

@@ -1,0 +1,164 @@
+#include "PdfToolsTestSupport.h"
+
+#include "pdf/CombinePDF.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace pdftest {
+namespace {
+
+std::string Contents(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+PDFInputFile Input(std::int32_t type, const std::filesystem::path& path, double angle = 0,
+                   const std::string& password = {}) {
+    PDFInputFile entry;
+    entry.fileType = type;
+    entry.filePath = path;
+    entry.angle = angle;
+    entry.password = password;
+    return entry;
+}
+
+class CombinePDFTest : public PdfToolsTest {
+protected:
+    void SetUp() override {
+        WriteTextPdf(dir / "three.pdf", {{"first page"}, {"second page"}, {"third page"}}, {.outline = true});
+        convtest::WriteImage(dir / "photo.jpg", convtest::MarkedImage(144, 72, 10), "public.jpeg");
+        // One line of text, then enough empty lines for a second, blank page.
+        std::ofstream(dir / "notes.txt") << "Notes on the trip" << std::string(80, '\n');
+    }
+    CombinePDFOptions Options(std::vector<PDFInputFile> files, bool combine) {
+        CombinePDFOptions options;
+        options.files = std::move(files);
+        options.combine = combine;
+        options.destination = combine ? dir / "combined.pdf" : dir / "out";
+        if (!combine) std::filesystem::create_directories(dir / "out");
+        return options;
+    }
+};
+
+TEST_F(CombinePDFTest, RotationAddsTheAngleWithinAFullTurn) {
+    struct Case {
+        int stored;
+        double angle;
+        int expected;
+    } cases[] = {{270, 180, 90}, {0, -270, -270}, {0, 360, 0},   {90, 90, 180}, {270, 90, 0},
+                 {-270, -180, -90}, {90, 45, 90},  {0, 450, 0},   {180, 0, 180}, {-90, -270, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.stored) + " + " + std::to_string(c.angle));
+        WriteTextPdf(dir / "page.pdf", {{"x"}}, {.rotate = c.stored});
+        auto document = plat::PdfWriter::Open(dir / "page.pdf");
+        ASSERT_TRUE(document);
+        RotatePDFPage(*document, 0, c.angle);
+        EXPECT_EQ(document->pageRotation(0), c.expected);
+    }
+}
+
+TEST_F(CombinePDFTest, OneDocumentWithAnOutlineEntryPerFile) {
+    auto target = std::make_shared<RecordingTarget>();
+    auto options = Options({Input(2, dir / "notes.txt"), Input(3, dir / "three.pdf", 90), Input(1, dir / "photo.jpg"),
+                            Input(7, dir / "photo.jpg"), Input(3, dir / "missing.pdf")},
+                           true);
+    options.progress = Progress(target);
+    ASSERT_EQ(CombinePDFFiles(&options), 1);
+    const PdfInfo info = ReadPdfInfo(options.destination);
+    EXPECT_EQ(info.pages, 5);
+    EXPECT_EQ(info.rotations, (std::vector<int>{0, 90, 90, 90, 0}));
+    EXPECT_EQ(OutlineTitles(options.destination),
+              (std::vector<std::string>{"notes@1", "three@2", "  Chapter 1@2", "  Chapter 2@3", "  Chapter 3@4",
+                                        "photo@5"}));
+    const std::string text = PdfText(options.destination);
+    EXPECT_LT(text.find("Notes on the trip"), text.find("first page"));
+    EXPECT_TRUE(QpdfCheck(options.destination));
+    EXPECT_EQ(target->values, (std::vector<std::int64_t>{3, 3, 3, 3, 3, 6, 7}));
+}
+
+TEST_F(CombinePDFTest, PasswordsAndThePrintingPermission) {
+    WriteTextPdf(dir / "locked.pdf", {{"locked text"}}, {.userPassword = "open", .ownerPassword = "own"});
+    WriteTextPdf(dir / "noprint.pdf", {{"no printing"}}, {.ownerPassword = "own", .allowPrinting = false});
+    // One document: a wrong password or a file that forbids printing is left out.
+    auto options = Options({Input(3, dir / "locked.pdf", 0, "wrong"), Input(3, dir / "noprint.pdf"),
+                            Input(3, dir / "locked.pdf", 0, "open"), Input(3, dir / "noprint.pdf", 0, "own")},
+                           true);
+    options.writeOptions.userPassword = "new";
+    ASSERT_EQ(CombinePDFFiles(&options), 1);
+    EXPECT_FALSE(ReadPdfInfo(options.destination).ok);
+    EXPECT_EQ(ReadPdfInfo(options.destination, "new").pages, 2);
+    const std::string text = PdfText(options.destination, "new");
+    EXPECT_NE(text.find("locked text"), std::string::npos);
+    EXPECT_NE(text.find("no printing"), std::string::npos);
+
+    // One file per input: a PDF that cannot be opened is copied unchanged.
+    auto perFile = Options({Input(3, dir / "locked.pdf", 90, "wrong")}, false);
+    ASSERT_EQ(CombinePDFFiles(&perFile), 1);
+    EXPECT_EQ(Contents(dir / "out" / "locked.pdf"), Contents(dir / "locked.pdf"));
+}
+
+TEST_F(CombinePDFTest, OnePdfPerInput) {
+    auto options = Options({Input(3, dir / "three.pdf", -90), Input(1, dir / "photo.jpg", 90),
+                            Input(2, dir / "notes.txt")},
+                           false);
+    options.writeOptions.userPassword = "pw";
+    options.writeOptions.keyLength = 128;
+    ASSERT_EQ(CombinePDFFiles(&options), 1);
+    const PdfInfo three = ReadPdfInfo(dir / "out" / "three.pdf", "pw");
+    EXPECT_EQ(three.pages, 3);
+    EXPECT_EQ(three.rotations, (std::vector<int>{270, 270, 270}));
+    const PdfInfo photo = ReadPdfInfo(dir / "out" / "photo.pdf", "pw");
+    ASSERT_EQ(photo.sizes.size(), 1u);
+    EXPECT_NEAR(photo.sizes[0].first, 72, 0.6);
+    EXPECT_NEAR(photo.sizes[0].second, 144, 0.6);
+    // The blank second page of the document is dropped.
+    EXPECT_EQ(ReadPdfInfo(dir / "out" / "notes.pdf", "pw").pages, 1);
+    EXPECT_FALSE(ReadPdfInfo(dir / "out" / "notes.pdf").ok);
+}
+
+TEST_F(CombinePDFTest, CancelAndEmptyResultsWriteNothing) {
+    auto target = std::make_shared<RecordingTarget>(1);
+    auto options = Options({Input(3, dir / "three.pdf"), Input(1, dir / "photo.jpg")}, true);
+    options.progress = Progress(target);
+    EXPECT_EQ(CombinePDFFiles(&options), 0);
+    EXPECT_FALSE(std::filesystem::exists(options.destination));
+
+    std::ofstream(dir / "broken.pdf") << "%PDF-1.4 broken";
+    auto nothing = Options({Input(3, dir / "broken.pdf"), Input(1, dir / "missing.jpg")}, true);
+    EXPECT_EQ(CombinePDFFiles(&nothing), 0);
+    EXPECT_FALSE(std::filesystem::exists(nothing.destination));
+
+    EXPECT_EQ(CombinePDFFiles(nullptr), 0);
+    auto noFiles = Options({}, true);
+    EXPECT_EQ(CombinePDFFiles(&noFiles), 0);
+}
+
+TEST_F(CombinePDFTest, LoopingOutlinesAndDamagedInputsEndCleanly) {
+    // An outline whose entries point back at themselves and their parent.
+    {
+        QPDF pdf;
+        pdf.processFile((dir / "three.pdf").c_str());
+        QPDFObjectHandle outlines = pdf.getRoot().getKey("/Outlines");
+        QPDFObjectHandle first = outlines.getKey("/First");
+        first.replaceKey("/First", first);
+        first.replaceKey("/Next", first);
+        first.getKey("/First").replaceKey("/Last", outlines);
+        // The writer keeps the name's characters until it writes.
+        const std::string name = (dir / "loop.pdf").string();
+        QPDFWriter writer(pdf, name.c_str());
+        writer.write();
+    }
+    std::ofstream(dir / "truncated.pdf") << Contents(dir / "three.pdf").substr(0, 400);
+    std::filesystem::create_directory(dir / "folder.pdf");
+    auto options = Options({Input(3, dir / "loop.pdf"), Input(3, dir / "truncated.pdf"), Input(3, dir / "folder.pdf"),
+                            Input(2, dir / "folder.pdf"), Input(1, dir / "folder.pdf")},
+                           true);
+    ASSERT_EQ(CombinePDFFiles(&options), 1);
+    EXPECT_GE(ReadPdfInfo(options.destination).pages, 3);
+    EXPECT_TRUE(QpdfCheck(options.destination));
+    EXPECT_FALSE(OutlineTitles(options.destination).empty());
+}
+
+}  // namespace
+}  // namespace pdftest
