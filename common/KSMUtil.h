@@ -30,7 +30,7 @@ inline int FinderCompare(std::string_view string, std::string_view other, std::s
     return FinderCompare(string, other);
 }
 
-// The end-of-job notification; only on systems from 10.8 on. Returns whether
+// The end-of-job notification, when the system version offers it. Returns whether
 // the desktop took it (false without a notification service).
 bool PostUserNotification(std::string_view title, std::string_view informativeText);
 

@@ -17,7 +17,7 @@ namespace {
 // The metadata dictionaries copied unchanged, in order.
 constexpr const char* kCopiedDictionaries[] = {
     plat::prop::GIFDictionary, plat::prop::JFIFDictionary, plat::prop::ExifDictionary,
-    plat::prop::PNGDictionary, plat::prop::IPTCDictionary, plat::prop::GPSDictionary,
+    plat::prop::PNGDictionary, plat::prop::IPTCDictionary, plat::prop::GPSDictionary, plat::prop::XMPDictionary,
 };
 
 // TIFF resolution unit: inch.
@@ -67,7 +67,9 @@ plat::PropertyDict CreateDestinationProperties(const ImageConverter* c) {
     if (c->preserveMetadata && TypeKeepsMetadata(c->outputType)) {
         CopySourceMetadata(c, properties);
     }
-    if (c->orientation != 0) {
+    if (c->orientation > 1 || (c->orientation == 1 && c->preserveMetadata)) {
+        // Without metadata, an upright output needs no orientation tag (and
+        // so no EXIF block) at all.
         properties.set(plat::prop::Orientation, static_cast<std::int64_t>(c->orientation));
     } else if (const plat::PropertyDict* tiff = properties.dict(plat::prop::TIFFDictionary)) {
         // Copied metadata states the orientation of the upright output.

@@ -1,5 +1,6 @@
 #include "engine/SgiWriter.h"
 
+#include "platform/DecodeWatch.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 
@@ -56,6 +57,7 @@ int FillSGIBitmapFromImage(SGIBitmap* bitmap, const plat::ImageRef& image) {
         const auto* bytes = static_cast<const std::uint8_t*>(memory);
         rgba.assign(bytes, bytes + size);
         g_free(memory);
+        if (plat::DecodeFailed(pixels)) return 0;
     } catch (const vips::VError&) {
         vips_error_clear();
         return 0;

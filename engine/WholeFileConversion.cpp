@@ -12,12 +12,14 @@
 #include "engine/ImageConverter.h"
 #include "engine/ImageTypes.h"
 #include "engine/WebPEncoder.h"
+#include "platform/EmbeddedMetadata.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/ImageDestination.h"
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
 #include "platform/PdfWriter.h"
+#include "platform/codecs/ImageMetadata.h"
 
 namespace {
 
@@ -105,7 +107,32 @@ bool WriteAsWebP(ImageConverter* converter, const plat::ImageRef& image, const s
         return false;
     }
     SetWebPOutputQuality(&config, converter->quality);
-    return WriteImageAsWebP(*image, target, config, converter->fileAttributes) == 0;
+    if (!converter->preserveMetadata || !converter->sourceImage) {
+        return WriteImageAsWebP(*image, target, config, converter->fileAttributes) == 0;
+    }
+    // The source's EXIF, profile and XMP, as the other formats keep them;
+    // pixels with the profile stay in its colours.
+    const plat::EmbeddedMetadata blocks = plat::ReadEmbeddedMetadata(*converter->sourceImage, 0);
+    WebPMetadata metadata;
+    metadata.exif = plat::codecs::ExifForOutput(blocks.exif, image->width(), image->height());
+    const std::string xmp = plat::codecs::XmpForOutput(std::string(blocks.xmp.begin(), blocks.xmp.end()), 1,
+                                                       image->width(), image->height());
+    metadata.xmp.assign(xmp.begin(), xmp.end());
+    plat::ImageRef pixels = image;
+    const bool profiled = vips_image_get_typeof(image->vimage().get_image(), VIPS_META_ICC_NAME) != 0;
+    if (profiled && !blocks.icc.empty() && image->colorModel() == plat::ColorModel::RGB) {
+        metadata.icc = blocks.icc;
+        vips::VImage untagged = image->vimage().copy();
+        untagged.remove(VIPS_META_ICC_NAME);
+        pixels = plat::Image::Create(untagged);
+        if (!pixels) {
+            return false;
+        }
+    }
+    std::vector<std::uint8_t> data;
+    const int mask = kWebPMetadataExif | kWebPMetadataIcc | kWebPMetadataXmp;
+    return EncodeImageToWebPData(*pixels, config, &metadata, mask, data) == 0 &&
+           plat::FileManager::createFile(target, data.data(), data.size(), converter->fileAttributes);
 }
 
 // Hands out the image of the representation being written: first the one

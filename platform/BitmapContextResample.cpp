@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -84,10 +87,41 @@ Axis MakeAxis(int in, int out) {
     return axis;
 }
 
+// Input rows fetched per claim in the one-pass mode: small, so that the
+// worker threads share the horizontal pass evenly.
+constexpr std::size_t kClaimBytes = std::size_t(1) << 20;
+constexpr int kMaxClaimRows = 32;
+// Released row buffers kept for reuse.
+constexpr std::size_t kMaxSpareRows = 16;
+
+// A one-pass (sequential) source gives each row once, in order: a worker
+// that asked for rows its neighbour had already passed would fail with "out
+// of order read". In that mode the input is read here, in order, in claims
+// of a few rows; the worker that fetched a claim resamples its rows
+// horizontally (full output width), and the rows stay until every output
+// row that reads them is done. Each input row is thus read and resampled
+// once, whatever the reduction and however the threads are scheduled.
+struct OrderedInput {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool failed = false;
+    int nextClaim = 0;    // first input row not yet claimed
+    int nextFetch = 0;    // first input row not yet fetched: claims fetch in order
+    int released = 0;     // rows below this are gone
+    int lowestPending = 0;                  // first output row not yet done
+    std::vector<std::vector<float>> rows;  // by input row: resampled horizontally
+    std::vector<std::uint8_t> ready;
+    std::vector<int> doneWidth;  // by output row: columns finished
+    std::vector<int> firstFrom;  // by output row y: lowest input row any row from y on reads
+    std::vector<std::vector<float>> spare;
+};
+
 struct Resampler {
     VipsImage* in = nullptr;  // a reference of our own
     int bands = 0;
+    int inWidth = 0, inHeight = 0, outWidth = 0, outHeight = 0;
     Axis h, v;
+    std::unique_ptr<OrderedInput> ordered;  // null when the input allows any order
 
     ~Resampler() {
         if (in) g_object_unref(in);
@@ -250,13 +284,141 @@ int GenerateStrip(VipsRegion* outRegion, const VipsRect& o, Sequence* s, const R
     return 0;
 }
 
+// Fetches input rows [first, first + count) in claim order, then resamples
+// them horizontally and hands them to the shared rows.
+template <int B>
+int FetchClaim(int first, int count, Sequence* s, const Resampler* r) {
+    OrderedInput& o = *r->ordered;
+    {
+        std::unique_lock<std::mutex> lock(o.mutex);
+        o.changed.wait(lock, [&] { return o.nextFetch == first || o.failed; });
+        if (o.failed) return -1;
+    }
+    VipsRect need{0, first, r->inWidth, count};
+    const int status = vips_region_prepare(s->region, &need);
+    {
+        std::lock_guard<std::mutex> lock(o.mutex);
+        o.nextFetch = first + count;
+        if (status) o.failed = true;
+    }
+    o.changed.notify_all();
+    if (status) return -1;
+
+    const std::size_t rowFloats = std::size_t(r->outWidth) * std::size_t(r->bands);
+    s->premultiplied.resize(std::size_t(r->inWidth) * std::size_t(r->bands));
+    std::vector<std::vector<float>> done(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(o.mutex);
+            if (!o.spare.empty()) {
+                done[std::size_t(i)] = std::move(o.spare.back());
+                o.spare.pop_back();
+            }
+        }
+        done[std::size_t(i)].resize(rowFloats);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(s->region, 0, first + i));
+        Premultiply<B>(p, r->inWidth, r->bands, s->premultiplied.data());
+        Horizontal<B>(s->premultiplied.data(), r->h, 0, r->outWidth, 0, r->bands, done[std::size_t(i)].data());
+    }
+    {
+        std::lock_guard<std::mutex> lock(o.mutex);
+        for (int i = 0; i < count; ++i) {
+            const std::size_t row = std::size_t(first + i);
+            o.ready[row] = 1;
+            // A row no output row still needs (between the runs of a trimmed axis).
+            if (first + i < o.released) continue;
+            o.rows[row] = std::move(done[std::size_t(i)]);
+        }
+    }
+    o.changed.notify_all();
+    return 0;
+}
+
+// Marks output rows done and releases the input rows no pending row reads.
+void FinishRows(const VipsRect& strip, const Resampler* r) {
+    OrderedInput& o = *r->ordered;
+    std::lock_guard<std::mutex> lock(o.mutex);
+    for (int y = strip.top; y < strip.top + strip.height; ++y) o.doneWidth[std::size_t(y)] += strip.width;
+    while (o.lowestPending < r->outHeight && o.doneWidth[std::size_t(o.lowestPending)] >= r->outWidth) {
+        ++o.lowestPending;
+    }
+    const int keep = o.lowestPending < r->outHeight ? o.firstFrom[std::size_t(o.lowestPending)] : r->inHeight;
+    for (; o.released < keep; ++o.released) {
+        std::vector<float>& row = o.rows[std::size_t(o.released)];
+        if (row.empty()) continue;
+        if (o.spare.size() < kMaxSpareRows) o.spare.push_back(std::move(row));
+        row = std::vector<float>();
+    }
+}
+
+// Fills rows `strip` of the output region from the shared rows, fetching
+// claims while the rows it needs are not all there.
+template <int B>
+int GenerateOrderedStrip(VipsRegion* outRegion, const VipsRect& strip, Sequence* s, const Resampler* r) {
+    OrderedInput& o = *r->ordered;
+    const Axis& v = r->v;
+    int ylo = v.first[std::size_t(strip.top)], yhi = v.last(strip.top);
+    for (int y = strip.top + 1; y < strip.top + strip.height; ++y) {
+        ylo = std::min(ylo, v.first[std::size_t(y)]);
+        yhi = std::max(yhi, v.last(y));
+    }
+    std::vector<const float*> rows(std::size_t(yhi - ylo + 1));
+    for (;;) {
+        int claim = -1, claimRows = 0;
+        {
+            std::unique_lock<std::mutex> lock(o.mutex);
+            if (o.failed) return -1;
+            if (ylo < o.released) {
+                // Asked again for rows already passed: read them directly.
+                lock.unlock();
+                return GenerateStrip<B>(outRegion, strip, s, r);
+            }
+            bool all = true;
+            for (int iy = ylo; iy <= yhi && all; ++iy) all = o.ready[std::size_t(iy)] != 0;
+            if (all) {
+                for (int iy = ylo; iy <= yhi; ++iy) rows[std::size_t(iy - ylo)] = o.rows[std::size_t(iy)].data();
+                break;
+            }
+            if (o.nextClaim < r->inHeight) {
+                const std::size_t rowBytes = std::size_t(r->inWidth) * std::size_t(r->bands);
+                claim = o.nextClaim;
+                claimRows = int(std::clamp<std::size_t>(kClaimBytes / rowBytes, 1, kMaxClaimRows));
+                claimRows = std::min(claimRows, r->inHeight - claim);
+                o.nextClaim += claimRows;
+            } else {
+                o.changed.wait(lock);
+                continue;
+            }
+        }
+        if (FetchClaim<B>(claim, claimRows, s, r)) return -1;
+    }
+
+    const std::size_t offset = std::size_t(strip.left) * std::size_t(r->bands);
+    const std::size_t width = std::size_t(strip.width) * std::size_t(r->bands);
+    s->sums.assign(width, 0.0f);
+    for (int y = strip.top; y < strip.top + strip.height; ++y) {
+        std::fill(s->sums.begin(), s->sums.end(), 0.0f);
+        const std::size_t first = std::size_t(v.first[std::size_t(y)]);
+        const float* weights = &v.weights[v.offset[std::size_t(y)]];
+        for (int k = 0; k < v.count[std::size_t(y)]; ++k) {
+            Accumulate(rows[first + std::size_t(k) - std::size_t(ylo)] + offset, weights[k], width, s->sums.data());
+        }
+        auto* q = reinterpret_cast<std::uint8_t*>(VIPS_REGION_ADDR(outRegion, strip.left, y));
+        Finish(s->sums.data(), strip.width, r->bands, q);
+    }
+    FinishRows(strip, r);
+    return 0;
+}
+
 template <int B>
 int GenerateBands(VipsRegion* outRegion, Sequence* s, const Resampler* r) {
     // However tall the request, the sums held at once stay a few strips.
     const VipsRect& all = outRegion->valid;
     for (int top = all.top; top < all.top + all.height; top += kMaxStripRows) {
         const VipsRect strip{all.left, top, all.width, std::min(kMaxStripRows, all.top + all.height - top)};
-        if (GenerateStrip<B>(outRegion, strip, s, r)) return -1;
+        const int status = r->ordered ? GenerateOrderedStrip<B>(outRegion, strip, s, r)
+                                      : GenerateStrip<B>(outRegion, strip, s, r);
+        if (status) return -1;
     }
     return 0;
 }
@@ -290,9 +452,26 @@ VImage ResizeAlphaWeighted(const VImage& image, int width, int height) {
     g_object_ref(in);
     resampler->in = in;
     resampler->bands = image.bands();
+    resampler->inWidth = image.width();
+    resampler->inHeight = image.height();
+    resampler->outWidth = width;
+    resampler->outHeight = height;
     try {
         resampler->h = MakeAxis(image.width(), width);
         resampler->v = MakeAxis(image.height(), height);
+        if (vips_image_get_typeof(in, VIPS_META_SEQUENTIAL)) {
+            auto ordered = std::make_unique<OrderedInput>();
+            ordered->rows.resize(std::size_t(image.height()));
+            ordered->ready.assign(std::size_t(image.height()), 0);
+            ordered->doneWidth.assign(std::size_t(height), 0);
+            ordered->firstFrom.resize(std::size_t(height));
+            int lowest = image.height();
+            for (int y = height - 1; y >= 0; --y) {
+                lowest = std::min(lowest, resampler->v.first[std::size_t(y)]);
+                ordered->firstFrom[std::size_t(y)] = lowest;
+            }
+            resampler->ordered = std::move(ordered);
+        }
     } catch (...) {
         delete resampler;
         throw;

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 
 #include <fcntl.h>
@@ -116,8 +117,98 @@ fs::path parentFolder(const fs::path& path) {
     return parent.empty() ? fs::path(".") : parent;
 }
 
+// Temporary files beside a destination are named
+//   .vantrell-tmp-<pid>-<start>-<boot>-<random>-<name>
+// with the writer's process id, its start time (clock ticks after boot) and
+// the first characters of the boot's id: a later run can tell that the
+// writer is gone (killed while writing) and remove what it left.
+constexpr const char kTemporaryPrefix[] = ".vantrell-tmp-";
+
+// The start time of process `pid` in clock ticks after boot, "" when it
+// does not exist.
+std::string processStartTime(long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return {};
+    // Fields after the command name (which may hold spaces); start time is
+    // the 22nd field, the 20th after the name.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) return {};
+    std::size_t at = close + 2;
+    for (int field = 3; field < 22 && at < line.size(); ++field) {
+        at = line.find(' ', at);
+        if (at == std::string::npos) return {};
+        ++at;
+    }
+    const std::size_t end = line.find(' ', at);
+    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+const std::string& bootToken() {
+    static const std::string token = [] {
+        std::ifstream boot("/proc/sys/kernel/random/boot_id");
+        std::string id;
+        std::getline(boot, id);
+        id.erase(std::remove(id.begin(), id.end(), '-'), id.end());
+        return id.size() >= 8 ? id.substr(0, 8) : std::string("00000000");
+    }();
+    return token;
+}
+
+const std::string& writerToken() {
+    static const std::string token = [] {
+        const long pid = long(::getpid());
+        std::string start = processStartTime(pid);
+        if (start.empty()) start = "0";
+        return std::to_string(pid) + "-" + start + "-" + bootToken();
+    }();
+    return token;
+}
+
+// Whether `name` is a temporary file whose writer, on this machine and
+// since its last boot, is gone.
+bool isStaleTemporary(const std::string& name) {
+    if (name.rfind(kTemporaryPrefix, 0) != 0) return false;
+    std::size_t at = sizeof(kTemporaryPrefix) - 1;
+    std::string fields[3];
+    for (std::string& field : fields) {
+        const std::size_t dash = name.find('-', at);
+        if (dash == std::string::npos || dash == at) return false;
+        field = name.substr(at, dash - at);
+        at = dash + 1;
+    }
+    const auto digits = [](const std::string& s) {
+        return s.size() <= 20 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(fields[0]) || !digits(fields[1]) || fields[2] != bootToken()) return false;
+    const long pid = std::strtol(fields[0].c_str(), nullptr, 10);
+    if (pid <= 0) return false;
+    return processStartTime(pid) != fields[1];
+}
+
+// Removes the stale temporary files of `folder`, once per folder and process.
+void removeStaleTemporaries(const fs::path& folder) {
+    static std::mutex mutex;
+    static std::set<std::string> done;
+    {
+        std::lock_guard lock(mutex);
+        if (!done.insert(folder.string()).second) return;
+    }
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (!isStaleTemporary(name)) continue;
+        // Only regular files of ours, never what a link points at.
+        struct stat st{};
+        if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid()) {
+            ::unlink(it->path().c_str());
+        }
+    }
+}
+
 // Creates a fresh temporary file beside `destination`; returns its descriptor.
 int createTemporaryBeside(const fs::path& destination, fs::path& temporaryPath, int& error) {
+    removeStaleTemporaries(parentFolder(destination));
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporaryPath = FileManager::temporaryPathBeside(destination);
         int fd = ::open(temporaryPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -272,7 +363,7 @@ fs::path environmentPath(const char* name) {
 
 fs::path FileManager::temporaryPathBeside(const Path& destination) {
     std::string name = destination.filename().string();
-    const std::string prefix = "." + randomToken() + ".vantrell-tmp-";
+    const std::string prefix = kTemporaryPrefix + writerToken() + "-" + randomToken() + "-";
     // Stay within the 255-byte name limit; keep the extension, which
     // encoders read to choose the format.
     constexpr std::size_t kNameMax = 255;
@@ -665,7 +756,17 @@ fs::path FileManager::temporaryDirectory(std::error_code* error) {
     fs::path base = environmentPath("TMPDIR");
     if (base.empty() || !isDirectory(base)) base = "/tmp";
     const uid_t uid = ::getuid();
-    const fs::path folder = base / ("vantrell-" + std::to_string(uid));
+    const std::string own = "vantrell-" + std::to_string(uid);
+    {
+        // TMPDIR may name the private folder itself (see plat::Initialize).
+        const std::string name = (base.filename().empty() ? base.parent_path() : base).filename().string();
+        struct stat st{};
+        if ((name == own || name.rfind(own + "-", 0) == 0) && ::lstat(base.c_str(), &st) == 0 &&
+            S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & 07777) == 0700) {
+            return base;
+        }
+    }
+    const fs::path folder = base / own;
 
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         setError(error, errno);

@@ -106,6 +106,7 @@ public:
     // /tmp), created with mode 0700 and checked to be a real folder owned by
     // us with no access for others. Should that name be taken by someone
     // else, a fresh private folder is made instead. Empty when neither works.
+    // When $TMPDIR itself names such a folder of ours, that folder.
     static Path temporaryDirectory(std::error_code* error = nullptr);
     // $XDG_DATA_HOME, default ~/.local/share. Not created here.
     static Path applicationSupportDirectory();

@@ -1,5 +1,7 @@
 #include "platform/Image.h"
 
+#include "platform/DecodeWatch.h"
+
 #include <cstring>
 #include <limits>
 
@@ -149,6 +151,9 @@ VImage Image::toSRGBA() const {
             if (converted.format() != VIPS_FORMAT_UCHAR) converted = converted.cast(VIPS_FORMAT_UCHAR);
             image = converted.copy_memory();
         } catch (const vips::VError&) {
+            // A decode that failed is not read a second time: once is the
+            // only run a one-pass decoder survives cleanly.
+            if (DecodeFailed(image)) throw;
             vips_error_clear();
         }
     }
@@ -166,6 +171,7 @@ std::vector<std::uint8_t> Image::copyRGBA8() const {
         const auto* bytes = static_cast<const std::uint8_t*>(memory);
         result.assign(bytes, bytes + size);
         g_free(memory);
+        if (DecodeFailed(rgba)) result.clear();
     } catch (const vips::VError&) {
         result.clear();
     }

@@ -1,5 +1,6 @@
 #include "platform/ImageDestination.h"
 
+#include "platform/DecodeWatch.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/PdfWriter.h"
@@ -183,6 +184,27 @@ VImage WithoutCMYK(const Image& image) {
     return rgb;
 }
 
+// For formats that cannot carry an ICC profile: RGB pixels tagged with one
+// (Adobe RGB, Display P3) converted to sRGB, so that colours do not shift
+// when the profile is left behind. A profile that cannot be used leaves the
+// pixels as they are.
+VImage InSRGBWithoutProfile(const VImage& image) {
+    if (!vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME) || image.bands() < 3 ||
+        image.interpretation() == VIPS_INTERPRETATION_CMYK) {
+        return image;
+    }
+    try {
+        VImage srgb = image.icc_transform("srgb", VImage::option()->set("embedded", true)->set("depth", 8));
+        if (srgb.format() != VIPS_FORMAT_UCHAR) srgb = srgb.cast(VIPS_FORMAT_UCHAR);
+        srgb = srgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        srgb.remove(VIPS_META_ICC_NAME);
+        return srgb;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return image;
+    }
+}
+
 struct Settings {
     double quality = 0.85;
     double dpiX = 72.0, dpiY = 72.0;
@@ -264,6 +286,44 @@ void EnsureJfifDensity(std::vector<std::uint8_t>& jpeg, const Settings& s) {
     jpeg.insert(jpeg.begin() + 2, std::begin(app0), std::end(app0));
 }
 
+std::vector<std::uint8_t> ProfileOf(const VImage& image) {
+    if (!vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME)) return {};
+    const void* data = nullptr;
+    std::size_t length = 0;
+    if (vips_image_get_blob(image.get_image(), VIPS_META_ICC_NAME, &data, &length) || !data) return {};
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return std::vector<std::uint8_t>(bytes, bytes + length);
+}
+
+// Puts `profile` into a JPEG's first bytes as APP2 "ICC_PROFILE" segments,
+// after its JFIF header.
+void InsertJpegProfile(std::vector<std::uint8_t>& jpeg, const std::vector<std::uint8_t>& profile) {
+    constexpr std::size_t kChunk = 65519;  // a segment's 65533 bytes less the tag and numbering
+    if (profile.empty() || jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return;
+    const std::size_t chunks = (profile.size() + kChunk - 1) / kChunk;
+    if (chunks > 255) return;
+    std::size_t at = 2;
+    if (jpeg[2] == 0xFF && jpeg[3] == 0xE0 && jpeg.size() >= 6) {
+        const std::size_t length = std::size_t(jpeg[4]) << 8 | jpeg[5];
+        if (at + 2 + length <= jpeg.size()) at += 2 + length;
+    }
+    std::vector<std::uint8_t> segments;
+    segments.reserve(profile.size() + chunks * 18);
+    for (std::size_t i = 0; i < chunks; ++i) {
+        const std::size_t begin = i * kChunk, length = std::min(kChunk, profile.size() - begin);
+        const std::size_t segment = 2 + 12 + 2 + length;
+        const std::uint8_t head[] = {0xFF, 0xE2, std::uint8_t(segment >> 8), std::uint8_t(segment)};
+        segments.insert(segments.end(), std::begin(head), std::end(head));
+        static const char kTag[] = "ICC_PROFILE";  // with its NUL
+        segments.insert(segments.end(), kTag, kTag + sizeof kTag);
+        segments.push_back(std::uint8_t(i + 1));
+        segments.push_back(std::uint8_t(chunks));
+        segments.insert(segments.end(), profile.begin() + std::ptrdiff_t(begin),
+                        profile.begin() + std::ptrdiff_t(begin + length));
+    }
+    jpeg.insert(jpeg.begin() + std::ptrdiff_t(at), segments.begin(), segments.end());
+}
+
 int QualityPercent(double quality) { return std::clamp(int(std::lround(quality * 100.0)), 1, 100); }
 
 // The quality option of the lossy savers; 1.0 asks for lossless.
@@ -294,12 +354,19 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
     switch (encoder) {
     case Encoder::JPEG: {
         VImage pixels = WithResolution(WithoutMetadata(FlattenOnWhite(image)), s);
+        // libvips makes an EXIF block of its own for every JPEG (resolution,
+        // orientation, colour space "Uncalibrated"): it saves without any
+        // metadata, and the profile goes in here. Metadata asked for is
+        // written through exiv2.
+        const std::vector<std::uint8_t> profile = ProfileOf(pixels);
+        const bool cmyk = image.colorModel() == ColorModel::CMYK;
         Output jpeg = out;
-        if (image.colorModel() != ColorModel::CMYK) {
-            jpeg.fixHead = [&s](std::vector<std::uint8_t>& head) { EnsureJfifDensity(head, s); };
-        }
+        jpeg.fixHead = [&s, &profile, cmyk](std::vector<std::uint8_t>& head) {
+            if (!cmyk) EnsureJfifDensity(head, s);
+            InsertJpegProfile(head, profile);
+        };
         Save<&VImage::jpegsave_target, &VImage::jpegsave_buffer>(
-            pixels, VImage::option()->set("Q", QualityPercent(s.quality)), jpeg);
+            pixels, VImage::option()->set("Q", QualityPercent(s.quality))->set("strip", true), jpeg);
         if (out.bytes && jpeg.fixHead) jpeg.fixHead(*out.bytes);
         return true;
     }
@@ -324,12 +391,12 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         return true;
     }
     case Encoder::GIF: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
         Save<&VImage::gifsave_target, &VImage::gifsave_buffer>(WithoutMetadata(base), nullptr, out);
         return true;
     }
     case Encoder::JPEG2000: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
         *out.bytes = TakeBlob(WithoutMetadata(base).jp2ksave_buffer(QualityOptions(s)));
         return true;
     }
@@ -339,16 +406,17 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         return true;
     }
     case Encoder::OpenEXR: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
         *out.bytes = codecs::SaveExr(base);
         return true;
     }
     case Encoder::ICNS:
-        *out.bytes = codecs::SaveIcns(WithoutCMYK(image));
+        *out.bytes = codecs::SaveIcns(InSRGBWithoutProfile(WithoutCMYK(image)));
         return true;
     case Encoder::Magick: {
         const std::string name = coder;
-        VImage base = WithoutCMYK(image);
+        // ImageMagick keeps the profile in BMP and Photoshop files only.
+        VImage base = name == "BMP" || name == "PSD" ? WithoutCMYK(image) : InSRGBWithoutProfile(WithoutCMYK(image));
         const bool alphaAllowed = name != "PICT";
         if (vips_image_hasalpha(base.get_image()) && (!alphaAllowed || !s.keepAlpha)) {
             const int colour = base.bands() - 1;
@@ -440,7 +508,7 @@ bool ImageDestination::encode() {
                 image->bands() != first.bands() || image->colorModel() != first.colorModel()) {
                 return false;
             }
-            pages.push_back(WithoutMetadata(image->vimage()));
+            pages.push_back(WithoutMetadata(InSRGBWithoutProfile(image->vimage())));
         }
         const Settings s = SettingsFrom(images_.front().second);
         VImage stacked = VImage::arrayjoin(pages, VImage::option()->set("across", 1));
@@ -490,6 +558,12 @@ bool ImageDestination::streams() const {
     return !(codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_));
 }
 
+bool ImageDestination::decodeFailed() const {
+    // Pixels whose decode failed are no picture, whatever the encoder made of them.
+    return std::any_of(images_.begin(), images_.end(),
+                       [](const auto& entry) { return DecodeFailed(entry.first->vimage()); });
+}
+
 bool ImageDestination::finalize() {
     if (finalized_) return false;
     finalized_ = true;
@@ -499,12 +573,13 @@ bool ImageDestination::finalize() {
         if (streams()) {
             // Encoded straight into the temporary file beside the target.
             ok = FileManager::createFile(
-                *path_, [this](const FileManager::ByteWriter& write) { return encodeSingle(&write); },
+                *path_,
+                [this](const FileManager::ByteWriter& write) { return encodeSingle(&write) && !decodeFailed(); },
                 attributes_);
             vips_error_clear();
             return ok;
         }
-        ok = encode();
+        ok = encode() && !decodeFailed();
     } catch (const std::exception&) {
         ok = false;
     }

@@ -72,6 +72,7 @@ public:
 private:
     ImageDestination() = default;
     bool encode();
+    bool decodeFailed() const;
     bool encodeSingle(const FileManager::ByteWriter* write);
     bool streams() const;
     codecs::MetadataWrite metadataRequest() const;

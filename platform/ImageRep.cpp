@@ -1,5 +1,7 @@
 #include "platform/ImageRep.h"
 
+#include "platform/DecodeWatch.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -57,7 +59,10 @@ std::optional<ImageRep> ImageRep::Load(const std::shared_ptr<const ImageSource>&
     decode.sequential = options.sequential && rep.orientation_ <= 2;
     try {
         VImage image = source->load(index, decode);
-        if (!decode.sequential && !options.lazy) image = image.copy_memory();
+        if (!decode.sequential && !options.lazy) {
+            image = image.copy_memory();
+            if (DecodeFailed(image)) return std::nullopt;
+        }
         image = ApplyOrientation(image, rep.orientation_);
         rep.image_ = Image::Create(std::move(image));
     } catch (const vips::VError&) {
@@ -94,7 +99,9 @@ std::optional<ImageRep> ImageRep::LoadThumbnail(const std::filesystem::path& pat
         try {
             VImage small = image->vimage().thumbnail_image(
                 maxPixelSize, VImage::option()->set("height", maxPixelSize)->set("size", VIPS_SIZE_DOWN));
-            rep->image_ = Image::Create(small.copy_memory());
+            small = small.copy_memory();
+            if (DecodeFailed(small)) return std::nullopt;
+            rep->image_ = Image::Create(std::move(small));
         } catch (const vips::VError&) {
             vips_error_clear();
             return std::nullopt;

@@ -1,5 +1,6 @@
 #include "platform/ImageSource.h"
 
+#include "platform/DecodeWatch.h"
 #include "platform/Image.h"
 #include "platform/codecs/ExrCodec.h"
 #include "platform/codecs/IcnsCodec.h"
@@ -100,15 +101,6 @@ const char* ColorModelName(const VImage& image) {
     }
 }
 
-// Whether the PNG end chunk (type "IEND" and its fixed CRC) stands in `tail`.
-bool HasPngEndChunk(std::span<const std::uint8_t> tail) {
-    static constexpr std::uint8_t kEnd[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-    return std::search(tail.begin(), tail.end(), std::begin(kEnd), std::end(kEnd)) != tail.end();
-}
-
-// Trailing bytes searched for the PNG end chunk; writers rarely put anything after it.
-constexpr std::size_t kPngTailLength = 65536;
-
 bool HasField(const VImage& image, const char* name) {
     return vips_image_get_typeof(image.get_image(), name) != 0;
 }
@@ -133,12 +125,6 @@ std::shared_ptr<const ImageSource> ImageSource::Open(const std::filesystem::path
         if (std::uint64_t(info.st_size) > limit) return nullptr;
         if (!ReadAt(fd.get(), 0, std::size_t(info.st_size), source->fileBytes_)) return nullptr;
     }
-    if (source->format_ == ImageFormat::PNG) {
-        const std::uint64_t size = std::uint64_t(info.st_size);
-        const std::uint64_t start = size > kPngTailLength ? size - kPngTailLength : 0;
-        std::vector<std::uint8_t> tail;
-        source->endChunkSeen_ = ReadAt(fd.get(), start, std::size_t(size - start), tail) && HasPngEndChunk(tail);
-    }
     if (!source->initialise()) return nullptr;
     return source;
 }
@@ -153,9 +139,6 @@ std::shared_ptr<const ImageSource> ImageSource::OpenData(std::span<const std::ui
     source->head_.assign(bytes.begin(), bytes.begin() + std::ptrdiff_t(headLength));
     source->format_ = codecs::Sniff(source->head_.data(), source->head_.size(),
                                     LowerExtension(std::filesystem::path(nameHint)));
-    if (source->format_ == ImageFormat::PNG) {
-        source->endChunkSeen_ = HasPngEndChunk(bytes.last(std::min(bytes.size(), kPngTailLength)));
-    }
     if (!source->initialise()) return nullptr;
     return source;
 }
@@ -245,7 +228,9 @@ std::size_t ImageSource::countImages() const {
     switch (format_) {
     case ImageFormat::TIFF:
     case ImageFormat::GIF:
-    case ImageFormat::WebP: {
+    case ImageFormat::WebP:
+    case ImageFormat::HEIF:
+    case ImageFormat::AVIF: {
         VImage header = load(0, DecodeOptions{1, true});
         if (HasField(header, "n-pages")) {
             const int pages = header.get_int("n-pages");
@@ -269,13 +254,13 @@ std::size_t ImageSource::countImages() const {
 
 VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const {
     if (index >= std::max<std::size_t>(count_, 1)) throw vips::VError("no such image");
-    // libvips can miss a PNG's truncation when the decode races the reader
-    // that consumes it; a PNG without its end chunk is refused up front.
-    if (format_ == ImageFormat::PNG && !endChunkSeen_) throw vips::VError("truncated PNG");
     const VipsAccess access = options.sequential ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM;
-    auto common = [&]() {
-        return VImage::option()->set("access", access)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
-    };
+    // Any decode error fails the read: a damaged stream must never come out
+    // as a blank or partly blank picture (libvips's default lets the
+    // decoders patch over errors and only warns).
+    // The GIF decoder reports broken frame data only as a warning.
+    const VipsFailOn failOn = format_ == ImageFormat::GIF ? VIPS_FAIL_ON_WARNING : VIPS_FAIL_ON_ERROR;
+    auto common = [&]() { return VImage::option()->set("access", access)->set("fail_on", failOn); };
     const int page = int(index);
     int shrink = options.shrink;
     if (shrink != 2 && shrink != 4 && shrink != 8) shrink = 1;
@@ -313,6 +298,14 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
         image = VImage::webpload_source(
             makeSource(), common()->set("page", page)->set("n", 1)->set("scale", 1.0 / shrink));
         break;
+    case ImageFormat::HEIF:
+    case ImageFormat::AVIF:
+        // libheif turns the picture upright itself (its transform boxes).
+        image = VImage::heifload_source(makeSource(), common()->set("page", page)->set("n", 1));
+        break;
+    case ImageFormat::JPEGXL:
+        image = VImage::jxlload_source(makeSource(), common());
+        break;
     case ImageFormat::PDF:
     case ImageFormat::Illustrator:
         image = VImage::pdfload_source(makeSource(), common()->set("page", 0)->set("n", 1));
@@ -320,6 +313,11 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
     default:
         image = decodeWhole(index, format_ == ImageFormat::CameraRaw && shrink >= 2 ? 2 : 1);
         break;
+    }
+    if (format_ != ImageFormat::OpenEXR && format_ != ImageFormat::ICNS && format_ != ImageFormat::CameraRaw &&
+        !*codecs::MagickCoderFor(format_)) {
+        // A streaming decoder: its failures are noted on the way out.
+        image = WatchDecode(image);
     }
     if (!Image::sizeAllowed(image.width(), image.height())) {
         throw vips::VError("image size out of range");
@@ -366,6 +364,7 @@ ImageRef ImageSource::createImage(std::size_t index, const DecodeOptions& option
         if (!options.sequential) {
             // Decode now, so broken data fails here and not in a later step.
             image = image.copy_memory();
+            if (DecodeFailed(image)) return nullptr;
         }
         return Image::Create(std::move(image));
     } catch (const vips::VError&) {
@@ -431,6 +430,9 @@ PropertyDict ImageSource::readProperties(std::size_t index) const {
         }
         [[fallthrough]];
     }
+    case ImageFormat::HEIF:
+    case ImageFormat::AVIF:
+    case ImageFormat::JPEGXL:
     case ImageFormat::TIFF:
         // vips names a unit only when the JFIF header, the EXIF data or the
         // TIFF tags give a physical resolution.

@@ -104,10 +104,6 @@ private:
     codecs::ImageFormat format_ = codecs::ImageFormat::Unknown;
     std::string type_;
     std::size_t count_ = 0;
-    // False for a PNG whose end chunk is missing from the end of the data
-    // (searched in its last 64 KiB): such a file is cut short and its pixels
-    // are never decoded.
-    bool endChunkSeen_ = true;
 };
 
 }  // namespace plat

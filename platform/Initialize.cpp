@@ -1,5 +1,9 @@
 #include "platform/Initialize.h"
 
+#include "platform/FileManager.h"
+
+#include <csignal>
+#include <cstdlib>
 #include <mutex>
 
 #include <malloc.h>
@@ -27,6 +31,14 @@ void Initialize() {
         // that keep the freed memory: peak memory then grows with the thread
         // count. From 1 MiB up they come from and go back to the system.
         mallopt(M_MMAP_THRESHOLD, 1 << 20);
+        // A file-size limit (ulimit -f) then fails the write with EFBIG, as a
+        // full disc does, instead of ending the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        // libvips puts the disc copies of large decodes (hundreds of MB of
+        // the user's pictures) under $TMPDIR: make that the private folder.
+        // Tools started later inherit it, which keeps their files private too.
+        const std::filesystem::path folder = FileManager::temporaryDirectory();
+        if (!folder.empty()) ::setenv("TMPDIR", folder.c_str(), 1);
     });
 }
 

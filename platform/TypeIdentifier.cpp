@@ -40,7 +40,8 @@ constexpr ExtensionType kExtensions[] = {
     {"ai", "com.adobe.illustrator.ai-image"},
     {"ico", "com.microsoft.ico"},
     {"webp", "org.webmproject.webp"},
-    {"heic", "public.heic"}, {"heif", "public.heif"},
+    {"heic", "public.heic"}, {"heif", "public.heif"}, {"hif", "public.heif"},
+    {"avif", "public.avif"}, {"jxl", "public.jpeg-xl"},
     {"svg", "public.svg-image"},
     // camera raw
     {"cr2", "public.camera-raw-image"}, {"cr3", "public.camera-raw-image"}, {"crw", "public.camera-raw-image"},
@@ -82,7 +83,7 @@ constexpr Parent kParents[] = {
     {"public.xbitmap-image", "public.image"}, {"com.apple.quicktime-image", "public.image"},
     {"public.fax", "public.image"}, {"com.kodak.flashpix.image", "public.image"},
     {"com.adobe.illustrator.ai-image", "public.image"}, {"com.microsoft.ico", "public.image"},
-    {"org.webmproject.webp", "public.image"}, {"public.heic", "public.heif"}, {"public.heif", "public.image"},
+    {"org.webmproject.webp", "public.image"}, {"public.avif", "public.image"}, {"public.jpeg-xl", "public.image"}, {"public.heic", "public.heif"}, {"public.heif", "public.image"},
     {"public.svg-image", "public.image"}, {"public.camera-raw-image", "public.image"},
     {"public.image", "public.data"}, {"public.image", "public.content"},
     {"com.adobe.pdf", "public.data"}, {"com.adobe.pdf", "public.composite-content"},
@@ -153,7 +154,11 @@ std::string sniff(const std::uint8_t* p, std::size_t n) {
     if (startsWith(p, n, "RIFF") && startsWith(p, n, "WEBP", 8)) return "org.webmproject.webp";
     if (n >= 6 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == 0 && (p[4] | p[5]) != 0) return "com.microsoft.ico";
     if (startsWith(p, n, "idsc", 4)) return "com.apple.quicktime-image";
+    if (startsWith(p, n, "\xFF\x0A") || startsWith(p, n, std::string_view("\0\0\0\x0CJXL \r\n\x87\n", 12))) {
+        return "public.jpeg-xl";
+    }
     if (startsWith(p, n, "ftyp", 4)) {
+        if (startsWith(p, n, "avif", 8) || startsWith(p, n, "avis", 8)) return "public.avif";
         if (startsWith(p, n, "heic", 8) || startsWith(p, n, "heix", 8)) return "public.heic";
         if (startsWith(p, n, "mif1", 8) || startsWith(p, n, "msf1", 8)) return "public.heif";
     }

@@ -81,9 +81,9 @@ VImage LoadIcns(const std::uint8_t* data, std::size_t size, int index) {
     VImage image;
     try {
         if (e.length >= 8 && std::memcmp(data + e.offset, "\x89PNG", 4) == 0) {
-            image = VImage::pngload_buffer(blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+            image = VImage::pngload_buffer(blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR));
         } else {
-            image = VImage::jp2kload_buffer(blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+            image = VImage::jp2kload_buffer(blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR));
         }
         // The member's header is read; refuse an absurd size before the
         // whole image is allocated and decoded.

@@ -8,7 +8,7 @@
 
 namespace plat::codecs {
 
-// Apple icon families (.icns). No Debian library handles them, so this is our
+// Icon families (.icns). No Debian library handles them, so this is our
 // own small codec for the modern members, which hold PNG or JPEG 2000 data.
 
 // Number of readable icons in the family (0 when it is not one).

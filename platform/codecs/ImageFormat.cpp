@@ -115,6 +115,26 @@ ImageFormat Sniff(const std::uint8_t* h, std::size_t n, std::string_view extensi
         (StartsWith(h, n, "ftypcrx ", 4))) {
         return ImageFormat::CameraRaw;
     }
+    // HEIF family: an ISO media box "ftyp" whose brands name a still image.
+    if (StartsWith(h, n, "ftyp", 4) && n >= 12) {
+        const std::string_view major(reinterpret_cast<const char*>(h + 8), 4);
+        if (major == "avif" || major == "avis") return ImageFormat::AVIF;
+        if (major == "heic" || major == "heix" || major == "hevc" || major == "hevx" || major == "heim" ||
+            major == "heis") {
+            return ImageFormat::HEIF;
+        }
+        if (major == "mif1" || major == "msf1") {
+            // Compatible brands after the minor version: AV1 or HEVC inside.
+            std::uint32_t box = std::uint32_t(h[0]) << 24 | std::uint32_t(h[1]) << 16 | std::uint32_t(h[2]) << 8 | h[3];
+            box = std::min<std::uint32_t>(box, std::uint32_t(std::min<std::size_t>(n, 256)));
+            for (std::size_t at = 16; at + 4 <= box; at += 4) {
+                const std::string_view brand(reinterpret_cast<const char*>(h + at), 4);
+                if (brand == "avif") return ImageFormat::AVIF;
+            }
+            return ImageFormat::HEIF;
+        }
+    }
+    if (StartsWith(h, n, "\xFF\x0A") || StartsWith(h, n, "\0\0\0\x0CJXL \r\n\x87\n")) return ImageFormat::JPEGXL;
     // Formats without a signature: the name decides, with a sanity check.
     if (OneOf(extension, {"tga", "icb", "vda", "vst"}) && PlausibleTGA(h, n)) return ImageFormat::TGA;
     if (OneOf(extension, {"pict", "pct", "pic"}) && n > 522) return ImageFormat::PICT;
@@ -146,6 +166,9 @@ std::string TypeIdentifierFor(ImageFormat format) {
     case ImageFormat::MacPaint: return "com.apple.macpaint-image";
     case ImageFormat::Fax: return "public.fax";
     case ImageFormat::CameraRaw: return "public.camera-raw-image";
+    case ImageFormat::HEIF: return "public.heic";
+    case ImageFormat::AVIF: return "public.avif";
+    case ImageFormat::JPEGXL: return "public.jpeg-xl";
     case ImageFormat::Unknown: break;
     }
     return "";

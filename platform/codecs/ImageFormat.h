@@ -32,6 +32,9 @@ enum class ImageFormat {
     MacPaint,
     Fax,
     CameraRaw,
+    HEIF,    // HEIC and other HEIF stills (libheif)
+    AVIF,    // AV1 in HEIF (libheif)
+    JPEGXL,  // libjxl
 };
 
 // Bytes needed at the start of a file for Sniff (fewer are fine).

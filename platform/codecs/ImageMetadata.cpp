@@ -259,6 +259,57 @@ bool HasMetadataToWrite(const MetadataWrite& request) {
     return false;
 }
 
+std::string XmpForOutput(const std::string& packet, int orientation, int width, int height) {
+    InitialiseExiv2();
+    try {
+        // The picture's description (ratings, keywords, captions) stays;
+        // what describes the stored pixels is made true of the output's.
+        Exiv2::XmpData data;
+        if (Exiv2::XmpParser::decode(data, packet) != 0) return packet;
+        auto update = [&](const char* key, long value) {
+            auto it = data.findKey(Exiv2::XmpKey(key));
+            if (it != data.end()) it->setValue(std::to_string(value));
+        };
+        update("Xmp.tiff.Orientation", orientation);
+        if (width > 0 && height > 0) {
+            update("Xmp.exif.PixelXDimension", width);
+            update("Xmp.exif.PixelYDimension", height);
+            update("Xmp.tiff.ImageWidth", width);
+            update("Xmp.tiff.ImageLength", height);
+        }
+        std::string out;
+        if (Exiv2::XmpParser::encode(out, data) != 0 || out.empty()) return packet;
+        return out;
+    } catch (const Exiv2::AnyError&) {
+        return packet;
+    } catch (const std::exception&) {
+        return packet;
+    }
+}
+
+std::vector<std::uint8_t> ExifForOutput(const std::vector<std::uint8_t>& exif, int width, int height) {
+    InitialiseExiv2();
+    if (exif.empty() || exif.size() > 0xFFFFFFF0u) return {};
+    try {
+        Exiv2::ExifData data;
+        const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(data, exif.data(), std::uint32_t(exif.size()));
+        if (data.empty()) return {};
+        Exiv2::ExifThumb(data).erase();
+        SetTag(data, "Exif.Image.Orientation", PropertyValue(1));
+        if (width > 0 && height > 0 && data.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) != data.end()) {
+            SetTag(data, "Exif.Photo.PixelXDimension", PropertyValue(width));
+            SetTag(data, "Exif.Photo.PixelYDimension", PropertyValue(height));
+        }
+        Exiv2::Blob out;
+        Exiv2::ExifParser::encode(out, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
+        return std::vector<std::uint8_t>(out.begin(), out.end());
+    } catch (const Exiv2::AnyError&) {
+        return {};
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 bool WriteMetadata(std::vector<std::uint8_t>& bytes, const MetadataWrite& request) {
     InitialiseExiv2();
     if (bytes.empty() || bytes.size() > std::size_t(std::numeric_limits<long>::max())) return false;
@@ -326,7 +377,8 @@ bool WriteMetadata(std::vector<std::uint8_t>& bytes, const MetadataWrite& reques
         }
         if (const PropertyDict* xmp = props ? props->dict(prop::XMPDictionary) : nullptr) {
             if (auto packet = xmp->string("XMLPacket")) {
-                image->setXmpPacket(*packet);
+image->setXmpPacket(XmpForOutput(*packet, request.orientation > 0 ? request.orientation : 1,
+                                                  request.pixelWidth, request.pixelHeight));
                 image->writeXmpFromPacket(true);
             }
         }

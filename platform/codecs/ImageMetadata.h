@@ -33,6 +33,14 @@ struct MetadataWrite {
     int pixelWidth = 0, pixelHeight = 0;       // replaces stale EXIF pixel dimensions
 };
 
+// The XMP packet of a source made true of an output stored with
+// `orientation` and of `width` × `height` pixels (0: sizes unchanged);
+// everything else in it stays. The packet as it was when it cannot be read.
+std::string XmpForOutput(const std::string& packet, int orientation, int width, int height);
+// An EXIF block (TIFF structure) made true of an upright output of `width`
+// × `height` pixels, without the old thumbnail. Empty when it cannot be read.
+std::vector<std::uint8_t> ExifForOutput(const std::vector<std::uint8_t>& exif, int width, int height);
+
 // True when exiv2 can write EXIF into files of this type identifier.
 bool CanWriteMetadata(const std::string& typeIdentifier);
 // True when `request` has anything that goes into the file's EXIF/IPTC/XMP.

@@ -5,9 +5,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <Magick++.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 namespace plat::codecs {
@@ -67,6 +70,57 @@ private:
     std::filesystem::path path_;
 };
 
+// Photoshop colour modes whose pixels libvips's ImageMagick loader cannot
+// always take: a CMYK (4) or multichannel (7) file with more channels than
+// inks, alpha for instance, ends the process in one of its assertions.
+bool IsInkPhotoshop(const std::filesystem::path& staged) {
+    const int fd = ::open(staged.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    std::uint8_t header[26] = {};
+    const ssize_t n = ::pread(fd, header, sizeof header, 0);
+    ::close(fd);
+    if (n != ssize_t(sizeof header) || std::memcmp(header, "8BPS", 4) != 0) return false;
+    const unsigned mode = unsigned(header[24]) << 8 | header[25];
+    return mode == 4 || mode == 7;
+}
+
+// Decodes the composite picture of a CMYK or multichannel Photoshop file
+// with Magick++ itself: 8-bit CMYK, with alpha when the file has it.
+VImage LoadInkPhotoshop(const std::filesystem::path& staged) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { Magick::InitializeMagick(nullptr); });
+    try {
+        Magick::Image picture;
+        picture.quiet(true);
+        picture.subImage(0);
+        picture.subRange(1);
+        picture.read("PSD:" + staged.string());
+        if (picture.colorSpace() != MagickCore::CMYKColorspace) picture.colorSpace(MagickCore::CMYKColorspace);
+        const int width = int(picture.columns()), height = int(picture.rows());
+        if (width <= 0 || height <= 0) throw vips::VError("empty Photoshop image");
+        const bool alpha = picture.matte();
+        const int bands = alpha ? 5 : 4;
+        std::vector<std::uint8_t> pixels(std::size_t(width) * std::size_t(height) * std::size_t(bands));
+        picture.write(0, 0, std::size_t(width), std::size_t(height), alpha ? "CMYKA" : "CMYK", MagickCore::CharPixel,
+                      pixels.data());
+        VipsImage* copied =
+            vips_image_new_from_memory_copy(pixels.data(), pixels.size(), width, height, bands, VIPS_FORMAT_UCHAR);
+        if (!copied) throw vips::VError();
+        VImage image = VImage(copied).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_CMYK));
+        const Magick::Blob profile = picture.iccColorProfile();
+        if (profile.length() > 0) {
+            vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, profile.data(), profile.length());
+        }
+        const double dpiX = picture.xResolution(), dpiY = picture.yResolution();
+        if (picture.resolutionUnits() == MagickCore::PixelsPerInchResolution && dpiX > 0 && dpiY > 0) {
+            image = image.copy(VImage::option()->set("xres", dpiX / 25.4)->set("yres", dpiY / 25.4));
+        }
+        return image;
+    } catch (const Magick::Exception& error) {
+        throw vips::VError(error.what());
+    }
+}
+
 }  // namespace
 
 VImage LoadWithMagick(const std::filesystem::path* path, const std::uint8_t* data, std::size_t size,
@@ -74,6 +128,7 @@ VImage LoadWithMagick(const std::filesystem::path* path, const std::uint8_t* dat
     if (!coder || !*coder) throw vips::VError("no ImageMagick coder");
     PlainNamedFile file(path, data, size);
     if (file.path().empty()) throw vips::VError("cannot stage file for ImageMagick");
+    if (std::strcmp(coder, "PSD") == 0 && IsInkPhotoshop(file.path())) return LoadInkPhotoshop(file.path());
     const std::string spec = std::string(coder) + ":" + file.path().string();
     VImage image = VImage::magickload(spec.c_str(), VImage::option()
                                                         ->set("page", page)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -167,6 +168,27 @@ TEST_F(ResampleTest, StreamsASequentiallyLoadedSourceAndFailsCleanlyOnATruncated
     EXPECT_THROW(plat::ResizeAlphaWeighted(sequential(cut), 450, 350).pngsave((folder / "bad.png").c_str()),
                  vips::VError);
     vips_error_clear();
+}
+
+// Large reductions of a one-pass source: every worker thread reads rows that
+// its neighbours read too, and none may ask the decoder for rows it has
+// already passed. The fault came and went with thread timing: repeated.
+TEST_F(ResampleTest, LargeReductionsOfAOnePassSourceSucceedEveryTime) {
+    ScratchFolder folder;
+    for (auto [w, h, bands] : {std::tuple{1000, 3000, 4}, {3000, 1200, 2}}) {
+        std::vector<std::uint8_t> rgba = Pattern(w, h);
+        const auto png = folder / "big.png";
+        FromBytes(rgba, w, h, 4).extract_band(4 - bands, VImage::option()->set("n", bands)).pngsave(png.c_str());
+        for (auto [ow, oh] : {std::pair{320, 240}, {40, 9}, {1, 1}}) {
+            for (int run = 0; run < 3; ++run) {
+                const VImage source = VImage::new_from_file(
+                    png.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_ERROR));
+                const auto out = folder / "small.png";
+                ASSERT_NO_THROW(plat::ResizeAlphaWeighted(source, ow, oh).pngsave(out.c_str()))
+                    << w << "x" << h << " to " << ow << "x" << oh << ", run " << run << ": " << vips_error_buffer();
+            }
+        }
+    }
 }
 
 TEST_F(ResampleTest, RefusesImagesWithoutAlphaOrOf16Bits) {

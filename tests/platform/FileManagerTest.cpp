@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -311,4 +314,37 @@ TEST(FileManager, SpecialFilesAndLongNames) {
         return true;
     }));
     EXPECT_EQ(readText(target), "long");
+}
+
+// A run killed while writing leaves its hidden temporary file beside the
+// destination; a later write into that folder removes it, and only it: not
+// the files of a live writer, of another boot or machine, nor anything else.
+TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
+    ScratchFolder folder;
+    std::string boot;
+    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
+    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+    boot = boot.substr(0, 8);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string gone = std::to_string(child);
+    const std::string self = std::to_string(::getpid());
+    const std::string otherBoot = boot == "ffffffff" ? "eeeeeeee" : "ffffffff";
+
+    const fs::path live = FileManager::temporaryPathBeside(folder / "live.jpg");
+    const std::vector<std::pair<std::string, bool>> files = {
+        {".vantrell-tmp-" + gone + "-4242-" + boot + "-abcdefghij-photo.jpg", false},
+        {".vantrell-tmp-" + self + "-1-" + boot + "-abcdefghij-photo.jpg", false},  // a reused process id
+        {live.filename().string(), true},
+        {".vantrell-tmp-" + gone + "-4242-" + otherBoot + "-abcdefghij-photo.jpg", true},
+        {".vantrell-tmp-x-4242-" + boot + "-abcdefghij-photo.jpg", true},
+        {".vantrell-tmp-photo.jpg", true},
+        {"photo.jpg", true},
+    };
+    for (const auto& [name, kept] : files) std::ofstream(folder / name) << "part";
+    ASSERT_TRUE(FileManager::createFile(folder / "out.jpg", std::string_view("done")));
+    for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(folder / name), kept) << name;
+    EXPECT_EQ(readText(folder / "out.jpg"), "done");
 }

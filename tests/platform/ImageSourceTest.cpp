@@ -389,6 +389,66 @@ TEST(ImageSource, CameraRawThroughLibRaw) {
     EXPECT_EQ(asTiff->typeIdentifier(), "public.tiff");
 }
 
+namespace {
+
+// A CMYK Photoshop file written by ImageMagick from `colour`, as users get
+// them from its tools and from other applications.
+std::filesystem::path PhotoshopFile(const TempFolder& folder, const std::string& name, const std::string& colour,
+                                    const std::string& options) {
+    const auto path = folder / name;
+    const std::string command = "convert -size 300x200 'xc:" + colour + "' -colorspace CMYK " + options + " psd:'" +
+                                path.string() + "' 2>/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return path;
+}
+
+}  // namespace
+
+// libvips's ImageMagick loader ended the process on CMYK Photoshop files
+// with alpha; they are decoded another way, as CMYK with alpha.
+TEST(ImageSource, CmykPhotoshopFilesWithAlphaDecode) {
+    TempFolder folder;
+    struct Case {
+        const char* name;
+        const char* colour;
+        const char* options;
+        int alpha;  // -1: none
+    };
+    const Case cases[] = {{"deep.psd", "red", "-alpha set", 255},
+                          {"half.psd", "rgba(255,0,0,0.5)", "-depth 8", 128},
+                          {"plain.psd", "red", "-depth 8", -1}};
+    for (const Case& c : cases) {
+        const auto path = PhotoshopFile(folder, c.name, c.colour, c.options);
+        for (int round = 0; round < 2; ++round) {
+            auto source = plat::ImageSource::Open(path);
+            ASSERT_TRUE(source) << c.name;
+            auto image = source->createImage(0);
+            ASSERT_TRUE(image) << c.name;
+            EXPECT_EQ(image->width(), 300);
+            EXPECT_EQ(image->height(), 200);
+            EXPECT_EQ(image->colorModel(), plat::ColorModel::CMYK) << c.name;
+            EXPECT_EQ(image->hasAlpha(), c.alpha >= 0) << c.name;
+            const auto rgba = image->copyRGBA8();
+            ASSERT_EQ(rgba.size(), 300u * 200u * 4u);
+            EXPECT_GT(rgba[0], 200) << c.name;
+            EXPECT_LT(rgba[1], 80) << c.name;
+            EXPECT_LT(rgba[2], 80) << c.name;
+            if (c.alpha >= 0) {
+                EXPECT_NEAR(rgba[3], c.alpha, 1) << c.name;
+            }
+        }
+    }
+    // A broken one fails cleanly.
+    const auto whole = PhotoshopFile(folder, "whole.psd", "red", "-alpha set -compress none");
+    std::vector<std::uint8_t> cut(std::filesystem::file_size(whole) / 2);
+    std::ifstream(whole, std::ios::binary).read(reinterpret_cast<char*>(cut.data()), std::streamsize(cut.size()));
+    WriteFile(folder / "cut.psd", cut);
+    auto source = plat::ImageSource::Open(folder / "cut.psd");
+    if (source) {
+        EXPECT_FALSE(source->createImage(0));
+    }
+}
+
 TEST(ImageSource, TiffDirectoryChainsAreWalkedSafely) {
     // Header, then directories of one entry each (classic little-endian).
     auto classic = [](std::vector<std::uint32_t> nextOffsets) {
