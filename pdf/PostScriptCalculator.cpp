@@ -25,9 +25,6 @@ enum Op : std::int32_t {
 constexpr double kDegreesPerRadian = 57.2957795;
 constexpr std::size_t kMaxTokenLength = 99;
 
-bool IsPdfWhitespace(std::uint8_t c) {
-    return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
-}
 bool IsLetter(std::uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsNumberByte(std::uint8_t c) { return (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
