@@ -55,7 +55,9 @@ void AppDelegate::applyToolbarEnableTable() {
           window_->rotateToolbarItem, window_->flipToolbarItem, window_->convertToolbarItem,
           window_->convertAllToolbarItem, window_->ratingToolbarItem, window_->infoToolbarItem,
           window_->preferencesToolbarItem}) {
-        const bool enabled = validateToolbarItem(item);
+        // An item whose action this controller does not handle yet stays
+        // disabled, so no button the window shows is dead.
+        const bool enabled = item->targetRespondsToAction() && validateToolbarItem(item);
         item->setEnabled(enabled);
         if (item->view()) item->view()->setEnabled(enabled);
     }

@@ -142,6 +142,17 @@ TEST(AppDelegateToolbar, ValidationAndDirectEnablingShareOneTable) {
     EXPECT_TRUE(window->previewButtonOutlet->isEnabled());
     EXPECT_EQ(window->convertToolbarItem->objectName(), "convertToolbarItem");
     EXPECT_EQ(window->convertToolbarButton->objectName(), "convertToolbarButton");
+
+    // Every enabled button has an action behind it; the others stay disabled.
+    for (KSMValidatedViewToolbarItem* item :
+         {window->addImageToolbarItem, window->removeToolbarItem, window->removeAllToolbarItem,
+          window->rotateToolbarItem, window->flipToolbarItem, window->convertToolbarItem,
+          window->convertAllToolbarItem, window->ratingToolbarItem, window->infoToolbarItem,
+          window->preferencesToolbarItem}) {
+        if (item->view()->isEnabled()) {
+            EXPECT_TRUE(item->targetRespondsToAction()) << item->objectName().toStdString();
+        }
+    }
 }
 
 }  // namespace
