@@ -217,7 +217,10 @@ TEST_F(RenderingDecodeTest, DamagedPixelDataFailsEveryTimeAndWritesNothing) {
     ASSERT_TRUE(WriteImage(dir / "n.gif", noise, "com.compuserve.gif"));
     // Grey noise as libvips writes it: a tiled TIFF, and a GIF whose broken
     // frame data its decoder reports only as a warning.
-    const vips::VImage grey = (vips::VImage::gaussnoise(800, 600) * 2).cast(VIPS_FORMAT_UCHAR);
+    // A fixed seed: with fresh noise each run, the damaged bytes now and then
+    // formed codes the GIF decoder takes as valid, and the case came and went.
+    const vips::VImage grey =
+        (vips::VImage::gaussnoise(800, 600, vips::VImage::option()->set("seed", 42)) * 2).cast(VIPS_FORMAT_UCHAR);
     grey.tiffsave((dir / "tiled.tif").c_str(),
                   vips::VImage::option()->set("tile", true)->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_LZW));
     grey.gifsave((dir / "grey.gif").c_str());
