@@ -213,12 +213,11 @@ void ImageListTableView::updateSpinner() {
         const ThumbnailState state = model_->ImageEntityForRow(row)->thumbnailState();
         loading = loading || state == ThumbnailState::Loading || state == ThumbnailState::None;
     }
-    if (loading) {
-        cells_->setSpinnerPhase(++spinnerPhase_);
-        viewport()->update();
-    } else {
-        spinnerTimer_->stop();
-    }
+    // The last pass repaints too: a load that finished before its row was
+    // observed sent no change, and its spinner would stay on screen.
+    if (loading) cells_->setSpinnerPhase(++spinnerPhase_);
+    else spinnerTimer_->stop();
+    viewport()->update();
 }
 
 int ImageListTableView::dropRowAt(const QPoint& position) const {
