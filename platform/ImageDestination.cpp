@@ -10,6 +10,7 @@
 #include "platform/codecs/IcnsCodec.h"
 #include "platform/codecs/ImageMetadata.h"
 #include "platform/codecs/MagickCodec.h"
+#include "platform/codecs/PngWriter.h"
 #include "platform/codecs/TiffPages.h"
 
 #include <algorithm>
@@ -435,7 +436,21 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
         VImage pixels = WithResolution(WithoutMetadata(base), s);
         // Adaptive row filters, as libpng chooses them by default: without
-        // them photographic PNGs come out about twice as large.
+        // them photographic PNGs come out about twice as large. Our writer
+        // filters and deflates on every core, so they cost no time.
+        if (codecs::CanWritePng(pixels)) {
+            if (out.write) {
+                codecs::WritePng(pixels, *out.write);
+            } else {
+                out.bytes->clear();
+                codecs::WritePng(pixels, [&out](const void* data, std::size_t size) {
+                    const auto* bytes = static_cast<const std::uint8_t*>(data);
+                    out.bytes->insert(out.bytes->end(), bytes, bytes + size);
+                    return true;
+                });
+            }
+            return true;
+        }
         Save<&VImage::pngsave_target, &VImage::pngsave_buffer>(
             pixels, VImage::option()->set("compression", 6)->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL), out);
         return true;
