@@ -268,14 +268,6 @@ plat::ImageRef Noise(int w, int h) {
                                    .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB)));
 }
 
-std::vector<std::uint8_t> Samples(const vips::VImage& image) {
-    std::size_t size = 0;
-    void* memory = image.write_to_memory(&size);
-    std::vector<std::uint8_t> samples(static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
-    g_free(memory);
-    return samples;
-}
-
 struct SeekingCase {
     const char* name;
     const char* type;
@@ -314,10 +306,10 @@ TEST_P(SeekingSaverStreams, FileHoldsWhatMemoryHolds) {
     EXPECT_EQ(fromFile.bands(), fromMemory.bands());
     EXPECT_EQ(fromFile.format(), fromMemory.format());
     EXPECT_EQ(fromFile.interpretation(), fromMemory.interpretation());
-    const std::vector<std::uint8_t> samples = Samples(fromFile);  // decoded once: jp2kload decodes only once
-    EXPECT_EQ(samples, Samples(fromMemory));
+    const std::vector<std::uint8_t> samples = SamplesOf(fromFile);  // jp2kload decodes an image once only
+    EXPECT_EQ(samples, SamplesOf(fromMemory));
     if (c.sameSamples) {
-        EXPECT_EQ(samples, Samples(image->vimage()));
+        EXPECT_EQ(samples, SamplesOf(image->vimage()));
     }
     EXPECT_EQ(folder.entryCount(), 1u);
 }

@@ -8,6 +8,7 @@
 namespace {
 
 using vips::VImage;
+using imagetest::SamplesOf;
 
 std::vector<std::uint8_t> Encode(const VImage& image) {
     std::vector<std::uint8_t> png;
@@ -17,14 +18,6 @@ std::vector<std::uint8_t> Encode(const VImage& image) {
         return true;
     });
     return png;
-}
-
-std::vector<std::uint8_t> Samples(const VImage& image) {
-    std::size_t size = 0;
-    void* memory = image.write_to_memory(&size);
-    std::vector<std::uint8_t> samples(static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
-    g_free(memory);
-    return samples;
 }
 
 // Seeded noise over a smooth ramp: rows that each filter suits somewhere.
@@ -66,7 +59,7 @@ TEST_P(PngWriterLayouts, DecodesToTheSameSamples) {
     EXPECT_EQ(back.height(), c.height);
     EXPECT_EQ(back.bands(), c.bands);
     EXPECT_EQ(back.format(), c.sixteen ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
-    EXPECT_EQ(Samples(back), Samples(image));
+    EXPECT_EQ(SamplesOf(back), SamplesOf(image));
 }
 
 INSTANTIATE_TEST_SUITE_P(PngWriter, PngWriterLayouts,
