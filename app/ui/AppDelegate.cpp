@@ -25,6 +25,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::InitializeNibControlsFromHere() {
+    setToolbarAndButtonImages();
     window_->filenameLabelOutlet->setText(QString());
     window_->fileDescriptionLabelOutlet->setText(QString());
     // Nothing to convert yet.

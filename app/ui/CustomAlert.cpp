@@ -1,5 +1,7 @@
 #include "app/ui/CustomAlert.h"
 
+#include "app/ui/ResourceImages.h"
+
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -155,12 +157,17 @@ private:
     int row_ = 0, column_ = 0, rowSpan_ = 1, columnSpan_ = 1;
 };
 
-QStyle::StandardPixmap IconForStyle(std::uint64_t style) {
-    switch (style) {
-    case 1: return QStyle::SP_MessageBoxInformation;
-    case 2: return QStyle::SP_MessageBoxCritical;
-    default: return QStyle::SP_MessageBoxWarning;
+// Warnings and informational alerts carry the application's icon, as the
+// desktop's own alerts do: they are questions and reports of this
+// application, not errors. A critical alert shows the error sign.
+QIcon IconForStyle(std::uint64_t style, const QWidget* dialog) {
+    if (style != 2) {
+        QIcon icon = QApplication::windowIcon();
+        if (icon.isNull()) icon = ApplicationIcon();
+        if (!icon.isNull()) return icon;
     }
+    return dialog->style()->standardIcon(style == 2 ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxInformation,
+                                         nullptr, dialog);
 }
 
 int RunOnMainThread(const std::shared_ptr<CustomAlert>& alert, bool withView) {
@@ -301,7 +308,8 @@ void CustomAlert::run(Presentation presentation) {
     auto* layout = new QHBoxLayout(dialog);
     auto* icon = new QLabel(dialog);
     const int iconSize = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
-    icon->setPixmap(dialog->style()->standardIcon(IconForStyle(alertStyle_), nullptr, dialog).pixmap(iconSize));
+    icon->setPixmap(IconForStyle(alertStyle_, dialog).pixmap(iconSize));
+    icon->setObjectName(QStringLiteral("iconLabel"));
     icon->setAlignment(Qt::AlignTop);
     layout->addWidget(icon);
     auto* column = new QVBoxLayout;
