@@ -32,10 +32,19 @@ QToolButton* SmallImageButton(const char* outlet, const char* image, const char*
     button->setText(LocalizedString(titleKey));
     button->setToolTip(button->text());
     button->setAccessibleName(button->text());
-    button->setIcon(TemplateImage(QLatin1String(image)));
+    // The bar lies on the window's light background in every theme, and so
+    // do the buttons' hover and press panels.
+    const QColor ink(64, 64, 64);
+    QPalette light = button->palette();
+    light.setColor(QPalette::Button, QColor(214, 214, 214));
+    light.setColor(QPalette::ButtonText, ink);
+    button->setPalette(light);
+    button->setIcon(TemplateImage(QLatin1String(image), ink));
     button->setIconSize(QSize(12, 12));
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setAutoRaise(true);
+    // Window chrome, like a title bar's buttons: the mouse's, not the keyboard's.
+    button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 

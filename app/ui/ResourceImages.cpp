@@ -10,6 +10,7 @@
 #include <QSvgRenderer>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -52,15 +53,15 @@ QColor TemplateColour(QIcon::Mode mode) {
 
 class TemplateIconEngine : public QIconEngine {
 public:
-    explicit TemplateIconEngine(std::shared_ptr<QSvgRenderer> renderer) : renderer_(std::move(renderer)) {}
+    explicit TemplateIconEngine(std::shared_ptr<QSvgRenderer> renderer, std::optional<QColor> fixed = std::nullopt)
+        : renderer_(std::move(renderer)), fixed_(fixed) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        painter->drawImage(rect, Tinted(RenderSvg(*renderer_, (QSizeF(rect.size()) * ratio).toSize()),
-                                        TemplateColour(mode)));
+        painter->drawImage(rect, Tinted(RenderSvg(*renderer_, (QSizeF(rect.size()) * ratio).toSize()), colour(mode)));
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
-        return QPixmap::fromImage(Tinted(RenderSvg(*renderer_, size), TemplateColour(mode)));
+        return QPixmap::fromImage(Tinted(RenderSvg(*renderer_, size), colour(mode)));
     }
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
         // `size` is already in device pixels: drawn at that size, the shape
@@ -70,12 +71,20 @@ public:
         return drawn;
     }
     QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
-    QIconEngine* clone() const override { return new TemplateIconEngine(renderer_); }
+    QIconEngine* clone() const override { return new TemplateIconEngine(renderer_, fixed_); }
     QString key() const override { return QStringLiteral("VantrellTemplate"); }
     bool isNull() override { return !renderer_->isValid(); }
 
 private:
+    QColor colour(QIcon::Mode mode) const {
+        if (!fixed_) return TemplateColour(mode);
+        QColor colour = *fixed_;
+        if (mode == QIcon::Disabled) colour.setAlphaF(colour.alphaF() * 0.4f);
+        return colour;
+    }
+
     std::shared_ptr<QSvgRenderer> renderer_;
+    std::optional<QColor> fixed_;
 };
 
 std::shared_ptr<QSvgRenderer> LoadSvg(const QString& name) {
@@ -95,6 +104,11 @@ QString ImageResourcePath(const QString& name) {
 QIcon TemplateImage(const QString& name) {
     auto renderer = LoadSvg(name);
     return renderer ? QIcon(new TemplateIconEngine(std::move(renderer))) : QIcon();
+}
+
+QIcon TemplateImage(const QString& name, const QColor& colour) {
+    auto renderer = LoadSvg(name);
+    return renderer ? QIcon(new TemplateIconEngine(std::move(renderer), colour)) : QIcon();
 }
 
 QPixmap TemplatePixmap(const QString& name, QSize size, const QColor& colour, qreal devicePixelRatio) {

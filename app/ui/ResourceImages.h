@@ -16,6 +16,9 @@ QString ImageResourcePath(const QString& name);
 // The template image of that name (an icon that renders at any size and
 // scale); a null icon when the file is missing or is no SVG image.
 QIcon TemplateImage(const QString& name);
+// The same drawn in one colour whatever the theme, for controls on a
+// background of their own (dimmed when disabled).
+QIcon TemplateImage(const QString& name, const QColor& colour);
 
 // The template image's shape filled with one colour, at `size` logical
 // pixels for a device pixel ratio; a null pixmap when the image is missing.
