@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -307,7 +308,10 @@ void CustomAlert::run(Presentation presentation) {
 
     auto* layout = new QHBoxLayout(dialog);
     auto* icon = new QLabel(dialog);
-    const int iconSize = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
+    // The application's icon is shown larger than the style's signs, so its
+    // picture can be made out.
+    const int styleIconSize = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
+    const int iconSize = alertStyle_ == 2 ? styleIconSize : std::max(styleIconSize, 48);
     icon->setPixmap(IconForStyle(alertStyle_, dialog).pixmap(iconSize));
     icon->setObjectName(QStringLiteral("iconLabel"));
     icon->setAlignment(Qt::AlignTop);

@@ -70,7 +70,8 @@ void KSMImageView::paintEvent(QPaintEvent*) {
     const QRectF textBounds = painter.fontMetrics().boundingRect(area.toAlignedRect().adjusted(16, 0, -16, 0),
                                                                  Qt::AlignCenter | Qt::TextWordWrap, text);
     // The picture takes up to 96 points above the text, less in a small view.
-    const int side = int(std::clamp(std::min(area.width() - 32.0, area.height() - textBounds.height() - 48.0), 0.0, 96.0));
+    const double room = std::min(area.width() - 32.0, area.height() - textBounds.height() - 48.0);
+    const int side = int(std::clamp(room, 0.0, 96.0));
     const QIcon& image = drop ? dropImage_ : emptyImage_;
     QRectF textArea = area;
     if (!image.isNull() && side >= 24) {

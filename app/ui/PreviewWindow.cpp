@@ -117,7 +117,8 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     bar->setFixedHeight(kBarHeight);
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(0, 4, 0, 4);
-    previewCloseButtonOutlet = SmallImageButton("previewCloseButtonOutlet", "RemoveAll", "PreviewCloseButtonTitle", bar);
+    previewCloseButtonOutlet =
+        SmallImageButton("previewCloseButtonOutlet", "RemoveAll", "PreviewCloseButtonTitle", bar);
     barLayout->addWidget(previewCloseButtonOutlet);
     fullScreenPreviewToggleButton =
         SmallImageButton("fullScreenPreviewToggleButton", "Add", "PreviewToggleSizeButtonTitle", bar);

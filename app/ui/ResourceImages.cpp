@@ -114,7 +114,8 @@ QIcon TemplateImage(const QString& name, const QColor& colour) {
 QPixmap TemplatePixmap(const QString& name, QSize size, const QColor& colour, qreal devicePixelRatio) {
     auto renderer = LoadSvg(name);
     if (!renderer || size.isEmpty()) return {};
-    QPixmap pixmap = QPixmap::fromImage(Tinted(RenderSvg(*renderer, (QSizeF(size) * devicePixelRatio).toSize()), colour));
+    const QSize pixels = (QSizeF(size) * devicePixelRatio).toSize();
+    QPixmap pixmap = QPixmap::fromImage(Tinted(RenderSvg(*renderer, pixels), colour));
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;
 }
