@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 
+#include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/CustomAlert.h"
 #include "app/ui/MainWindow.h"
@@ -139,9 +140,11 @@ protected:
     void SetUp() override {
         TestApplication();
         previous_ = qgetenv("VANTRELL_RESOURCES");
-        // The strings stay readable: the folder holds a copy of the table.
-        ASSERT_TRUE(QFile::copy(QString::fromLocal8Bit(previous_) + "/Localizable.plist",
-                                folder_.filePath(QStringLiteral("Localizable.plist"))));
+        // The strings stay readable: the folder holds a copy of the table,
+        // which is the one in use whatever other tests of this process set.
+        const QString table = folder_.filePath(QStringLiteral("Localizable.plist"));
+        ASSERT_TRUE(QFile::copy(QString::fromLocal8Bit(previous_) + "/Localizable.plist", table));
+        ASSERT_TRUE(StringTable::load(QFile::encodeName(table).toStdString()));
         qputenv("VANTRELL_RESOURCES", folder_.path().toLocal8Bit());
         SetCustomAlertResponder([this](const CustomAlert& alert) {
             alerts_.push_back(alert.message());
