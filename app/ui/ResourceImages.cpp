@@ -9,8 +9,10 @@
 #include <QPalette>
 #include <QSvgRenderer>
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -56,12 +58,19 @@ public:
     explicit TemplateIconEngine(std::shared_ptr<QSvgRenderer> renderer, std::optional<QColor> fixed = std::nullopt)
         : renderer_(std::move(renderer)), fixed_(fixed) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        painter->drawImage(rect, Tinted(RenderSvg(*renderer_, (QSizeF(rect.size()) * ratio).toSize()), colour(mode)));
+        painter->drawPixmap(rect, pixmap((QSizeF(rect.size()) * ratio).toSize(), mode, state));
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
-        return QPixmap::fromImage(Tinted(RenderSvg(*renderer_, size), colour(mode)));
+        // Controls ask again at every repaint: the last few drawings are kept.
+        const QColor ink = colour(mode);
+        const auto key = std::make_tuple(size.width(), size.height(), ink.rgba());
+        if (const auto found = drawn_.find(key); found != drawn_.end()) return found->second;
+        if (drawn_.size() >= kDrawingsKept) drawn_.clear();
+        QPixmap drawing = QPixmap::fromImage(Tinted(RenderSvg(*renderer_, size), ink));
+        drawn_.emplace(key, drawing);
+        return drawing;
     }
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
         // `size` is already in device pixels: drawn at that size, the shape
@@ -83,8 +92,10 @@ private:
         return colour;
     }
 
+    static constexpr std::size_t kDrawingsKept = 8;
     std::shared_ptr<QSvgRenderer> renderer_;
     std::optional<QColor> fixed_;
+    std::map<std::tuple<int, int, QRgb>, QPixmap> drawn_;
 };
 
 std::shared_ptr<QSvgRenderer> LoadSvg(const QString& name) {
