@@ -65,6 +65,8 @@ bool LoadPrefDictionary(std::optional<PrefDictionary>* out, std::string_view nam
 bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameFormat) {
     const std::filesystem::path path = PrefFilePath(nameFormat);
     if (path.empty()) return false;
+    // Something else than a file under that name (a folder) is never moved.
+    if (plat::FileManager::fileExists(path) && !plat::FileManager::isRegularFile(path)) return false;
     if (plat::FileManager::fileExists(path) && !ReadDictionary(path)) {
         std::filesystem::path kept = path;
         kept += ".unreadable";

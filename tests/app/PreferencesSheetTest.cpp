@@ -157,6 +157,36 @@ TEST(PreferencesSheet, DamagedOrWronglyTypedGeneralFileGivesDefaults) {
     }
 }
 
+TEST(PreferencesSheet, DamagedPresetFilesGiveEmptyMenusAndDefaults) {
+    PreferenceFolders folders;
+    for (const auto format : {kGeneralPrefFileFormat, kResizePrefFileFormat, kWaterMarkPrefFileFormat,
+                              kPhotoPrefFileFormat}) {
+        std::ofstream(PrefFilePath(format), std::ios::binary) << std::string("bplist00\xd1\x01\x02garbage", 17);
+    }
+    Launch app;
+    EXPECT_EQ(app.window()->optionPanels()->imageDimentionsPopupOutlet->count(), JobOptionsModel::kFirstResizePresetIndex);
+    EXPECT_EQ(app.window()->watermarkControls()->waterMarkPresetPopupOutlet->count(), 1);
+    EXPECT_EQ(app.window()->PhotoPresetPopupButton->count(), 1);
+    EXPECT_TRUE(app.sheet()->maintainDirectoryCheckButton->isChecked());
+}
+
+TEST(PreferencesSheet, FailedSavesAreReported) {
+    PreferenceFolders folders;
+    Launch app;
+    // The configuration folder cannot be made: a file stands in its place.
+    const auto blocker = folders.config.parent_path() / "blocker";
+    std::ofstream(blocker) << "x";
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(blocker.string()));
+    app.delegate->AddPhotoPresetAction(nullptr);
+    app.savePreset("Lost");
+    EXPECT_EQ(app.titles, QStringList{"The presets could not be saved, so “Lost” was not changed."});
+    EXPECT_EQ(app.window()->PhotoPresetPopupButton->findText("Lost"), -1);
+    EXPECT_FALSE(std::filesystem::exists(WatermarkImageFolder() / "watermark_image1"));
+    app.quit();
+    ASSERT_EQ(app.titles.size(), 2);
+    EXPECT_EQ(app.titles.last(), "The preferences could not be saved.");
+}
+
 TEST(PreferencesSheet, OverwriteAsksAndTheDefaultAnswerKeepsItOff) {
     PreferenceFolders folders;
     for (const auto& [answer, stays] : {std::pair{kAlertDefaultReturn, false}, {kAlertAlternateReturn, true}}) {
@@ -287,6 +317,30 @@ TEST(Presets, JobPresetStoresItsImageAndApplyingAnUnreadableOneClearsTheWell) {
     EXPECT_EQ(app.window()->PhotoPresetPopupButton->findText("With logo"), -1);
 }
 
+TEST(Presets, JobPresetsUseBuiltInSizesAndReferencesBeyondTheMenuCountAsNone) {
+    PreferenceFolders folders;
+    PrefDictionary jobs;
+    PrefDictionary builtIn{{"ResizePresetIndex", plat::PlistValue(4)}, {"ResizeState", plat::PlistValue(true)}};
+    InsertPreset(jobs, "Screen", builtIn, PresetKind::Photo);
+    PrefDictionary beyond{{"ResizePresetIndex", plat::PlistValue(40)}, {"InputType", plat::PlistValue(kUnitPixels)},
+                          {"ScaleOption", plat::PlistValue(0)}, {"Width", plat::PlistValue("640")},
+                          {"TextWatermarkPresetIndex", plat::PlistValue(-3)}};
+    InsertPreset(jobs, "Stale", beyond, PresetKind::Photo);
+    ASSERT_TRUE(SavePrefDictionary(jobs, kPhotoPrefFileFormat));
+    Launch app;
+    app.delegate->ChangeAndSetPhotoPrefOptions("Screen");
+    const JobOptionState& state = app.delegate->jobOptions()->state();
+    EXPECT_EQ(state.dimensionIndex, 4);
+    EXPECT_EQ(state.unit, kUnitPixels);
+    EXPECT_EQ(state.widthText, "800");
+    EXPECT_EQ(state.heightText, "600");
+    EXPECT_TRUE(app.delegate->configurations()[kResizeGroup]->switchState());
+    app.delegate->ChangeAndSetPhotoPrefOptions("Stale");
+    EXPECT_EQ(app.delegate->jobOptions()->state().dimensionIndex, 0);
+    EXPECT_EQ(app.delegate->jobOptions()->state().widthText, "640");
+    EXPECT_EQ(app.window()->watermarkControls()->waterMarkPresetPopupOutlet->currentIndex(), 0);
+}
+
 TEST(Presets, WatermarkPresetsApplyFromTheMenu) {
     PreferenceFolders folders;
     Launch app;
@@ -329,6 +383,9 @@ TEST(PreferencesSheet, Screenshot) {
         app.delegate->AddPhotoPresetAction(nullptr);
         app.dialog()->adjustSize();
         app.dialog()->grab().save(out + "/preset-dialog.png");
+        app.window()->resize(1280, 800);
+        app.window()->show();
+        app.window()->PhotoPresetPopupButton->parentWidget()->grab().save(out + "/settings-panel.png");
     }
 }
 
