@@ -276,6 +276,7 @@ private:
     void setUpPreferences();
     void setUpPresets();
     class QComboBox* presetMenu(int kind) const;
+    void openPresetDialog(int kind, const QString& proposal);
     void showDestinationState();
     void refreshPreferencesSheet();
     void addPresetMenuItem(int kind, const QString& name);

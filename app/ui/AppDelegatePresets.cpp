@@ -157,50 +157,32 @@ void AppDelegate::removePresetMenuItem(int kind, const QString& name) {
 
 // --- The dialog ---
 
-void AppDelegate::AddPresetAction(QObject*) {
+void AppDelegate::openPresetDialog(int kind, const QString& proposal) {
     PresetDialog* dialog = addPresetDialog();
-    prefs_->dialogKind = PresetKind::Resize;
-    QComboBox* menu = presetMenu(static_cast<int>(PresetKind::Resize));
-    const int first = JobOptionsModel::kFirstResizePresetIndex;
+    prefs_->dialogKind = KindOf(kind);
+    // A menu showing one of its presets proposes that preset's name.
+    QComboBox* menu = presetMenu(kind);
+    const int first = InfoForPresetKind(KindOf(kind)).firstItem;
     const QStringList titles = PresetTitles(menu, first);
-    QString proposal;
-    if (menu->currentIndex() >= first) {
-        proposal = menu->currentText();
-    } else {
-        QComboBox* units = window_->optionPanels()->sizeFormatTypePopupButton;
-        proposal = UniquePresetName(ResizePresetNameProposal(jobOptions_->state(), units->currentText()), titles);
-    }
     dialog->PresetNameComboboxOutlet->clear();
     dialog->PresetNameComboboxOutlet->addItems(titles);
-    dialog->PresetNameComboboxOutlet->setEditText(proposal);
+    dialog->PresetNameComboboxOutlet->setEditText(menu->currentIndex() >= first ? menu->currentText()
+                                                                                : UniquePresetName(proposal, titles));
     dialog->open();
+}
+
+void AppDelegate::AddPresetAction(QObject*) {
+    QComboBox* units = window_->optionPanels()->sizeFormatTypePopupButton;
+    openPresetDialog(static_cast<int>(PresetKind::Resize),
+                     ResizePresetNameProposal(jobOptions_->state(), units->currentText()));
 }
 
 void AppDelegate::AddWaterMarkPresetAction(QObject*) {
-    PresetDialog* dialog = addPresetDialog();
-    prefs_->dialogKind = PresetKind::Watermark;
-    QComboBox* menu = presetMenu(static_cast<int>(PresetKind::Watermark));
-    const QStringList titles = PresetTitles(menu, 1);
-    const QString proposal =
-        menu->currentIndex() >= 1 ? menu->currentText() : UniquePresetName(watermarkModel_->textString(), titles);
-    dialog->PresetNameComboboxOutlet->clear();
-    dialog->PresetNameComboboxOutlet->addItems(titles);
-    dialog->PresetNameComboboxOutlet->setEditText(proposal);
-    dialog->open();
+    openPresetDialog(static_cast<int>(PresetKind::Watermark), watermarkModel_->textString());
 }
 
 void AppDelegate::AddPhotoPresetAction(QObject*) {
-    PresetDialog* dialog = addPresetDialog();
-    prefs_->dialogKind = PresetKind::Photo;
-    QComboBox* menu = presetMenu(static_cast<int>(PresetKind::Photo));
-    const QStringList titles = PresetTitles(menu, 1);
-    const QString proposal = menu->currentIndex() >= 1
-                                 ? menu->currentText()
-                                 : UniquePresetName(LocalizedString("NewPresetName"), titles);
-    dialog->PresetNameComboboxOutlet->clear();
-    dialog->PresetNameComboboxOutlet->addItems(titles);
-    dialog->PresetNameComboboxOutlet->setEditText(proposal);
-    dialog->open();
+    openPresetDialog(static_cast<int>(PresetKind::Photo), LocalizedString("NewPresetName"));
 }
 
 void AppDelegate::CancelPresetButtonAction(QObject*) {

@@ -362,6 +362,30 @@ TEST(Presets, WatermarkPresetsApplyFromTheMenu) {
     EXPECT_EQ(app.titles.last(), "There is no preset named “Unknown”.");
 }
 
+TEST(Presets, WatermarkPlacementsGoIntoTheSelectedPresetsByTag) {
+    PreferenceFolders folders;
+    Launch app;
+    app.delegate->AddPhotoPresetAction(nullptr);
+    app.savePreset("Job");
+    QComboBox* jobs = app.window()->PhotoPresetPopupButton;
+    const std::array<float, 6> text{1.5f, 2.5f, 3, 4, 550, 300};
+    const std::array<float, 6> image{5, 6, 7, 8, 550, 300};
+    // Items carry tag 0: nothing is written.
+    app.delegate->ReadWriteWatermarkCenter(text, image);
+    auto stored = Load(kPhotoPrefFileFormat);
+    const auto* before = PrefSubDictionary(&*stored, "Job");
+    ASSERT_TRUE(before);
+    EXPECT_NE(before->at("TextCenter").get<plat::PlistValue::Array>()->front().asReal(), 1.5);
+    // A job item with a tag: both placements replace the preset's.
+    jobs->setItemData(jobs->findText("Job"), 5);
+    app.delegate->ReadWriteWatermarkCenter(text, image);
+    stored = Load(kPhotoPrefFileFormat);
+    const auto* after = PrefSubDictionary(&*stored, "Job");
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->at("TextCenter").get<plat::PlistValue::Array>()->front().asReal(), 1.5);
+    EXPECT_EQ(after->at("ImageCenter").get<plat::PlistValue::Array>()->at(5).asReal(), 300.0);
+}
+
 TEST(PreferencesSheet, Screenshot) {
     PreferenceFolders folders;
     Launch app;
