@@ -7,6 +7,7 @@
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/CustomAlert.h"
+#include "app/ui/DropTargets.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/MainWindow.h"
@@ -15,6 +16,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -139,6 +143,30 @@ TEST(PreferencesSheet, ChoicesSurviveARelaunchAndAMissingFolderIsKeptButUnusable
     std::filesystem::create_directories(destination);
     Launch back;
     EXPECT_EQ(back.delegate->destinationURL(), destination);
+}
+
+TEST(PreferencesSheet, AFolderChosenInThePanelOrDroppedOnTheBoxBecomesTheDestination) {
+    PreferenceFolders folders;
+    const auto chosen = folders.data / "chosen";
+    const auto dropped = folders.data / "dropped";
+    std::filesystem::create_directories(chosen);
+    std::filesystem::create_directories(dropped);
+    Launch app;
+    app.delegate->PreferencesAction(nullptr);
+    app.delegate->SelectDestinationFolder(nullptr);
+    auto* panel = app.sheet()->findChild<QFileDialog*>("preferencesDestinationPanel");
+    ASSERT_TRUE(panel);
+    panel->setDirectory(QString::fromStdString(chosen.string()));
+    panel->selectFile(QString::fromStdString(chosen.string()));
+    static_cast<QDialog*>(panel)->accept();
+    EXPECT_EQ(app.delegate->destinationURL(), chosen);
+    EXPECT_TRUE(app.sheet()->openDestinationButton->isEnabled());
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dropped.string()))});
+    app.window()->destinationPathViewCntr->concludeDragOperation(&data);
+    EXPECT_EQ(app.delegate->destinationURL(), dropped);
+    EXPECT_EQ(app.window()->destinationPathLabel->text().toStdString(), dropped.string());
 }
 
 TEST(PreferencesSheet, DamagedOrWronglyTypedGeneralFileGivesDefaults) {
