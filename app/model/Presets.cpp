@@ -112,7 +112,10 @@ QStringList SortedPresetNames(const PrefDictionary& presets, PresetKind kind) {
                                                                : ComparePhotoPresetIndex;
     std::vector<std::pair<const std::string*, const PlistValue*>> entries;
     entries.reserve(presets.size());
-    for (const auto& [name, preset] : presets) entries.emplace_back(&name, &preset);
+    for (const auto& [name, preset] : presets) {
+        // An entry that is no preset could not be applied: no menu item for it.
+        if (preset.get<PrefDictionary>()) entries.emplace_back(&name, &preset);
+    }
     std::stable_sort(entries.begin(), entries.end(),
                      [compare](const auto& a, const auto& b) { return compare(a.second, b.second) < 0; });
     QStringList names;

@@ -93,7 +93,7 @@ int ComparePresetIndex(const plat::PlistValue* a, const plat::PlistValue* b);
 int CompareWaterMarkPresetIndex(const plat::PlistValue* a, const plat::PlistValue* b);
 int ComparePhotoPresetIndex(const plat::PlistValue* a, const plat::PlistValue* b);
 // The preset names in popup order: by index, ties (and presets without an
-// index) kept in name order.
+// index) kept in name order. Entries that are no dictionary are left out.
 QStringList SortedPresetNames(const PrefDictionary& presets, PresetKind kind);
 
 // --- Names -----------------------------------------------------------------------------
@@ -111,7 +111,7 @@ QString ResizePresetNameProposal(const JobOptionState& state, const QString& uni
 // number of presets. Returns the index.
 std::int64_t InsertPreset(PrefDictionary& presets, const QString& name, PrefDictionary preset, PresetKind kind);
 // Removes the named preset and closes the gap in the order; the removed
-// preset's index, or none when there was no such preset.
+// preset's index, or none when there was no such preset or it had no index.
 std::optional<std::int64_t> RemovePreset(PrefDictionary& presets, const QString& name, PresetKind kind);
 // After a resize or watermark preset at `popupIndex` was removed: job presets
 // that referred to it under `key` fall back to 0 (their own stored values),

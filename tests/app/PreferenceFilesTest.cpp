@@ -115,7 +115,7 @@ TEST(PresetOrder, ByIndexStableWithMissingIndicesLast) {
     presets.emplace("C", PlistValue(PrefDictionary{}));
     presets.emplace("0", PlistValue("not a preset"));
     presets.emplace("D", PlistValue(Preset(key::kPresetIndex, 1)));
-    EXPECT_EQ(SortedPresetNames(presets, PresetKind::Resize), (QStringList{"A", "D", "B", "0", "C"}));
+    EXPECT_EQ(SortedPresetNames(presets, PresetKind::Resize), (QStringList{"A", "D", "B", "C"}));
     const PlistValue one(Preset(key::kPhotoPresetIndex, 1));
     EXPECT_EQ(ComparePhotoPresetIndex(&one, nullptr), -1);
     EXPECT_EQ(ComparePhotoPresetIndex(nullptr, nullptr), 0);
