@@ -87,6 +87,7 @@ void AppDelegate::setUpPresets() {
     connect(jobMenu, &QComboBox::activated, this, [this, jobMenu] { PhotoPresetChangeAction(jobMenu); });
     auto* save = new QPushButton(LocalizedString("SaveJobPresetButton"), jobMenu->parentWidget());
     save->setObjectName(QStringLiteral("savePhotoPresetButton"));
+    save->setAccessibleName(LocalizedString("SaveJobPresetButtonName"));
     connect(save, &QPushButton::clicked, this, [this, save] { AddPhotoPresetAction(save); });
     if (auto* column = qobject_cast<QBoxLayout*>(jobMenu->parentWidget()->layout())) {
         const int at = column->indexOf(jobMenu);

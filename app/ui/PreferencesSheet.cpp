@@ -48,6 +48,7 @@ PreferencesSheet::PreferencesSheet(QWidget* parent) : QDialog(parent) {
     destinationPathTextField->setMinimumWidth(320);
     destinationPathTextField->setPlaceholderText(LocalizedString("NoDestinationFolderPlaceholder"));
     destinationPathLabelOutlet->setBuddy(destinationPathTextField);
+    destinationPathTextField->setAccessibleName(destinationPathLabelOutlet->text().remove(QLatin1Char(':')));
     destination->addRow(destinationPathLabelOutlet, destinationPathTextField);
     auto* buttons = new QHBoxLayout;
     selectDestinationButton = Named(new QPushButton(LocalizedString("SelectDestinationButton"), destinationOptionAccessaryView),
@@ -118,6 +119,7 @@ PresetDialog::PresetDialog(QWidget* parent) : QDialog(parent) {
     PresetNameComboboxOutlet->setMinimumWidth(280);
     auto* label = Named(new QLabel(LocalizedString("PresetNameLabel"), this), "presetNameLabel");
     label->setBuddy(PresetNameComboboxOutlet);
+    PresetNameComboboxOutlet->setAccessibleName(label->text().remove(QLatin1Char(':')));
     form->addRow(label, PresetNameComboboxOutlet);
     layout->addLayout(form);
 
