@@ -26,6 +26,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::InitializeNibControlsFromHere() {
+    setToolbarAndButtonImages();
     window_->filenameLabelOutlet->setText(QString());
     window_->fileDescriptionLabelOutlet->setText(QString());
     LoadPresetMenus();
