@@ -1,5 +1,6 @@
 #include "app/ui/AppDelegate.h"
 
+#include "app/ui/AppDelegatePreferencesState.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/DropTargets.h"
 
@@ -25,11 +26,15 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::InitializeNibControlsFromHere() {
+    setToolbarAndButtonImages();
     window_->filenameLabelOutlet->setText(QString());
     window_->fileDescriptionLabelOutlet->setText(QString());
+    LoadPresetMenus();
+    ApplyGeneralPrefOptions();
     // Nothing to convert yet.
     SetConversionButtonEnable(false);
     buildConfigurations();
+    ApplyStoredPhotoPreset();
     setUpRuns();
     window_->mainImagePreview->setAppDelegate(this);
     window_->destinationPathViewCntr->setAppDelegate(this);

@@ -9,9 +9,12 @@
 #include "app/model/ImageListModel.h"
 #include "engine/ImageConversion.h"
 
+#include <QIcon>
 #include <QObject>
+#include <QByteArray>
 #include <QSizeF>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,6 +25,7 @@
 class KSMValidatedViewToolbarItem;
 class QAction;
 class QFont;
+class QUrl;
 class WatermarkEditorModel;
 struct AppDelegateRuns;
 struct BatchReport;
@@ -44,6 +48,9 @@ public:
     // Launch: prepares the controls the window layout does not.
     void applicationDidFinishLaunching();
     void InitializeNibControlsFromHere();
+    // The toolbar's and the buttons' images, and the two pictures of the
+    // image views (an image that cannot be read, the drop area).
+    void setToolbarAndButtonImages();
     // The main window is closing: the application ends.
     void windowWillClose();
 
@@ -106,6 +113,9 @@ public:
     };
     std::function<std::optional<AddDialogResult>()> runAddDialog;
     std::function<ImageConversion()> dragOutConversionRecord;
+    // Opens a document with the desktop's application for it; false when
+    // nothing opened it. Unset: the desktop services.
+    std::function<bool(const QUrl&)> openURL;
 
 public slots:
     // A header switch was operated by the user.
@@ -133,11 +143,34 @@ public slots:
     void ConvertAllButtonAction(QObject* sender);
     void CancelConversionButtonAction(QObject* sender);
 
+    // --- Preferences sheet and destination (AppDelegatePreferences.cpp) ---
+    void PreferencesAction(QObject* sender);
+    void PreferencesOkAction(QObject* sender);
+    void SelectDestinationFolder(QObject* sender);
+    void OpenDestinationFolder(QObject* sender);
+    void changeOverwriteExistingFile(QObject* sender);
+    void PreserveCreationDateAction(QObject* sender);
+
+    // --- Presets (AppDelegatePresets.cpp) ---
+    void AddPresetAction(QObject* sender);
+    void AddWaterMarkPresetAction(QObject* sender);
+    void AddPhotoPresetAction(QObject* sender);
+    void SavePresetAction(QObject* sender);
+    void CancelPresetButtonAction(QObject* sender);
+    void RemovePresetAction(QObject* sender);
+    void PhotoPresetChangeAction(QObject* sender);
+    void changewaterMarkPresetPopupAction(QObject* sender);
+
     // --- Preview (AppDelegatePreview.cpp) ---
     void PreviewAction(QObject* sender);
     void PreviewNextPreviousAction(int segment);
     void togglePreviewWindow(QObject* sender);
     void PreviewWindowClose(QObject* sender);
+
+    // --- Help (AppDelegateResources.cpp) ---
+    // Opens "Vantrell User Manual.pdf" of the resources folder with the
+    // desktop's viewer; tells the user when it is missing or cannot be opened.
+    void UserManualHelpAction(QObject* sender);
 
 public:
     // --- Batch (AppDelegateBatch.cpp) ---
@@ -223,7 +256,45 @@ public:
     // Main and context menu items, by their action's object name.
     bool validateMenuItem(const QAction* item) const;
 
+    // --- Preferences and presets (AppDelegatePreferences.cpp, AppDelegatePresets.cpp) ---
+    // Start-up: the preset menus from their files, then the general options
+    // (the job preset stored with them is applied after the settings outline
+    // is built).
+    void LoadPresetMenus();
+    void ApplyGeneralPrefOptions();
+    void ApplyStoredPhotoPreset();
+    // Shutdown: the general options file, written whole.
+    void WriteGeneralPrefOptions();
+    // The stored destination folder: a folder path, or the stored data (the
+    // bytes of a file URL). Data that names no existing folder leaves no
+    // usable folder; it is still kept for the file, as the folder may come
+    // back (an unmounted drive).
+    void SetDestinationURL(const std::filesystem::path& folder);
+    void SetDestinationURLData(const QByteArray& data);
+    void WatchFolderPathChangeAction(const std::filesystem::path& path, int boxType);
+    // The usable stored folder (empty when none).
+    std::filesystem::path destinationURL() const;
+    using WatermarkCenter = std::optional<std::array<float, 6>>;
+    void ReadWriteWatermarkCenter(const WatermarkCenter& text, const WatermarkCenter& image);
+    void ChangeAndSetPrefOptions(const QString& name);
+    void ChangeAndSetWaterMarkPrefOptions(const QString& name);
+    void ChangeAndSetPhotoPrefOptions(const QString& name);
+    void AssignWaterMarkValuesToControl(bool unused);
+    class PreferencesSheet* preferencesDialog();
+    class PresetDialog* addPresetDialog();
+
 private:
+    struct PreferencesState;
+    PreferencesState& prefs();
+    void setUpPreferences();
+    void setUpPresets();
+    class QComboBox* presetMenu(int kind) const;
+    void openPresetDialog(int kind, const QString& proposal);
+    void showDestinationState();
+    void refreshPreferencesSheet();
+    void addPresetMenuItem(int kind, const QString& name);
+    void removePresetMenuItem(int kind, const QString& name);
+
     void setUpJobOptions();
     void setUpWatermarkEditor();
     void buildConfigurations();
@@ -239,9 +310,12 @@ private:
     ToolbarEnableTable toolbarEnableTable_;
 
     std::unique_ptr<ImageListModel> imageListViewContents_;
+    QIcon emtyImageIcon;
+    QIcon dropImageIcon;
     int currentSelectedImageIndex = -1;
     double currentZoom_ = 0.0;
     QMetaObject::Connection addCancelConnection_;
     WatermarkEditorModel* watermarkModel_ = nullptr;
     JobOptionsModel* jobOptions_ = nullptr;
+    std::unique_ptr<PreferencesState> prefs_;
 };
