@@ -1,6 +1,7 @@
 // Vantrell: the application's entry point.
 #include "app/ui/AppDelegate.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/SingleInstance.h"
 #include "platform/Initialize.h"
 
 #include <QApplication>
@@ -44,16 +45,26 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setOrganizationDomain(QStringLiteral("vantrell.org"));
     plat::Initialize();
 
-    AppDelegate delegate;
-    delegate.applicationDidFinishLaunching();
-    delegate.window()->show();
-
     // Files named on the command line are handed over like files opened
-    // with the application.
+    // with the application: to the one already running when there is one.
     std::vector<std::filesystem::path> files;
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) files.emplace_back(QFile::encodeName(arguments[i]).toStdString());
+    SingleInstance instance(SingleInstance::defaultSocketPath());
+    if (instance.handOver(files)) return EXIT_SUCCESS;
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.window()->show();
     if (!files.empty()) delegate.applicationOpenFiles(std::move(files));
+    QObject::connect(&instance, &SingleInstance::filesHandedOver, &delegate,
+                     [&delegate](const std::vector<std::filesystem::path>& handed) {
+                         MainWindow* window = delegate.window();
+                         window->raise();
+                         window->activateWindow();
+                         if (!handed.empty()) delegate.applicationOpenFiles(handed);
+                     });
+    instance.listen();
 
     const char* exitAfterShow = std::getenv("VANTRELL_EXIT_AFTER_SHOW");
     if (exitAfterShow && *exitAfterShow && std::string_view(exitAfterShow) != "0") {

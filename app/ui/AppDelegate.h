@@ -20,6 +20,7 @@
 #include <vector>
 
 class KSMValidatedViewToolbarItem;
+class MacAppStoreRating;
 class QAction;
 class QFont;
 class WatermarkEditorModel;
@@ -44,8 +45,23 @@ public:
     // Launch: prepares the controls the window layout does not.
     void applicationDidFinishLaunching();
     void InitializeNibControlsFromHere();
-    // The main window is closing: the application ends.
+    // The main window is closing: running work is cancelled and waited for,
+    // the general options are saved, the preview folder goes and the
+    // application ends.
     void windowWillClose();
+    // The main window's size or full-screen state changed.
+    void windowDidResize();
+    void windowDidEnterFullScreen();
+    void windowDidExitFullScreen();
+
+    // The store rating prompt, made with the window.
+    MacAppStoreRating* rateApplicationObject() const { return rateApplicationObject_; }
+    // Removes the preview folder (a link to a folder is unlinked only).
+    void RemovePreviewFolder();
+    // Shows the given file in the file manager (selected, its folder open).
+    void ImageListViewFolerDoubleClick(const std::filesystem::path& url);
+    // Shows files in the file manager; tests put their own here.
+    std::function<void(const std::vector<std::filesystem::path>&)> revealInFileManager;
 
     // The six option groups, indexed by group number.
     const ConfigurationList& configurations() const { return configurations_; }
@@ -116,6 +132,12 @@ public slots:
     void changeGlobalPresetOption(QObject* sender);
     // The toolbar's answer, from the one table of enable flags.
     bool validateToolbarItem(KSMValidatedViewToolbarItem* item);
+
+    // Shows the files of the selected rows in the file manager, in row order.
+    void ImageListViewDoubleClick(QObject* sender);
+    // The toolbar's Rating item: the rating prompt opens the store page once
+    // the lookup has found the application.
+    void RateApplicationAction(QObject* sender);
 
     // Image list actions.
     void AddImageOrFolderButtonAction(QObject* sender);
@@ -224,6 +246,8 @@ public:
     bool validateMenuItem(const QAction* item) const;
 
 private:
+    // What the window layout would set up when it is loaded.
+    void awakeFromNib();
     void setUpJobOptions();
     void setUpWatermarkEditor();
     void buildConfigurations();
@@ -244,4 +268,5 @@ private:
     QMetaObject::Connection addCancelConnection_;
     WatermarkEditorModel* watermarkModel_ = nullptr;
     JobOptionsModel* jobOptions_ = nullptr;
+    MacAppStoreRating* rateApplicationObject_ = nullptr;
 };

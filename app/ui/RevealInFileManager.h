@@ -1,0 +1,9 @@
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+// Shows the files selected in the desktop's file manager (the session bus's
+// org.freedesktop.FileManager1 ShowItems). Where no file manager answers
+// there, each file's folder is opened instead, once per folder, in order.
+void RevealInFileManager(const std::vector<std::filesystem::path>& files);
