@@ -168,6 +168,39 @@ TEST_F(ImageListWidget, DropsInsertAtTheDropRowWhileAddIsEnabled) {
     EXPECT_EQ(model->count(), 3);
 }
 
+// Every thumbnail load ends in a repaint that shows it, also when the load
+// finished before the spinner looked at its row (it then sends no change of
+// its own). Repeated: the order of loads and spinner passes varies.
+TEST_F(ImageListWidget, TheLastPaintShowsEveryThumbnailLoaded) {
+    ImageListTableView* table = window().imageListViewOutlet;
+    struct PaintWatch : QObject {
+        ImageListModel* model = nullptr;
+        bool lastPaintSawAllLoaded = false;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) {
+                lastPaintSawAllLoaded = true;
+                for (const auto& entity : model->entries())
+                    lastPaintSawAllLoaded = lastPaintSawAllLoaded && entity->thumbnailState() != ThumbnailState::Loading &&
+                                            entity->thumbnailState() != ThumbnailState::None;
+            }
+            return false;
+        }
+    } watch;
+    watch.model = model;
+    table->viewport()->installEventFilter(&watch);
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::filesystem::path> files;
+        for (int i = 0; i < 5; ++i)
+            files.push_back(WritePhoto(dir / ("r" + std::to_string(round) + "_" + std::to_string(i) + ".jpg"), 60 + i, 40));
+        addThroughDialog(files);
+        GetThumbnailQueue().waitUntilAllOperationsAreFinished();
+        ASSERT_TRUE(WaitFor([&] { return watch.lastPaintSawAllLoaded; })) << "round " << round;
+        delegate->RemoveAllButtonAction(nullptr);
+        QCoreApplication::processEvents();
+    }
+    table->viewport()->removeEventFilter(&watch);
+}
+
 TEST_F(ImageListWidget, DraggedRowsAreDeliveredAsConvertedFiles) {
     addThroughDialog({WritePhoto(dir / "x.jpg", 80, 40), WritePhoto(dir / "y.png", 40, 80, "public.png")});
     model->SelectRowStartingAtRow(0);
