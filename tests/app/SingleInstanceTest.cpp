@@ -46,7 +46,7 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsFilesOverInOrder) {
     const std::vector<fs::path> files{"/photos/b.jpg", "relative/a b.jpg", "/photos/ünï,code.png", "/x/\nnewline.jpg"};
     ASSERT_TRUE(HandOverFromAnotherThread(socket, files));
     ASSERT_TRUE(HandOverFromAnotherThread(socket, {}));
-    for (int i = 0; i < 200 && received.size() < 2; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(WaitUntil([&] { return received.size() >= 2; }));
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], (std::vector<fs::path>{"/photos/b.jpg", here / "relative/a b.jpg", "/photos/ünï,code.png",
                                                   "/x/\nnewline.jpg"}));

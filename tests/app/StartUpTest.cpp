@@ -5,6 +5,7 @@
 #include "AppTestSupport.h"
 #include "app/model/FirstWindowSize.h"
 #include "app/model/ImageListModel.h"
+#include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/ApplicationSupportFolder.h"
@@ -35,15 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-template <typename Condition>
-bool WaitUntil(Condition condition) {
-    for (int i = 0; i < 60000 && !condition(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return condition();
-}
-
 // The user's configuration and data folders point into a scratch folder for
 // the life of one test.
 class StartUpTest : public ::testing::Test {
@@ -51,6 +43,9 @@ protected:
     void SetUp() override {
         TestApplication();
         plat::Initialize();
+        // The real texts: other tests may have put a few of their own.
+        const char* resources = std::getenv("VANTRELL_RESOURCES");
+        ASSERT_TRUE(resources && StringTable::load(fs::path(resources) / "Localizable.plist"));
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
             const char* value = std::getenv(name);
             saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);

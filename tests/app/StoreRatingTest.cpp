@@ -111,6 +111,15 @@ private:
     QByteArray received_;
 };
 
+// Runs the launch's lookup against the server; true once it has ended.
+bool LookUp(MacAppStoreRating& rating, const LoopbackStore& store) {
+    rating.setLookupBaseURL(store.base());
+    bool finished = false;
+    QObject::connect(&rating, &MacAppStoreRating::lookupFinished, [&] { finished = true; });
+    rating.applicationLaunched();
+    return WaitUntil([&] { return finished; });
+}
+
 class StoreRatingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -122,18 +131,7 @@ protected:
         rating.setAppStoreCountry(QString());
         rating.setPageBaseURL(QStringLiteral("https://apps.example.org"));
     }
-    // Runs the lookup against the server and waits for its end.
-    void Lookup(LoopbackStore& store) {
-        rating.setLookupBaseURL(store.base());
-        bool finished = false;
-        QObject::connect(&rating, &MacAppStoreRating::lookupFinished, [&] { finished = true; });
-        rating.applicationLaunched();
-        for (int i = 0; i < 60000 && !finished; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        ASSERT_TRUE(finished);
-    }
+    void Lookup(LoopbackStore& store) { ASSERT_TRUE(LookUp(rating, store)); }
 
     MacAppStoreRating rating;
     std::vector<QUrl> opened;
@@ -184,15 +182,7 @@ TEST_F(StoreRatingTest, RepliesThatDoNotNameUsLeaveTheIdentifierAtZero) {
         fresh.openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
         fresh.setPageBaseURL(QStringLiteral("https://apps.example.org"));
         LoopbackStore store(c.status, c.body, c.framing);
-        fresh.setLookupBaseURL(store.base());
-        bool finished = false;
-        QObject::connect(&fresh, &MacAppStoreRating::lookupFinished, [&] { finished = true; });
-        fresh.applicationLaunched();
-        for (int i = 0; i < 60000 && !finished; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        ASSERT_TRUE(finished) << c.status.toStdString();
+        ASSERT_TRUE(LookUp(fresh, store)) << c.status.toStdString();
         EXPECT_EQ(fresh.appStoreID(), 0u) << c.status.toStdString() << " " << c.body.toStdString();
         fresh.RateApplicationAction();
         EXPECT_TRUE(opened.empty());
