@@ -52,6 +52,9 @@ int main(int argc, char* argv[]) {
     for (qsizetype i = 1; i < arguments.size(); ++i) files.emplace_back(QFile::encodeName(arguments[i]).toStdString());
     SingleInstance instance(SingleInstance::defaultSocketPath());
     if (instance.handOver(files)) return EXIT_SUCCESS;
+    // Listening at once: a later start's files wait in the socket until the
+    // event loop runs.
+    instance.listen();
 
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
@@ -64,7 +67,6 @@ int main(int argc, char* argv[]) {
                          window->activateWindow();
                          if (!handed.empty()) delegate.applicationOpenFiles(handed);
                      });
-    instance.listen();
 
     const char* exitAfterShow = std::getenv("VANTRELL_EXIT_AFTER_SHOW");
     if (exitAfterShow && *exitAfterShow && std::string_view(exitAfterShow) != "0") {

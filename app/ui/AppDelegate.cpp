@@ -30,9 +30,8 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::awakeFromNib() {
     if (!rateApplicationObject_) rateApplicationObject_ = new MacAppStoreRating(this);
-    // The list sorts by the "ImageList" column, ascending, once the user asks
-    // (its model holds that sort).
     revealInFileManager = [](const std::vector<std::filesystem::path>& files) { RevealInFileManager(files); };
+    // The list's sort by its "ImageList" column, ascending, is held by its model.
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
