@@ -40,19 +40,22 @@ public:
         return true;
     }
 
-    // Everything up to the end of the reply (the server closes the
-    // connection) or `limit` bytes; none on time-out or cancel.
-    std::optional<QByteArray> readAll(qint64 limit) {
+    // Reads until `complete` says the bytes so far make a whole reply, or
+    // the server closes the connection; none on time-out, cancel or more
+    // than `limit` bytes.
+    template <typename Complete>
+    std::optional<QByteArray> readUntil(qint64 limit, Complete complete) {
         QByteArray data;
         for (;;) {
             data += socket_->readAll();
             if (data.size() > limit) return std::nullopt;
-            if (socket_->state() != QAbstractSocket::ConnectedState && socket_->bytesAvailable() == 0) return data;
-            if (!wait([this](int ms) { return socket_->waitForReadyRead(ms); })) {
-                if (socket_->state() != QAbstractSocket::ConnectedState) {
-                    data += socket_->readAll();
-                    return data.size() > limit ? std::nullopt : std::optional<QByteArray>(data);
-                }
+            if (complete(data)) return data;
+            if (socket_->state() != QAbstractSocket::ConnectedState) {
+                data += socket_->readAll();
+                return data.size() > limit ? std::nullopt : std::optional<QByteArray>(data);
+            }
+            if (!wait([this](int ms) { return socket_->waitForReadyRead(ms); }) &&
+                socket_->state() == QAbstractSocket::ConnectedState) {
                 return std::nullopt;
             }
         }
@@ -96,6 +99,59 @@ std::optional<QByteArray> Dechunked(const QByteArray& chunked) {
     }
 }
 
+// The status line and the framing headers of a reply.
+struct ReplyHead {
+    bool valid = false;
+    int status = 0;
+    qsizetype bodyStart = 0;
+    std::optional<qint64> length;
+    bool chunked = false;
+    bool closeDelimited() const { return !chunked && !length; }
+};
+
+// None while the headers have not all arrived.
+std::optional<ReplyHead> ParseHead(const QByteArray& data) {
+    const qsizetype headerEnd = data.indexOf("\r\n\r\n");
+    if (headerEnd < 0) return std::nullopt;
+    ReplyHead head;
+    head.bodyStart = headerEnd + 4;
+    const QList<QByteArray> lines = data.left(headerEnd).split('\n');
+    const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
+    if (statusLine.size() < 2 || !statusLine[0].startsWith("HTTP/1.")) return head;
+    bool ok = false;
+    head.status = statusLine[1].toInt(&ok);
+    if (!ok) return head;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0) continue;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "content-length") {
+            const qint64 parsed = value.toLongLong(&ok);
+            if (!ok || parsed < 0) return head;
+            head.length = parsed;
+        } else if (name == "transfer-encoding") {
+            head.chunked = value.toLower().contains("chunked");
+        }
+    }
+    head.valid = true;
+    return head;
+}
+
+// The body once all of it is in `data`; a body that ends with the
+// connection is whole whenever asked.
+std::optional<QByteArray> WholeBody(const ReplyHead& head, const QByteArray& data) {
+    if (!head.valid) return QByteArray();
+    const QByteArray body = data.mid(head.bodyStart);
+    if (head.chunked) return Dechunked(body);
+    if (head.length) {
+        if (body.size() < *head.length) return std::nullopt;
+        return body.left(qsizetype(*head.length));
+    }
+    return body;
+}
+
 }  // namespace
 
 HttpGetResult BlockingHttpGet(const QUrl& url, int timeoutMs, qint64 maximumBytes,
@@ -115,43 +171,20 @@ HttpGetResult BlockingHttpGet(const QUrl& url, int timeoutMs, qint64 maximumByte
     if (!connection.send(request)) return {};
 
     // The headers are small; the limit covers them and the body together.
-    const std::optional<QByteArray> reply = connection.readAll(maximumBytes + 64 * 1024);
+    std::optional<ReplyHead> head;
+    const std::optional<QByteArray> reply =
+        connection.readUntil(maximumBytes + 64 * 1024, [&head](const QByteArray& data) {
+            if (!head) head = ParseHead(data);
+            // A body that ends with the connection is whole only then.
+            return head && (!head->valid || (!head->closeDelimited() && WholeBody(*head, data).has_value()));
+        });
     if (!reply) return {};
-    const qsizetype headerEnd = reply->indexOf("\r\n\r\n");
-    if (headerEnd < 0) return {};
-    const QList<QByteArray> lines = reply->left(headerEnd).split('\n');
-    const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
-    if (statusLine.size() < 2 || !statusLine[0].startsWith("HTTP/1.")) return {};
-    bool ok = false;
-    const int status = statusLine[1].toInt(&ok);
-    if (!ok) return {};
-
-    std::optional<qint64> length;
-    bool chunked = false;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0) continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name == "content-length") {
-            const qint64 parsed = value.toLongLong(&ok);
-            if (!ok || parsed < 0) return {};
-            length = parsed;
-        } else if (name == "transfer-encoding") {
-            chunked = value.toLower().contains("chunked");
-        }
-    }
-    QByteArray body = reply->mid(headerEnd + 4);
-    if (chunked) {
-        std::optional<QByteArray> whole = Dechunked(body);
-        if (!whole) return {};
-        body = std::move(*whole);
-    } else if (length) {
-        // A reply cut short is no reply.
-        if (body.size() < *length) return {};
-        body.truncate(qsizetype(*length));
-    }
+    if (!head) head = ParseHead(*reply);
+    if (!head || !head->valid) return {};
+    std::optional<QByteArray> whole = WholeBody(*head, *reply);
+    // A reply cut short is no reply.
+    if (!whole) return {};
+    QByteArray body = std::move(*whole);
     if (body.size() > maximumBytes) return {};
-    return {status, std::move(body)};
+    return {head->status, std::move(body)};
 }

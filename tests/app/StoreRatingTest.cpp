@@ -71,7 +71,7 @@ TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
 // request lines it saw.
 class LoopbackStore : public QObject {
 public:
-    enum class Framing { Length, Chunked, CutShort, Silent };
+    enum class Framing { Length, Chunked, CutShort, Silent, KeepOpen, UntilClose };
     explicit LoopbackStore(QByteArray status, QByteArray body, Framing framing = Framing::Length)
         : status_(std::move(status)), body_(std::move(body)), framing_(framing) {
         server_.listen(QHostAddress::LocalHost, 0);
@@ -90,12 +90,15 @@ public:
                         reply += "Transfer-Encoding: chunked\r\n\r\n" + QByteArray::number(first.size(), 16) +
                                  ";x=y\r\n" + first + "\r\n" + QByteArray::number(rest.size(), 16) + "\r\n" + rest +
                                  "\r\n0\r\n\r\n";
+                    } else if (framing_ == Framing::UntilClose) {
+                        reply += "\r\n" + body_;
                     } else {
                         const qsizetype announced = body_.size() + (framing_ == Framing::CutShort ? 100 : 0);
                         reply += "Content-Length: " + QByteArray::number(announced) + "\r\n\r\n" + body_;
                     }
                     socket->write(reply);
-                    socket->disconnectFromHost();
+                    // A server that keeps the connection: the length says where the reply ends.
+                    if (framing_ != Framing::KeepOpen) socket->disconnectFromHost();
                 });
             }
         });
@@ -189,10 +192,14 @@ TEST_F(StoreRatingTest, RepliesThatDoNotNameUsLeaveTheIdentifierAtZero) {
     }
 }
 
-TEST_F(StoreRatingTest, AChunkedReplyIsReadWhole) {
-    LoopbackStore store("200 OK", kOurRecord, LoopbackStore::Framing::Chunked);
-    Lookup(store);
-    EXPECT_EQ(rating.appStoreID(), 424242u);
+TEST_F(StoreRatingTest, EveryFramingOfAWholeReplyIsRead) {
+    using Framing = LoopbackStore::Framing;
+    for (const Framing framing : {Framing::Chunked, Framing::KeepOpen, Framing::UntilClose}) {
+        MacAppStoreRating fresh;
+        LoopbackStore store("200 OK", kOurRecord, framing);
+        ASSERT_TRUE(LookUp(fresh, store)) << int(framing);
+        EXPECT_EQ(fresh.appStoreID(), 424242u) << int(framing);
+    }
 }
 
 TEST_F(StoreRatingTest, AStoreThatNeverAnswersTimesOut) {
