@@ -38,7 +38,7 @@ bool ShowItemsOnSessionBus(const QStringList& uris) {
 
 }  // namespace
 
-void RevealInFileManager(const std::vector<fs::path>& files) {
+void RevealInFileManager(const std::vector<fs::path>& files, const std::function<void(const QUrl&)>& openFolder) {
     if (files.empty()) return;
     QStringList uris;
     for (const fs::path& file : files) uris << QString::fromUtf8(FileURL(file).toEncoded());
@@ -48,6 +48,7 @@ void RevealInFileManager(const std::vector<fs::path>& files) {
         const fs::path folder = file.parent_path();
         if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
         folders.push_back(folder);
-        QDesktopServices::openUrl(FileURL(folder));
+        if (openFolder) openFolder(FileURL(folder));
+        else QDesktopServices::openUrl(FileURL(folder));
     }
 }

@@ -4,7 +4,8 @@
 #include "app/ui/RevealInFileManager.h"
 
 #include <QDBusConnection>
-#include <QDesktopServices>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QProcess>
 #include <QStringList>
 #include <QUrl>
@@ -15,27 +16,28 @@
 
 namespace {
 
-class FakeFileManager : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+// Answers ShowItems calls and keeps the addresses it was asked to show.
+class FakeFileManager : public QDBusVirtualObject {
 public:
     QStringList shown;
-public slots:
-    void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
-};
-
-class OpenedFolders : public QObject {
-    Q_OBJECT
-public:
-    std::vector<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.push_back(url); }
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.interface() != QLatin1String("org.freedesktop.FileManager1") ||
+            message.member() != QLatin1String("ShowItems")) {
+            return false;
+        }
+        shown += message.arguments().value(0).toStringList();
+        connection.send(message.createReply());
+        return true;
+    }
 };
 
 // Reveals from another thread, as the bus call blocks while this thread
 // serves the fake file manager.
-void Reveal(const std::vector<std::filesystem::path>& files) {
-    auto done = std::async(std::launch::async, [&] { RevealInFileManager(files); });
+void Reveal(const std::vector<std::filesystem::path>& files, std::vector<QUrl>& opened) {
+    auto done = std::async(std::launch::async, [&] {
+        RevealInFileManager(files, [&](const QUrl& url) { opened.push_back(url); });
+    });
     ASSERT_TRUE(WaitUntil([&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
 }
 
@@ -49,32 +51,27 @@ TEST(RevealInFileManager, ShowsFilesThroughTheSessionBusElseOpensTheirFolders) {
     ASSERT_FALSE(address.isEmpty());
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 
-    OpenedFolders opened;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+    std::vector<QUrl> opened;
     const std::vector<std::filesystem::path> files{"/photos/b c.jpg", "/other/x.png", "/photos/a.jpg"};
 
     // No file manager on the bus: each folder is opened once, in order.
-    Reveal(files);
-    EXPECT_EQ(opened.urls, (std::vector<QUrl>{QUrl("file:///photos"), QUrl("file:///other")}));
+    Reveal(files, opened);
+    EXPECT_EQ(opened, (std::vector<QUrl>{QUrl("file:///photos"), QUrl("file:///other")}));
 
     FakeFileManager manager;
     QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("fake"));
     ASSERT_TRUE(bus.isConnected());
-    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
-                                   QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager));
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
-    opened.urls.clear();
-    Reveal(files);
+    opened.clear();
+    Reveal(files, opened);
     EXPECT_EQ(manager.shown,
               (QStringList{"file:///photos/b%20c.jpg", "file:///other/x.png", "file:///photos/a.jpg"}));
-    EXPECT_TRUE(opened.urls.empty());
+    EXPECT_TRUE(opened.empty());
 
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QDBusConnection::disconnectFromBus(QStringLiteral("fake"));
     daemon.kill();
     daemon.waitForFinished();
 }
 
 }  // namespace
-
-#include "RevealInFileManagerTest.moc"
