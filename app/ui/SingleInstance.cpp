@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -27,10 +28,13 @@ constexpr char kTaken = '\1';
 constexpr int kConnectPatienceMs = 3000;
 constexpr int kReplyPatienceMs = 10000;
 
+// The display the application shows on; empty for none (an offscreen run
+// shares no screen with anyone, so it runs on its own).
 QString DisplayKey() {
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return {};
     QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
     if (display.isEmpty()) display = qEnvironmentVariable("DISPLAY");
-    if (display.isEmpty()) display = QStringLiteral("none");
     for (QChar& c : display) {
         if (!c.isLetterOrNumber() || c.unicode() > 127) c = QLatin1Char('_');
     }
@@ -80,13 +84,15 @@ SingleInstance::~SingleInstance() {
 }
 
 QString SingleInstance::defaultSocketPath() {
+    const QString display = DisplayKey();
+    if (display.isEmpty()) return {};
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         const fs::path temporary = plat::FileManager::temporaryDirectory();
         if (temporary.empty()) return {};
         folder = QFile::decodeName(temporary.c_str());
     }
-    return QDir(folder).filePath(QStringLiteral("vantrell-") + DisplayKey());
+    return QDir(folder).filePath(QStringLiteral("vantrell-") + display);
 }
 
 bool SingleInstance::handOver(const std::vector<fs::path>& files) {

@@ -23,7 +23,8 @@ public:
     ~SingleInstance() override;
 
     // The socket for this user and display: in $XDG_RUNTIME_DIR, else in the
-    // private temporary folder. Empty when neither is usable.
+    // private temporary folder. Empty without a display, or when neither
+    // folder is usable: the application then runs on its own.
     static QString defaultSocketPath();
 
     // Hands the files (made absolute against the current folder) to a running

@@ -72,4 +72,12 @@ TEST_F(SingleInstanceTest, ALeftoverSocketFileIsTakenOverAndASecondListenerRefus
     EXPECT_FALSE(second.listen());
 }
 
+TEST_F(SingleInstanceTest, AnOffscreenRunIsOnItsOwn) {
+    // No screen is shared, so no socket either: every such run starts afresh.
+    EXPECT_TRUE(SingleInstance::defaultSocketPath().isEmpty());
+    SingleInstance alone(SingleInstance::defaultSocketPath());
+    EXPECT_FALSE(alone.handOver({"/a.jpg"}));
+    EXPECT_FALSE(alone.listen());
+}
+
 }  // namespace
