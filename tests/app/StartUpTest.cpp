@@ -182,7 +182,9 @@ TEST_F(StartUpTest, ClosingRemovesThePreviewFolderButNotWhatALinkNames) {
         // The general options are written while the preview folder is still there.
         saved = fs::exists(preview);
     });
-    delegate->windowWillClose();
+    // Closed as the user closes it.
+    window().show();
+    EXPECT_TRUE(window().close());
     EXPECT_TRUE(saved);
     EXPECT_FALSE(fs::exists(preview));
 
