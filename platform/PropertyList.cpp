@@ -175,7 +175,17 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         if (!ok) return std::nullopt;
         return PlistValue(std::move(dict));
     }
-    default:  // keys outside dictionaries, UIDs, none
+    case PLIST_UID: {
+        // Keyed archives refer to their objects by UID; held as the usual
+        // one-key dictionary {"CF$UID": n}, which toNode turns back.
+        uint64_t v = 0;
+        plist_get_uid_val(node, &v);
+        if (v > uint64_t(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        PlistValue::Dictionary uid;
+        uid.emplace(std::string(kUidKey), PlistValue(static_cast<long long>(v)));
+        return PlistValue(std::move(uid));
+    }
+    default:  // keys outside dictionaries, none
         return std::nullopt;
     }
 }
@@ -241,6 +251,7 @@ Node toNode(const PlistValue& value, int depth, bool binary) {
         return array;
     }
     case PlistValue::Kind::Dictionary: {
+        if (const auto uid = PropertyList::uidValue(value)) return Node(plist_new_uid(*uid));
         Node dict(plist_new_dict());
         for (const auto& [key, item] : *value.get<PlistValue::Dictionary>()) {
             Node child = toNode(item, depth + 1, binary);
@@ -410,6 +421,15 @@ bool binaryStringsWithoutNul(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 // --- PropertyList -----------------------------------------------------------------
+
+std::optional<std::uint64_t> PropertyList::uidValue(const PlistValue& value) {
+    const auto* dict = value.get<PlistValue::Dictionary>();
+    if (!dict || dict->size() != 1) return std::nullopt;
+    const PlistValue* number = value.find(kUidKey);
+    const std::int64_t* n = number ? number->get<std::int64_t>() : nullptr;
+    if (!n || *n < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(*n);
+}
 
 std::optional<PlistValue> PropertyList::fromData(const void* data, std::size_t size) {
     if (!data || size == 0 || size > std::numeric_limits<uint32_t>::max()) return std::nullopt;

@@ -80,6 +80,8 @@ private:
 
 enum class PlistFormat { Xml, Binary };
 
+inline constexpr std::string_view kUidKey = "CF$UID";
+
 // Reading and writing property lists (XML or binary) through libplist.
 class PropertyList {
 public:
@@ -94,6 +96,13 @@ public:
 
     static std::optional<PlistValue> readFile(const std::filesystem::path& path,
                                               std::error_code* error = nullptr);
+    // A UID (the object references of keyed archives) is held as the
+    // one-key dictionary {"CF$UID": n}; such a dictionary is written as a UID.
+    static std::optional<std::uint64_t> uidValue(const PlistValue& value);
+    static PlistValue uid(std::uint64_t n) {
+        return PlistValue(PlistValue::Dictionary{{std::string(kUidKey), PlistValue(static_cast<unsigned long long>(n))}});
+    }
+
     // Written atomically: a failed write leaves an existing file untouched.
     static bool writeFile(const std::filesystem::path& path, const PlistValue& value,
                           PlistFormat format = PlistFormat::Xml, std::error_code* error = nullptr);

@@ -11,6 +11,7 @@
 #include "platform/ToolRunner.h"
 #include "platform/PdfDocument.h"
 #include "platform/PdfObject.h"
+#include "platform/KeyedArchive.h"
 #include "platform/PropertyList.h"
 #include "platform/Bundle.h"
 #include "platform/Uuid.h"

@@ -1,5 +1,6 @@
 #include "app/ui/AppDelegate.h"
 
+#include "app/ui/AppDelegatePreferencesState.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/DropTargets.h"
@@ -66,8 +67,10 @@ void AppDelegate::InitializeNibControlsFromHere() {
     // The add requests' lock and the option defaults belong to the list and
     // option models, made with the window.
 
-    // Preset menus, then the general options, are read here: the buttons and
-    // the outline below take their start state after them.
+    // The preset menus, then the general options: the buttons and the
+    // outline below take their start state after them.
+    LoadPresetMenus();
+    ApplyGeneralPrefOptions();
 
     // Nothing to convert yet; the watermark editor waits for an image.
     SetConversionButtonEnable(false);
@@ -75,7 +78,8 @@ void AppDelegate::InitializeNibControlsFromHere() {
 
     buildConfigurations();
 
-    // The stored job preset is applied here, once the outline exists.
+    // The stored job preset, once the outline exists.
+    ApplyStoredPhotoPreset();
 
     // The preview's window and request queue.
     setUpRuns();

@@ -10,8 +10,10 @@
 #include "engine/ImageConversion.h"
 
 #include <QObject>
+#include <QByteArray>
 #include <QSizeF>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -155,6 +157,24 @@ public slots:
     void ConvertAllButtonAction(QObject* sender);
     void CancelConversionButtonAction(QObject* sender);
 
+    // --- Preferences sheet and destination (AppDelegatePreferences.cpp) ---
+    void PreferencesAction(QObject* sender);
+    void PreferencesOkAction(QObject* sender);
+    void SelectDestinationFolder(QObject* sender);
+    void OpenDestinationFolder(QObject* sender);
+    void changeOverwriteExistingFile(QObject* sender);
+    void PreserveCreationDateAction(QObject* sender);
+
+    // --- Presets (AppDelegatePresets.cpp) ---
+    void AddPresetAction(QObject* sender);
+    void AddWaterMarkPresetAction(QObject* sender);
+    void AddPhotoPresetAction(QObject* sender);
+    void SavePresetAction(QObject* sender);
+    void CancelPresetButtonAction(QObject* sender);
+    void RemovePresetAction(QObject* sender);
+    void PhotoPresetChangeAction(QObject* sender);
+    void changewaterMarkPresetPopupAction(QObject* sender);
+
     // --- Preview (AppDelegatePreview.cpp) ---
     void PreviewAction(QObject* sender);
     void PreviewNextPreviousAction(int segment);
@@ -245,9 +265,47 @@ public:
     // Main and context menu items, by their action's object name.
     bool validateMenuItem(const QAction* item) const;
 
+    // --- Preferences and presets (AppDelegatePreferences.cpp, AppDelegatePresets.cpp) ---
+    // Start-up: the preset menus from their files, then the general options
+    // (the job preset stored with them is applied after the settings outline
+    // is built).
+    void LoadPresetMenus();
+    void ApplyGeneralPrefOptions();
+    void ApplyStoredPhotoPreset();
+    // Shutdown: the general options file, written whole.
+    void WriteGeneralPrefOptions();
+    // The stored destination folder: a folder path, or the stored data (the
+    // bytes of a file URL). Data that names no existing folder leaves no
+    // usable folder; it is still kept for the file, as the folder may come
+    // back (an unmounted drive).
+    void SetDestinationURL(const std::filesystem::path& folder);
+    void SetDestinationURLData(const QByteArray& data);
+    void WatchFolderPathChangeAction(const std::filesystem::path& path, int boxType);
+    // The usable stored folder (empty when none).
+    std::filesystem::path destinationURL() const;
+    using WatermarkCenter = std::optional<std::array<float, 6>>;
+    void ReadWriteWatermarkCenter(const WatermarkCenter& text, const WatermarkCenter& image);
+    void ChangeAndSetPrefOptions(const QString& name);
+    void ChangeAndSetWaterMarkPrefOptions(const QString& name);
+    void ChangeAndSetPhotoPrefOptions(const QString& name);
+    void AssignWaterMarkValuesToControl(bool unused);
+    class PreferencesSheet* preferencesDialog();
+    class PresetDialog* addPresetDialog();
+
 private:
     // What the window layout would set up when it is loaded.
     void awakeFromNib();
+    struct PreferencesState;
+    PreferencesState& prefs();
+    void setUpPreferences();
+    void setUpPresets();
+    class QComboBox* presetMenu(int kind) const;
+    void openPresetDialog(int kind, const QString& proposal);
+    void showDestinationState();
+    void refreshPreferencesSheet();
+    void addPresetMenuItem(int kind, const QString& name);
+    void removePresetMenuItem(int kind, const QString& name);
+
     void setUpJobOptions();
     void setUpWatermarkEditor();
     void buildConfigurations();
@@ -269,4 +327,5 @@ private:
     WatermarkEditorModel* watermarkModel_ = nullptr;
     JobOptionsModel* jobOptions_ = nullptr;
     MacAppStoreRating* rateApplicationObject_ = nullptr;
+    std::unique_ptr<PreferencesState> prefs_;
 };

@@ -152,9 +152,12 @@ void AppDelegate::AddImageOrFolderButtonAction(QObject*) {
         result = runAddDialog();
     } else {
         AddFilesDialog dialog(window_.get());
+        // The box keeps its last state, also across launches.
+        dialog.mAddRecursiveCheckBoxButton->setChecked(jobOptions_->state().general.addFoldersRecursively);
         if (dialog.exec() == QDialog::Accepted) {
             // The box is read as the dialog closes, before the request starts.
             result = AddDialogResult{dialog.selectedURLs(), dialog.mAddRecursiveCheckBoxButton->isChecked()};
+            jobOptions_->setExtraOption(&GeneralOptions::addFoldersRecursively, result->recursive, false);
         }
     }
     if (result && !result->urls.empty()) AddUrlsIntoImageListViewAtEnd(std::move(result->urls), result->recursive);

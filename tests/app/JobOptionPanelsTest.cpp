@@ -111,7 +111,7 @@ TEST_F(JobOptionPanelsTest, DefaultsShownAndGroupSwitchesEnableTheControls) {
     EXPECT_FALSE(panels->heightLabel->isEnabled());
     EXPECT_TRUE(panels->scaleProprtionallyPopupOutlet->isEnabled());
     EXPECT_FALSE(panels->resolutionComboBoxOutlet->isEnabled());
-    EXPECT_FALSE(panels->savePresetButton->isEnabled());  // no preset dialog yet
+    EXPECT_TRUE(panels->savePresetButton->isEnabled());  // the preset dialog is there
     panels->setSavePresetAvailable(true);
     EXPECT_TRUE(panels->savePresetButton->isEnabled());
 

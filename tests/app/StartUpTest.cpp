@@ -173,10 +173,12 @@ TEST_F(StartUpTest, ResizingUpdatesTheDescriptionOnlyWithEntries) {
     window().hide();
 }
 
-TEST_F(StartUpTest, ClosingRemovesThePreviewFolderButNotWhatALinkNames) {
+TEST_F(StartUpTest, ClosingWritesTheGeneralFileAndRemovesThePreviewFolderButNotWhatALinkNames) {
     const fs::path preview = GetApplicationSupportFolder("VantrellPreview");
     EXPECT_EQ(preview, dir / "data" / "VantrellPreview");
     std::ofstream(preview / "old.png") << "x";
+    const fs::path general = dir / "config" / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
+    ASSERT_FALSE(fs::exists(general));
     bool saved = false;
     QObject::connect(delegate.get(), &AppDelegate::mainWindowWillClose, [&] {
         // The general options are written while the preview folder is still there.
@@ -186,6 +188,7 @@ TEST_F(StartUpTest, ClosingRemovesThePreviewFolderButNotWhatALinkNames) {
     window().show();
     EXPECT_TRUE(window().close());
     EXPECT_TRUE(saved);
+    EXPECT_TRUE(fs::exists(general));
     EXPECT_FALSE(fs::exists(preview));
 
     // A link in its place is unlinked; the folder it names keeps its files.

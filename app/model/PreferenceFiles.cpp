@@ -1,0 +1,132 @@
+#include "app/model/PreferenceFiles.h"
+
+#include "platform/FileManager.h"
+#include "platform/UserDefaults.h"
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+const plat::PlistValue* Find(const PrefDictionary* dictionary, std::string_view key) {
+    if (!dictionary) return nullptr;
+    const auto it = dictionary->find(key);
+    return it == dictionary->end() ? nullptr : &it->second;
+}
+
+// A dictionary read from the file, or none when the file is no readable
+// property-list dictionary.
+std::optional<PrefDictionary> ReadDictionary(const std::filesystem::path& path) {
+    auto value = plat::PropertyList::readFile(path);
+    if (!value) return std::nullopt;
+    auto* dictionary = value->get<PrefDictionary>();
+    if (!dictionary) return std::nullopt;
+    return std::move(*dictionary);
+}
+
+// The check boxes of the general file, with their member and default.
+struct GeneralBox {
+    std::string_view key;
+    bool GeneralPreferences::*member;
+};
+constexpr GeneralBox kGeneralBoxes[] = {
+    {general_pref::kAddRecursively, &GeneralPreferences::addRecursively},
+    {general_pref::kMaintainDirectory, &GeneralPreferences::maintainDirectory},
+    {general_pref::kOverWriteFile, &GeneralPreferences::overwriteFile},
+    {general_pref::kMetaData, &GeneralPreferences::metaData},
+    {general_pref::kPreserveCreationDate, &GeneralPreferences::preserveCreationDate},
+    {general_pref::kPreserveModificationDate, &GeneralPreferences::preserveModificationDate},
+    {general_pref::kDoNotShowAlert, &GeneralPreferences::doNotShowAlert},
+    {general_pref::kDoNotShowPNGOptimizationAlert, &GeneralPreferences::doNotShowPNGOptimizationAlert},
+    {general_pref::kUseAsDestinationFolder, &GeneralPreferences::useAsDestinationFolder},
+};
+
+}  // namespace
+
+std::filesystem::path PrefFilePath(std::string_view nameFormat) {
+    const std::filesystem::path folder = plat::FileManager::preferencesDirectory();
+    if (folder.empty() || !plat::FileManager::createDirectories(folder)) return {};
+    std::string name(nameFormat);
+    if (const std::size_t at = name.find("%@"); at != std::string::npos) {
+        name.replace(at, 2, plat::UserDefaults::kBundleIdentifier);
+    }
+    return folder / name;
+}
+
+bool LoadPrefDictionary(std::optional<PrefDictionary>* out, std::string_view nameFormat) {
+    const std::filesystem::path path = PrefFilePath(nameFormat);
+    if (path.empty() || !plat::FileManager::fileExists(path)) return false;
+    std::optional<PrefDictionary> dictionary = ReadDictionary(path);
+    const bool read = dictionary.has_value();
+    if (out) *out = std::move(dictionary);
+    return read;
+}
+
+bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameFormat) {
+    const std::filesystem::path path = PrefFilePath(nameFormat);
+    if (path.empty()) return false;
+    // Something else than a file under that name (a folder) is never moved.
+    if (plat::FileManager::fileExists(path) && !plat::FileManager::isRegularFile(path)) return false;
+    if (plat::FileManager::fileExists(path) && !ReadDictionary(path)) {
+        std::filesystem::path kept = path;
+        kept += ".unreadable";
+        if (!plat::FileManager::moveItemReplacing(path, kept)) return false;
+    }
+    return plat::PropertyList::writeFile(path, plat::PlistValue(dictionary));
+}
+
+std::optional<bool> PrefBool(const PrefDictionary* dictionary, std::string_view key) {
+    const plat::PlistValue* value = Find(dictionary, key);
+    return value ? value->asBool() : std::nullopt;
+}
+
+std::optional<std::int64_t> PrefInteger(const PrefDictionary* dictionary, std::string_view key) {
+    const plat::PlistValue* value = Find(dictionary, key);
+    if (!value || value->is<bool>()) return std::nullopt;
+    return value->asInteger();
+}
+
+std::optional<double> PrefReal(const PrefDictionary* dictionary, std::string_view key) {
+    const plat::PlistValue* value = Find(dictionary, key);
+    const std::optional<double> real = value ? value->asReal() : std::nullopt;
+    if (!real || !std::isfinite(*real)) return std::nullopt;
+    return real;
+}
+
+std::optional<QString> PrefString(const PrefDictionary* dictionary, std::string_view key) {
+    const plat::PlistValue* value = Find(dictionary, key);
+    const std::string* text = value ? value->get<std::string>() : nullptr;
+    if (!text) return std::nullopt;
+    return QString::fromStdString(*text);
+}
+
+const plat::PlistValue::Data* PrefData(const PrefDictionary* dictionary, std::string_view key) {
+    const plat::PlistValue* value = Find(dictionary, key);
+    return value ? value->get<plat::PlistValue::Data>() : nullptr;
+}
+
+const PrefDictionary* PrefSubDictionary(const PrefDictionary* dictionary, std::string_view key) {
+    const plat::PlistValue* value = Find(dictionary, key);
+    return value ? value->get<PrefDictionary>() : nullptr;
+}
+
+GeneralPreferences GeneralPreferencesFromDictionary(const PrefDictionary* dictionary) {
+    GeneralPreferences options;
+    if (!dictionary) return options;
+    options.photoPresetIndex = PrefInteger(dictionary, general_pref::kPhotoPresetIndex).value_or(0);
+    for (const GeneralBox& box : kGeneralBoxes) {
+        if (auto on = PrefBool(dictionary, box.key)) options.*box.member = *on;
+    }
+    if (const auto* data = PrefData(dictionary, general_pref::kDestinationURL)) options.destinationURL = *data;
+    return options;
+}
+
+PrefDictionary GeneralPreferencesDictionary(const GeneralPreferences& options) {
+    PrefDictionary dictionary;
+    dictionary.emplace(general_pref::kPhotoPresetIndex, plat::PlistValue(static_cast<long long>(options.photoPresetIndex)));
+    for (const GeneralBox& box : kGeneralBoxes) {
+        dictionary.emplace(box.key, plat::PlistValue(options.*box.member ? 1 : 0));
+    }
+    if (options.destinationURL) dictionary.emplace(general_pref::kDestinationURL, plat::PlistValue(*options.destinationURL));
+    return dictionary;
+}

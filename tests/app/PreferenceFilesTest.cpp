@@ -1,0 +1,362 @@
+// The platform headers (which reach GLib) come before any Qt header.
+#include "platform/FileManager.h"
+#include "platform/Font.h"
+#include "platform/ImageSource.h"
+#include "platform/KeyedArchive.h"
+
+#include "AppTestSupport.h"
+#include "PreferenceTestSupport.h"
+
+#include "app/model/JobOptionsModel.h"
+#include "app/model/Presets.h"
+#include "app/model/WatermarkEditorModel.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+namespace {
+
+using plat::PlistValue;
+namespace key = preset_key;
+
+PrefDictionary Preset(std::string_view indexKey, std::int64_t index) {
+    return PrefDictionary{{std::string(indexKey), PlistValue(static_cast<long long>(index))}};
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(PreferenceFiles, NamedWithTheBundleIdentifierInAFolderThatIsCreated) {
+    PreferenceFolders folders;
+    EXPECT_EQ(PrefFilePath(kGeneralPrefFileFormat), folders.config / "vantrell" / "org.vantrell.Vantrell-Pref.plist");
+    EXPECT_TRUE(std::filesystem::is_directory(folders.config / "vantrell"));
+    EXPECT_EQ(PrefFilePath(kPhotoPrefFileFormat).filename(), "org.vantrell.Vantrell-PhotoPref.plist");
+
+    std::optional<PrefDictionary> loaded;
+    EXPECT_FALSE(LoadPrefDictionary(&loaded, kResizePrefFileFormat));
+    EXPECT_FALSE(loaded.has_value());  // no file: left alone
+    ASSERT_TRUE(SavePrefDictionary(Preset("PresetIndex", 3), kResizePrefFileFormat));
+    ASSERT_TRUE(LoadPrefDictionary(&loaded, kResizePrefFileFormat));
+    EXPECT_EQ(PrefInteger(&*loaded, "PresetIndex"), 3);
+}
+
+TEST(PreferenceFiles, AnUnreadableFileIsKeptBesideBeforeItIsReplaced) {
+    PreferenceFolders folders;
+    const auto path = PrefFilePath(kWaterMarkPrefFileFormat);
+    for (const std::string& damaged : {std::string("not a plist"), std::string("bplist00\x01\x02", 10),
+                                       std::string("<plist><array/></plist>")}) {
+        WriteBytes(path, damaged);
+        std::optional<PrefDictionary> loaded;
+        EXPECT_FALSE(LoadPrefDictionary(&loaded, kWaterMarkPrefFileFormat));
+        EXPECT_FALSE(loaded.has_value());  // a file, but no readable dictionary
+        ASSERT_TRUE(SavePrefDictionary(Preset(key::kWaterMarkPresetIndex, 0), kWaterMarkPrefFileFormat));
+        auto kept = plat::FileManager::contentsOfFile(path.string() + ".unreadable");
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(std::string(kept->begin(), kept->end()), damaged);
+        EXPECT_TRUE(LoadPrefDictionary(&loaded, kWaterMarkPrefFileFormat));
+    }
+}
+
+TEST(GeneralPreferences, FirstLaunchDefaultsAndWrongTypesGiveDefaults) {
+    const GeneralPreferences defaults = GeneralPreferencesFromDictionary(nullptr);
+    EXPECT_EQ(defaults.photoPresetIndex, 0);
+    EXPECT_TRUE(defaults.addRecursively);
+    EXPECT_TRUE(defaults.maintainDirectory);
+    EXPECT_FALSE(defaults.overwriteFile);
+    EXPECT_TRUE(defaults.metaData);
+    EXPECT_FALSE(defaults.preserveCreationDate);
+    EXPECT_TRUE(defaults.preserveModificationDate);
+    EXPECT_FALSE(defaults.doNotShowAlert);
+    EXPECT_FALSE(defaults.doNotShowPNGOptimizationAlert);
+    EXPECT_FALSE(defaults.useAsDestinationFolder);
+    EXPECT_FALSE(defaults.destinationURL);
+
+    // Every key with a value of a type it never has.
+    PrefDictionary wrong;
+    for (const auto& [name, value] : GeneralPreferencesDictionary(defaults)) {
+        wrong.emplace(name, PlistValue(PlistValue::Array{PlistValue("x")}));
+    }
+    wrong.emplace("PhotoPresetIndex", PlistValue("seven"));
+    wrong.emplace("DestinationURL", PlistValue("file:///tmp"));
+    EXPECT_EQ(GeneralPreferencesFromDictionary(&wrong), defaults);
+}
+
+TEST(GeneralPreferences, WrittenWithExactKeysAndTypes) {
+    PreferenceFolders folders;
+    GeneralPreferences options;
+    options.photoPresetIndex = 2;
+    options.doNotShowPNGOptimizationAlert = true;
+    ASSERT_TRUE(SavePrefDictionary(GeneralPreferencesDictionary(options), kGeneralPrefFileFormat));
+    const QString xml = PlistutilXml(PrefFilePath(kGeneralPrefFileFormat));
+    ASSERT_FALSE(xml.isEmpty());
+    for (const char* name : {"PhotoPresetIndex", "AddRecusrsively", "MaintainDirectory", "OverWriteFile", "MetaData",
+                             "PrsereveCreationDate", "PrsereveModificaionDate", "DoNotShowAlert",
+                             "DoNotShowPNGOptimizationAlert", "UseAsDestinationFolder"}) {
+        EXPECT_TRUE(HasKeyOfType(xml, QLatin1String(name), QStringLiteral("integer"))) << name;
+    }
+    EXPECT_FALSE(xml.contains(QStringLiteral("DestinationURL")));  // no folder stored
+
+    options.destinationURL = PlistValue::Data{'f', 'i', 'l', 'e'};
+    ASSERT_TRUE(SavePrefDictionary(GeneralPreferencesDictionary(options), kGeneralPrefFileFormat));
+    EXPECT_TRUE(HasKeyOfType(PlistutilXml(PrefFilePath(kGeneralPrefFileFormat)), "DestinationURL", "data"));
+    std::optional<PrefDictionary> loaded;
+    ASSERT_TRUE(LoadPrefDictionary(&loaded, kGeneralPrefFileFormat));
+    EXPECT_EQ(GeneralPreferencesFromDictionary(&*loaded), options);
+}
+
+TEST(PresetOrder, ByIndexStableWithMissingIndicesLast) {
+    PrefDictionary presets;
+    presets.emplace("B", PlistValue(Preset(key::kPresetIndex, 2)));
+    presets.emplace("A", PlistValue(Preset(key::kPresetIndex, 1)));
+    presets.emplace("C", PlistValue(PrefDictionary{}));
+    presets.emplace("0", PlistValue("not a preset"));
+    presets.emplace("D", PlistValue(Preset(key::kPresetIndex, 1)));
+    EXPECT_EQ(SortedPresetNames(presets, PresetKind::Resize), (QStringList{"A", "D", "B", "C"}));
+    const PlistValue one(Preset(key::kPhotoPresetIndex, 1));
+    EXPECT_EQ(ComparePhotoPresetIndex(&one, nullptr), -1);
+    EXPECT_EQ(ComparePhotoPresetIndex(nullptr, nullptr), 0);
+    EXPECT_EQ(CompareWaterMarkPresetIndex(&one, &one), 0);
+}
+
+TEST(PresetNames, ProposalsCountUpPastTakenTitles) {
+    EXPECT_EQ(UniquePresetName("New Preset", {}), "New Preset");
+    EXPECT_EQ(UniquePresetName("New Preset", {"New Preset", "New Preset New 1"}), "New Preset New 2");
+    EXPECT_EQ(UniquePresetName("%1 x", {"%1 x"}), "%1 x New 1");
+
+    JobOptionState state;
+    state.groupOn[kResizeGroup] = true;
+    state.scaleOption = 2;
+    state.widthText = "800";
+    state.heightText = "600.7";
+    EXPECT_EQ(ResizePresetNameProposal(state, "Pixels"), "800 x 600 (Pixels)");
+    state.scaleOption = 1;  // height only
+    EXPECT_EQ(ResizePresetNameProposal(state, "Percent"), "600 (Percent)");
+}
+
+TEST(PresetRemoval, RenumbersPresetsAndEveryJobReference) {
+    PrefDictionary resize;
+    for (const auto& [name, index] : {std::pair{"A", 0}, {"B", 1}, {"C", 2}}) {
+        InsertPreset(resize, name, {}, PresetKind::Resize);
+        EXPECT_EQ(PrefInteger(PrefSubDictionary(&resize, name), key::kPresetIndex), index);
+    }
+    // Replacing keeps the index.
+    EXPECT_EQ(InsertPreset(resize, "B", {}, PresetKind::Resize), 1);
+    EXPECT_EQ(RemovePreset(resize, "B", PresetKind::Resize), 1);
+    EXPECT_EQ(PrefInteger(PrefSubDictionary(&resize, "C"), key::kPresetIndex), 1);
+    EXPECT_EQ(PrefInteger(PrefSubDictionary(&resize, "A"), key::kPresetIndex), 0);
+    EXPECT_FALSE(RemovePreset(resize, "B", PresetKind::Resize));
+
+    PrefDictionary jobs;
+    for (const auto& [name, reference] : {std::pair{"refB", 12}, {"refC", 13}, {"refA", 11}, {"builtIn", 4}}) {
+        jobs.emplace(name, PlistValue(Preset(key::kResizePresetIndex, reference)));
+    }
+    EXPECT_TRUE(UpdateGlobalPhotoPresetDatadDringRemoveAction(jobs, key::kResizePresetIndex, 12));
+    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refB"), key::kResizePresetIndex), 0);
+    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refC"), key::kResizePresetIndex), 12);
+    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refA"), key::kResizePresetIndex), 11);
+    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "builtIn"), key::kResizePresetIndex), 4);
+    // The only preset: its references fall back too.
+    EXPECT_TRUE(UpdateGlobalPhotoPresetDatadDringRemoveAction(jobs, key::kResizePresetIndex, 11));
+    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refA"), key::kResizePresetIndex), 0);
+}
+
+struct PresetModels {
+    QApplication& application = TestApplication();
+    WatermarkEditorModel editor;
+    JobOptionsModel options{&editor};
+};
+
+TEST(ResizePresets, RoundTripWithExactKeysAndTypes) {
+    PreferenceFolders folders;
+    PresetModels m;
+    JobOptionState state = m.options.state();
+    state.groupOn[kResizeGroup] = true;
+    m.options.setState(state);
+    m.options.changeImageResizeTypePopupAction(kUnitPixels, false);
+    m.options.changeInScaleProportionalityAction(2, false);
+    state = m.options.state();
+    state.widthText = "1024";
+    state.heightText = "768";
+    state.sharpen = true;
+    state.resolutionOn = true;
+    state.resolutionText = "300";
+    m.options.setState(state);
+
+    PrefDictionary file;
+    InsertPreset(file, "1024 x 768 (Pixels)", GetResizePreferenceValue(m.options.state()), PresetKind::Resize);
+    ASSERT_TRUE(SavePrefDictionary(file, kResizePrefFileFormat));
+    const QString xml = PlistutilXml(PrefFilePath(kResizePrefFileFormat));
+    for (const auto& [name, type] : {std::pair{"Upscaling", "false"}, {"Sharpen", "true"}, {"ResolutionFlag", "true"},
+                                     {"ResolutionValue", "string"}, {"ScaleOption", "integer"},
+                                     {"InputType", "integer"}, {"Width", "string"}, {"Height", "string"},
+                                     {"ResizeState", "true"}, {"PresetIndex", "integer"}}) {
+        EXPECT_TRUE(HasKeyOfType(xml, name, type)) << name;
+    }
+
+    PresetModels other;
+    std::optional<PrefDictionary> loaded;
+    ASSERT_TRUE(LoadPrefDictionary(&loaded, kResizePrefFileFormat));
+    ChangeAndSetResizeOptionsFromDict(other.options, PrefSubDictionary(&*loaded, "1024 x 768 (Pixels)"));
+    const JobOptionState& applied = other.options.state();
+    EXPECT_EQ(applied.unit, kUnitPixels);
+    EXPECT_EQ(applied.scaleOption, 2);
+    EXPECT_EQ(applied.widthText, "1024");
+    EXPECT_EQ(applied.heightText, "768");
+    EXPECT_TRUE(applied.sharpen);
+    EXPECT_FALSE(applied.upsample);
+    EXPECT_TRUE(applied.resolutionOn);
+    EXPECT_EQ(applied.resolutionText, "300");
+
+    // Wrong types and impossible values give the defaults.
+    PrefDictionary wrong{{"InputType", PlistValue(99)}, {"ScaleOption", PlistValue("2")},
+                         {"Width", PlistValue(5)}, {"Sharpen", PlistValue(PlistValue::Data{1})}};
+    ChangeAndSetResizeOptionsFromDict(other.options, &wrong);
+    EXPECT_EQ(other.options.state().unit, kUnitPixels);
+    EXPECT_EQ(other.options.state().scaleOption, 2);
+    EXPECT_EQ(other.options.state().widthText, "1024");
+    EXPECT_FALSE(other.options.state().sharpen);
+}
+
+TEST(WatermarkPresets, RoundTripWithExactKeysAndTypes) {
+    PreferenceFolders folders;
+    PresetModels m;
+    m.editor.setTextString("© Vantrell");
+    m.editor.setTextFontSize(48);
+    m.editor.setDrawingMode(WatermarkEditorModel::kFillStroke);
+    m.editor.setTextOpacity(0.3);
+    m.editor.setSpacingType(WatermarkEditorModel::kSpacingCondensed);
+    m.editor.setTextCharSpace(-2.5);
+    m.editor.setTextRotationAngle(45);
+    m.editor.setTextFontColor({0.0, 0.5, 1.0, 1.0});
+    m.editor.setDropShadowApplied(false);
+    m.editor.setXOffset(7);
+    m.editor.setCenterLoc({33.5, 44.25});
+    m.editor.setImageViewRectForText({0, 0, 550, 412});
+
+    PrefDictionary file;
+    InsertPreset(file, "Mark", GetWaterMarkPreferenceValue(m.editor), PresetKind::Watermark);
+    ASSERT_TRUE(SavePrefDictionary(file, kWaterMarkPrefFileFormat));
+    const QString xml = PlistutilXml(PrefFilePath(kWaterMarkPrefFileFormat));
+    for (const auto& [name, type] :
+         {std::pair{"textString", "string"}, {"textFontName", "data"}, {"textFontSize", "integer"},
+          {"drawingMode", "integer"}, {"strokeWidthName", "integer"}, {"textOpacity", "real"},
+          {"textCharSpace", "real"}, {"textRotationAngle", "integer"}, {"TextFontColor", "data"},
+          {"isDropShadowApplied", "false"}, {"shadowBlur", "integer"}, {"xOffset", "integer"},
+          {"yOffset", "integer"}, {"ShadowFontColor", "data"}, {"TextCenter", "array"},
+          {"WaterMarkPresetIndex", "integer"}}) {
+        EXPECT_TRUE(HasKeyOfType(xml, name, type)) << name;
+    }
+    std::optional<PrefDictionary> loaded;
+    ASSERT_TRUE(LoadPrefDictionary(&loaded, kWaterMarkPrefFileFormat));
+    const PrefDictionary* stored = PrefSubDictionary(&*loaded, "Mark");
+    // Single-precision values are their float widened.
+    EXPECT_EQ(PrefReal(stored, key::kTextOpacity), static_cast<double>(0.3f));
+
+    PresetModels other;
+    ChangeAndSetWaterMarkPrefOptionsFromDict(other.editor, stored);
+    EXPECT_EQ(other.editor.textString(), "© Vantrell");
+    EXPECT_EQ(other.editor.textFont()->postScriptName(), m.editor.textFont()->postScriptName());
+    EXPECT_EQ(other.editor.textFontSize(), 48);
+    EXPECT_EQ(other.editor.drawingMode(), WatermarkEditorModel::kFillStroke);
+    EXPECT_EQ(other.editor.SpacingType(), WatermarkEditorModel::kSpacingCondensed);
+    EXPECT_DOUBLE_EQ(other.editor.textCharSpace(), -2.5);
+    EXPECT_EQ(other.editor.textRotationAngle(), 45);
+    EXPECT_EQ(other.editor.textFontColor(), (plat::Color{0.0, 0.5, 1.0, 1.0}));
+    EXPECT_FALSE(other.editor.isDropShadowApplied());
+    EXPECT_EQ(other.editor.xOffset(), 7);
+    EXPECT_EQ(other.editor.centerLoc(), QPointF(33.5, 44.25));
+    EXPECT_EQ(other.editor.imageViewRectForText().size(), QSizeF(550, 412));
+
+    // Absent, wrongly typed or undecodable values give the editor's defaults.
+    PrefDictionary damaged{{"textFontName", PlistValue(PlistValue::Data{1, 2, 3})},
+                           {"TextFontColor", PlistValue("yellow")},
+                           {"textOpacity", PlistValue("0.5")},
+                           {"TextCenter", PlistValue(PlistValue::Array{PlistValue(5.0), PlistValue("x")})}};
+    ChangeAndSetWaterMarkPrefOptionsFromDict(other.editor, &damaged);
+    EXPECT_EQ(other.editor.textString(), "");
+    EXPECT_EQ(other.editor.textFont()->postScriptName(), plat::Font::defaultFont()->postScriptName());
+    EXPECT_EQ(other.editor.textFontSize(), 30);
+    EXPECT_DOUBLE_EQ(other.editor.textOpacity(), WatermarkEditorModel::kDefaultTextOpacity);
+    EXPECT_EQ(other.editor.textFontColor(), (plat::Color{1.0, 1.0, 0.0, 1.0}));
+    EXPECT_TRUE(other.editor.isDropShadowApplied());
+    EXPECT_EQ(other.editor.yOffset(), -3);
+    EXPECT_EQ(other.editor.centerLoc(), QPointF(5.0, 20.0));
+    EXPECT_EQ(other.editor.imageViewRectForText().size(), QSizeF(550, 550));
+}
+
+TEST(WatermarkImages, NumberedFromTheFirstFreeNameAndOnlyTheirOwnFilesDeleted) {
+    PreferenceFolders folders;
+    const auto folder = WatermarkImageFolder();
+    WriteBytes(folder / "watermark_image1", "x");
+    WriteBytes(folder / "watermark_image3", "x");
+    EXPECT_EQ(GetWatermarkImageFilePath(), folder / "watermark_image2");
+    EXPECT_EQ(GetWatermarkImageFilePath(), folder / "watermark_image4");
+
+    const auto outside = folders.data / "watermark_image5";
+    WriteBytes(outside, "keep");
+    WriteBytes(folder / "notes", "keep");
+    for (const auto& path : {outside, folder / "notes", folder / "watermark_image01", folder / ".." / "watermark_image5",
+                             std::filesystem::path()}) {
+        RemoveFileIfExists(path);
+    }
+    EXPECT_TRUE(std::filesystem::exists(outside));
+    EXPECT_TRUE(std::filesystem::exists(folder / "notes"));
+    RemoveFileIfExists(folder / "watermark_image3");
+    EXPECT_FALSE(std::filesystem::exists(folder / "watermark_image3"));
+}
+
+TEST(WatermarkImages, StoredAsTiffWithAlpha) {
+    PreferenceFolders folders;
+    const auto source = folders.data / "logo.png";
+    std::filesystem::create_directories(folders.data);
+    {
+        QImage logo(40, 20, QImage::Format_RGBA8888);
+        logo.fill(QColor(200, 30, 30, 90));
+        ASSERT_TRUE(logo.save(QString::fromStdString(source.string())));
+    }
+    const plat::ImageRef image = LoadWatermarkImage(source);
+    ASSERT_TRUE(image);
+    const auto stored = StoreWatermarkImage(image);
+    ASSERT_EQ(stored, WatermarkImageFolder() / "watermark_image1");
+    auto data = plat::FileManager::contentsOfFile(stored);
+    ASSERT_TRUE(data && data->size() > 8);
+    EXPECT_TRUE(((*data)[0] == 'I' && (*data)[1] == 'I') || ((*data)[0] == 'M' && (*data)[1] == 'M'));
+    auto back = plat::ImageSource::Open(stored);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->typeIdentifier(), "public.tiff");
+    EXPECT_EQ(back->properties(0).boolean(plat::prop::HasAlpha), true);
+    EXPECT_TRUE(StoreWatermarkImage(nullptr).empty());
+    EXPECT_FALSE(LoadWatermarkImage(folders.data / "missing"));
+}
+
+TEST(PresetFiles, RandomBytesGiveDefaultsWithoutACrash) {
+    PreferenceFolders folders;
+    PresetModels m;
+    std::mt19937 random(11);
+    for (int round = 0; round < 20; ++round) {
+        std::string bytes(1 + random() % 400, '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        if (round % 2) bytes.replace(0, std::min<std::size_t>(8, bytes.size()), "bplist00");
+        for (const auto format : {kGeneralPrefFileFormat, kResizePrefFileFormat, kWaterMarkPrefFileFormat,
+                                  kPhotoPrefFileFormat}) {
+            WriteBytes(PrefFilePath(format), bytes);
+            std::optional<PrefDictionary> loaded;
+            if (LoadPrefDictionary(&loaded, format) && loaded) {
+                GeneralPreferencesFromDictionary(&*loaded);
+                SortedPresetNames(*loaded, PresetKind::Photo);
+                for (const auto& [name, value] : *loaded) {
+                    ChangeAndSetWaterMarkPrefOptionsFromDict(m.editor, value.get<PrefDictionary>());
+                    ChangeAndSetResizeOptionsFromDict(m.options, value.get<PrefDictionary>());
+                }
+            } else {
+                EXPECT_EQ(GeneralPreferencesFromDictionary(nullptr), GeneralPreferences{});
+            }
+        }
+    }
+}
+
+}  // namespace
