@@ -17,6 +17,7 @@
 #include "app/ui/MacAppStoreRating.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/OnOffSwitchControl.h"
+#include "app/ui/WatermarkControls.h"
 #include "app/ui/WatermarkView.h"
 
 #include <QComboBox>
@@ -109,8 +110,11 @@ TEST_F(StartUpTest, FirstLaunchShowsTheStartState) {
     EXPECT_EQ(window().mainImagePreview->placeholder(), KSMImageView::Placeholder::DropImage);
     EXPECT_FALSE(window().mainImagePreview->hasImage());
     EXPECT_FALSE(window().watermarkContextView->isVisible());
-    // The job preset menu holds only the window's own item, which is chosen.
+    // The job and watermark preset menus hold only the window's own items;
+    // the first job item is chosen.
+    EXPECT_EQ(window().PhotoPresetPopupButton->count(), 1);
     EXPECT_EQ(window().PhotoPresetPopupButton->currentIndex(), 0);
+    EXPECT_EQ(window().watermarkControls()->waterMarkPresetPopupOutlet->count(), 1);
     // No lookup is configured, so none runs.
     EXPECT_FALSE(delegate->rateApplicationObject()->isLookupRunning());
     EXPECT_EQ(delegate->rateApplicationObject()->appStoreID(), 0u);
