@@ -1,7 +1,9 @@
 // Vantrell: the application's entry point.
 #include "app/ui/AppDelegate.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/ResourceImages.h"
 #include "app/ui/SingleInstance.h"
+#include "platform/Bundle.h"
 #include "platform/Initialize.h"
 
 #include <QApplication>
@@ -37,12 +39,25 @@ void ExitOnceShown(MainWindow* window) {
     timer->start();
 }
 
+// Without its string table the application would show nothing but keys:
+// it says where it looked and ends.
+bool ResourcesFound() {
+    if (!plat::Bundle::pathForResource("Localizable", "plist").empty()) return true;
+    std::fprintf(stderr, "vantrell: resources not found (no Localizable.plist). Looked in:\n");
+    for (const auto& folder : plat::Bundle::resourcesCandidates()) std::fprintf(stderr, "  %s\n", folder.c_str());
+    std::fprintf(stderr, "Set VANTRELL_RESOURCES to the folder that holds them.\n");
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (!ResourcesFound()) return EXIT_FAILURE;
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vantrell"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("vantrell.org"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrell.Vantrell"));
+    QApplication::setWindowIcon(ApplicationIcon());
     plat::Initialize();
 
     // Files named on the command line are handed over like files opened

@@ -13,15 +13,22 @@ fs::path Bundle::executablePath() {
     return ec ? fs::path() : path;
 }
 
-fs::path Bundle::resourcesDirectory() {
+std::vector<fs::path> Bundle::resourcesCandidates() {
     if (const char* overridden = std::getenv("VANTRELL_RESOURCES"); overridden && *overridden) {
-        return fs::path(overridden);
+        return {fs::path(overridden)};
     }
     const fs::path executable = executablePath();
     if (executable.empty()) return {};
     const fs::path folder = executable.parent_path();
+    return {folder / "resources", folder.parent_path() / "resources", folder.parent_path() / "share" / "vantrell"};
+}
+
+fs::path Bundle::resourcesDirectory() {
+    if (const char* overridden = std::getenv("VANTRELL_RESOURCES"); overridden && *overridden) {
+        return fs::path(overridden);
+    }
     std::error_code ec;
-    for (const fs::path& candidate : {folder / "resources", folder.parent_path() / "resources"}) {
+    for (const fs::path& candidate : resourcesCandidates()) {
         if (fs::is_directory(candidate, ec)) return candidate;
     }
     return {};

@@ -45,7 +45,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::InitializeNibControlsFromHere() {
-    // The toolbar's and the buttons' images come with the window's controls.
+    setToolbarAndButtonImages();
 
     // Texts of an empty list.
     setImageCountMessage();

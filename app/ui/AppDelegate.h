@@ -9,6 +9,7 @@
 #include "app/model/ImageListModel.h"
 #include "engine/ImageConversion.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QByteArray>
 #include <QSizeF>
@@ -25,6 +26,7 @@ class KSMValidatedViewToolbarItem;
 class MacAppStoreRating;
 class QAction;
 class QFont;
+class QUrl;
 class WatermarkEditorModel;
 struct AppDelegateRuns;
 struct BatchReport;
@@ -47,6 +49,9 @@ public:
     // Launch: prepares the controls the window layout does not.
     void applicationDidFinishLaunching();
     void InitializeNibControlsFromHere();
+    // The toolbar's and the buttons' images, and the two pictures of the
+    // image views (an image that cannot be read, the drop area).
+    void setToolbarAndButtonImages();
     // The main window is closing: running work is cancelled and waited for,
     // the general options are saved, the preview folder goes and the
     // application ends.
@@ -124,6 +129,9 @@ public:
     };
     std::function<std::optional<AddDialogResult>()> runAddDialog;
     std::function<ImageConversion()> dragOutConversionRecord;
+    // Opens a document with the desktop's application for it; false when
+    // nothing opened it. Unset: the desktop services.
+    std::function<bool(const QUrl&)> openURL;
 
 public slots:
     // A header switch was operated by the user.
@@ -180,6 +188,11 @@ public slots:
     void PreviewNextPreviousAction(int segment);
     void togglePreviewWindow(QObject* sender);
     void PreviewWindowClose(QObject* sender);
+
+    // --- Help (AppDelegateResources.cpp) ---
+    // Opens "Vantrell User Manual.pdf" of the resources folder with the
+    // desktop's viewer; tells the user when it is missing or cannot be opened.
+    void UserManualHelpAction(QObject* sender);
 
 public:
     // --- Batch (AppDelegateBatch.cpp) ---
@@ -321,6 +334,8 @@ private:
     ToolbarEnableTable toolbarEnableTable_;
 
     std::unique_ptr<ImageListModel> imageListViewContents_;
+    QIcon emtyImageIcon;
+    QIcon dropImageIcon;
     int currentSelectedImageIndex = -1;
     double currentZoom_ = 0.0;
     QMetaObject::Connection addCancelConnection_;

@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QThread>

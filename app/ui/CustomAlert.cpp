@@ -1,5 +1,7 @@
 #include "app/ui/CustomAlert.h"
 
+#include "app/ui/ResourceImages.h"
+
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -14,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -155,12 +158,17 @@ private:
     int row_ = 0, column_ = 0, rowSpan_ = 1, columnSpan_ = 1;
 };
 
-QStyle::StandardPixmap IconForStyle(std::uint64_t style) {
-    switch (style) {
-    case 1: return QStyle::SP_MessageBoxInformation;
-    case 2: return QStyle::SP_MessageBoxCritical;
-    default: return QStyle::SP_MessageBoxWarning;
+// Warnings and informational alerts carry the application's icon, as the
+// desktop's own alerts do: they are questions and reports of this
+// application, not errors. A critical alert shows the error sign.
+QIcon IconForStyle(std::uint64_t style, const QWidget* dialog) {
+    if (style != 2) {
+        QIcon icon = QApplication::windowIcon();
+        if (icon.isNull()) icon = ApplicationIcon();
+        if (!icon.isNull()) return icon;
     }
+    return dialog->style()->standardIcon(style == 2 ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxInformation,
+                                         nullptr, dialog);
 }
 
 int RunOnMainThread(const std::shared_ptr<CustomAlert>& alert, bool withView) {
@@ -300,8 +308,12 @@ void CustomAlert::run(Presentation presentation) {
 
     auto* layout = new QHBoxLayout(dialog);
     auto* icon = new QLabel(dialog);
-    const int iconSize = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
-    icon->setPixmap(dialog->style()->standardIcon(IconForStyle(alertStyle_), nullptr, dialog).pixmap(iconSize));
+    // The application's icon is shown larger than the style's signs, so its
+    // picture can be made out.
+    const int styleIconSize = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
+    const int iconSize = alertStyle_ == 2 ? styleIconSize : std::max(styleIconSize, 48);
+    icon->setPixmap(IconForStyle(alertStyle_, dialog).pixmap(iconSize));
+    icon->setObjectName(QStringLiteral("iconLabel"));
     icon->setAlignment(Qt::AlignTop);
     layout->addWidget(icon);
     auto* column = new QVBoxLayout;

@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QUrl>
 
+#include <algorithm>
+
 std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data) {
     std::vector<std::filesystem::path> paths;
     if (!data || !data->hasUrls()) return paths;
@@ -55,17 +57,37 @@ void KSMImageView::paintEvent(QPaintEvent*) {
         painter.drawImage(imageRect(), image);
         return;
     }
-    // A dashed drop area with its text.
+    // A dashed drop area with its picture and text.
     const QRectF area = QRectF(rect()).adjusted(12, 12, -12, -12);
     QColor line = palette().color(QPalette::Mid);
     painter.setPen(QPen(line, 2.0, Qt::DashLine));
     painter.drawRoundedRect(area, 14, 14);
-    painter.setPen(palette().color(QPalette::PlaceholderText));
     QFont font = painter.font();
     font.setPointSizeF(font.pointSizeF() * 1.3);
     painter.setFont(font);
-    const char* key = placeholder_ == Placeholder::DropImage ? "DropImagesHere" : "EmptyImageText";
-    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, LocalizedString(key));
+    const bool drop = placeholder_ == Placeholder::DropImage;
+    const QString text = LocalizedString(drop ? "DropImagesHere" : "EmptyImageText");
+    const QRectF textBounds = painter.fontMetrics().boundingRect(area.toAlignedRect().adjusted(16, 0, -16, 0),
+                                                                 Qt::AlignCenter | Qt::TextWordWrap, text);
+    // The picture takes up to 96 points above the text, less in a small view.
+    const double room = std::min(area.width() - 32.0, area.height() - textBounds.height() - 48.0);
+    const int side = int(std::clamp(room, 0.0, 96.0));
+    const QIcon& image = drop ? dropImage_ : emptyImage_;
+    QRectF textArea = area;
+    if (!image.isNull() && side >= 24) {
+        const double top = area.center().y() - (side + 12 + textBounds.height()) / 2.0;
+        image.paint(&painter, QRectF(area.center().x() - side / 2.0, top, side, side).toRect(), Qt::AlignCenter,
+                    QIcon::Disabled);
+        textArea = QRectF(area.left(), top + side + 12, area.width(), textBounds.height());
+    }
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(textArea, Qt::AlignCenter | Qt::TextWordWrap, text);
+}
+
+void KSMImageView::setPlaceholderImages(const QIcon& dropImage, const QIcon& emptyImage) {
+    dropImage_ = dropImage;
+    emptyImage_ = emptyImage;
+    update();
 }
 
 void KSMImageView::resizeEvent(QResizeEvent* event) {

@@ -6,6 +6,7 @@
 
 #include <QDropEvent>
 #include <QFrame>
+#include <QIcon>
 #include <QLabel>
 
 #include <filesystem>
@@ -54,6 +55,8 @@ public:
     void setImage(ThumbnailRef pixels);
     // Shows a placeholder instead of an image.
     void showPlaceholder(Placeholder placeholder);
+    // The pictures drawn above the placeholders' texts.
+    void setPlaceholderImages(const QIcon& dropImage, const QIcon& emptyImage);
     bool hasImage() const { return bool(pixels_); }
     Placeholder placeholder() const { return placeholder_; }
     ThumbnailRef image() const { return pixels_; }
@@ -79,6 +82,8 @@ private:
     AppDelegate* appDelegate_ = nullptr;
     ThumbnailRef pixels_;
     Placeholder placeholder_ = Placeholder::DropImage;
+    QIcon dropImage_;
+    QIcon emptyImage_;
 };
 
 // A folder box (the destination folder of the preferences).

@@ -87,7 +87,12 @@ void ImageDataCellView::paint(QPainter* painter, const QStyleOptionViewItem& opt
         style->standardIcon(QStyle::SP_TrashIcon).paint(painter, box.adjusted(26, 26, -26, -26));
         break;
     case ThumbnailState::Failed:
-        style->standardIcon(QStyle::SP_MessageBoxWarning).paint(painter, box.adjusted(30, 30, -30, -30));
+        if (!emptyImageIcon_.isNull()) {
+            emptyImageIcon_.paint(painter, box.adjusted(22, 22, -22, -22), Qt::AlignCenter,
+                                  selected ? QIcon::Selected : QIcon::Disabled);
+        } else {
+            style->standardIcon(QStyle::SP_MessageBoxWarning).paint(painter, box.adjusted(30, 30, -30, -30));
+        }
         break;
     case ThumbnailState::None:
     case ThumbnailState::Loading:
@@ -183,6 +188,11 @@ ImageListTableView::ImageListTableView(QWidget* parent) : KSMTableView(parent) {
     spinnerTimer_ = new QTimer(this);
     spinnerTimer_->setInterval(80);
     connect(spinnerTimer_, &QTimer::timeout, this, &ImageListTableView::updateSpinner);
+}
+
+void ImageListTableView::setEmptyImageIcon(const QIcon& icon) {
+    cells_->setEmptyImageIcon(icon);
+    viewport()->update();
 }
 
 void ImageListTableView::setListModel(ImageListModel* model) {

@@ -6,6 +6,7 @@
 
 #include "app/ui/KSMOutlineView.h"
 
+#include <QIcon>
 #include <QMimeData>
 #include <QStyledItemDelegate>
 
@@ -27,9 +28,12 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     // Angle of the loading spinner, advanced by the table's timer.
     void setSpinnerPhase(int phase) { spinnerPhase_ = phase; }
+    // The picture of an entry whose file could not be read.
+    void setEmptyImageIcon(const QIcon& icon) { emptyImageIcon_ = icon; }
 
 private:
     int spinnerPhase_ = 0;
+    QIcon emptyImageIcon_;
 };
 
 // Offers the dragged rows as "text/uri-list" of real files, made by
@@ -57,6 +61,8 @@ public:
     explicit ImageListTableView(QWidget* parent = nullptr);
 
     void setListModel(ImageListModel* model);
+    // The picture of an entry whose file could not be read.
+    void setEmptyImageIcon(const QIcon& icon);
     ImageListModel* listModel() const { return model_; }
 
     // Whether drops are taken (the Add item is enabled).

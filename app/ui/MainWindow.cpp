@@ -110,12 +110,14 @@ void MainWindow::buildToolbar() {
     rotateSegmentedOutlet->setLabel(0, LocalizedString("RotateLeftSegmentLabel"));
     rotateSegmentedOutlet->setLabel(1, LocalizedString("RotateRightSegmentLabel"));
     rotateSegmentedOutlet->setToolTip(LocalizedString("RotateToolbarItemLabel"));
+    rotateSegmentedOutlet->setCaption(LocalizedString("RotateToolbarItemLabel"));
     rotateToolbarItem = item("rotateToolbarItem", rotateSegmentedOutlet, "rotate(QObject*)");
     flipSegmentedOutlet = new SegmentedControl(2, toolbar);
     flipSegmentedOutlet->setObjectName(QStringLiteral("flipSegmentedOutlet"));
     flipSegmentedOutlet->setLabel(0, LocalizedString("FlipHorizontalSegmentLabel"));
     flipSegmentedOutlet->setLabel(1, LocalizedString("FlipVerticalSegmentLabel"));
     flipSegmentedOutlet->setToolTip(LocalizedString("FlipToolbarItemLabel"));
+    flipSegmentedOutlet->setCaption(LocalizedString("FlipToolbarItemLabel"));
     flipToolbarItem = item("flipToolbarItem", flipSegmentedOutlet, "flip(QObject*)");
     spacer();
 

@@ -2,6 +2,7 @@
 
 #include "app/model/PreviewWindowFit.h"
 #include "app/model/StringTable.h"
+#include "app/ui/ResourceImages.h"
 #include "app/ui/SegmentedControl.h"
 
 #include <QCloseEvent>
@@ -12,9 +13,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
 #include <QSizeGrip>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -23,6 +24,30 @@ namespace {
 constexpr int kBarHeight = 35;
 constexpr int kBottomMargin = static_cast<int>(kPreviewChromeHeight) - kBarHeight;
 constexpr int kSideMargin = static_cast<int>(kPreviewSideMargins) / 2;
+// A small flat button of the bar showing only a 12 x 12 image; its text
+// is its tool tip and its name for screen readers.
+QToolButton* SmallImageButton(const char* outlet, const char* image, const char* titleKey, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(outlet));
+    button->setText(LocalizedString(titleKey));
+    button->setToolTip(button->text());
+    button->setAccessibleName(button->text());
+    // The bar lies on the window's light background in every theme, and so
+    // do the buttons' hover and press panels.
+    const QColor ink(64, 64, 64);
+    QPalette light = button->palette();
+    light.setColor(QPalette::Button, QColor(214, 214, 214));
+    light.setColor(QPalette::ButtonText, ink);
+    button->setPalette(light);
+    button->setIcon(TemplateImage(QLatin1String(image), ink));
+    button->setIconSize(QSize(12, 12));
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setAutoRaise(true);
+    // Window chrome, like a title bar's buttons: the mouse's, not the keyboard's.
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
 }  // namespace
 
 PreviewView::PreviewView(QWidget* parent) : QWidget(parent) {
@@ -92,6 +117,12 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     bar->setFixedHeight(kBarHeight);
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(0, 4, 0, 4);
+    previewCloseButtonOutlet =
+        SmallImageButton("previewCloseButtonOutlet", "RemoveAll", "PreviewCloseButtonTitle", bar);
+    barLayout->addWidget(previewCloseButtonOutlet);
+    fullScreenPreviewToggleButton =
+        SmallImageButton("fullScreenPreviewToggleButton", "Add", "PreviewToggleSizeButtonTitle", bar);
+    barLayout->addWidget(fullScreenPreviewToggleButton);
     previewNextPreviousButton = new SegmentedControl(2, bar);
     previewNextPreviousButton->setObjectName(QStringLiteral("previewNextPreviousButton"));
     previewNextPreviousButton->setLabel(0, LocalizedString("PreviewPreviousSegmentLabel"));
@@ -111,9 +142,6 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     spinProgressIndicator->setAccessibleName(LocalizedString("PreviewButtonTitle"));
     spinProgressIndicator->hide();
     barLayout->addWidget(spinProgressIndicator);
-    fullScreenPreviewToggleButton = new QPushButton(LocalizedString("PreviewToggleSizeButtonTitle"), bar);
-    fullScreenPreviewToggleButton->setObjectName(QStringLiteral("fullScreenPreviewToggleButton"));
-    barLayout->addWidget(fullScreenPreviewToggleButton);
     layout->addWidget(bar);
 
     previewImageView = new PreviewImageView(background);
@@ -128,7 +156,8 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     layout->addLayout(bottom);
 
     connect(previewNextPreviousButton, &SegmentedControl::activated, this, &PreviewWindow::nextPrevious);
-    connect(fullScreenPreviewToggleButton, &QPushButton::clicked, this, &PreviewWindow::toggleFrame);
+    connect(fullScreenPreviewToggleButton, &QToolButton::clicked, this, &PreviewWindow::toggleFrame);
+    connect(previewCloseButtonOutlet, &QToolButton::clicked, this, &QWidget::close);
 }
 
 void PreviewWindow::setFrameByProgram(const QRect& frame) {

@@ -5,7 +5,7 @@
 #include <QWidget>
 
 class QProgressBar;
-class QPushButton;
+class QToolButton;
 class SegmentedControl;
 
 // The preview window's background: a translucent grey gradient with rounded
@@ -50,7 +50,10 @@ public:
     QLabel* PreviewStringStaticText = nullptr;
     SegmentedControl* previewNextPreviousButton = nullptr;
     QProgressBar* spinProgressIndicator = nullptr;
-    QPushButton* fullScreenPreviewToggleButton = nullptr;
+    // Switches between the fitted and the user's frame.
+    QToolButton* fullScreenPreviewToggleButton = nullptr;
+    // Closes the window (it has no title bar).
+    QToolButton* previewCloseButtonOutlet = nullptr;
 
     QPoint initialLocation() const { return initialLocation_; }
 

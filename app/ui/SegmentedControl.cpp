@@ -1,12 +1,24 @@
 #include "app/ui/SegmentedControl.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 SegmentedControl::SegmentedControl(int segmentCount, QWidget* parent) : QWidget(parent) {
-    auto* layout = new QHBoxLayout(this);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* layout = new QHBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    column->addLayout(layout);
+    caption_ = new QLabel(this);
+    caption_->setObjectName(QStringLiteral("caption"));
+    caption_->setTextFormat(Qt::PlainText);
+    caption_->setAlignment(Qt::AlignCenter);
+    caption_->hide();
+    column->addWidget(caption_);
     for (int i = 0; i < segmentCount; ++i) {
         auto* button = new QToolButton(this);
         button->setObjectName(QStringLiteral("segment%1").arg(i));
@@ -27,6 +39,11 @@ QToolButton* SegmentedControl::segment(int index) const {
 
 void SegmentedControl::setLabel(int index, const QString& label) {
     if (QToolButton* button = segment(index)) button->setText(label);
+}
+
+void SegmentedControl::setCaption(const QString& caption) {
+    caption_->setText(caption);
+    caption_->setVisible(!caption.isEmpty());
 }
 
 void SegmentedControl::setToolTip(int index, const QString& toolTip) {

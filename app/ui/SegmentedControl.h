@@ -4,6 +4,7 @@
 
 #include <vector>
 
+class QLabel;
 class QToolButton;
 
 // A row of push segments acting as one control: a click on a segment selects
@@ -18,6 +19,9 @@ public:
     void setSelectedSegment(int segment) { selectedSegment_ = segment; }
     QToolButton* segment(int index) const;
     void setLabel(int segment, const QString& label);
+    // A text under the segments, as toolbar items show their label; none
+    // until set.
+    void setCaption(const QString& caption);
     void setToolTip(int segment, const QString& toolTip);
     void setEnabled(int segment, bool enabled);
     bool isEnabled(int segment) const;
@@ -30,5 +34,6 @@ signals:
 
 private:
     std::vector<QToolButton*> segments_;
+    QLabel* caption_ = nullptr;
     int selectedSegment_ = -1;
 };
