@@ -3,12 +3,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,38 +106,88 @@ void FilterRow(const std::uint8_t* row, const std::uint8_t* prev, std::size_t n,
     std::memcpy(out + 1, candidates[best], n);
 }
 
+// Bytes that resize() leaves uninitialised: every byte of a band's buffers
+// is written before it is read.
+template <class T>
+struct DefaultInit : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = DefaultInit<U>;
+    };
+    DefaultInit() = default;
+    template <class U>
+    DefaultInit(const DefaultInit<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using Bytes = std::vector<std::uint8_t, DefaultInit<std::uint8_t>>;
+
 // Rows of one band in PNG byte order. The first `context` rows come before
 // the band: the dictionary's rows, preceded by their predecessor when they
 // do not start the image.
 struct Band {
-    std::vector<std::uint8_t> raw;
+    Bytes raw;
     std::size_t context = 0;
     bool predecessor = false;
     bool last = false;
 };
 
+// Buffers of one image's bands, handed from band to band. Fresh buffers of
+// a megabyte or more are new pages from the system, each faulted in and
+// cleared on first touch: with several pages encoded at once that was a
+// quarter of the kernel time. The spares live as long as the image's
+// encoder and are never more than the bands in flight.
+class BufferPool {
+public:
+    Bytes take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty()) return {};
+        Bytes buffer = std::move(spare_.back());
+        spare_.pop_back();
+        return buffer;
+    }
+    void give(Bytes&& buffer) {
+        if (buffer.capacity() == 0) return;
+        buffer.clear();
+        std::lock_guard<std::mutex> lock(mutex_);
+        spare_.push_back(std::move(buffer));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Bytes> spare_;
+};
+
 struct Piece {
-    // Left uninitialised: only the pages deflate writes are touched.
+    // Not from the pool, and left uninitialised: only the pages deflate
+    // writes are touched, a small part for plain pages.
     std::unique_ptr<std::uint8_t[]> deflated;
     std::size_t size = 0;
     uLong adler = 1;
     std::size_t length = 0;  // filtered bytes the piece stands for
 };
 
-// Filters and deflates the band; its rows are freed before the piece waits
-// for its turn to be written.
-Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp) {
+// Filters and deflates the band; its rows go back to the pool before the
+// piece waits for its turn to be written.
+Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool) {
     const std::size_t rows = band.raw.size() / rowBytes;
     const std::size_t first = band.predecessor ? 1 : 0;
     const std::size_t line = rowBytes + 1;
-    std::vector<std::uint8_t> filtered((rows - first) * line);
+    Bytes filtered = pool.take();
+    filtered.resize((rows - first) * line);
     std::vector<std::uint8_t> scratch;
     for (std::size_t r = first; r < rows; ++r) {
         FilterRow(&band.raw[r * rowBytes], r > 0 ? &band.raw[(r - 1) * rowBytes] : nullptr, rowBytes, bpp,
                   &filtered[(r - first) * line], scratch);
     }
     const std::size_t dictionary = (band.context - first) * line;
-    band.raw = {};
+    pool.give(std::move(band.raw));
     const std::uint8_t* own = filtered.data() + dictionary;
     Piece piece;
     piece.length = filtered.size() - dictionary;
@@ -165,6 +217,7 @@ Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp) {
     const int result = deflate(&z, band.last ? Z_FINISH : Z_SYNC_FLUSH);
     if (z.avail_in != 0 || result != (band.last ? Z_STREAM_END : Z_OK)) throw vips::VError("deflate failed");
     piece.size = capacity - z.avail_out;
+    pool.give(std::move(filtered));
     return piece;
 }
 
@@ -176,7 +229,12 @@ public:
         : write_(write), width_(std::size_t(image.width())), bands_(std::size_t(image.bands())),
           sampleBytes_(image.format() == VIPS_FORMAT_USHORT ? 2 : 1), rowBytes_(width_ * bands_ * sampleBytes_),
           historyRows_((kWindow + rowBytes_) / (rowBytes_ + 1) + 1),
-          inFlight_(std::max(2u, std::thread::hardware_concurrency() / 2)) {}
+          cores_(std::max(1u, std::thread::hardware_concurrency())) {
+        encoders_.fetch_add(1);
+    }
+    ~Encoder() { encoders_.fetch_sub(1); }
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
 
     // Called by vips_sink_disc with each band of rows, top to bottom.
     static int OnRows(VipsRegion* region, VipsRect* area, void* self) {
@@ -225,7 +283,7 @@ private:
             ++rowsSeen_;
             if ((band_.raw.size() / rowBytes_ - band_.context) * rowBytes_ >= kBandBytes) {
                 dispatch();
-                while (pending_.size() >= inFlight_) {
+                while (pending_.size() >= inFlight()) {
                     if (!writeNext()) return false;
                 }
             }
@@ -239,12 +297,20 @@ private:
         Band next;
         next.context = keep;
         next.predecessor = rowsSeen_ > keep;
+        next.raw = pool_.take();
         next.raw.assign(band_.raw.end() - std::ptrdiff_t(keep * rowBytes_), band_.raw.end());
         next.raw.reserve(kBandBytes + (keep + 1) * rowBytes_);
         pending_.push_back(std::async(std::launch::async, [band = std::move(band_), this]() mutable {
-            return Deflate(std::move(band), rowBytes_, bands_ * sampleBytes_);
+            return Deflate(std::move(band), rowBytes_, bands_ * sampleBytes_, pool_);
         }));
         band_ = std::move(next);
+    }
+
+    // Bands deflated at once: half the cores for an image alone, two each
+    // when several are encoded side by side, which keep the cores busy
+    // between them; more only add threads and buffers that wait.
+    std::size_t inFlight() const {
+        return std::max<std::size_t>(2, cores_ / 2 / std::max<std::size_t>(1, encoders_.load()));
     }
 
     bool writeNext() {
@@ -257,9 +323,13 @@ private:
     const Writer& write_;
     std::size_t width_, bands_, sampleBytes_, rowBytes_;
     std::size_t historyRows_;  // rows kept for the next band's dictionary, and their predecessor
-    std::size_t inFlight_;
+    const std::size_t cores_;
+    // Images encoded at this moment in the process (pages of a document
+    // converted side by side).
+    static inline std::atomic<std::size_t> encoders_{0};
     std::size_t rowsSeen_ = 0;
     Band band_;
+    BufferPool pool_;  // declared before the futures, so that it outlives them
     std::deque<std::future<Piece>> pending_;
     uLong adler_ = 1;
 };
