@@ -9,7 +9,7 @@ class QToolButton;
 class SegmentedControl;
 
 // The preview window's background: a translucent grey gradient with rounded
-// corners.
+// corners (the palette's window tone under a dark palette).
 class PreviewView : public QWidget {
     Q_OBJECT
 public:
@@ -75,6 +75,9 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // The caption's and the bar buttons' colours for the current palette.
+    void applyThemeColours();
+
     QPoint initialLocation_;
     bool settingFrame_ = false;
 };
