@@ -1,8 +1,11 @@
 #include "app/ui/KSMOutlineView.h"
 
 #include "app/ui/KSMConfigurationHeaderView.h"
+#include "app/ui/ThemeColours.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -16,9 +19,7 @@ KSMOutlineView::KSMOutlineView(QWidget* parent) : QScrollArea(parent) {
     content_ = new QWidget;
     content_->setObjectName(QStringLiteral("outlineContent"));
     content_->setAutoFillBackground(true);
-    QPalette palette = content_->palette();
-    palette.setColor(QPalette::Window, QColor::fromRgbF(0.915f, 0.915f, 0.915f, 1.0f));
-    content_->setPalette(palette);
+    applyBackgroundColour();
     contentLayout_ = new QVBoxLayout(content_);
     contentLayout_->setContentsMargins(0, 0, 0, 0);
     contentLayout_->setSpacing(0);
@@ -29,6 +30,31 @@ KSMOutlineView::KSMOutlineView(QWidget* parent) : QScrollArea(parent) {
 }
 
 KSMOutlineView::~KSMOutlineView() = default;
+
+// Rows never scroll sideways: the viewport holds the widest row, expanded or
+// not, beside the vertical scroll bar, shown or not, so no row is clipped.
+QSize KSMOutlineView::minimumSizeHint() const {
+    QSize hint = QScrollArea::minimumSizeHint();
+    int widest = 0;
+    for (const Row& row : rows_) widest = std::max(widest, row.rowView->minimumSizeHint().width());
+    const int needed = widest + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+    hint.setWidth(std::max({hint.width(), needed, minimumRowsWidth_}));
+    return hint;
+}
+
+void KSMOutlineView::applyBackgroundColour() {
+    QPalette palette = content_->palette();
+    palette.setColor(QPalette::Window, OutlineBackgroundColor(this->palette()));
+    content_->setPalette(palette);
+}
+
+// The background and the rows' bands are set colours: a new theme sets them again.
+void KSMOutlineView::changeEvent(QEvent* event) {
+    QScrollArea::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange) return;
+    applyBackgroundColour();
+    updateVisibility();
+}
 
 void KSMOutlineView::setItems(std::vector<std::shared_ptr<KSMConfiguration>> items) {
     items_ = std::move(items);
@@ -138,6 +164,7 @@ void KSMOutlineView::reloadData() {
         for (const auto& child : item->children()) addRow(child.get(), item.get(), false);
     }
     updateVisibility();
+    updateGeometry();
 }
 
 void KSMOutlineView::updateVisibility() {

@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QMainWindow>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -201,6 +203,32 @@ TEST(HeaderView, GradientDependsOnPositionNotOnTheRepaintedPart) {
     EXPECT_EQ(part.pixelColor(150, 0), whole.pixelColor(150, 12));
     EXPECT_EQ(part.pixelColor(150, 5), whole.pixelColor(150, 17));
     EXPECT_NE(whole.pixelColor(150, 0), whole.pixelColor(150, 23));
+}
+
+// With every group open the rows are taller than the outline: the vertical
+// scroll bar appears, and every row, switches included, still fits beside it
+// in the smallest window.
+TEST_F(SettingsOutlineTest, RowsFitBesideTheScrollBar) {
+    for (int group = kOptimizationGroup; group <= kImageWatermarkGroup; ++group) {
+        delegate->SwitchOnOffHeader(group, true);
+    }
+    QMainWindow* window = delegate->window();
+    window->resize(window->minimumSizeHint());
+    window->show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(outline->verticalScrollBar()->isVisible());
+    const int viewport = outline->viewport()->width();
+    for (int row = 0; row < outline->numberOfRows(); ++row) {
+        const QWidget* rowView = outline->rowViewAtRow(row);
+        EXPECT_LE(rowView->width(), viewport) << "row " << row;
+        EXPECT_GE(rowView->width(), rowView->minimumSizeHint().width()) << "row " << row;
+    }
+    for (int group = kConversionGroup; group <= kImageWatermarkGroup; ++group) {
+        const QWidget* control = headerOf(group)->onOffSwitchButtonOutlet();
+        const QRect inViewport(control->mapTo(outline->viewport(), QPoint(0, 0)), control->size());
+        EXPECT_LE(inViewport.right(), outline->viewport()->rect().right()) << "group " << group;
+    }
+    window->hide();
 }
 
 }  // namespace
