@@ -3,9 +3,14 @@
 #include "app/ui/KSMConfigurationHeaderView.h"
 #include "app/ui/ThemeColours.h"
 
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -40,6 +45,26 @@ QSize KSMOutlineView::minimumSizeHint() const {
     const int needed = widest + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
     hint.setWidth(std::max({hint.width(), needed, minimumRowsWidth_}));
     return hint;
+}
+
+// The wheel scrolls the outline: a menu, number field or slider that the
+// pointer passes over while scrolling keeps its value unless it has the focus.
+bool KSMOutlineView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        auto* control = qobject_cast<QWidget*>(watched);
+        if (control && !control->hasFocus()) {
+            // Scrolled here: handing the event on would bring it back to the
+            // control, which the application keeps as the wheel's receiver.
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            QScrollBar* bar = verticalScrollBar();
+            const int delta = !wheel->pixelDelta().isNull()
+                                  ? wheel->pixelDelta().y()
+                                  : wheel->angleDelta().y() * QApplication::wheelScrollLines() * bar->singleStep() / 120;
+            bar->setValue(bar->value() - delta);
+            return true;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
 }
 
 void KSMOutlineView::applyBackgroundColour() {
@@ -146,6 +171,12 @@ void KSMOutlineView::addRow(KSMConfiguration* item, KSMConfiguration* group, boo
 
     row.view = delegate_ ? delegate_->outlineViewViewForItem(this, item) : nullptr;
     if (row.view) {
+        for (QWidget* control : row.view->findChildren<QWidget*>()) {
+            if (qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
+                qobject_cast<QAbstractSlider*>(control)) {
+                control->installEventFilter(this);
+            }
+        }
         row.view->setParent(row.rowView);
         layout->addWidget(row.view, 1);
         row.view->show();

@@ -3,6 +3,7 @@
 #include "app/model/Configuration.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/KSMConfigurationHeaderView.h"
+#include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMOutlineView.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/OnOffSwitchControl.h"
@@ -14,6 +15,7 @@
 #include <QMainWindow>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -228,6 +230,35 @@ TEST_F(SettingsOutlineTest, RowsFitBesideTheScrollBar) {
         const QRect inViewport(control->mapTo(outline->viewport(), QPoint(0, 0)), control->size());
         EXPECT_LE(inViewport.right(), outline->viewport()->rect().right()) << "group " << group;
     }
+    window->hide();
+}
+
+// Scrolling the outline with the wheel over a menu or a number field moves
+// the outline and leaves the option alone; a focused control takes the wheel.
+TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
+    for (int group = kOptimizationGroup; group <= kImageWatermarkGroup; ++group) {
+        delegate->SwitchOnOffHeader(group, true);
+    }
+    QMainWindow* window = delegate->window();
+    window->resize(window->minimumSizeHint());
+    window->show();
+    QCoreApplication::processEvents();
+    JobOptionPanels* panels = delegate->window()->optionPanels();
+    QComboBox* scale = panels->scaleProprtionallyPopupOutlet;
+    const int index = scale->currentIndex();
+    auto turn = [](QWidget* target) {
+        QWheelEvent wheel(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(target, &wheel);
+    };
+    window->setFocus();
+    turn(scale);
+    EXPECT_EQ(scale->currentIndex(), index);
+    EXPECT_GT(outline->verticalScrollBar()->value(), 0);
+
+    scale->setFocus();
+    turn(scale);
+    EXPECT_NE(scale->currentIndex(), index);
     window->hide();
 }
 
