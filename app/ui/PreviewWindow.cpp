@@ -109,6 +109,31 @@ void PreviewImageView::paintEvent(QPaintEvent*) {
     painter.drawImage(target, image_);
 }
 
+PreviewCaptionLabel::PreviewCaptionLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+}
+
+QString PreviewCaptionLabel::shownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+}
+
+void PreviewCaptionLabel::updateToolTip() {
+    setToolTip(shownText() == text() ? QString() : text());
+}
+
+void PreviewCaptionLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(contentsRect(), static_cast<int>(alignment()), shownText());
+    // setText() repaints: the tip follows each new text here.
+    updateToolTip();
+}
+
+void PreviewCaptionLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    updateToolTip();
+}
+
 PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("previewWindow"));
     setAttribute(Qt::WA_TranslucentBackground);
@@ -139,9 +164,8 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     previewNextPreviousButton->setLabel(0, LocalizedString("PreviewPreviousSegmentLabel"));
     previewNextPreviousButton->setLabel(1, LocalizedString("PreviewNextSegmentLabel"));
     barLayout->addWidget(previewNextPreviousButton);
-    PreviewStringStaticText = new QLabel(bar);
+    PreviewStringStaticText = new PreviewCaptionLabel(bar);
     PreviewStringStaticText->setObjectName(QStringLiteral("PreviewStringStaticText"));
-    PreviewStringStaticText->setTextFormat(Qt::PlainText);
     PreviewStringStaticText->setAlignment(Qt::AlignCenter);
     PreviewStringStaticText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     barLayout->addWidget(PreviewStringStaticText, 1);

@@ -386,4 +386,30 @@ TEST_F(BatchWindowTest, DropTargetsHandOverWhatTheyAccept) {
     EXPECT_EQ(folders[0].second, 1);
 }
 
+// The preview of a small image makes a narrow window: a long caption is cut
+// short with an ellipsis, never clipped at both ends, and whole in its tip;
+// one that fits is drawn whole without a tip.
+TEST(PreviewCaptionTest, NarrowWindowCutsTheCaptionShort) {
+    TestApplication();
+    PreviewWindow window;
+    window.setFrameByProgram(QRect(0, 0, 260, 200));
+    window.show();
+    QCoreApplication::processEvents();
+    PreviewCaptionLabel* caption = window.PreviewStringStaticText;
+    const QString text = "12 of 240 (a holiday photograph with a long name.png @ 300 dpi, 4000 x 3000 pixels)";
+    caption->setText(text);
+    caption->repaint();
+    EXPECT_EQ(caption->text(), text);
+    const QString shown = caption->shownText();
+    EXPECT_TRUE(shown.startsWith("12 of 240"));
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    EXPECT_LE(caption->fontMetrics().horizontalAdvance(shown), caption->contentsRect().width());
+    EXPECT_EQ(caption->toolTip(), text);
+
+    caption->setText("1 of 2");
+    caption->repaint();
+    EXPECT_EQ(caption->shownText(), "1 of 2");
+    EXPECT_TRUE(caption->toolTip().isEmpty());
+}
+
 }  // namespace
