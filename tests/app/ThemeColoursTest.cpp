@@ -89,6 +89,13 @@ TEST_F(ThemeColoursTest, OutlineAndPreviewFollowADarkPalette) {
     // Back to light with the windows open: the fixed look returns.
     delegate->window()->show();
     preview->show();
+    const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        preview->PreviewStringStaticText->setText("1 of 3 (photo.png @ 72 dpi, 300 x 200 pixels)");
+        preview->setFrameByProgram(QRect(0, 0, 420, 300));
+        delegate->window()->grab().save(shots + "/dark-window.png");
+        preview->grab().save(shots + "/dark-preview.png");
+    }
     QApplication::setPalette(saved);
     QCoreApplication::processEvents();  // the windows learn of it through their event queue
     auto* first = qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(0));
