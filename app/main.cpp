@@ -2,6 +2,7 @@
 #include "app/ui/AppDelegate.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/ResourceImages.h"
+#include "app/ui/SingleInstance.h"
 #include "platform/Bundle.h"
 #include "platform/Initialize.h"
 
@@ -59,16 +60,28 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(ApplicationIcon());
     plat::Initialize();
 
-    AppDelegate delegate;
-    delegate.applicationDidFinishLaunching();
-    delegate.window()->show();
-
     // Files named on the command line are handed over like files opened
-    // with the application.
+    // with the application: to the one already running when there is one.
     std::vector<std::filesystem::path> files;
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) files.emplace_back(QFile::encodeName(arguments[i]).toStdString());
+    SingleInstance instance(SingleInstance::defaultSocketPath());
+    if (instance.handOver(files)) return EXIT_SUCCESS;
+    // Listening at once: a later start's files wait in the socket until the
+    // event loop runs.
+    instance.listen();
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.window()->show();
     if (!files.empty()) delegate.applicationOpenFiles(std::move(files));
+    QObject::connect(&instance, &SingleInstance::filesHandedOver, &delegate,
+                     [&delegate](const std::vector<std::filesystem::path>& handed) {
+                         MainWindow* window = delegate.window();
+                         window->raise();
+                         window->activateWindow();
+                         if (!handed.empty()) delegate.applicationOpenFiles(handed);
+                     });
 
     const char* exitAfterShow = std::getenv("VANTRELL_EXIT_AFTER_SHOW");
     if (exitAfterShow && *exitAfterShow && std::string_view(exitAfterShow) != "0") {

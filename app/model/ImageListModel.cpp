@@ -60,16 +60,7 @@ ImageListModel::ImageListModel(QObject* parent)
 
 ImageListModel::~ImageListModel() {
     bridge_->detach();
-    {
-        std::lock_guard lock(requestsMutex_);
-        for (const auto& request : requests_) {
-            request->abandoned.store(true);
-            request->state->cancelled.store(true);
-        }
-    }
-    for (std::thread& thread : addThreads_) {
-        if (thread.joinable()) thread.join();
-    }
+    cancelAndWaitForAddRequests();
     for (const ListEntityRef& entity : observedImageVisibleItems_) entity->setThumbnailObserver({});
 }
 
@@ -367,6 +358,22 @@ std::shared_ptr<AddRequestState> ImageListModel::AddUrlsIntoImageListView(std::v
 void ImageListModel::cancelAddRequests() {
     std::lock_guard lock(requestsMutex_);
     for (const auto& request : requests_) request->state->cancelled.store(true);
+}
+
+void ImageListModel::cancelAndWaitForAddRequests() {
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(requestsMutex_);
+        for (const auto& request : requests_) {
+            request->abandoned.store(true);
+            request->state->cancelled.store(true);
+        }
+        threads.swap(addThreads_);
+        requests_.clear();
+    }
+    for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+    }
 }
 
 bool ImageListModel::isAdding() const {

@@ -118,6 +118,9 @@ public:
                                                               bool recursive, std::optional<int> index = std::nullopt);
     // Cancels every running request.
     void cancelAddRequests();
+    // Cancels every request and returns once their threads have ended; work
+    // they were handing to this (main) thread is dropped. Main thread.
+    void cancelAndWaitForAddRequests();
     // True while requests are queued or running.
     bool isAdding() const;
 

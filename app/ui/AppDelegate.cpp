@@ -2,7 +2,13 @@
 
 #include "app/ui/AppDelegatePreferencesState.h"
 #include "app/ui/AppDelegateRuns.h"
+#include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/DropTargets.h"
+#include "app/ui/ImageListTableView.h"
+#include "app/ui/JobOptionPanels.h"
+#include "app/ui/MacAppStoreRating.h"
+#include "app/ui/RevealInFileManager.h"
+#include "app/ui/WatermarkView.h"
 
 #include "app/ui/KSMValidatedViewToolbar.h"
 #include "app/ui/MainWindow.h"
@@ -14,39 +20,116 @@
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {
     setUpJobOptions();
     setUpImageList();
+    awakeFromNib();
 }
 
 AppDelegate::~AppDelegate() {
+    imageListViewContents_->cancelAndWaitForAddRequests();
     CancelAndWaitForBatch();
     StopPreviews();
+}
+
+void AppDelegate::awakeFromNib() {
+    if (!rateApplicationObject_) rateApplicationObject_ = new MacAppStoreRating(this);
+    revealInFileManager = [](const std::vector<std::filesystem::path>& files) { RevealInFileManager(files); };
+    // The list's sort by its "ImageList" column, ascending, is held by its model.
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     InitializeNibControlsFromHere();
+    ImageListTableView* table = window_->imageListViewOutlet;
+    connect(table, &QAbstractItemView::doubleClicked, this, [this, table] { ImageListViewDoubleClick(table); });
+    table->viewport()->update();
+    // The end of the launch: the rating prompt looks the application up once.
+    rateApplicationObject_->applicationLaunched();
 }
 
 void AppDelegate::InitializeNibControlsFromHere() {
     setToolbarAndButtonImages();
+
+    // Texts of an empty list.
+    setImageCountMessage();
     window_->filenameLabelOutlet->setText(QString());
     window_->fileDescriptionLabelOutlet->setText(QString());
-    LoadPresetMenus();
-    ApplyGeneralPrefOptions();
-    // Nothing to convert yet.
-    SetConversionButtonEnable(false);
-    buildConfigurations();
-    ApplyStoredPhotoPreset();
-    setUpRuns();
+    window_->optionPanels()->exampleStringStaticText->setText(QStringLiteral("-"));
+
+    // The big image view invites a drop.
     window_->mainImagePreview->setAppDelegate(this);
+    window_->mainImagePreview->showPlaceholder(KSMImageView::Placeholder::DropImage);
+
+    // A folder dropped on the destination box becomes the destination folder.
     window_->destinationPathViewCntr->setAppDelegate(this);
     window_->destinationPathViewCntr->setBoxTypeOption(1);
+
+    // No current image yet.
+    currentSelectedImageIndex = -1;
+
+    // The add requests' lock and the option defaults belong to the list and
+    // option models, made with the window.
+
+    // The preset menus, then the general options: the buttons and the
+    // outline below take their start state after them.
+    LoadPresetMenus();
+    ApplyGeneralPrefOptions();
+
+    // Nothing to convert yet; the watermark editor waits for an image.
+    SetConversionButtonEnable(false);
+    if (window_->watermarkContextView) window_->watermarkContextView->hide();
+
+    buildConfigurations();
+
+    // The stored job preset, once the outline exists.
+    ApplyStoredPhotoPreset();
+
+    // The preview's window and request queue.
+    setUpRuns();
 }
 
 void AppDelegate::windowWillClose() {
-    // A running batch stops after its current file instead of being cut short.
+    // Running work stops between files and is waited for, so no write is cut
+    // short: the add requests, the batch after its current file, the previews.
+    imageListViewContents_->cancelAndWaitForAddRequests();
     CancelAndWaitForBatch();
     StopPreviews();
     emit mainWindowWillClose();
+    RemovePreviewFolder();
     QCoreApplication::quit();
+}
+
+void AppDelegate::RemovePreviewFolder() {
+    const BatchSeams& seams = batchSeams();
+    if (seams.previewFolder) RemoveWorkingFolder(seams.previewFolder());
+}
+
+void AppDelegate::windowDidResize() {
+    if (imageListViewContents_ && !imageListViewContents_->isEmpty()) updateFileDescription();
+}
+
+void AppDelegate::windowDidEnterFullScreen() { windowDidResize(); }
+
+void AppDelegate::windowDidExitFullScreen() {
+    if (imageListViewContents_ && !imageListViewContents_->isEmpty() && window_->watermarkContextView) {
+        window_->watermarkContextView->updateFrameRect();
+    }
+}
+
+void AppDelegate::ImageListViewDoubleClick(QObject*) {
+    std::vector<std::filesystem::path> files;
+    for (const int row : imageListViewContents_->selectedRows()) {
+        if (const ListEntityRef entity = imageListViewContents_->ImageEntityForRow(row)) {
+            files.push_back(entity->GetFileURL());
+        }
+    }
+    if (!files.empty() && revealInFileManager) revealInFileManager(files);
+}
+
+void AppDelegate::ImageListViewFolerDoubleClick(const std::filesystem::path& url) {
+    if (!url.empty() && revealInFileManager) revealInFileManager({url});
+}
+
+void AppDelegate::RateApplicationAction(QObject*) {
+    QMetaObject::invokeMethod(rateApplicationObject_, &MacAppStoreRating::RateApplicationAction,
+                              Qt::QueuedConnection);
 }
 
 void AppDelegate::SetConversionButtonEnable(bool enable) {

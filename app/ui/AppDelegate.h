@@ -23,6 +23,7 @@
 #include <vector>
 
 class KSMValidatedViewToolbarItem;
+class MacAppStoreRating;
 class QAction;
 class QFont;
 class QUrl;
@@ -51,8 +52,23 @@ public:
     // The toolbar's and the buttons' images, and the two pictures of the
     // image views (an image that cannot be read, the drop area).
     void setToolbarAndButtonImages();
-    // The main window is closing: the application ends.
+    // The main window is closing: running work is cancelled and waited for,
+    // the general options are saved, the preview folder goes and the
+    // application ends.
     void windowWillClose();
+    // The main window's size or full-screen state changed.
+    void windowDidResize();
+    void windowDidEnterFullScreen();
+    void windowDidExitFullScreen();
+
+    // The store rating prompt, made with the window.
+    MacAppStoreRating* rateApplicationObject() const { return rateApplicationObject_; }
+    // Removes the preview folder (a link to a folder is unlinked only).
+    void RemovePreviewFolder();
+    // Shows the given file in the file manager (selected, its folder open).
+    void ImageListViewFolerDoubleClick(const std::filesystem::path& url);
+    // Shows files in the file manager; tests put their own here.
+    std::function<void(const std::vector<std::filesystem::path>&)> revealInFileManager;
 
     // The six option groups, indexed by group number.
     const ConfigurationList& configurations() const { return configurations_; }
@@ -125,6 +141,12 @@ public slots:
     void changeGlobalPresetOption(QObject* sender);
     // The toolbar's answer, from the one table of enable flags.
     bool validateToolbarItem(KSMValidatedViewToolbarItem* item);
+
+    // Shows the files of the selected rows in the file manager, in row order.
+    void ImageListViewDoubleClick(QObject* sender);
+    // The toolbar's Rating item: the rating prompt opens the store page once
+    // the lookup has found the application.
+    void RateApplicationAction(QObject* sender);
 
     // Image list actions.
     void AddImageOrFolderButtonAction(QObject* sender);
@@ -283,6 +305,8 @@ public:
     class PresetDialog* addPresetDialog();
 
 private:
+    // What the window layout would set up when it is loaded.
+    void awakeFromNib();
     struct PreferencesState;
     PreferencesState& prefs();
     void setUpPreferences();
@@ -316,5 +340,6 @@ private:
     QMetaObject::Connection addCancelConnection_;
     WatermarkEditorModel* watermarkModel_ = nullptr;
     JobOptionsModel* jobOptions_ = nullptr;
+    MacAppStoreRating* rateApplicationObject_ = nullptr;
     std::unique_ptr<PreferencesState> prefs_;
 };

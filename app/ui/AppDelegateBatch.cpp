@@ -5,6 +5,7 @@
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
+#include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/CustomAlert.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/ProgressSheet.h"
@@ -79,7 +80,7 @@ BatchSeams& AppDelegate::batchSeams() {
         seams.openFolder = [](const std::filesystem::path& folder) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
         };
-        seams.previewFolder = [] { return GetApplicationSupportSubfolder("VantrellPreview"); };
+        seams.previewFolder = [] { return GetApplicationSupportFolder("VantrellPreview"); };
         seams.prepareJob = [this](BatchJob& job) { return PrepareJobFromOptions(*this, job); };
     }
     return runs_->seams;

@@ -1,6 +1,7 @@
 #include "app/ui/MainWindow.h"
 
 #include "app/model/Configuration.h"
+#include "app/model/FirstWindowSize.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/ImageListTableView.h"
@@ -15,14 +16,19 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -59,12 +65,23 @@ MainWindow::MainWindow(AppDelegate* delegate, QWidget* parent) : QMainWindow(par
     splitter->setStretchFactor(1, 3);
     splitter->setStretchFactor(2, 2);
     setCentralWidget(splitter);
-    resize(1200, 760);
+    fitToScreen();
+}
+
+void MainWindow::fitToScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    setGeometry(FirstWindowFrame(QSize(1200, 760), minimumSizeHint(), available));
 }
 
 void MainWindow::buildToolbar() {
     toolbar = new KSMValidatedViewToolbar(LocalizedString("ToolbarTitle"), this);
     toolbar->setObjectName(QStringLiteral("mainToolbar"));
+    // Hidden, it could not be brought back: the toolbar stays where it is.
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->toggleViewAction()->setEnabled(false);
+    toolbar->toggleViewAction()->setVisible(false);
     addToolBar(Qt::TopToolBarArea, toolbar);
 
     auto item = [&](const char* identifier, QWidget* view, const char* action) {
@@ -213,6 +230,34 @@ QWidget* MainWindow::buildSettingsPanel() {
     doNotShowAlertCheckBox->setObjectName(QStringLiteral("doNotShowAlertCheckBox"));
     doNotShowAlertCheckBox->hide();
     return panel;
+}
+
+QMenu* MainWindow::createPopupMenu() {
+    QMenu* menu = QMainWindow::createPopupMenu();
+    if (!menu) return nullptr;
+    menu->removeAction(toolbar->toggleViewAction());
+    const QList<QAction*> actions = menu->actions();
+    const bool empty = std::none_of(actions.begin(), actions.end(),
+                                    [](const QAction* action) { return action->isVisible() && !action->isSeparator(); });
+    if (empty) {
+        delete menu;
+        return nullptr;
+    }
+    return menu;
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (delegate_) delegate_->windowDidResize();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !delegate_) return;
+    const bool wasFullScreen = static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowFullScreen;
+    const bool fullScreen = isFullScreen();
+    if (fullScreen && !wasFullScreen) delegate_->windowDidEnterFullScreen();
+    if (!fullScreen && wasFullScreen) delegate_->windowDidExitFullScreen();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -17,6 +17,7 @@ class JobOptionPanels;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
@@ -87,11 +88,19 @@ public:
     // controller once the editor's model exists).
     WatermarkView* watermarkContextView = nullptr;
 
+    // The window's menu of bars: the main toolbar is always shown, so it
+    // offers no toggle for it (none at all when nothing else could be hidden).
+    QMenu* createPopupMenu() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildToolbar();
+    // The first size and place: fits the screen's available area.
+    void fitToScreen();
     void buildOptionRows();
     QWidget* buildImageListPanel();
     QWidget* buildImagePanel();

@@ -37,16 +37,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Serves events until the condition holds (a bound only against hangs).
-template <typename Condition>
-bool WaitUntil(Condition condition) {
-    for (int i = 0; i < 60000 && !condition(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return condition();
-}
-
 class BatchWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {

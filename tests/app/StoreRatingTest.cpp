@@ -1,0 +1,232 @@
+// The rating prompt: the JSON value scanner, the lookup's addresses, and the
+// lookup itself against a small HTTP server of the test's own on 127.0.0.1.
+#include "AppTestSupport.h"
+#include "app/model/StoreLookup.h"
+#include "app/ui/MacAppStoreRating.h"
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+TEST(StoreValueForKeyInJSON, ReadsValuesAsTheLookupNeedsThem) {
+    struct Case {
+        const char* key;
+        QString json;
+        std::optional<QString> expected;
+    } cases[] = {
+        {"trackId", R"({"resultCount":1, "trackId": 123456789, "x":1})", "123456789"},
+        {"bundleId", "{\"bundleId\" :\n\t\"org.vantrell.Vantrell\" ,\n\"a\":1}", "org.vantrell.Vantrell"},
+        // A string with commas is gathered up to its closing quote.
+        {"name", R"({"name":"Crop, resize, convert","b":2})", "Crop, resize, convert"},
+        // An unclosed string runs to the last comma there is.
+        {"name", R"({"name":"a, b, c})", "a, b"},
+        // Escapes, the unicode one last.
+        {"d", R"({"d":"caf\u00e9 \/ \"q\" back\\slash","e":0})", QString::fromUtf8("café / \"q\" back\\slash")},
+        {"d", R"({"d":"\u00E9\u0041z","e":0})", QString::fromUtf8("éAz")},
+        {"d", R"({"d":"tab\there","e":0})", "tab\there"},
+        // Fewer than four characters after the escape: left as it stands.
+        {"d", R"({"d":"x\u00","e":0})", "x\\u00"},
+        // Hex digits only at the start count; all six characters go.
+        {"d", R"({"d":"\u4zzz!","e":0})", QString(QChar(4)) + "!"},
+        {"d", R"({"d":"\uzzzz","e":0})", QString(QChar(0))},
+        // The last member of an object has no comma after it: not found.
+        {"last", R"({"a":1,"last":"x"})", std::nullopt},
+        {"missing", R"({"a":1,"b":2})", std::nullopt},
+        {"a", R"({"a" 1, "b":2})", std::nullopt},  // the next colon is taken: no comma after it
+        {"a", R"({"a")", std::nullopt},
+        {"a", "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StoreValueForKeyInJSON(QLatin1String(c.key), c.json), c.expected) << c.json.toStdString();
+    }
+}
+
+TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
+    EXPECT_EQ(StoreLookupURL("http://127.0.0.1:8080/", "", 0, "org.vantrell.Vantrell").toString(),
+              "http://127.0.0.1:8080//lookup?country=&bundleId=org.vantrell.Vantrell");
+    EXPECT_EQ(StoreLookupURL("https://lookup.example.org", "GB", 987, "ignored").toString(QUrl::FullyEncoded),
+              "https://lookup.example.org//lookup?country=GB&id=987");
+    EXPECT_EQ(StoreLookupURL("http://h", "a&b", 0, "x y#z?=&").toEncoded(),
+              "http://h//lookup?country=a%26b&bundleId=x%20y%23z%3F%3D%26");
+    for (const char* base : {"", "ftp://h", "h", "http://", "file:///tmp"}) {
+        EXPECT_FALSE(StoreLookupURL(base, "GB", 0, "x").isValid()) << base;
+    }
+    EXPECT_EQ(StorePageURL("https://apps.example.org/", 42).toString(), "https://apps.example.org/app/id42");
+    EXPECT_FALSE(StorePageURL("", 42).isValid());
+    EXPECT_FALSE(StorePageURL("https://apps.example.org", 0).isValid());
+    EXPECT_EQ(StoreIDFromText("123"), 123u);
+    EXPECT_EQ(StoreIDFromText(" 77abc"), 77u);
+    EXPECT_EQ(StoreIDFromText("abc"), 0u);
+    EXPECT_EQ(StoreIDFromText("99999999999999999999999"), 0u);
+}
+
+// Answers each request with one canned reply (or none at all) and keeps the
+// request lines it saw.
+class LoopbackStore : public QObject {
+public:
+    enum class Framing { Length, Chunked, CutShort, Silent, KeepOpen, UntilClose };
+    explicit LoopbackStore(QByteArray status, QByteArray body, Framing framing = Framing::Length)
+        : status_(std::move(status)), body_(std::move(body)), framing_(framing) {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    received_ += socket->readAll();
+                    if (!received_.contains("\r\n\r\n") || framing_ == Framing::Silent) return;
+                    requestLines.push_back(received_.left(received_.indexOf("\r\n")));
+                    received_.clear();
+                    QByteArray reply = "HTTP/1.1 " + status_ + "\r\nContent-Type: application/json\r\n";
+                    if (framing_ == Framing::Chunked) {
+                        // The body in two chunks, the first with an extension.
+                        const QByteArray first = body_.left(10);
+                        const QByteArray rest = body_.mid(10);
+                        reply += "Transfer-Encoding: chunked\r\n\r\n" + QByteArray::number(first.size(), 16) +
+                                 ";x=y\r\n" + first + "\r\n" + QByteArray::number(rest.size(), 16) + "\r\n" + rest +
+                                 "\r\n0\r\n\r\n";
+                    } else if (framing_ == Framing::UntilClose) {
+                        reply += "\r\n" + body_;
+                    } else {
+                        const qsizetype announced = body_.size() + (framing_ == Framing::CutShort ? 100 : 0);
+                        reply += "Content-Length: " + QByteArray::number(announced) + "\r\n\r\n" + body_;
+                    }
+                    socket->write(reply);
+                    // A server that keeps the connection: the length says where the reply ends.
+                    if (framing_ != Framing::KeepOpen) socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
+    std::vector<QByteArray> requestLines;
+
+private:
+    QTcpServer server_;
+    QByteArray status_;
+    QByteArray body_;
+    Framing framing_;
+    QByteArray received_;
+};
+
+// Runs the launch's lookup against the server; true once it has ended.
+bool LookUp(MacAppStoreRating& rating, const LoopbackStore& store) {
+    rating.setLookupBaseURL(store.base());
+    bool finished = false;
+    QObject::connect(&rating, &MacAppStoreRating::lookupFinished, [&] { finished = true; });
+    rating.applicationLaunched();
+    return WaitUntil([&] { return finished; });
+}
+
+class StoreRatingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        rating.openURL = [this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        };
+        rating.setAppStoreCountry(QString());
+        rating.setPageBaseURL(QStringLiteral("https://apps.example.org"));
+    }
+    void Lookup(LoopbackStore& store) { ASSERT_TRUE(LookUp(rating, store)); }
+
+    MacAppStoreRating rating;
+    std::vector<QUrl> opened;
+};
+
+const QByteArray kOurRecord =
+    R"({"resultCount":1,"results":[{"trackName":"Vantrell, batch","bundleId":"org.vantrell.Vantrell","trackId":424242,"price":0}]})";
+
+TEST_F(StoreRatingTest, TheLookupSetsTheIdentifierAndTheActionOpensThePage) {
+    LoopbackStore store("200 OK", kOurRecord);
+    rating.RateApplicationAction();
+    EXPECT_TRUE(opened.empty());
+    Lookup(store);
+    ASSERT_EQ(store.requestLines.size(), 1u);
+    // An empty country is sent as empty, never as "(null)".
+    EXPECT_EQ(store.requestLines[0], "GET //lookup?country=&bundleId=org.vantrell.Vantrell HTTP/1.1");
+    EXPECT_EQ(rating.appStoreID(), 424242u);
+    rating.RateApplicationAction();
+    EXPECT_EQ(opened, (std::vector<QUrl>{QUrl("https://apps.example.org/app/id424242")}));
+    // A page set explicitly wins.
+    rating.setRatingsURL(QUrl("https://example.org/rate"));
+    rating.RateApplicationAction();
+    EXPECT_EQ(opened.back(), QUrl("https://example.org/rate"));
+    // Once per launch only.
+    rating.applicationLaunched();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(rating.isLookupRunning());
+}
+
+TEST_F(StoreRatingTest, RepliesThatDoNotNameUsLeaveTheIdentifierAtZero) {
+    using Framing = LoopbackStore::Framing;
+    struct Case {
+        QByteArray status;
+        QByteArray body;
+        Framing framing = Framing::Length;
+    } cases[] = {
+        {"200 OK", kOurRecord, Framing::CutShort},
+        {"200 OK", R"({"bundleId":"com.other.App","trackId":7,"x":0})"},
+        {"200 OK", R"({"trackId":7,"bundleId":"org.vantrell.Vantrell"})"},  // no comma after the bundle
+        {"200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackName":"x"})"},  // no trackId
+        {"200 OK", ""},
+        {"404 Not Found", kOurRecord},
+        {"500 Internal Server Error", kOurRecord},
+        {"302 Found", kOurRecord},
+    };
+    for (const Case& c : cases) {
+        MacAppStoreRating fresh;
+        fresh.openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
+        fresh.setPageBaseURL(QStringLiteral("https://apps.example.org"));
+        LoopbackStore store(c.status, c.body, c.framing);
+        ASSERT_TRUE(LookUp(fresh, store)) << c.status.toStdString();
+        EXPECT_EQ(fresh.appStoreID(), 0u) << c.status.toStdString() << " " << c.body.toStdString();
+        fresh.RateApplicationAction();
+        EXPECT_TRUE(opened.empty());
+    }
+}
+
+TEST_F(StoreRatingTest, EveryFramingOfAWholeReplyIsRead) {
+    using Framing = LoopbackStore::Framing;
+    for (const Framing framing : {Framing::Chunked, Framing::KeepOpen, Framing::UntilClose}) {
+        MacAppStoreRating fresh;
+        LoopbackStore store("200 OK", kOurRecord, framing);
+        ASSERT_TRUE(LookUp(fresh, store)) << int(framing);
+        EXPECT_EQ(fresh.appStoreID(), 424242u) << int(framing);
+    }
+}
+
+TEST_F(StoreRatingTest, AStoreThatNeverAnswersTimesOut) {
+    LoopbackStore store("200 OK", kOurRecord, LoopbackStore::Framing::Silent);
+    rating.setLookupTimeout(200);
+    Lookup(store);
+    EXPECT_EQ(rating.appStoreID(), 0u);
+    EXPECT_FALSE(rating.isLookupRunning());
+}
+
+TEST_F(StoreRatingTest, AKnownIdentifierIsLookedUpByIdAndKept) {
+    LoopbackStore store("200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackId":5,"x":0})");
+    rating.setAppStoreID(99);
+    rating.setAppStoreCountry("FR");
+    Lookup(store);
+    ASSERT_EQ(store.requestLines.size(), 1u);
+    EXPECT_EQ(store.requestLines[0], "GET //lookup?country=FR&id=99 HTTP/1.1");
+    EXPECT_EQ(rating.appStoreID(), 99u);
+}
+
+TEST_F(StoreRatingTest, NoConfiguredServiceMakesNoRequest) {
+    rating.setLookupBaseURL(QString());
+    bool finished = false;
+    QObject::connect(&rating, &MacAppStoreRating::lookupFinished, [&] { finished = true; });
+    rating.applicationLaunched();
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(rating.isLookupRunning());
+}
+
+}  // namespace
