@@ -35,6 +35,19 @@ protected:
         return qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(row));
     }
 
+    // Every group switched on, in the window at its smallest: the rows are
+    // taller than the outline.
+    QMainWindow* showEveryGroupInTheSmallestWindow() {
+        for (int group = kOptimizationGroup; group <= kImageWatermarkGroup; ++group) {
+            delegate->SwitchOnOffHeader(group, true);
+        }
+        QMainWindow* window = delegate->window();
+        window->resize(window->minimumSizeHint());
+        window->show();
+        QCoreApplication::processEvents();
+        return window;
+    }
+
     std::unique_ptr<AppDelegate> delegate;
     KSMOutlineView* outline = nullptr;
 };
@@ -211,13 +224,7 @@ TEST(HeaderView, GradientDependsOnPositionNotOnTheRepaintedPart) {
 // scroll bar appears, and every row, switches included, still fits beside it
 // in the smallest window.
 TEST_F(SettingsOutlineTest, RowsFitBesideTheScrollBar) {
-    for (int group = kOptimizationGroup; group <= kImageWatermarkGroup; ++group) {
-        delegate->SwitchOnOffHeader(group, true);
-    }
-    QMainWindow* window = delegate->window();
-    window->resize(window->minimumSizeHint());
-    window->show();
-    QCoreApplication::processEvents();
+    QMainWindow* window = showEveryGroupInTheSmallestWindow();
     ASSERT_TRUE(outline->verticalScrollBar()->isVisible());
     const int viewport = outline->viewport()->width();
     for (int row = 0; row < outline->numberOfRows(); ++row) {
@@ -236,13 +243,7 @@ TEST_F(SettingsOutlineTest, RowsFitBesideTheScrollBar) {
 // Scrolling the outline with the wheel over a menu or a number field moves
 // the outline and leaves the option alone; a focused control takes the wheel.
 TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
-    for (int group = kOptimizationGroup; group <= kImageWatermarkGroup; ++group) {
-        delegate->SwitchOnOffHeader(group, true);
-    }
-    QMainWindow* window = delegate->window();
-    window->resize(window->minimumSizeHint());
-    window->show();
-    QCoreApplication::processEvents();
+    QMainWindow* window = showEveryGroupInTheSmallestWindow();
     JobOptionPanels* panels = delegate->window()->optionPanels();
     QComboBox* scale = panels->scaleProprtionallyPopupOutlet;
     const int index = scale->currentIndex();
