@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 
 #include <unistd.h>
 
@@ -38,5 +40,22 @@ public:
 private:
     int fd_;
 };
+
+// Writes all `size` bytes, resuming after short writes and signals. 0, or
+// the errno of the failed write.
+inline int WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (written == 0) return EIO;
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
 
 }  // namespace plat

@@ -222,21 +222,6 @@ int createTemporaryBeside(const fs::path& destination, fs::path& temporaryPath, 
     return -1;
 }
 
-int writeAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (written == 0) return EIO;
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return 0;
-}
-
 int copyContents(int in, int out) {
     bool useCopyRange = true;
     std::vector<std::uint8_t> buffer;
@@ -256,7 +241,7 @@ int copyContents(int in, int out) {
             return errno;
         }
         if (got == 0) return 0;
-        if (int e = writeAll(out, buffer.data(), static_cast<std::size_t>(got))) return e;
+        if (int e = WriteAll(out, buffer.data(), static_cast<std::size_t>(got))) return e;
     }
 }
 
@@ -393,7 +378,7 @@ bool FileManager::createFile(const Path& path, const void* data, std::size_t siz
         return false;
     }
     TemporaryFileGuard guard(temporaryPath);
-    if ((e = writeAll(fd.get(), data, size)) != 0) {
+    if ((e = WriteAll(fd.get(), data, size)) != 0) {
         setError(error, e);
         return false;
     }
@@ -414,6 +399,28 @@ bool FileManager::createFile(const Path& path, std::string_view data,
 
 bool FileManager::createFile(const Path& path, const std::function<bool(const ByteWriter& write)>& produce,
                              const std::optional<FileAttributes>& attributes, std::error_code* error) {
+    if (!produce) {
+        setError(error, EINVAL);
+        return false;
+    }
+    int e = 0;
+    const bool created = createFileWithDescriptor(
+        path,
+        [&](int fd) {
+            const ByteWriter write = [&](const void* data, std::size_t size) {
+                if (e == 0 && size > 0) e = data ? WriteAll(fd, data, size) : EINVAL;
+                return e == 0;
+            };
+            return produce(write) && e == 0;
+        },
+        attributes, error);
+    if (!created && e != 0) setError(error, e);
+    return created;
+}
+
+bool FileManager::createFileWithDescriptor(const Path& path, const std::function<bool(int descriptor)>& produce,
+                                           const std::optional<FileAttributes>& attributes,
+                                           std::error_code* error) {
     if (path.empty() || !produce) {
         setError(error, EINVAL);
         return false;
@@ -426,20 +433,15 @@ bool FileManager::createFile(const Path& path, const std::function<bool(const By
         return false;
     }
     TemporaryFileGuard guard(temporaryPath);
-    std::size_t total = 0;
-    const ByteWriter write = [&](const void* data, std::size_t size) {
-        if (e == 0 && size > 0) e = data ? writeAll(fd.get(), data, size) : EINVAL;
-        total += size;
-        return e == 0;
-    };
     bool produced = false;
     try {
-        produced = produce(write);
+        produced = produce(fd.get());
     } catch (...) {
         produced = false;
     }
-    if (e != 0 || !produced || total == 0) {
-        setError(error, e != 0 ? e : ECANCELED);
+    struct stat st{};
+    if (!produced || ::fstat(fd.get(), &st) != 0 || st.st_size == 0) {
+        setError(error, ECANCELED);
         return false;
     }
     if (!commitTemporary(fd, temporaryPath, path, attributes, error)) return false;

@@ -47,6 +47,14 @@ public:
                            const std::optional<FileAttributes>& attributes = std::nullopt,
                            std::error_code* error = nullptr);
 
+    // For encoders that seek back and read what they wrote: `produce`
+    // receives the temporary file's descriptor, open for reading and writing,
+    // and returns true when the file is complete. Atomic as above; the
+    // descriptor stays ours.
+    static bool createFileWithDescriptor(const Path& path, const std::function<bool(int descriptor)>& produce,
+                                         const std::optional<FileAttributes>& attributes = std::nullopt,
+                                         std::error_code* error = nullptr);
+
     // For writers that insist on opening the file themselves (libtiff, vips):
     // `write` receives a fresh temporary path beside `destination` that keeps
     // the destination's extension, and returns true when it wrote a complete

@@ -1,19 +1,24 @@
 #include "platform/ImageDestination.h"
 
 #include "platform/DecodeWatch.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/PdfWriter.h"
+#include "platform/TiffWriter.h"
 #include "platform/codecs/ExrCodec.h"
 #include "platform/codecs/IcnsCodec.h"
 #include "platform/codecs/ImageMetadata.h"
 #include "platform/codecs/MagickCodec.h"
+#include "platform/codecs/PngWriter.h"
 #include "platform/codecs/TiffPages.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <span>
+
+#include <unistd.h>
 
 namespace plat {
 
@@ -58,11 +63,13 @@ std::vector<std::uint8_t> TakeBlob(VipsBlob* blob) {
     return out;
 }
 
-// Where an encoder's bytes go: into memory, or straight on through `write`
-// (a file being written), with no buffer of the whole file on the way.
+// Where an encoder's bytes go: into memory, straight on through `write` (a
+// file being written), or into the open file `descriptor` for encoders that
+// seek back while they write; never through a buffer of the whole file.
 struct Output {
     std::vector<std::uint8_t>* bytes = nullptr;
     const FileManager::ByteWriter* write = nullptr;
+    int descriptor = -1;
     // Applied to the first kHeadLength bytes before they go out (the JFIF
     // header of a JPEG).
     std::function<void(std::vector<std::uint8_t>& head)> fixHead;
@@ -121,10 +128,55 @@ private:
     bool failed_ = false;
 };
 
-// Runs the saver `ToTarget` into the output's stream, or `ToBuffer` into its
-// bytes. A failed write fails the save.
+// A libvips target over an open file, for savers that seek back and read
+// what they wrote (libtiff, OpenJPEG). The bytes of a failed write are
+// dropped and the failure kept for afterwards: OpenJPEG behind libvips
+// retries a write that reports failure for ever.
+class DescriptorTarget {
+public:
+    explicit DescriptorTarget(int descriptor)
+        : descriptor_(descriptor), target_(VIPS_TARGET(vips_target_custom_new()), vips::STEAL) {
+        g_signal_connect(target_.get_target(), "write", G_CALLBACK(&DescriptorTarget::OnWrite), this);
+        g_signal_connect(target_.get_target(), "read", G_CALLBACK(&DescriptorTarget::OnRead), this);
+        g_signal_connect(target_.get_target(), "seek", G_CALLBACK(&DescriptorTarget::OnSeek), this);
+    }
+
+    const vips::VTarget& target() const { return target_; }
+    bool failed() const { return failed_; }
+
+private:
+    static gint64 OnWrite(VipsTargetCustom*, const void* data, gint64 length, DescriptorTarget* self) {
+        if (length < 0) return -1;
+        if (!self->failed_ && WriteAll(self->descriptor_, data, std::size_t(length)) != 0) self->failed_ = true;
+        return length;
+    }
+    static gint64 OnRead(VipsTargetCustom*, void* data, gint64 length, DescriptorTarget* self) {
+        if (length < 0) return -1;
+        ssize_t got;
+        do {
+            got = ::read(self->descriptor_, data, std::size_t(length));
+        } while (got < 0 && errno == EINTR);
+        return got;
+    }
+    static gint64 OnSeek(VipsTargetCustom*, gint64 offset, int whence, DescriptorTarget* self) {
+        return ::lseek(self->descriptor_, off_t(offset), whence);
+    }
+
+    int descriptor_;
+    vips::VTarget target_;
+    bool failed_ = false;
+};
+
+// Runs the saver `ToTarget` into the output's file or stream, or `ToBuffer`
+// into its bytes. A failed write fails the save.
 template <auto ToTarget, auto ToBuffer>
 void Save(const VImage& image, vips::VOption* options, const Output& out) {
+    if (out.descriptor >= 0) {
+        DescriptorTarget file(out.descriptor);
+        (image.*ToTarget)(file.target(), options);
+        if (file.failed()) throw vips::VError("write failed");
+        return;
+    }
     if (!out.write) {
         *out.bytes = TakeBlob((image.*ToBuffer)(options));
         return;
@@ -342,11 +394,21 @@ VImage WithoutCMYKOrUnwantedAlpha(const Image& image, const Settings& s) {
     return base;
 }
 
-// The formats libvips streams to a file; the others are encoded in memory
-// (libtiff and OpenJPEG seek back while they write).
-bool Streams(Encoder encoder) {
-    return encoder == Encoder::JPEG || encoder == Encoder::PNG || encoder == Encoder::GIF ||
-           encoder == Encoder::WebP;
+// How a format reaches its file: written in order (Stream), into the open
+// temporary file since libtiff and OpenJPEG seek back while they write
+// (File), or encoded in memory first.
+enum class Sink { Memory, Stream, File };
+
+Sink SinkFor(Encoder encoder) {
+    switch (encoder) {
+    case Encoder::JPEG:
+    case Encoder::PNG:
+    case Encoder::GIF:
+    case Encoder::WebP: return Sink::Stream;
+    case Encoder::TIFF:
+    case Encoder::JPEG2000: return Sink::File;
+    default: return Sink::Memory;
+    }
 }
 
 // Encodes one image into `out`. False when no bytes came out.
@@ -374,7 +436,21 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
         VImage pixels = WithResolution(WithoutMetadata(base), s);
         // Adaptive row filters, as libpng chooses them by default: without
-        // them photographic PNGs come out about twice as large.
+        // them photographic PNGs come out about twice as large. Our writer
+        // filters and deflates on every core, so they cost no time.
+        if (codecs::CanWritePng(pixels)) {
+            if (out.write) {
+                codecs::WritePng(pixels, *out.write);
+            } else {
+                out.bytes->clear();
+                codecs::WritePng(pixels, [&out](const void* data, std::size_t size) {
+                    const auto* bytes = static_cast<const std::uint8_t*>(data);
+                    out.bytes->insert(out.bytes->end(), bytes, bytes + size);
+                    return true;
+                });
+            }
+            return true;
+        }
         Save<&VImage::pngsave_target, &VImage::pngsave_buffer>(
             pixels, VImage::option()->set("compression", 6)->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL), out);
         return true;
@@ -387,7 +463,7 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
                                                       : VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
                            ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
         if (s.lzw) options->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
-        *out.bytes = TakeBlob(pixels.tiffsave_buffer(options));
+        Save<&VImage::tiffsave_target, &VImage::tiffsave_buffer>(pixels, options, out);
         return true;
     }
     case Encoder::GIF: {
@@ -396,8 +472,8 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         return true;
     }
     case Encoder::JPEG2000: {
-        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
-        *out.bytes = TakeBlob(WithoutMetadata(base).jp2ksave_buffer(QualityOptions(s)));
+        VImage pixels = WithoutMetadata(InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s)));
+        Save<&VImage::jp2ksave_target, &VImage::jp2ksave_buffer>(pixels, QualityOptions(s), out);
         return true;
     }
     case Encoder::WebP: {
@@ -474,6 +550,15 @@ void ImageDestination::addImage(const ImageRef& image, const PropertyDict& prope
     images_.emplace_back(image, properties);
 }
 
+std::vector<codecs::TiffPage> ImageDestination::tiffPages() const {
+    std::vector<codecs::TiffPage> pages;
+    for (const auto& [image, properties] : images_) {
+        const Settings s = SettingsFrom(properties);
+        pages.push_back({image, s.dpiX, s.dpiY, s.lzw, s.keepAlpha});
+    }
+    return pages;
+}
+
 bool ImageDestination::encode() {
     const Format format = FormatFor(type_);
     if (format.encoder == Encoder::PDF) {
@@ -490,12 +575,7 @@ bool ImageDestination::encode() {
 
     if (images_.size() > 1 && format.encoder == Encoder::TIFF) {
         // Pages may differ in size and colour model.
-        std::vector<codecs::TiffPage> pages;
-        for (const auto& [image, properties] : images_) {
-            const Settings s = SettingsFrom(properties);
-            pages.push_back({image, s.dpiX, s.dpiY, s.lzw, s.keepAlpha});
-        }
-        data_ = codecs::WriteTiffPages(pages);
+        data_ = codecs::WriteTiffPages(tiffPages());
         return !data_.empty();
     }
     if (images_.size() > 1) {
@@ -518,7 +598,7 @@ bool ImageDestination::encode() {
         return !data_.empty();
     }
 
-    return encodeSingle(nullptr);
+    return encodeSingle(nullptr, -1);
 }
 
 codecs::MetadataWrite ImageDestination::metadataRequest() const {
@@ -534,14 +614,15 @@ codecs::MetadataWrite ImageDestination::metadataRequest() const {
     return request;
 }
 
-bool ImageDestination::encodeSingle(const FileManager::ByteWriter* write) {
+bool ImageDestination::encodeSingle(const FileManager::ByteWriter* write, int descriptor) {
     const Format format = FormatFor(type_);
     const auto& [image, properties] = images_.front();
     Output out;
     out.bytes = &data_;
     out.write = write;
+    out.descriptor = descriptor;
     if (!EncodeOne(format.encoder, format.magickCoder, *image, SettingsFrom(properties), out)) return false;
-    if (write) return true;
+    if (write || descriptor >= 0) return true;
     if (data_.empty()) return false;
     const codecs::MetadataWrite request = metadataRequest();
     if (codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_)) {
@@ -551,11 +632,32 @@ bool ImageDestination::encodeSingle(const FileManager::ByteWriter* write) {
     return true;
 }
 
-bool ImageDestination::streams() const {
-    if (!path_ || images_.size() != 1 || !Streams(FormatFor(type_).encoder)) return false;
+bool ImageDestination::writesToFile() const {
+    if (!path_) return false;
+    const Encoder encoder = FormatFor(type_).encoder;
+    if (images_.size() > 1) return encoder == Encoder::TIFF;  // pages written one by one
+    if (SinkFor(encoder) == Sink::Memory) return false;
     // exiv2 rewrites the whole file to add metadata: such files stay in memory.
     const codecs::MetadataWrite request = metadataRequest();
     return !(codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_));
+}
+
+bool ImageDestination::writeFile() {
+    if (images_.size() > 1) {
+        auto writer = TiffWriter::CreateBeside(*path_);
+        // Without a commit the writer removes its temporary file.
+        return writer && codecs::WriteTiffPages(*writer, tiffPages()) && !decodeFailed() &&
+               writer->commit(attributes_);
+    }
+    if (SinkFor(FormatFor(type_).encoder) == Sink::File) {
+        return FileManager::createFileWithDescriptor(
+            *path_, [this](int descriptor) { return encodeSingle(nullptr, descriptor) && !decodeFailed(); },
+            attributes_);
+    }
+    return FileManager::createFile(
+        *path_,
+        [this](const FileManager::ByteWriter& write) { return encodeSingle(&write, -1) && !decodeFailed(); },
+        attributes_);
 }
 
 bool ImageDestination::decodeFailed() const {
@@ -570,12 +672,9 @@ bool ImageDestination::finalize() {
     if (failed_ || images_.empty()) return false;
     bool ok = false;
     try {
-        if (streams()) {
+        if (writesToFile()) {
             // Encoded straight into the temporary file beside the target.
-            ok = FileManager::createFile(
-                *path_,
-                [this](const FileManager::ByteWriter& write) { return encodeSingle(&write) && !decodeFailed(); },
-                attributes_);
+            ok = writeFile();
             vips_error_clear();
             return ok;
         }

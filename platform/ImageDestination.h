@@ -16,6 +16,7 @@
 namespace plat {
 namespace codecs {
 struct MetadataWrite;
+struct TiffPage;
 }
 
 // Encodes one or more images in a format named by its type identifier
@@ -41,9 +42,9 @@ struct MetadataWrite;
 // of one size) and PDF (one page each); other formats take one image. ICNS
 // and ICO output is fitted into their largest icon size (1024 and 256).
 // finalize() encodes; a file is written in one atomic step and only when
-// everything succeeded. One JPEG, PNG, GIF or WebP image without
-// metadata to add is encoded straight into the temporary file, with no copy
-// of the whole file in memory.
+// everything succeeded. One JPEG, PNG, GIF, WebP, TIFF or JPEG 2000 image
+// without metadata to add, and TIFF pages, are encoded straight into the
+// temporary file, with no copy of the whole file in memory.
 class ImageDestination {
 public:
     // Null when the type cannot be written or `count` is 0.
@@ -73,8 +74,10 @@ private:
     ImageDestination() = default;
     bool encode();
     bool decodeFailed() const;
-    bool encodeSingle(const FileManager::ByteWriter* write);
-    bool streams() const;
+    bool encodeSingle(const FileManager::ByteWriter* write, int descriptor);
+    bool writesToFile() const;
+    bool writeFile();
+    std::vector<codecs::TiffPage> tiffPages() const;
     codecs::MetadataWrite metadataRequest() const;
 
     std::string type_;

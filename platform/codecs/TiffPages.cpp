@@ -45,21 +45,25 @@ bool WritePage(TiffWriter& writer, const TiffPage& page) {
 
 }  // namespace
 
-std::vector<std::uint8_t> WriteTiffPages(const std::vector<TiffPage>& pages) {
-    if (pages.empty()) return {};
+bool WriteTiffPages(TiffWriter& writer, const std::vector<TiffPage>& pages) {
+    if (pages.empty()) return false;
     for (const TiffPage& page : pages) {
-        if (!page.image) return {};
+        if (!page.image) return false;
     }
-    auto writer = TiffWriter::CreateInMemory();
-    if (!writer) return {};
     try {
         for (const TiffPage& page : pages) {
-            if (!WritePage(*writer, page)) return {};
+            if (!WritePage(writer, page)) return false;
         }
     } catch (const vips::VError&) {
         vips_error_clear();
-        return {};
+        return false;
     }
+    return true;
+}
+
+std::vector<std::uint8_t> WriteTiffPages(const std::vector<TiffPage>& pages) {
+    auto writer = TiffWriter::CreateInMemory();
+    if (!writer || !WriteTiffPages(*writer, pages)) return {};
     return writer->finishData();
 }
 

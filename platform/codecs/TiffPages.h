@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+namespace plat {
+class TiffWriter;
+}
+
 namespace plat::codecs {
 
 // One page of a multi-page TIFF.
@@ -19,5 +23,8 @@ struct TiffPage {
 // Writes the pages, of any sizes and colour models, into one TIFF file in
 // memory through libtiff. Empty on failure.
 std::vector<std::uint8_t> WriteTiffPages(const std::vector<TiffPage>& pages);
+// Appends the pages to `writer` (a file beside its destination, say), one
+// page's pixels in memory at a time. False on failure.
+bool WriteTiffPages(TiffWriter& writer, const std::vector<TiffPage>& pages);
 
 }  // namespace plat::codecs

@@ -238,7 +238,7 @@ TEST_F(RenderingDecodeTest, DamagedPixelDataFailsEveryTimeAndWritesNothing) {
     for (const auto& entry : std::filesystem::directory_iterator(damaged)) {
         const std::string name = entry.path().filename().string();
         for (int round = 0; round < 5; ++round) {
-            for (int type : {kImageTypeJPEG, kImageTypePNG, kImageTypeGIF, kImageTypeTIFF}) {
+            for (int type : {kImageTypeJPEG, kImageTypePNG, kImageTypeGIF, kImageTypeTIFF, kImageTypeJPEG2000}) {
                 ImageConversion half = HalfSize(entry.path(), out / "half", type);
                 EXPECT_EQ(ConvertImageWithOptions(&half), 0) << name << " to type " << type << ", round " << round;
                 ImageConversion same = SameSizeRecord(entry.path(), out / "same", type);

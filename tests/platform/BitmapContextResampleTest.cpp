@@ -1,5 +1,6 @@
 #include "platform/BitmapContextResample.h"
 #include "platform/Initialize.h"
+#include "ImageTestSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 namespace {
 
 using vips::VImage;
+using imagetest::SamplesOf;
 
 class ResampleTest : public ::testing::Test {
 protected:
@@ -21,14 +23,6 @@ protected:
 
 VImage FromBytes(std::vector<std::uint8_t>& bytes, int width, int height, int bands) {
     return VImage::new_from_memory(bytes.data(), bytes.size(), width, height, bands, VIPS_FORMAT_UCHAR);
-}
-
-std::vector<std::uint8_t> BytesOf(const VImage& image) {
-    std::size_t size = 0;
-    void* memory = image.write_to_memory(&size);
-    std::vector<std::uint8_t> bytes(static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
-    g_free(memory);
-    return bytes;
 }
 
 // A smooth RGBA pattern with alpha varying across it.
@@ -87,7 +81,7 @@ TEST_F(ResampleTest, TransparentPixelsLendNoColour) {
             else p[1] = 255;
         }
     }
-    const std::vector<std::uint8_t> out = BytesOf(plat::ResizeAlphaWeighted(FromBytes(rgba, w, h, 4), 21, 5));
+    const std::vector<std::uint8_t> out = SamplesOf(plat::ResizeAlphaWeighted(FromBytes(rgba, w, h, 4), 21, 5));
     bool sawPartial = false;
     for (std::size_t i = 0; i < out.size(); i += 4) {
         if (out[i + 3] == 0) {
@@ -108,7 +102,7 @@ TEST_F(ResampleTest, FlatColourStaysExactAtAnySize) {
         for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = std::uint8_t(40 + 30 * (i % bands));
         const VImage source = FromBytes(pixels, 13, 9, bands);
         for (auto [w, h] : {std::pair{1, 1}, {4, 3}, {13, 9}, {40, 7}, {301, 211}}) {
-            const std::vector<std::uint8_t> out = BytesOf(plat::ResizeAlphaWeighted(source, w, h));
+            const std::vector<std::uint8_t> out = SamplesOf(plat::ResizeAlphaWeighted(source, w, h));
             ASSERT_EQ(out.size(), std::size_t(w) * h * bands);
             for (std::size_t i = 0; i < out.size(); ++i) {
                 ASSERT_EQ(out[i], pixels[i % bands]) << bands << " bands, " << w << "x" << h << " at " << i;
@@ -119,7 +113,7 @@ TEST_F(ResampleTest, FlatColourStaysExactAtAnySize) {
 
 TEST_F(ResampleTest, SameSizeKeepsThePixels) {
     std::vector<std::uint8_t> rgba = Pattern(31, 17);
-    const std::vector<std::uint8_t> out = BytesOf(plat::ResizeAlphaWeighted(FromBytes(rgba, 31, 17, 4), 31, 17));
+    const std::vector<std::uint8_t> out = SamplesOf(plat::ResizeAlphaWeighted(FromBytes(rgba, 31, 17, 4), 31, 17));
     ASSERT_EQ(out.size(), rgba.size());
     for (std::size_t i = 0; i < out.size(); i += 4) {
         // Colour goes through alpha and back: exact to rounding.
@@ -131,7 +125,7 @@ TEST_F(ResampleTest, SameSizeKeepsThePixels) {
 TEST_F(ResampleTest, OneTallRequestGivesTheSameRowsAsStrips) {
     std::vector<std::uint8_t> rgba = Pattern(120, 500);
     const VImage resized = plat::ResizeAlphaWeighted(FromBytes(rgba, 120, 500, 4), 70, 290);
-    const std::vector<std::uint8_t> strips = BytesOf(resized);
+    const std::vector<std::uint8_t> strips = SamplesOf(resized);
     VipsRegion* region = vips_region_new(resized.get_image());
     ASSERT_NE(region, nullptr);
     VipsRect all{0, 0, 70, 290};

@@ -4,7 +4,10 @@
 #include "platform/ImageRep.h"
 #include "platform/ImageSource.h"
 
+#include <sys/resource.h>
+
 #include <cmath>
+#include <functional>
 
 using namespace imagetest;
 
@@ -252,4 +255,105 @@ TEST(Image, RgbPixelsInAnotherProfileComeOutAsSRGB) {
     EXPECT_NEAR(px[0], 255, 3);
     EXPECT_NEAR(px[1], 0, 3);
     EXPECT_NEAR(px[2], 0, 3);
+}
+
+namespace {
+
+// Seeded noise: LZW and JPEG 2000 cannot shrink it much.
+plat::ImageRef Noise(int w, int h) {
+    plat::Initialize();
+    vips::VImage grey =
+        (vips::VImage::gaussnoise(w, h, vips::VImage::option()->set("seed", 7)) * 2).cast(VIPS_FORMAT_UCHAR);
+    return plat::Image::Create(grey.bandjoin({grey.rot180(), grey.flip(VIPS_DIRECTION_HORIZONTAL)})
+                                   .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB)));
+}
+
+struct SeekingCase {
+    const char* name;
+    const char* type;
+    std::function<vips::VImage()> pixels;
+    bool sameSamples;  // the file holds the source's samples unchanged
+};
+
+vips::VImage Rgb() { return MakeTestImage(40, 24)->vimage(); }
+
+// The savers that seek back (libtiff, OpenJPEG) write into the temporary
+// file themselves; the result is what they make in memory.
+class SeekingSaverStreams : public ::testing::TestWithParam<SeekingCase> {};
+
+}  // namespace
+
+TEST_P(SeekingSaverStreams, FileHoldsWhatMemoryHolds) {
+    const SeekingCase& c = GetParam();
+    TempFolder folder;
+    auto image = plat::Image::Create(c.pixels());
+    ASSERT_TRUE(image);
+    plat::PropertyDict properties;
+    properties.set(plat::prop::LossyCompressionQuality, 1.0);  // lossless JPEG 2000
+    const auto path = folder / "out";
+    auto file = plat::ImageDestination::CreateWithPath(path, c.type);
+    file->addImage(image, properties);
+    ASSERT_TRUE(file->finalize());
+    EXPECT_TRUE(file->data().empty()) << "written straight to the file";
+    auto memory = plat::ImageDestination::CreateWithData(c.type);
+    memory->addImage(image, properties);
+    ASSERT_TRUE(memory->finalize());
+
+    const vips::VImage fromFile = vips::VImage::new_from_file(path.c_str());
+    const vips::VImage fromMemory =
+        vips::VImage::new_from_buffer(memory->data().data(), memory->data().size(), "");
+    EXPECT_EQ(fromFile.width(), 40);
+    EXPECT_EQ(fromFile.bands(), fromMemory.bands());
+    EXPECT_EQ(fromFile.format(), fromMemory.format());
+    EXPECT_EQ(fromFile.interpretation(), fromMemory.interpretation());
+    const std::vector<std::uint8_t> samples = SamplesOf(fromFile);  // jp2kload decodes an image once only
+    EXPECT_EQ(samples, SamplesOf(fromMemory));
+    if (c.sameSamples) {
+        EXPECT_EQ(samples, SamplesOf(image->vimage()));
+    }
+    EXPECT_EQ(folder.entryCount(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TiffAndJpeg2000, SeekingSaverStreams,
+    ::testing::Values(
+        SeekingCase{"TiffRgb", "public.tiff", Rgb, true},
+        SeekingCase{"TiffAlpha", "public.tiff", [] { return MakeTestImage(40, 24, true)->vimage(); }, true},
+        SeekingCase{"TiffGrey", "public.tiff", [] { return Rgb().colourspace(VIPS_INTERPRETATION_B_W); }, true},
+        SeekingCase{"Tiff16Bit", "public.tiff", [] { return Rgb().colourspace(VIPS_INTERPRETATION_RGB16); }, true},
+        SeekingCase{"TiffCmyk", "public.tiff", [] { return Rgb().colourspace(VIPS_INTERPRETATION_CMYK); }, true},
+        SeekingCase{"Jp2Rgb", "public.jpeg-2000", Rgb, true},
+        SeekingCase{"Jp2Alpha", "public.jpeg-2000", [] { return MakeTestImage(40, 24, true)->vimage(); }, true},
+        SeekingCase{"Jp2Grey", "public.jpeg-2000", [] { return Rgb().colourspace(VIPS_INTERPRETATION_B_W); },
+                    true},
+        SeekingCase{"Jp216Bit", "public.jpeg-2000",
+                    [] { return Rgb().colourspace(VIPS_INTERPRETATION_RGB16); }, true},
+        // JPEG 2000 holds no CMYK: sRGB, in the file as in memory.
+        SeekingCase{"Jp2FromCmyk", "public.jpeg-2000",
+                    [] { return Rgb().colourspace(VIPS_INTERPRETATION_CMYK); }, false}),
+    [](const ::testing::TestParamInfo<SeekingCase>& info) { return std::string(info.param.name); });
+
+// A write that fails part-way (a full disc, here a file-size limit) leaves
+// the old file as it was and no temporary file, for every road to a file.
+TEST(ImageDestination, FailedWriteLeavesTheOldFile) {
+    TempFolder folder;
+    const auto noise = Noise(400, 300);
+    struct rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"public.tiff", 1}, {"public.tiff", 3}, {"public.jpeg-2000", 1}, {"public.png", 1}};
+    for (const auto& [type, count] : cases) {
+        const auto path = folder / "old";
+        WriteFile(path, {'o', 'l', 'd'});
+        auto destination = plat::ImageDestination::CreateWithPath(path, type, count);
+        for (std::size_t i = 0; i < count; ++i) destination->addImage(noise);
+        struct rlimit small = saved;
+        small.rlim_cur = 64 * 1024;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written = destination->finalize();
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        EXPECT_FALSE(written) << type << " x" << count;
+        EXPECT_EQ(ReadFile(path).size(), 3u) << type << " x" << count;
+        EXPECT_EQ(folder.entryCount(), 1u) << type << " x" << count;
+    }
 }

@@ -70,6 +70,15 @@ inline void WriteFile(const std::filesystem::path& path, const std::vector<std::
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+// Every sample of a vips image, as it computes them.
+inline std::vector<std::uint8_t> SamplesOf(const vips::VImage& image) {
+    std::size_t size = 0;
+    void* memory = image.write_to_memory(&size);
+    std::vector<std::uint8_t> samples(static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
+    g_free(memory);
+    return samples;
+}
+
 // RGBA of pixel (x, y) of an image, top row first.
 inline std::array<int, 4> PixelAt(const plat::Image& image, int x, int y) {
     std::vector<std::uint8_t> rgba = image.copyRGBA8();

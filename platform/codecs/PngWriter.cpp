@@ -1,0 +1,323 @@
+#include "platform/codecs/PngWriter.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace plat::codecs {
+
+namespace {
+
+constexpr std::size_t kWindow = 32768;       // deflate's window: the dictionary a band starts with
+// Raw bytes of one band: at least 1 MiB, so that its buffers come from and
+// go back to the system (see Initialize) instead of staying in the arenas of
+// the threads that deflate them.
+constexpr std::size_t kBandBytes = 1 << 20;
+constexpr int kLevel = 6;
+
+using Writer = std::function<bool(const void* data, std::size_t size)>;
+
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = std::uint8_t(v >> 24), p[1] = std::uint8_t(v >> 16), p[2] = std::uint8_t(v >> 8), p[3] = std::uint8_t(v);
+}
+
+bool WriteChunk(const Writer& write, const char type[4], const std::uint8_t* data, std::size_t size) {
+    if (size > 0x7FFFFFFFu) return false;
+    std::uint8_t head[8];
+    PutU32(head, std::uint32_t(size));
+    std::memcpy(head + 4, type, 4);
+    uLong crc = crc32(0L, head + 4, 4);
+    if (size) crc = crc32_z(crc, data, size);
+    std::uint8_t tail[4];
+    PutU32(tail, std::uint32_t(crc));
+    return write(head, 8) && (size == 0 || write(data, size)) && write(tail, 4);
+}
+
+std::uint32_t Weight(std::uint8_t v) { return v < 128 ? v : 256u - v; }
+
+std::uint8_t Paeth(int a, int b, int c) {
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return std::uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Filters one row into out[0] (the filter type) and out[1..], choosing the
+// filter whose bytes, taken as signed, sum to the least: libpng's own
+// heuristic. `prev` is null for the first row.
+void FilterRow(const std::uint8_t* row, const std::uint8_t* prev, std::size_t n, std::size_t bpp,
+               std::uint8_t* out, std::vector<std::uint8_t>& scratch) {
+    scratch.resize(n);
+    std::uint8_t* candidate = scratch.data();
+    std::uint32_t best = 0;
+    for (std::size_t i = 0; i < n; ++i) best += Weight(row[i]);
+    out[0] = 0;
+    std::memcpy(out + 1, row, n);
+    for (std::uint8_t type = 1; type <= 4; ++type) {
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < n && sum < best; ++i) {
+            const int a = i >= bpp ? row[i - bpp] : 0;
+            const int b = prev ? prev[i] : 0;
+            const int c = prev && i >= bpp ? prev[i - bpp] : 0;
+            std::uint8_t v = row[i];
+            switch (type) {
+            case 1: v = std::uint8_t(v - a); break;
+            case 2: v = std::uint8_t(v - b); break;
+            case 3: v = std::uint8_t(v - ((a + b) >> 1)); break;
+            default: v = std::uint8_t(v - Paeth(a, b, c)); break;
+            }
+            candidate[i] = v;
+            sum += Weight(v);
+        }
+        if (sum < best) {
+            best = sum;
+            out[0] = type;
+            std::memcpy(out + 1, candidate, n);
+        }
+    }
+}
+
+// Rows of one band in PNG byte order. The first `context` rows come before
+// the band: the dictionary's rows, preceded by their predecessor when they
+// do not start the image.
+struct Band {
+    std::vector<std::uint8_t> raw;
+    std::size_t context = 0;
+    bool predecessor = false;
+    bool last = false;
+};
+
+struct Piece {
+    // Left uninitialised: only the pages deflate writes are touched.
+    std::unique_ptr<std::uint8_t[]> deflated;
+    std::size_t size = 0;
+    uLong adler = 1;
+    std::size_t length = 0;  // filtered bytes the piece stands for
+};
+
+// Filters and deflates the band; its rows are freed before the piece waits
+// for its turn to be written.
+Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp) {
+    const std::size_t rows = band.raw.size() / rowBytes;
+    const std::size_t first = band.predecessor ? 1 : 0;
+    const std::size_t line = rowBytes + 1;
+    std::vector<std::uint8_t> filtered((rows - first) * line);
+    std::vector<std::uint8_t> scratch;
+    for (std::size_t r = first; r < rows; ++r) {
+        FilterRow(&band.raw[r * rowBytes], r > 0 ? &band.raw[(r - 1) * rowBytes] : nullptr, rowBytes, bpp,
+                  &filtered[(r - first) * line], scratch);
+    }
+    const std::size_t dictionary = (band.context - first) * line;
+    band.raw = {};
+    const std::uint8_t* own = filtered.data() + dictionary;
+    Piece piece;
+    piece.length = filtered.size() - dictionary;
+    piece.adler = adler32_z(1L, own, piece.length);
+
+    z_stream z{};
+    // Filtered data as libpng deflates it (Z_FILTERED), with the most memory
+    // for the hash. Level 6's match search, cut to 16 steps: photographs
+    // offer few matches to find, so the longer search of level 6 costs
+    // twice the time for no gain, and drawings find theirs early.
+    if (deflateInit2(&z, kLevel, Z_DEFLATED, -15, 9, Z_FILTERED) != Z_OK) throw vips::VError("deflate failed");
+    struct End {
+        z_stream* z;
+        ~End() { deflateEnd(z); }
+    } end{&z};
+    deflateTune(&z, 8, 16, 128, 16);
+    if (dictionary > 0) {
+        const std::size_t take = std::min(dictionary, kWindow);
+        deflateSetDictionary(&z, filtered.data() + dictionary - take, uInt(take));
+    }
+    const std::size_t capacity = deflateBound(&z, uLong(piece.length)) + 64;
+    piece.deflated = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    z.next_in = const_cast<Bytef*>(own);
+    z.avail_in = uInt(piece.length);
+    z.next_out = piece.deflated.get();
+    z.avail_out = uInt(capacity);
+    const int result = deflate(&z, band.last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (z.avail_in != 0 || result != (band.last ? Z_STREAM_END : Z_OK)) throw vips::VError("deflate failed");
+    piece.size = capacity - z.avail_out;
+    return piece;
+}
+
+// Gathers the rows libvips computes into bands, deflates them on other
+// threads and writes the pieces in order.
+class Encoder {
+public:
+    Encoder(const vips::VImage& image, const Writer& write)
+        : write_(write), width_(std::size_t(image.width())), bands_(std::size_t(image.bands())),
+          sampleBytes_(image.format() == VIPS_FORMAT_USHORT ? 2 : 1), rowBytes_(width_ * bands_ * sampleBytes_),
+          historyRows_((kWindow + rowBytes_) / (rowBytes_ + 1) + 1),
+          inFlight_(std::max(2u, std::thread::hardware_concurrency() / 2)) {}
+
+    // Called by vips_sink_disc with each band of rows, top to bottom.
+    static int OnRows(VipsRegion* region, VipsRect* area, void* self) {
+        auto* encoder = static_cast<Encoder*>(self);
+        try {
+            return encoder->take(region, area) ? 0 : -1;
+        } catch (...) {
+            return -1;
+        }
+    }
+
+    bool finish() {
+        band_.last = true;
+        dispatch();
+        while (!pending_.empty()) {
+            if (!writeNext()) return false;
+        }
+        std::uint8_t adler[4];
+        PutU32(adler, std::uint32_t(adler_));
+        return WriteChunk(write_, "IDAT", adler, 4) && WriteChunk(write_, "IEND", nullptr, 0);
+    }
+
+    // Waits for what is still being deflated, so that no thread outlives us.
+    void abandon() {
+        for (auto& piece : pending_) piece.wait();
+        pending_.clear();
+    }
+
+private:
+    bool take(VipsRegion* region, VipsRect* area) {
+        for (int y = 0; y < area->height; ++y) {
+            const auto* row = reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(region, 0, area->top + y));
+            const std::size_t at = band_.raw.size();
+            band_.raw.resize(at + rowBytes_);
+            std::uint8_t* out = &band_.raw[at];
+            if (sampleBytes_ == 2) {
+                // Samples are stored most significant byte first.
+                for (std::size_t i = 0; i < rowBytes_; i += 2) {
+                    std::uint16_t v;
+                    std::memcpy(&v, row + i, 2);
+                    out[i] = std::uint8_t(v >> 8), out[i + 1] = std::uint8_t(v);
+                }
+            } else {
+                std::memcpy(out, row, rowBytes_);
+            }
+            ++rowsSeen_;
+            if ((band_.raw.size() / rowBytes_ - band_.context) * rowBytes_ >= kBandBytes) {
+                dispatch();
+                while (pending_.size() >= inFlight_) {
+                    if (!writeNext()) return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    void dispatch() {
+        const std::size_t rows = band_.raw.size() / rowBytes_;
+        const std::size_t keep = std::min(rows, historyRows_);
+        Band next;
+        next.context = keep;
+        next.predecessor = rowsSeen_ > keep;
+        next.raw.assign(band_.raw.end() - std::ptrdiff_t(keep * rowBytes_), band_.raw.end());
+        next.raw.reserve(kBandBytes + (keep + 1) * rowBytes_);
+        pending_.push_back(std::async(std::launch::async, [band = std::move(band_), this]() mutable {
+            return Deflate(std::move(band), rowBytes_, bands_ * sampleBytes_);
+        }));
+        band_ = std::move(next);
+    }
+
+    bool writeNext() {
+        Piece piece = pending_.front().get();
+        pending_.pop_front();
+        adler_ = adler32_combine(adler_, piece.adler, z_off_t(piece.length));
+        return WriteChunk(write_, "IDAT", piece.deflated.get(), piece.size);
+    }
+
+    const Writer& write_;
+    std::size_t width_, bands_, sampleBytes_, rowBytes_;
+    std::size_t historyRows_;  // rows kept for the next band's dictionary, and their predecessor
+    std::size_t inFlight_;
+    std::size_t rowsSeen_ = 0;
+    Band band_;
+    std::deque<std::future<Piece>> pending_;
+    uLong adler_ = 1;
+};
+
+bool WriteHeader(const vips::VImage& image, const Writer& write) {
+    static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (!write(kSignature, 8)) return false;
+    const int bands = image.bands();
+    std::uint8_t ihdr[13] = {};
+    PutU32(ihdr, std::uint32_t(image.width()));
+    PutU32(ihdr + 4, std::uint32_t(image.height()));
+    ihdr[8] = image.format() == VIPS_FORMAT_USHORT ? 16 : 8;
+    ihdr[9] = bands == 1 ? 0 : bands == 2 ? 4 : bands == 3 ? 2 : 6;
+    if (!WriteChunk(write, "IHDR", ihdr, sizeof ihdr)) return false;
+
+    if (vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME)) {
+        const void* data = nullptr;
+        std::size_t length = 0;
+        if (vips_image_get_blob(image.get_image(), VIPS_META_ICC_NAME, &data, &length) == 0 && data && length) {
+            // Name, NUL, compression method 0, the zlib-compressed profile.
+            std::vector<std::uint8_t> iccp = {'i', 'c', 'c', 0, 0};
+            uLongf packed = compressBound(uLong(length));
+            iccp.resize(5 + packed);
+            if (compress2(&iccp[5], &packed, static_cast<const Bytef*>(data), uLong(length), 9) != Z_OK) return false;
+            iccp.resize(5 + packed);
+            if (!WriteChunk(write, "iCCP", iccp.data(), iccp.size())) return false;
+        }
+    }
+
+    // Pixels per metre; libvips keeps pixels per millimetre.
+    std::uint8_t phys[9];
+    PutU32(phys, std::uint32_t(std::lround(std::clamp(image.xres() * 1000.0, 0.0, 2147483647.0))));
+    PutU32(phys + 4, std::uint32_t(std::lround(std::clamp(image.yres() * 1000.0, 0.0, 2147483647.0))));
+    phys[8] = 1;
+    if (!WriteChunk(write, "pHYs", phys, sizeof phys)) return false;
+
+    // The zlib header of the one stream the IDAT chunks hold: deflate with
+    // a 32 KiB window, level 6.
+    static const std::uint8_t kZlibHeader[2] = {0x78, 0x9C};
+    return WriteChunk(write, "IDAT", kZlibHeader, 2);
+}
+
+}  // namespace
+
+bool CanWritePng(const vips::VImage& image) {
+    const int bands = image.bands();
+    const VipsBandFormat format = image.format();
+    const VipsInterpretation interpretation = image.interpretation();
+    if (image.width() <= 0 || image.height() <= 0 || bands < 1 || bands > 4) return false;
+    if (format == VIPS_FORMAT_UCHAR) {
+        return bands <= 2 ? interpretation == VIPS_INTERPRETATION_B_W : interpretation == VIPS_INTERPRETATION_sRGB;
+    }
+    if (format == VIPS_FORMAT_USHORT) {
+        return bands <= 2 ? interpretation == VIPS_INTERPRETATION_GREY16
+                          : interpretation == VIPS_INTERPRETATION_RGB16;
+    }
+    return false;
+}
+
+void WritePng(const vips::VImage& image, const Writer& write) {
+    if (!CanWritePng(image)) throw vips::VError("PNG: unsupported layout");
+    if (!WriteHeader(image, write)) throw vips::VError("PNG: write failed");
+    Encoder encoder(image, write);
+    if (vips_sink_disc(image.get_image(), &Encoder::OnRows, &encoder) != 0) {
+        encoder.abandon();
+        throw vips::VError("PNG: the pixels could not be computed or written");
+    }
+    bool finished = false;
+    try {
+        finished = encoder.finish();
+    } catch (...) {
+        encoder.abandon();
+        throw;
+    }
+    if (!finished) {
+        encoder.abandon();
+        throw vips::VError("PNG: write failed");
+    }
+}
+
+}  // namespace plat::codecs

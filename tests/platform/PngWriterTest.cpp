@@ -1,0 +1,113 @@
+#include "ImageTestSupport.h"
+
+#include "platform/codecs/PngWriter.h"
+
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+using vips::VImage;
+using imagetest::SamplesOf;
+
+std::vector<std::uint8_t> Encode(const VImage& image) {
+    std::vector<std::uint8_t> png;
+    plat::codecs::WritePng(image, [&png](const void* data, std::size_t size) {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        png.insert(png.end(), bytes, bytes + size);
+        return true;
+    });
+    return png;
+}
+
+// Seeded noise over a smooth ramp: rows that each filter suits somewhere.
+VImage Pixels(int width, int height, int bands, bool sixteen) {
+    plat::Initialize();
+    VImage ramp = VImage::xyz(width, height)[0] * (255.0 / std::max(1, width - 1));
+    VImage noise = VImage::gaussnoise(width, height, VImage::option()->set("seed", 3)->set("sigma", 20));
+    std::vector<VImage> planes;
+    for (int b = 0; b < bands; ++b) planes.push_back(b % 2 ? ramp : (ramp + noise - 128));
+    VImage out = VImage::bandjoin(planes);
+    const bool colour = bands >= 3;
+    if (sixteen) {
+        return (out * 257).cast(VIPS_FORMAT_USHORT).copy(VImage::option()->set(
+            "interpretation", colour ? VIPS_INTERPRETATION_RGB16 : VIPS_INTERPRETATION_GREY16));
+    }
+    return out.cast(VIPS_FORMAT_UCHAR).copy(
+        VImage::option()->set("interpretation", colour ? VIPS_INTERPRETATION_sRGB : VIPS_INTERPRETATION_B_W));
+}
+
+struct Layout {
+    const char* name;
+    int width, height, bands;
+    bool sixteen;
+};
+
+class PngWriterLayouts : public ::testing::TestWithParam<Layout> {};
+
+}  // namespace
+
+// The file libpng reads back holds the same samples, whatever the layout,
+// and whether the rows fill one band or many joined ones.
+TEST_P(PngWriterLayouts, DecodesToTheSameSamples) {
+    const Layout& c = GetParam();
+    const VImage image = Pixels(c.width, c.height, c.bands, c.sixteen);
+    ASSERT_TRUE(plat::codecs::CanWritePng(image));
+    const std::vector<std::uint8_t> png = Encode(image);
+    const VImage back = VImage::new_from_buffer(png.data(), png.size(), "");
+    EXPECT_EQ(back.width(), c.width);
+    EXPECT_EQ(back.height(), c.height);
+    EXPECT_EQ(back.bands(), c.bands);
+    EXPECT_EQ(back.format(), c.sixteen ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
+    EXPECT_EQ(SamplesOf(back), SamplesOf(image));
+}
+
+INSTANTIATE_TEST_SUITE_P(PngWriter, PngWriterLayouts,
+                         ::testing::Values(Layout{"Grey", 300, 200, 1, false}, Layout{"GreyAlpha", 300, 200, 2, false},
+                                           Layout{"Rgb", 300, 200, 3, false}, Layout{"Rgba", 300, 200, 4, false},
+                                           Layout{"Rgb16", 300, 200, 3, true}, Layout{"Grey16", 300, 200, 1, true},
+                                           Layout{"OnePixel", 1, 1, 3, false},
+                                           // Many bands of a few rows, and bands of one row each.
+                                           Layout{"Tall", 7, 60000, 4, false},
+                                           Layout{"ManyBands", 1500, 1000, 4, true},
+                                           Layout{"WideRows", 200000, 12, 3, false}),
+                         [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
+
+TEST(PngWriter, KeepsResolutionAndProfile) {
+    VImage image = Pixels(64, 32, 3, false).icc_transform(
+        "srgb", VImage::option()->set("input_profile", "srgb")->set("embedded", false));
+    image = image.copy(VImage::option()->set("xres", 300 / 25.4)->set("yres", 150 / 25.4));
+    ASSERT_TRUE(vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME));
+    const std::vector<std::uint8_t> png = Encode(image);
+    const VImage back = VImage::new_from_buffer(png.data(), png.size(), "");
+    EXPECT_NEAR(back.xres() * 25.4, 300.0, 0.1);
+    EXPECT_NEAR(back.yres() * 25.4, 150.0, 0.1);
+    EXPECT_TRUE(vips_image_get_typeof(back.get_image(), VIPS_META_ICC_NAME));
+}
+
+// Layouts libvips's own saver converts first are left to it.
+TEST(PngWriter, TakesOnlyPlainLayouts) {
+    const VImage rgb = Pixels(8, 8, 3, false);
+    EXPECT_FALSE(plat::codecs::CanWritePng(rgb.cast(VIPS_FORMAT_FLOAT)));
+    EXPECT_FALSE(plat::codecs::CanWritePng(rgb.colourspace(VIPS_INTERPRETATION_CMYK)));
+    EXPECT_FALSE(plat::codecs::CanWritePng(rgb.colourspace(VIPS_INTERPRETATION_LAB)));
+    EXPECT_FALSE(plat::codecs::CanWritePng(rgb.bandjoin({rgb})));
+}
+
+// A write that fails at any point, or pixels that cannot be computed, end in
+// an exception, never a hang or a crash (bands may still be deflating).
+TEST(PngWriter, FailuresThrow) {
+    const VImage image = Pixels(1500, 1000, 4, false);
+    for (int failAt : {1, 3, 8, 20}) {
+        int writes = 0;
+        EXPECT_THROW(plat::codecs::WritePng(image, [&](const void*, std::size_t) { return ++writes < failAt; }),
+                     vips::VError)
+            << failAt;
+    }
+    // Pixels whose computation fails: an image cut from a truncated file.
+    const std::vector<std::uint8_t> whole = Encode(image);
+    const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2));
+    const VImage broken =
+        VImage::new_from_buffer(cut.data(), cut.size(), "", VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+    EXPECT_THROW(Encode(broken), vips::VError);
+}
