@@ -59,6 +59,16 @@ std::vector<std::string> GetImageTypesList() {
     return types;
 }
 
+std::vector<std::string> ImageTypePatterns() {
+    std::vector<std::string> patterns;
+    for (const std::string& type : GetImageTypesList()) {
+        if (type.empty() || type.front() == '\'') continue;
+        std::string pattern = "*." + type;
+        if (std::find(patterns.begin(), patterns.end(), pattern) == patterns.end()) patterns.push_back(std::move(pattern));
+    }
+    return patterns;
+}
+
 std::vector<std::string> GetExcludedTypesList() {
     return {"'PDF '", "PDF", "pdf", "'PICT'", "PIC",  "pic",  "PCT", "pct", "PICT",
             "pict",   "'EPSF'", "PS", "ps",  "EPSI", "epsi", "EPSF", "epsf", "EPI",

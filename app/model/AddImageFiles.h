@@ -28,6 +28,9 @@ struct AddFileRecord {
 // The "ImageTypes" resource: quoted four-character type codes and file
 // extensions; empty when the resource is missing or unreadable.
 std::vector<std::string> GetImageTypesList();
+// The file-name patterns ("*.jpg") of the extensions in that list, for a file
+// chooser that offers images only; the type codes give none.
+std::vector<std::string> ImageTypePatterns();
 // The 27 types never taken as images: PDF, PICT, PostScript, text and office
 // documents, as codes and extensions.
 std::vector<std::string> GetExcludedTypesList();

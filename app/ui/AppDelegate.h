@@ -94,10 +94,9 @@ public:
     QWidget* outlineViewRowViewForItem(KSMOutlineView* outline, KSMConfiguration* item) override;
     void outlineViewDidAddRowView(KSMOutlineView* outline, QWidget* rowView, int row) override;
 
-    // Row heights and banding shades of the outline.
+    // Row heights of the outline.
     static constexpr double kGroupRowHeight = 23.0;
     static constexpr double kEmptyRowHeight = 20.0;
-    static QColor BandColorForDistance(int distanceFromGroupRow);
 
     // --- Image list ------------------------------------------------------------
     // The list's entries, order and selection (the table's model).

@@ -8,6 +8,7 @@
 #include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/CustomAlert.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/PreferencesSheet.h"
 #include "app/ui/ProgressSheet.h"
 #include "common/KSMUtil.h"
 
@@ -15,20 +16,38 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QPointer>
 #include <QThread>
 #include <QUrl>
 
 namespace {
 
-void ChooseDestinationWithDialog(QWidget* window, std::function<void(std::optional<std::filesystem::path>)> done) {
+// The panel borrows the preferences sheet's destination options (its own
+// Qt panel holds them below the file list); they go back to the sheet, at
+// their place, when the panel closes.
+void ChooseDestinationWithDialog(QWidget* window, PreferencesSheet* sheet,
+                                 std::function<void(std::optional<std::filesystem::path>)> done) {
     auto* dialog = new QFileDialog(window, LocalizedString("OpenDestinationDialogTitle"));
     dialog->setObjectName(QStringLiteral("destinationOpenPanel"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setLabelText(QFileDialog::Accept, LocalizedString("SaveDialogButton"));
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+    QPointer<QWidget> accessory = sheet ? sheet->destinationOptionAccessaryView : nullptr;
+    auto* home = accessory ? qobject_cast<QBoxLayout*>(sheet->preferencesMainSubview->layout()) : nullptr;
+    auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+    const int place = home ? home->indexOf(accessory) : -1;
+    if (place < 0 || !grid) accessory = nullptr;
+    if (accessory) grid->addWidget(accessory, grid->rowCount(), 0, 1, grid->columnCount());
+    QObject::connect(dialog, &QFileDialog::finished, dialog,
+                     [dialog, accessory, home, place, done = std::move(done)](int result) {
+        if (accessory) {
+            home->insertWidget(place, accessory);
+            accessory->show();
+        }
         const QStringList files = dialog->selectedFiles();
         if (result == QDialog::Accepted && !files.isEmpty()) {
             done(std::filesystem::path(files.first().toStdString()));
@@ -76,7 +95,9 @@ BatchSeams& AppDelegate::batchSeams() {
         runs_ = std::make_unique<AppDelegateRuns>();
         BatchSeams& seams = runs_->seams;
         QWidget* window = window_.get();
-        seams.chooseDestination = [window](auto done) { ChooseDestinationWithDialog(window, std::move(done)); };
+        seams.chooseDestination = [this, window](auto done) {
+            ChooseDestinationWithDialog(window, preferencesDialog(), std::move(done));
+        };
         seams.openFolder = [](const std::filesystem::path& folder) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
         };

@@ -4,6 +4,7 @@
 #include "app/ui/KSMConfigurationHeaderView.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/OnOffSwitchControl.h"
+#include "app/ui/ThemeColours.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -88,11 +89,6 @@ QWidget* AppDelegate::outlineViewRowViewForItem(KSMOutlineView* outline, KSMConf
     return new KSMConfigurationHeaderRowView;
 }
 
-QColor AppDelegate::BandColorForDistance(int distanceFromGroupRow) {
-    const float level = (distanceFromGroupRow % 2 != 0) ? 0.91f : 0.87f;
-    return QColor::fromRgbF(level, level, level, 1.0f);
-}
-
 void AppDelegate::outlineViewDidAddRowView(KSMOutlineView* outline, QWidget* rowView, int row) {
     if (!rowView) return;
     int groupRow = -1;
@@ -103,7 +99,7 @@ void AppDelegate::outlineViewDidAddRowView(KSMOutlineView* outline, QWidget* row
         }
     }
     QPalette palette = rowView->palette();
-    palette.setColor(QPalette::Window, BandColorForDistance(row - groupRow));
+    palette.setColor(QPalette::Window, OutlineBandColor(outline->palette(), row - groupRow));
     rowView->setPalette(palette);
     rowView->setAutoFillBackground(true);
 }

@@ -1,8 +1,10 @@
 #include "app/ui/KSMConfigurationHeaderView.h"
 
 #include "app/ui/OnOffSwitchControl.h"
+#include "app/ui/ThemeColours.h"
 
 #include <QAbstractButton>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
@@ -20,30 +22,31 @@ KSMConfigurationHeaderView::KSMConfigurationHeaderView(QWidget* parent) : QWidge
     QFont font = textField_->font();
     font.setBold(true);
     textField_->setFont(font);
-    // An embossed look for the title on the gradient.
-    QPalette palette = textField_->palette();
-    palette.setColor(QPalette::WindowText, QColor(40, 44, 60));
-    textField_->setPalette(palette);
+    applyTitleColour();
     layout->addWidget(textField_, 1);
     onOffSwitchButtonOutlet_ = new OnOffSwitchControl(this);
     onOffSwitchButtonOutlet_->setObjectName(QStringLiteral("onOffSwitchButtonOutlet"));
     layout->addWidget(onOffSwitchButtonOutlet_, 0, Qt::AlignVCenter);
 }
 
-QColor KSMConfigurationHeaderView::GradientTopColor() {
-    return QColor::fromRgbF(231.0f / 255.0f, 233.0f / 255.0f, 248.0f / 255.0f, 1.0f);
+// An embossed look for the title on the gradient.
+void KSMConfigurationHeaderView::applyTitleColour() {
+    QPalette palette = textField_->palette();
+    palette.setColor(QPalette::WindowText, HeaderTextColor(this->palette()));
+    textField_->setPalette(palette);
 }
 
-QColor KSMConfigurationHeaderView::GradientBottomColor() {
-    return QColor::fromRgbF(175.0f / 255.0f, 179.0f / 255.0f, 201.0f / 255.0f, 1.0f);
+void KSMConfigurationHeaderView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyTitleColour();
 }
 
 void KSMConfigurationHeaderView::paintEvent(QPaintEvent* event) {
     // The gradient spans the whole header; only the part being redrawn is
     // filled, so partial repaints match the rest.
     QLinearGradient gradient(QPointF(0, 0), QPointF(0, height()));
-    gradient.setColorAt(0.0, GradientTopColor());
-    gradient.setColorAt(1.0, GradientBottomColor());
+    gradient.setColorAt(0.0, HeaderGradientTopColor(palette()));
+    gradient.setColorAt(1.0, HeaderGradientBottomColor(palette()));
     QPainter painter(this);
     painter.fillRect(event->rect(), gradient);
 }

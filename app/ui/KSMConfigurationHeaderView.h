@@ -7,7 +7,7 @@ class QLabel;
 class OnOffSwitchControl;
 
 // The view of a group header: the group's title and its on/off switch over a
-// light blue-grey gradient.
+// light blue-grey gradient (a palette-made one under a dark palette).
 class KSMConfigurationHeaderView : public QWidget {
     Q_OBJECT
 public:
@@ -16,14 +16,13 @@ public:
     OnOffSwitchControl* onOffSwitchButtonOutlet() const { return onOffSwitchButtonOutlet_; }
     QLabel* textField() const { return textField_; }
 
-    // The gradient's colours at the top and the bottom of the header.
-    static QColor GradientTopColor();
-    static QColor GradientBottomColor();
-
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void applyTitleColour();
+
     OnOffSwitchControl* onOffSwitchButtonOutlet_;
     QLabel* textField_;
 };

@@ -1,8 +1,16 @@
 #include "app/ui/KSMOutlineView.h"
 
 #include "app/ui/KSMConfigurationHeaderView.h"
+#include "app/ui/ThemeColours.h"
 
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QApplication>
+#include <QEvent>
 #include <QHBoxLayout>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -16,9 +24,7 @@ KSMOutlineView::KSMOutlineView(QWidget* parent) : QScrollArea(parent) {
     content_ = new QWidget;
     content_->setObjectName(QStringLiteral("outlineContent"));
     content_->setAutoFillBackground(true);
-    QPalette palette = content_->palette();
-    palette.setColor(QPalette::Window, QColor::fromRgbF(0.915f, 0.915f, 0.915f, 1.0f));
-    content_->setPalette(palette);
+    applyBackgroundColour();
     contentLayout_ = new QVBoxLayout(content_);
     contentLayout_->setContentsMargins(0, 0, 0, 0);
     contentLayout_->setSpacing(0);
@@ -29,6 +35,51 @@ KSMOutlineView::KSMOutlineView(QWidget* parent) : QScrollArea(parent) {
 }
 
 KSMOutlineView::~KSMOutlineView() = default;
+
+// Rows never scroll sideways: the viewport holds the widest row, expanded or
+// not, beside the vertical scroll bar, shown or not, so no row is clipped.
+QSize KSMOutlineView::minimumSizeHint() const {
+    QSize hint = QScrollArea::minimumSizeHint();
+    int widest = 0;
+    for (const Row& row : rows_) widest = std::max(widest, row.rowView->minimumSizeHint().width());
+    const int needed = widest + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+    hint.setWidth(std::max({hint.width(), needed, minimumRowsWidth_}));
+    return hint;
+}
+
+// The wheel scrolls the outline: a menu, number field or slider that the
+// pointer passes over while scrolling keeps its value unless it has the focus.
+bool KSMOutlineView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        auto* control = qobject_cast<QWidget*>(watched);
+        if (control && !control->hasFocus()) {
+            // Scrolled here: handing the event on would bring it back to the
+            // control, which the application keeps as the wheel's receiver.
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            QScrollBar* bar = verticalScrollBar();
+            const int delta = !wheel->pixelDelta().isNull()
+                                  ? wheel->pixelDelta().y()
+                                  : wheel->angleDelta().y() * QApplication::wheelScrollLines() * bar->singleStep() / 120;
+            bar->setValue(bar->value() - delta);
+            return true;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
+}
+
+void KSMOutlineView::applyBackgroundColour() {
+    QPalette palette = content_->palette();
+    palette.setColor(QPalette::Window, OutlineBackgroundColor(this->palette()));
+    content_->setPalette(palette);
+}
+
+// The background and the rows' bands are set colours: a new theme sets them again.
+void KSMOutlineView::changeEvent(QEvent* event) {
+    QScrollArea::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange) return;
+    applyBackgroundColour();
+    updateVisibility();
+}
 
 void KSMOutlineView::setItems(std::vector<std::shared_ptr<KSMConfiguration>> items) {
     items_ = std::move(items);
@@ -120,6 +171,12 @@ void KSMOutlineView::addRow(KSMConfiguration* item, KSMConfiguration* group, boo
 
     row.view = delegate_ ? delegate_->outlineViewViewForItem(this, item) : nullptr;
     if (row.view) {
+        for (QWidget* control : row.view->findChildren<QWidget*>()) {
+            if (qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
+                qobject_cast<QAbstractSlider*>(control)) {
+                control->installEventFilter(this);
+            }
+        }
         row.view->setParent(row.rowView);
         layout->addWidget(row.view, 1);
         row.view->show();
@@ -138,6 +195,7 @@ void KSMOutlineView::reloadData() {
         for (const auto& child : item->children()) addRow(child.get(), item.get(), false);
     }
     updateVisibility();
+    updateGeometry();
 }
 
 void KSMOutlineView::updateVisibility() {

@@ -54,6 +54,13 @@ public:
     void expandItem(KSMConfiguration* item);
     void collapseItem(KSMConfiguration* item);
 
+    QSize minimumSizeHint() const override;
+    // The least width the outline asks for, whatever its rows need.
+    void setMinimumRowsWidth(int width) {
+        minimumRowsWidth_ = width;
+        updateGeometry();
+    }
+
     bool floatsGroupRows() const { return floatsGroupRows_; }
     void setFloatsGroupRows(bool floats) { floatsGroupRows_ = floats; }
 
@@ -64,7 +71,13 @@ signals:
     void itemDidExpand(KSMConfiguration* item);
     void itemDidCollapse(KSMConfiguration* item);
 
+protected:
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void applyBackgroundColour();
+
     struct Row {
         KSMConfiguration* item = nullptr;
         KSMConfiguration* group = nullptr;  // the row's group (itself for a group row)
@@ -89,6 +102,7 @@ private:
     QWidget* content_;
     QVBoxLayout* contentLayout_;
     QWidget* parking_;  // keeps option panels while no row shows them
+    int minimumRowsWidth_ = 0;
     bool floatsGroupRows_ = true;
 };
 

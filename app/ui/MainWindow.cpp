@@ -212,7 +212,7 @@ QWidget* MainWindow::buildSettingsPanel() {
 
     configurationCollection = new KSMOutlineView(panel);
     configurationCollection->setObjectName(QStringLiteral("configurationCollection"));
-    configurationCollection->setMinimumWidth(340);
+    configurationCollection->setMinimumRowsWidth(340);
     layout->addWidget(configurationCollection, 1);
 
     destinationPathViewCntr = new DragAndDropCommonFolderController(panel);

@@ -4,6 +4,7 @@
 #include "app/model/StringTable.h"
 #include "app/ui/ResourceImages.h"
 #include "app/ui/SegmentedControl.h"
+#include "app/ui/ThemeColours.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -24,6 +25,9 @@ namespace {
 constexpr int kBarHeight = 35;
 constexpr int kBottomMargin = static_cast<int>(kPreviewChromeHeight) - kBarHeight;
 constexpr int kSideMargin = static_cast<int>(kPreviewSideMargins) / 2;
+// The property holding a bar button's image name, for drawing it again in
+// a new theme's ink.
+constexpr char kImageProperty[] = "vantrellImage";
 // A small flat button of the bar showing only a 12 x 12 image; its text
 // is its tool tip and its name for screen readers.
 QToolButton* SmallImageButton(const char* outlet, const char* image, const char* titleKey, QWidget* parent) {
@@ -32,20 +36,24 @@ QToolButton* SmallImageButton(const char* outlet, const char* image, const char*
     button->setText(LocalizedString(titleKey));
     button->setToolTip(button->text());
     button->setAccessibleName(button->text());
-    // The bar lies on the window's light background in every theme, and so
-    // do the buttons' hover and press panels.
-    const QColor ink(64, 64, 64);
-    QPalette light = button->palette();
-    light.setColor(QPalette::Button, QColor(214, 214, 214));
-    light.setColor(QPalette::ButtonText, ink);
-    button->setPalette(light);
-    button->setIcon(TemplateImage(QLatin1String(image), ink));
+    button->setProperty(kImageProperty, QLatin1String(image));
     button->setIconSize(QSize(12, 12));
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setAutoRaise(true);
     // Window chrome, like a title bar's buttons: the mouse's, not the keyboard's.
     button->setFocusPolicy(Qt::NoFocus);
     return button;
+}
+
+// The bar lies on the window's own background, not on the theme's: the
+// buttons' images, their hover and press panels and the caption take the
+// ink that reads on it.
+void ApplyBarInk(QToolButton* button, const QColor& ink, const QColor& panel) {
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, panel);
+    palette.setColor(QPalette::ButtonText, ink);
+    button->setPalette(palette);
+    button->setIcon(TemplateImage(button->property(kImageProperty).toString(), ink));
 }
 
 }  // namespace
@@ -66,8 +74,11 @@ void PreviewView::paintEvent(QPaintEvent*) {
     painter.setClipPath(rounded);
     // Angle 270: from the top down.
     QLinearGradient gradient(0, 0, 0, height());
-    gradient.setColorAt(0.0, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 0.95f));
-    gradient.setColorAt(1.0, QColor::fromRgbF(0.9f, 0.9f, 0.9f, 0.7f));
+    QColor tone = PreviewBackgroundColor(palette());
+    tone.setAlphaF(0.95f);
+    gradient.setColorAt(0.0, tone);
+    tone.setAlphaF(0.7f);
+    gradient.setColorAt(1.0, tone);
     painter.fillRect(rect(), gradient);
 }
 
@@ -96,6 +107,31 @@ void PreviewImageView::paintEvent(QPaintEvent*) {
     const QRectF target((width() - size.width()) / 2.0, (height() - size.height()) / 2.0, size.width(),
                         size.height());
     painter.drawImage(target, image_);
+}
+
+PreviewCaptionLabel::PreviewCaptionLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+}
+
+QString PreviewCaptionLabel::shownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+}
+
+void PreviewCaptionLabel::updateToolTip() {
+    setToolTip(shownText() == text() ? QString() : text());
+}
+
+void PreviewCaptionLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(contentsRect(), static_cast<int>(alignment()), shownText());
+    // setText() repaints: the tip follows each new text here.
+    updateToolTip();
+}
+
+void PreviewCaptionLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    updateToolTip();
 }
 
 PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
@@ -128,9 +164,8 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     previewNextPreviousButton->setLabel(0, LocalizedString("PreviewPreviousSegmentLabel"));
     previewNextPreviousButton->setLabel(1, LocalizedString("PreviewNextSegmentLabel"));
     barLayout->addWidget(previewNextPreviousButton);
-    PreviewStringStaticText = new QLabel(bar);
+    PreviewStringStaticText = new PreviewCaptionLabel(bar);
     PreviewStringStaticText->setObjectName(QStringLiteral("PreviewStringStaticText"));
-    PreviewStringStaticText->setTextFormat(Qt::PlainText);
     PreviewStringStaticText->setAlignment(Qt::AlignCenter);
     PreviewStringStaticText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     barLayout->addWidget(PreviewStringStaticText, 1);
@@ -155,9 +190,22 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     bottom->addWidget(grip, 0, Qt::AlignBottom | Qt::AlignRight);
     layout->addLayout(bottom);
 
+    applyThemeColours();
+
     connect(previewNextPreviousButton, &SegmentedControl::activated, this, &PreviewWindow::nextPrevious);
     connect(fullScreenPreviewToggleButton, &QToolButton::clicked, this, &PreviewWindow::toggleFrame);
     connect(previewCloseButtonOutlet, &QToolButton::clicked, this, &QWidget::close);
+}
+
+void PreviewWindow::applyThemeColours() {
+    const QColor ink = PreviewInkColor(palette());
+    const QColor panel = IsDarkPalette(palette()) ? palette().color(QPalette::Active, QPalette::Button)
+                                                  : QColor(214, 214, 214);
+    ApplyBarInk(previewCloseButtonOutlet, ink, panel);
+    ApplyBarInk(fullScreenPreviewToggleButton, ink, panel);
+    QPalette caption = PreviewStringStaticText->palette();
+    caption.setColor(QPalette::WindowText, ink);
+    PreviewStringStaticText->setPalette(caption);
 }
 
 void PreviewWindow::setFrameByProgram(const QRect& frame) {
@@ -195,4 +243,5 @@ void PreviewWindow::closeEvent(QCloseEvent* event) {
 void PreviewWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) emit fullScreenChanged(isFullScreen());
+    if (event->type() == QEvent::PaletteChange) applyThemeColours();
 }

@@ -9,7 +9,7 @@ class QToolButton;
 class SegmentedControl;
 
 // The preview window's background: a translucent grey gradient with rounded
-// corners.
+// corners (the palette's window tone under a dark palette).
 class PreviewView : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +35,23 @@ private:
     QImage image_;
 };
 
+// The caption: one line, cut short with an ellipsis when the window is too
+// narrow for it (the whole text is then its tool tip). text() stays whole.
+class PreviewCaptionLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit PreviewCaptionLabel(QWidget* parent = nullptr);
+    // The text as drawn in the current width.
+    QString shownText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void updateToolTip();
+};
+
 // The preview window: title-less and translucent, dragged by its background,
 // with a bar for the next/previous control, the caption, the busy indicator
 // and the fitted/user frame toggle, and a grip to resize it.
@@ -47,7 +64,7 @@ public:
     void setFrameByProgram(const QRect& frame);
 
     PreviewImageView* previewImageView = nullptr;
-    QLabel* PreviewStringStaticText = nullptr;
+    PreviewCaptionLabel* PreviewStringStaticText = nullptr;
     SegmentedControl* previewNextPreviousButton = nullptr;
     QProgressBar* spinProgressIndicator = nullptr;
     // Switches between the fitted and the user's frame.
@@ -75,6 +92,9 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // The caption's and the bar buttons' colours for the current palette.
+    void applyThemeColours();
+
     QPoint initialLocation_;
     bool settingFrame_ = false;
 };

@@ -5,6 +5,7 @@
 
 #include "app/ui/WatermarkControls.h"
 
+#include "app/model/AddImageFiles.h"
 #include "app/model/WatermarkEditorModel.h"
 #include "app/ui/ColorWell.h"
 #include "app/ui/NumberFields.h"
@@ -702,12 +703,20 @@ void WatermarkControls::WatermarkImageAction(QObject* sender) {
     changeImageWatermarkOption(sender);
 }
 
+QString WatermarkControls::ImageFilesNameFilter() {
+    QStringList patterns;
+    for (const std::string& pattern : ImageTypePatterns()) patterns << QString::fromStdString(pattern);
+    if (patterns.isEmpty()) return QString();  // no list: every file, as the image test decides
+    return LocalizedString("ImageFilesFilterName") + " (" + patterns.join(' ') + ")";
+}
+
 WatermarkControls::ImageFileChooser& WatermarkControls::imageFileChooser() {
     static ImageFileChooser chooser = [](QWidget* parent, std::function<void(std::filesystem::path)> chosen) {
         auto* dialog = new QFileDialog(parent, LocalizedString("OpenWatermarkImageDialogTitle"));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setWindowModality(Qt::WindowModal);
         dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setNameFilter(ImageFilesNameFilter());
         dialog->setLabelText(QFileDialog::Accept, LocalizedString("SetImageDialogButton"));
         QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int result) {
             const QStringList files = dialog->selectedFiles();

@@ -73,6 +73,8 @@ public:
     // window); tests answer it themselves.
     using ImageFileChooser = std::function<void(QWidget* parent, std::function<void(std::filesystem::path)> chosen)>;
     static ImageFileChooser& imageFileChooser();
+    // The chooser's filter: the image types the application reads.
+    static QString ImageFilesNameFilter();
 
     // --- Tails ---
     void changeTextWatermarkOption(QObject* sender);

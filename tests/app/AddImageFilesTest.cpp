@@ -2,8 +2,11 @@
 #include "ImageListTestSupport.h"
 #include "app/model/AddImageFiles.h"
 
+#include "app/ui/WatermarkControls.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <fstream>
@@ -72,6 +75,22 @@ TEST_F(AddImageFiles, InputFilterCases) {
     EXPECT_EQ(GetExcludedTypesList().size(), 27u);
     EXPECT_EQ(GetExcludedTypesList().front(), "'PDF '");
     EXPECT_FALSE(GetImageTypesList().empty());
+}
+
+// The watermark image chooser offers the listed extensions, each once, and
+// no pattern made of a type code.
+TEST_F(AddImageFiles, ImageTypePatternsComeFromTheListedExtensions) {
+    const std::vector<std::string> patterns = ImageTypePatterns();
+    for (const char* expected : {"*.jpg", "*.JPG", "*.png", "*.tif", "*.gif"}) {
+        EXPECT_NE(std::find(patterns.begin(), patterns.end(), expected), patterns.end()) << expected;
+    }
+    for (const std::string& pattern : patterns) {
+        EXPECT_EQ(pattern.rfind("*.", 0), 0u) << pattern;
+        EXPECT_EQ(pattern.find('\''), std::string::npos) << pattern;
+        EXPECT_EQ(std::count(patterns.begin(), patterns.end(), pattern), 1) << pattern;
+    }
+    const QString filter = WatermarkControls::ImageFilesNameFilter();
+    EXPECT_TRUE(filter.startsWith("Image files (*.")) << filter.toStdString();
 }
 
 TEST_F(AddImageFiles, FoldersWithAndWithoutSubfolders) {

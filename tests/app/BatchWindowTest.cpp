@@ -11,6 +11,7 @@
 #include "app/ui/CustomAlert.h"
 #include "app/ui/DropTargets.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/PreferencesSheet.h"
 #include "app/ui/PreviewWindow.h"
 #include "app/ui/ProgressSheet.h"
 #include "app/ui/SegmentedControl.h"
@@ -18,7 +19,9 @@
 #include "engine/ImageTypes.h"
 
 #include <QCheckBox>
+#include <QBoxLayout>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -374,6 +377,63 @@ TEST_F(BatchWindowTest, DropTargetsHandOverWhatTheyAccept) {
     ASSERT_EQ(folders.size(), 1u);
     EXPECT_EQ(folders[0].first, dir / "out");
     EXPECT_EQ(folders[0].second, 1);
+}
+
+// The preview of a small image makes a narrow window: a long caption is cut
+// short with an ellipsis, never clipped at both ends, and whole in its tip;
+// one that fits is drawn whole without a tip.
+TEST(PreviewCaptionTest, NarrowWindowCutsTheCaptionShort) {
+    TestApplication();
+    PreviewWindow window;
+    window.setFrameByProgram(QRect(0, 0, 260, 200));
+    window.show();
+    QCoreApplication::processEvents();
+    PreviewCaptionLabel* caption = window.PreviewStringStaticText;
+    const QString text = "12 of 240 (a holiday photograph with a long name.png @ 300 dpi, 4000 x 3000 pixels)";
+    caption->setText(text);
+    caption->repaint();
+    EXPECT_EQ(caption->text(), text);
+    const QString shown = caption->shownText();
+    EXPECT_TRUE(shown.startsWith("12 of 240"));
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    EXPECT_LE(caption->fontMetrics().horizontalAdvance(shown), caption->contentsRect().width());
+    EXPECT_EQ(caption->toolTip(), text);
+
+    caption->setText("1 of 2");
+    caption->repaint();
+    EXPECT_EQ(caption->shownText(), "1 of 2");
+    EXPECT_TRUE(caption->toolTip().isEmpty());
+}
+
+// The destination panel of a batch shows the destination options of the
+// preferences sheet and gives them back, at their place, when it closes.
+TEST(DestinationPanelTest, BorrowsTheDestinationOptionsAndGivesThemBack) {
+    TestApplication();
+    auto delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    PreferencesSheet* sheet = delegate->preferencesDialog();
+    ASSERT_TRUE(sheet);
+    QWidget* options = sheet->destinationOptionAccessaryView;
+    auto* home = qobject_cast<QBoxLayout*>(sheet->preferencesMainSubview->layout());
+    ASSERT_TRUE(home);
+    const int place = home->indexOf(options);
+    ASSERT_GE(place, 0);
+    for (int round = 0; round < 2; ++round) {
+        std::optional<std::optional<fs::path>> answer;
+        delegate->batchSeams().chooseDestination([&](std::optional<fs::path> folder) { answer = folder; });
+        auto* panel = delegate->window()->findChild<QFileDialog*>("destinationOpenPanel");
+        ASSERT_TRUE(panel);
+        EXPECT_TRUE(panel->isAncestorOf(options));
+        EXPECT_TRUE(options->isVisibleTo(panel));
+        panel->reject();
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_FALSE(answer->has_value());
+        EXPECT_EQ(home->indexOf(options), place) << round;
+        EXPECT_TRUE(sheet->isAncestorOf(options));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(sheet->destinationOptionAccessaryView, options);
+        EXPECT_TRUE(sheet->useAsDestinationFolderCheckBox->parentWidget() == options);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/model/Configuration.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/KSMConfigurationHeaderView.h"
+#include "app/ui/JobOptionPanels.h"
 #include "app/ui/KSMOutlineView.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/OnOffSwitchControl.h"
@@ -11,7 +12,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QMainWindow>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +33,19 @@ protected:
     KSMConfigurationHeaderView* headerOf(int group) {
         const int row = outline->rowForItem(delegate->configurations()[group].get());
         return qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(row));
+    }
+
+    // Every group switched on, in the window at its smallest: the rows are
+    // taller than the outline.
+    QMainWindow* showEveryGroupInTheSmallestWindow() {
+        for (int group = kOptimizationGroup; group <= kImageWatermarkGroup; ++group) {
+            delegate->SwitchOnOffHeader(group, true);
+        }
+        QMainWindow* window = delegate->window();
+        window->resize(window->minimumSizeHint());
+        window->show();
+        QCoreApplication::processEvents();
+        return window;
     }
 
     std::unique_ptr<AppDelegate> delegate;
@@ -201,6 +218,49 @@ TEST(HeaderView, GradientDependsOnPositionNotOnTheRepaintedPart) {
     EXPECT_EQ(part.pixelColor(150, 0), whole.pixelColor(150, 12));
     EXPECT_EQ(part.pixelColor(150, 5), whole.pixelColor(150, 17));
     EXPECT_NE(whole.pixelColor(150, 0), whole.pixelColor(150, 23));
+}
+
+// With every group open the rows are taller than the outline: the vertical
+// scroll bar appears, and every row, switches included, still fits beside it
+// in the smallest window.
+TEST_F(SettingsOutlineTest, RowsFitBesideTheScrollBar) {
+    QMainWindow* window = showEveryGroupInTheSmallestWindow();
+    ASSERT_TRUE(outline->verticalScrollBar()->isVisible());
+    const int viewport = outline->viewport()->width();
+    for (int row = 0; row < outline->numberOfRows(); ++row) {
+        const QWidget* rowView = outline->rowViewAtRow(row);
+        EXPECT_LE(rowView->width(), viewport) << "row " << row;
+        EXPECT_GE(rowView->width(), rowView->minimumSizeHint().width()) << "row " << row;
+    }
+    for (int group = kConversionGroup; group <= kImageWatermarkGroup; ++group) {
+        const QWidget* control = headerOf(group)->onOffSwitchButtonOutlet();
+        const QRect inViewport(control->mapTo(outline->viewport(), QPoint(0, 0)), control->size());
+        EXPECT_LE(inViewport.right(), outline->viewport()->rect().right()) << "group " << group;
+    }
+    window->hide();
+}
+
+// Scrolling the outline with the wheel over a menu or a number field moves
+// the outline and leaves the option alone; a focused control takes the wheel.
+TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
+    QMainWindow* window = showEveryGroupInTheSmallestWindow();
+    JobOptionPanels* panels = delegate->window()->optionPanels();
+    QComboBox* scale = panels->scaleProprtionallyPopupOutlet;
+    const int index = scale->currentIndex();
+    auto turn = [](QWidget* target) {
+        QWheelEvent wheel(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(target, &wheel);
+    };
+    window->setFocus();
+    turn(scale);
+    EXPECT_EQ(scale->currentIndex(), index);
+    EXPECT_GT(outline->verticalScrollBar()->value(), 0);
+
+    scale->setFocus();
+    turn(scale);
+    EXPECT_NE(scale->currentIndex(), index);
+    window->hide();
 }
 
 }  // namespace

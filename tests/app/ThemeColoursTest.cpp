@@ -1,0 +1,111 @@
+#include "AppTestSupport.h"
+
+#include "app/ui/AppDelegate.h"
+#include "app/ui/KSMConfigurationHeaderView.h"
+#include "app/ui/KSMOutlineView.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/PreviewWindow.h"
+#include "app/ui/ThemeColours.h"
+
+#include <QLabel>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QPalette DarkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(40, 40, 42));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(55, 55, 58));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    return dark;
+}
+
+// Text that reads on a background: lightness at least 0.4 apart.
+void ExpectReadable(const QColor& text, const QColor& background) {
+    EXPECT_GT(std::abs(text.lightnessF() - background.lightnessF()), 0.4)
+        << text.name().toStdString() << " on " << background.name().toStdString();
+}
+
+// The application palette for one test, given back afterwards.
+class ThemeColoursTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        saved = QApplication::palette();
+    }
+    void TearDown() override { QApplication::setPalette(saved); }
+    QPalette saved;
+};
+
+TEST_F(ThemeColoursTest, LightPaletteKeepsTheFixedShades) {
+    const QPalette light = QApplication::palette();
+    ASSERT_FALSE(IsDarkPalette(light));
+    EXPECT_EQ(OutlineBandColor(light, 0), QColor::fromRgbF(0.87f, 0.87f, 0.87f));
+    EXPECT_EQ(OutlineBandColor(light, 3), QColor::fromRgbF(0.91f, 0.91f, 0.91f));
+    EXPECT_EQ(OutlineBackgroundColor(light), QColor::fromRgbF(0.915f, 0.915f, 0.915f));
+    EXPECT_EQ(HeaderGradientTopColor(light), QColor::fromRgbF(231 / 255.0f, 233 / 255.0f, 248 / 255.0f));
+    EXPECT_EQ(HeaderGradientBottomColor(light), QColor::fromRgbF(175 / 255.0f, 179 / 255.0f, 201 / 255.0f));
+    EXPECT_EQ(HeaderTextColor(light), QColor(40, 44, 60));
+    EXPECT_EQ(PreviewBackgroundColor(light), QColor::fromRgbF(0.9f, 0.9f, 0.9f));
+    EXPECT_EQ(PreviewInkColor(light), QColor(64, 64, 64));
+}
+
+// Under a dark palette the outline's bands, the headers' titles and the
+// preview's caption read on their backgrounds; a theme change while the
+// windows are open is followed.
+TEST_F(ThemeColoursTest, OutlineAndPreviewFollowADarkPalette) {
+    QApplication::setPalette(DarkPalette());
+    auto delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    KSMOutlineView* outline = delegate->window()->configurationCollection;
+    PreviewWindow* preview = delegate->previewWindow();
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(IsDarkPalette(outline->palette()));
+
+    delegate->SwitchOnOffHeader(kTextWatermarkGroup, true);
+    const int header = outline->rowForItem(delegate->configurations()[kTextWatermarkGroup].get());
+    for (int row = header; row < header + 3; ++row) {
+        const QWidget* rowView = outline->rowViewAtRow(row);
+        ExpectReadable(rowView->palette().color(QPalette::WindowText), rowView->palette().color(QPalette::Window));
+    }
+    EXPECT_NE(outline->rowViewAtRow(header + 1)->palette().color(QPalette::Window),
+              outline->rowViewAtRow(header + 2)->palette().color(QPalette::Window));
+    auto* headerView = qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(header));
+    ASSERT_TRUE(headerView);
+    const QColor title = headerView->textField()->palette().color(QPalette::WindowText);
+    ExpectReadable(title, HeaderGradientTopColor(headerView->palette()));
+    ExpectReadable(title, HeaderGradientBottomColor(headerView->palette()));
+
+    const QColor background = PreviewBackgroundColor(preview->palette());
+    ExpectReadable(preview->PreviewStringStaticText->palette().color(QPalette::WindowText), background);
+    ExpectReadable(preview->previewCloseButtonOutlet->palette().color(QPalette::ButtonText), background);
+
+    // Back to light with the windows open: the fixed look returns.
+    delegate->window()->show();
+    preview->show();
+    const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        preview->PreviewStringStaticText->setText("1 of 3 (photo.png @ 72 dpi, 300 x 200 pixels)");
+        preview->setFrameByProgram(QRect(0, 0, 420, 300));
+        delegate->window()->grab().save(shots + "/dark-window.png");
+        preview->grab().save(shots + "/dark-preview.png");
+    }
+    QApplication::setPalette(saved);
+    QCoreApplication::processEvents();  // the windows learn of it through their event queue
+    auto* first = qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(0));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->textField()->palette().color(QPalette::WindowText), QColor(40, 44, 60));
+    EXPECT_EQ(preview->PreviewStringStaticText->palette().color(QPalette::WindowText), QColor(64, 64, 64));
+    EXPECT_EQ(outline->rowViewAtRow(header + 1)->palette().color(QPalette::Window),
+              QColor::fromRgbF(0.91f, 0.91f, 0.91f));
+    preview->hide();
+    delegate->window()->hide();
+}
+
+}  // namespace
