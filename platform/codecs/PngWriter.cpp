@@ -1,5 +1,6 @@
 #include "platform/codecs/PngWriter.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -237,7 +238,8 @@ Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool
     const std::uint8_t* own = filtered.data() + dictionary;
     Piece piece;
     piece.length = filtered.size() - dictionary;
-    piece.adler = adler32_z(1L, own, piece.length);
+    // libdeflate's checksum uses the vector units; zlib's was 3% of J7's time.
+    piece.adler = libdeflate_adler32(1, own, piece.length);
 
     z_stream z{};
     // Filtered data as libpng deflates it (Z_FILTERED), with the most memory
