@@ -166,9 +166,9 @@ private:
 };
 
 struct Piece {
-    // Not from the pool, and left uninitialised: only the pages deflate
-    // writes are touched, a small part for plain pages.
-    std::unique_ptr<std::uint8_t[]> deflated;
+    // From a pool of its own, uninitialised: only the pages deflate writes
+    // are touched, a small part for plain pages, and stay so when reused.
+    Bytes deflated;
     std::size_t size = 0;
     uLong adler = 1;
     std::size_t length = 0;  // filtered bytes the piece stands for
@@ -222,7 +222,7 @@ std::vector<Stretch> Stretches(const std::uint8_t* filtered, std::size_t rows, s
 
 // Filters and deflates the band; its rows go back to the pool before the
 // piece waits for its turn to be written.
-Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool) {
+Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool, BufferPool& outputs) {
     const std::size_t rows = band.raw.size() / rowBytes;
     const std::size_t first = band.predecessor ? 1 : 0;
     const std::size_t line = rowBytes + 1;
@@ -260,8 +260,9 @@ Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool
     // Each change of strategy ends a block: room for its end and the next
     // block's header.
     const std::size_t capacity = deflateBound(&z, uLong(piece.length)) + 64 + 64 * stretches.size();
-    piece.deflated = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-    z.next_out = piece.deflated.get();
+    piece.deflated = outputs.take();
+    piece.deflated.resize(capacity);
+    z.next_out = piece.deflated.data();
     z.avail_out = uInt(capacity);
     int strategy = Z_FILTERED;
     for (const Stretch& stretch : stretches) {
@@ -362,7 +363,7 @@ private:
         next.raw.assign(band_.raw.end() - std::ptrdiff_t(keep * rowBytes_), band_.raw.end());
         next.raw.reserve(kBandBytes + (keep + 1) * rowBytes_);
         pending_.push_back(std::async(std::launch::async, [band = std::move(band_), this]() mutable {
-            return Deflate(std::move(band), rowBytes_, bands_ * sampleBytes_, pool_);
+            return Deflate(std::move(band), rowBytes_, bands_ * sampleBytes_, pool_, outputs_);
         }));
         band_ = std::move(next);
     }
@@ -378,7 +379,9 @@ private:
         Piece piece = pending_.front().get();
         pending_.pop_front();
         adler_ = adler32_combine(adler_, piece.adler, z_off_t(piece.length));
-        return WriteChunk(write_, "IDAT", piece.deflated.get(), piece.size);
+        const bool written = WriteChunk(write_, "IDAT", piece.deflated.data(), piece.size);
+        outputs_.give(std::move(piece.deflated));
+        return written;
     }
 
     const Writer& write_;
@@ -390,7 +393,9 @@ private:
     static inline std::atomic<std::size_t> encoders_{0};
     std::size_t rowsSeen_ = 0;
     Band band_;
-    BufferPool pool_;  // declared before the futures, so that it outlives them
+    // Declared before the futures, so that they outlive them: rows and
+    // filtered bytes, and deflated pieces.
+    BufferPool pool_, outputs_;
     std::deque<std::future<Piece>> pending_;
     uLong adler_ = 1;
 };
