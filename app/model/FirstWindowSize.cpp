@@ -19,3 +19,12 @@ QRect FirstWindowFrame(QSize preferred, QSize minimum, QRect available) {
     const int y = available.y() + std::max(0, (available.height() - size.height()) / 2);
     return QRect(QPoint(x, y), size);
 }
+
+std::optional<PanelWidths> NarrowPanelWidths(int total, int preferredTotal, int imageMinimum, int settingsMinimum) {
+    // Wide enough for a list row's thumbnail and its longest fact line.
+    constexpr int kListWidth = 270;
+    if (total >= preferredTotal) return std::nullopt;
+    PanelWidths widths{kListWidth, total - kListWidth - settingsMinimum, settingsMinimum};
+    if (widths.image < imageMinimum) return std::nullopt;
+    return widths;
+}

@@ -51,6 +51,10 @@ public:
 
     explicit KSMImageView(QWidget* parent = nullptr);
 
+    // Asks for room for a 300-point image; it gives way down to its minimum
+    // on a narrow screen.
+    QSize sizeHint() const override { return QLabel::sizeHint().expandedTo(QSize(300, 300)); }
+
     // Shows these turned pixels, fitted into the view.
     void setImage(ThumbnailRef pixels);
     // Shows a placeholder instead of an image.

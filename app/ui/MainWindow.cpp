@@ -65,13 +65,28 @@ MainWindow::MainWindow(AppDelegate* delegate, QWidget* parent) : QMainWindow(par
     splitter->setStretchFactor(1, 3);
     splitter->setStretchFactor(2, 2);
     setCentralWidget(splitter);
+    splitter_ = splitter;
     fitToScreen();
 }
 
 void MainWindow::fitToScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
-    setGeometry(FirstWindowFrame(QSize(1200, 760), minimumSizeHint(), available));
+    setGeometry(FirstWindowFrame(kPreferredSize, minimumSizeHint(), available));
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (panelsSized_) return;
+    panelsSized_ = true;
+    // The splitter has its real width only now that the window is laid out.
+    const int handles = 2 * splitter_->handleWidth();
+    const int total = splitter_->width() - handles;
+    const int preferred = kPreferredSize.width() - (width() - splitter_->width()) - handles;
+    if (const auto widths = NarrowPanelWidths(total, preferred, splitter_->widget(1)->minimumSizeHint().width(),
+                                              splitter_->widget(2)->minimumSizeHint().width())) {
+        splitter_->setSizes({widths->list, widths->image, widths->settings});
+    }
 }
 
 void MainWindow::buildToolbar() {
@@ -174,7 +189,7 @@ QWidget* MainWindow::buildImagePanel() {
     layout->setContentsMargins(6, 6, 6, 6);
     mainImagePreview = new KSMImageView(panel);
     mainImagePreview->setObjectName(QStringLiteral("mainImagePreview"));
-    mainImagePreview->setMinimumSize(300, 300);
+    mainImagePreview->setMinimumSize(220, 220);
     layout->addWidget(mainImagePreview, 1);
     filenameLabelOutlet = NamedLabel("filenameLabelOutlet", panel);
     filenameLabelOutlet->setAlignment(Qt::AlignCenter);
@@ -185,6 +200,9 @@ QWidget* MainWindow::buildImagePanel() {
     fileDescriptionLabelOutlet = NamedLabel("fileDescriptionLabelOutlet", panel);
     fileDescriptionLabelOutlet->setAlignment(Qt::AlignCenter);
     layout->addWidget(fileDescriptionLabelOutlet);
+    // A long file name is cut at the panel's edges instead of widening the
+    // window past the screen.
+    for (QLabel* label : {filenameLabelOutlet, fileDescriptionLabelOutlet}) label->setMinimumWidth(1);
 
     auto* row = new QHBoxLayout;
     previewButtonOutlet = new QPushButton(LocalizedString("PreviewButtonTitle"), panel);

@@ -20,6 +20,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QSplitter;
 class QToolButton;
 class SegmentedControl;
 class WatermarkControls;
@@ -95,6 +96,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -106,7 +108,10 @@ private:
     QWidget* buildImagePanel();
     QWidget* buildSettingsPanel();
 
+    static constexpr QSize kPreferredSize{1200, 760};
     AppDelegate* delegate_;
+    QSplitter* splitter_ = nullptr;
+    bool panelsSized_ = false;
     QWidget* optionRowStore_ = nullptr;
     JobOptionPanels* optionPanels_ = nullptr;
     WatermarkControls* watermarkControls_ = nullptr;

@@ -274,6 +274,19 @@ TEST(FirstWindowSize, FitsTheAvailableAreaAtAnyScale) {
     }
 }
 
+TEST(FirstWindowSize, ANarrowWindowTakesItsShortageFromTheImagePanel) {
+    // Wide enough: the panels keep their own proportions.
+    EXPECT_FALSE(NarrowPanelWidths(1190, 1190, 200, 360));
+    // 1440x900 at scale 1.5: the list and settings keep their room.
+    const auto narrow = NarrowPanelWidths(934, 1190, 200, 360);
+    ASSERT_TRUE(narrow);
+    EXPECT_EQ(narrow->list, 270);
+    EXPECT_EQ(narrow->settings, 360);
+    EXPECT_EQ(narrow->list + narrow->image + narrow->settings, 934);
+    // No room for the image panel's minimum: the splitter decides.
+    EXPECT_FALSE(NarrowPanelWidths(700, 1190, 200, 360));
+}
+
 TEST(ApplicationSupportFolder, FallsBackToThePreferencesFolderAndEndsWithoutEither) {
     TestApplication();
     convtest::ScratchDir dir;

@@ -272,9 +272,14 @@ def main():
         key("Return")
         if find("push button", "Choose"):
             click(find("push button", "Choose"))
-        sheet = wait_for("the progress sheet", progress_sheet, timeout=30)
-        screenshot("progress-sheet.png")
-        print("progress sheet:", sheet, flush=True)
+        # A fast machine may end the batch between two looks; the sheet's
+        # own behaviour is covered by the widget tests.
+        wait_for("the progress sheet or the report",
+                 lambda: progress_sheet() or find("push button", "Open Destination"), timeout=30)
+        sheet = progress_sheet()
+        if sheet:
+            screenshot("progress-sheet.png")
+        print("progress sheet:", sheet or "(the batch ended before it was seen)", flush=True)
         wait_for("the report", lambda: find("push button", "Open Destination"), timeout=180)
         time.sleep(0.3)
         screenshot("finished-alert.png")
