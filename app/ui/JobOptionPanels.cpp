@@ -313,7 +313,7 @@ QWidget* JobOptionPanels::buildResizeView3(QWidget* store) {
     resolutionComboBoxOutlet = Named(new ResolutionComboBox(panel), "resolutionComboBoxOutlet");
     for (const char* resolution : kResolutions) resolutionComboBoxOutlet->addItem(QLatin1String(resolution));
     resolutionComboBoxOutlet->setFixedWidth(84);
-    resolutionComboBoxOutlet->setAccessibleName(resolutionCheckBox->text().remove(QLatin1Char(':')));
+    SetAccessibleName(resolutionComboBoxOutlet, resolutionCheckBox->text().remove(QLatin1Char(':')));
     // Column 0 lines up with the labels of the rows above.
     grid->addWidget(upsampleImageCheckButton, 0, 1);
     grid->addWidget(sharpenImageCheckButton, 0, 2, 1, 2);

@@ -162,6 +162,9 @@ void KSMOutlineView::addRow(KSMConfiguration* item, KSMConfiguration* group, boo
             row.disclosure->setFocusPolicy(Qt::NoFocus);
             layout->insertWidget(0, row.disclosure);
         }
+        // Named after its group, so that assistive tools say what it opens.
+        if (const auto* groupItem = dynamic_cast<const KSMConfigurationGroup*>(item))
+            row.disclosure->setAccessibleName(groupItem->title());
         row.disclosure->disconnect(this);
         connect(row.disclosure, &QToolButton::clicked, this, [this, item] {
             if (isItemExpanded(item)) collapseItem(item);

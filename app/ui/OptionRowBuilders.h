@@ -41,9 +41,17 @@ inline QLabel* Label(const char* outlet, const char* key, QWidget* parent) {
 }
 
 // A label names its control for screen readers and keyboard users.
+// Names a control for assistive tools; an editable combo box's text field
+// is a control of its own and takes the same name.
+inline void SetAccessibleName(QWidget* control, const QString& name) {
+    control->setAccessibleName(name);
+    if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit())
+        combo->lineEdit()->setAccessibleName(name);
+}
+
 inline void Pair(QLabel* label, QWidget* control) {
     label->setBuddy(control);
-    control->setAccessibleName(label->text().remove(QLatin1Char(':')));
+    SetAccessibleName(control, label->text().remove(QLatin1Char(':')));
 }
 
 template <std::size_t N>

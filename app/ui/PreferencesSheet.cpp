@@ -1,6 +1,7 @@
 #include "app/ui/PreferencesSheet.h"
 
 #include "app/model/StringTable.h"
+#include "app/ui/OptionRowBuilders.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,11 +15,7 @@
 
 namespace {
 
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
+using optionrow::Named;
 
 QCheckBox* Box(const char* name, const char* titleKey, QWidget* parent) {
     return Named(new QCheckBox(LocalizedString(titleKey), parent), name);
@@ -118,8 +115,7 @@ PresetDialog::PresetDialog(QWidget* parent) : QDialog(parent) {
     PresetNameComboboxOutlet->setInsertPolicy(QComboBox::NoInsert);
     PresetNameComboboxOutlet->setMinimumWidth(280);
     auto* label = Named(new QLabel(LocalizedString("PresetNameLabel"), this), "presetNameLabel");
-    label->setBuddy(PresetNameComboboxOutlet);
-    PresetNameComboboxOutlet->setAccessibleName(label->text().remove(QLatin1Char(':')));
+    optionrow::Pair(label, PresetNameComboboxOutlet);
     form->addRow(label, PresetNameComboboxOutlet);
     layout->addLayout(form);
 

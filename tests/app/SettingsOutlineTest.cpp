@@ -17,6 +17,9 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <QLineEdit>
+#include <QToolButton>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,6 +81,14 @@ TEST_F(SettingsOutlineTest, SixGroupsInOrderWithConversionOnAndFixed) {
     EXPECT_EQ(headerOf(1)->onOffSwitchButtonOutlet()->state(), OnOffSwitchControlCell::Off);
     EXPECT_EQ(outline->numberOfRows(), 7);
     EXPECT_TRUE(outline->isItemExpanded(groups[0].get()));
+
+    // Each disclosure button is named after its group for assistive tools.
+    for (std::size_t i = 0; i < 6; ++i) {
+        const int row = outline->rowForItem(groups[i].get());
+        const auto* button = outline->viewAtRow(row)->parentWidget()->findChild<QToolButton*>("disclosureButton");
+        ASSERT_TRUE(button) << i;
+        EXPECT_EQ(button->accessibleName(), titles[i]);
+    }
 }
 
 TEST_F(SettingsOutlineTest, HeightsAndBanding) {
@@ -264,3 +275,16 @@ TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
 }
 
 }  // namespace
+
+// An editable combo box's text field is a control of its own for assistive
+// tools: it carries the combo box's name.
+TEST_F(SettingsOutlineTest, EditableComboBoxTextFieldsAreNamed) {
+    int editable = 0;
+    for (const QComboBox* combo : delegate->window()->findChildren<QComboBox*>()) {
+        if (!combo->lineEdit()) continue;
+        ++editable;
+        EXPECT_FALSE(combo->accessibleName().isEmpty()) << combo->objectName().toStdString();
+        EXPECT_EQ(combo->lineEdit()->accessibleName(), combo->accessibleName()) << combo->objectName().toStdString();
+    }
+    EXPECT_GE(editable, 2);  // the font and resolution fields at least
+}
