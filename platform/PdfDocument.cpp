@@ -16,6 +16,7 @@
 #include "platform/Image.h"
 #include "platform/Initialize.h"
 #include "platform/PdfObject.h"
+#include "platform/PdfSliceRenderer.h"
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
@@ -108,12 +109,16 @@ bool ConvertBitmapToCmyk(PdfPageBitmap& bitmap) {
     }
 }
 
-// The state behind an image of RenderPageImage: its own document and page,
-// and the last two bands rendered (the encoder's threads read a few rows
-// around the same place).
+// The state behind an image of RenderPageImage: its own document, and the
+// last two bands rendered (the encoder's threads read a few rows around the
+// same place), each by a slice renderer that keeps its bitmap and fonts.
 struct PageBands {
-    std::unique_ptr<PdfDocument> document;  // keeps `page` valid
-    std::unique_ptr<poppler::page> page;
+    // Keeps poppler's global parameters alive for the renderers, and the
+    // page's bytes (with its crop box dropped where it was empty).
+    std::unique_ptr<PdfDocument> document;
+    std::shared_ptr<const std::vector<char>> bytes;
+    std::string password;
+    int pageNumber = 0;
     double dpi = 72.0;
     int width = 0;
     int height = 0;
@@ -121,7 +126,7 @@ struct PageBands {
     std::mutex mutex;
     struct Band {
         int index = -1;
-        poppler::image pixels;
+        std::unique_ptr<PdfSliceRenderer> renderer;
     };
     Band bands[2];
     int older = 0;
@@ -136,20 +141,15 @@ struct PageBands {
         Band& band = bands[older];
         older = 1 - older;
         band.index = -1;
-        band.pixels = poppler::image();
+        if (!band.renderer) {
+            band.renderer = PdfSliceRenderer::Create(bytes, password, pageNumber, gray);
+            if (!band.renderer) return nullptr;
+        }
         const int top = index * PdfDocument::kRenderBandRows;
         const int rows = std::min(PdfDocument::kRenderBandRows, height - top);
-        poppler::page_renderer renderer;
-        renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-        renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-        renderer.set_paper_color(0xffffffffu);
-        renderer.set_image_format(gray ? poppler::image::format_gray8 : poppler::image::format_rgb24);
-        poppler::image image = renderer.render_page(page.get(), dpi, dpi, 0, top, width, rows);
-        if (!image.is_valid() || image.width() != width || image.height() != rows ||
-            image.bytes_per_row() < width * Channels()) {
+        if (!band.renderer->Render(dpi, top, width, rows)) {
             return nullptr;
         }
-        band.pixels = std::move(image);
         band.index = index;
         return &band;
     }
@@ -168,9 +168,8 @@ int GeneratePageRows(VipsRegion* out, void*, void* a, void*, gboolean*) {
                 return -1;
             }
             const int row = y - band->index * PdfDocument::kRenderBandRows;
-            const char* source = band->pixels.const_data() +
-                                 static_cast<std::size_t>(row) * static_cast<std::size_t>(band->pixels.bytes_per_row()) +
-                                 static_cast<std::size_t>(r.left) * static_cast<std::size_t>(bands->Channels());
+            const std::uint8_t* source = band->renderer->Row(row) +
+                                         static_cast<std::size_t>(r.left) * static_cast<std::size_t>(bands->Channels());
             std::memcpy(VIPS_REGION_ADDR(out, r.left, y), source, length);
         }
     } catch (...) {
@@ -438,18 +437,19 @@ ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, i
     if (!bands->document || !bands->document->document_) {
         return nullptr;
     }
-    try {
-        bands->page.reset(bands->document->document_->create_page(pageNumber - 1));
-    } catch (...) {
-        return nullptr;
-    }
-    if (!bands->page) {
+    bands->bytes = bands->document->bytes_;
+    bands->password = bands->document->password_;
+    bands->pageNumber = pageNumber;
+    bands->gray = format == PdfPixelFormat::Gray;
+    // The first band's renderer, made now so that a page poppler cannot
+    // open fails here rather than while the image is written.
+    bands->bands[0].renderer = PdfSliceRenderer::Create(bands->bytes, bands->password, pageNumber, bands->gray);
+    if (!bands->bands[0].renderer) {
         return nullptr;
     }
     bands->dpi = 72.0 * scale;
     bands->width = width;
     bands->height = height;
-    bands->gray = format == PdfPixelFormat::Gray;
     VipsImage* generated = vips_image_new();
     vips_image_init_fields(generated, width, height, bands->Channels(), VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
                            bands->gray ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, 1.0, 1.0);

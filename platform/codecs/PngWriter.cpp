@@ -62,6 +62,15 @@ std::uint8_t Paeth(int a, int b, int c) {
 // of the encoder's time when it was tried byte by byte.
 void FilterRow(const std::uint8_t* row, const std::uint8_t* prev, std::size_t n, std::size_t bpp,
                std::uint8_t* out, std::vector<std::uint8_t>& scratch) {
+    if (prev && std::memcmp(row, prev, n) == 0) {
+        // A repeated row (the plain ground of a page or drawing): "up" makes
+        // it all zeros, which no other filter beats, unless the row is all
+        // zeros already and "none" comes first.
+        const bool zero = n == 0 || (row[0] == 0 && std::memcmp(row, row + 1, n - 1) == 0);
+        out[0] = zero ? 0 : 2;
+        std::memset(out + 1, 0, n);
+        return;
+    }
     scratch.resize(5 * n);
     std::uint8_t* const sub = scratch.data();
     std::uint8_t* const up = sub + n;

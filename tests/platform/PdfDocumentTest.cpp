@@ -1,6 +1,7 @@
 #include "platform/PdfDocument.h"
 #include "platform/Image.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -234,37 +235,54 @@ TEST(PdfDocumentTest, CmykPagesGoThroughTheCmykProfile) {
 
 TEST(PdfDocumentTest, APageImageRenderedInBandsMatchesTheWholePage) {
     TempFolder tmp;
-    // Stripes and a diagonal crossing the band edges; a rotated page and an
-    // empty crop box (the media box is rendered) as well.
-    std::vector<TestPdfPage> pages(3);
+    // Stripes and a diagonal crossing the band edges; a rotated page, an
+    // empty crop box (the media box is rendered) and text whose glyphs are
+    // cut by the band edges as well. The bands keep their fonts from one
+    // band to the next.
+    std::vector<TestPdfPage> pages(4);
     for (TestPdfPage& page : pages) {
         page.mediaBox = "[0 0 200 300]";
         page.content = "1 0 0 rg 0 130 200 7 re f 0 0 1 rg 20 0 30 300 re f 0 0.5 0 RG 3 w 0 0 m 200 300 l S";
     }
     pages[1].rotate = 90;
     pages[2].cropBox = "[0 0 0 0]";
+    pages[3].resources = "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>";
+    pages[3].content = "BT /F1 36 Tf 5 185 Td (Bands Ag) Tj 0 -48 Td (gyp QW) Tj /F1 9 Tf 0 -20 Td (small) Tj ET";
     WriteTestPdf(tmp / "doc.pdf", pages);
-    auto doc = plat::PdfDocument::Open((tmp / "doc.pdf").string());
-    ASSERT_TRUE(doc);
-    for (int number = 1; number <= 3; ++number) {
-        const int width = number == 2 ? 750 : 500;
-        const int height = number == 2 ? 500 : 750;  // three bands
-        for (auto format : {plat::PdfPixelFormat::Rgb, plat::PdfPixelFormat::Gray, plat::PdfPixelFormat::Cmyk}) {
-            plat::PdfPageBitmap whole;
-            ASSERT_TRUE(doc->RenderPage(number, 2.5, width, height, format, whole)) << number;
-            const plat::ImageRef image = doc->RenderPageImage(number, 2.5, width, height, format);
-            ASSERT_TRUE(image) << number;
-            ASSERT_EQ(image->width(), width);
-            ASSERT_EQ(image->height(), height);
-            std::size_t size = 0;
-            void* memory = image->vimage().write_to_memory(&size);
-            ASSERT_TRUE(memory);
-            const std::vector<std::uint8_t> banded(static_cast<std::uint8_t*>(memory),
-                                                   static_cast<std::uint8_t*>(memory) + size);
-            g_free(memory);
-            EXPECT_TRUE(banded == whole.pixels) << "page " << number << " format " << int(format);
+    const TestPdfPassword password{"user", "owner"};
+    WriteTestPdf(tmp / "locked.pdf", pages, &password);
+    auto plain = plat::PdfDocument::Open((tmp / "doc.pdf").string());
+    auto locked = plat::PdfDocument::Open((tmp / "locked.pdf").string(), "user");
+    ASSERT_TRUE(plain);
+    ASSERT_TRUE(locked);
+    ASSERT_FALSE(locked->IsLocked());
+    for (const auto* doc : {plain.get(), locked.get()}) {
+        for (int number = 1; number <= 4; ++number) {
+            // Three bands, two for the rotated page.
+            const int width = number == 2 ? 1200 : 800;
+            const int height = number == 2 ? 800 : 1200;
+            for (auto format : {plat::PdfPixelFormat::Rgb, plat::PdfPixelFormat::Gray, plat::PdfPixelFormat::Cmyk}) {
+                plat::PdfPageBitmap whole;
+                ASSERT_TRUE(doc->RenderPage(number, 4.0, width, height, format, whole)) << number;
+                const plat::ImageRef image = doc->RenderPageImage(number, 4.0, width, height, format);
+                ASSERT_TRUE(image) << number;
+                ASSERT_EQ(image->width(), width);
+                ASSERT_EQ(image->height(), height);
+                std::size_t size = 0;
+                void* memory = image->vimage().write_to_memory(&size);
+                ASSERT_TRUE(memory);
+                const std::vector<std::uint8_t> banded(static_cast<std::uint8_t*>(memory),
+                                                       static_cast<std::uint8_t*>(memory) + size);
+                g_free(memory);
+                EXPECT_TRUE(banded == whole.pixels) << "page " << number << " format " << int(format);
+                if (number == 4 && format == plat::PdfPixelFormat::Gray) {
+                    // The text is there: dark pixels in the first band.
+                    EXPECT_LT(*std::min_element(banded.begin(), banded.begin() + 512 * width), 64);
+                }
+            }
         }
     }
-    EXPECT_FALSE(doc->RenderPageImage(4, 1.0, 10, 10, plat::PdfPixelFormat::Rgb));
+    const auto* doc = plain.get();
+    EXPECT_FALSE(doc->RenderPageImage(5, 1.0, 10, 10, plat::PdfPixelFormat::Rgb));
     EXPECT_FALSE(doc->RenderPageImage(1, 1.0, 0, 10, plat::PdfPixelFormat::Rgb));
 }

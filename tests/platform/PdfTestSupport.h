@@ -25,6 +25,7 @@ struct TestPdfPage {
     int rotate = 0;
     // Default: the lower-left quarter red, the rest left white.
     std::string content = "1 0 0 rg 0 0 100 50 re f";
+    std::string resources = "<< >>";
 };
 
 struct TestPdfPassword {
@@ -38,7 +39,7 @@ inline void WriteTestPdf(const std::filesystem::path& path, const std::vector<Te
     pdf.emptyPDF();
     QPDFPageDocumentHelper helper(pdf);
     for (const TestPdfPage& p : pages) {
-        std::string dict = "<< /Type /Page /MediaBox " + p.mediaBox + " /Resources << >>";
+        std::string dict = "<< /Type /Page /MediaBox " + p.mediaBox + " /Resources " + p.resources;
         if (!p.cropBox.empty()) {
             dict += " /CropBox " + p.cropBox;
         }

@@ -121,11 +121,14 @@ TEST(PngWriter, RepeatedRowsBetweenOthersDecodeToTheSameSamples) {
     struct Case {
         const char* name;
         std::vector<std::pair<int, bool>> runs;  // rows, repeated or not
+        std::uint8_t ground = 250;                // the repeated rows' red; green and blue are 40
     };
     const Case cases[] = {
         {"AllPlain", {{3000, true}}},
         {"PlainThenNoise", {{7, true}, {1, false}, {8, true}, {2, false}, {9, true}, {400, false}, {2500, true}}},
         {"NoiseThenPlain", {{1, false}, {600, true}, {3, false}, {1, true}, {5, false}, {231, true}, {1, false}}},
+        // Repeated rows of zeros are their own filtered form.
+        {"BlackBetweenNoise", {{2, false}, {300, true}, {1, false}, {2, true}}, 0},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> pixels;
@@ -134,7 +137,8 @@ TEST(PngWriter, RepeatedRowsBetweenOthersDecodeToTheSameSamples) {
             for (int r = 0; r < rows; ++r) {
                 for (int i = 0; i < kWidth * 3; ++i) {
                     seed = seed * 1664525u + 1013904223u;
-                    pixels.push_back(plain ? std::uint8_t(i % 3 == 0 ? 250 : 40) : std::uint8_t(seed >> 24));
+                    pixels.push_back(plain ? std::uint8_t(i % 3 == 0 ? c.ground : c.ground ? 40 : 0)
+                                          : std::uint8_t(seed >> 24));
                 }
             }
         }
