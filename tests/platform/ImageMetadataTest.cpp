@@ -26,6 +26,16 @@ plat::PropertyDict CameraMetadata() {
     return properties;
 }
 
+// An XMP packet that gives the picture four stars.
+plat::PropertyDict RatingXmp() {
+    plat::PropertyDict xmp;
+    xmp.set("XMLPacket",
+            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+            "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>"
+            "</rdf:RDF></x:xmpmeta>");
+    return xmp;
+}
+
 void Write(const std::filesystem::path& path, const std::string& type, const plat::ImageRef& image,
            const plat::PropertyDict& properties) {
     auto destination = plat::ImageDestination::CreateWithPath(path, type);
@@ -138,12 +148,7 @@ TEST(ImageMetadata, IptcAndXmpAreCopied) {
     iptc.set("Keywords", plat::PropertyArray{plat::PropertyValue("holiday"), plat::PropertyValue("sea")});
     iptc.set("City", "Brest");
     properties.set(plat::prop::IPTCDictionary, iptc);
-    plat::PropertyDict xmp;
-    xmp.set("XMLPacket",
-            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-            "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>"
-            "</rdf:RDF></x:xmpmeta>");
-    properties.set(plat::prop::XMPDictionary, xmp);
+    properties.set(plat::prop::XMPDictionary, RatingXmp());
     Write(folder / "tagged.jpg", "public.jpeg", MakeTestImage(8, 8), properties);
     auto source = plat::ImageSource::Open(folder / "tagged.jpg");
     ASSERT_TRUE(source);
@@ -204,12 +209,7 @@ TEST(ImageMetadata, StreamedFilesCarryTheSameMetadataAsFilesMadeInMemory) {
     plat::PropertyDict iptc;
     iptc.set("City", "Brest");
     everything.set(plat::prop::IPTCDictionary, iptc);
-    plat::PropertyDict xmp;
-    xmp.set("XMLPacket",
-            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
-            "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>"
-            "</rdf:RDF></x:xmpmeta>");
-    everything.set(plat::prop::XMPDictionary, xmp);
+    everything.set(plat::prop::XMPDictionary, RatingXmp());
     everything.set(plat::prop::Orientation, 8);
     plat::PropertyDict orientationOnly;
     orientationOnly.set(plat::prop::Orientation, 3);
