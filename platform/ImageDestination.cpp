@@ -63,6 +63,11 @@ std::vector<std::uint8_t> TakeBlob(VipsBlob* blob) {
     return out;
 }
 
+using Head = std::vector<std::uint8_t>;
+// Where a file's head (what comes before its pixel data) ends in the bytes
+// held so far: 0 while it is not all there.
+using HeadEnd = std::function<std::size_t(const Head& held)>;
+
 // Where an encoder's bytes go: into memory, straight on through `write` (a
 // file being written), or into the open file `descriptor` for encoders that
 // seek back while they write; never through a buffer of the whole file.
@@ -70,63 +75,125 @@ struct Output {
     std::vector<std::uint8_t>* bytes = nullptr;
     const FileManager::ByteWriter* write = nullptr;
     int descriptor = -1;
-    // Applied to the first kHeadLength bytes before they go out (the JFIF
-    // header of a JPEG).
-    std::function<void(std::vector<std::uint8_t>& head)> fixHead;
+    // Applied to the file's head before it goes out (the JFIF header of a
+    // JPEG); `headEnd` says where the head ends, by default after its
+    // first kHeadLength bytes.
+    std::function<void(Head& head)> fixHead;
+    HeadEnd headEnd;
+    // Writes the metadata asked for into the head of a file that streams
+    // (JPEG, PNG); unset where there is none to write.
+    std::function<void(Head& head)> addMetadata;
 };
 
-// A libvips target that hands what a saver writes to Output::write. The
-// first bytes are held back until fixHead has seen them.
-class StreamTarget {
-public:
-    static constexpr std::size_t kHeadLength = 32;
+constexpr std::size_t kHeadLength = 32;
 
-    explicit StreamTarget(const Output& output)
-        : output_(output), target_(VIPS_TARGET(vips_target_custom_new()), vips::STEAL) {
-        g_signal_connect(target_.get_target(), "write", G_CALLBACK(&StreamTarget::OnWrite), this);
-        g_signal_connect(target_.get_target(), "end", G_CALLBACK(&StreamTarget::OnEnd), this);
-        if (!output_.fixHead) headDone_ = true;
+// Passes bytes on to `write`, holding back the file's head until it is
+// complete and `fix` has rewritten it.
+class HeadedWriter {
+public:
+    HeadedWriter(const FileManager::ByteWriter& write, std::function<void(Head&)> fix, HeadEnd end)
+        : write_(write), fix_(std::move(fix)), end_(std::move(end)), done_(!fix_) {}
+
+    bool operator()(const void* data, std::size_t size) {
+        if (failed_) return false;
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        if (!done_) {
+            held_.insert(held_.end(), bytes, bytes + size);
+            const std::size_t end = end_ ? end_(held_) : held_.size() >= kHeadLength ? kHeadLength : 0;
+            if (end == 0) return true;
+            Head rest(held_.begin() + std::ptrdiff_t(std::min(end, held_.size())), held_.end());
+            held_.resize(std::min(end, held_.size()));
+            if (!finish()) return false;
+            return rest.empty() || pass(rest.data(), rest.size());
+        }
+        return pass(bytes, size);
     }
 
-    const vips::VTarget& target() const { return target_; }
+    // Sends what is still held (a file shorter than its head).
+    bool finish() {
+        if (done_) return !failed_;
+        done_ = true;
+        fix_(held_);
+        const bool ok = held_.empty() || pass(held_.data(), held_.size());
+        held_ = {};
+        return ok;
+    }
+
     bool failed() const { return failed_; }
 
 private:
-    static gint64 OnWrite(VipsTargetCustom*, const void* data, gint64 length, StreamTarget* self) {
-        return self->write(static_cast<const std::uint8_t*>(data), length) ? length : -1;
-    }
-    static int OnEnd(VipsTargetCustom*, StreamTarget* self) { return self->flushHead() ? 0 : -1; }
-
-    bool write(const std::uint8_t* data, gint64 length) {
-        if (failed_ || length < 0) return false;
-        std::size_t size = std::size_t(length);
-        if (!headDone_) {
-            const std::size_t take = std::min(size, kHeadLength - head_.size());
-            head_.insert(head_.end(), data, data + take);
-            data += take;
-            size -= take;
-            if (head_.size() < kHeadLength) return true;
-            if (!flushHead()) return false;
-        }
-        if (size > 0 && !(*output_.write)(data, size)) failed_ = true;
+    bool pass(const void* data, std::size_t size) {
+        if (!write_(data, size)) failed_ = true;
         return !failed_;
     }
 
-    bool flushHead() {
-        if (headDone_) return !failed_;
-        headDone_ = true;
-        output_.fixHead(head_);
-        if (!head_.empty() && !(*output_.write)(head_.data(), head_.size())) failed_ = true;
-        head_ = {};
-        return !failed_;
-    }
-
-    Output output_;
-    vips::VTarget target_;
-    std::vector<std::uint8_t> head_;
-    bool headDone_ = false;
+    const FileManager::ByteWriter& write_;
+    std::function<void(Head&)> fix_;
+    HeadEnd end_;
+    bool done_;
     bool failed_ = false;
+    Head held_;
 };
+
+// A libvips target that hands what a saver writes to Output::write, its
+// head held back until Output::fixHead has seen it.
+class StreamTarget {
+public:
+    explicit StreamTarget(const Output& output)
+        : writer_(*output.write, output.fixHead, output.headEnd),
+          target_(VIPS_TARGET(vips_target_custom_new()), vips::STEAL) {
+        g_signal_connect(target_.get_target(), "write", G_CALLBACK(&StreamTarget::OnWrite), this);
+        g_signal_connect(target_.get_target(), "end", G_CALLBACK(&StreamTarget::OnEnd), this);
+    }
+
+    const vips::VTarget& target() const { return target_; }
+    bool failed() const { return writer_.failed(); }
+
+private:
+    static gint64 OnWrite(VipsTargetCustom*, const void* data, gint64 length, StreamTarget* self) {
+        return length >= 0 && self->writer_(data, std::size_t(length)) ? length : -1;
+    }
+    static int OnEnd(VipsTargetCustom*, StreamTarget* self) { return self->writer_.finish() ? 0 : -1; }
+
+    HeadedWriter writer_;
+    vips::VTarget target_;
+};
+
+// The end of a JPEG's head: after its start-of-scan segment, where the
+// entropy-coded data begins. A stream that is no JPEG ends its head at
+// once.
+std::size_t JpegHeadEnd(const Head& held) {
+    if (held.size() < 2) return 0;
+    if (held[0] != 0xFF || held[1] != 0xD8) return held.size();
+    std::size_t at = 2;
+    while (at + 4 <= held.size()) {
+        if (held[at] != 0xFF) return held.size();
+        const std::uint8_t marker = held[at + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        const std::size_t length = std::size_t(held[at + 2]) << 8 | held[at + 3];
+        if (length < 2) return held.size();
+        if (marker == 0xDA) return at + 2 + length <= held.size() ? at + 2 + length : 0;
+        at += 2 + length;
+    }
+    return 0;
+}
+
+// The end of a PNG's head: where its first IDAT chunk begins.
+std::size_t PngHeadEnd(const Head& held) {
+    if (held.size() < 8) return 0;
+    std::size_t at = 8;
+    while (at + 8 <= held.size()) {
+        if (std::memcmp(&held[at + 4], "IDAT", 4) == 0) return at;
+        const std::size_t length = std::size_t(held[at]) << 24 | std::size_t(held[at + 1]) << 16 |
+                                   std::size_t(held[at + 2]) << 8 | held[at + 3];
+        if (length > 0x7FFFFFFFu) return held.size();
+        at += 12 + length;
+    }
+    return 0;
+}
 
 // A libvips target over an open file, for savers that seek back and read
 // what they wrote (libtiff, OpenJPEG). The bytes of a failed write are
@@ -411,6 +478,29 @@ Sink SinkFor(Encoder encoder) {
     }
 }
 
+// Formats whose metadata sits in the head, before the pixel data: it is
+// written there while the rest streams.
+bool StreamsMetadata(Encoder encoder) { return encoder == Encoder::JPEG || encoder == Encoder::PNG; }
+
+// Writes the metadata into a JPEG's or PNG's head: exiv2 rewrites a file
+// made of the head and an end (EOI, IEND), which is then taken off again.
+// Metadata that cannot be written leaves the head as it was; it does not
+// cost the user the image.
+void AddMetadataToHead(Head& head, Encoder encoder, const codecs::MetadataWrite& request) {
+    static const std::uint8_t kJpegEnd[] = {0xFF, 0xD9};
+    static const std::uint8_t kPngEnd[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    const std::span<const std::uint8_t> end =
+        encoder == Encoder::JPEG ? std::span<const std::uint8_t>(kJpegEnd) : std::span<const std::uint8_t>(kPngEnd);
+    Head file = head;
+    file.insert(file.end(), end.begin(), end.end());
+    if (!codecs::WriteMetadata(file, request) || file.size() < end.size() ||
+        !std::equal(end.begin(), end.end(), file.end() - std::ptrdiff_t(end.size()))) {
+        return;
+    }
+    file.resize(file.size() - end.size());
+    head = std::move(file);
+}
+
 // Encodes one image into `out`. False when no bytes came out.
 bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Settings& s, const Output& out) {
     switch (encoder) {
@@ -423,13 +513,16 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         const std::vector<std::uint8_t> profile = ProfileOf(pixels);
         const bool cmyk = image.colorModel() == ColorModel::CMYK;
         Output jpeg = out;
-        jpeg.fixHead = [&s, &profile, cmyk](std::vector<std::uint8_t>& head) {
+        jpeg.fixHead = [&s, &profile, cmyk, &out](std::vector<std::uint8_t>& head) {
             if (!cmyk) EnsureJfifDensity(head, s);
             InsertJpegProfile(head, profile);
+            if (out.addMetadata) out.addMetadata(head);
         };
+        // Metadata goes in among the segments before the scan.
+        if (out.addMetadata) jpeg.headEnd = JpegHeadEnd;
         Save<&VImage::jpegsave_target, &VImage::jpegsave_buffer>(
             pixels, VImage::option()->set("Q", QualityPercent(s.quality))->set("strip", true), jpeg);
-        if (out.bytes && jpeg.fixHead) jpeg.fixHead(*out.bytes);
+        if (!out.write && out.bytes) jpeg.fixHead(*out.bytes);
         return true;
     }
     case Encoder::PNG: {
@@ -440,7 +533,9 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         // filters and deflates on every core, so they cost no time.
         if (codecs::CanWritePng(pixels)) {
             if (out.write) {
-                codecs::WritePng(pixels, *out.write);
+                HeadedWriter write(*out.write, out.addMetadata, PngHeadEnd);
+                codecs::WritePng(pixels, std::ref(write));
+                if (!write.finish()) throw vips::VError("write failed");
             } else {
                 out.bytes->clear();
                 codecs::WritePng(pixels, [&out](const void* data, std::size_t size) {
@@ -451,8 +546,11 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
             }
             return true;
         }
+        Output png = out;
+        png.fixHead = out.addMetadata;
+        png.headEnd = PngHeadEnd;
         Save<&VImage::pngsave_target, &VImage::pngsave_buffer>(
-            pixels, VImage::option()->set("compression", 6)->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL), out);
+            pixels, VImage::option()->set("compression", 6)->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL), png);
         return true;
     }
     case Encoder::TIFF: {
@@ -621,6 +719,12 @@ bool ImageDestination::encodeSingle(const FileManager::ByteWriter* write, int de
     out.bytes = &data_;
     out.write = write;
     out.descriptor = descriptor;
+    if (write && StreamsMetadata(format.encoder)) {
+        const codecs::MetadataWrite request = metadataRequest();
+        if (codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_)) {
+            out.addMetadata = [request, encoder = format.encoder](Head& head) { AddMetadataToHead(head, encoder, request); };
+        }
+    }
     if (!EncodeOne(format.encoder, format.magickCoder, *image, SettingsFrom(properties), out)) return false;
     if (write || descriptor >= 0) return true;
     if (data_.empty()) return false;
@@ -637,7 +741,9 @@ bool ImageDestination::writesToFile() const {
     const Encoder encoder = FormatFor(type_).encoder;
     if (images_.size() > 1) return encoder == Encoder::TIFF;  // pages written one by one
     if (SinkFor(encoder) == Sink::Memory) return false;
-    // exiv2 rewrites the whole file to add metadata: such files stay in memory.
+    if (StreamsMetadata(encoder)) return true;
+    // exiv2 rewrites the whole file to add metadata: such files (TIFF, JPEG
+    // 2000) stay in memory.
     const codecs::MetadataWrite request = metadataRequest();
     return !(codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_));
 }

@@ -42,9 +42,11 @@ struct TiffPage;
 // of one size) and PDF (one page each); other formats take one image. ICNS
 // and ICO output is fitted into their largest icon size (1024 and 256).
 // finalize() encodes; a file is written in one atomic step and only when
-// everything succeeded. One JPEG, PNG, GIF, WebP, TIFF or JPEG 2000 image
-// without metadata to add, and TIFF pages, are encoded straight into the
-// temporary file, with no copy of the whole file in memory.
+// everything succeeded. One JPEG, PNG, GIF, WebP, TIFF or JPEG 2000 image,
+// and TIFF pages, are encoded straight into the temporary file, with no copy
+// of the whole file in memory; the metadata of a JPEG or PNG goes into its
+// head on the way. A TIFF or JPEG 2000 image with metadata to add is made in
+// memory first (exiv2 rewrites the whole file).
 class ImageDestination {
 public:
     // Null when the type cannot be written or `count` is 0.

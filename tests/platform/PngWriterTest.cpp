@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -110,6 +111,31 @@ TEST(PngWriter, FailuresThrow) {
     const VImage broken =
         VImage::new_from_buffer(cut.data(), cut.size(), "", VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
     EXPECT_THROW(Encode(broken), vips::VError);
+}
+
+// Images written side by side share the deflating threads: each file holds
+// its own rows, on every round, whatever the order the bands finish in.
+TEST(PngWriter, ImagesWrittenAtOnceEachKeepTheirRows) {
+    const Layout layouts[] = {{"Rgb", 1500, 900, 3, false}, {"Grey16", 900, 1500, 1, true},
+                              {"Rgba", 2000, 700, 4, false}, {"Tall", 5, 40000, 3, false}};
+    std::vector<VImage> images;
+    std::vector<std::vector<std::uint8_t>> samples;
+    for (const Layout& l : layouts) {
+        images.push_back(Pixels(l.width, l.height, l.bands, l.sixteen));
+        samples.push_back(SamplesOf(images.back()));
+    }
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::vector<std::uint8_t>> files(images.size());
+        std::vector<std::thread> writers;
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            writers.emplace_back([&, i] { files[i] = Encode(images[i]); });
+        }
+        for (std::thread& writer : writers) writer.join();
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            const VImage back = VImage::new_from_buffer(files[i].data(), files[i].size(), "");
+            EXPECT_EQ(SamplesOf(back), samples[i]) << layouts[i].name << " round " << round;
+        }
+    }
 }
 
 // Rows that repeat the one above (the white of a page) are deflated apart
