@@ -722,7 +722,9 @@ bool ImageDestination::encodeSingle(const FileManager::ByteWriter* write, int de
     if (write && StreamsMetadata(format.encoder)) {
         const codecs::MetadataWrite request = metadataRequest();
         if (codecs::HasMetadataToWrite(request) && codecs::CanWriteMetadata(type_)) {
-            out.addMetadata = [request, encoder = format.encoder](Head& head) { AddMetadataToHead(head, encoder, request); };
+            out.addMetadata = [request, encoder = format.encoder](Head& head) {
+                AddMetadataToHead(head, encoder, request);
+            };
         }
     }
     if (!EncodeOne(format.encoder, format.magickCoder, *image, SettingsFrom(properties), out)) return false;

@@ -30,8 +30,8 @@ std::unique_ptr<PdfSliceRenderer> PdfSliceRenderer::Create(std::shared_ptr<const
         if (password.empty()) {
             renderer->document_ = std::make_unique<PDFDoc>(stream);
         } else {
-            renderer->document_ =
-                std::make_unique<PDFDoc>(stream, std::optional<GooString>(password), std::optional<GooString>(password));
+            const std::optional<GooString> given(password);
+            renderer->document_ = std::make_unique<PDFDoc>(stream, given, given);
         }
         if (!renderer->document_->isOk() || pageNumber > renderer->document_->getNumPages()) {
             return nullptr;

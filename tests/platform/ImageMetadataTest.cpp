@@ -221,14 +221,23 @@ TEST(ImageMetadata, StreamedFilesCarryTheSameMetadataAsFilesMadeInMemory) {
         "interpretation", VIPS_INTERPRETATION_sRGB)));
     ASSERT_TRUE(profiled);
 
+    const plat::ImageRef grey =
+        plat::Image::Create(MakeTestImage(900, 700)->vimage().colourspace(VIPS_INTERPRETATION_B_W));
+    const plat::ImageRef cmyk = plat::Image::Create(profiled->vimage().icc_transform(
+        "cmyk", vips::VImage::option()->set("input_profile", "srgb")->set("embedded", false)));
+    ASSERT_TRUE(grey && cmyk);
+
     const struct {
         const char* type;
         const char* name;
         plat::ImageRef image;
     } cases[] = {{"public.jpeg", "big.jpg", MakeTestImage(1200, 1500)},
                  {"public.jpeg", "profiled.jpg", profiled},
+                 {"public.jpeg", "grey.jpg", grey},
+                 {"public.jpeg", "cmyk.jpg", cmyk},
                  {"public.png", "big.png", MakeTestImage(1200, 1500, true)},
-                 {"public.png", "profiled.png", profiled}};
+                 {"public.png", "profiled.png", profiled},
+                 {"public.png", "grey.png", grey}};
     for (const auto& c : cases) {
         for (const plat::PropertyDict* properties : {&everything, &orientationOnly}) {
             Write(folder / c.name, c.type, c.image, *properties);

@@ -1,4 +1,5 @@
 #include "platform/PdfDocument.h"
+#include "platform/PdfSliceRenderer.h"
 #include "platform/Image.h"
 
 #include <algorithm>
@@ -285,4 +286,43 @@ TEST(PdfDocumentTest, APageImageRenderedInBandsMatchesTheWholePage) {
     const auto* doc = plain.get();
     EXPECT_FALSE(doc->RenderPageImage(5, 1.0, 10, 10, plat::PdfPixelFormat::Rgb));
     EXPECT_FALSE(doc->RenderPageImage(1, 1.0, 0, 10, plat::PdfPixelFormat::Rgb));
+}
+
+// The slice renderer opens its own copy of the document: it refuses a
+// wrong password, a missing page and empty slices, and renders the slices
+// asked for, in any order, each with its own rows.
+TEST(PdfDocumentTest, SliceRendererRefusesWhatItCannotRender) {
+    TempFolder tmp;
+    std::vector<TestPdfPage> pages(2);
+    pages[1].content = "0 0 1 rg 0 50 200 50 re f";  // the upper half blue
+    const TestPdfPassword password{"user", "owner"};
+    WriteTestPdf(tmp / "locked.pdf", pages, &password);
+    std::ifstream in(tmp / "locked.pdf", std::ios::binary);
+    auto bytes = std::make_shared<const std::vector<char>>((std::istreambuf_iterator<char>(in)),
+                                                           std::istreambuf_iterator<char>());
+    auto open = plat::PdfDocument::Open((tmp / "locked.pdf").string(), "user");  // keeps poppler set up
+    ASSERT_TRUE(open);
+
+    EXPECT_FALSE(plat::PdfSliceRenderer::Create(bytes, "wrong", 1, false));
+    EXPECT_FALSE(plat::PdfSliceRenderer::Create(bytes, "user", 3, false));
+    EXPECT_FALSE(plat::PdfSliceRenderer::Create(bytes, "user", 0, false));
+    EXPECT_FALSE(plat::PdfSliceRenderer::Create(nullptr, "user", 1, false));
+    auto renderer = plat::PdfSliceRenderer::Create(bytes, "owner", 2, false);
+    ASSERT_TRUE(renderer);
+    EXPECT_FALSE(renderer->Render(72.0, 0, 0, 10));
+    EXPECT_FALSE(renderer->Render(72.0, 0, 200, 0));
+    EXPECT_FALSE(renderer->Render(72.0, -1, 200, 10));
+    // The lower half, then the upper: white, then blue.
+    ASSERT_TRUE(renderer->Render(72.0, 60, 200, 40));
+    EXPECT_EQ(renderer->Row(0)[0], 255);
+    EXPECT_EQ(renderer->Row(39)[2 * 3 + 2], 255);
+    ASSERT_TRUE(renderer->Render(72.0, 0, 200, 40));
+    EXPECT_LT(renderer->Row(0)[0], 16);
+    EXPECT_EQ(renderer->Row(39)[2], 255);
+    auto gray = plat::PdfSliceRenderer::Create(bytes, "user", 2, true);
+    ASSERT_TRUE(gray);
+    EXPECT_EQ(gray->Channels(), 1);
+    ASSERT_TRUE(gray->Render(72.0, 0, 200, 100));
+    EXPECT_LT(gray->Row(10)[100], 64);
+    EXPECT_EQ(gray->Row(90)[100], 255);
 }
