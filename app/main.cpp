@@ -8,13 +8,19 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +55,39 @@ bool ResourcesFound() {
     return false;
 }
 
+// The write end of the pipe that carries a termination signal into the
+// event loop.
+int g_signalPipe = -1;
+
+void OnTerminationSignal(int number) {
+    // A second signal ends the process at once.
+    std::signal(number, SIG_DFL);
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t written = write(g_signalPipe, &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP (a logout, `kill`, Ctrl+C in a terminal) end
+// the application as closing its window does: the running file is
+// finished, the preferences are written and the preview folder removed.
+// `close` runs in the event loop, never inside the signal handler.
+void CloseOnTerminationSignals(QObject* parent, std::function<void()> close) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    g_signalPipe = fds[1];
+    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [fd = fds[0], close = std::move(close)] {
+        char bytes[16];
+        while (read(fd, bytes, sizeof bytes) > 0) {
+        }
+        close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = &OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -67,11 +106,25 @@ int main(int argc, char* argv[]) {
     for (qsizetype i = 1; i < arguments.size(); ++i) files.emplace_back(QFile::encodeName(arguments[i]).toStdString());
     SingleInstance instance(SingleInstance::defaultSocketPath());
     if (instance.handOver(files)) return EXIT_SUCCESS;
+    // Installed before anything can be seen from outside (the socket): a
+    // signal that comes early waits in its pipe until the event loop runs.
+    AppDelegate* running = nullptr;
+    CloseOnTerminationSignals(&application, [&running] {
+        MainWindow* window = running ? running->window() : nullptr;
+        if (window && window->isVisible()) {
+            window->close();
+        } else if (running) {
+            running->windowWillClose();
+        } else {
+            QCoreApplication::quit();
+        }
+    });
     // Listening at once: a later start's files wait in the socket until the
     // event loop runs.
     instance.listen();
 
     AppDelegate delegate;
+    running = &delegate;
     delegate.applicationDidFinishLaunching();
     delegate.window()->show();
     if (!files.empty()) delegate.applicationOpenFiles(std::move(files));
