@@ -92,13 +92,17 @@ TEST_F(ThemeColoursTest, OutlineAndPreviewFollowADarkPalette) {
     preview->show();
     const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
     if (!shots.isEmpty()) {
-        preview->PreviewStringStaticText->setText("1 of 3 (photo.png @ 72 dpi, 300 x 200 pixels)");
+        preview->setCaption("1 of 3 (photo.png @ 72 dpi, 300 x 200 pixels)");
         preview->setFrameByProgram(QRect(0, 0, 420, 300));
         delegate->window()->grab().save(shots + "/dark-window.png");
         preview->grab().save(shots + "/dark-preview.png");
     }
     QApplication::setPalette(saved);
     QCoreApplication::processEvents();  // the windows learn of it through their event queue
+    if (!shots.isEmpty()) {
+        delegate->window()->grab().save(shots + "/light-window.png");
+        preview->grab().save(shots + "/light-preview.png");
+    }
     auto* first = qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(0));
     ASSERT_TRUE(first);
     EXPECT_EQ(first->textField()->palette().color(QPalette::WindowText), QColor(40, 44, 60));
