@@ -1,4 +1,5 @@
 #include "app/ui/AppDelegate.h"
+#include "app/ui/ThemeColours.h"
 
 #include "app/ui/AppDelegatePreferencesState.h"
 #include "app/ui/AppDelegateRuns.h"
@@ -46,6 +47,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::InitializeNibControlsFromHere() {
     setToolbarAndButtonImages();
+    KeepPlaceholdersReadable();
 
     // Texts of an empty list.
     setImageCountMessage();

@@ -177,9 +177,9 @@ void AppDelegate::changePreviewActionAfterDeleteOrAdd() {
         const auto row = seams.rowAt(i);
         if (row && QString::fromStdString(row->fileURL.string()) == runs.previewPDFfilename) {
             runs.currPreviewIndex = i;
-            QLabel* caption = runs.previewWindow->PreviewStringStaticText;
-            caption->setText(RenumberPreviewCaption(caption->text(), i + 1, count));
             EnableDisablePreviewNextPreviousButton();
+            runs.previewWindow->setCaption(
+                RenumberPreviewCaption(runs.previewWindow->PreviewStringStaticText->text(), i + 1, count));
             return;
         }
     }
@@ -266,13 +266,14 @@ void AppDelegate::setUpRuns() {
             if (!window) return;
             // DisplayPreviewForCurrImage: the last written file stays on screen; a
             // failed preview leaves the previous one.
+            window->spinProgressIndicator->hide();
             for (const PreviewImage& image : images) {
                 window->previewImageView->setImage(image.image);
-                ResizePreviewWindowWithHeight(std::llround(image.height), std::llround(image.width));
-                window->PreviewStringStaticText->setText(
+                // The caption first: the fitted frame is at least as wide as it.
+                window->setCaption(
                     PreviewCaption(index + 1, count, image.fileName, image.dpi, image.width, image.height));
+                ResizePreviewWindowWithHeight(std::llround(image.height), std::llround(image.width));
             }
-            window->spinProgressIndicator->hide();
         });
     });
 }

@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QPainter>
 #include <QUrl>
@@ -18,10 +19,28 @@ std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data) {
     std::vector<std::filesystem::path> paths;
     if (!data || !data->hasUrls()) return paths;
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) paths.emplace_back(url.toLocalFile().toStdString());
+        if (url.isLocalFile()) paths.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
     }
     return paths;
 }
+
+void DraggedFiles::remember(const QMimeData* data) {
+    if (kept_ || !data || !data->hasUrls()) return;
+    QList<QUrl> files;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) files.push_back(url);
+    }
+    if (files.isEmpty()) return;
+    kept_ = std::make_unique<QMimeData>();
+    kept_->setUrls(files);
+}
+
+const QMimeData* DraggedFiles::atDrop(const QMimeData* data) const {
+    if (!kept_ || !DroppedFilePaths(data).empty()) return data;
+    return kept_.get();
+}
+
+void DraggedFiles::forget() { kept_.reset(); }
 
 KSMImageView::KSMImageView(QWidget* parent) : QLabel(parent) {
     setAcceptDrops(true);
@@ -108,10 +127,11 @@ void KSMImageView::concludeDragOperation(const QMimeData* data) {
     if (const auto& add = appDelegate_->batchSeams().addWithRecursion) add(std::move(paths));
 }
 
-void KSMImageView::dragEnterEvent(QDragEnterEvent* event) { AnswerDrag(event, *this); }
-void KSMImageView::dragMoveEvent(QDragMoveEvent* event) { AnswerDrag(event, *this); }
+void KSMImageView::dragEnterEvent(QDragEnterEvent* event) { AnswerDrag(event, *this, draggedFiles_); }
+void KSMImageView::dragMoveEvent(QDragMoveEvent* event) { AnswerDrag(event, *this, draggedFiles_); }
+void KSMImageView::dragLeaveEvent(QDragLeaveEvent*) { draggedFiles_.forget(); }
 
-void KSMImageView::dropEvent(QDropEvent* event) { PerformDrop(event, *this); }
+void KSMImageView::dropEvent(QDropEvent* event) { PerformDrop(event, *this, draggedFiles_); }
 
 DragAndDropCommonFolderController::DragAndDropCommonFolderController(QWidget* parent) : QFrame(parent) {
     setAcceptDrops(true);
@@ -127,7 +147,12 @@ void DragAndDropCommonFolderController::concludeDragOperation(const QMimeData* d
     if (const auto& dropped = appDelegate_->batchSeams().folderDropped) dropped(paths.front(), boxTypeOption_);
 }
 
-void DragAndDropCommonFolderController::dragEnterEvent(QDragEnterEvent* event) { AnswerDrag(event, *this); }
-void DragAndDropCommonFolderController::dragMoveEvent(QDragMoveEvent* event) { AnswerDrag(event, *this); }
+void DragAndDropCommonFolderController::dragEnterEvent(QDragEnterEvent* event) {
+    AnswerDrag(event, *this, draggedFiles_);
+}
+void DragAndDropCommonFolderController::dragMoveEvent(QDragMoveEvent* event) {
+    AnswerDrag(event, *this, draggedFiles_);
+}
+void DragAndDropCommonFolderController::dragLeaveEvent(QDragLeaveEvent*) { draggedFiles_.forget(); }
 
-void DragAndDropCommonFolderController::dropEvent(QDropEvent* event) { PerformDrop(event, *this); }
+void DragAndDropCommonFolderController::dropEvent(QDropEvent* event) { PerformDrop(event, *this, draggedFiles_); }

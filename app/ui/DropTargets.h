@@ -8,19 +8,38 @@
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 class AppDelegate;
-class QMimeData;
 
 // The local file paths of a drag, in order; none when it carries no files.
 std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data);
 
+// The files of a drag, read as it enters a target. A source that ends right
+// after the drop can no longer be asked at the drop, so the drop falls back
+// on what was read while the source was surely there.
+class DraggedFiles {
+public:
+    // A drag entered the target, or moves over it without files known yet.
+    void remember(const QMimeData* data);
+    // The data to take at the drop: the drag's own while it yields files,
+    // else the files read as it entered.
+    const QMimeData* atDrop(const QMimeData* data) const;
+    void forget();
+
+private:
+    std::unique_ptr<QMimeData> kept_;
+};
+
 // Offers the copy operation when the target would take the drag, else nothing.
 template <typename Event, typename Target>
-void AnswerDrag(Event* event, const Target& target) {
+void AnswerDrag(Event* event, const Target& target, DraggedFiles& files) {
+    if (event->type() == QEvent::DragEnter) files.forget();
+    files.remember(event->mimeData());
     if (target.draggingEnteredOrUpdated(event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
@@ -29,16 +48,20 @@ void AnswerDrag(Event* event, const Target& target) {
     }
 }
 
-// A drop: refused unless the target would take it, else copied in.
+// A drop: refused unless the target would take it, else copied in. The file
+// list is read here, while the drop is handled.
 template <typename Event, typename Target>
-void PerformDrop(Event* event, Target& target) {
-    if (!target.draggingEnteredOrUpdated(event->mimeData())) {
+void PerformDrop(Event* event, Target& target, DraggedFiles& files) {
+    const QMimeData* data = files.atDrop(event->mimeData());
+    if (!target.draggingEnteredOrUpdated(data)) {
         event->ignore();
+        files.forget();
         return;
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    target.concludeDragOperation(event->mimeData());
+    target.concludeDragOperation(data);
+    files.forget();
 }
 
 // The big image view of the main window (mainImagePreview): the current
@@ -78,12 +101,14 @@ signals:
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     AppDelegate* appDelegate_ = nullptr;
+    DraggedFiles draggedFiles_;
     ThumbnailRef pixels_;
     Placeholder placeholder_ = Placeholder::DropImage;
     QIcon dropImage_;
@@ -107,9 +132,11 @@ public:
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     AppDelegate* appDelegate_ = nullptr;
     int boxTypeOption_ = 0;
+    DraggedFiles draggedFiles_;
 };

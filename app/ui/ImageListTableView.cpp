@@ -250,19 +250,32 @@ void ImageListTableView::offerCopy(QDragMoveEvent* event) const {
     }
 }
 
-void ImageListTableView::dragEnterEvent(QDragEnterEvent* event) { offerCopy(event); }
+void ImageListTableView::dragEnterEvent(QDragEnterEvent* event) {
+    draggedFiles_.forget();
+    draggedFiles_.remember(event->mimeData());
+    offerCopy(event);
+}
 
-void ImageListTableView::dragMoveEvent(QDragMoveEvent* event) { offerCopy(event); }
+void ImageListTableView::dragMoveEvent(QDragMoveEvent* event) {
+    draggedFiles_.remember(event->mimeData());
+    offerCopy(event);
+}
+
+void ImageListTableView::dragLeaveEvent(QDragLeaveEvent* event) {
+    draggedFiles_.forget();
+    QTableView::dragLeaveEvent(event);
+}
 
 void ImageListTableView::dropEvent(QDropEvent* event) {
     if (!acceptsDrag(event)) {
         event->ignore();
+        draggedFiles_.forget();
         return;
     }
-    std::vector<std::filesystem::path> urls;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) urls.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    }
+    // Read now, while the drop is handled; a source that has already gone
+    // leaves the files read as the drag entered.
+    std::vector<std::filesystem::path> urls = DroppedFilePaths(draggedFiles_.atDrop(event->mimeData()));
+    draggedFiles_.forget();
     event->setDropAction(Qt::CopyAction);
     event->accept();
     if (!urls.empty()) emit filesDropped(urls, dropRowAt(event->position().toPoint()));

@@ -4,6 +4,7 @@
 // it are added at the drop row; rows dragged out are delivered as files
 // converted with the job's options.
 
+#include "app/ui/DropTargets.h"
 #include "app/ui/KSMOutlineView.h"
 
 #include <QIcon>
@@ -80,6 +81,7 @@ signals:
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
 
@@ -93,4 +95,5 @@ private:
     ImageDataCellView* cells_ = nullptr;
     QTimer* spinnerTimer_ = nullptr;
     int spinnerPhase_ = 0;
+    DraggedFiles draggedFiles_;
 };

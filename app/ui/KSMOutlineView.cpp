@@ -177,6 +177,11 @@ void KSMOutlineView::addRow(KSMConfiguration* item, KSMConfiguration* group, boo
         for (QWidget* control : row.view->findChildren<QWidget*>()) {
             if (qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
                 qobject_cast<QAbstractSlider*>(control)) {
+                // Menus, steppers and sliders take the focus from a wheel
+                // turn by default, and then the turn would change them: only
+                // a click or the Tab key gives them the focus here.
+                if ((control->focusPolicy() & Qt::WheelFocus) == Qt::WheelFocus)
+                    control->setFocusPolicy(Qt::StrongFocus);
                 control->installEventFilter(this);
             }
         }

@@ -23,6 +23,7 @@ namespace {
 // The bar above the image; with the margin below the image it makes the
 // chrome height of the fitting.
 constexpr int kBarHeight = 35;
+constexpr int kMinimumWidth = 260;
 constexpr int kBottomMargin = static_cast<int>(kPreviewChromeHeight) - kBarHeight;
 constexpr int kSideMargin = static_cast<int>(kPreviewSideMargins) / 2;
 // The property holding a bar button's image name, for drawing it again in
@@ -138,7 +139,7 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     setObjectName(QStringLiteral("previewWindow"));
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(LocalizedString("PreviewButtonTitle"));
-    setMinimumSize(260, 160);
+    setMinimumSize(kMinimumWidth, 160);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -211,6 +212,26 @@ void PreviewWindow::applyThemeColours() {
 void PreviewWindow::setFrameByProgram(const QRect& frame) {
     settingFrame_ = true;
     setGeometry(frame);
+    settingFrame_ = false;
+}
+
+void PreviewWindow::setCaption(const QString& caption) {
+    PreviewStringStaticText->setText(caption);
+    // The bar's other controls and the margins around it.
+    const QLayout* bar = PreviewStringStaticText->parentWidget()->layout();
+    int chrome = 2 * kSideMargin + bar->contentsMargins().left() + bar->contentsMargins().right();
+    for (int i = 0; i < bar->count(); ++i) {
+        const QWidget* control = bar->itemAt(i)->widget();
+        if (!control || control == PreviewStringStaticText || control->isHidden()) continue;
+        chrome += control->sizeHint().width() + std::max(0, bar->spacing());
+    }
+    const QScreen* shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
+    const int room = shownOn ? shownOn->availableGeometry().width() - chrome : QWIDGETSIZE_MAX;
+    const int wanted = PreviewStringStaticText->fontMetrics().horizontalAdvance(caption) + 4;
+    const int width = std::clamp(wanted, 0, std::max(0, room));
+    PreviewStringStaticText->setMinimumWidth(width);
+    settingFrame_ = true;
+    setMinimumWidth(std::max(kMinimumWidth, chrome + width));
     settingFrame_ = false;
 }
 

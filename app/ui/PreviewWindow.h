@@ -62,6 +62,9 @@ public:
 
     // Sets the frame without counting as a resize by the user.
     void setFrameByProgram(const QRect& frame);
+    // Shows the caption whole: the window grows to fit it, up to the width of
+    // its screen; only a caption wider than that is shortened.
+    void setCaption(const QString& caption);
 
     PreviewImageView* previewImageView = nullptr;
     PreviewCaptionLabel* PreviewStringStaticText = nullptr;

@@ -24,3 +24,13 @@ QColor HeaderTextColor(const QPalette& palette);
 // the colour of its caption and of its small buttons' images.
 QColor PreviewBackgroundColor(const QPalette& palette);
 QColor PreviewInkColor(const QPalette& palette);
+
+// The placeholder colour of text fields under `palette`: the palette's own
+// when it reads on the fields' background, else the text colour halfway
+// to that background (a dark theme that keeps the light default would
+// leave placeholders nearly invisible).
+QColor ReadablePlaceholderColor(const QPalette& palette);
+
+// Keeps the application's placeholder colour readable through every
+// palette change (a theme switched while the application runs included).
+void KeepPlaceholdersReadable();

@@ -41,7 +41,8 @@ void SetSliderFraction(QSlider* slider, double fraction) {
     slider->setValue(static_cast<int>(std::lround(fraction * kFractionSteps)));
 }
 
-// Whole percent of a fraction held in single precision, truncated.
+// Whole percent of a slider's fraction, held in single precision and
+// truncated, as the slider's actions show it.
 int Percent(double fraction) {
     return static_cast<int>(static_cast<double>(static_cast<float>(fraction)) * 100.0);
 }
@@ -461,7 +462,9 @@ void WatermarkControls::refresh() {
 
     auto showFraction = [](QSlider* slider, QLineEdit* field, KSMStepper* stepper, double value) {
         SetSliderFraction(slider, value);
-        stepper->setValue(Percent(value));
+        // A stored value is shown at its nearest percent: 0.7 comes back from
+        // a preset as 0.69999999 and must show 70 again.
+        stepper->setValue(static_cast<int>(std::lround(value * 100.0)));
         SetNumber(field, stepper->value());
     };
     showFraction(opacitySliderOutlet, opacityTextFieldOutlet, opacityStepperOutlet, model_->textOpacity());

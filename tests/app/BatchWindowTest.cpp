@@ -258,6 +258,34 @@ TEST_F(BatchWindowTest, PreviewShowsCaptionAndFollowsNextAndPrevious) {
     ASSERT_TRUE(WaitUntil([&] { return caption->text().startsWith("1 of 1 (third"); }));
 }
 
+// A small preview still shows its whole caption, the output size included:
+// the window is as wide as the caption, whatever the image's size.
+TEST_F(BatchWindowTest, PreviewCaptionOfASmallImageIsShownWhole) {
+    AddPhoto("x.jpg", 320, 240);
+    AddPhoto("y.jpg", 64, 48);
+    AddPhoto("z.jpg", 64, 48);
+    selected = {0};
+    PreviewWindow* preview = delegate->previewWindow();
+    PreviewCaptionLabel* caption = preview->PreviewStringStaticText;
+    window().previewButtonOutlet->click();
+    ASSERT_TRUE(WaitUntil([&] { return caption->text().startsWith("1 of 3"); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(caption->text(), "1 of 3 (x.png @ 72 dpi, 320 x 240 pixels)");
+    EXPECT_EQ(caption->shownText(), caption->text());
+    EXPECT_TRUE(caption->toolTip().isEmpty());
+    EXPECT_GE(preview->width(), 320 + 20);
+
+    // Shown on its own, a caption wider than the screen is shortened and the
+    // window stays within the screen.
+    const int screenWidth = preview->screen()->availableGeometry().width();
+    const QString wide = "1 of 3 (" + QString(400, QChar('w')) + ".png @ 72 dpi, 320 x 240 pixels)";
+    preview->setCaption(wide);
+    QCoreApplication::processEvents();
+    EXPECT_LE(preview->width(), screenWidth);
+    EXPECT_NE(caption->shownText(), wide);
+    EXPECT_EQ(caption->toolTip(), wide);
+}
+
 TEST_F(BatchWindowTest, PreviewWindowFollowsTheUserFrameAfterAResize) {
     AddPhoto("wide.jpg", 400, 100);
     selected = {0};

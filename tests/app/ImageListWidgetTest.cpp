@@ -168,6 +168,44 @@ TEST_F(ImageListWidget, DropsInsertAtTheDropRowWhileAddIsEnabled) {
     EXPECT_EQ(model->count(), 3);
 }
 
+// A drag whose source ends right after the drop: it still lists its
+// formats, but no longer answers for the data.
+class VanishingSource : public QMimeData {
+public:
+    explicit VanishingSource(const std::filesystem::path& file) {
+        setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
+    }
+    bool gone = false;
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType meta) const override {
+        return gone ? QVariant() : QMimeData::retrieveData(type, meta);
+    }
+};
+
+// Files dropped by a source that quits at the drop still arrive, on the
+// list and on the big image view alike.
+TEST_F(ImageListWidget, ADropWhoseSourceQuitsAtTheDropIsKept) {
+    ImageListTableView* table = window().imageListViewOutlet;
+    QWidget* targets[] = {table->viewport(), window().mainImagePreview};
+    int expected = 0;
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(target->objectName().toStdString());
+        VanishingSource source(WritePhoto(dir / ("dropped" + std::to_string(expected) + ".jpg"), 64, 48));
+        const QPoint at = target->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDragMoveEvent move(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+        source.gone = true;
+        QDropEvent drop(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        ++expected;
+        ASSERT_TRUE(WaitFor([&] { return model->count() == expected && !model->isAdding(); }));
+    }
+}
+
 // Every thumbnail load ends in a repaint that shows it, also when the load
 // finished before the spinner looked at its row (it then sends no change of
 // its own). Repeated: the order of loads and spinner passes varies.

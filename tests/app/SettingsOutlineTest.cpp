@@ -16,6 +16,9 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
+#include <QAbstractSpinBox>
+#include <QAbstractSlider>
 
 #include <QLineEdit>
 #include <QToolButton>
@@ -251,25 +254,75 @@ TEST_F(SettingsOutlineTest, RowsFitBesideTheScrollBar) {
     window->hide();
 }
 
-// Scrolling the outline with the wheel over a menu or a number field moves
-// the outline and leaves the option alone; a focused control takes the wheel.
+// The value a wheel could change on a settings control.
+QString ControlValue(QWidget* control) {
+    if (auto* combo = qobject_cast<QComboBox*>(control)) return combo->currentText();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(control)) return spin->text();
+    if (auto* slider = qobject_cast<QAbstractSlider*>(control)) return QString::number(slider->value());
+    if (auto* field = qobject_cast<QLineEdit*>(control)) return field->text();
+    return {};
+}
+
+// Wheel notches as the windowing system delivers them: to the widget under
+// the pointer, spontaneous, so the application's focus policy applies (a
+// menu takes the focus from a wheel turn by default) and what the widget
+// leaves goes on to its parents.
+void TurnWheelOver(QWidget* control, int notches) {
+    QWidget* window = control->window();
+    const QPoint local(control->width() / 2, control->height() / 2);
+    const QPoint inWindow = control->mapTo(window, local);
+    QWidget* receiver = window->childAt(inWindow);
+    ASSERT_TRUE(receiver);
+    const QPointF position = receiver->mapFrom(window, inWindow);
+    for (int i = 0; i < notches; ++i) {
+        QWheelEvent wheel(position, control->mapToGlobal(local).toPointF(), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        QApplication::instance()->notify(receiver, &wheel);
+    }
+}
+
+// Scrolling the settings column with the wheel over any menu, field, stepper
+// or slider moves the column and leaves every setting (and the job preset)
+// alone; a control the user gave the keyboard focus takes the wheel.
 TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
     QMainWindow* window = showEveryGroupInTheSmallestWindow();
-    JobOptionPanels* panels = delegate->window()->optionPanels();
-    QComboBox* scale = panels->scaleProprtionallyPopupOutlet;
-    const int index = scale->currentIndex();
-    auto turn = [](QWidget* target) {
-        QWheelEvent wheel(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QCoreApplication::sendEvent(target, &wheel);
-    };
-    window->setFocus();
-    turn(scale);
-    EXPECT_EQ(scale->currentIndex(), index);
-    EXPECT_GT(outline->verticalScrollBar()->value(), 0);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QComboBox* preset = delegate->window()->PhotoPresetPopupButton;
+    const QString presetBefore = preset->currentText();
+    QScrollBar* bar = outline->verticalScrollBar();
 
-    scale->setFocus();
-    turn(scale);
+    int turned = 0;
+    for (QWidget* control : outline->widget()->findChildren<QWidget*>()) {
+        if (!control->isVisible() || !control->isEnabled()) continue;
+        if (!(qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
+              qobject_cast<QAbstractSlider*>(control) || qobject_cast<QLineEdit*>(control)))
+            continue;
+        if (qobject_cast<QComboBox*>(control->parentWidget()) || qobject_cast<QAbstractSpinBox*>(control->parentWidget()))
+            continue;  // a menu's or stepper's own text field
+        SCOPED_TRACE(control->objectName().toStdString());
+        outline->ensureWidgetVisible(control);
+        window->setFocus();
+        const QString before = ControlValue(control);
+        const int scrolled = bar->value();
+        TurnWheelOver(control, 3);
+        EXPECT_EQ(ControlValue(control), before);
+        EXPECT_FALSE(control->hasFocus());
+        if (scrolled < bar->maximum()) {
+            EXPECT_GT(bar->value(), scrolled);
+        }
+        ++turned;
+    }
+    EXPECT_GE(turned, 20);
+    EXPECT_EQ(preset->currentText(), presetBefore);
+
+    // Clicked into, a menu takes the wheel.
+    QComboBox* scale = delegate->window()->optionPanels()->scaleProprtionallyPopupOutlet;
+    outline->ensureWidgetVisible(scale);
+    scale->setFocus(Qt::MouseFocusReason);
+    const int index = scale->currentIndex();
+    TurnWheelOver(scale, 1);
     EXPECT_NE(scale->currentIndex(), index);
     window->hide();
 }

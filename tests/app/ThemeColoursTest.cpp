@@ -8,6 +8,7 @@
 #include "app/ui/ThemeColours.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -91,13 +92,17 @@ TEST_F(ThemeColoursTest, OutlineAndPreviewFollowADarkPalette) {
     preview->show();
     const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
     if (!shots.isEmpty()) {
-        preview->PreviewStringStaticText->setText("1 of 3 (photo.png @ 72 dpi, 300 x 200 pixels)");
+        preview->setCaption("1 of 3 (photo.png @ 72 dpi, 300 x 200 pixels)");
         preview->setFrameByProgram(QRect(0, 0, 420, 300));
         delegate->window()->grab().save(shots + "/dark-window.png");
         preview->grab().save(shots + "/dark-preview.png");
     }
     QApplication::setPalette(saved);
     QCoreApplication::processEvents();  // the windows learn of it through their event queue
+    if (!shots.isEmpty()) {
+        delegate->window()->grab().save(shots + "/light-window.png");
+        preview->grab().save(shots + "/light-preview.png");
+    }
     auto* first = qobject_cast<KSMConfigurationHeaderView*>(outline->viewAtRow(0));
     ASSERT_TRUE(first);
     EXPECT_EQ(first->textField()->palette().color(QPalette::WindowText), QColor(40, 44, 60));
@@ -106,6 +111,51 @@ TEST_F(ThemeColoursTest, OutlineAndPreviewFollowADarkPalette) {
               QColor::fromRgbF(0.91f, 0.91f, 0.91f));
     preview->hide();
     delegate->window()->hide();
+}
+
+// A dark theme that leaves the light default placeholder colour: the
+// rename field's placeholder still reads on the field, also after a theme
+// switch while the window is open.
+TEST_F(ThemeColoursTest, PlaceholdersReadInADarkPalette) {
+    QApplication::setPalette(DarkPalette());
+    auto delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    delegate->SwitchOnOffHeader(kRenameGroup, true);
+    QCoreApplication::processEvents();  // the widgets learn of the palette through their event queue
+    const QLineEdit* field = delegate->window()->findChild<QLineEdit*>("fileNameTextField");
+    ASSERT_TRUE(field);
+    ASSERT_FALSE(field->placeholderText().isEmpty());
+    auto expectReadablePlaceholder = [&] {
+        const QColor base = field->palette().color(QPalette::Base);
+        QColor shown = field->palette().color(QPalette::PlaceholderText);
+        const double a = shown.alphaF();
+        shown = QColor::fromRgbF(float(shown.redF() * a + base.redF() * (1 - a)),
+                                 float(shown.greenF() * a + base.greenF() * (1 - a)),
+                                 float(shown.blueF() * a + base.blueF() * (1 - a)));
+        EXPECT_GT(std::abs(shown.lightnessF() - base.lightnessF()), 0.25)
+            << shown.name().toStdString() << " on " << base.name().toStdString();
+    };
+    {
+        SCOPED_TRACE("at launch");
+        expectReadablePlaceholder();
+    }
+    QApplication::setPalette(saved);
+    QApplication::setPalette(DarkPalette());
+    QCoreApplication::processEvents();
+    expectReadablePlaceholder();
+    const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        delegate->window()->show();
+        QCoreApplication::processEvents();
+        delegate->window()->grab().save(shots + "/dark-rename.png");
+        delegate->window()->hide();
+    }
+    // A theme's own readable placeholder colour is kept.
+    QPalette own = DarkPalette();
+    own.setColor(QPalette::PlaceholderText, QColor(160, 160, 120));
+    QApplication::setPalette(own);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field->palette().color(QPalette::PlaceholderText), QColor(160, 160, 120));
 }
 
 }  // namespace

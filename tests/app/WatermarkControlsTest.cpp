@@ -5,6 +5,7 @@
 #include "AppTestSupport.h"
 
 #include "app/model/JobOptionsModel.h"
+#include "app/model/Presets.h"
 #include "app/model/WatermarkEditorModel.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/MainWindow.h"
@@ -56,7 +57,7 @@ TEST_F(WatermarkControlsTest, RowsAreNamedForTheOutline) {
     EXPECT_EQ(names, QStringList({"TextWatermarkView1", "TextWatermarkView2", "TextWatermarkView3",
                                   "TextWatermarkView4", "TextWatermarkView5", "ImageWatermarkView"}));
     EXPECT_EQ(controls->fontSizeTextFieldOutlet->text(), "30");
-    EXPECT_EQ(controls->opacityTextFieldOutlet->text(), "89");
+    EXPECT_EQ(controls->opacityTextFieldOutlet->text(), "90");
     EXPECT_EQ(controls->WatermarkImageSizeTextFieldOutlet->text(), "50");
     EXPECT_TRUE(controls->charSpaceTextFieldOutlet->text().isEmpty());
 }
@@ -75,7 +76,7 @@ TEST_F(WatermarkControlsTest, FieldsBeyondTheirLimitsShowTheStepperAgain) {
         {"font size ok", controls->fontSizeTextFieldOutlet, "48", "48", [&] { return double(editor.textFontSize()); }, 48},
         {"stroke", controls->strokeWidthTextFieldOutlet, "400", "1", [&] { return double(editor.strokeWidth()); }, 1},
         {"stroke ok", controls->strokeWidthTextFieldOutlet, "4", "4", [&] { return double(editor.strokeWidth()); }, 4},
-        {"opacity", controls->opacityTextFieldOutlet, "150", "89", [&] { return editor.textOpacity(); }, 0.889},
+        {"opacity", controls->opacityTextFieldOutlet, "150", "90", [&] { return editor.textOpacity(); }, 0.9},
         {"opacity ok", controls->opacityTextFieldOutlet, "40", "40", [&] { return editor.textOpacity(); }, 0.4},
         {"angle", controls->angleTextFieldOutlet, "360", "0", [&] { return double(editor.textRotationAngle()); }, 0},
         {"angle ok", controls->angleTextFieldOutlet, "45", "45", [&] { return double(editor.textRotationAngle()); }, 45},
@@ -95,6 +96,30 @@ TEST_F(WatermarkControlsTest, FieldsBeyondTheirLimitsShowTheStepperAgain) {
     type(controls->fontSizeTextFieldOutlet, "30");
     type(controls->strokeWidthTextFieldOutlet, "40");
     EXPECT_EQ(controls->strokeWidthTextFieldOutlet->text(), "4");
+}
+
+// Percents typed by the user come back as typed when a preset holding them
+// is applied: the stored single-precision fraction (0.7 as 0.69999999) is
+// shown at its nearest percent.
+TEST_F(WatermarkControlsTest, PercentsRoundTripThroughPresets) {
+    for (int percent : {1, 7, 14, 29, 57, 58, 69, 70, 85, 99, 100}) {
+        SCOPED_TRACE(percent);
+        type(controls->opacityTextFieldOutlet, QString::number(percent));
+        const PrefDictionary preset = GetWaterMarkPreferenceValue(editor);
+        WatermarkEditorModel applied;
+        ChangeAndSetWaterMarkPrefOptionsFromDict(applied, &preset);
+        // Image fractions as single precision, as job presets hold them.
+        const double fraction = static_cast<float>(percent / 100.0);
+        applied.setWatermarkImageOpacity(fraction);
+        applied.setWatermarkImageSize(std::max(fraction, 0.05));
+        QWidget shown;
+        auto* appliedControls = new WatermarkControls(&shown);
+        appliedControls->bind(&applied);
+        EXPECT_EQ(appliedControls->opacityTextFieldOutlet->text(), QString::number(percent));
+        EXPECT_EQ(appliedControls->opacityStepperOutlet->value(), percent);
+        EXPECT_EQ(appliedControls->WatermarkImageOpacityTextFieldOutlet->text(), QString::number(percent));
+        EXPECT_EQ(appliedControls->WatermarkImageSizeStepperOutlet->value(), std::max(percent, 5));
+    }
 }
 
 TEST_F(WatermarkControlsTest, ImageSizeFieldClampsAtOnceAndRewritesAtTheEnd) {

@@ -3,10 +3,13 @@
 
 Runs the executable (argv[1]) on the X server of xvfb-run with its own
 configuration, data and runtime folders, waits until it listens for other
-starts, sends SIGTERM and expects a clean exit that wrote the general
-preference file. Prints "terminated cleanly" on success.
+starts, checks that its window's class is the one the desktop entry names
+(so that task bars tie the window to its launcher), sends SIGTERM and
+expects a clean exit that wrote the general preference file. Prints
+"terminated cleanly" on success.
 """
 
+import configparser
 import glob
 import os
 import signal
@@ -16,8 +19,30 @@ import tempfile
 import time
 
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+DESKTOP_ENTRY = os.path.join(HERE, "..", "..", "resources", "org.vantrell.Vantrell.desktop")
+
+
+def window_classes():
+    """The WM_CLASS class names of the X server's Vantrell windows."""
+    found = subprocess.run(["xdotool", "search", "--class", "vantrell"], capture_output=True, text=True).stdout
+    classes = set()
+    for window in found.split():
+        text = subprocess.run(["xprop", "-id", window, "WM_CLASS"], capture_output=True, text=True).stdout
+        names = [part.strip().strip('"') for part in text.split("=", 1)[-1].split(",")]
+        if len(names) == 2:
+            classes.add(names[1])
+    return classes
+
+
 def main():
     executable = sys.argv[1]
+    entry = configparser.ConfigParser(interpolation=None)
+    entry.optionxform = str
+    entry.read(DESKTOP_ENTRY)
+    wm_class = entry["Desktop Entry"].get("StartupWMClass")
+    if not wm_class:
+        sys.exit("the desktop entry names no StartupWMClass")
     with tempfile.TemporaryDirectory() as work:
         runtime = os.path.join(work, "runtime")
         os.makedirs(runtime, mode=0o700)
@@ -35,6 +60,10 @@ def main():
             app.kill()
             sys.exit("the application did not start listening")
         time.sleep(3)  # the window comes up
+        classes = window_classes()
+        if wm_class not in classes:
+            app.kill()
+            sys.exit(f"window classes {sorted(classes)} do not include the desktop entry's {wm_class}")
         app.send_signal(signal.SIGTERM)
         try:
             code = app.wait(timeout=60)
