@@ -8,7 +8,6 @@
 #include "platform/Initialize.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
