@@ -51,15 +51,7 @@ def main():
         e2e.wait_for("six images after the hand-over", lambda: e2e.label_text("6 images"), timeout=120)
         print("1 passed, 0 failed", flush=True)
     finally:
-        if first:
-            first.terminate()
-            try:
-                first.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                first.kill()
-        server.terminate()
-        server.wait()
-        shutil.rmtree(work, ignore_errors=True)
+        e2e.shut_down(first, server, work)
 
 
 if __name__ == "__main__":
