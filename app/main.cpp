@@ -1,4 +1,5 @@
 // Vantrell: the application's entry point.
+#include "app/model/CommandLine.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/ResourceImages.h"
@@ -7,7 +8,6 @@
 #include "platform/Initialize.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
@@ -92,18 +92,21 @@ void CloseOnTerminationSignals(QObject* parent, std::function<void()> close) {
 
 int main(int argc, char* argv[]) {
     if (!ResourcesFound()) return EXIT_FAILURE;
-    QApplication application(argc, argv);
+    // Files named on the command line are handed over like files opened
+    // with the application: to the one already running when there is one.
+    // Qt sees the program's name only: it would take its own options (and
+    // files named like them) out of the list.
+    const std::vector<std::filesystem::path> files = FilesFromCommandLine(argc, argv);
+    int qtArgc = 1;
+    char fallbackName[] = "vantrell";
+    char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    QApplication application(qtArgc, qtArgv);
     QCoreApplication::setApplicationName(QStringLiteral("Vantrell"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("vantrell.org"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrell.Vantrell"));
     QApplication::setWindowIcon(ApplicationIcon());
     plat::Initialize();
 
-    // Files named on the command line are handed over like files opened
-    // with the application: to the one already running when there is one.
-    std::vector<std::filesystem::path> files;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) files.emplace_back(QFile::encodeName(arguments[i]).toStdString());
     SingleInstance instance(SingleInstance::defaultSocketPath());
     if (instance.handOver(files)) return EXIT_SUCCESS;
     // Installed before anything can be seen from outside (the socket): a
@@ -127,7 +130,7 @@ int main(int argc, char* argv[]) {
     running = &delegate;
     delegate.applicationDidFinishLaunching();
     delegate.window()->show();
-    if (!files.empty()) delegate.applicationOpenFiles(std::move(files));
+    if (!files.empty()) delegate.applicationOpenFiles(files);
     QObject::connect(&instance, &SingleInstance::filesHandedOver, &delegate,
                      [&delegate](const std::vector<std::filesystem::path>& handed) {
                          MainWindow* window = delegate.window();

@@ -677,6 +677,27 @@ bool FileManager::copyItem(const Path& source, const Path& destination, std::err
     return true;
 }
 
+FileManager::Path FileManager::moveItemToFreeName(const Path& source, const Path& destination,
+                                                  std::error_code* error) {
+    // Bounded: a folder with this many kept copies has a problem of its own.
+    constexpr int kMaxNumber = 10000;
+    for (int number = 0; number <= kMaxNumber; ++number) {
+        Path candidate = destination;
+        if (number > 0) candidate += "." + std::to_string(number);
+        int e = 0;
+        if (renameNoReplace(source, candidate, e)) {
+            syncDirectory(parentFolder(candidate));
+            return candidate;
+        }
+        if (e != EEXIST) {
+            setError(error, e);
+            return {};
+        }
+    }
+    setError(error, EEXIST);
+    return {};
+}
+
 bool FileManager::moveItemReplacing(const Path& source, const Path& destination, std::error_code* error) {
     struct stat sourceStat{};
     if (::lstat(source.c_str(), &sourceStat) != 0) {

@@ -107,6 +107,11 @@ public:
     // folder, renamed into place, and only then the source is removed.
     static bool moveItemReplacing(const Path& source, const Path& destination,
                                   std::error_code* error = nullptr);
+    // Moves `source` within its filesystem to `destination`, or, when that is
+    // taken, to the first free of "<destination>.1", ".2", ...; nothing is
+    // ever replaced. The name used, empty on failure.
+    static Path moveItemToFreeName(const Path& source, const Path& destination,
+                                   std::error_code* error = nullptr);
 
     // --- Well-known folders ---------------------------------------------------
 

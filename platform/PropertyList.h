@@ -82,20 +82,35 @@ enum class PlistFormat { Xml, Binary };
 
 inline constexpr std::string_view kUidKey = "CF$UID";
 
-// Reading and writing property lists (XML or binary) through libplist.
+// What one property list may grow to when read. Settings and resource files
+// hold at most a few thousand values and a few megabytes; a list beyond
+// these bounds is refused as unreadable, whatever its file size: a binary
+// list can refer to one object many times, and each reference is counted.
+struct PlistLimits {
+    int maxDepth = 256;                      // nested arrays and dictionaries
+    std::uint64_t maxValues = 200'000;       // every value and key, as expanded
+    std::uint64_t maxBytes = 32ull << 20;    // the file, and its text and data as expanded
+};
+
+// Reading property lists (XML or binary) with our own bounded readers;
+// writing them through libplist.
 class PropertyList {
 public:
     // Parses XML or binary data (told apart by the binary signature). Empty
-    // for anything that is not a well-formed property list.
-    static std::optional<PlistValue> fromData(const void* data, std::size_t size);
-    static std::optional<PlistValue> fromData(std::string_view data) {
-        return fromData(data.data(), data.size());
+    // for anything that is not a well-formed property list within `limits`.
+    // A date that cannot be held or written back (not finite, or beyond the
+    // years the format's writer takes) is read as a real number of seconds
+    // since 2001-01-01, so the list still reads and writes back; a reader
+    // that wants a date sees a value of the wrong type.
+    static std::optional<PlistValue> fromData(const void* data, std::size_t size, const PlistLimits& limits = {});
+    static std::optional<PlistValue> fromData(std::string_view data, const PlistLimits& limits = {}) {
+        return fromData(data.data(), data.size(), limits);
     }
     static std::optional<std::vector<std::uint8_t>> toData(const PlistValue& value,
                                                            PlistFormat format = PlistFormat::Xml);
 
     static std::optional<PlistValue> readFile(const std::filesystem::path& path,
-                                              std::error_code* error = nullptr);
+                                              std::error_code* error = nullptr, const PlistLimits& limits = {});
     // A UID (the object references of keyed archives) is held as the
     // one-key dictionary {"CF$UID": n}; such a dictionary is written as a UID.
     static std::optional<std::uint64_t> uidValue(const PlistValue& value);

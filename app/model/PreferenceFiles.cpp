@@ -70,7 +70,8 @@ bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameF
     if (plat::FileManager::fileExists(path) && !ReadDictionary(path)) {
         std::filesystem::path kept = path;
         kept += ".unreadable";
-        if (!plat::FileManager::moveItemReplacing(path, kept)) return false;
+        // An earlier kept copy stays: this one takes the next free number.
+        if (plat::FileManager::moveItemToFreeName(path, kept).empty()) return false;
     }
     return plat::PropertyList::writeFile(path, plat::PlistValue(dictionary));
 }

@@ -28,8 +28,9 @@ std::filesystem::path PrefFilePath(std::string_view nameFormat);
 // set only when a file exists (to none when it is no readable dictionary).
 bool LoadPrefDictionary(std::optional<PrefDictionary>* out, std::string_view nameFormat);
 // Writes the dictionary as the whole file, atomically. An existing file that
-// is not a readable dictionary is first kept beside it as "<name>.unreadable",
-// so that nothing a user had is replaced unseen. True on success.
+// is not a readable dictionary is first kept beside it as "<name>.unreadable"
+// (".unreadable.1", ".2", ... when that is taken), so that nothing a user had
+// is replaced unseen. True on success.
 bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameFormat);
 
 // --- Typed reads: a value of another type counts as absent ------------------------

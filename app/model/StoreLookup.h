@@ -2,6 +2,7 @@
 // The store lookup: the request that finds the application's store record,
 // the small scanner its JSON reply is read with, and the store page address.
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
@@ -24,6 +25,11 @@ QUrl StoreLookupURL(const QString& base, const QString& country, std::uint64_t a
 // The store page of the application below `base`: "/app/id<identifier>".
 // Invalid without a base or an identifier.
 QUrl StorePageURL(const QString& base, std::uint64_t appStoreID);
+
+// The identifier a lookup reply gives for `bundleID`: none when the reply's
+// "bundleId" is not exactly ours; else its "trackId" as a number (0 when
+// absent or no number). Linear in the reply, for any reply.
+std::optional<std::uint64_t> StoreIDFromReply(const QByteArray& body, const QString& bundleID);
 
 // A "trackId" value read as a number: its leading decimal digits; 0 when it
 // has none or does not fit.

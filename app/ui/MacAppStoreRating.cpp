@@ -61,26 +61,24 @@ void MacAppStoreRating::checkForConnectivityInBackground() {
     if (lookupThread_.joinable()) lookupThread_.join();
     lookupRunning_ = true;
     const int timeout = lookupTimeoutMs_;
-    lookupThread_ = std::thread([this, address, timeout] {
-        HttpGetResult reply = BlockingHttpGet(address, timeout, kMaximumReplyBytes, &cancelLookup_);
+    lookupThread_ = std::thread([this, address, timeout, bundleID = applicationBundleID_] {
+        const HttpGetResult reply = BlockingHttpGet(address, timeout, kMaximumReplyBytes, &cancelLookup_);
+        // The reply is read here, not on the GUI thread: whatever a server
+        // sends, the window stays live.
+        std::optional<std::uint64_t> identifier;
+        if (reply.status >= 200 && reply.status < 300 && !reply.body.isEmpty() && !cancelLookup_.load()) {
+            identifier = StoreIDFromReply(reply.body, bundleID);
+        }
         // Dropped unread when this object goes first.
         QMetaObject::invokeMethod(
-            this, [this, reply = std::move(reply)] { lookupReplied(reply); }, Qt::QueuedConnection);
+            this, [this, identifier] { lookupReplied(identifier); }, Qt::QueuedConnection);
     });
 }
 
-void MacAppStoreRating::lookupReplied(const HttpGetResult& reply) {
+void MacAppStoreRating::lookupReplied(std::optional<std::uint64_t> identifier) {
     if (lookupThread_.joinable()) lookupThread_.join();
     lookupRunning_ = false;
-    // Only a whole, successful reply is read.
-    if (reply.status >= 200 && reply.status < 300 && !reply.body.isEmpty()) {
-        const QString json = QString::fromUtf8(reply.body);
-        const std::optional<QString> bundleID = valueForKey(QStringLiteral("bundleId"), json);
-        if (bundleID && *bundleID == applicationBundleID_ && appStoreID() == 0) {
-            const std::optional<QString> trackID = valueForKey(QStringLiteral("trackId"), json);
-            setAppStoreID(trackID ? StoreIDFromText(*trackID) : 0);
-        }
-    }
+    if (identifier && appStoreID() == 0) setAppStoreID(*identifier);
     emit lookupFinished();
 }
 

@@ -20,8 +20,6 @@
 #include <optional>
 #include <thread>
 
-struct HttpGetResult;
-
 class MacAppStoreRating : public QObject {
     Q_OBJECT
 public:
@@ -68,7 +66,8 @@ signals:
     void lookupFinished();
 
 private:
-    void lookupReplied(const HttpGetResult& reply);
+    // On the GUI thread, with what the lookup thread read from the reply.
+    void lookupReplied(std::optional<std::uint64_t> identifier);
 
     std::atomic<std::uint64_t> appStoreID_{0};
     QString appStoreCountry_;

@@ -44,21 +44,64 @@ TEST(PreferenceFiles, NamedWithTheBundleIdentifierInAFolderThatIsCreated) {
     EXPECT_EQ(PrefInteger(&*loaded, "PresetIndex"), 3);
 }
 
-TEST(PreferenceFiles, AnUnreadableFileIsKeptBesideBeforeItIsReplaced) {
+TEST(PreferenceFiles, EveryUnreadableFileIsKeptBesideUnderItsOwnNumberBeforeItIsReplaced) {
     PreferenceFolders folders;
     const auto path = PrefFilePath(kWaterMarkPrefFileFormat);
-    for (const std::string& damaged : {std::string("not a plist"), std::string("bplist00\x01\x02", 10),
-                                       std::string("<plist><array/></plist>")}) {
-        WriteBytes(path, damaged);
+    std::vector<std::pair<std::string, std::string>> damaged = {
+        {"text", "not a plist"}, {"truncated", std::string("bplist00\x01\x02", 10)}, {"array", "<plist><array/></plist>"}};
+    for (auto& hostile : HostilePreferenceFiles()) damaged.push_back(std::move(hostile));
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        const auto& [what, bytes] = damaged[i];
+        WriteBytes(path, bytes);
         std::optional<PrefDictionary> loaded;
-        EXPECT_FALSE(LoadPrefDictionary(&loaded, kWaterMarkPrefFileFormat));
-        EXPECT_FALSE(loaded.has_value());  // a file, but no readable dictionary
-        ASSERT_TRUE(SavePrefDictionary(Preset(key::kWaterMarkPresetIndex, 0), kWaterMarkPrefFileFormat));
-        auto kept = plat::FileManager::contentsOfFile(path.string() + ".unreadable");
-        ASSERT_TRUE(kept);
-        EXPECT_EQ(std::string(kept->begin(), kept->end()), damaged);
-        EXPECT_TRUE(LoadPrefDictionary(&loaded, kWaterMarkPrefFileFormat));
+        EXPECT_FALSE(LoadPrefDictionary(&loaded, kWaterMarkPrefFileFormat)) << what;
+        EXPECT_FALSE(loaded.has_value()) << what;  // a file, but no readable dictionary
+        ASSERT_TRUE(SavePrefDictionary(Preset(key::kWaterMarkPresetIndex, 0), kWaterMarkPrefFileFormat)) << what;
+        EXPECT_TRUE(LoadPrefDictionary(&loaded, kWaterMarkPrefFileFormat)) << what;
     }
+    // Each kept copy as it was: ".unreadable", then ".unreadable.1", ...
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        const std::string kept = path.string() + ".unreadable" + (i ? "." + std::to_string(i) : "");
+        auto bytes = plat::FileManager::contentsOfFile(kept);
+        ASSERT_TRUE(bytes) << kept;
+        EXPECT_TRUE(std::string(bytes->begin(), bytes->end()) == damaged[i].second) << kept;
+    }
+}
+
+TEST(PreferenceFiles, HostileFilesGiveDefaults) {
+    PreferenceFolders folders;
+    for (const auto& [what, bytes] : HostilePreferenceFiles()) {
+        WriteBytes(PrefFilePath(kGeneralPrefFileFormat), bytes);
+        std::optional<PrefDictionary> loaded;
+        EXPECT_FALSE(LoadPrefDictionary(&loaded, kGeneralPrefFileFormat)) << what;
+        EXPECT_EQ(GeneralPreferencesFromDictionary(loaded ? &*loaded : nullptr), GeneralPreferences{}) << what;
+    }
+}
+
+TEST(PreferenceFiles, AFileHoldingADateThatCannotBeWrittenIsSavedBack) {
+    PreferenceFolders folders;
+    // A binary job-preset file {"P": {"When": <NaN date>}}.
+    std::string list = "bplist00";
+    list += "\xD1\x01\x02";                       // 0: {1: 2}
+    list += "\x51P";                                // 1: "P"
+    list += "\xD1\x03\x04";                       // 2: {3: 4}
+    list += "\x54When";                             // 3: "When"
+    list += std::string("\x33\x7F\xF8\0\0\0\0\0\0", 9);  // 4: date, NaN
+    const std::string table = {8, 11, 13, 16, 21};
+    list += table;
+    list += std::string("\0\0\0\0\0\0\x01\x01", 8) + std::string(7, '\0') + "\x05" + std::string(15, '\0') + "\x1E";
+    WriteBytes(PrefFilePath(kPhotoPrefFileFormat), list);
+    std::optional<PrefDictionary> loaded;
+    ASSERT_TRUE(LoadPrefDictionary(&loaded, kPhotoPrefFileFormat));
+    const PrefDictionary* preset = PrefSubDictionary(&*loaded, "P");
+    ASSERT_TRUE(preset);
+    EXPECT_FALSE(PrefReal(preset, "When"));  // of no use as a number either
+    loaded->emplace("Q", PlistValue(Preset(key::kPhotoPresetIndex, 1)));
+    ASSERT_TRUE(SavePrefDictionary(*loaded, kPhotoPrefFileFormat));
+    EXPECT_FALSE(plat::FileManager::fileExists(PrefFilePath(kPhotoPrefFileFormat).string() + ".unreadable"));
+    std::optional<PrefDictionary> again;
+    ASSERT_TRUE(LoadPrefDictionary(&again, kPhotoPrefFileFormat));
+    EXPECT_EQ(again->size(), 2u);
 }
 
 TEST(GeneralPreferences, FirstLaunchDefaultsAndWrongTypesGiveDefaults) {

@@ -11,6 +11,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct PreferenceFolders {
     PreferenceFolders() {
@@ -51,4 +53,40 @@ inline bool HasKeyOfType(const QString& xml, const QString& key, const QString& 
     if (at < 0) return false;
     const QString rest = xml.mid(at + marker.size()).trimmed();
     return rest.startsWith(QLatin1Char('<') + type);
+}
+
+// Small files that would crash a reader or make it build gigabytes: closing
+// tags hidden in a comment ahead of 200,000 nested arrays; a binary list
+// whose one 4 KB data object is referred to 10,000 times; 150,000 keys.
+inline std::vector<std::pair<std::string, std::string>> HostilePreferenceFiles() {
+    std::string nested = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><!--";
+    for (int i = 0; i < 200000; ++i) nested += "</array>";
+    nested += "-->";
+    for (int i = 0; i < 200000; ++i) nested += "<array>";
+    for (int i = 0; i < 200001; ++i) nested += "</array>";
+    nested += "</plist>";
+
+    auto bigEndian = [](std::string& out, std::uint64_t value, int size) {
+        for (int i = size - 1; i >= 0; --i) out.push_back(char((value >> (8 * i)) & 0xFF));
+    };
+    std::string shared = "bplist00";
+    const std::uint64_t dataAt = shared.size();
+    shared += std::string("\x4F\x11\x10\x00", 4);  // data, 4096 bytes
+    shared += std::string(4096, 'x');
+    const std::uint64_t arrayAt = shared.size();
+    shared += "\xAF\x11\x27\x10";  // array, 10,000 references to object 1
+    for (int i = 0; i < 10000; ++i) bigEndian(shared, 1, 2);
+    const std::uint64_t table = shared.size();
+    bigEndian(shared, arrayAt, 4);
+    bigEndian(shared, dataAt, 4);
+    shared.append(6, '\0');
+    shared += "\x04\x02";
+    bigEndian(shared, 2, 8);
+    bigEndian(shared, 0, 8);
+    bigEndian(shared, table, 8);
+
+    std::string keys = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>";
+    for (int i = 0; i < 150000; ++i) keys += "<key>k" + std::to_string(i) + "</key><integer>1</integer>";
+    keys += "</dict></plist>";
+    return {{"hidden deep nesting", nested}, {"shared references", shared}, {"many keys", keys}};
 }

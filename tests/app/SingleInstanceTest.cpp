@@ -43,13 +43,14 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsFilesOverInOrder) {
                      [&](const std::vector<fs::path>& files) { received.push_back(files); });
 
     const fs::path here = fs::current_path();
-    const std::vector<fs::path> files{"/photos/b.jpg", "relative/a b.jpg", "/photos/ünï,code.png", "/x/\nnewline.jpg"};
+    const std::vector<fs::path> files{"/photos/b.jpg", "relative/a b.jpg", "/photos/ünï,code.png", "/x/\nnewline.jpg",
+                                      "/x/caf\xe9\xff.jpg"};
     ASSERT_TRUE(HandOverFromAnotherThread(socket, files));
     ASSERT_TRUE(HandOverFromAnotherThread(socket, {}));
     ASSERT_TRUE(WaitUntil([&] { return received.size() >= 2; }));
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], (std::vector<fs::path>{"/photos/b.jpg", here / "relative/a b.jpg", "/photos/ünï,code.png",
-                                                  "/x/\nnewline.jpg"}));
+                                                  "/x/\nnewline.jpg", "/x/caf\xe9\xff.jpg"}));
     EXPECT_TRUE(received[1].empty());
 }
 

@@ -3,6 +3,7 @@
 #include "engine/ConverterTestSupport.h"  // GLib through libvips: before Qt
 
 #include "AppTestSupport.h"
+#include "PreferenceTestSupport.h"
 #include "app/model/FirstWindowSize.h"
 #include "app/model/ImageListModel.h"
 #include "app/model/StringTable.h"
@@ -118,6 +119,31 @@ TEST_F(StartUpTest, FirstLaunchShowsTheStartState) {
     // No lookup is configured, so none runs.
     EXPECT_FALSE(delegate->rateApplicationObject()->isLookupRunning());
     EXPECT_EQ(delegate->rateApplicationObject()->appStoreID(), 0u);
+}
+
+TEST_F(StartUpTest, HostilePreferenceFilesStartWithDefaultsAndAreKeptAsideWhenReplaced) {
+    delegate.reset();
+    const fs::path folder = dir / "config" / "vantrell";
+    fs::create_directories(folder);
+    const auto hostile = HostilePreferenceFiles();
+    const char* names[] = {"org.vantrell.Vantrell-Pref.plist", "org.vantrell.Vantrell-ResizePref.plist",
+                           "org.vantrell.Vantrell-WaterMarkPref.plist", "org.vantrell.Vantrell-PhotoPref.plist"};
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        std::ofstream(folder / names[i], std::ios::binary) << hostile[i % hostile.size()].second;
+    }
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(window().PhotoPresetPopupButton->count(), 1);
+    EXPECT_EQ(window().watermarkControls()->waterMarkPresetPopupOutlet->count(), 1);
+    EXPECT_EQ(delegate->configurations().size(), 6u);
+
+    window().show();
+    EXPECT_TRUE(window().close());
+    // The general file is written anew; what was there is kept beside it.
+    std::optional<PrefDictionary> general;
+    EXPECT_TRUE(LoadPrefDictionary(&general, kGeneralPrefFileFormat));
+    std::ifstream kept(folder / (std::string(names[0]) + ".unreadable"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), hostile[0].second);
 }
 
 TEST_F(StartUpTest, HandedOverFilesAreAppendedInOrderWithoutEnteringFolders) {

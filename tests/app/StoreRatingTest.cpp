@@ -42,10 +42,33 @@ TEST(StoreValueForKeyInJSON, ReadsValuesAsTheLookupNeedsThem) {
         {"a", R"({"a" 1, "b":2})", std::nullopt},  // the next colon is taken: no comma after it
         {"a", R"({"a")", std::nullopt},
         {"a", "", std::nullopt},
+        // A decoded character that completes another escape with its neighbours.
+        {"d", R"({"d":"\u005cu0041!","e":0})", "A!"},
+        {"d", R"({"d":"\\\u0075005A","e":0})", "Z"},
+        {"d", R"({"d":"\\\\n","e":0})", "\\\n"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(StoreValueForKeyInJSON(QLatin1String(c.key), c.json), c.expected) << c.json.toStdString();
     }
+}
+
+// Replies of a megabyte made to cost the most: an unclosed string of commas
+// and a string of escapes.
+QByteArray UnclosedCommas() { return "{\"bundleId\":\"" + QByteArray("x,").repeated(500000) + "}"; }
+QByteArray ManyEscapes() {
+    return R"({"bundleId":"org.vantrell.Vantrell","trackId":"42)" + QByteArray("\\u0020").repeated(170000) +
+           R"(","x":0})";
+}
+
+TEST(StoreValueForKeyInJSON, AMegabyteReplyIsReadInOnePass) {
+    const std::optional<QString> commas = StoreValueForKeyInJSON("bundleId", QString::fromLatin1(UnclosedCommas()));
+    ASSERT_TRUE(commas);
+    EXPECT_EQ(commas->size(), 999999);  // up to the last comma
+    const std::optional<QString> escapes = StoreValueForKeyInJSON("trackId", QString::fromLatin1(ManyEscapes()));
+    ASSERT_TRUE(escapes);
+    EXPECT_EQ(*escapes, "42" + QString(170000, QLatin1Char(' ')));
+    EXPECT_EQ(StoreIDFromReply(ManyEscapes(), "org.vantrell.Vantrell"), 42u);
+    EXPECT_EQ(StoreIDFromReply(UnclosedCommas(), "org.vantrell.Vantrell"), std::nullopt);
 }
 
 TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
@@ -199,6 +222,15 @@ TEST_F(StoreRatingTest, EveryFramingOfAWholeReplyIsRead) {
         LoopbackStore store("200 OK", kOurRecord, framing);
         ASSERT_TRUE(LookUp(fresh, store)) << int(framing);
         EXPECT_EQ(fresh.appStoreID(), 424242u) << int(framing);
+    }
+}
+
+TEST_F(StoreRatingTest, AMegabyteReplyIsReadOffTheWindowsThread) {
+    for (const QByteArray& body : {UnclosedCommas(), ManyEscapes()}) {
+        MacAppStoreRating fresh;
+        LoopbackStore store("200 OK", body);
+        ASSERT_TRUE(LookUp(fresh, store));
+        EXPECT_EQ(fresh.appStoreID(), body == ManyEscapes() ? 42u : 0u);
     }
 }
 

@@ -218,6 +218,19 @@ def start_x_server():
     return server
 
 
+def shut_down(process, server, work):
+    """Ends the application (when started), the X server, and removes the work folder."""
+    if process:
+        process.terminate()
+        try:
+            process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            process.kill()
+    server.terminate()
+    server.wait()
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     global pyatspi
     work = tempfile.mkdtemp(prefix="vantrell-e2e-")
@@ -288,15 +301,7 @@ def main():
         check_outputs(out, expected)
         print("1 passed, 0 failed", flush=True)
     finally:
-        if process:
-            process.terminate()
-            try:
-                process.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                process.kill()
-        server.terminate()
-        server.wait()
-        shutil.rmtree(work, ignore_errors=True)
+        shut_down(process, server, work)
 
 
 if __name__ == "__main__":

@@ -248,6 +248,22 @@ TEST(FileManager, CopyAndMove) {
     EXPECT_EQ(entryCount(folder.path()), 2);
 }
 
+TEST(FileManager, MovingToAFreeNameNumbersAndNeverReplaces) {
+    ScratchFolder folder;
+    const fs::path kept = folder / "prefs.plist.unreadable";
+    for (const char* expected : {"prefs.plist.unreadable", "prefs.plist.unreadable.1", "prefs.plist.unreadable.2"}) {
+        ASSERT_TRUE(FileManager::createFile(folder / "prefs.plist", std::string_view(expected)));
+        EXPECT_EQ(FileManager::moveItemToFreeName(folder / "prefs.plist", kept), folder / expected);
+    }
+    for (const char* name : {"prefs.plist.unreadable", "prefs.plist.unreadable.1", "prefs.plist.unreadable.2"}) {
+        EXPECT_EQ(readText(folder / name), name);
+    }
+    std::error_code error;
+    EXPECT_TRUE(FileManager::moveItemToFreeName(folder / "gone", kept, &error).empty());
+    EXPECT_TRUE(error);
+    EXPECT_EQ(entryCount(folder.path()), 3);
+}
+
 TEST(FileManager, MoveAcrossFilesystems) {
     // /dev/shm is a tmpfs on Linux; skip where it is absent or shares our device.
     struct stat shm{}, tmp{};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 
@@ -47,30 +48,80 @@ void putBigEndian(std::string& out, std::uint64_t value, int size) {
     for (int i = size - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// A binary property list of arrays: object i holds references to the objects
-// listed in refs[i]. Object 0 is the top.
-std::string binaryArrays(const std::vector<std::vector<std::uint64_t>>& refs) {
+// A binary property list of raw objects (made with the helpers below, which
+// refer to other objects by 4-byte index). Object `top` is the root.
+std::string binaryList(const std::vector<std::string>& objects, std::uint64_t top = 0) {
     std::string out = "bplist00";
     std::vector<std::uint64_t> offsets;
-    for (const auto& list : refs) {
+    for (const auto& object : objects) {
         offsets.push_back(out.size());
-        if (list.size() < 15) {
-            out.push_back(static_cast<char>(0xA0 | list.size()));
-        } else {
-            out.push_back(static_cast<char>(0xAF));
-            out.push_back(static_cast<char>(0x12));
-            putBigEndian(out, list.size(), 4);
-        }
-        for (auto ref : list) putBigEndian(out, ref, 4);
+        out += object;
     }
     const std::uint64_t table = out.size();
     for (auto offset : offsets) putBigEndian(out, offset, 4);
     out.append(6, '\0');
     out.push_back(4);
     out.push_back(4);
-    putBigEndian(out, refs.size(), 8);
-    putBigEndian(out, 0, 8);
+    putBigEndian(out, objects.size(), 8);
+    putBigEndian(out, top, 8);
     putBigEndian(out, table, 8);
+    return out;
+}
+
+// The marker of a container, string or data object with its count.
+std::string marker(int kind, std::uint64_t count) {
+    std::string out;
+    if (count < 15) {
+        out.push_back(static_cast<char>((kind << 4) | int(count)));
+    } else {
+        out.push_back(static_cast<char>((kind << 4) | 0x0F));
+        out.push_back(static_cast<char>(0x13));
+        putBigEndian(out, count, 8);
+    }
+    return out;
+}
+
+std::string arrayObject(const std::vector<std::uint64_t>& refs) {
+    std::string out = marker(0xA, refs.size());
+    for (auto ref : refs) putBigEndian(out, ref, 4);
+    return out;
+}
+
+std::string dataObject(std::size_t size) { return marker(0x4, size) + std::string(size, 'x'); }
+std::string asciiObject(const std::string& text) { return marker(0x5, text.size()) + text; }
+
+std::string dateObject(double seconds) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &seconds, 8);
+    std::string out(1, static_cast<char>(0x33));
+    putBigEndian(out, bits, 8);
+    return out;
+}
+
+// {keys[i]: values[i]} by object index.
+std::string dictionaryObject(const std::vector<std::uint64_t>& keys, const std::vector<std::uint64_t>& values) {
+    std::string out = marker(0xD, keys.size());
+    for (auto ref : keys) putBigEndian(out, ref, 4);
+    for (auto ref : values) putBigEndian(out, ref, 4);
+    return out;
+}
+
+// Arrays only: object i holds references to the objects listed in refs[i].
+std::string binaryArrays(const std::vector<std::vector<std::uint64_t>>& refs) {
+    std::vector<std::string> objects;
+    for (const auto& list : refs) objects.push_back(arrayObject(list));
+    return binaryList(objects);
+}
+
+// An XML list around `body`.
+std::string xmlList(const std::string& body, const std::string& prolog = "") {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + prolog + "<plist version=\"1.0\">" + body + "</plist>";
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    out.reserve(text.size() * std::size_t(times));
+    for (int i = 0; i < times; ++i) out += text;
     return out;
 }
 
@@ -199,4 +250,111 @@ TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
     ASSERT_TRUE(xml);
     EXPECT_EQ(PropertyList::fromData(xml->data(), xml->size()), raw);
     EXPECT_FALSE(PropertyList::toData(raw, PlistFormat::Binary));
+}
+
+TEST(PropertyList, NestingIsMeasuredByRealElementsNotByTextThatLooksLikeThem) {
+    const std::string decoys = repeated("</array>", 200000);
+    const std::string deep = repeated("<array>", 200000) + repeated("</array>", 200000);
+    // Places where markup-like text is no markup; each hides closing tags
+    // ahead of a real nesting far beyond any settings file.
+    struct Hiding {
+        const char* where;
+        std::string prolog;
+        std::string before, after;
+    };
+    const Hiding hidings[] = {
+        {"comment", "", "<array><!--" + decoys + "-->", "</array>"},
+        {"CDATA", "", "<array><string><![CDATA[" + decoys + "]]></string>", "</array>"},
+        {"processing instruction", "", "<array><?note " + decoys + "?>", "</array>"},
+        {"attribute", "", "<array note=\"" + decoys + "\">", "</array>"},
+        {"document type", "<!DOCTYPE plist [<!ENTITY e \"" + decoys + "\"><!-- ]> -->]>\n", "<array>", "</array>"},
+    };
+    for (const Hiding& hiding : hidings) {
+        EXPECT_FALSE(PropertyList::fromData(xmlList(hiding.before + deep + hiding.after, hiding.prolog)))
+            << hiding.where;
+        // The same places in an honest file: skipped, the values kept.
+        auto honest = PropertyList::fromData(xmlList(hiding.before + "<integer>7</integer>" + hiding.after,
+                                                     hiding.prolog));
+        ASSERT_TRUE(honest) << hiding.where;
+        const PlistValue::Array& items = *honest->get<PlistValue::Array>();
+        ASSERT_FALSE(items.empty()) << hiding.where;
+        EXPECT_EQ(items.back().asInteger(), 7) << hiding.where;
+    }
+    // Nesting within the limit reads.
+    EXPECT_TRUE(PropertyList::fromData(xmlList(repeated("<array>", 200) + repeated("</array>", 200))));
+}
+
+TEST(PropertyList, XmlTextKeepsEntitiesCdataAndBytes) {
+    const std::string body =
+        "<dict><key>a&amp;b</key><string>&lt;&#x263A;&#65;<![CDATA[<x>&amp;]]><!-- c -->\r\n\xff</string>"
+        "<key>empty</key><string/><key>yes</key><true/><key>n</key><integer> -0x10 </integer>"
+        "<key>r</key><real>+infinity</real><key>d</key><data> AAEC\n/w== </data></dict>";
+    auto value = PropertyList::fromData("\xEF\xBB\xBF" + xmlList(body, "<!DOCTYPE plist PUBLIC \"-//Apple\" \"x.dtd\">"));
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->find("a&b")->asString(), "<\u263A" "A<x>&amp;\r\n\xff");
+    EXPECT_EQ(value->find("empty")->asString(), "");
+    EXPECT_EQ(value->find("yes")->asBool(), true);
+    EXPECT_EQ(value->find("n")->asInteger(), -16);
+    EXPECT_EQ(value->find("r")->asReal(), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(*value->find("d")->get<PlistValue::Data>(), (PlistValue::Data{0, 1, 2, 255}));
+    for (const char* broken : {"<dict><key>a</key></dict>", "<string>&bogus;</string>", "<string>&#0;</string>",
+                               "<array><key>k</key></array>", "<data>!!</data>", "<date>2020-13-01T00:00:00Z</date>",
+                               "<string>a<b/></string>", "<integer>12x</integer>", "<mystery/>"}) {
+        EXPECT_FALSE(PropertyList::fromData(xmlList(broken))) << broken;
+    }
+}
+
+TEST(PropertyList, WhatAListExpandsToIsBounded) {
+    // One shared object referred to again and again: a small file whose value
+    // would be tens of megabytes, or hundreds of thousands of values.
+    std::vector<std::uint64_t> tenThousand(10000, 1);
+    EXPECT_FALSE(PropertyList::fromData(binaryList({arrayObject(tenThousand), dataObject(4096)})));
+    std::vector<std::uint64_t> toArray(300, 1), toString(1000, 2);
+    EXPECT_FALSE(PropertyList::fromData(binaryList({arrayObject(toArray), arrayObject(toString), asciiObject("x")})));
+    // A plain file of very many keys.
+    std::string keys;
+    for (int i = 0; i < 150000; ++i) keys += "<key>k" + std::to_string(i) + "</key><true/>";
+    EXPECT_FALSE(PropertyList::fromData(xmlList("<dict>" + keys + "</dict>")));
+
+    // Honest lists of a few thousand values and shared objects read.
+    std::vector<std::uint64_t> thousand(1000, 1);
+    auto shared = PropertyList::fromData(binaryList({arrayObject(thousand), dataObject(4096)}));
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(shared->size(), 1000u);
+    keys.clear();
+    for (int i = 0; i < 5000; ++i) keys += "<key>k" + std::to_string(i) + "</key><string>value</string>";
+    auto many = PropertyList::fromData(xmlList("<dict>" + keys + "</dict>"));
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->size(), 5000u);
+
+    // Limits of the caller's choosing, for the file read as well.
+    ScratchFolder folder;
+    const fs::path file = folder / "limits.plist";
+    ASSERT_TRUE(PropertyList::writeFile(file, *many));
+    EXPECT_TRUE(PropertyList::readFile(file));
+    EXPECT_FALSE(PropertyList::readFile(file, nullptr, plat::PlistLimits{.maxValues = 9000}));
+    EXPECT_FALSE(PropertyList::readFile(file, nullptr, plat::PlistLimits{.maxBytes = 4096}));
+}
+
+TEST(PropertyList, DatesThatCannotBeHeldReadAsNumbersAndWriteBack) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double seconds : {nan, inf, -inf, 1e12, -3e9}) {
+        auto value = PropertyList::fromData(binaryList({dictionaryObject({1}, {2}), asciiObject("d"), dateObject(seconds)}));
+        ASSERT_TRUE(value) << seconds;
+        const double* number = value->find("d")->get<double>();
+        ASSERT_TRUE(number) << seconds;
+        EXPECT_TRUE(std::isnan(seconds) ? std::isnan(*number) : *number == seconds);
+        for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
+            auto saved = PropertyList::toData(*value, format);
+            ASSERT_TRUE(saved) << seconds;
+            auto back = PropertyList::fromData(saved->data(), saved->size());
+            ASSERT_TRUE(back) << seconds;
+            EXPECT_TRUE(back->find("d")->is<double>()) << seconds;
+        }
+    }
+    // A date of the writer's range stays a date: 2004-03-03 09:46:40 UTC.
+    auto date = PropertyList::fromData(binaryList({dateObject(1e8)}));
+    ASSERT_TRUE(date);
+    EXPECT_EQ(*date, PlistValue(PlistValue::Date(std::chrono::seconds(978307200 + 100000000))));
 }

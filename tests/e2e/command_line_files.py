@@ -1,0 +1,58 @@
+#!/usr/bin/python3
+"""Files named on the command line reach the list whatever they are called.
+
+Runs on a session bus of its own (dbus-run-session) with its own X server.
+The real executable is started with file names that are not UTF-8, that Qt
+would take for its own options ("-reverse", "-style") and with "--"; a second
+start hands more such names to the first. The list's count label, read
+through the accessibility tree, must count every one of them.
+
+    command_line_files.py <vantrell executable>
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import batch_end_to_end as e2e
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="vantrell-args-")
+    first = None
+    server = e2e.start_x_server()
+    import pyatspi  # after DISPLAY is set
+    e2e.pyatspi = pyatspi
+    try:
+        photos = os.path.join(work, "photos")
+        os.makedirs(photos)
+        sample = os.path.join(work, "sample.jpg")
+        e2e.run(e2e.CONVERT, "-size", "64x48", "gradient:red-blue", sample)
+        # The first start: "--" ends the options; after it "--" is a name.
+        first_names = [b"-reverse", b"caf\xe9.jpg", b"--", b"--", b"-platform"]
+        second_names = [b"-style", b"\xff\xfe photo"]
+        for name in first_names[:2] + first_names[3:] + second_names:
+            shutil.copyfile(sample, os.path.join(os.fsencode(photos), name))
+        runtime = os.path.join(work, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
+                   VANTRELL_RESOURCES=os.environ.get("VANTRELL_RESOURCES", e2e.RESOURCES),
+                   HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_RUNTIME_DIR=runtime,
+                   XDG_DATA_HOME=os.path.join(work, "data"), TMPDIR=work)
+        first = subprocess.Popen([os.fsencode(e2e.VANTRELL)] + first_names, env=env, cwd=photos)
+        e2e.wait_for("the main window", lambda: e2e.find("frame", "Vantrell"))
+        e2e.wait_for("four images from the first start", lambda: e2e.label_text("4 images"), timeout=120)
+
+        second = subprocess.run([os.fsencode(e2e.VANTRELL)] + second_names, env=env, cwd=photos, timeout=60)
+        if second.returncode != 0:
+            e2e.fail(f"the second start ended with {second.returncode}")
+        e2e.wait_for("six images after the hand-over", lambda: e2e.label_text("6 images"), timeout=120)
+        print("1 passed, 0 failed", flush=True)
+    finally:
+        e2e.shut_down(first, server, work)
+
+
+if __name__ == "__main__":
+    main()
