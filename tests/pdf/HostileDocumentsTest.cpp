@@ -6,8 +6,11 @@
 
 #include "pdf/DocumentsToPDF.h"
 #include "pdf/HtmlNesting.h"
+#include "pdf/OfficeConverter.h"
 #include "pdf/RtfReader.h"
 #include "pdf/TextDocumentReader.h"
+#include "pdf/TextDocumentWriters.h"
+#include "platform/ScratchFolder.h"
 
 #include <QTextBlock>
 #include <QTextDocument>
@@ -103,6 +106,43 @@ TEST_F(HostileDocumentsTest, LinksLoadOnlyRegularLocalFiles) {
     // The image beside the page is there.
     const std::string list = RunCommand({"pdfimages", "-list", pdf.string()}).output;
     EXPECT_NE(list.find("   30    20 "), std::string::npos) << list;
+}
+
+TEST_F(HostileDocumentsTest, LibreOfficeRunsWithinMemoryAndLeavesNoTemporaryFolders) {
+    // A stand-in that reports its limits, leaves a temporary folder as
+    // LibreOffice does, and then finishes or hangs.
+    const auto fake = dir / "office";
+    std::ofstream(fake) << "#!/bin/sh\n"
+                           "for last; do :; done\n"
+                           "out=$(dirname \"$0\")\n"
+                           "while [ $# -gt 1 ]; do [ \"$1\" = --outdir ] && out=$2; shift; done\n"
+                           "mkdir \"$TMPDIR/lu1234.tmp\" || exit 3\n"
+                           "[ -e \"$(dirname \"$last\")/hang\" ] && exec sleep 30\n"
+                           "echo \"<p>$(ulimit -v)</p>\" > \"$out/memo.html\"\n";
+    std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+    ScopedEnvironment environment("VANTRELL_LIBREOFFICE", fake.c_str());
+    ASSERT_TRUE(WriteODTDocument(dir / "memo.odt", QStringLiteral("Memo")));
+    std::filesystem::create_directories(dir / "work");
+
+    const auto html = ConvertWithLibreOffice(dir / "memo.odt", "html", "html", dir / "work");
+    ASSERT_FALSE(html.empty());
+    std::ifstream in(html);
+    const std::string reported((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(reported, "<p>" + std::to_string((std::uint64_t(2) << 30) / 1024) + "</p>\n");
+    // Only the converted file is left.
+    std::size_t left = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "work")) {
+        left += entry.is_regular_file();
+        EXPECT_EQ(entry.path().filename().string().rfind("lu", 0), std::string::npos) << entry.path();
+    }
+    EXPECT_EQ(left, 1u);
+
+    std::filesystem::remove_all(dir / "work");
+    std::filesystem::create_directories(dir / "work");
+    std::ofstream(dir / "hang") << "";
+    EXPECT_TRUE(ConvertWithLibreOffice(dir / "memo.odt", "html", "html", dir / "work", std::chrono::milliseconds(300))
+                    .empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "work"));
 }
 
 TEST_F(HostileDocumentsTest, InputsBeyondTheLayoutBudgetFailCleanly) {
