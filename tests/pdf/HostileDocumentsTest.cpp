@@ -2,14 +2,18 @@
 // devices and work that multiplies. Each must end cleanly, without a crash,
 // a hang or a half-written output.
 
+#include "PdfTestSupport.h"
 #include "PdfToolsTestSupport.h"
 
 #include "pdf/DocumentsToPDF.h"
 #include "pdf/HtmlNesting.h"
 #include "pdf/OfficeConverter.h"
+#include "pdf/PDFImageExtractor.h"
+#include "pdf/PDFToText.h"
 #include "pdf/RtfReader.h"
 #include "pdf/TextDocumentReader.h"
 #include "pdf/TextDocumentWriters.h"
+#include "platform/PdfObject.h"
 #include "platform/ScratchFolder.h"
 
 #include <QTextBlock>
@@ -172,6 +176,108 @@ TEST_F(HostileDocumentsTest, RtfWithManyFormatRunsReadsEveryRun) {
     EXPECT_EQ(runs, kRuns);
     EXPECT_TRUE(alternates);
     EXPECT_FALSE(document.isUndoAvailable());
+}
+
+// A page drawing form F0, which draws F1 `fanOut` times, and so on down to
+// the last form, which shows a word and an image.
+std::string FormFanOut(int levels, int fanOut) {
+    RawPdf pdf;
+    const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int image = pdf.AddStream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
+                                    "/BitsPerComponent 8",
+                                    std::string("\x10\x80\x80\xf0", 4));
+    int inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /Font << /F1 " +
+                                  std::to_string(font) + " 0 R >> /XObject << /Im " + std::to_string(image) +
+                                  " 0 R >> >>",
+                              "BT /F1 12 Tf 10 10 Td (deep) Tj ET q 10 0 0 10 0 0 cm /Im Do Q");
+    for (int level = levels - 1; level >= 0; --level) {
+        inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /XObject << /F " +
+                                  std::to_string(inner) + " 0 R >> >>",
+                              Repeat("/F Do ", std::size_t(fanOut)));
+    }
+    return BuildDocument(pdf, {{"<< /XObject << /F0 " + std::to_string(inner) + " 0 R >> >>", "/F0 Do"}});
+}
+
+// A page whose content stream inflates to `megabytes` of path operators.
+std::string ContentBomb(std::size_t megabytes) {
+    RawPdf pdf;
+    const int tree = pdf.Reserve();
+    const int content = pdf.AddStream("/Filter /FlateDecode", Deflate(Repeat("0 0 m\n", megabytes << 20 >> 3)));
+    const int page = pdf.Add("<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /Contents " +
+                             std::to_string(content) + " 0 R >>");
+    pdf.Set(tree, "<< /Type /Pages /MediaBox [0 0 200 200] /Count 1 /Kids [" + std::to_string(page) + " 0 R] >>");
+    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) + " 0 R >>"));
+}
+
+class HostilePdfTest : public PdfToolsTest {
+protected:
+    std::size_t OutputCount() {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir / "out")) ++count;
+        return count;
+    }
+    int ToText(const std::string& pdf, bool perPage) {
+        WriteFile(dir / "in.pdf", pdf);
+        std::filesystem::create_directories(dir / "out");
+        PDFTextConversion c;
+        c.sourceURL = dir / "in.pdf";
+        c.destinationFolder = dir / "out";
+        c.extension = "txt";
+        c.perPage = perPage;
+        return ConvertPDFToTextDocument(&c);
+    }
+    int Images(const std::string& pdf) {
+        WriteFile(dir / "in.pdf", pdf);
+        std::filesystem::create_directories(dir / "out");
+        ImageConversion conversion;
+        conversion.sourceURL = dir / "in.pdf";
+        conversion.destinationURL = dir / "out";
+        conversion.options.outputType = 7;
+        return ExtractImagesFromPDF(&conversion);
+    }
+};
+
+TEST_F(HostilePdfTest, ContentsBeyondTheWorkBudgetFailWithoutOutput) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"forms drawing forms 10^12 times", FormFanOut(12, 10)},
+        {"a form drawing itself", [] {
+             RawPdf pdf;
+             const int form = pdf.Reserve();
+             pdf.Set(form, "<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /Me " +
+                               std::to_string(form) + " 0 R >> >> /Length 6 >>\nstream\n/Me Do\nendstream");
+             return BuildDocument(pdf, {{"<< /XObject << /Me " + std::to_string(form) + " 0 R >> >>", "/Me Do"}});
+         }()},
+        {"a content stream of 100 MiB in a small file", ContentBomb(100)},
+    };
+    for (const auto& [what, pdf] : cases) {
+        const auto objects = plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(pdf.begin(), pdf.end()));
+        ASSERT_TRUE(objects) << what;
+        EXPECT_FALSE(objects->IsPageContentWithinBudget(1)) << what;
+        for (bool perPage : {false, true}) {
+            EXPECT_EQ(ToText(pdf, perPage), 0) << what;
+            EXPECT_EQ(OutputCount(), 0u) << what;
+        }
+        EXPECT_EQ(Images(pdf), 0) << what;
+        EXPECT_EQ(OutputCount(), 0u) << what;
+    }
+}
+
+TEST_F(HostilePdfTest, HonestReuseOfFormsStaysWithinTheBudget) {
+    const std::string pdf = FormFanOut(3, 10);  // the word and the image drawn 1000 times
+    const auto objects = plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(pdf.begin(), pdf.end()));
+    ASSERT_TRUE(objects);
+    EXPECT_TRUE(objects->IsPageContentWithinBudget(1));
+    EXPECT_TRUE(objects->IsPageContentWithinBudget(1));  // asked again, the answer stands
+    EXPECT_FALSE(objects->IsPageContentWithinBudget(2));
+    ASSERT_EQ(ToText(pdf, false), 1);
+    ASSERT_EQ(OutputCount(), 1u);
+    std::filesystem::remove_all(dir / "out");
+    EXPECT_EQ(Images(pdf), 1);
+    EXPECT_EQ(OutputCount(), 1u);
+    // A large content stream is no fault in itself.
+    const std::string large = ContentBomb(8);
+    EXPECT_TRUE(plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(large.begin(), large.end()))
+                    ->IsPageContentWithinBudget(1));
 }
 
 }  // namespace
