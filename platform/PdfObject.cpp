@@ -418,8 +418,11 @@ const ScannedContent& ScanStream(PdfContentWork& work, QPDFObjectHandle stream) 
     } catch (const std::exception&) {
         // Broken data end the content where they break, as in a renderer.
     }
-    if (sink.overflowed()) work.exhausted = true;
     work.bytesDecoded += data.size();
+    if (sink.overflowed()) {
+        work.exhausted = true;
+        return kNothing;
+    }
     return work.streams[id] = ScanOperators(data);
 }
 
