@@ -55,13 +55,15 @@ public:
             const int id = idOf(QString::fromLatin1(rule.name.data(), qsizetype(rule.name.size())));
             kinds_[std::size_t(id)] = rule.kind;
         }
-        for (const char* name : {"p", "li", "table", "tr", "td", "th", "dd", "dt", "dl", "thead", "tbody",
-                                 "tfoot", "caption"}) {
-            named_.insert(QString::fromLatin1(name), idOf(QString::fromLatin1(name)));
-        }
+        const auto id = [this](const char* name) { return idOf(QString::fromLatin1(name)); };
+        ids = {id("p"),  id("li"), id("table"), id("tr"),    id("td"),    id("th"),     id("dd"),
+               id("dt"), id("dl"), id("thead"), id("tbody"), id("tfoot"), id("caption")};
     }
 
-    int named(const char* name) const { return named_.value(QString::fromLatin1(name)); }
+    // The elements with rules of their own.
+    struct Ids {
+        int p, li, table, tr, td, th, dd, dt, dl, thead, tbody, tfoot, caption;
+    } ids{};
     Kind kind(int id) const { return kinds_[std::size_t(id)]; }
     bool isOpen(int id) const { return open_[std::size_t(id)] > 0; }
     std::size_t openCount(int id) const { return std::size_t(open_[std::size_t(id)]); }
@@ -108,7 +110,6 @@ private:
         std::ptrdiff_t nearestBlock;  // index of the innermost block at or under it
     };
     QHash<QString, int> ids_;
-    QHash<QString, int> named_;
     std::vector<Kind> kinds_;
     std::vector<int> open_;
     std::vector<Entry> stack_;
@@ -203,36 +204,32 @@ private:
 // do not nest in their own kind, elements that stand only in certain
 // parents) applied to the open elements.
 void OpenElement(OpenElements& open, int id) {
-    const int p = open.named("p"), li = open.named("li"), table = open.named("table"), tr = open.named("tr");
-    const int td = open.named("td"), th = open.named("th"), dd = open.named("dd"), dt = open.named("dt");
-    const int dl = open.named("dl"), thead = open.named("thead"), tbody = open.named("tbody");
-    const int tfoot = open.named("tfoot"), caption = open.named("caption");
-
+    const OpenElements::Ids& n = open.ids;
     if (open.kind(id) == Kind::Root) {
         // Qt hangs the body under the document whatever is open.
         open.popToSize(0);
         open.push(id);
         return;
     }
-    if ((id == td || id == th) && !open.isOpen(tr)) {
-        open.push(table);
-        open.push(tr);
+    if ((id == n.td || id == n.th) && !open.isOpen(n.tr)) {
+        open.push(n.table);
+        open.push(n.tr);
     }
-    if (id == tr && !open.isOpen(table)) open.push(table);
-    if (id == p) {
+    if (id == n.tr && !open.isOpen(n.table)) open.push(n.table);
+    if (id == n.p) {
         // A paragraph inside a paragraph closes the first one.
         const std::ptrdiff_t block = open.innermostBlock();
-        if (block >= 0 && open.idAt(std::size_t(block)) == p) open.popToSize(std::size_t(block));
+        if (block >= 0 && open.idAt(std::size_t(block)) == n.p) open.popToSize(std::size_t(block));
     }
-    if ((id == p || id == li) && !open.empty() && open.top() == id) open.pop();
+    if ((id == n.p || id == n.li) && !open.empty() && open.top() == id) open.pop();
 
     // Elements that stand only in certain parents close what stands between.
     const auto allowedIn = [&](int parent) {
-        if (id == dd) return parent == dt || parent == dl;
-        if (id == dt) return parent == dl;
-        if (id == tr) return parent == table || parent == thead || parent == tbody || parent == tfoot;
-        if (id == td || id == th) return parent == tr;
-        if (id == thead || id == tbody || id == tfoot || id == caption) return parent == table;
+        if (id == n.dd) return parent == n.dt || parent == n.dl;
+        if (id == n.dt) return parent == n.dl;
+        if (id == n.tr) return parent == n.table || parent == n.thead || parent == n.tbody || parent == n.tfoot;
+        if (id == n.td || id == n.th) return parent == n.tr;
+        if (id == n.thead || id == n.tbody || id == n.tfoot || id == n.caption) return parent == n.table;
         return true;
     };
     while (!open.empty() && !allowedIn(open.top())) open.pop();
@@ -260,7 +257,7 @@ HTMLShape GetHTMLShape(QStringView html) {
     OpenElements open;
     TagScanner scanner(html);
     HTMLShape shape;
-    const int table = open.named("table");
+    const int table = open.ids.table;
     QString name;
     bool closing = false, selfClosed = false;
     qsizetype counted = 0;
