@@ -114,7 +114,7 @@ bool PrintToFile(const DocumentPDFMaker* m, const std::filesystem::path& documen
         return false;
     }
 
-    QTextDocument document;
+    BoundedTextDocument document;
     bool richText = false;
     if (!ReadTextDocument(documentURL, document, &richText)) return false;
     if (!richText || m->styleRichText) {

@@ -31,9 +31,13 @@ namespace {
 
 constexpr int kRestartStatus = 81;
 
+// Address space LibreOffice may map. Converting a document runs within one
+// gigabyte; a zip bomb in a Word file drove it to 9 GB.
+constexpr std::uint64_t kLibreOfficeAddressSpace = std::uint64_t(2) << 30;
+
 // Runs LibreOffice until it ends or the deadline passes; then it is stopped
 // by its own process id and reaped.
-plat::ToolStatus RunWithDeadline(const std::vector<std::string>& arguments,
+plat::ToolStatus RunWithDeadline(const std::vector<std::string>& arguments, const plat::ToolRunOptions& options,
                                  std::chrono::steady_clock::time_point deadline, bool& timedOut) {
     plat::ToolRunner runner;
     std::mutex mutex;
@@ -41,7 +45,7 @@ plat::ToolStatus RunWithDeadline(const std::vector<std::string>& arguments,
     bool done = false;
     plat::ToolStatus status;
     std::thread worker([&] {
-        const plat::ToolStatus result = runner.run(GetLibreOfficeExecutable(), arguments);
+        const plat::ToolStatus result = runner.run(GetLibreOfficeExecutable(), arguments, {}, options);
         std::lock_guard<std::mutex> lock(mutex);
         status = result;
         done = true;
@@ -66,7 +70,11 @@ std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input,
     const std::filesystem::path work = GetTemporaryURLInDirectory(outputFolder, "office-");
     const std::filesystem::path profile = work / "profile";
     const std::filesystem::path converted = work / "out";
-    if (work.empty() || !FileManager::createDirectories(profile) || !FileManager::createDirectories(converted)) {
+    // LibreOffice's own temporary folders (lu*.tmp) go here too, so that
+    // they go with the work folder, also after a time-out.
+    const std::filesystem::path scratch = work / "tmp";
+    if (work.empty() || !FileManager::createDirectories(profile) || !FileManager::createDirectories(converted) ||
+        !FileManager::createDirectories(scratch)) {
         if (!work.empty()) FileManager::removeItem(work);
         return {};
     }
@@ -87,13 +95,17 @@ std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input,
     if (!inputFilter.empty()) arguments.push_back("--infilter=" + inputFilter);
     arguments.push_back(input.string());
 
+    plat::ToolRunOptions options;
+    options.extraEnvironment = {"TMPDIR=" + scratch.string()};
+    options.addressSpaceLimit = kLibreOfficeAddressSpace;
+
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool timedOut = false;
     plat::ToolStatus status;
     // A fresh profile makes LibreOffice set itself up and ask for a restart
     // (exit status 81) before it converts anything.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        status = RunWithDeadline(arguments, deadline, timedOut);
+        status = RunWithDeadline(arguments, options, deadline, timedOut);
         if (timedOut || status.kind != plat::ToolStatus::Kind::Exited || status.value != kRestartStatus) break;
     }
 
@@ -103,7 +115,8 @@ std::filesystem::path ConvertWithLibreOffice(const std::filesystem::path& input,
         FileManager::removeItem(work);
         return {};
     }
-    // The profile is LibreOffice's scratch space only.
+    // The profile and the temporary folder are LibreOffice's scratch space only.
     FileManager::removeItem(profile);
+    FileManager::removeItem(scratch);
     return output;
 }

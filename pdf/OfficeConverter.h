@@ -1,6 +1,7 @@
 #pragma once
 // Converts Word and OpenDocument files with LibreOffice, run headless as a
-// child process with a private profile folder and a time limit.
+// child process with a private profile and temporary folder, a time limit
+// and a memory limit.
 
 #include <chrono>
 #include <filesystem>

@@ -92,6 +92,12 @@ int ExtractImagesFromPDFPages(PDFImageExtractor* extractor) {
         return 1;
     }
 
+    // Pages whose contents would take more work than any honest page fail
+    // the extraction before any image is written.
+    for (std::uint64_t p = start; p <= end && p <= pages; ++p) {
+        if (p >= 1 && !extractor->objects->IsPageContentWithinBudget(static_cast<int>(p))) return 0;
+    }
+
     const std::filesystem::path folder = extractor->destinationURL;
     const std::string baseName =
         extractor->outputBaseName.empty() ? extractor->sourceURL.stem().string() : extractor->outputBaseName;
@@ -206,7 +212,10 @@ int ExtractImagesFromPDF(const ImageConversion* conversion) {
                            conversion->options.quality);
         SetExtractorPageRange(&extractor, conversion->options.pageRangeMode, conversion->options.firstPage,
                               conversion->options.lastPage);
-        ExtractImagesFromPDFPages(&extractor);
+        if (!ExtractImagesFromPDFPages(&extractor)) {
+            ReleasePDFImageExtractor(&extractor);
+            return 0;
+        }
     } catch (...) {
         ReleasePDFImageExtractor(&extractor);
         return 0;

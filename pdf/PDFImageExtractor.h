@@ -41,7 +41,8 @@ void InitPDFImageExtractor(PDFImageExtractor* extractor);
 void ReleasePDFImageExtractor(PDFImageExtractor* extractor);
 void SetExtractorPageRange(PDFImageExtractor* extractor, std::int32_t mode, std::int64_t first, std::int64_t last);
 int OpenExtractorPDFDocument(PDFImageExtractor* extractor, const std::filesystem::path& url);
-// Always 1, also after a cancel.
+// 1, also after a cancel; 0, with nothing written, when the contents of a
+// page in the range are beyond the work budget of the file.
 int ExtractImagesFromPDFPages(PDFImageExtractor* extractor);
 void ExtractPageXObjectImages(PDFImageExtractor* extractor, int pageNumber);
 void ApplyXObjectEntry(const std::string& key, const plat::PdfObject& object, PDFImageExtractor* extractor);

@@ -2,6 +2,7 @@
 
 #include "common/KSMUtil.h"
 #include "pdf/TextDocumentWriters.h"
+#include "platform/PdfObject.h"
 
 #include <string>
 #include <exception>
@@ -78,6 +79,17 @@ int ExtractPDFText(PDFTextExtractor* extractor) {
         end = c.pageRangeMode == 1 ? c.firstPage : (c.lastPage >= 1 && c.lastPage <= count ? c.lastPage : count);
     }
     const std::string baseName = c.baseName.empty() ? GetFileBaseNameString(c.sourceURL) : c.baseName;
+
+    // A page whose contents would take more work than any honest page (a
+    // huge content stream, forms that draw each other thousands of times)
+    // fails the run before anything is written.
+    if (end > start) {
+        const auto objects = document.OpenObjects();
+        if (!objects) return 0;
+        for (std::int64_t i = start; i < end; ++i) {
+            if (!objects->IsPageContentWithinBudget(static_cast<int>(i) + 1)) return 0;
+        }
+    }
 
     int result = 0;
     QString joined;

@@ -20,6 +20,12 @@ namespace {
 // Groups nest without limit in the format; deeper ones are read flat.
 constexpr std::size_t kMaxGroupDepth = 512;
 
+// Runs of text in one format. Qt lays a paragraph out in time that grows
+// with the square of its runs (50,000 take seconds), and every run costs
+// memory; honest documents stay far below both bounds.
+constexpr std::size_t kMaxRunsPerParagraph = 50000;
+constexpr std::size_t kMaxRuns = 1000000;
+
 // Windows-1252 for 0x80 to 0x9F; the rest of the upper half is Latin-1.
 constexpr std::array<char16_t, 32> kCp1252High = {
     0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -47,9 +53,10 @@ public:
 
     bool parse() {
         if (data_.substr(0, 5) != "{\\rtf") return false;
+        cursor_.beginEditBlock();
         state_.push_back({});
         applyFont(0);
-        while (pos_ < data_.size()) {
+        while (pos_ < data_.size() && !tooLarge_) {
             const char c = data_[pos_++];
             switch (c) {
             case '{': openGroup(); break;
@@ -61,7 +68,8 @@ public:
             }
         }
         flush();
-        return true;
+        cursor_.endEditBlock();
+        return !tooLarge_;
     }
 
 private:
@@ -130,13 +138,16 @@ private:
 
     void flush() {
         if (pending_.isEmpty()) return;
-        cursor_.insertText(pending_, top().character);
+        if (++paragraphRuns_ > kMaxRunsPerParagraph || ++runs_ > kMaxRuns) tooLarge_ = true;
+        if (!tooLarge_) cursor_.insertText(pending_, top().character);
         pending_.clear();
     }
 
     void paragraph() {
         flush();
-        cursor_.insertBlock(top().paragraph, top().character);
+        paragraphRuns_ = 0;
+        if (++runs_ > kMaxRuns) tooLarge_ = true;
+        if (!tooLarge_) cursor_.insertBlock(top().paragraph, top().character);
     }
 
     void insertAttachment() {
@@ -357,6 +368,9 @@ private:
     std::filesystem::path folder_;
     std::vector<GroupState> state_;
     std::size_t flatDepth_ = 0;
+    std::size_t paragraphRuns_ = 0;
+    std::size_t runs_ = 0;
+    bool tooLarge_ = false;
     bool starting_ = false;
     int skipCount_ = 0;
     QString pending_;
@@ -374,8 +388,17 @@ private:
 
 bool ReadRTF(std::string_view rtf, QTextDocument& document, const std::filesystem::path& attachmentFolder) {
     document.clear();
-    RtfParser parser(rtf, document, attachmentFolder);
-    if (parser.parse()) return true;
-    document.clear();
-    return false;
+    // Outside an edit block every insertion lays its paragraph out again,
+    // which made a paragraph of many format runs quadratic; nobody undoes a
+    // document that is being read.
+    const bool undo = document.isUndoRedoEnabled();
+    document.setUndoRedoEnabled(false);
+    bool read = false;
+    {
+        RtfParser parser(rtf, document, attachmentFolder);
+        read = parser.parse();
+    }
+    document.setUndoRedoEnabled(undo);
+    if (!read) document.clear();
+    return read;
 }

@@ -12,5 +12,6 @@
 
 // Reads `rtf` into `document` (replacing its contents). `attachmentFolder`
 // is the RTFD folder whose files the text refers to; empty for plain RTF.
-// False when the data is not RTF.
+// False when the data is not RTF, or holds more runs of text in one format
+// than can be laid out in reasonable time.
 bool ReadRTF(std::string_view rtf, QTextDocument& document, const std::filesystem::path& attachmentFolder = {});

@@ -2,6 +2,8 @@
 
 #include "common/KSMUtil.h"
 #include "engine/ImageTypes.h"
+#include "pdf/DocumentResources.h"
+#include "pdf/HtmlNesting.h"
 #include "pdf/OfficeConverter.h"
 #include "pdf/RtfReader.h"
 #include "platform/FileManager.h"
@@ -15,11 +17,17 @@
 
 namespace {
 
-// Text documents larger than this are not laid out.
-constexpr std::uint64_t kMaxDocumentBytes = std::uint64_t(64) << 20;
+// Inputs larger than these are not read: laying out more than an honest
+// document of the kind holds took minutes and gigabytes. RTF may carry
+// pictures that the reader passes over, so its bound is on the file.
+constexpr std::uint64_t kMaxPlainTextBytes = std::uint64_t(16) << 20;
+constexpr std::uint64_t kMaxHTMLBytes = std::uint64_t(16) << 20;
+constexpr std::uint64_t kMaxRTFBytes = std::uint64_t(64) << 20;
+// Characters that any document may hold when it is laid out.
+constexpr int kMaxDocumentCharacters = 16 << 20;
 
-std::optional<std::vector<std::uint8_t>> ReadBytes(const std::filesystem::path& url) {
-    return plat::FileManager::contentsOfFile(url, kMaxDocumentBytes);
+std::optional<std::vector<std::uint8_t>> ReadBytes(const std::filesystem::path& url, std::uint64_t limit) {
+    return plat::FileManager::contentsOfFile(url, limit);
 }
 
 // Text by its byte-order mark, else UTF-8 when it is valid, else Windows-1252.
@@ -45,7 +53,17 @@ bool ReadRTFBytes(const std::vector<std::uint8_t>& bytes, QTextDocument& documen
     return ReadRTF(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), document, folder);
 }
 
-bool ReadOfficeDocument(const std::filesystem::path& url, QTextDocument& document) {
+// HTML whose elements nest deeper, or are more, than Qt can lay out is
+// refused before Qt reads it; links load by the rules of LimitDocumentResources, relative ones
+// from `folder`.
+bool ReadHTML(const QString& html, BoundedTextDocument& document, const std::filesystem::path& folder) {
+    if (!IsHTMLWithinBounds(html)) return false;
+    document.setResourceFolder(folder);
+    document.setHtml(html);
+    return true;
+}
+
+bool ReadOfficeDocument(const std::filesystem::path& url, BoundedTextDocument& document) {
     const std::filesystem::path work = GetTemporaryURLWithPrefix("office");
     if (work.empty() || !plat::FileManager::createDirectories(work)) return false;
     bool read = false;
@@ -53,9 +71,12 @@ bool ReadOfficeDocument(const std::filesystem::path& url, QTextDocument& documen
     const std::filesystem::path html =
         ConvertWithLibreOffice(url, "html", "html", work, std::chrono::seconds(120), GetLibreOfficeImportFilter(type));
     if (!html.empty()) {
-        if (auto bytes = ReadBytes(html)) {
-            document.setHtml(DecodeText(*bytes));
-            read = true;
+        if (auto bytes = ReadBytes(html, kMaxHTMLBytes)) {
+            // LibreOffice writes the images beside the page; they are read
+            // before the folder goes. Links the document made to files
+            // elsewhere load by the same rules as any HTML file's.
+            read = ReadHTML(DecodeText(*bytes), document, html.parent_path());
+            if (read) document.loadImages();
         }
     }
     plat::FileManager::removeItem(work);
@@ -81,28 +102,34 @@ TextDocumentKind GetTextDocumentKind(const std::filesystem::path& url) {
     }
 }
 
-bool ReadTextDocument(const std::filesystem::path& url, QTextDocument& document, bool* richText) {
+bool ReadTextDocument(const std::filesystem::path& url, BoundedTextDocument& document, bool* richText) {
     document.clear();
     TextDocumentKind kind = GetTextDocumentKind(url);
     bool read = false;
     if (kind == TextDocumentKind::Rtfd) {
-        const auto bytes = ReadBytes(url / "TXT.rtf");
+        const auto bytes = ReadBytes(url / "TXT.rtf", kMaxRTFBytes);
         read = bytes && ReadRTFBytes(*bytes, document, url);
     } else if (kind == TextDocumentKind::Office) {
         read = ReadOfficeDocument(url, document);
-    } else if (auto bytes = ReadBytes(url)) {
+    } else if (auto head = plat::FileManager::leadingBytesOfFile(url, 5)) {
         // RTF announces itself whatever the file is called.
-        if (StartsWithRTF(*bytes)) kind = TextDocumentKind::Rtf;
-        if (kind == TextDocumentKind::Rtf) {
-            read = ReadRTFBytes(*bytes, document, {});
-        } else if (kind == TextDocumentKind::Html) {
-            document.setHtml(DecodeText(*bytes));
-            read = true;
-        } else {
-            document.setPlainText(DecodeText(*bytes));
-            read = true;
+        if (StartsWithRTF(*head)) kind = TextDocumentKind::Rtf;
+        const std::uint64_t limit = kind == TextDocumentKind::Rtf    ? kMaxRTFBytes
+                                    : kind == TextDocumentKind::Html ? kMaxHTMLBytes
+                                                                     : kMaxPlainTextBytes;
+        if (auto bytes = ReadBytes(url, limit)) {
+            if (kind == TextDocumentKind::Rtf) {
+                read = ReadRTFBytes(*bytes, document, {});
+            } else if (kind == TextDocumentKind::Html) {
+                read = ReadHTML(DecodeText(*bytes), document, url.parent_path());
+            } else {
+                document.setPlainText(DecodeText(*bytes));
+                read = true;
+            }
         }
     }
+    // What the readers made may still be more than can be laid out.
+    if (read && document.characterCount() > kMaxDocumentCharacters) read = false;
     if (!read) document.clear();
     if (richText) *richText = read && kind != TextDocumentKind::Plain;
     return read;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -27,10 +29,32 @@ struct PdfObject::Handle {
     mutable QPDFObjectHandle object;  // qpdf's getters are not const
 };
 
+// What IsPageContentWithinBudget has measured of a file so far.
+struct PdfContentWork;
+
 struct PdfObjectFile::State {
     std::shared_ptr<const std::vector<char>> bytes;  // qpdf reads them in place
     std::shared_ptr<QPDF> pdf;
     std::vector<QPDFObjectHandle> pages;
+    std::unique_ptr<PdfContentWork> work;
+};
+
+// One content stream: the operators it holds and the names its Do operators
+// draw (with their slash, as qpdf keys them).
+struct ScannedContent {
+    std::uint64_t operators = 0;
+    std::vector<std::string> drawn;
+};
+
+struct PdfContentWork {
+    std::uint64_t bytesBudget = 0;
+    std::uint64_t bytesDecoded = 0;
+    std::uint64_t operatorsRun = 0;
+    bool exhausted = false;
+    std::map<QPDFObjGen, ScannedContent> streams;
+    std::map<QPDFObjGen, std::uint64_t> formCosts;
+    std::set<QPDFObjGen> formsInWalk;
+    std::map<int, bool> pages;
 };
 
 namespace {
@@ -301,6 +325,143 @@ private:
     bool haveInlineData_ = false;
 };
 
+// Forms inside forms beyond this are over budget (honest files nest a few).
+constexpr int kMaxFormNesting = 64;
+
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max() / 2;
+    return a >= kMax || b >= kMax - a ? kMax : a + b;
+}
+
+bool IsWhite(std::uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+
+bool IsDelimiter(std::uint8_t c) {
+    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
+           c == '/' || c == '%';
+}
+
+// Counts the operators of decoded content and notes what Do draws, in one
+// pass: strings, comments, names, numbers and inline image data are passed
+// over as the content grammar has them.
+ScannedContent ScanOperators(const std::vector<std::uint8_t>& data) {
+    ScannedContent scanned;
+    const std::size_t n = data.size();
+    std::size_t i = 0;
+    std::string lastName;
+    const auto regularEnd = [&](std::size_t from) {
+        while (from < n && !IsWhite(data[from]) && !IsDelimiter(data[from])) ++from;
+        return from;
+    };
+    while (i < n) {
+        const std::uint8_t c = data[i];
+        if (IsWhite(c)) {
+            ++i;
+        } else if (c == '%') {
+            while (i < n && data[i] != '\n' && data[i] != '\r') ++i;
+        } else if (c == '(') {
+            int depth = 0;
+            for (; i < n; ++i) {
+                if (data[i] == '\\') {
+                    ++i;
+                } else if (data[i] == '(') {
+                    ++depth;
+                } else if (data[i] == ')' && --depth == 0) {
+                    ++i;
+                    break;
+                }
+            }
+        } else if (c == '<' && i + 1 < n && data[i + 1] != '<') {
+            while (i < n && data[i] != '>') ++i;
+            ++i;
+        } else if (c == '/') {
+            const std::size_t end = regularEnd(i + 1);
+            lastName.assign(reinterpret_cast<const char*>(data.data()) + i, end - i);
+            i = end;
+        } else if (IsDelimiter(c)) {
+            ++i;
+        } else {
+            const std::size_t end = regularEnd(i);
+            const std::string_view token(reinterpret_cast<const char*>(data.data()) + i, end - i);
+            i = end;
+            const bool number = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+            if (number || token == "true" || token == "false" || token == "null") continue;
+            ++scanned.operators;
+            if (token == "Do" && !lastName.empty()) scanned.drawn.push_back(lastName);
+            if (token == "ID") {
+                // Inline image data run to an EI standing alone.
+                for (i = i + 1; i + 1 < n; ++i) {
+                    if (data[i] == 'E' && data[i + 1] == 'I' && IsWhite(data[i - 1]) &&
+                        (i + 2 == n || IsWhite(data[i + 2]))) {
+                        i += 2;
+                        break;
+                    }
+                }
+                if (i + 1 >= n) i = n;
+            }
+            lastName.clear();
+        }
+    }
+    return scanned;
+}
+
+// Decodes a content stream once, within what is left of the byte budget.
+const ScannedContent& ScanStream(PdfContentWork& work, QPDFObjectHandle stream) {
+    static const ScannedContent kNothing;
+    if (!stream.isStream()) return kNothing;
+    const QPDFObjGen id = stream.getObjGen();
+    auto found = work.streams.find(id);
+    if (found != work.streams.end()) return found->second;
+    std::vector<std::uint8_t> data;
+    LimitedSink sink(&data, work.bytesBudget - work.bytesDecoded);
+    try {
+        stream.pipeStreamData(&sink, 0, qpdf_dl_generalized, true, false);
+    } catch (const std::exception&) {
+        // Broken data end the content where they break, as in a renderer.
+    }
+    work.bytesDecoded += data.size();
+    if (sink.overflowed()) {
+        work.exhausted = true;
+        return kNothing;
+    }
+    return work.streams[id] = ScanOperators(data);
+}
+
+std::uint64_t DrawnCost(PdfContentWork& work, QPDFObjectHandle resources, const std::string& name, int depth);
+
+// The operators a form runs each time it is drawn, the forms it draws
+// included; memoised, so a form drawn a million times is measured once.
+std::uint64_t FormCost(PdfContentWork& work, QPDFObjectHandle form, QPDFObjectHandle inherited, int depth) {
+    const QPDFObjGen id = form.getObjGen();
+    if (auto found = work.formCosts.find(id); found != work.formCosts.end()) return found->second;
+    if (depth > kMaxFormNesting || !work.formsInWalk.insert(id).second) {
+        // Nested too deep, or a form that draws itself.
+        work.exhausted = true;
+        return 0;
+    }
+    const ScannedContent scanned = ScanStream(work, form);
+    QPDFObjectHandle resources = form.getDict().getKey("/Resources");
+    if (!resources.isDictionary()) resources = inherited;
+    std::uint64_t cost = scanned.operators;
+    for (const std::string& name : scanned.drawn) {
+        if (work.exhausted) break;
+        cost = SaturatingAdd(cost, DrawnCost(work, resources, name, depth + 1));
+    }
+    work.formsInWalk.erase(id);
+    work.formCosts[id] = cost;
+    return cost;
+}
+
+std::uint64_t DrawnCost(PdfContentWork& work, QPDFObjectHandle resources, const std::string& name, int depth) {
+    if (!resources.isDictionary()) return 1;
+    QPDFObjectHandle xobjects = resources.getKey("/XObject");
+    if (!xobjects.isDictionary()) return 1;
+    QPDFObjectHandle xobject = xobjects.getKey(name);
+    if (!xobject.isStream()) return 1;
+    QPDFObjectHandle subtype = xobject.getDict().getKey("/Subtype");
+    if (!subtype.isName() || subtype.getName() != "/Form") return 1;
+    return SaturatingAdd(1, FormCost(work, xobject, resources, depth));
+}
+
 }  // namespace
 
 // --- PdfObject --------------------------------------------------------------------
@@ -490,6 +651,38 @@ PdfObject PdfObjectFile::GetPageAttribute(int pageNumber, std::string_view key) 
     } catch (const std::exception&) {
         return {};
     }
+}
+
+bool PdfObjectFile::IsPageContentWithinBudget(int pageNumber) const {
+    if (pageNumber < 1 || pageNumber > GetPageCount()) return false;
+    if (!state_->work) {
+        state_->work = std::make_unique<PdfContentWork>();
+        state_->work->bytesBudget = SaturatingAdd(
+            kPdfContentBytesFloor, kPdfContentBytesPerFileByte * std::uint64_t(state_->bytes ? state_->bytes->size() : 0));
+    }
+    PdfContentWork& work = *state_->work;
+    if (auto known = work.pages.find(pageNumber); known != work.pages.end()) return known->second;
+    try {
+        QPDFPageObjectHelper page(state_->pages[static_cast<std::size_t>(pageNumber - 1)]);
+        const QPDFObjectHandle resources = page.getAttribute("/Resources", false);
+        std::uint64_t cost = 0;
+        for (const QPDFObjectHandle& content : page.getPageContents()) {
+            const ScannedContent scanned = ScanStream(work, content);
+            cost = SaturatingAdd(cost, scanned.operators);
+            for (const std::string& name : scanned.drawn) {
+                if (work.exhausted) break;
+                cost = SaturatingAdd(cost, DrawnCost(work, resources, name, 1));
+            }
+        }
+        work.operatorsRun = SaturatingAdd(work.operatorsRun, cost);
+    } catch (const std::exception&) {
+        // A page qpdf cannot read runs no contents.
+    }
+    const bool within = !work.exhausted &&
+                        work.operatorsRun <= SaturatingAdd(kPdfOperatorsFloor,
+                                                           kPdfOperatorsPerContentByte * work.bytesDecoded);
+    work.pages[pageNumber] = within;
+    return within;
 }
 
 bool PdfObjectFile::ScanPageContent(int pageNumber, std::span<const std::string_view> operators,

@@ -28,6 +28,14 @@ enum class PdfDataFormat : std::int32_t {
 // can expand enormously).
 inline constexpr std::size_t kPdfStreamDataLimit = std::size_t{1} << 30;
 
+// The work budget of page contents (see IsPageContentWithinBudget). Honest
+// content streams expand ten to twenty times; forms repeat what they draw a
+// few thousand times at most.
+inline constexpr std::uint64_t kPdfContentBytesFloor = std::uint64_t(64) << 20;
+inline constexpr std::uint64_t kPdfContentBytesPerFileByte = 64;
+inline constexpr std::uint64_t kPdfOperatorsFloor = std::uint64_t(32) << 20;
+inline constexpr std::uint64_t kPdfOperatorsPerContentByte = 8;
+
 class PdfObjectFile;
 
 // One object of an open file: a cheap handle that keeps the file alive. A
@@ -116,6 +124,18 @@ public:
     using OperatorCallback = std::function<void(std::string_view name, std::span<const PdfObject> operands)>;
     bool ScanPageContent(int pageNumber, std::span<const std::string_view> operators,
                          const OperatorCallback& onOperator) const;
+
+    // True when running the page's contents stays within the file's budget
+    // of work: its content streams and form XObjects decode to at most
+    // kPdfContentBytesFloor plus kPdfContentBytesPerFileByte times the
+    // file's size (all pages together, each stream counted once), and the
+    // operators run, forms followed wherever they are drawn, stay within
+    // kPdfOperatorsFloor plus kPdfOperatorsPerContentByte times the bytes
+    // decoded. A form that draws itself is over budget. Work counts for the
+    // whole file, so that a page checked once is cheap to check again and
+    // many pages cannot each take a full budget. False also for a page that
+    // does not exist.
+    bool IsPageContentWithinBudget(int pageNumber) const;
 
     struct State;
 

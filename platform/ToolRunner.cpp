@@ -2,6 +2,7 @@
 
 #include "platform/FileDescriptor.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -61,6 +62,7 @@ struct ChildSetup {
     int input;   // standard input
     int output;  // standard output and standard error
     bool lowPriority;
+    rlim_t addressSpaceLimit;  // 0: none
     pid_t parent;
     volatile int error;  // set by the child when it cannot exec
 };
@@ -92,6 +94,13 @@ struct ChildSetup {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (setup.lowPriority) ::setpriority(PRIO_PROCESS, 0, 10);
+    if (setup.addressSpaceLimit != 0) {
+        const struct rlimit limit {setup.addressSpaceLimit, setup.addressSpaceLimit};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            setup.error = errno;
+            ::_exit(127);
+        }
+    }
     ::execve(setup.program, setup.argv, setup.environment);
     setup.error = errno == 0 ? ENOEXEC : errno;
     ::_exit(127);
@@ -211,7 +220,14 @@ ToolStatus ToolRunner::run(const std::string& executable, const std::vector<std:
 
     std::vector<char*> environment;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        environment.push_back(*entry);
+        const std::string_view current(*entry);
+        const auto replaced = [&](const std::string& extra) {
+            const auto equals = extra.find('=');
+            return equals != std::string::npos && current.substr(0, equals + 1) == std::string_view(extra).substr(0, equals + 1);
+        };
+        if (std::none_of(options.extraEnvironment.begin(), options.extraEnvironment.end(), replaced)) {
+            environment.push_back(*entry);
+        }
     }
     for (const auto& extra : options.extraEnvironment) {
         environment.push_back(const_cast<char*>(extra.c_str()));
@@ -255,6 +271,7 @@ ToolStatus ToolRunner::run(const std::string& executable, const std::vector<std:
                      devNull.get(),
                      reader ? writeEnd : devNull.get(),
                      options.lowPriority,
+                     static_cast<rlim_t>(options.addressSpaceLimit),
                      ::getpid(),
                      0};
 

@@ -5,6 +5,7 @@
 // A child never outlives the thread that started it: it gets SIGKILL when that
 // thread or the whole application ends, a kill -9 included.
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -35,10 +36,15 @@ struct ToolStatus {
 };
 
 struct ToolRunOptions {
-    // "NAME=value" entries added to the process's own environment.
+    // "NAME=value" entries added to the process's own environment, in place
+    // of an entry of the same name.
     std::vector<std::string> extraEnvironment;
     // Runs the child at scheduling priority 10.
     bool lowPriority = false;
+    // Bytes of address space the child may map (RLIMIT_AS); 0: no limit of
+    // our own. A child beyond it fails to allocate instead of taking the
+    // machine's memory.
+    std::uint64_t addressSpaceLimit = 0;
 };
 
 class ToolRunner {

@@ -186,7 +186,7 @@ TEST_F(DocumentsToPDFTest, RtfdPackagesBringTheirImages) {
     std::ofstream(package / "TXT.rtf")
         << "{\\rtf1\\ansi Before {{\\NeXTGraphic pic.png \\width600 \\height400}\\'ac} "
            "{{\\NeXTGraphic ../escape.png \\width600 \\height400}\\'ac}After\\par}";
-    QTextDocument document;
+    BoundedTextDocument document;
     bool rich = false;
     ASSERT_TRUE(ReadTextDocument(package, document, &rich));
     EXPECT_TRUE(rich);

@@ -147,6 +147,19 @@ TEST_F(ToolRunnerTest, ExtraEnvironmentAndLowPriority) {
     EXPECT_EQ(tail, std::to_string(std::max(10, ::getpriority(PRIO_PROCESS, 0))) + "\n");
 }
 
+TEST_F(ToolRunnerTest, AddressSpaceLimitAndReplacedEnvironment) {
+    ::setenv("VANTRELL_RUNNER_PROBE", "parent", 1);
+    plat::ToolRunner runner;
+    std::string text;
+    plat::ToolRunOptions options;
+    options.extraEnvironment = {"VANTRELL_RUNNER_PROBE=child"};
+    options.addressSpaceLimit = std::uint64_t(512) << 20;
+    runner.run(Script("limits", "ulimit -v; env | grep -c '^VANTRELL_RUNNER_PROBE='; echo \"$VANTRELL_RUNNER_PROBE\""),
+               {"Limits"}, [&](int fd) { text = ReadAll(fd); }, options);
+    ::unsetenv("VANTRELL_RUNNER_PROBE");
+    EXPECT_EQ(text, "524288\n1\nchild\n");
+}
+
 TEST_F(ToolRunnerTest, TerminateKillsRunningChildAndPreventsLaterStarts) {
     plat::ToolRunner runner;
     auto status = runner.run(Script("sleeper", "echo started; exec sleep 600"), {"Sleeper"}, [&](int fd) {
