@@ -30,10 +30,15 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <fstream>
+#include <thread>
 #include <map>
 
 #include <sys/wait.h>
+#include <xcb/xcb.h>
 #include <unistd.h>
 
 using namespace listtest;
@@ -192,22 +197,25 @@ protected:
 bool CanDrag() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 
 // Presses on the first row, moves far enough to start the table's drag, and
-// lets the drag's own loop carry the pointer onto `target` and release it
-// there. Returns when the drag is over.
-void DragRowsOnto(ImageListTableView* table, QWidget* target) {
+// lets the drag's own loop carry the pointer to `at` of `window` and release
+// it there: once the target has accepted the drag when `accepting`, at once
+// otherwise. Returns when the drag's loop is over.
+void DragRowsTo(ImageListTableView* table, QWindow* window, QPoint at, bool accepting) {
     QWidget* source = table->window();
     const QPoint press = table->viewport()->mapTo(source, table->visualRect(table->model()->index(0, 0)).center());
-    // Once the drag runs, its loop carries the pointer to the target and
-    // releases the button there.
     QTimer carry;
-    int step = 0;
-    QObject::connect(&carry, &QTimer::timeout, target, [&] {
-        if (!table->findChild<QDrag*>()) return;
-        QWindow* window = target->window()->windowHandle();
-        const QPoint at = target->mapTo(target->window(), QPoint(target->width() / 2, target->height() / 2));
-        if (step++ == 0) {
+    bool moved = false;
+    bool accepted = false;
+    QObject::connect(&carry, &QTimer::timeout, [&] {
+        QDrag* drag = table->findChild<QDrag*>();
+        if (!drag) return;
+        if (!moved) {
+            moved = true;
+            QObject::connect(drag, &QDrag::actionChanged, [&](Qt::DropAction action) {
+                accepted = action != Qt::IgnoreAction;
+            });
             QTest::mouseMove(window, at);
-        } else {
+        } else if (accepted || !accepting) {
             carry.stop();
             QTest::mouseRelease(window, Qt::LeftButton, {}, at);
         }
@@ -222,6 +230,149 @@ void DragRowsOnto(ImageListTableView* table, QWidget* target) {
     }
 }
 
+void DragRowsOnto(ImageListTableView* table, QWidget* target, bool accepting) {
+    DragRowsTo(table, target->window()->windowHandle(),
+               target->mapTo(target->window(), QPoint(target->width() / 2, target->height() / 2)), accepting);
+}
+
+// A drop target of another X client that speaks direct save: its own
+// connection and window, served on a thread of its own. On a drop it reads
+// the offered name, writes "file://host/folder/name" for its folder, asks
+// for the XdndDirectSave0 data and finishes the drop with the answer.
+class DirectSaveTarget {
+public:
+    DirectSaveTarget(fs::path folder, QRect frame) : folder_(std::move(folder)) {
+        connection_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection_)) return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        window_ = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_PROPERTY_CHANGE};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, std::int16_t(frame.x()),
+                          std::int16_t(frame.y()), std::uint16_t(frame.width()), std::uint16_t(frame.height()), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
+                          values);
+        const std::uint32_t version = 5;
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom("XdndAware"), XCB_ATOM_ATOM, 32, 1,
+                            &version);
+        xcb_map_window(connection_, window_);
+        // Mapped on the server before anyone looks for it.
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~DirectSaveTarget() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        xcb_disconnect(connection_);
+    }
+    bool ready() const { return window_ != 0; }
+    bool finished() const { return finished_; }
+    bool accepted() const { return statusSent_; }
+
+    // What the drop brought, read once finished() holds.
+    std::vector<std::string> offeredTypes;
+    QByteArray offeredName;
+    QByteArray answer;
+
+private:
+    xcb_atom_t atom(const char* name) {
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> reply(
+            xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, std::uint16_t(strlen(name)), name),
+                                  nullptr),
+            &free);
+        return reply ? reply->atom : 0;
+    }
+    std::string atomName(xcb_atom_t a) {
+        std::unique_ptr<xcb_get_atom_name_reply_t, decltype(&free)> reply(
+            xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, a), nullptr), &free);
+        return reply ? std::string(xcb_get_atom_name_name(reply.get()), xcb_get_atom_name_name_length(reply.get()))
+                     : std::string();
+    }
+    QByteArray property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) {
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&free)> reply(
+            xcb_get_property_reply(connection_, xcb_get_property(connection_, 0, window, name, type, 0, 1024), nullptr),
+            &free);
+        if (!reply) return {};
+        return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                          xcb_get_property_value_length(reply.get()) * (reply->format / 8));
+    }
+    void send(xcb_window_t to, const char* type, std::array<std::uint32_t, 5> data) {
+        xcb_client_message_event_t message = {};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = to;
+        message.type = atom(type);
+        std::copy(data.begin(), data.end(), message.data.data32);
+        xcb_send_event(connection_, 0, to, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+        xcb_flush(connection_);
+    }
+    void serve() {
+        xcb_window_t source = 0;
+        while (!stop_ && !finished_) {
+            std::unique_ptr<xcb_generic_event_t, decltype(&free)> event(xcb_poll_for_event(connection_), &free);
+            if (!event) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) continue;
+            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
+            const std::string type = atomName(message->type);
+            if (type == "XdndEnter") {
+                source = message->data.data32[0];
+                offeredTypes.clear();
+                if (message->data.data32[1] & 1) {
+                    const QByteArray list = property(source, atom("XdndTypeList"), XCB_ATOM_ATOM);
+                    for (int i = 0; i + 4 <= list.size(); i += 4) {
+                        offeredTypes.push_back(atomName(*reinterpret_cast<const std::uint32_t*>(list.data() + i)));
+                    }
+                } else {
+                    for (int i = 2; i < 5; ++i) {
+                        if (message->data.data32[i]) offeredTypes.push_back(atomName(message->data.data32[i]));
+                    }
+                }
+            } else if (type == "XdndPosition") {
+                send(source, "XdndStatus", {window_, 1, 0, 0, atom("XdndActionCopy")});
+                statusSent_ = true;
+            } else if (type == "XdndDrop") {
+                drop(source, message->data.data32[2]);
+                finished_ = true;
+            }
+        }
+    }
+    void drop(xcb_window_t source, std::uint32_t time) {
+        const xcb_atom_t xds = atom(xds::kType);
+        const xcb_atom_t textPlain = atom("text/plain");
+        offeredName = property(source, xds, textPlain);
+        const QByteArray uri = "file://" + xds::LocalHostName() +
+                               QUrl::fromLocalFile(QString::fromStdString((folder_ / offeredName.toStdString()).string()))
+                                   .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, source, xds, textPlain, 8, std::uint32_t(uri.size()),
+                            uri.constData());
+        const xcb_atom_t result = atom("VANTRELL_XDS_RESULT");
+        xcb_convert_selection(connection_, window_, atom("XdndSelection"), xds, result, time);
+        xcb_flush(connection_);
+        while (!stop_) {
+            std::unique_ptr<xcb_generic_event_t, decltype(&free)> event(xcb_poll_for_event(connection_), &free);
+            if (!event) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY) continue;
+            const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
+            if (notify->property != XCB_ATOM_NONE) answer = property(window_, result, XCB_GET_PROPERTY_TYPE_ANY);
+            break;
+        }
+        send(source, "XdndFinished", {window_, answer == "S" ? 1u : 0u, atom("XdndActionCopy"), 0, 0});
+    }
+
+    fs::path folder_;
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t window_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> statusSent_{false};
+    std::atomic<bool> finished_{false};
+};
+
 }  // namespace
 
 TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
@@ -235,7 +386,7 @@ TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
     target.setGeometry(540, 100, 240, 240);
     target.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
-    DragRowsOnto(delegate->window()->imageListViewOutlet, &target);
+    DragRowsOnto(delegate->window()->imageListViewOutlet, &target, true);
 
     ASSERT_EQ(target.received.size(), 3u);
     const Listing arrived = ListFiles(target.received);
@@ -264,7 +415,7 @@ TEST_F(DragOutTest, RowsDroppedOnTheirOwnWindowAreNotAdded) {
     // The big image view adds dropped files; the rows' own converted copies
     // are not among them.
     QWidget* view = delegate->window()->mainImagePreview;
-    DragRowsOnto(delegate->window()->imageListViewOutlet, view);
+    DragRowsOnto(delegate->window()->imageListViewOutlet, view, false);
     QCoreApplication::processEvents();
     EXPECT_EQ(model->count(), 1);
     ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
@@ -309,6 +460,34 @@ TEST_F(DragOutTest, DirectSaveRunsTheBatchIntoTheDropFolder) {
     }
     EXPECT_EQ(alerts.size(), 1u);
     EXPECT_EQ(opened, (std::vector<fs::path>{dir / "dropped"}));
+}
+
+TEST_F(DragOutTest, ADirectSaveTargetOnXGetsTheFilesInItsFolder) {
+    if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
+    addPhotos({"a.jpg", "b.png"});
+    for (const char* folder : {"converted", "dropped"}) std::ofstream(dir / folder / "trip-a01.jpg") << "older";
+    convertAll();
+    const Listing converted = ListFolder(dir / "converted");
+
+    const QRect frame(1100, 120, 200, 200);
+    DirectSaveTarget target(dir / "dropped", frame);
+    ASSERT_TRUE(target.ready());
+    QWindow* source = delegate->window()->windowHandle();
+    DragRowsTo(delegate->window()->imageListViewOutlet, source, source->mapFromGlobal(frame.center()), true);
+    ASSERT_TRUE(WaitFor([&] { return target.finished(); }));
+    EXPECT_NE(std::find(target.offeredTypes.begin(), target.offeredTypes.end(), xds::kType),
+              target.offeredTypes.end());
+    EXPECT_EQ(target.offeredName, "a.jpg");
+    EXPECT_EQ(target.answer, "S");
+    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning() && alerts.size() == 1; }));
+
+    const Listing dropped = ListFolder(dir / "dropped");
+    EXPECT_EQ(Names(dropped), Names(converted));
+    for (const auto& [name, content] : converted) EXPECT_EQ(dropped.at(name).first, content.first) << name;
+    // Nothing was left in staging.
+    for (DragOutSession* session : delegate->dragOutController().sessions()) {
+        EXPECT_FALSE(fs::exists(session->stagingFolder()));
+    }
 }
 
 TEST_F(DragOutTest, DirectSaveIsRefusedForWhatIsNoFolderHere) {
