@@ -203,6 +203,9 @@ bool AppDelegate::StartBatchJob(BatchJob job, BatchFinished finished, bool holdS
         if (!report.cancelled && !finished) PostBatchNotification(report);
         OnMainThreadAndWait(this, [this, &report, &folder, &finished] {
             EndProgressSheet(false);
+            // A held sheet is held for its own batch only.
+            runs_->sheetHeld = false;
+            if (runs_->sheet) runs_->sheet->hold(false);
             if (finished) {
                 finished(report);
             } else if (!report.cancelled) {

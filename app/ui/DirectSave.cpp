@@ -73,16 +73,6 @@ QByteArray TargetURI() {
                       xcb_get_property_value_length(reply.get()));
 }
 
-void Withdraw() {
-    xcb_connection_t* connection = Connection();
-    if (!connection) return;
-    const xcb_window_t window = SourceWindow(connection);
-    const xcb_atom_t property = Atom(connection, kType);
-    if (window == XCB_WINDOW_NONE || property == XCB_ATOM_NONE) return;
-    xcb_delete_property(connection, window, property);
-    xcb_flush(connection);
-}
-
 std::optional<std::filesystem::path> FolderOfURI(const QByteArray& uri, const QByteArray& hostName) {
     // Some targets end the property with a NUL or a line break.
     QByteArray text = uri;

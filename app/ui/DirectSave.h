@@ -23,8 +23,6 @@ bool Available();
 bool PublishFileName(const QByteArray& name);
 // The URI the drop target wrote into that property; empty when none.
 QByteArray TargetURI();
-// Removes the property once the drag is over.
-void Withdraw();
 
 // The folder of a target's "file://host/folder/name" when it is on this
 // machine (no host, "localhost" or `hostName`); none for any other URI.

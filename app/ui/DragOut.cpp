@@ -151,7 +151,6 @@ DragOutMimeData::DragOutMimeData(DragOutSession* session, QWidget* sourceWindow,
     : session_(session), sourceWindow_(sourceWindow), fileName_(std::move(fileName)), directSave_(directSave) {}
 
 DragOutMimeData::~DragOutMimeData() {
-    if (directSave_) xds::Withdraw();
     if (session_) session_->dragEnded();
 }
 
@@ -180,6 +179,8 @@ bool DragOutMimeData::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void DragOutMimeData::dropped(bool accepted) {
+    // The pointer is no longer over anything of this application's.
+    qApp->removeEventFilter(this);
     if (session_) session_->dropped(accepted);
 }
 

@@ -525,8 +525,11 @@ TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
     ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
     EXPECT_FALSE(fs::exists(staging));
     EXPECT_TRUE(alerts.empty());
-    EXPECT_TRUE(delegate->dragOutController().sessions().empty() ||
-                WaitFor([&] { return delegate->dragOutController().sessions().empty(); }));
+    EXPECT_TRUE(WaitFor([&] { return delegate->dragOutController().sessions().empty(); }));
+    // The sheet was held for that drag only: Convert shows it.
+    delegate->ConvertAllButtonAction(nullptr);
+    EXPECT_TRUE(sheet() && sheet()->isVisible());
+    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
 }
 
 TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
