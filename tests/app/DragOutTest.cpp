@@ -157,10 +157,11 @@ protected:
         model->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(model->count() - 1, 0)),
                                         QItemSelectionModel::ClearAndSelect);
     }
-    std::vector<int> allRows() const {
+    // The data of a drag of every row, as the table starts it.
+    std::unique_ptr<DragOutMimeData> beginDragOfAll() {
         std::vector<int> rows;
         for (int row = 0; row < model->count(); ++row) rows.push_back(row);
-        return rows;
+        return std::unique_ptr<DragOutMimeData>(delegate->dragOutController().beginDrag(rows, delegate->window()));
     }
     // What Convert All writes into "converted", its report answered.
     void convertAll() {
@@ -305,15 +306,24 @@ private:
         xcb_send_event(connection_, 0, to, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
         xcb_flush(connection_);
     }
-    void serve() {
-        xcb_window_t source = 0;
-        while (!stop_ && !finished_) {
-            std::unique_ptr<xcb_generic_event_t, decltype(&free)> event(xcb_poll_for_event(connection_), &free);
+    using Event = std::unique_ptr<xcb_generic_event_t, decltype(&free)>;
+    // The next event of `type` (others are passed over); none once stopped.
+    Event nextEvent(std::uint8_t type) {
+        while (!stop_) {
+            Event event(xcb_poll_for_event(connection_), &free);
             if (!event) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
+            } else if ((event->response_type & 0x7f) == type) {
+                return event;
             }
-            if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) continue;
+        }
+        return Event(nullptr, &free);
+    }
+    void serve() {
+        xcb_window_t source = 0;
+        while (!finished_) {
+            const Event event = nextEvent(XCB_CLIENT_MESSAGE);
+            if (!event) return;
             const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
             const std::string type = atomName(message->type);
             if (type == "XdndEnter") {
@@ -350,16 +360,9 @@ private:
         const xcb_atom_t result = atom("VANTRELL_XDS_RESULT");
         xcb_convert_selection(connection_, window_, atom("XdndSelection"), xds, result, time);
         xcb_flush(connection_);
-        while (!stop_) {
-            std::unique_ptr<xcb_generic_event_t, decltype(&free)> event(xcb_poll_for_event(connection_), &free);
-            if (!event) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
-            if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY) continue;
+        if (const Event event = nextEvent(XCB_SELECTION_NOTIFY)) {
             const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
             if (notify->property != XCB_ATOM_NONE) answer = property(window_, result, XCB_GET_PROPERTY_TYPE_ANY);
-            break;
         }
         send(source, "XdndFinished", {window_, answer == "S" ? 1u : 0u, atom("XdndActionCopy"), 0, 0});
     }
@@ -430,8 +433,7 @@ TEST_F(DragOutTest, DirectSaveRunsTheBatchIntoTheDropFolder) {
     const Listing converted = ListFolder(dir / "converted");
     ASSERT_EQ(converted.size(), 3u);
 
-    std::unique_ptr<DragOutMimeData> data(
-        delegate->dragOutController().beginDrag(allRows(), delegate->window()));
+    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     DragOutSession* session = data->session();
     const fs::path staging = session->stagingFolder();
@@ -492,8 +494,7 @@ TEST_F(DragOutTest, ADirectSaveTargetOnXGetsTheFilesInItsFolder) {
 
 TEST_F(DragOutTest, DirectSaveIsRefusedForWhatIsNoFolderHere) {
     addPhotos({"a.jpg", "b.jpg"});
-    std::unique_ptr<DragOutMimeData> data(
-        delegate->dragOutController().beginDrag(allRows(), delegate->window()));
+    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     DragOutSession* session = data->session();
     const std::vector<QByteArray> refused = {
@@ -513,8 +514,7 @@ TEST_F(DragOutTest, DirectSaveIsRefusedForWhatIsNoFolderHere) {
 
 TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg"});
-    std::unique_ptr<DragOutMimeData> data(
-        delegate->dragOutController().beginDrag(allRows(), delegate->window()));
+    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     const fs::path staging = data->session()->stagingFolder();
     // The sheet waits for the drag to end: a modal sheet would take the pointer.
@@ -535,8 +535,7 @@ TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
 
 TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
-    std::unique_ptr<DragOutMimeData> data(
-        delegate->dragOutController().beginDrag(allRows(), delegate->window()));
+    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     DragOutSession* session = data->session();
     const fs::path staging = session->stagingFolder();
@@ -565,8 +564,7 @@ TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
 
 TEST_F(DragOutTest, QuittingDuringADragOutWaitsAndRemovesTheStagingFolder) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg"});
-    std::unique_ptr<DragOutMimeData> data(
-        delegate->dragOutController().beginDrag(allRows(), delegate->window()));
+    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     const fs::path staging = data->session()->stagingFolder();
     delegate->CancelAndWaitForBatch();
