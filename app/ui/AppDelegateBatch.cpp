@@ -154,7 +154,9 @@ void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
     std::vector<std::int64_t> rows;
     batchSeams();
     rows.swap(runs_->conversionSelectedIndexSet);
-    if (runs_->batchRunning || destination.empty()) return;
+    if (runs_->batchRunning || rows.empty() || destination.empty()) return;
+    // The preview closes before the options are read, whatever they hold.
+    PreviewWindowClose(window_.get());
     if (std::optional<BatchJob> job = PrepareBatchJob(rows, destination)) StartBatchJob(std::move(*job), {}, false);
 }
 
