@@ -294,7 +294,7 @@ private:
             &free);
         if (!reply) return {};
         return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                          xcb_get_property_value_length(reply.get()) * (reply->format / 8));
+                          xcb_get_property_value_length(reply.get()));
     }
     void send(xcb_window_t to, const char* type, std::array<std::uint32_t, 5> data) {
         xcb_client_message_event_t message = {};
