@@ -22,6 +22,7 @@
 #include <optional>
 #include <vector>
 
+class DragOutController;
 class KSMValidatedViewToolbarItem;
 class MacAppStoreRating;
 class QAction;
@@ -214,7 +215,7 @@ public:
     void HoldProgressSheet(bool hold);
     void PostBatchNotification(const BatchReport& report);
     // Rows dragged out of the list.
-    class DragOutController& dragOutController();
+    DragOutController& dragOutController();
     void BeginProgressSheet(bool indeterminate);
     void EndProgressSheet(bool stopAnimation);
     void ChangeProgressStatus(int code);

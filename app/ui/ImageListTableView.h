@@ -7,7 +7,6 @@
 #include "app/ui/KSMOutlineView.h"
 
 #include <QIcon>
-#include <QMimeData>
 #include <QStyledItemDelegate>
 
 #include <filesystem>
