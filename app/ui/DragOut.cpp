@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -67,10 +68,14 @@ std::vector<fs::path> DragOutSession::stagedEntries() {
     if (redirected_) return {};
     if (!delivered_) {
         // The target needs finished files: the rest of the batch is waited
-        // for here, with the sheet up so that it can be cancelled. A
+        // for here, with the sheet up so that it can be cancelled (unless
+        // the target asks while the button is still down: some look at the
+        // files as the pointer moves, and the drag keeps the pointer). A
         // cancelled batch hands over what it finished, as Convert leaves it.
         QPointer<DragOutSession> self(this);
-        if (stagingRunning_) delegate_->HoldProgressSheet(false);
+        if (stagingRunning_ && (dropped_ || QGuiApplication::mouseButtons() == Qt::NoButton)) {
+            delegate_->HoldProgressSheet(false);
+        }
         while (self && stagingRunning_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!self) return {};
         delivered_ = true;

@@ -562,6 +562,22 @@ TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
     EXPECT_TRUE(alerts.empty());
 }
 
+TEST_F(DragOutTest, ATargetAskingWhileTheButtonIsDownWaitsWithoutTheSheet) {
+    addPhotos({"a.jpg", "b.jpg", "c.jpg"});
+    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
+    ASSERT_TRUE(data);
+    QWindow* window = delegate->window()->windowHandle();
+    QTest::mousePress(window, Qt::LeftButton, {}, QPoint(900, 650));
+    bool sheetShown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { sheetShown = sheetShown || (sheet() && sheet()->isVisible()); });
+    watch.start(1);
+    // A modal sheet would take the pointer from the drag.
+    EXPECT_EQ(data->session()->stagedEntries().size(), 3u);
+    EXPECT_FALSE(sheetShown);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(900, 650));
+}
+
 TEST_F(DragOutTest, QuittingDuringADragOutWaitsAndRemovesTheStagingFolder) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg"});
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
