@@ -22,6 +22,7 @@
 #include <optional>
 #include <vector>
 
+class DragOutController;
 class KSMValidatedViewToolbarItem;
 class MacAppStoreRating;
 class QAction;
@@ -29,6 +30,7 @@ class QFont;
 class QUrl;
 class WatermarkEditorModel;
 struct AppDelegateRuns;
+struct BatchJob;
 struct BatchReport;
 struct BatchSeams;
 struct ImageConversion;
@@ -120,14 +122,13 @@ public:
     // The zoom of the current image as last shown (0 without one).
     double currentZoom() const { return currentZoom_; }
 
-    // Seams: the Add dialog (files and folders, recursion box; nothing when
-    // cancelled) and the record that dragged-out rows are converted with.
+    // Seam: the Add dialog (files and folders, recursion box; nothing when
+    // cancelled).
     struct AddDialogResult {
         std::vector<std::filesystem::path> urls;
         bool recursive = false;
     };
     std::function<std::optional<AddDialogResult>()> runAddDialog;
-    std::function<ImageConversion()> dragOutConversionRecord;
     // Opens a document with the desktop's application for it; false when
     // nothing opened it. Unset: the desktop services.
     std::function<bool(const QUrl&)> openURL;
@@ -202,6 +203,19 @@ public:
     void SaveImage();
     // Starts one batch over the chosen rows on a thread of its own.
     void ConvertImageThread(const std::filesystem::path& destination);
+    // Its two halves: the job of `rows` into `destination` from the list and
+    // the options (none when refused or a batch runs), and the run of a job
+    // with its sheet. `finished`, when given, takes the place of the
+    // notification and the report; `holdSheet` keeps the sheet hidden until
+    // HoldProgressSheet(false). False when a batch already runs.
+    using BatchFinished = std::function<void(const BatchReport&)>;
+    std::optional<BatchJob> PrepareBatchJob(const std::vector<std::int64_t>& rows,
+                                            const std::filesystem::path& destination);
+    bool StartBatchJob(BatchJob job, BatchFinished finished, bool holdSheet);
+    void HoldProgressSheet(bool hold);
+    void PostBatchNotification(const BatchReport& report);
+    // Rows dragged out of the list.
+    DragOutController& dragOutController();
     void BeginProgressSheet(bool indeterminate);
     void EndProgressSheet(bool stopAnimation);
     void ChangeProgressStatus(int code);
@@ -324,7 +338,6 @@ private:
     void applyToolbarEnableTable();
     void setUpImageList();
     void updateRemoveItems();
-    std::vector<std::filesystem::path> deliverDraggedRows(const std::vector<int>& rows);
 
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<AppDelegateRuns> runs_;  // batch and preview state

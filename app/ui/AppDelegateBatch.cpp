@@ -7,6 +7,7 @@
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/CustomAlert.h"
+#include "app/ui/DragOut.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/PreferencesSheet.h"
 #include "app/ui/ProgressSheet.h"
@@ -103,8 +104,14 @@ BatchSeams& AppDelegate::batchSeams() {
         };
         seams.previewFolder = [] { return GetApplicationSupportFolder("VantrellPreview"); };
         seams.prepareJob = [this](BatchJob& job) { return PrepareJobFromOptions(*this, job); };
+        runs_->dragOut = std::make_unique<DragOutController>(this);
     }
     return runs_->seams;
+}
+
+DragOutController& AppDelegate::dragOutController() {
+    batchSeams();
+    return *runs_->dragOut;
 }
 
 void AppDelegate::ConvertButtonAction(QObject*) {
@@ -144,14 +151,19 @@ void AppDelegate::SaveImage() {
 }
 
 void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
-    BatchSeams& seams = batchSeams();
-    AppDelegateRuns& runs = *runs_;
     std::vector<std::int64_t> rows;
-    rows.swap(runs.conversionSelectedIndexSet);
-    if (runs.batchRunning || rows.empty() || destination.empty()) return;
-    if (runs.batchThread.joinable()) runs.batchThread.join();
+    batchSeams();
+    rows.swap(runs_->conversionSelectedIndexSet);
+    if (runs_->batchRunning || rows.empty() || destination.empty()) return;
+    // The preview closes before the options are read, whatever they hold.
     PreviewWindowClose(window_.get());
+    if (std::optional<BatchJob> job = PrepareBatchJob(rows, destination)) StartBatchJob(std::move(*job), {}, false);
+}
 
+std::optional<BatchJob> AppDelegate::PrepareBatchJob(const std::vector<std::int64_t>& rows,
+                                                     const std::filesystem::path& destination) {
+    BatchSeams& seams = batchSeams();
+    if (runs_->batchRunning || rows.empty()) return std::nullopt;
     // The rows, the options and the destination as they stand now: the list
     // may change while the batch runs without the batch seeing it.
     BatchJob job;
@@ -159,7 +171,16 @@ void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
     for (const std::int64_t row : rows) {
         if (auto entry = seams.rowAt ? seams.rowAt(row) : std::nullopt) job.rows.push_back(std::move(*entry));
     }
-    if (job.rows.empty() || !seams.prepareJob || !seams.prepareJob(job)) return;
+    if (job.rows.empty() || !seams.prepareJob || !seams.prepareJob(job)) return std::nullopt;
+    return job;
+}
+
+bool AppDelegate::StartBatchJob(BatchJob job, BatchFinished finished, bool holdSheet) {
+    batchSeams();
+    AppDelegateRuns& runs = *runs_;
+    if (runs.batchRunning || job.rows.empty() || job.destination.empty()) return false;
+    if (runs.batchThread.joinable()) runs.batchThread.join();
+    PreviewWindowClose(window_.get());
 
     runs.batchRunning = true;
     runs.cancel = job.cancel;
@@ -168,9 +189,10 @@ void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
     applyToolbarEnableTable();
     runs.progress.numOfFilesForConversion = static_cast<std::int64_t>(job.rows.size());
     runs.progress.fileProcessingIndex = 0;
+    runs.sheetHeld = holdSheet;
     BeginProgressSheet(false);
 
-    runs.batchThread = std::thread([this, job = std::move(job)]() mutable {
+    runs.batchThread = std::thread([this, job = std::move(job), finished = std::move(finished)]() mutable {
         const std::filesystem::path folder = job.destination;
         BatchConversion batch(std::move(job));
         const BatchReport report = batch.run([this](int code, const std::string& name) {
@@ -180,13 +202,17 @@ void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
             });
         });
         // Posted from here: the desktop's service may take a moment to answer.
-        if (!report.cancelled) {
-            PostUserNotification(LocalizedString("Export Completed").toStdString(),
-                                 (ConversionReportMessages(report).status + QLatin1Char('\n')).toStdString());
-        }
-        OnMainThreadAndWait(this, [this, &report, &folder] {
+        if (!report.cancelled && !finished) PostBatchNotification(report);
+        OnMainThreadAndWait(this, [this, &report, &folder, &finished] {
             EndProgressSheet(false);
-            if (!report.cancelled) AlertOnSuccessConversion(folder, report);
+            // A held sheet is held for its own batch only.
+            runs_->sheetHeld = false;
+            if (runs_->sheet) runs_->sheet->hold(false);
+            if (finished) {
+                finished(report);
+            } else if (!report.cancelled) {
+                AlertOnSuccessConversion(folder, report);
+            }
             runs_->progress.cancelHandled();
             if (runs_->sheet) runs_->sheet->showState(runs_->progress);
             runs_->batchRunning = false;
@@ -194,6 +220,12 @@ void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
             applyToolbarEnableTable();
         });
     });
+    return true;
+}
+
+void AppDelegate::PostBatchNotification(const BatchReport& report) {
+    PostUserNotification(LocalizedString("Export Completed").toStdString(),
+                         (ConversionReportMessages(report).status + QLatin1Char('\n')).toStdString());
 }
 
 void AppDelegate::CancelConversionButtonAction(QObject*) {
@@ -210,6 +242,7 @@ void AppDelegate::BeginProgressSheet(bool indeterminate) {
         connect(runs_->sheet, &ProgressSheet::cancelPressed, this, [this] { CancelConversionButtonAction(nullptr); });
     }
     runs_->progress.begin(indeterminate);
+    runs_->sheet->hold(runs_->sheetHeld);
     runs_->sheet->showState(runs_->progress);
 }
 
@@ -229,6 +262,15 @@ void AppDelegate::ChangeProgressStatusWhileAdding(int code) {
     batchSeams();
     runs_->progress.changeStatusWhileAdding(code);
     if (runs_->sheet) runs_->sheet->showState(runs_->progress);
+}
+
+void AppDelegate::HoldProgressSheet(bool hold) {
+    batchSeams();
+    runs_->sheetHeld = hold;
+    if (runs_->sheet) {
+        runs_->sheet->hold(hold);
+        runs_->sheet->showState(runs_->progress);
+    }
 }
 
 void AppDelegate::AlertOnSuccessConversion(const std::filesystem::path& destination, const BatchReport& report) {

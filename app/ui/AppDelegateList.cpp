@@ -2,12 +2,12 @@
 // drops and drag-outs, removing rows, quarter turns and flips, and the
 // current image with its description.
 #include "app/model/CurrentImage.h"
-#include "app/model/DragOutConversion.h"
 #include "app/model/ImageListTexts.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AddFilesDialog.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
+#include "app/ui/DragOut.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/DropTargets.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
@@ -45,7 +45,9 @@ void AppDelegate::setUpImageList() {
     ImageListTableView* table = window_->imageListViewOutlet;
     table->setListModel(model);
     table->isDropAllowed = [this] { return toolbarEnableTable_.isEnabled(ToolbarEnableTable::AddImage); };
-    table->deliverDraggedRows = [this](const std::vector<int>& rows) { return deliverDraggedRows(rows); };
+    table->beginDragOut = [this](const std::vector<int>& rows) {
+        return dragOutController().beginDrag(rows, window_.get());
+    };
     connect(table, &ImageListTableView::filesDropped, this,
             [this](const std::vector<std::filesystem::path>& urls, int row) {
                 AddUrlsIntoListViewFromDragAndDrop(urls, row);
@@ -208,20 +210,6 @@ void AppDelegate::RemoveSelectedButtonAction(QObject*) {
 }
 
 void AppDelegate::RemoveAllButtonAction(QObject*) { imageListViewContents_->RemoveAll(); }
-
-std::vector<std::filesystem::path> AppDelegate::deliverDraggedRows(const std::vector<int>& rows) {
-    const std::vector<ListRowSnapshot> snapshot = imageListViewContents_->snapshotRows(rows);
-    ImageConversion record;
-    if (dragOutConversionRecord) {
-        record = dragOutConversionRecord();
-    } else if (!IsConversionOptionsValid(&record, false)) {
-        // The options were refused (and the user told): nothing is delivered.
-        return {};
-    }
-    // Each drag-out has its own cancel flag; nothing cancels it once started.
-    const std::atomic<bool> cancelled{false};
-    return ConvertRowsIntoFolder(snapshot, MakeDragOutFolder(), record, cancelled);
-}
 
 // --- Rotate and flip ----------------------------------------------------------------
 

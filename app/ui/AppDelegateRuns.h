@@ -7,6 +7,7 @@
 #include "app/model/BatchProgress.h"
 #include "app/model/PreviewScheduler.h"
 #include "app/model/PreviewWindowFit.h"
+#include "app/ui/DragOut.h"
 
 #include <QImage>
 #include <QPointer>
@@ -80,7 +81,11 @@ struct AppDelegateRuns {
     QPointer<ProgressSheet> sheet;
     std::shared_ptr<std::atomic<bool>> cancel;  // the running batch's
     bool batchRunning = false;
+    // The sheet stays hidden while rows are being dragged out.
+    bool sheetHeld = false;
     std::thread batchThread;
+    // Rows dragged out of the list and their staging folders.
+    std::unique_ptr<DragOutController> dragOut;
 
     // Preview.
     QPointer<PreviewWindow> previewWindow;

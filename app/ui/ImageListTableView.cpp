@@ -2,6 +2,7 @@
 
 #include "app/model/ImageListModel.h"
 #include "app/model/StringTable.h"
+#include "app/ui/DragOut.h"
 
 #include <QApplication>
 #include <QDrag>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTimer>
 #include <QUrl>
@@ -18,7 +20,6 @@
 
 namespace {
 
-constexpr const char* kUriList = "text/uri-list";
 constexpr int kThumbnailBox = 104;
 constexpr int kMargin = 6;
 
@@ -132,34 +133,6 @@ void ImageDataCellView::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->drawText(textRect.left(), y, metrics.elidedText(fact, Qt::ElideRight, textRect.width()));
     }
     painter->restore();
-}
-
-// --- DragOutMimeData ------------------------------------------------------------------
-
-QStringList DragOutMimeData::formats() const { return {QLatin1String(kUriList)}; }
-
-bool DragOutMimeData::hasFormat(const QString& mimeType) const { return mimeType == QLatin1String(kUriList); }
-
-QVariant DragOutMimeData::retrieveData(const QString& mimeType, QMetaType type) const {
-    if (mimeType != QLatin1String(kUriList)) return QMimeData::retrieveData(mimeType, type);
-    // The files are made once per drag, however often the target asks.
-    if (!delivered_) {
-        delivered_ = true;
-        if (deliver_) {
-            for (const std::filesystem::path& file : deliver_()) {
-                urls_.append(QUrl::fromLocalFile(QFile::decodeName(file.c_str())));
-            }
-        }
-    }
-    if (type.id() == QMetaType::QByteArray || type.id() == QMetaType::QString) {
-        QByteArray list;
-        for (const QUrl& url : urls_) list += url.toEncoded() + "\r\n";
-        if (type.id() == QMetaType::QString) return QString::fromUtf8(list);
-        return list;
-    }
-    QVariantList list;
-    for (const QUrl& url : urls_) list.append(url);
-    return list;
 }
 
 // --- ImageListTableView ----------------------------------------------------------------
@@ -282,15 +255,17 @@ void ImageListTableView::dropEvent(QDropEvent* event) {
 }
 
 void ImageListTableView::startDrag(Qt::DropActions) {
-    if (!model_ || !deliverDraggedRows) return;
+    if (!model_ || !beginDragOut) return;
     const std::vector<int> rows = model_->selectedRows();
     if (rows.empty()) return;
-    auto deliver = deliverDraggedRows;
-    auto* data = new DragOutMimeData([deliver, rows] { return deliver(rows); });
+    QPointer<DragOutMimeData> data = beginDragOut(rows);
+    if (!data) return;
     auto* drag = new QDrag(this);
     drag->setMimeData(data);
+    data->dragStarts();
     if (ThumbnailRef thumbnail = model_->ImageEntityForRow(rows.front())->thumbnailImage()) {
         drag->setPixmap(QPixmap::fromImage(ThumbnailQImage(*thumbnail).scaled(64, 64, Qt::KeepAspectRatio)));
     }
-    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    const Qt::DropAction action = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    if (data) data->dropped(action != Qt::IgnoreAction);
 }

@@ -1,20 +1,20 @@
 #pragma once
 // The image list table: one column "ImageList" whose rows show a thumbnail
 // (a spinner while it loads), the file name and its facts. Files dropped on
-// it are added at the drop row; rows dragged out are delivered as files
-// converted with the job's options.
+// it are added at the drop row; rows dragged out are converted by the batch
+// for the drop target (DragOut.h).
 
 #include "app/ui/DropTargets.h"
 #include "app/ui/KSMOutlineView.h"
 
 #include <QIcon>
-#include <QMimeData>
 #include <QStyledItemDelegate>
 
 #include <filesystem>
 #include <functional>
 #include <vector>
 
+class DragOutMimeData;
 class ImageListModel;
 class QTimer;
 
@@ -37,25 +37,6 @@ private:
     QIcon emptyImageIcon_;
 };
 
-// Offers the dragged rows as "text/uri-list" of real files, made by
-// `deliver` the first time a drop target asks for them.
-class DragOutMimeData : public QMimeData {
-    Q_OBJECT
-public:
-    using Deliver = std::function<std::vector<std::filesystem::path>()>;
-    explicit DragOutMimeData(Deliver deliver) : deliver_(std::move(deliver)) {}
-    QStringList formats() const override;
-    bool hasFormat(const QString& mimeType) const override;
-
-protected:
-    QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
-
-private:
-    Deliver deliver_;
-    mutable bool delivered_ = false;
-    mutable QList<QUrl> urls_;
-};
-
 class ImageListTableView : public KSMTableView {
     Q_OBJECT
 public:
@@ -68,8 +49,9 @@ public:
 
     // Whether drops are taken (the Add item is enabled).
     std::function<bool()> isDropAllowed;
-    // Makes the files of the dragged rows (in row order) for a drop target.
-    std::function<std::vector<std::filesystem::path>(const std::vector<int>& rows)> deliverDraggedRows;
+    // The data of a drag of these rows (in row order), their batch started;
+    // none when they cannot be dragged out now.
+    std::function<DragOutMimeData*(const std::vector<int>& rows)> beginDragOut;
 
     // The row a drop at `position` inserts at: the row under it, else the end.
     int dropRowAt(const QPoint& position) const;

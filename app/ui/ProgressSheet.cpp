@@ -59,7 +59,7 @@ void ProgressSheet::showState(const ProgressSheetState& state) {
         conversionProgressIndicator->setValue(clamp(std::min(state.value, state.maximum)));
     }
     cancelButton->setEnabled(state.cancelEnabled);
-    if (state.visible && !isVisible()) open();
+    if (state.visible && !isVisible() && !held_) open();
     if (!state.visible && isVisible()) QDialog::done(QDialog::Accepted);
 }
 

@@ -17,6 +17,9 @@ public:
 
     // Shows, updates or hides the sheet as the state says.
     void showState(const ProgressSheetState& state);
+    // While held, a visible state does not open the sheet (a drag holds the
+    // pointer, which a modal sheet would take).
+    void hold(bool held) { held_ = held; }
 
     QLabel* conversionProgressStaticText = nullptr;
     QProgressBar* conversionProgressIndicator = nullptr;
@@ -28,4 +31,7 @@ signals:
 protected:
     // Escape and the window's close button mean Cancel, never a silent close.
     void reject() override;
+
+private:
+    bool held_ = false;
 };

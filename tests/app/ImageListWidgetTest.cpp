@@ -1,9 +1,8 @@
 // The image list in the main window: adding through the Add action, drops
 // on the table, the current image view and its description, turns matching
-// the engine's output, and rows dragged out as converted files.
+// the engine's output.
 #include "ImageListTestSupport.h"
 #include "app/model/CurrentImage.h"
-#include "app/model/DragOutConversion.h"
 #include "app/ui/AddFilesDialog.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/ImageListTableView.h"
@@ -237,30 +236,6 @@ TEST_F(ImageListWidget, TheLastPaintShowsEveryThumbnailLoaded) {
         QCoreApplication::processEvents();
     }
     table->viewport()->removeEventFilter(&watch);
-}
-
-TEST_F(ImageListWidget, DraggedRowsAreDeliveredAsConvertedFiles) {
-    addThroughDialog({WritePhoto(dir / "x.jpg", 80, 40), WritePhoto(dir / "y.png", 40, 80, "public.png")});
-    model->SelectRowStartingAtRow(0);
-    model->rotateImage(90);
-    std::vector<std::filesystem::path> delivered;
-    DragOutMimeData data([&] {
-        delivered = window().imageListViewOutlet->deliverDraggedRows({0, 1});
-        return delivered;
-    });
-    EXPECT_TRUE(data.hasFormat("text/uri-list"));
-    const QList<QUrl> urls = data.urls();
-    ASSERT_EQ(urls.size(), 2);
-    // Asked again, the same files: nothing is converted twice.
-    EXPECT_EQ(data.urls(), urls);
-    ASSERT_EQ(delivered.size(), 2u);
-    EXPECT_EQ(delivered[0].filename(), "x.jpg");
-    EXPECT_EQ(delivered[1].filename(), "y.png");
-    const auto turned = convtest::Decode(delivered[0]);
-    EXPECT_EQ(turned.width, 40);
-    EXPECT_EQ(turned.height, 80);
-    EXPECT_NE(delivered[0].parent_path(), dir.path());
-    std::filesystem::remove_all(delivered[0].parent_path());
 }
 
 TEST(AddFilesDialogTest, FilesAndFoldersAreChosenTogether) {

@@ -1,0 +1,73 @@
+#include "app/model/DragOutStaging.h"
+
+#include "platform/FileManager.h"
+#include "platform/Uuid.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <string>
+#include <system_error>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "<pid>-<uuid>": the process id of a staging folder's name, 0 when the name
+// is not one of ours.
+pid_t ProcessOfFolder(const std::string& name) {
+    const std::size_t dash = name.find('-');
+    if (dash == std::string::npos || dash == 0) return 0;
+    long value = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + dash, value);
+    if (error != std::errc() || end != name.data() + dash || value <= 0) return 0;
+    return pid_t(value);
+}
+
+bool ProcessIsRunning(pid_t process) { return ::kill(process, 0) == 0 || errno == EPERM; }
+
+}  // namespace
+
+fs::path DragOutStagingRoot() {
+    const fs::path temporary = plat::FileManager::temporaryDirectory();
+    return temporary.empty() ? fs::path() : temporary / "VantrellDragOut";
+}
+
+fs::path MakeDragOutStagingFolder(const fs::path& root) {
+    if (root.empty()) return {};
+    // The root is private to the user, like the temporary folder it is in.
+    if (::mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat st{};
+    if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return {};
+    const fs::path folder = root / (std::to_string(::getpid()) + "-" + plat::Uuid::newString());
+    if (::mkdir(folder.c_str(), 0700) != 0) return {};
+    return folder;
+}
+
+void RemoveStaleDragOutFolders(const fs::path& root) {
+    std::error_code error;
+    fs::directory_iterator entries(root, error);
+    if (error) return;
+    std::vector<fs::path> stale;
+    for (const fs::directory_entry& entry : entries) {
+        const pid_t process = ProcessOfFolder(entry.path().filename().string());
+        if (process != 0 && process != ::getpid() && !ProcessIsRunning(process)) stale.push_back(entry.path());
+    }
+    // remove_all unlinks a link without entering what it names.
+    for (const fs::path& folder : stale) fs::remove_all(folder, error);
+}
+
+std::vector<fs::path> DragOutEntries(const fs::path& staging, const std::vector<fs::path>& outputs) {
+    std::vector<fs::path> entries;
+    for (const fs::path& output : outputs) {
+        const fs::path relative = output.lexically_relative(staging);
+        if (relative.empty() || *relative.begin() == ".." || *relative.begin() == ".") continue;
+        const fs::path entry = staging / *relative.begin();
+        if (std::find(entries.begin(), entries.end(), entry) == entries.end()) entries.push_back(entry);
+    }
+    return entries;
+}
