@@ -17,6 +17,7 @@
 #include "platform/Initialize.h"
 #include "platform/PdfObject.h"
 #include "platform/PdfSliceRenderer.h"
+#include "platform/PopplerMessages.h"
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
@@ -35,15 +36,6 @@ namespace {
 
 // Largest bitmap a page may render into; guards against absurd scales.
 constexpr std::size_t kMaxRenderPixels = std::size_t{1} << 28;
-
-void SilencePopplerOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Broken or protected files are expected input; poppler's messages
-        // would only fill the terminal.
-        poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
-    });
-}
 
 bool ReadWholeFile(const std::string& path, std::vector<char>& bytes) {
     // FileManager reads regular files only, so a FIFO or device never blocks.
@@ -231,7 +223,7 @@ std::unique_ptr<PdfDocument> PdfDocument::OpenData(std::vector<char> bytes, cons
 
 std::unique_ptr<PdfDocument> PdfDocument::OpenShared(std::shared_ptr<const std::vector<char>> bytes,
                                                      const std::string& password) {
-    SilencePopplerOnce();
+    SilencePopplerMessages();
     std::unique_ptr<PdfDocument> doc(new PdfDocument());
     doc->bytes_ = std::move(bytes);
     try {

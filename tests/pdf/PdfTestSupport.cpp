@@ -6,6 +6,7 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <tiffio.h>
 #include <zlib.h>
 
 #include "platform/ToolRunner.h"
@@ -102,6 +103,31 @@ std::string Encrypt(const std::string& pdfBytes, const std::string& userPassword
     writer.write();
     auto buffer = writer.getBufferSharedPointer();
     return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+}
+
+std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int height, int compression,
+                      int group3Options, const std::filesystem::path& scratch) {
+    TIFF* tiff = TIFFOpen(scratch.c_str(), "w");
+    if (!tiff) return {};
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
+    if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, group3Options);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+    const std::size_t rowBytes = std::size_t(width + 7) / 8;
+    for (int y = 0; y < height; ++y) {
+        TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(rows.data() + std::size_t(y) * rowBytes), y, 0);
+    }
+    TIFFClose(tiff);
+    tiff = TIFFOpen(scratch.c_str(), "r");
+    if (!tiff) return {};
+    std::string raw(std::size_t(TIFFRawStripSize(tiff, 0)), '\0');
+    TIFFReadRawStrip(tiff, 0, raw.data(), tmsize_t(raw.size()));
+    TIFFClose(tiff);
+    return raw;
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {

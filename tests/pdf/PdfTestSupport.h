@@ -41,6 +41,13 @@ std::string Bytes(const std::vector<std::uint8_t>& data);
 // The file encrypted with AES-256 and the passwords given.
 std::string Encrypt(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword);
 
+// A bilevel image (rows of (width + 7) / 8 bytes, 1 black) compressed by
+// libtiff with one of its fax schemes (COMPRESSION_CCITTFAX3 with
+// `group3Options`, COMPRESSION_CCITTFAX4, COMPRESSION_CCITTRLE): the bytes
+// of its one strip. `scratch` is a file the encoder may use.
+std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int height, int compression,
+                      int group3Options, const std::filesystem::path& scratch);
+
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 
