@@ -13,6 +13,7 @@
 #include "platform/CcittFax.h"
 #include "platform/FileManager.h"
 #include "platform/Jbig2.h"
+#include "platform/QpdfInput.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pipeline.hh>
@@ -480,11 +481,10 @@ std::unique_ptr<PdfObjectFile> PdfObjectFile::OpenData(std::shared_ptr<const std
         try {
             std::unique_ptr<PdfObjectFile> file(new PdfObjectFile());
             file->state_->bytes = bytes;
-            file->state_->pdf = std::make_shared<QPDF>();
-            QPDF& pdf = *file->state_->pdf;
-            pdf.setSuppressWarnings(true);
-            pdf.processMemoryFile("document", bytes->data(), bytes->size(), pw.empty() ? nullptr : pw.c_str());
-            for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+            std::unique_ptr<QPDF> opened = OpenQpdf(std::span<const char>(*bytes), pw);
+            if (!opened) return nullptr;
+            file->state_->pdf = std::move(opened);
+            for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(*file->state_->pdf).getAllPages()) {
                 file->state_->pages.push_back(page.getObjectHandle());
             }
             return file;
