@@ -220,6 +220,8 @@ void SetEncryption(QPDFWriter& writer, const PdfWriteOptions& options) {
 }  // namespace
 
 PdfWriter::PdfWriter() : state_(std::make_unique<State>()), creator_("Vantrell") {
+    // Pages copied from damaged files make qpdf warn on the terminal.
+    state_->pdf->setSuppressWarnings(true);
     state_->pdf->emptyPDF();
 }
 
