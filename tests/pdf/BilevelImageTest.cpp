@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -270,6 +271,39 @@ TEST_F(Jbig2, DamagedDataOrGlobalsFail) {
                ""}}));
     for (const char* name : {"Truncated", "BadLength", "BadGlobals", "GlobalsNoStream", "Empty", "NoPage"}) {
         EXPECT_EQ(data.at(name), "<none>") << name;
+    }
+}
+
+// Byte flips and cuts anywhere in fax and JBIG2 data: each image decodes to
+// its full size or fails, and nothing reads or writes out of bounds.
+TEST_F(Jbig2, DamagedFaxAndJbig2DataDecodeOrFail) {
+    std::vector<std::pair<std::string, std::string>> streams;  // filter part of the dictionary, data
+    for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) {
+        streams.emplace_back("/Filter /CCITTFaxDecode /DecodeParms << /Columns 61 /Rows 23 " + c.parms + " >>", c.data);
+    }
+    streams.emplace_back("/Filter /JBIG2Decode", Jbig2Page(mmr, true));
+    std::mt19937 random(11);
+    RawPdf pdf;
+    std::vector<std::pair<std::string, std::string>> images;
+    for (const auto& [filter, data] : streams) {
+        for (int copy = 0; copy < 40; ++copy) {
+            std::string damaged = data;
+            if (copy % 4 == 3) {
+                damaged.resize(random() % damaged.size());
+            } else {
+                for (int i = 0; i <= copy % 4; ++i) damaged[random() % damaged.size()] = char(random());
+            }
+            images.emplace_back("I" + std::to_string(images.size()),
+                                std::to_string(pdf.AddStream("/Type /XObject /Subtype /Image /Width 61 /Height 23 "
+                                                             "/BitsPerComponent 1 " + filter,
+                                                             damaged)) +
+                                    " 0 R");
+        }
+    }
+    const auto data = XObjectData(BuildDocument(pdf, {{Resources(images), ""}}));
+    ASSERT_EQ(data.size(), images.size());
+    for (const auto& [name, bytes] : data) {
+        EXPECT_TRUE(bytes == "<none>" || bytes.size() == 8u * kHeight) << name << ": " << bytes.size();
     }
 }
 
