@@ -443,15 +443,16 @@ bool PdfWriter::insertPage(const PdfWriter& source, std::size_t sourceIndex, std
         }
         ++pages_;
         QPDFObjectHandle added = helper.getAllPages().at(at).getObjectHandle();
-        if (AttachmentsLocked(*source.state_->pdf)) RemoveLockedAttachments(added);
         // The copied widgets become fields of this document's form, their
-        // values and appearances kept; clashing names are renamed.
+        // values and appearances kept; clashing names are renamed. This
+        // copies the page's annotations afresh, so it comes first.
         QPDFAcroFormDocumentHelper& sourceForm = source.state_->Form();
         if (sourceForm.hasAcroForm()) {
             QPDFAcroFormDocumentHelper& form = state_->Form();
             form.fixCopiedAnnotations(added, page.getObjectHandle(), sourceForm);
             if (sourceForm.getNeedAppearances()) form.setNeedAppearances(true);
         }
+        if (AttachmentsLocked(*source.state_->pdf)) RemoveLockedAttachments(added);
         return true;
     } catch (const std::exception&) {
         return false;

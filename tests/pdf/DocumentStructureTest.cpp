@@ -63,8 +63,9 @@ std::string AttachmentsOnlyEncrypted() {
     const int second = pdf.Add(PageBody(pdf, tree, "guarded two", 80));
     pdf.Set(tree, "<< /Type /Pages /Count 2 /Kids [" + std::to_string(first) + " 0 R " + std::to_string(second) +
                       " 0 R] >>");
+    // An (empty) form too: its pages' annotations are copied with the fields.
     const int catalog = pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) +
-                                " 0 R /Names << /EmbeddedFiles << /Names [(notes.txt) " + std::to_string(spec) +
+                                " 0 R /AcroForm << /Fields [] >> /Names << /EmbeddedFiles << /Names [(notes.txt) " + std::to_string(spec) +
                                 " 0 R] >> >> >>");
     const std::string id = "0123456789abcdef";
     std::string o, u;
@@ -210,6 +211,9 @@ TEST_F(DocumentStructure, LoopingPageTreesKeepThePagesThatExist) {
         const PdfInfo info = ReadPdfInfo(perFile / "looped.pdf");
         EXPECT_EQ(info.rotations, (std::vector<int>{90, 90}));
         EXPECT_TRUE(QpdfCheck(perFile / "looped.pdf"));
+
+        const fs::path text = Folder("text");
+        EXPECT_EQ(ExtractText(source, text), 1);
     }
 }
 
