@@ -329,13 +329,6 @@ std::vector<std::uint8_t> FilePixels(const fs::path& path) {
     }
 }
 
-std::vector<std::string> Files(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class BilevelExtraction : public Jbig2 {
 protected:
     int Extract(const std::string& file) {
@@ -369,17 +362,17 @@ TEST_F(BilevelExtraction, FaxAndJbig2ImagesMatchPoppler) {
     std::string content;
     for (const auto& image : images) content += "/" + image.first + " Do ";
     ASSERT_EQ(Extract(BuildDocument(pdf, {{Resources(images), content}})), 1);
-    ASSERT_EQ(Files(out).size(), images.size());
+    ASSERT_EQ(FileNames(out).size(), images.size());
 
     const fs::path reference = dir.path() / "poppler";
     fs::create_directories(reference);
     ASSERT_TRUE(RunTool({"pdfimages", "-png", pdfPath.string(), (reference / "img").string()}));
-    ASSERT_EQ(Files(reference).size(), images.size());
+    ASSERT_EQ(FileNames(reference).size(), images.size());
     // Resource names come sorted, and pdfimages numbers in content order:
     // compare as sets of pixel planes, each also against the pattern.
     std::multiset<std::vector<std::uint8_t>> ours, theirs;
-    for (const std::string& name : Files(out)) ours.insert(FilePixels(out / name));
-    for (const std::string& name : Files(reference)) theirs.insert(FilePixels(reference / name));
+    for (const std::string& name : FileNames(out)) ours.insert(FilePixels(out / name));
+    for (const std::string& name : FileNames(reference)) theirs.insert(FilePixels(reference / name));
     EXPECT_EQ(ours, theirs);
     std::vector<std::uint8_t> black;
     const std::vector<std::uint8_t> rows = Pattern();
@@ -403,10 +396,10 @@ TEST_F(BilevelExtraction, AnImageThatFailsToDecodeFailsTheRun) {
     const std::string damaged = Image(pdf, page.substr(0, page.size() - 9));
     // The readable image is still written; the result says one was not.
     EXPECT_EQ(Extract(BuildDocument(pdf, {{Resources({{"A", good}, {"B", damaged}}), ""}})), 0);
-    EXPECT_EQ(Files(out), std::vector<std::string>{"scan_Page1_1.png"});
+    EXPECT_EQ(FileNames(out), std::vector<std::string>{"scan_Page1_1.png"});
     RawPdf alone;
     EXPECT_EQ(Extract(BuildDocument(alone, {{Resources({{"B", Image(alone, page.substr(0, 40))}}), ""}})), 0);
-    EXPECT_TRUE(Files(out).empty());
+    EXPECT_TRUE(FileNames(out).empty());
 }
 
 }  // namespace

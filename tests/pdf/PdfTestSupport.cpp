@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <cstdio>
 #include <iterator>
@@ -133,6 +134,13 @@ std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int heig
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> FileNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {

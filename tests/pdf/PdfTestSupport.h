@@ -49,6 +49,8 @@ std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int heig
                       int group3Options, const std::filesystem::path& scratch);
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// The names of the entries of a folder, sorted.
+std::vector<std::string> FileNames(const std::filesystem::path& folder);
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 
 // A private, empty folder removed at the end of the test.
