@@ -435,28 +435,36 @@ bool PdfWriter::insertPage(const PdfWriter& source, std::size_t sourceIndex, std
     try {
         QPDFPageObjectHelper page = QPDFPageDocumentHelper(*source.state_->pdf).getAllPages().at(sourceIndex);
         QPDFPageDocumentHelper helper(*state_->pdf);
-        const std::size_t at = std::min(index, pages_);
         if (index >= pages_) {
             helper.addPage(page, false);
         } else {
             helper.addPageAt(page, true, helper.getAllPages().at(index));
         }
         ++pages_;
-        QPDFObjectHandle added = helper.getAllPages().at(at).getObjectHandle();
-        // The copied widgets become fields of this document's form, their
-        // values and appearances kept; clashing names are renamed. This
-        // copies the page's annotations afresh, so it comes first.
-        QPDFAcroFormDocumentHelper& sourceForm = source.state_->Form();
-        if (sourceForm.hasAcroForm()) {
-            QPDFAcroFormDocumentHelper& form = state_->Form();
-            form.fixCopiedAnnotations(added, page.getObjectHandle(), sourceForm);
-            if (sourceForm.getNeedAppearances()) form.setNeedAppearances(true);
-        }
-        if (AttachmentsLocked(*source.state_->pdf)) RemoveLockedAttachments(added);
-        return true;
     } catch (const std::exception&) {
         return false;
     }
+    try {
+        QPDFObjectHandle added = QPDFPageDocumentHelper(*state_->pdf).getAllPages().at(std::min(index, pages_ - 1))
+                                     .getObjectHandle();
+        // The copied widgets become fields of this document's form, their
+        // values and appearances kept; clashing names are renamed. This
+        // copies the page's annotations afresh, so it comes first. A form
+        // too damaged for that leaves the page as it was copied.
+        QPDFAcroFormDocumentHelper& sourceForm = source.state_->Form();
+        if (sourceForm.hasAcroForm()) {
+            try {
+                QPDFAcroFormDocumentHelper& form = state_->Form();
+                form.fixCopiedAnnotations(added, sourceForm.getQPDF().getAllPages().at(sourceIndex), sourceForm);
+                if (sourceForm.getNeedAppearances()) form.setNeedAppearances(true);
+            } catch (const std::exception&) {
+                state_->form.reset();
+            }
+        }
+        if (AttachmentsLocked(*source.state_->pdf)) RemoveLockedAttachments(added);
+    } catch (const std::exception&) {
+    }
+    return true;
 }
 
 bool PdfWriter::removePage(std::size_t index) {
