@@ -164,28 +164,6 @@ TEST_F(CombinePDFTest, LoopingOutlinesAndDamagedInputsEndCleanly) {
     EXPECT_FALSE(OutlineTitles(options.destination).empty());
 }
 
-// A one-page form with a filled text field "name" whose widget shows the
-// value through its appearance stream.
-std::string FormPdf(const std::string& value) {
-    RawPdf pdf;
-    const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-    const int appearance = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 180 30] /Resources << /Font << "
-                                         "/Helv " + std::to_string(font) + " 0 R >> >>",
-                                         "/Tx BMC BT /Helv 12 Tf 2 10 Td " + PdfLiteral(value) + " Tj ET EMC");
-    const int field = pdf.Reserve();
-    const int page = pdf.Reserve();
-    const int tree = pdf.Add("<< /Type /Pages /Count 1 /Kids [" + std::to_string(page) + " 0 R] >>");
-    pdf.Set(field, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V " + PdfLiteral(value) +
-                       " /Rect [10 10 190 40] /F 4 /DA (/Helv 12 Tf 0 g) /P " + std::to_string(page) +
-                       " 0 R /AP << /N " + std::to_string(appearance) + " 0 R >> >>");
-    pdf.Set(page, "<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /MediaBox [0 0 200 50] /Annots [" +
-                      std::to_string(field) + " 0 R] >>");
-    const int catalog = pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) + " 0 R /AcroForm << /Fields [" +
-                                std::to_string(field) + " 0 R] /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv " +
-                                std::to_string(font) + " 0 R >> >> >> >>");
-    return pdf.Build(catalog);
-}
-
 TEST_F(CombinePDFTest, FormsOfCombinedFilesStayFilled) {
     WriteFile(dir / "alice.pdf", FormPdf("Alice"));
     WriteFile(dir / "bob.pdf", FormPdf("Bob"));
@@ -212,6 +190,14 @@ TEST_F(CombinePDFTest, FormsOfCombinedFilesStayFilled) {
         ASSERT_EQ(widgets.size(), 1u) << page;
         EXPECT_TRUE(widgets[0].getAppearanceStream("/N").isStream()) << page;
     }
+
+    // A field that is its own kid still lets its page through.
+    std::string looping = FormPdf("Loop");
+    looping.replace(looping.find("/T (name)"), 9, "/Kids [3 0 R] /T (name)");
+    WriteFile(dir / "loop.pdf", looping);
+    auto loopOptions = Options({Input(3, dir / "loop.pdf"), Input(3, dir / "bob.pdf")}, true);
+    ASSERT_EQ(CombinePDFFiles(&loopOptions), 1);
+    EXPECT_EQ(ReadPdfInfo(loopOptions.destination).pages, 2);
 }
 
 TEST_F(CombinePDFTest, OutlineEntriesPointAtTheTopLeftOfTheirFirstPage) {

@@ -224,7 +224,8 @@ TEST_F(DocumentStructure, DeepPageTreesFailCleanly) {
 // run that reports failure leaves no output behind, one that reports
 // success leaves some.
 TEST_F(DocumentStructure, DamagedCopiesEndCleanly) {
-    const std::vector<std::string> originals = {AttachmentsOnlyEncrypted(), LoopingPageTree(), DeepPageTree(300)};
+    const std::vector<std::string> originals = {AttachmentsOnlyEncrypted(), LoopingPageTree(), DeepPageTree(300),
+                                                FormPdf("Alice")};
     std::mt19937 random(7);
     int copies = 0;
     for (const std::string& original : originals) {

@@ -73,6 +73,26 @@ std::string BuildDocument(RawPdf& pdf, const std::vector<PageSpec>& pages, const
     return pdf.Build(catalog);
 }
 
+std::string FormPdf(const std::string& value) {
+    RawPdf pdf;
+    const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int appearance = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 180 30] /Resources << /Font << "
+                                         "/Helv " + std::to_string(font) + " 0 R >> >>",
+                                         "/Tx BMC BT /Helv 12 Tf 2 10 Td (" + value + ") Tj ET EMC");
+    const int field = pdf.Reserve();
+    const int page = pdf.Reserve();
+    const int tree = pdf.Add("<< /Type /Pages /Count 1 /Kids [" + std::to_string(page) + " 0 R] >>");
+    pdf.Set(field, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (" + value + ")" +
+                       " /Rect [10 10 190 40] /F 4 /DA (/Helv 12 Tf 0 g) /P " + std::to_string(page) +
+                       " 0 R /AP << /N " + std::to_string(appearance) + " 0 R >> >>");
+    pdf.Set(page, "<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /MediaBox [0 0 200 50] /Annots [" +
+                      std::to_string(field) + " 0 R] >>");
+    const int catalog = pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) + " 0 R /AcroForm << /Fields [" +
+                                std::to_string(field) + " 0 R] /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv " +
+                                std::to_string(font) + " 0 R >> >> >> >>");
+    return pdf.Build(catalog);
+}
+
 std::string Deflate(const std::string& data) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::string out(size, '\0');

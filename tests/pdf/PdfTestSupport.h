@@ -34,6 +34,10 @@ struct PageSpec {
 };
 std::string BuildDocument(RawPdf& pdf, const std::vector<PageSpec>& pages, const std::string& treeResources = {});
 
+// A one-page form with a filled text field "name" whose widget shows the
+// value (plain characters, no parentheses) through its appearance stream.
+std::string FormPdf(const std::string& value);
+
 std::string Deflate(const std::string& data);
 std::string AsciiHex(const std::string& data);
 std::string Bytes(const std::vector<std::uint8_t>& data);
