@@ -336,11 +336,7 @@ protected:
         WriteFile(pdfPath, file);
         out = dir.path() / ("out" + std::to_string(++runs));
         fs::create_directories(out);
-        ImageConversion conversion;
-        conversion.sourceURL = pdfPath;
-        conversion.destinationURL = out;
-        conversion.options.outputType = 7;
-        return ExtractImagesFromPDF(&conversion);
+        return ExtractPngImages(pdfPath, out);
     }
 
     fs::path pdfPath;

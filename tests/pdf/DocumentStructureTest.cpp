@@ -129,14 +129,6 @@ protected:
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
     }
 
-    int ExtractImages(const fs::path& source, const fs::path& out) {
-        ImageConversion conversion;
-        conversion.sourceURL = source;
-        conversion.destinationURL = out;
-        conversion.options.outputType = 7;
-        return ExtractImagesFromPDF(&conversion);
-    }
-
     int CombineInto(const fs::path& source, const fs::path& destination, bool combine, double angle = 0) {
         CombinePDFOptions options;
         PDFInputFile entry;
@@ -155,7 +147,7 @@ protected:
     void ExpectBothPagesReadByEveryTool(const fs::path& source, const std::string& label) {
         ASSERT_EQ(ReadPdfInfo(source).pages, 2) << "poppler opens the file";
         const fs::path images = Folder("images");
-        EXPECT_EQ(ExtractImages(source, images), 1);
+        EXPECT_EQ(ExtractPngImages(source, images), 1);
         EXPECT_EQ(Count(images), 2u);
         const fs::path combined = dir / "combined.pdf";
         ASSERT_EQ(CombineInto(source, combined, true), 1);
@@ -207,14 +199,14 @@ TEST_F(DocumentStructure, LoopingPageTreesKeepThePagesThatExist) {
 TEST_F(DocumentStructure, DeepPageTreesFailCleanly) {
     const fs::path source = Source("deep", DeepPageTree(100000));
     const fs::path images = Folder("images");
-    EXPECT_EQ(ExtractImages(source, images), 0);
+    EXPECT_EQ(ExtractPngImages(source, images), 0);
     EXPECT_EQ(Count(images), 0u);
     const fs::path combined = dir / "combined.pdf";
     EXPECT_EQ(CombineInto(source, combined, true), 0);
     EXPECT_FALSE(fs::exists(combined));
     // A tree just within the bound is read whole.
     const fs::path shallow = Source("shallow", DeepPageTree(200));
-    EXPECT_EQ(ExtractImages(shallow, images), 1);
+    EXPECT_EQ(ExtractPngImages(shallow, images), 1);
     EXPECT_EQ(Count(images), 1u);
     ASSERT_EQ(CombineInto(shallow, combined, true), 1);
     EXPECT_EQ(ReadPdfInfo(combined).pages, 1);
@@ -240,7 +232,7 @@ TEST_F(DocumentStructure, DamagedCopiesEndCleanly) {
             SCOPED_TRACE("copy " + std::to_string(++copies));
             const fs::path source = Source("damaged", bytes);
             const fs::path images = Folder("images");
-            const int extracted = ExtractImages(source, images);
+            const int extracted = ExtractPngImages(source, images);
             if (extracted == 0) {
                 // Only images already written whole may stay.
                 for (const auto& entry : fs::directory_iterator(images)) EXPECT_GT(fs::file_size(entry), 0u);

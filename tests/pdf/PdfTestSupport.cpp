@@ -9,6 +9,7 @@
 #include <tiffio.h>
 #include <zlib.h>
 
+#include "pdf/PDFImageExtractor.h"
 #include "platform/ToolRunner.h"
 
 #include <unistd.h>
@@ -154,6 +155,14 @@ std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int heig
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+int ExtractPngImages(const std::filesystem::path& source, const std::filesystem::path& folder) {
+    ImageConversion conversion;
+    conversion.sourceURL = source;
+    conversion.destinationURL = folder;
+    conversion.options.outputType = 7;
+    return ExtractImagesFromPDF(&conversion);
 }
 
 std::vector<std::string> FileNames(const std::filesystem::path& folder) {

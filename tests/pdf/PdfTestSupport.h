@@ -53,6 +53,9 @@ std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int heig
                       int group3Options, const std::filesystem::path& scratch);
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// ExtractImagesFromPDF of `source` into `folder` as PNG files; its result.
+int ExtractPngImages(const std::filesystem::path& source, const std::filesystem::path& folder);
+
 // The names of the entries of a folder, sorted.
 std::vector<std::string> FileNames(const std::filesystem::path& folder);
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
