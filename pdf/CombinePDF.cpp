@@ -86,7 +86,9 @@ plat::PdfOutlineItem FileOutlineItem(plat::PdfWriter& combined, std::size_t page
     plat::PdfOutlineItem item;
     item.title = OutlineLabel(file);
     item.pageIndex = static_cast<int>(page);
+    // The top left corner of the page.
     const plat::PdfBox crop = combined.pageCropBox(page);
+    item.left = 0.0;
     item.top = crop.y + crop.height;
     item.children = std::move(children);
     return item;

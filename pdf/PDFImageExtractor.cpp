@@ -57,6 +57,7 @@ void InitPDFImageExtractor(PDFImageExtractor* extractor) {
     extractor->objects.reset();
     extractor->formsInWalk.clear();
     extractor->formsEntered = 0;
+    extractor->imagesFailed = 0;
 }
 
 void ReleasePDFImageExtractor(PDFImageExtractor* extractor) {
@@ -170,7 +171,10 @@ void HandleInlineImageOperator(const plat::PdfObject& inlineImage, PDFImageExtra
 void WriteExtractedImage(PDFImageExtractor* extractor, const plat::PdfObject& dictionary,
                          const plat::PdfObject& stream) {
     const plat::ImageRef image = CreateImageFromPDFStream(extractor, dictionary, stream);
-    if (!image) return;
+    if (!image) {
+        ++extractor->imagesFailed;
+        return;
+    }
     extractor->destinationURL = extractor->pageFilePrefix + std::to_string(extractor->imageCounter) + "." +
                                 GetImageExtensionForType(extractor->outputType);
     bool written = extractor->outputType != 8 && WriteConverterOutput(extractor, image) == 1;
@@ -182,10 +186,10 @@ void WriteExtractedImage(PDFImageExtractor* extractor, const plat::PdfObject& di
         const int encoded = EncodeCGImageToData(extractor, image, data);
         extractor->outputType = outputType;
         plat::ImageRef decoded;
-        if (encoded && DecodeCGImageFromData(extractor, data, &decoded) && decoded) {
-            WriteConverterOutput(extractor, decoded);
-        }
+        written = encoded && DecodeCGImageFromData(extractor, data, &decoded) && decoded &&
+                  WriteConverterOutput(extractor, decoded) == 1;
     }
+    if (!written) ++extractor->imagesFailed;
     ++extractor->imageCounter;
 }
 
@@ -220,6 +224,7 @@ int ExtractImagesFromPDF(const ImageConversion* conversion) {
         ReleasePDFImageExtractor(&extractor);
         return 0;
     }
+    const bool everyImage = extractor.imagesFailed == 0;
     ReleasePDFImageExtractor(&extractor);
-    return 1;
+    return everyImage ? 1 : 0;
 }

@@ -27,14 +27,18 @@ struct PDFImageExtractor : ImageConverter {
     // that contains itself, or a huge web of forms, ends the walk there.
     std::set<std::int64_t> formsInWalk;
     std::int64_t formsEntered = 0;
+    // Images found but not written: undecodable (damaged data, filters or
+    // colour spaces we cannot read) or refused by the output.
+    std::int64_t imagesFailed = 0;
 };
 
 // Forms nested deeper than this, or entered more often on one page, are not walked.
 inline constexpr std::size_t kExtractorMaxFormDepth = 32;
 inline constexpr std::int64_t kExtractorMaxFormsPerPage = 10000;
 
-// The engine entry point: 1 when the walk ran; 0 without source or
-// destination, or when the document does not open or stays locked.
+// The engine entry point: 1 when the walk ran and wrote every image it
+// found; 0 without source or destination, when the document does not open
+// or stays locked, or when an image could not be written (the others are).
 int ExtractImagesFromPDF(const ImageConversion* conversion);
 
 void InitPDFImageExtractor(PDFImageExtractor* extractor);

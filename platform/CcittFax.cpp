@@ -1,6 +1,9 @@
 #include "platform/CcittFax.h"
 
-#include "platform/TiffMemoryFile.h"
+#include "platform/PopplerMessages.h"
+
+#include <Object.h>
+#include <Stream.h>
 
 #include <algorithm>
 #include <memory>
@@ -11,36 +14,8 @@ namespace {
 
 constexpr std::int64_t kMaxFaxSide = 1 << 20;
 
-struct TiffCloser {
-    void operator()(TIFF* tiff) const {
-        if (tiff) TIFFClose(tiff);
-    }
-};
-using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
-
-// The fax data wrapped as the one strip of a TIFF file, which libtiff can
-// then decode.
-bool WrapAsTiff(std::span<const std::uint8_t> encoded, const CcittFaxParameters& p, TiffMemoryFile* file) {
-    TiffHandle tiff(OpenTiffMemoryFile(file, "w"));
-    if (!tiff) return false;
-    const bool group4 = p.k < 0;
-    bool ok = TIFFSetField(tiff.get(), TIFFTAG_IMAGEWIDTH, std::uint32_t(p.columns)) == 1 &&
-              TIFFSetField(tiff.get(), TIFFTAG_IMAGELENGTH, std::uint32_t(p.rows)) == 1 &&
-              TIFFSetField(tiff.get(), TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
-              TIFFSetField(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
-              TIFFSetField(tiff.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
-              TIFFSetField(tiff.get(), TIFFTAG_ROWSPERSTRIP, std::uint32_t(p.rows)) == 1 &&
-              TIFFSetField(tiff.get(), TIFFTAG_COMPRESSION, group4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3) == 1;
-    if (ok && !group4) {
-        std::uint32_t options = p.k > 0 ? GROUP3OPT_2DENCODING : 0;
-        if (p.encodedByteAlign) options |= GROUP3OPT_FILLBITS;
-        ok = TIFFSetField(tiff.get(), TIFFTAG_GROUP3OPTIONS, options) == 1;
-    }
-    if (!ok) return false;
-    if (TIFFWriteRawStrip(tiff.get(), 0, const_cast<std::uint8_t*>(encoded.data()), tmsize_t(encoded.size())) < 0) {
-        return false;
-    }
-    return TIFFWriteDirectory(tiff.get()) == 1;
+int Clamped(std::int64_t value, std::int64_t low, std::int64_t high) {
+    return static_cast<int>(std::clamp(value, low, high));
 }
 
 }  // namespace
@@ -51,25 +26,43 @@ bool DecodeCcittFax(std::span<const std::uint8_t> encoded, const CcittFaxParamet
         return false;
     }
     const std::size_t rowBytes = std::size_t(p.columns + 7) / 8;
-    if (rowBytes * std::size_t(p.rows) > limit) return false;
+    const std::size_t size = rowBytes * std::size_t(p.rows);
+    if (size > limit) return false;
+    SilencePopplerMessages();
 
-    TiffMemoryFile file;
-    if (!WrapAsTiff(encoded, p, &file)) return false;
-    file.position = 0;
-    TiffHandle tiff(OpenTiffMemoryFile(&file, "r"));
-    if (!tiff || TIFFScanlineSize(tiff.get()) != tmsize_t(rowBytes)) return false;
-
-    // libtiff hands out 1 for black; the rows it cannot reach stay white.
-    std::vector<std::uint8_t> rows(rowBytes * std::size_t(p.rows), 0);
-    for (std::int64_t y = 0; y < p.rows; ++y) {
-        if (TIFFReadScanline(tiff.get(), rows.data() + std::size_t(y) * rowBytes, std::uint32_t(y), 0) < 0) {
-            std::fill(rows.begin() + std::ptrdiff_t(std::size_t(y) * rowBytes), rows.end(), 0);
-            break;
-        }
+    // Only the filter chain is exported from poppler: a stream dictionary
+    // naming the filter and its parameters makes the decoder.
+    auto* parms = new Dict(static_cast<XRef*>(nullptr));
+    parms->add("K", Object(Clamped(p.k, -1, 1 << 20)));
+    parms->add("Columns", Object(int(p.columns)));
+    parms->add("Rows", Object(int(p.rows)));
+    parms->add("BlackIs1", Object(p.blackIs1));
+    parms->add("EncodedByteAlign", Object(p.encodedByteAlign));
+    parms->add("EndOfLine", Object(p.endOfLine));
+    parms->add("EndOfBlock", Object(p.endOfBlock));
+    parms->add("DamagedRowsBeforeError", Object(Clamped(p.damagedRowsBeforeError, 0, 1 << 20)));
+    Object dict(new Dict(static_cast<XRef*>(nullptr)));
+    dict.dictAdd("Filter", Object(objName, "CCITTFaxDecode"));
+    dict.dictAdd("DecodeParms", Object(parms));
+    // The memory stream reads the bytes in place; the decoder owns it.
+    auto* source = new MemStream(reinterpret_cast<const char*>(encoded.data()), 0, Goffset(encoded.size()),
+                                 Object(objNull));
+    std::unique_ptr<Stream> fax(source->addFilters(dict.getDict()));
+    if (!fax || fax.get() == source) {
+        delete source;
+        return false;
     }
-    if (!p.blackIs1) {
-        for (std::uint8_t& byte : rows) byte = std::uint8_t(~byte);
+    fax->reset();
+    // poppler hands out the rows as a PDF image reads them: 0 black unless
+    // BlackIs1. The rows the data do not reach stay white.
+    std::vector<std::uint8_t> rows(size, p.blackIs1 ? 0x00 : 0xFF);
+    std::size_t filled = 0;
+    while (filled < size) {
+        const int read = fax->doGetChars(int(std::min<std::size_t>(size - filled, 1 << 16)), rows.data() + filled);
+        if (read <= 0) break;
+        filled += std::size_t(read);
     }
+    if (filled < rowBytes) return false;
     *out = std::move(rows);
     return true;
 }

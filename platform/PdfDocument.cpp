@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <stdexcept>
 
 #include <vips/vips8>
 
@@ -17,6 +18,8 @@
 #include "platform/Initialize.h"
 #include "platform/PdfObject.h"
 #include "platform/PdfSliceRenderer.h"
+#include "platform/PopplerMessages.h"
+#include "platform/QpdfInput.h"
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
@@ -35,15 +38,6 @@ namespace {
 
 // Largest bitmap a page may render into; guards against absurd scales.
 constexpr std::size_t kMaxRenderPixels = std::size_t{1} << 28;
-
-void SilencePopplerOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Broken or protected files are expected input; poppler's messages
-        // would only fill the terminal.
-        poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
-    });
-}
 
 bool ReadWholeFile(const std::string& path, std::vector<char>& bytes) {
     // FileManager reads regular files only, so a FIFO or device never blocks.
@@ -231,7 +225,7 @@ std::unique_ptr<PdfDocument> PdfDocument::OpenData(std::vector<char> bytes, cons
 
 std::unique_ptr<PdfDocument> PdfDocument::OpenShared(std::shared_ptr<const std::vector<char>> bytes,
                                                      const std::string& password) {
-    SilencePopplerOnce();
+    SilencePopplerMessages();
     std::unique_ptr<PdfDocument> doc(new PdfDocument());
     doc->bytes_ = std::move(bytes);
     try {
@@ -314,10 +308,11 @@ bool PdfDocument::GetPageInfo(int pageNumber, PdfPageInfo& info) const {
 
 namespace {
 
-// Parses a PDF held in memory with qpdf, quietly; throws on failure.
-void ProcessQpdf(QPDF& pdf, const char* data, std::size_t size, const std::string& password) {
-    pdf.setSuppressWarnings(true);
-    pdf.processMemoryFile("document", data, size, password.empty() ? nullptr : password.c_str());
+// Parses a PDF held in memory with qpdf; throws on failure.
+std::unique_ptr<QPDF> ProcessQpdf(const char* data, std::size_t size, const std::string& password) {
+    std::unique_ptr<QPDF> pdf = OpenQpdf(std::span<const char>(data, size), password);
+    if (!pdf) throw std::runtime_error("cannot open the document");
+    return pdf;
 }
 
 // The document written out unencrypted; throws on failure.
@@ -339,8 +334,8 @@ std::vector<std::uint8_t> PdfDocument::CreateNormalizedData(std::span<const std:
                                                             const std::string& password) {
     if (bytes.empty()) return {};
     try {
-        QPDF input;
-        ProcessQpdf(input, reinterpret_cast<const char*>(bytes.data()), bytes.size(), password);
+        std::unique_ptr<QPDF> opened = ProcessQpdf(reinterpret_cast<const char*>(bytes.data()), bytes.size(), password);
+        QPDF& input = *opened;
         input.pushInheritedAttributesToPage();
 
         QPDF output;
@@ -381,8 +376,8 @@ std::vector<std::uint8_t> PdfDocument::CreateNormalizedData(std::span<const std:
 
 std::unique_ptr<PdfDocument> PdfDocument::ReopenWithoutCropBox(int pageNumber) const {
     try {
-        QPDF pdf;
-        ProcessQpdf(pdf, bytes_->data(), bytes_->size(), password_);
+        std::unique_ptr<QPDF> opened = ProcessQpdf(bytes_->data(), bytes_->size(), password_);
+        QPDF& pdf = *opened;
         auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
         if (pageNumber < 1 || static_cast<std::size_t>(pageNumber) > pages.size()) {
             return nullptr;

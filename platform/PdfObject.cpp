@@ -14,6 +14,8 @@
 
 #include "platform/CcittFax.h"
 #include "platform/FileManager.h"
+#include "platform/Jbig2.h"
+#include "platform/QpdfInput.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pipeline.hh>
@@ -160,7 +162,23 @@ bool DecodeCcitt(QPDFObjectHandle imageDict, QPDFObjectHandle parms, std::span<c
     }
     p.blackIs1 = BooleanEntry(parms, "/BlackIs1", false);
     p.encodedByteAlign = BooleanEntry(parms, "/EncodedByteAlign", false);
+    p.endOfLine = BooleanEntry(parms, "/EndOfLine", false);
+    p.endOfBlock = BooleanEntry(parms, "/EndOfBlock", true);
+    p.damagedRowsBeforeError = IntegerEntry(parms, "/DamagedRowsBeforeError", 0);
     return DecodeCcittFax(encoded, p, out, limit);
+}
+
+bool DecodeJbig2Stream(QPDFObjectHandle imageDict, QPDFObjectHandle parms, std::span<const std::uint8_t> encoded,
+                       std::vector<std::uint8_t>* out, std::size_t limit) {
+    std::vector<std::uint8_t> globals;
+    QPDFObjectHandle globalsStream = parms.isDictionary() ? parms.getKey("/JBIG2Globals") : QPDFObjectHandle::newNull();
+    // Globals named but unreadable would decode the image wrongly.
+    if (!globalsStream.isNull() && (!globalsStream.isStream() || !PipeDecoded(globalsStream, &globals, limit))) {
+        return false;
+    }
+    const std::int64_t width = IntegerEntry(imageDict, "/Width", IntegerEntry(imageDict, "/W", 0));
+    const std::int64_t height = IntegerEntry(imageDict, "/Height", IntegerEntry(imageDict, "/H", 0));
+    return DecodeJbig2(encoded, globals, width, height, out, limit);
 }
 
 bool CopyStream(const std::shared_ptr<QPDF>& pdf, QPDFObjectHandle stream, std::vector<std::uint8_t>* data,
@@ -192,8 +210,9 @@ bool CopyStream(const std::shared_ptr<QPDF>& pdf, QPDFObjectHandle stream, std::
     const bool jpeg = last == "/DCTDecode";
     const bool jpx = last == "/JPXDecode";
     const bool ccitt = last == "/CCITTFaxDecode";
+    const bool jbig2 = last == "/JBIG2Decode";
     std::vector<std::uint8_t> bytes;
-    if (!jpeg && !jpx && !ccitt) {
+    if (!jpeg && !jpx && !ccitt && !jbig2) {
         if (!PipeDecoded(stream, &bytes, limit)) {
             return false;
         }
@@ -229,6 +248,12 @@ bool CopyStream(const std::shared_ptr<QPDF>& pdf, QPDFObjectHandle stream, std::
         if (ccitt) {
             std::vector<std::uint8_t> rows;
             if (!DecodeCcitt(dict, parms.back(), bytes, &rows, limit)) {
+                return false;
+            }
+            bytes = std::move(rows);
+        } else if (jbig2) {
+            std::vector<std::uint8_t> rows;
+            if (!DecodeJbig2Stream(dict, parms.back(), bytes, &rows, limit)) {
                 return false;
             }
             bytes = std::move(rows);
@@ -617,11 +642,10 @@ std::unique_ptr<PdfObjectFile> PdfObjectFile::OpenData(std::shared_ptr<const std
         try {
             std::unique_ptr<PdfObjectFile> file(new PdfObjectFile());
             file->state_->bytes = bytes;
-            file->state_->pdf = std::make_shared<QPDF>();
-            QPDF& pdf = *file->state_->pdf;
-            pdf.setSuppressWarnings(true);
-            pdf.processMemoryFile("document", bytes->data(), bytes->size(), pw.empty() ? nullptr : pw.c_str());
-            for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+            std::unique_ptr<QPDF> opened = OpenQpdf(std::span<const char>(*bytes), pw);
+            if (!opened) return nullptr;
+            file->state_->pdf = std::move(opened);
+            for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(*file->state_->pdf).getAllPages()) {
                 file->state_->pages.push_back(page.getObjectHandle());
             }
             return file;

@@ -76,9 +76,10 @@ public:
 
     // The stream's bytes with its filters undone, except a final DCTDecode or
     // JPXDecode, which is left to the caller (`format` says which). CCITT fax
-    // data are decoded to 1-bit rows, black 0 unless BlackIs1 asks otherwise.
+    // data are decoded to 1-bit rows, black 0 unless BlackIs1 asks otherwise;
+    // JBIG2 data (with their JBIG2Globals) to 1-bit rows, black 0.
     // False (nothing stored) for other objects, filters that cannot be undone
-    // (JBIG2, Crypt...), broken data and data beyond `limit` bytes.
+    // (Crypt...), broken data and data beyond `limit` bytes.
     bool CopyStreamData(std::vector<std::uint8_t>* data, PdfDataFormat* format,
                         std::size_t limit = kPdfStreamDataLimit) const;
 

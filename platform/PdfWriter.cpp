@@ -2,9 +2,11 @@
 
 #include "platform/FileManager.h"
 #include "platform/Image.h"
+#include "platform/QpdfInput.h"
 
 #define POINTERHOLDER_TRANSITION 4
 #include <qpdf/Buffer.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFExc.hh>
@@ -30,6 +32,13 @@ struct PdfWriter::State {
     // qpdf reads an opened file in place: the bytes live as long as the document.
     std::vector<std::uint8_t> bytes;
     std::unique_ptr<QPDF> pdf = std::make_unique<QPDF>();
+    // The document's form, made when pages with fields are copied.
+    std::unique_ptr<QPDFAcroFormDocumentHelper> form;
+
+    QPDFAcroFormDocumentHelper& Form() {
+        if (!form) form = std::make_unique<QPDFAcroFormDocumentHelper>(*pdf);
+        return *form;
+    }
 };
 
 namespace {
@@ -118,9 +127,18 @@ std::vector<PdfOutlineItem> ReadOutlineItems(QPDF& pdf, QPDFObjectHandle item,
                 auto found = pageIndices.find(page.getObjGen());
                 if (found != pageIndices.end()) entry.pageIndex = found->second;
             }
-            if (dest.getArrayNItems() >= 4 && dest.getArrayItem(1).isNameAndEquals("/XYZ") &&
-                dest.getArrayItem(3).isNumber()) {
-                entry.top = dest.getArrayItem(3).getNumericValue();
+            // [page /XYZ left top zoom] and [page /FitH top] keep their
+            // point; other views show the page from its top.
+            const auto number = [&dest](int at) -> std::optional<double> {
+                if (dest.getArrayNItems() <= at || !dest.getArrayItem(at).isNumber()) return std::nullopt;
+                return dest.getArrayItem(at).getNumericValue();
+            };
+            QPDFObjectHandle view = dest.getArrayNItems() >= 2 ? dest.getArrayItem(1) : QPDFObjectHandle::newNull();
+            if (view.isNameAndEquals("/XYZ")) {
+                entry.left = number(2);
+                entry.top = number(3);
+            } else if (view.isNameAndEquals("/FitH") || view.isNameAndEquals("/FitBH")) {
+                entry.top = number(2);
             }
         }
         entry.children = ReadOutlineItems(pdf, item.getKey("/First"), pageIndices, depth + 1, budget, seen);
@@ -142,9 +160,13 @@ int BuildOutlineItems(QPDF& pdf, QPDFObjectHandle parent, const std::vector<PdfO
         if (item.pageIndex >= 0 && static_cast<std::size_t>(item.pageIndex) < pages.size()) {
             QPDFObjectHandle dest = QPDFObjectHandle::newArray();
             dest.appendItem(pages[static_cast<std::size_t>(item.pageIndex)].getObjectHandle());
+            const auto coordinate = [](const std::optional<double>& value) {
+                return value && std::isfinite(*value) ? QPDFObjectHandle::newReal(*value, 2)
+                                                      : QPDFObjectHandle::newNull();
+            };
             dest.appendItem(QPDFObjectHandle::newName("/XYZ"));
-            dest.appendItem(QPDFObjectHandle::newNull());
-            dest.appendItem(QPDFObjectHandle::newReal(item.top, 2));
+            dest.appendItem(coordinate(item.left));
+            dest.appendItem(coordinate(item.top));
             dest.appendItem(QPDFObjectHandle::newNull());
             entry.replaceKey("/Dest", dest);
         }
@@ -198,6 +220,8 @@ void SetEncryption(QPDFWriter& writer, const PdfWriteOptions& options) {
 }  // namespace
 
 PdfWriter::PdfWriter() : state_(std::make_unique<State>()), creator_("Vantrell") {
+    // Pages copied from damaged files make qpdf warn on the terminal.
+    state_->pdf->setSuppressWarnings(true);
     state_->pdf->emptyPDF();
 }
 
@@ -309,6 +333,7 @@ std::vector<std::uint8_t> PdfWriter::data(const PdfWriteOptions& options) {
     if (pages_ == 0) return {};
     try {
         QPDF& pdf = *state_->pdf;
+        if (opened_ && AttachmentsLocked(pdf)) return {};
         if (!opened_) {
             QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
             if (!title_.empty()) info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title_));
@@ -360,17 +385,12 @@ std::unique_ptr<PdfWriter> PdfWriter::Open(const std::filesystem::path& path, co
     state.bytes = std::move(*contents);
     bool locked = false;
     auto process = [&](const std::string& candidate) {
-        state.pdf = std::make_unique<QPDF>();
-        state.pdf->setSuppressWarnings(true);
-        try {
-            state.pdf->processMemoryFile(path.c_str(), reinterpret_cast<const char*>(state.bytes.data()),
-                                         state.bytes.size(), candidate.c_str());
-            return true;
-        } catch (const QPDFExc& e) {
-            if (e.getErrorCode() == qpdf_e_password) locked = true;
-        } catch (const std::exception&) {
-        }
-        return false;
+        QpdfOpenStatus opened = QpdfOpenStatus::Unreadable;
+        state.pdf = OpenQpdf(std::span<const char>(reinterpret_cast<const char*>(state.bytes.data()),
+                                                   state.bytes.size()),
+                             candidate, &opened);
+        if (opened == QpdfOpenStatus::Locked) locked = true;
+        return state.pdf != nullptr;
     };
     if (!process(password) && !(locked && !password.empty() && process(std::string()))) {
         report(locked ? OpenStatus::Locked : OpenStatus::Unreadable);
@@ -391,6 +411,25 @@ std::unique_ptr<PdfWriter> PdfWriter::Open(const std::filesystem::path& path, co
     return writer;
 }
 
+namespace {
+
+// File-attachment annotations of a page whose attachments cannot be
+// decrypted: they would carry unreadable files.
+void RemoveLockedAttachments(QPDFObjectHandle page) {
+    QPDFObjectHandle annotations = page.getKey("/Annots");
+    if (!annotations.isArray()) return;
+    QPDFObjectHandle kept = QPDFObjectHandle::newArray();
+    for (int i = 0; i < annotations.getArrayNItems(); ++i) {
+        QPDFObjectHandle annotation = annotations.getArrayItem(i);
+        if (!annotation.isDictionary() || !annotation.getKey("/Subtype").isNameAndEquals("/FileAttachment")) {
+            kept.appendItem(annotation);
+        }
+    }
+    page.replaceKey("/Annots", kept);
+}
+
+}  // namespace
+
 bool PdfWriter::insertPage(const PdfWriter& source, std::size_t sourceIndex, std::size_t index) {
     if (&source == this || sourceIndex >= source.pages_) return false;
     try {
@@ -402,10 +441,30 @@ bool PdfWriter::insertPage(const PdfWriter& source, std::size_t sourceIndex, std
             helper.addPageAt(page, true, helper.getAllPages().at(index));
         }
         ++pages_;
-        return true;
     } catch (const std::exception&) {
         return false;
     }
+    try {
+        QPDFObjectHandle added = QPDFPageDocumentHelper(*state_->pdf).getAllPages().at(std::min(index, pages_ - 1))
+                                     .getObjectHandle();
+        // The copied widgets become fields of this document's form, their
+        // values and appearances kept; clashing names are renamed. This
+        // copies the page's annotations afresh, so it comes first. A form
+        // too damaged for that leaves the page as it was copied.
+        QPDFAcroFormDocumentHelper& sourceForm = source.state_->Form();
+        if (sourceForm.hasAcroForm()) {
+            try {
+                QPDFAcroFormDocumentHelper& form = state_->Form();
+                form.fixCopiedAnnotations(added, sourceForm.getQPDF().getAllPages().at(sourceIndex), sourceForm);
+                if (sourceForm.getNeedAppearances()) form.setNeedAppearances(true);
+            } catch (const std::exception&) {
+                state_->form.reset();
+            }
+        }
+        if (AttachmentsLocked(*source.state_->pdf)) RemoveLockedAttachments(added);
+    } catch (const std::exception&) {
+    }
+    return true;
 }
 
 bool PdfWriter::removePage(std::size_t index) {

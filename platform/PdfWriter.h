@@ -40,7 +40,10 @@ struct PdfPageFrame {
 struct PdfOutlineItem {
     std::string title;
     int pageIndex = -1;  // 0-based page of the destination; -1: none
-    double top = 0.0;    // y (user space) shown at the top of the window
+    // The point (user space) shown at the window's upper left corner; a
+    // coordinate left out keeps the viewer's.
+    std::optional<double> left;
+    std::optional<double> top;
     std::vector<PdfOutlineItem> children;
 };
 
@@ -87,7 +90,10 @@ public:
                         double dpiX, double dpiY, const PdfPageFrame* frame = nullptr);
 
     // Copies page `sourceIndex` of `source` to page `index` of this document
-    // (the end when beyond it). False when either page does not exist.
+    // (the end when beyond it), with its form fields, which join this
+    // document's form (renamed where their names clash). False when either
+    // page does not exist. A page of a source whose attachments stayed
+    // locked loses its file-attachment annotations.
     bool insertPage(const PdfWriter& source, std::size_t sourceIndex, std::size_t index);
     bool removePage(std::size_t index);
 
@@ -109,7 +115,9 @@ public:
     void setOutline(std::vector<PdfOutlineItem> items);
 
     std::size_t pageCount() const { return pages_; }
-    // The finished document; empty on failure or without pages.
+    // The finished document; empty on failure, without pages, or for an
+    // opened document whose attachments it could not decrypt (writing it
+    // would spoil them).
     std::vector<std::uint8_t> data(const PdfWriteOptions& options = {});
     // Writes the document atomically; false (and no file) on failure.
     bool write(const std::filesystem::path& path,

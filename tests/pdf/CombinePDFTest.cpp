@@ -1,9 +1,13 @@
 #include "PdfToolsTestSupport.h"
 
+#include "PdfTestSupport.h"
 #include "pdf/CombinePDF.h"
+
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 
 #include <fstream>
 #include <iterator>
+#include <set>
 
 namespace pdftest {
 namespace {
@@ -158,6 +162,63 @@ TEST_F(CombinePDFTest, LoopingOutlinesAndDamagedInputsEndCleanly) {
     EXPECT_GE(ReadPdfInfo(options.destination).pages, 3);
     EXPECT_TRUE(QpdfCheck(options.destination));
     EXPECT_FALSE(OutlineTitles(options.destination).empty());
+}
+
+TEST_F(CombinePDFTest, FormsOfCombinedFilesStayFilled) {
+    WriteFile(dir / "alice.pdf", FormPdf("Alice"));
+    WriteFile(dir / "bob.pdf", FormPdf("Bob"));
+    auto options = Options({Input(3, dir / "alice.pdf"), Input(3, dir / "three.pdf"), Input(3, dir / "bob.pdf")}, true);
+    ASSERT_EQ(CombinePDFFiles(&options), 1);
+    EXPECT_TRUE(QpdfCheck(options.destination));
+    QPDF pdf;
+    pdf.processFile(options.destination.c_str());
+    QPDFAcroFormDocumentHelper form(pdf);
+    ASSERT_TRUE(form.hasAcroForm());
+    std::set<std::string> names;
+    std::multiset<std::string> values;
+    for (QPDFFormFieldObjectHelper& field : form.getFormFields()) {
+        names.insert(field.getFullyQualifiedName());
+        values.insert(field.getValueAsString());
+    }
+    // Both fields were called "name": one is renamed, both keep their values.
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_EQ(values, (std::multiset<std::string>{"Alice", "Bob"}));
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    ASSERT_EQ(pages.size(), 5u);
+    for (std::size_t page : {0u, 4u}) {
+        auto widgets = form.getWidgetAnnotationsForPage(pages[page]);
+        ASSERT_EQ(widgets.size(), 1u) << page;
+        EXPECT_TRUE(widgets[0].getAppearanceStream("/N").isStream()) << page;
+    }
+
+    // A field that is its own kid still lets its page through.
+    std::string looping = FormPdf("Loop");
+    looping.replace(looping.find("/T (name)"), 9, "/Kids [3 0 R] /T (name)");
+    WriteFile(dir / "loop.pdf", looping);
+    auto loopOptions = Options({Input(3, dir / "loop.pdf"), Input(3, dir / "bob.pdf")}, true);
+    ASSERT_EQ(CombinePDFFiles(&loopOptions), 1);
+    EXPECT_EQ(ReadPdfInfo(loopOptions.destination).pages, 2);
+}
+
+TEST_F(CombinePDFTest, OutlineEntriesPointAtTheTopLeftOfTheirFirstPage) {
+    WriteTextPdf(dir / "short.pdf", {{"short"}}, {.width = 300, .height = 400});
+    auto options = Options({Input(3, dir / "short.pdf"), Input(3, dir / "three.pdf"), Input(1, dir / "photo.jpg")}, true);
+    ASSERT_EQ(CombinePDFFiles(&options), 1);
+    QPDF pdf;
+    pdf.processFile(options.destination.c_str());
+    std::vector<std::string> views;
+    for (QPDFObjectHandle item = pdf.getRoot().getKey("/Outlines").getKey("/First"); item.isDictionary();
+         item = item.getKey("/Next")) {
+        QPDFObjectHandle dest = item.getKey("/Dest");
+        views.push_back(dest.getArrayItem(2).unparse() + " " + dest.getArrayItem(3).unparse());
+        // The chapters of three.pdf keep their own view (left and top unset).
+        for (QPDFObjectHandle child = item.getKey("/First"); child.isDictionary(); child = child.getKey("/Next")) {
+            QPDFObjectHandle childDest = child.getKey("/Dest");
+            EXPECT_TRUE(childDest.getArrayItem(2).isNull() && childDest.getArrayItem(3).isNull())
+                << childDest.unparse();
+        }
+    }
+    EXPECT_EQ(views, (std::vector<std::string>{"0 400", "0 792", "0 72"}));
 }
 
 }  // namespace

@@ -43,13 +43,6 @@ std::vector<std::uint8_t> FilePixels(const fs::path& path) {
     }
 }
 
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class Extraction : public testing::Test {
 protected:
     // Writes the PDF and extracts it into a fresh folder; returns the result.
@@ -98,7 +91,7 @@ TEST_F(Extraction, NamesFollowResourcesThenFormsWhereTheyStandThenInlineImages) 
         pdf, {{"<< /XObject << /A " + red + " /B " + std::to_string(form) + " 0 R /C " + blue + " >> >>",
                "/A Do /B Do /C Do " + InlineGray(200)}});
     ASSERT_EQ(Extract(file), 1);
-    EXPECT_EQ(Names(out), (std::vector<std::string>{"report_Page1_1.png", "report_Page1_2.png", "report_Page1_3.png",
+    EXPECT_EQ(FileNames(out), (std::vector<std::string>{"report_Page1_1.png", "report_Page1_2.png", "report_Page1_3.png",
                                                     "report_Page1_4.png"}));
     EXPECT_EQ(FilePixels(out / "report_Page1_1.png"), (std::vector<std::uint8_t>{255, 0, 0}));
     EXPECT_EQ(FilePixels(out / "report_Page1_2.png"), (std::vector<std::uint8_t>{0, 255, 0}));
@@ -124,7 +117,7 @@ TEST_F(Extraction, PageRanges) {
         ASSERT_EQ(Extract(file, c.mode, c.first, c.last), 1);
         std::vector<std::string> expected;
         for (int p : c.pages) expected.push_back("report_Page" + std::to_string(p) + "_1.png");
-        EXPECT_EQ(Names(out), expected) << "mode " << c.mode << " first " << c.first << " last " << c.last;
+        EXPECT_EQ(FileNames(out), expected) << "mode " << c.mode << " first " << c.first << " last " << c.last;
     }
     for (int p = 1; p <= 5; ++p) {
         EXPECT_EQ(FilePixels(out.parent_path() / "out1" / ("report_Page" + std::to_string(p) + "_1.png")),
@@ -132,7 +125,7 @@ TEST_F(Extraction, PageRanges) {
     }
     RawPdf empty;
     ASSERT_EQ(Extract(BuildDocument(empty, {})), 1);
-    EXPECT_TRUE(Names(out).empty());
+    EXPECT_TRUE(FileNames(out).empty());
 }
 
 TEST_F(Extraction, InheritedResourcesAndNamedColourSpacesOfThePage) {
@@ -146,7 +139,7 @@ TEST_F(Extraction, InheritedResourcesAndNamedColourSpacesOfThePage) {
                                            "<< /XObject << /F " + std::to_string(form) +
                                                " 0 R >> /ColorSpace << /CS0 [/Indexed /DeviceRGB 1 <000000FF8000>] >> >>");
     ASSERT_EQ(Extract(file), 1);
-    EXPECT_EQ(Names(out), std::vector<std::string>{"report_Page1_1.png"});
+    EXPECT_EQ(FileNames(out), std::vector<std::string>{"report_Page1_1.png"});
     EXPECT_EQ(FilePixels(out / "report_Page1_1.png"), (std::vector<std::uint8_t>{255, 128, 0}));
 }
 
@@ -165,22 +158,22 @@ TEST_F(Extraction, SelfReferencingFormsEnd) {
             BuildDocument(pdf, {{"<< /XObject << /F " + std::to_string(a) + " 0 R >> >>", "/F Do"}});
         ASSERT_EQ(Extract(file), 1);
         // F -> Im; F -> Other -> Back (F again: stopped).
-        EXPECT_EQ(Names(out), std::vector<std::string>{"report_Page1_1.png"});
+        EXPECT_EQ(FileNames(out), std::vector<std::string>{"report_Page1_1.png"});
     }
 }
 
 TEST_F(Extraction, PasswordsAndUnreadableDocuments) {
     const std::string plain = PagedDocument(1);
     EXPECT_EQ(Extract(Encrypt(plain, "", "owner")), 1);
-    EXPECT_EQ(Names(out), std::vector<std::string>{"report_Page1_1.png"});
+    EXPECT_EQ(FileNames(out), std::vector<std::string>{"report_Page1_1.png"});
     const std::string locked = Encrypt(plain, "user", "owner");
     EXPECT_EQ(Extract(locked), 0);
-    EXPECT_TRUE(Names(out).empty());
+    EXPECT_TRUE(FileNames(out).empty());
     EXPECT_EQ(Extract(locked, 0, 0, 0, "wrong"), 0);
     EXPECT_EQ(Extract(locked, 0, 0, 0, "user"), 1);
-    EXPECT_EQ(Names(out).size(), 1u);
+    EXPECT_EQ(FileNames(out).size(), 1u);
     EXPECT_EQ(Extract(locked, 0, 0, 0, "owner"), 1);
-    EXPECT_EQ(Names(out).size(), 1u);
+    EXPECT_EQ(FileNames(out).size(), 1u);
     EXPECT_EQ(Extract("not a pdf"), 0);
     ImageConversion missing;
     EXPECT_EQ(ExtractImagesFromPDF(&missing), 0);
@@ -198,9 +191,9 @@ TEST_F(Extraction, OutputTypesWithoutAlphaAndPdfOutput) {
     const std::string file =
         BuildDocument(pdf, {{"<< /XObject << /I " + std::to_string(image) + " 0 R >> >>", "/I Do"}});
     ASSERT_EQ(Extract(file, 0, 0, 0, {}, 4), 1);
-    EXPECT_EQ(Names(out), std::vector<std::string>{"report_Page1_1.jpg"});
+    EXPECT_EQ(FileNames(out), std::vector<std::string>{"report_Page1_1.jpg"});
     ASSERT_EQ(Extract(file, 0, 0, 0, {}, 8), 1);
-    EXPECT_EQ(Names(out), std::vector<std::string>{"report_Page1_1.pdf"});
+    EXPECT_EQ(FileNames(out), std::vector<std::string>{"report_Page1_1.pdf"});
     ASSERT_EQ(Extract(file, 0, 0, 0, {}, 7), 1);
     plat::Initialize();
     vips::VImage png = vips::VImage::new_from_file((out / "report_Page1_1.png").c_str());
@@ -234,7 +227,7 @@ TEST_F(Extraction, ProgressPerPageAndCancelBeforeTheNextPage) {
     conversion.progress.selector = &ProgressTarget::reportProgress;
     EXPECT_EQ(ExtractImagesFromPDF(&conversion), 1);
     EXPECT_EQ(target->pages, (std::vector<std::int64_t>{1, 2}));
-    EXPECT_EQ(Names(out), (std::vector<std::string>{"scan_Page1_1.png", "scan_Page2_1.png"}));
+    EXPECT_EQ(FileNames(out), (std::vector<std::string>{"scan_Page1_1.png", "scan_Page2_1.png"}));
 }
 
 // The extracted images hold the same pixels as poppler's pdfimages finds.
@@ -265,8 +258,8 @@ TEST_F(Extraction, MatchesPdfimages) {
     fs::create_directories(reference);
     ASSERT_TRUE(RunTool({"pdfimages", "-png", pdfPath.string(), (reference / "img").string()}));
     std::multiset<std::vector<std::uint8_t>> ours, theirs;
-    for (const std::string& name : Names(out)) ours.insert(FilePixels(out / name));
-    for (const std::string& name : Names(reference)) theirs.insert(FilePixels(reference / name));
+    for (const std::string& name : FileNames(out)) ours.insert(FilePixels(out / name));
+    for (const std::string& name : FileNames(reference)) theirs.insert(FilePixels(reference / name));
     EXPECT_EQ(ours.size(), 3u);
     EXPECT_EQ(ours, theirs);
 }

@@ -189,33 +189,10 @@ TEST(PdfObject, DamagedFilesAreRefusedOrReadWithoutCrashing) {
 
 namespace {
 
-// Group 4 fax data of `rows` (one bit per pixel, 1 black) made with libtiff.
-std::string FaxData(const std::vector<std::uint8_t>& rows, int width, int height, const std::filesystem::path& path) {
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    if (!tiff) return {};
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
-    const std::size_t rowBytes = std::size_t(width + 7) / 8;
-    for (int y = 0; y < height; ++y) {
-        TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(rows.data() + std::size_t(y) * rowBytes), y, 0);
-    }
-    TIFFClose(tiff);
-    tiff = TIFFOpen(path.c_str(), "r");
-    std::string raw(std::size_t(TIFFRawStripSize(tiff, 0)), '\0');
-    TIFFReadRawStrip(tiff, 0, raw.data(), tmsize_t(raw.size()));
-    TIFFClose(tiff);
-    return raw;
-}
-
 TEST(PdfObject, CcittFaxDataDecodeToRowsWithPdfSense) {
     TempFolder dir;
     const std::vector<std::uint8_t> rows = {0xF0, 0x0F, 0x00, 0xFF, 0xAA, 0x55, 0x81, 0x18};
-    const std::string fax = FaxData(rows, 16, 4, dir.path() / "fax.tif");
+    const std::string fax = FaxEncode(rows, 16, 4, COMPRESSION_CCITTFAX4, 0, dir.path() / "fax.tif");
     ASSERT_FALSE(fax.empty());
     RawPdf pdf;
     const int plain = pdf.AddStream(

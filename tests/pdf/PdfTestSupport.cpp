@@ -6,12 +6,15 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <tiffio.h>
 #include <zlib.h>
 
+#include "pdf/PDFImageExtractor.h"
 #include "platform/ToolRunner.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <cstdio>
 #include <iterator>
@@ -71,6 +74,26 @@ std::string BuildDocument(RawPdf& pdf, const std::vector<PageSpec>& pages, const
     return pdf.Build(catalog);
 }
 
+std::string FormPdf(const std::string& value) {
+    RawPdf pdf;
+    const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int appearance = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 180 30] /Resources << /Font << "
+                                         "/Helv " + std::to_string(font) + " 0 R >> >>",
+                                         "/Tx BMC BT /Helv 12 Tf 2 10 Td (" + value + ") Tj ET EMC");
+    const int field = pdf.Reserve();
+    const int page = pdf.Reserve();
+    const int tree = pdf.Add("<< /Type /Pages /Count 1 /Kids [" + std::to_string(page) + " 0 R] >>");
+    pdf.Set(field, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (" + value + ")" +
+                       " /Rect [10 10 190 40] /F 4 /DA (/Helv 12 Tf 0 g) /P " + std::to_string(page) +
+                       " 0 R /AP << /N " + std::to_string(appearance) + " 0 R >> >>");
+    pdf.Set(page, "<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /MediaBox [0 0 200 50] /Annots [" +
+                      std::to_string(field) + " 0 R] >>");
+    const int catalog = pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) + " 0 R /AcroForm << /Fields [" +
+                                std::to_string(field) + " 0 R] /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv " +
+                                std::to_string(font) + " 0 R >> >> >> >>");
+    return pdf.Build(catalog);
+}
+
 std::string Deflate(const std::string& data) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::string out(size, '\0');
@@ -104,9 +127,49 @@ std::string Encrypt(const std::string& pdfBytes, const std::string& userPassword
     return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
 }
 
+std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int height, int compression,
+                      int group3Options, const std::filesystem::path& scratch) {
+    TIFF* tiff = TIFFOpen(scratch.c_str(), "w");
+    if (!tiff) return {};
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
+    if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, group3Options);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+    const std::size_t rowBytes = std::size_t(width + 7) / 8;
+    for (int y = 0; y < height; ++y) {
+        TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(rows.data() + std::size_t(y) * rowBytes), y, 0);
+    }
+    TIFFClose(tiff);
+    tiff = TIFFOpen(scratch.c_str(), "r");
+    if (!tiff) return {};
+    std::string raw(std::size_t(TIFFRawStripSize(tiff, 0)), '\0');
+    TIFFReadRawStrip(tiff, 0, raw.data(), tmsize_t(raw.size()));
+    TIFFClose(tiff);
+    return raw;
+}
+
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+int ExtractPngImages(const std::filesystem::path& source, const std::filesystem::path& folder) {
+    ImageConversion conversion;
+    conversion.sourceURL = source;
+    conversion.destinationURL = folder;
+    conversion.options.outputType = 7;
+    return ExtractImagesFromPDF(&conversion);
+}
+
+std::vector<std::string> FileNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {

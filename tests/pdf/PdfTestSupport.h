@@ -34,6 +34,10 @@ struct PageSpec {
 };
 std::string BuildDocument(RawPdf& pdf, const std::vector<PageSpec>& pages, const std::string& treeResources = {});
 
+// A one-page form with a filled text field "name" whose widget shows the
+// value (plain characters, no parentheses) through its appearance stream.
+std::string FormPdf(const std::string& value);
+
 std::string Deflate(const std::string& data);
 std::string AsciiHex(const std::string& data);
 std::string Bytes(const std::vector<std::uint8_t>& data);
@@ -41,7 +45,19 @@ std::string Bytes(const std::vector<std::uint8_t>& data);
 // The file encrypted with AES-256 and the passwords given.
 std::string Encrypt(const std::string& pdf, const std::string& userPassword, const std::string& ownerPassword);
 
+// A bilevel image (rows of (width + 7) / 8 bytes, 1 black) compressed by
+// libtiff with one of its fax schemes (COMPRESSION_CCITTFAX3 with
+// `group3Options`, COMPRESSION_CCITTFAX4, COMPRESSION_CCITTRLE): the bytes
+// of its one strip. `scratch` is a file the encoder may use.
+std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int height, int compression,
+                      int group3Options, const std::filesystem::path& scratch);
+
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// ExtractImagesFromPDF of `source` into `folder` as PNG files; its result.
+int ExtractPngImages(const std::filesystem::path& source, const std::filesystem::path& folder);
+
+// The names of the entries of a folder, sorted.
+std::vector<std::string> FileNames(const std::filesystem::path& folder);
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 
 // A private, empty folder removed at the end of the test.

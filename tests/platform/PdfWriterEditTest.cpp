@@ -80,8 +80,10 @@ TEST(PdfWriterEdit, OutlinesRoundTrip) {
     TempFolder folder;
     plat::PdfWriter writer;
     for (int side : {10, 20, 30}) ASSERT_TRUE(AddSquare(writer, 99, side));
-    plat::PdfOutlineItem chapter{"Chapter \u00e9", 1, 20, {{"Section", 2, 30, {}}, {"No page", -1, 0, {}}}};
-    writer.setOutline({{"Start", 0, 10, {}}, chapter});
+    // Left and top as given; an unset coordinate stays unset.
+    plat::PdfOutlineItem chapter{"Chapter \u00e9", 1, 0.0, 20.0,
+                                 {{"Section", 2, std::nullopt, std::nullopt, {}}, {"No page", -1, 0.0, 0.0, {}}}};
+    writer.setOutline({{"Start", 0, 5.0, 10.0, {}}, chapter});
     ASSERT_TRUE(writer.write(folder / "outlined.pdf"));
     auto opened = plat::PdfWriter::Open(folder / "outlined.pdf");
     ASSERT_TRUE(opened);
@@ -89,10 +91,13 @@ TEST(PdfWriterEdit, OutlinesRoundTrip) {
     ASSERT_EQ(outline.size(), 2u);
     EXPECT_EQ(outline[0].title, "Start");
     EXPECT_EQ(outline[0].pageIndex, 0);
-    EXPECT_EQ(outline[0].top, 10);
+    EXPECT_EQ(outline[0].left, 5.0);
+    EXPECT_EQ(outline[0].top, 10.0);
     EXPECT_EQ(outline[1].title, "Chapter \u00e9");
     ASSERT_EQ(outline[1].children.size(), 2u);
     EXPECT_EQ(outline[1].children[0].pageIndex, 2);
+    EXPECT_FALSE(outline[1].children[0].left.has_value());
+    EXPECT_FALSE(outline[1].children[0].top.has_value());
     EXPECT_EQ(outline[1].children[1].pageIndex, -1);
 }
 

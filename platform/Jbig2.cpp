@@ -1,0 +1,177 @@
+#include "platform/Jbig2.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <jbig2.h>
+}
+
+namespace plat {
+
+namespace {
+
+constexpr std::int64_t kMaxJbig2Side = 1 << 20;
+
+// jbig2dec's allocations counted against a budget, so that a page header
+// claiming a huge page fails instead of taking the machine's memory.
+struct BudgetAllocator {
+    Jbig2Allocator base;  // first, so jbig2dec's pointer is ours
+    std::size_t budget = 0;
+    std::size_t used = 0;
+};
+
+// Each block carries its size in front of it.
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+void* Allocate(Jbig2Allocator* allocator, std::size_t size) {
+    auto* a = reinterpret_cast<BudgetAllocator*>(allocator);
+    if (size > a->budget - a->used) return nullptr;
+    auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+    if (!block) return nullptr;
+    std::memcpy(block, &size, sizeof size);
+    a->used += size;
+    return block + kHeader;
+}
+
+void Free(Jbig2Allocator* allocator, void* p) {
+    if (!p) return;
+    auto* a = reinterpret_cast<BudgetAllocator*>(allocator);
+    auto* block = static_cast<unsigned char*>(p) - kHeader;
+    std::size_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    a->used -= size;
+    std::free(block);
+}
+
+void* Reallocate(Jbig2Allocator* allocator, void* p, std::size_t size) {
+    if (!p) return Allocate(allocator, size);
+    auto* a = reinterpret_cast<BudgetAllocator*>(allocator);
+    auto* block = static_cast<unsigned char*>(p) - kHeader;
+    std::size_t old = 0;
+    std::memcpy(&old, block, sizeof old);
+    if (size > old && size - old > a->budget - a->used) return nullptr;
+    auto* grown = static_cast<unsigned char*>(std::realloc(block, size + kHeader));
+    if (!grown) return nullptr;
+    std::memcpy(grown, &size, sizeof size);
+    a->used = a->used - old + size;
+    return grown + kHeader;
+}
+
+// A fatal message means the data are damaged; warnings are not failures.
+void NoteError(void* data, const char*, Jbig2Severity severity, std::uint32_t) {
+    if (severity == JBIG2_SEVERITY_FATAL) *static_cast<bool*>(data) = true;
+}
+
+struct Decoder {
+    BudgetAllocator allocator;
+    bool fatal = false;
+    Jbig2GlobalCtx* globals = nullptr;
+    Jbig2Ctx* context = nullptr;
+    Jbig2Image* page = nullptr;
+
+    ~Decoder() {
+        if (page) jbig2_release_page(context, page);
+        if (context) jbig2_ctx_free(context);
+        if (globals) jbig2_global_ctx_free(globals);
+    }
+
+    Jbig2Ctx* NewContext(Jbig2GlobalCtx* withGlobals) {
+        return jbig2_ctx_new(&allocator.base, JBIG2_OPTIONS_EMBEDDED, withGlobals, NoteError, &fatal);
+    }
+};
+
+std::uint32_t ReadBe32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// Whether the data are whole segments. jbig2dec waits for the rest of a cut
+// segment and then leaves its region out silently, so a truncated stream
+// would give a blank image.
+bool HoldsWholeSegments(std::span<const std::uint8_t> data) {
+    std::size_t at = 0;
+    while (at < data.size()) {
+        const std::size_t left = data.size() - at;
+        if (left < 6) return false;
+        const std::uint8_t* h = data.data() + at;
+        const std::uint32_t number = ReadBe32(h);
+        const bool longPage = (h[4] & 0x40) != 0;
+        std::size_t size = 5;
+        std::size_t referred = h[5] >> 5;
+        if (referred == 7) {
+            if (left < 9) return false;
+            referred = ReadBe32(h + 5) & 0x1FFFFFFF;
+            if (referred > left) return false;
+            size += 4 + (referred + 8) / 8;
+        } else if (referred > 4) {
+            return false;
+        } else {
+            size += 1;
+        }
+        size += referred * (number <= 256 ? 1 : number <= 65536 ? 2 : 4) + (longPage ? 4 : 1);
+        if (size + 4 > left) return false;
+        const std::uint32_t length = ReadBe32(h + size);
+        size += 4;
+        // An unknown length is allowed for the last segment only, which
+        // jbig2dec then decodes from what there is.
+        if (length == 0xFFFFFFFFu) return true;
+        if (length > left - size) return false;
+        at += size + length;
+    }
+    return true;
+}
+
+bool Feed(Jbig2Ctx* context, std::span<const std::uint8_t> data) {
+    return jbig2_data_in(context, data.data(), data.size()) >= 0;
+}
+
+}  // namespace
+
+bool DecodeJbig2(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> globals, std::int64_t width,
+                 std::int64_t height, std::vector<std::uint8_t>* out, std::size_t limit) {
+    if (encoded.empty() || !HoldsWholeSegments(encoded) || !HoldsWholeSegments(globals) || width < 1 || width > kMaxJbig2Side || height < 1 || height > kMaxJbig2Side) return false;
+    const std::size_t rowBytes = std::size_t(width + 7) / 8;
+    const std::size_t size = rowBytes * std::size_t(height);
+    if (size > limit) return false;
+
+    Decoder d;
+    d.allocator.base = {Allocate, Free, Reallocate};
+    // The page, the regions drawn into it and the decoder's own state.
+    d.allocator.budget = 4 * size + (std::size_t{16} << 20);
+    if (!globals.empty()) {
+        Jbig2Ctx* context = d.NewContext(nullptr);
+        if (!context) return false;
+        const bool fed = Feed(context, globals);
+        // The context becomes the global one (and is freed with it).
+        d.globals = jbig2_make_global_ctx(context);
+        if (!fed || d.fatal || !d.globals) return false;
+    }
+    d.context = d.NewContext(d.globals);
+    if (!d.context || !Feed(d.context, encoded) || d.fatal) return false;
+    // Streams often lack the end-of-page segment.
+    jbig2_complete_page(d.context);
+    d.page = jbig2_page_out(d.context);
+    if (!d.page || d.fatal || !d.page->data) return false;
+
+    // jbig2dec's 1 is black; a PDF image reads 0 as black.
+    std::vector<std::uint8_t> rows(size, 0xFF);
+    const std::size_t copyRows = std::min<std::size_t>(std::size_t(height), d.page->height);
+    const std::size_t copyBytes = std::min<std::size_t>(rowBytes, (std::size_t(d.page->width) + 7) / 8);
+    for (std::size_t y = 0; y < copyRows; ++y) {
+        const std::uint8_t* from = d.page->data + y * d.page->stride;
+        std::uint8_t* to = rows.data() + y * rowBytes;
+        for (std::size_t x = 0; x < copyBytes; ++x) to[x] = std::uint8_t(~from[x]);
+    }
+    // Bits past the page's right edge are white, also within its last byte.
+    if (d.page->width % 8 != 0 && copyBytes == (std::size_t(d.page->width) + 7) / 8 &&
+        std::size_t(width) > d.page->width) {
+        const std::uint8_t pad = std::uint8_t(0xFF >> (d.page->width % 8));
+        for (std::size_t y = 0; y < copyRows; ++y) rows[y * rowBytes + copyBytes - 1] |= pad;
+    }
+    *out = std::move(rows);
+    return true;
+}
+
+}  // namespace plat

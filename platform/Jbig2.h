@@ -1,0 +1,22 @@
+#pragma once
+// JBIG2 image data as a PDF holds it (JBIG2Decode: the embedded stream
+// organisation, with its optional JBIG2Globals segments) decoded with
+// jbig2dec.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace plat {
+
+// The first page of `encoded` as rows of (width + 7) / 8 bytes, 1 bit per
+// pixel, 0 black (as a PDF image with this filter reads it). `width` and
+// `height` are the image's; the part of the page outside them is dropped,
+// rows or columns the page lacks stay white. False for impossible sizes,
+// output beyond `limit` bytes, data or globals the decoder calls damaged,
+// and decoders needing more memory than a few times `limit`.
+bool DecodeJbig2(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> globals, std::int64_t width,
+                 std::int64_t height, std::vector<std::uint8_t>* out, std::size_t limit);
+
+}  // namespace plat

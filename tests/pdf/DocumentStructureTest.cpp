@@ -1,0 +1,259 @@
+// Files whose structure other readers cope with: attachments encrypted on
+// their own, page trees that loop or nest without end, and damaged copies of
+// them. Extraction, combining and text extraction open them alike, process
+// the pages that exist and fail cleanly where nothing can be read.
+
+#include "PdfTestSupport.h"
+#include "PdfToolsTestSupport.h"
+
+#include "pdf/CombinePDF.h"
+#include "pdf/PDFImageExtractor.h"
+#include "pdf/PDFToText.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace pdftest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out = "<";
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out + ">";
+}
+
+// A page showing `label` in Helvetica and one inline grey image.
+std::string PageContent(const std::string& label, int grey) {
+    return "BT /F1 12 Tf 20 100 Td (" + label + ") Tj ET q 10 0 0 10 20 20 cm BI /W 1 /H 1 /CS /G /BPC 8 ID " +
+           std::string(1, char(grey)) + " EI Q";
+}
+
+std::string PageBody(RawPdf& pdf, int parent, const std::string& label, int grey, const std::string& extra = {}) {
+    const int content = pdf.AddStream("", PageContent(label, grey));
+    return "<< /Type /Page /Parent " + std::to_string(parent) + " 0 R /MediaBox [0 0 200 200] /Contents " +
+           std::to_string(content) +
+           " 0 R /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>" + extra +
+           " >>";
+}
+
+// Two pages; the encryption dictionary protects the embedded file only
+// (strings and streams use the Identity filter), with a user password.
+std::string AttachmentsOnlyEncrypted() {
+    RawPdf pdf;
+    const int tree = pdf.Reserve();
+    // Stands for AES-encrypted bytes: nobody can read them without the password.
+    const int file = pdf.AddStream("/Type /EmbeddedFile", std::string("\x13\x9A\x7F\x01 sealed attachment \x80\xFE", 24));
+    const int spec = pdf.Add("<< /Type /Filespec /F (notes.txt) /EF << /F " + std::to_string(file) + " 0 R >> >>");
+    const int pin = pdf.Reserve();
+    const int first = pdf.Add(PageBody(pdf, tree, "guarded one", 40, " /Annots [" + std::to_string(pin) + " 0 R]"));
+    pdf.Set(pin, "<< /Type /Annot /Subtype /FileAttachment /Rect [0 0 10 10] /FS " + std::to_string(spec) +
+                     " 0 R /P " + std::to_string(first) + " 0 R >>");
+    const int second = pdf.Add(PageBody(pdf, tree, "guarded two", 80));
+    pdf.Set(tree, "<< /Type /Pages /Count 2 /Kids [" + std::to_string(first) + " 0 R " + std::to_string(second) +
+                      " 0 R] >>");
+    // An (empty) form too: its pages' annotations are copied with the fields.
+    const int catalog = pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) +
+                                " 0 R /AcroForm << /Fields [] >> /Names << /EmbeddedFiles << /Names [(notes.txt) " + std::to_string(spec) +
+                                " 0 R] >> >> >>");
+    const std::string id = "0123456789abcdef";
+    std::string o, u;
+    QPDF::compute_encryption_O_U("user", "owner", 4, 4, 16, -4, true, id, o, u);
+    const int encrypt = pdf.Add("<< /Filter /Standard /V 4 /R 4 /Length 128 /P -4 /O " + Hex(o) + " /U " + Hex(u) +
+                                " /CF << /StdCF << /CFM /AESV2 /AuthEvent /EFOpen /Length 16 >> >> /StmF /Identity "
+                                "/StrF /Identity /EFF /StdCF >>");
+    std::string bytes = pdf.Build(catalog);
+    const std::string trailerEnd = " >>\nstartxref";
+    bytes.replace(bytes.rfind(trailerEnd), trailerEnd.size(),
+                  " /Encrypt " + std::to_string(encrypt) + " 0 R /ID [" + Hex(id) + Hex(id) + "]" + trailerEnd);
+    return bytes;
+}
+
+// Root -> [page one, node B]; B -> [page two, root]: the tree leads back to
+// its root.
+std::string LoopingPageTree() {
+    RawPdf pdf;
+    const int root = pdf.Reserve();
+    const int inner = pdf.Reserve();
+    const int first = pdf.Add(PageBody(pdf, root, "looped one", 40));
+    const int second = pdf.Add(PageBody(pdf, inner, "looped two", 80));
+    pdf.Set(root, "<< /Type /Pages /Count 2 /Kids [" + std::to_string(first) + " 0 R " + std::to_string(inner) +
+                      " 0 R] >>");
+    pdf.Set(inner, "<< /Type /Pages /Parent " + std::to_string(root) + " 0 R /Count 1 /Kids [" +
+                       std::to_string(second) + " 0 R " + std::to_string(root) + " 0 R] >>");
+    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + std::to_string(root) + " 0 R >>"));
+}
+
+// One page under `levels` page-tree nodes, each the only kid of the one above.
+std::string DeepPageTree(int levels) {
+    RawPdf pdf;
+    const int top = pdf.Reserve();
+    int parent = top;
+    for (int level = 1; level < levels; ++level) {
+        const int node = pdf.Reserve();
+        pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + std::to_string(node) + " 0 R] >>");
+        parent = node;
+    }
+    const int page = pdf.Add(PageBody(pdf, parent, "deep", 40));
+    pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + std::to_string(page) + " 0 R] >>");
+    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + std::to_string(top) + " 0 R >>"));
+}
+
+class DocumentStructure : public PdfToolsTest {
+protected:
+    fs::path Source(const std::string& name, const std::string& bytes) {
+        const fs::path path = dir / (name + ".pdf");
+        WriteFile(path, bytes);
+        return path;
+    }
+
+    fs::path Folder(const std::string& name) {
+        const fs::path folder = dir / name;
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        return folder;
+    }
+
+    static std::size_t Count(const fs::path& folder) {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+    }
+
+    int CombineInto(const fs::path& source, const fs::path& destination, bool combine, double angle = 0) {
+        CombinePDFOptions options;
+        PDFInputFile entry;
+        entry.fileType = 3;
+        entry.filePath = source;
+        entry.angle = angle;
+        options.files = {entry};
+        options.combine = combine;
+        options.destination = destination;
+        return CombinePDFFiles(&options);
+    }
+
+    // A two-page fixture whose pages say "<label> one" and "<label> two",
+    // each with one image, as poppler, extraction, combining and the text
+    // tool read it. Leaves the combined file in combined.pdf.
+    void ExpectBothPagesReadByEveryTool(const fs::path& source, const std::string& label) {
+        ASSERT_EQ(ReadPdfInfo(source).pages, 2) << "poppler opens the file";
+        const fs::path images = Folder("images");
+        EXPECT_EQ(ExtractPngImages(source, images), 1);
+        EXPECT_EQ(Count(images), 2u);
+        const fs::path combined = dir / "combined.pdf";
+        ASSERT_EQ(CombineInto(source, combined, true), 1);
+        EXPECT_EQ(ReadPdfInfo(combined).pages, 2);
+        EXPECT_TRUE(QpdfCheck(combined));
+        const std::string text = PdfText(combined);
+        EXPECT_NE(text.find(label + " one"), std::string::npos);
+        EXPECT_NE(text.find(label + " two"), std::string::npos);
+        EXPECT_EQ(ExtractText(source, Folder("text")), 1);
+    }
+
+    // The text tool, joined mode; -1 when it throws (the file does not open).
+    int ExtractText(const fs::path& source, const fs::path& out) {
+        PDFTextConversion c;
+        c.sourceURL = source;
+        c.destinationFolder = out;
+        c.documentType = kPDFTextUTF8;
+        c.extension = "txt";
+        try {
+            return ConvertPDFToTextDocument(&c);
+        } catch (int) {
+            return -1;
+        }
+    }
+};
+
+TEST_F(DocumentStructure, FilesWithOnlyTheirAttachmentsEncryptedOpenWithoutPassword) {
+    const fs::path source = Source("guarded", AttachmentsOnlyEncrypted());
+    ExpectBothPagesReadByEveryTool(source, "guarded");
+    // The attachment it could not decrypt is not carried into the result.
+    EXPECT_EQ(Contents(dir / "combined.pdf").find("FileAttachment"), std::string::npos);
+
+    // On its own, the file is copied as it is: rewriting it would spoil the
+    // attachment.
+    const fs::path perFile = Folder("perFile");
+    ASSERT_EQ(CombineInto(source, perFile, false, 90), 1);
+    EXPECT_EQ(Contents(perFile / "guarded.pdf"), Contents(source));
+}
+
+TEST_F(DocumentStructure, LoopingPageTreesKeepThePagesThatExist) {
+    const fs::path source = Source("looped", LoopingPageTree());
+    ExpectBothPagesReadByEveryTool(source, "looped");
+    const fs::path perFile = Folder("perFile");
+    ASSERT_EQ(CombineInto(source, perFile, false, 90), 1);
+    EXPECT_EQ(ReadPdfInfo(perFile / "looped.pdf").rotations, (std::vector<int>{90, 90}));
+    EXPECT_TRUE(QpdfCheck(perFile / "looped.pdf"));
+}
+
+TEST_F(DocumentStructure, DeepPageTreesFailCleanly) {
+    const fs::path source = Source("deep", DeepPageTree(100000));
+    const fs::path images = Folder("images");
+    EXPECT_EQ(ExtractPngImages(source, images), 0);
+    EXPECT_EQ(Count(images), 0u);
+    const fs::path combined = dir / "combined.pdf";
+    EXPECT_EQ(CombineInto(source, combined, true), 0);
+    EXPECT_FALSE(fs::exists(combined));
+    // A tree just within the bound is read whole.
+    const fs::path shallow = Source("shallow", DeepPageTree(200));
+    EXPECT_EQ(ExtractPngImages(shallow, images), 1);
+    EXPECT_EQ(Count(images), 1u);
+    ASSERT_EQ(CombineInto(shallow, combined, true), 1);
+    EXPECT_EQ(ReadPdfInfo(combined).pages, 1);
+}
+
+// Truncated and byte-flipped copies of every fixture: each tool ends, and a
+// run that reports failure leaves no output behind, one that reports
+// success leaves some.
+TEST_F(DocumentStructure, DamagedCopiesEndCleanly) {
+    const std::vector<std::string> originals = {AttachmentsOnlyEncrypted(), LoopingPageTree(), DeepPageTree(300),
+                                                FormPdf("Alice")};
+    std::mt19937 random(7);
+    int copies = 0;
+    for (const std::string& original : originals) {
+        std::vector<std::string> damaged;
+        for (double cut : {0.2, 0.5, 0.8, 0.95}) damaged.push_back(original.substr(0, std::size_t(original.size() * cut)));
+        for (int flips = 0; flips < 6; ++flips) {
+            std::string copy = original;
+            for (int i = 0; i < 1 + flips * 3; ++i) copy[random() % copy.size()] = char(random());
+            damaged.push_back(copy);
+        }
+        for (const std::string& bytes : damaged) {
+            SCOPED_TRACE("copy " + std::to_string(++copies));
+            const fs::path source = Source("damaged", bytes);
+            const fs::path images = Folder("images");
+            const int extracted = ExtractPngImages(source, images);
+            if (extracted == 0) {
+                // Only images already written whole may stay.
+                for (const auto& entry : fs::directory_iterator(images)) EXPECT_GT(fs::file_size(entry), 0u);
+            }
+            const fs::path combined = dir / "combined.pdf";
+            fs::remove(combined);
+            if (CombineInto(source, combined, true) == 1) {
+                // Damaged objects of the input may come along; the file itself is whole.
+                EXPECT_GE(ReadPdfInfo(combined).pages, 1);
+            } else {
+                EXPECT_FALSE(fs::exists(combined));
+            }
+            const fs::path perFile = Folder("perFile");
+            EXPECT_EQ(CombineInto(source, perFile, false, 90), 1);
+            EXPECT_EQ(Count(perFile), 1u);
+            const fs::path text = Folder("text");
+            const int result = ExtractText(source, text);
+            EXPECT_EQ(Count(text), result == 1 ? 1u : 0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pdftest
