@@ -223,53 +223,39 @@ void BitmapContext::compositeOver(VImage overlay, int x, int y, double extraAlph
         overlay = overlay.extract_area(x0 - x, y0 - y, w, h);
     }
 
-    VImage region;
-    if (!overlayAlpha && g >= 1.0) {
-        region = hasAlpha_ ? overlay.bandjoin_const({255.0}) : overlay;
-    } else if (isBlank_ && g >= 1.0 && hasAlpha_) {
-        // Over transparent black the overlay is itself.
-        region = overlay;
-    } else if (model_ != ColorModel::CMYK) {
-        // vips's own compositing has fast 8-bit paths for grey and RGB.
-        VImage base = (w == width_ && h == height_) ? content_ : content_.extract_area(x0, y0, w, h);
-        VImage over = overlayAlpha ? overlay : overlay.bandjoin_const({255.0});
-        if (g < 1.0) {
-            std::vector<double> factors(static_cast<std::size_t>(colour), 1.0);
-            factors.push_back(g);
-            over = toUchar(over.linear(factors, std::vector<double>(factors.size(), 0.0)));
-        }
-        VImage out = base.composite2(withInterpretation(over, interpretationOf(model_)),
+    if ((!overlayAlpha && g >= 1.0) || (isBlank_ && g >= 1.0 && hasAlpha_)) {
+        // Opaque, or over transparent black: the overlay replaces what is
+        // there. It does not read the canvas, so inserting it is safe.
+        VImage region = !overlayAlpha && hasAlpha_ ? overlay.bandjoin_const({255.0}) : overlay;
+        region = withInterpretation(region, interpretationOf(model_));
+        content_ = (w == width_ && h == height_)
+                       ? region
+                       : withInterpretation(content_.insert(region, x0, y0), interpretationOf(model_));
+        isBlank_ = false;
+        return;
+    }
+    // Composited onto the whole canvas at its place, never onto a cut-out
+    // spliced back: a cut-out and the rest would read the canvas pipeline
+    // along two paths, which a sequentially decoded source cannot serve (its
+    // rows are read once, in order). Outside the overlay vips copies the
+    // canvas through. CMYK is composited on its inks, without a profile.
+    VImage over = overlayAlpha ? overlay : overlay.bandjoin_const({255.0});
+    if (g < 1.0) {
+        std::vector<double> factors(static_cast<std::size_t>(colour), 1.0);
+        factors.push_back(g);
+        over = toUchar(over.linear(factors, std::vector<double>(factors.size(), 0.0)));
+    }
+    VImage out = content_.composite2(withInterpretation(over, interpretationOf(model_)),
                                      VIPS_BLEND_MODE_OVER,
                                      VImage::option()
+                                         ->set("x", x0)
+                                         ->set("y", y0)
                                          ->set("compositing_space", interpretationOf(model_))
                                          ->set("premultiplied", false));
-        if (!hasAlpha_ && out.bands() > colour) {
-            out = out.extract_band(0, VImage::option()->set("n", colour));
-        }
-        region = toUchar(out);
-    } else {
-        // CMYK: "over" on straight values, ink by ink.
-        VImage base = (w == width_ && h == height_) ? content_ : content_.extract_area(x0, y0, w, h);
-        VImage lc = overlayAlpha ? overlay.extract_band(0, VImage::option()->set("n", colour)) : overlay;
-        VImage la = overlayAlpha ? overlay.extract_band(colour) * (g / 255.0)
-                                 : VImage::black(w, h) + g;
-        VImage bc = hasAlpha_ ? base.extract_band(0, VImage::option()->set("n", colour)) : base;
-        if (hasAlpha_) {
-            VImage ba = base.extract_band(colour) / 255.0;
-            VImage outA = la + ba * (1.0 - la);
-            VImage numerator = lc * la + bc * (ba * (1.0 - la));
-            // vips divides by zero as zero: fully transparent stays black.
-            region = toUchar((numerator / outA).bandjoin(outA * 255.0));
-        } else {
-            region = toUchar(lc * la + bc * (1.0 - la));
-        }
+    if (!hasAlpha_ && out.bands() > colour) {
+        out = out.extract_band(0, VImage::option()->set("n", colour));
     }
-    region = withInterpretation(region, interpretationOf(model_));
-    if (w == width_ && h == height_) {
-        content_ = region;
-    } else {
-        content_ = withInterpretation(content_.insert(region, x0, y0), interpretationOf(model_));
-    }
+    content_ = withInterpretation(toUchar(out), interpretationOf(model_));
     isBlank_ = false;
 }
 
