@@ -854,6 +854,25 @@ bool FileManager::moveItemReplacing(const Path& source, const Path& destination,
     return true;
 }
 
+bool FileManager::moveItemIfAbsent(const Path& source, const Path& destination, std::error_code* error) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) {
+        syncDirectory(parentFolder(destination));
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        setError(error, errno);
+        return false;
+    }
+    // A filesystem without the flag: a hard link fails as well on a taken name.
+    if (::link(source.c_str(), destination.c_str()) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    ::unlink(source.c_str());
+    syncDirectory(parentFolder(destination));
+    return true;
+}
+
 // --- Well-known folders ------------------------------------------------------------
 
 fs::path FileManager::temporaryDirectory(std::error_code* error) {

@@ -421,6 +421,39 @@ TEST_F(PdfPagesTest, OlderRoadThroughTheWholeFileConversion) {
     EXPECT_NEAR(source->properties().number(plat::prop::DPIWidth).value_or(0), 144.0, 0.5);
 }
 
+// A page that cannot be rendered (here: far beyond any canvas) fails the
+// run, on the queue and on the older road alike: the pages written before it
+// are taken back and the files they would have replaced stay as they were.
+// Which pages were done first varied between runs: repeated.
+TEST_F(PdfPagesTest, FailedRunLeavesNoPagesAndKeepsOldOnes) {
+    std::vector<TestPdfPage> pages = SmallPages(6);
+    pages[2].mediaBox = "[0 0 9000000 10]";
+    WriteTestPdf(source_, pages);
+    for (int run = 0; run < 5; ++run) {
+        for (std::int8_t overwrite : {0, 1}) {
+            std::filesystem::remove_all(out_);
+            std::filesystem::create_directory(out_);
+            { std::ofstream(out_ / "doc-1.png") << "keep me"; }
+            ImageConversion record = Record(7);
+            record.overwriteExisting = overwrite;
+            EXPECT_EQ(ConvertPDFPagesToImages(&record), 0);
+            EXPECT_EQ(Outputs(), std::vector<std::string>{"doc-1.png"}) << "overwrite " << int(overwrite);
+            EXPECT_EQ(plat::FileManager::fileSize(out_ / "doc-1.png"), 7u);
+        }
+    }
+
+    std::filesystem::remove_all(out_);
+    std::filesystem::create_directory(out_);
+    { std::ofstream(out_ / "doc-001.png") << "keep me"; }
+    ImageConverter converter;
+    InitImageConverter(&converter);
+    ASSERT_EQ(LoadConverterPDFImageRep(&converter, source_), 1);
+    SetConverterOutput(&converter, 7, out_, 0.8);
+    EXPECT_EQ(ConvertPDFToImageFiles(&converter), 0);
+    EXPECT_EQ(Outputs(), std::vector<std::string>{"doc-001.png"});
+    EXPECT_EQ(plat::FileManager::fileSize(out_ / "doc-001.png"), 7u);
+}
+
 TEST(PdfPagesWatermarkTest, PageScaleFollowsTheLongerSide) {
     ImageConverter converter;
     InitImageConverter(&converter);
