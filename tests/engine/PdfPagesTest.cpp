@@ -454,6 +454,32 @@ TEST_F(PdfPagesTest, FailedRunLeavesNoPagesAndKeepsOldOnes) {
     EXPECT_EQ(plat::FileManager::fileSize(out_ / "doc-001.png"), 7u);
 }
 
+// A few bytes can declare an image of 60000 × 2147483647 samples on a page of
+// one point, which poppler would scale for minutes: the page fails at once,
+// in every output road, and nothing is written. Whether the failure reached
+// the encoder varied between runs: repeated. A small image still draws.
+TEST_F(PdfPagesTest, ImagesBeyondTheEngineLimitFailThePageAtOnce) {
+    TestPdfPage huge;
+    huge.mediaBox = "[0 0 1 1]";
+    huge.content = "q 1 0 0 1 0 0 cm BI /W 60000 /H 2147483647 /BPC 8 /CS /G /F /AHx ID 00> EI Q";
+    for (int run = 0; run < 3; ++run) {
+        for (int type : {4, 7, 10, 23, 24}) {
+            WriteTestPdf(source_, std::vector<TestPdfPage>(type == 23 ? 2 : 1, huge));
+            ImageConversion record = Record(type);
+            EXPECT_EQ(ConvertPDFPagesToImages(&record), 0) << type;
+            EXPECT_TRUE(Outputs().empty()) << type;
+        }
+    }
+
+    TestPdfPage small;
+    small.mediaBox = "[0 0 20 10]";
+    small.content = "q 20 0 0 10 0 0 cm BI /W 2 /H 1 /BPC 8 /CS /RGB /F /AHx ID FF0000FF0000> EI Q";
+    WriteTestPdf(source_, {small});
+    ImageConversion record = Record(7);
+    ASSERT_EQ(ConvertPDFPagesToImages(&record), 1);
+    EXPECT_TRUE(IsRed(Load("doc.png").At(10, 5)));
+}
+
 TEST(PdfPagesWatermarkTest, PageScaleFollowsTheLongerSide) {
     ImageConverter converter;
     InitImageConverter(&converter);
