@@ -21,6 +21,7 @@
 #include "engine/Geometry.h"
 #include "engine/ImageTypes.h"
 #include "engine/MultiPageTiff.h"
+#include "engine/OutputBatch.h"
 #include "engine/PdfPagesLayout.h"
 #include "engine/WebPEncoder.h"
 #include "engine/WholeFileConversion.h"
@@ -355,6 +356,9 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
 
     ProgressReporter reporter(converter->progress);
     MultiPageTiffFile tiff;
+    // Page files appear together once every page is written; a failed run
+    // leaves none, and the files it would have replaced as they were.
+    OutputBatch pages;
     PdfDocumentPool pool(document);
     PixelBudget budget(kPagePixelBudget);
     {
@@ -374,6 +378,9 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
                 destination = converter->destinationURL / (extension.empty() ? name : name + "." + extension);
             } else {
                 destination = GetUniqueFileURL(converter->destinationURL, name, extension, false);
+            }
+            if (!multiPageTiff) {
+                destination = pages.Stage(destination, converter->overwriteExisting != 0);
             }
             if (destination.empty()) {
                 MarkPageFailed(converter);
@@ -409,6 +416,9 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
         } else if (tiff.PagesWritten() > 0 && !tiff.Commit(converter->fileAttributes)) {
             MarkPageFailed(converter);
         }
+    }
+    if (BatchStillSucceeding(converter) && !pages.Commit()) {
+        MarkPageFailed(converter);
     }
     return BatchStillSucceeding(converter) ? 1 : 0;
 }
@@ -453,6 +463,9 @@ int ConvertPDFToImageFiles(ImageConverter* converter) {
         const int pageCount = document.GetPageCount();
         const std::filesystem::path folder = converter->destinationURL;
         const std::string extension = GetConverterOutputExtension(converter);
+        // Every page or none: a page that fails ends the run and takes back
+        // the pages written before it.
+        OutputBatch pages;
         int result = 0;
         for (int i = 0; i < pageCount; ++i) {
             char number[16];
@@ -461,7 +474,12 @@ int ConvertPDFToImageFiles(ImageConverter* converter) {
             if (!extension.empty()) {
                 name += "." + extension;
             }
-            SetConverterDestination(converter, folder / name);
+            const std::filesystem::path staged = pages.Stage(folder / name, true);
+            if (staged.empty()) {
+                result = 0;
+                break;
+            }
+            SetConverterDestination(converter, staged);
             // The page at twice its size in points: 144 dots per inch.
             auto load = [&document, i](std::size_t) -> std::optional<WholeFileRepresentation> {
                 plat::PdfPageInfo info;
@@ -487,9 +505,12 @@ int ConvertPDFToImageFiles(ImageConverter* converter) {
             };
             result = SaveConvertedRepresentations(converter, 1, load);
             converter->sourceRep.reset();
+            if (!result) {
+                break;
+            }
         }
         SetConverterDestination(converter, folder);
-        return result;
+        return result && pages.Commit() ? 1 : 0;
     } catch (...) {
         return 0;
     }

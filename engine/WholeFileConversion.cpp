@@ -11,6 +11,7 @@
 #include "engine/Encoding.h"
 #include "engine/ImageConverter.h"
 #include "engine/ImageTypes.h"
+#include "engine/OutputBatch.h"
 #include "engine/WebPEncoder.h"
 #include "platform/EmbeddedMetadata.h"
 #include "platform/FileManager.h"
@@ -174,39 +175,6 @@ bool WriteRepresentation(ImageConverter* converter, const FreshImage& fresh, con
     return WriteThroughEncoder(converter, fresh, target);
 }
 
-// The files a run of numbered outputs has written so far, removed again
-// (with the folder, when the run made it) unless the run completes: a failed
-// conversion leaves nothing of itself behind.
-class NumberedOutputs {
-public:
-    ~NumberedOutputs() {
-        if (kept_) {
-            return;
-        }
-        for (const std::filesystem::path& file : files_) {
-            plat::FileManager::removeItem(file);
-        }
-        std::error_code error;
-        if (madeFolder_ && std::filesystem::is_empty(folder_, error)) {
-            plat::FileManager::removeItem(folder_);
-        }
-    }
-
-    bool Open(const std::filesystem::path& folder) {
-        folder_ = folder;
-        madeFolder_ = !plat::FileManager::fileExists(folder);
-        return plat::FileManager::createDirectories(folder);
-    }
-    void Add(std::filesystem::path file) { files_.push_back(std::move(file)); }
-    void Keep() { kept_ = true; }
-
-private:
-    std::filesystem::path folder_;
-    bool madeFolder_ = false;
-    std::vector<std::filesystem::path> files_;
-    bool kept_ = false;
-};
-
 }  // namespace
 
 std::size_t GetSourceRepresentationCount(const plat::ImageSource& source) {
@@ -236,8 +204,9 @@ int SaveConvertedRepresentations(
         }
         const bool several = count >= 2;
         const bool onePdf = several && converter->outputType == kImageTypePDF;
-        NumberedOutputs outputs;
-        if (several && !onePdf && !outputs.Open(destination.parent_path() / baseName)) {
+        // A failed run leaves nothing of itself behind.
+        OutputBatch outputs;
+        if (several && !onePdf && !outputs.MakeFolder(destination.parent_path() / baseName)) {
             return 0;
         }
         const std::filesystem::path folder = destination.parent_path() / baseName;
@@ -264,7 +233,11 @@ int SaveConvertedRepresentations(
                 continue;
             }
             const std::filesystem::path target =
-                several ? GetNextUniqueFileURL(folder, baseName, extension, nextNumber) : destination;
+                several ? outputs.Stage(GetNextUniqueFileURL(folder, baseName, extension, nextNumber), false)
+                        : destination;
+            if (target.empty()) {
+                return 0;
+            }
             bool first = true;
             const FreshImage fresh = [&]() -> plat::ImageRef {
                 if (std::exchange(first, false)) {
@@ -276,15 +249,11 @@ int SaveConvertedRepresentations(
             if (!WriteRepresentation(converter, fresh, target)) {
                 return 0;
             }
-            if (several) {
-                outputs.Add(target);
-            }
         }
         if (onePdf && !pdf.write(destination, converter->fileAttributes)) {
             return 0;
         }
-        outputs.Keep();
-        return 1;
+        return several && !onePdf && !outputs.Commit() ? 0 : 1;
     } catch (const std::exception&) {
         return 0;
     }

@@ -166,6 +166,7 @@ void BitmapContext::setShadow(Point offset, double blur, const Color& color) {
 }
 
 void BitmapContext::clear() {
+    overlays_.clear();
     content_ = blank(width_, height_);
     isBlank_ = true;
 }
@@ -223,54 +224,59 @@ void BitmapContext::compositeOver(VImage overlay, int x, int y, double extraAlph
         overlay = overlay.extract_area(x0 - x, y0 - y, w, h);
     }
 
-    VImage region;
-    if (!overlayAlpha && g >= 1.0) {
-        region = hasAlpha_ ? overlay.bandjoin_const({255.0}) : overlay;
-    } else if (isBlank_ && g >= 1.0 && hasAlpha_) {
-        // Over transparent black the overlay is itself.
-        region = overlay;
-    } else if (model_ != ColorModel::CMYK) {
-        // vips's own compositing has fast 8-bit paths for grey and RGB.
-        VImage base = (w == width_ && h == height_) ? content_ : content_.extract_area(x0, y0, w, h);
-        VImage over = overlayAlpha ? overlay : overlay.bandjoin_const({255.0});
-        if (g < 1.0) {
-            std::vector<double> factors(static_cast<std::size_t>(colour), 1.0);
-            factors.push_back(g);
-            over = toUchar(over.linear(factors, std::vector<double>(factors.size(), 0.0)));
-        }
-        VImage out = base.composite2(withInterpretation(over, interpretationOf(model_)),
-                                     VIPS_BLEND_MODE_OVER,
-                                     VImage::option()
-                                         ->set("compositing_space", interpretationOf(model_))
-                                         ->set("premultiplied", false));
-        if (!hasAlpha_ && out.bands() > colour) {
-            out = out.extract_band(0, VImage::option()->set("n", colour));
-        }
-        region = toUchar(out);
-    } else {
-        // CMYK: "over" on straight values, ink by ink.
-        VImage base = (w == width_ && h == height_) ? content_ : content_.extract_area(x0, y0, w, h);
-        VImage lc = overlayAlpha ? overlay.extract_band(0, VImage::option()->set("n", colour)) : overlay;
-        VImage la = overlayAlpha ? overlay.extract_band(colour) * (g / 255.0)
-                                 : VImage::black(w, h) + g;
-        VImage bc = hasAlpha_ ? base.extract_band(0, VImage::option()->set("n", colour)) : base;
-        if (hasAlpha_) {
-            VImage ba = base.extract_band(colour) / 255.0;
-            VImage outA = la + ba * (1.0 - la);
-            VImage numerator = lc * la + bc * (ba * (1.0 - la));
-            // vips divides by zero as zero: fully transparent stays black.
-            region = toUchar((numerator / outA).bandjoin(outA * 255.0));
-        } else {
-            region = toUchar(lc * la + bc * (1.0 - la));
-        }
+    if ((!overlayAlpha && g >= 1.0) || (isBlank_ && g >= 1.0 && hasAlpha_)) {
+        // Opaque, or over transparent black: the overlay replaces what is
+        // there. It does not read the canvas, so inserting it is safe.
+        flushOverlays();
+        VImage region = !overlayAlpha && hasAlpha_ ? overlay.bandjoin_const({255.0}) : overlay;
+        region = withInterpretation(region, interpretationOf(model_));
+        content_ = (w == width_ && h == height_)
+                       ? region
+                       : withInterpretation(content_.insert(region, x0, y0), interpretationOf(model_));
+        isBlank_ = false;
+        return;
     }
-    region = withInterpretation(region, interpretationOf(model_));
-    if (w == width_ && h == height_) {
-        content_ = region;
-    } else {
-        content_ = withInterpretation(content_.insert(region, x0, y0), interpretationOf(model_));
+    // Composited onto the whole canvas at its place, never onto a cut-out
+    // spliced back: a cut-out and the rest would read the canvas pipeline
+    // along two paths, which a sequentially decoded source cannot serve (its
+    // rows are read once, in order).
+    VImage over = overlayAlpha ? overlay : overlay.bandjoin_const({255.0});
+    if (g < 1.0) {
+        std::vector<double> factors(static_cast<std::size_t>(colour), 1.0);
+        factors.push_back(g);
+        over = toUchar(over.linear(factors, std::vector<double>(factors.size(), 0.0)));
     }
+    overlays_.push_back({withInterpretation(over, interpretationOf(model_)), x0, y0});
     isBlank_ = false;
+}
+
+void BitmapContext::flushOverlays() const {
+    if (overlays_.empty()) {
+        return;
+    }
+    std::vector<VImage> layers{content_};
+    std::vector<int> modes;
+    std::vector<int> xs;
+    std::vector<int> ys;
+    for (const Overlay& overlay : overlays_) {
+        layers.push_back(overlay.image);
+        modes.push_back(VIPS_BLEND_MODE_OVER);
+        xs.push_back(overlay.x);
+        ys.push_back(overlay.y);
+    }
+    overlays_.clear();
+    // CMYK is composited on its inks, without a profile.
+    VImage out = VImage::composite(layers, modes,
+                                   VImage::option()
+                                       ->set("x", xs)
+                                       ->set("y", ys)
+                                       ->set("compositing_space", interpretationOf(model_))
+                                       ->set("premultiplied", false));
+    const int colour = colourBands(model_);
+    if (!hasAlpha_ && out.bands() > colour) {
+        out = out.extract_band(0, VImage::option()->set("n", colour));
+    }
+    content_ = withInterpretation(toUchar(out), interpretationOf(model_));
 }
 
 std::vector<double> BitmapContext::colourComponents(const Color& color) const {
@@ -533,6 +539,7 @@ bool BitmapContext::fillRect(const Rect& rect) {
             device.maxY() >= height_) {
             // An opaque fill of the whole canvas is a constant image.
             try {
+                overlays_.clear();
                 std::vector<double> value = colourComponents(gs.fill);
                 if (hasAlpha_) {
                     value.push_back(255.0);
@@ -559,6 +566,7 @@ bool BitmapContext::fillRect(const Rect& rect) {
 
 ImageRef BitmapContext::makeImage() const {
     try {
+        flushOverlays();
         return Image::Create(content_);
     } catch (const vips::VError&) {
         return nullptr;
@@ -570,6 +578,7 @@ bool BitmapContext::writePremultipliedARGB32(std::uint8_t* pixels, std::size_t s
         return false;
     }
     try {
+        flushOverlays();
         VImage rgba = content_;
         if (model_ != ColorModel::RGB) {
             rgba = toUchar(rgba.colourspace(VIPS_INTERPRETATION_sRGB));

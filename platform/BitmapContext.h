@@ -117,7 +117,10 @@ public:
     // premultiplied ARGB, top row first. For an RGB context only.
     bool writePremultipliedARGB32(std::uint8_t* pixels, std::size_t stride) const;
     // The pipeline itself, for platform code that continues in libvips.
-    const vips::VImage& vimage() const { return content_; }
+    const vips::VImage& vimage() const {
+        flushOverlays();
+        return content_;
+    }
 
 private:
     struct GState {
@@ -145,6 +148,9 @@ private:
     // with its top left corner at canvas pixel (x, y), its opacity multiplied
     // by `extraAlpha`; the second form first lays down its shadow when one is set.
     void compositeOver(vips::VImage overlay, int x, int y, double extraAlpha);
+    // Composites the overlays waiting in `overlays_` onto the canvas, all in
+    // one pass over it.
+    void flushOverlays() const;
     void compositeWithShadow(vips::VImage overlay, int x, int y, double extraAlpha);
     // Converts 8-bit grey, RGB or CMYK pixels (alpha kept) to this model.
     vips::VImage toContextModel(vips::VImage overlay) const;
@@ -160,7 +166,16 @@ private:
     int height_;
     ColorModel model_;
     bool hasAlpha_;
-    vips::VImage content_;
+    // The pixels, and the overlays (this model's bands plus alpha, straight)
+    // still to be composited over them at their places: folded in lazily,
+    // so that a text, its shadow and a logo cost one pass over the canvas.
+    struct Overlay {
+        vips::VImage image;
+        int x = 0;
+        int y = 0;
+    };
+    mutable vips::VImage content_;
+    mutable std::vector<Overlay> overlays_;
     bool isBlank_ = true;
     std::vector<GState> states_;
 };

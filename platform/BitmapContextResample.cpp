@@ -101,6 +101,11 @@ constexpr std::size_t kMaxSpareRows = 16;
 // horizontally (full output width), and the rows stay until every output
 // row that reads them is done. Each input row is thus read and resampled
 // once, whatever the reduction and however the threads are scheduled.
+//
+// Rows are shared: a strip holds a reference to each row it reads, so a row
+// dropped from the table (a consumer that asks for overlapping areas counts
+// some output rows twice and lets rows go early) lives until its last reader
+// is done. Only a row nobody holds is recycled.
 struct OrderedInput {
     std::mutex mutex;
     std::condition_variable changed;
@@ -109,11 +114,11 @@ struct OrderedInput {
     int nextFetch = 0;    // first input row not yet fetched: claims fetch in order
     int released = 0;     // rows below this are gone
     int lowestPending = 0;                  // first output row not yet done
-    std::vector<std::vector<float>> rows;  // by input row: resampled horizontally
+    std::vector<std::shared_ptr<std::vector<float>>> rows;  // by input row: resampled horizontally
     std::vector<std::uint8_t> ready;
     std::vector<int> doneWidth;  // by output row: columns finished
     std::vector<int> firstFrom;  // by output row y: lowest input row any row from y on reads
-    std::vector<std::vector<float>> spare;
+    std::vector<std::shared_ptr<std::vector<float>>> spare;
 };
 
 struct Resampler {
@@ -134,6 +139,7 @@ struct Sequence {
     std::vector<float> premultiplied;  // one input row: colour × alpha, alpha
     std::vector<float> row;            // that row resampled horizontally
     std::vector<float> sums;           // the output strip being accumulated
+    std::vector<std::shared_ptr<const std::vector<float>>> held;  // shared rows the strip reads
 };
 
 void* StartSequence(VipsImage*, void* a, void*) {
@@ -306,19 +312,21 @@ int FetchClaim(int first, int count, Sequence* s, const Resampler* r) {
 
     const std::size_t rowFloats = std::size_t(r->outWidth) * std::size_t(r->bands);
     s->premultiplied.resize(std::size_t(r->inWidth) * std::size_t(r->bands));
-    std::vector<std::vector<float>> done(static_cast<std::size_t>(count));
+    std::vector<std::shared_ptr<std::vector<float>>> done(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
+        std::shared_ptr<std::vector<float>>& row = done[std::size_t(i)];
         {
             std::lock_guard<std::mutex> lock(o.mutex);
             if (!o.spare.empty()) {
-                done[std::size_t(i)] = std::move(o.spare.back());
+                row = std::move(o.spare.back());
                 o.spare.pop_back();
             }
         }
-        done[std::size_t(i)].resize(rowFloats);
+        if (!row) row = std::make_shared<std::vector<float>>();
+        row->resize(rowFloats);
         const auto* p = reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(s->region, 0, first + i));
         Premultiply<B>(p, r->inWidth, r->bands, s->premultiplied.data());
-        Horizontal<B>(s->premultiplied.data(), r->h, 0, r->outWidth, 0, r->bands, done[std::size_t(i)].data());
+        Horizontal<B>(s->premultiplied.data(), r->h, 0, r->outWidth, 0, r->bands, row->data());
     }
     {
         std::lock_guard<std::mutex> lock(o.mutex);
@@ -344,10 +352,10 @@ void FinishRows(const VipsRect& strip, const Resampler* r) {
     }
     const int keep = o.lowestPending < r->outHeight ? o.firstFrom[std::size_t(o.lowestPending)] : r->inHeight;
     for (; o.released < keep; ++o.released) {
-        std::vector<float>& row = o.rows[std::size_t(o.released)];
-        if (row.empty()) continue;
-        if (o.spare.size() < kMaxSpareRows) o.spare.push_back(std::move(row));
-        row = std::vector<float>();
+        std::shared_ptr<std::vector<float>> row = std::move(o.rows[std::size_t(o.released)]);
+        // References are only taken under the lock: a row no strip holds now
+        // stays unheld and may be refilled.
+        if (row && row.use_count() == 1 && o.spare.size() < kMaxSpareRows) o.spare.push_back(std::move(row));
     }
 }
 
@@ -362,7 +370,7 @@ int GenerateOrderedStrip(VipsRegion* outRegion, const VipsRect& strip, Sequence*
         ylo = std::min(ylo, v.first[std::size_t(y)]);
         yhi = std::max(yhi, v.last(y));
     }
-    std::vector<const float*> rows(std::size_t(yhi - ylo + 1));
+    std::vector<std::shared_ptr<const std::vector<float>>>& held = s->held;
     for (;;) {
         int claim = -1, claimRows = 0;
         {
@@ -376,7 +384,7 @@ int GenerateOrderedStrip(VipsRegion* outRegion, const VipsRect& strip, Sequence*
             bool all = true;
             for (int iy = ylo; iy <= yhi && all; ++iy) all = o.ready[std::size_t(iy)] != 0;
             if (all) {
-                for (int iy = ylo; iy <= yhi; ++iy) rows[std::size_t(iy - ylo)] = o.rows[std::size_t(iy)].data();
+                held.assign(o.rows.begin() + ylo, o.rows.begin() + yhi + 1);
                 break;
             }
             if (o.nextClaim < r->inHeight) {
@@ -401,12 +409,15 @@ int GenerateOrderedStrip(VipsRegion* outRegion, const VipsRect& strip, Sequence*
         const std::size_t first = std::size_t(v.first[std::size_t(y)]);
         const float* weights = &v.weights[v.offset[std::size_t(y)]];
         for (int k = 0; k < v.count[std::size_t(y)]; ++k) {
-            Accumulate(rows[first + std::size_t(k) - std::size_t(ylo)] + offset, weights[k], width, s->sums.data());
+            Accumulate(held[first + std::size_t(k) - std::size_t(ylo)]->data() + offset, weights[k], width,
+                       s->sums.data());
         }
         auto* q = reinterpret_cast<std::uint8_t*>(VIPS_REGION_ADDR(outRegion, strip.left, y));
         Finish(s->sums.data(), strip.width, r->bands, q);
     }
     FinishRows(strip, r);
+    // Dropped outside the lock: the last reader of a row frees it.
+    held.clear();
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/FileDescriptor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -165,14 +167,14 @@ const std::string& writerToken() {
     return token;
 }
 
-// Whether `name` is a temporary file whose writer, on this machine and
-// since its last boot, is gone.
-bool isStaleTemporary(const std::string& name) {
-    if (name.rfind(kTemporaryPrefix, 0) != 0) return false;
-    std::size_t at = sizeof(kTemporaryPrefix) - 1;
+// Whether the writer named by the token at `at` in `name`
+// ("<pid>-<start>-<boot>", then "-" or the end of the name) is gone, on this
+// machine and since its last boot.
+bool writerIsGone(const std::string& name, std::size_t at) {
     std::string fields[3];
     for (std::string& field : fields) {
-        const std::size_t dash = name.find('-', at);
+        std::size_t dash = name.find('-', at);
+        if (dash == std::string::npos && &field == &fields[2]) dash = name.size();
         if (dash == std::string::npos || dash == at) return false;
         field = name.substr(at, dash - at);
         at = dash + 1;
@@ -184,6 +186,106 @@ bool isStaleTemporary(const std::string& name) {
     const long pid = std::strtol(fields[0].c_str(), nullptr, 10);
     if (pid <= 0) return false;
     return processStartTime(pid) != fields[1];
+}
+
+// Whether `name` is a temporary file whose writer is gone.
+bool isStaleTemporary(const std::string& name) {
+    return name.rfind(kTemporaryPrefix, 0) == 0 && writerIsGone(name, sizeof(kTemporaryPrefix) - 1);
+}
+
+// libvips's disc temporaries: "vips-<serial>-<random>.v".
+bool isLibraryTemporary(const std::string& name) {
+    return name.rfind("vips-", 0) == 0 && name.size() > 7 && name.compare(name.size() - 2, 2, ".v") == 0;
+}
+
+// Every file under `folder` that a process of ours holds open or mapped.
+std::set<std::pair<dev_t, ino_t>> filesInUse(const fs::path& folder) {
+    std::set<std::pair<dev_t, ino_t>> inUse;
+    const std::string prefix = folder.string() + "/";
+    std::error_code error;
+    for (fs::directory_iterator process("/proc", error), end; !error && process != end; process.increment(error)) {
+        const std::string pid = process->path().filename().string();
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const auto note = [&](const std::string& target) {
+            if (target.rfind(prefix, 0) != 0) return;
+            struct stat st{};
+            // A file opened and then removed reads "<path> (deleted)" and
+            // no longer matters.
+            if (::stat(target.c_str(), &st) == 0) inUse.emplace(st.st_dev, st.st_ino);
+        };
+        std::error_code ignored;
+        for (fs::directory_iterator fd(process->path() / "fd", ignored); !ignored && fd != end;
+             fd.increment(ignored)) {
+            std::error_code linkError;
+            const fs::path target = fs::read_symlink(fd->path(), linkError);
+            if (!linkError) note(target.string());
+        }
+        std::ifstream maps(process->path() / "maps");
+        for (std::string line; std::getline(maps, line);) {
+            const std::size_t slash = line.find('/');
+            if (slash != std::string::npos) note(line.substr(slash));
+        }
+    }
+    return inUse;
+}
+
+// A disc temporary is written without pause while it is made; one that has
+// not changed for this long and that nobody holds is left over.
+constexpr auto kLibraryTemporaryQuietTime = std::chrono::minutes(2);
+
+// Removes the libvips disc temporaries that conversions killed while
+// running left in the private folder `folder`, once per folder and process.
+void removeStaleLibraryTemporaries(const fs::path& folder) {
+    static std::mutex mutex;
+    static std::set<std::string> done;
+    {
+        std::lock_guard lock(mutex);
+        if (!done.insert(folder.string()).second) return;
+    }
+    std::vector<fs::path> candidates;
+    const auto quietSince = std::chrono::system_clock::now() - kLibraryTemporaryQuietTime;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (!isLibraryTemporary(it->path().filename().string())) continue;
+        struct stat st{};
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
+        const auto changed = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+        if (changed < quietSince) candidates.push_back(it->path());
+    }
+    if (candidates.empty()) return;
+    const std::set<std::pair<dev_t, ino_t>> inUse = filesInUse(folder);
+    for (const fs::path& file : candidates) {
+        struct stat st{};
+        if (::lstat(file.c_str(), &st) == 0 && !inUse.contains({st.st_dev, st.st_ino})) ::unlink(file.c_str());
+    }
+}
+
+// Fallback private folders are named "vantrell-<uid>-<writer>-XXXXXX";
+// removes, once per base folder and process, those of processes that are
+// gone, with what they left in them.
+void removeStaleFallbackFolders(const fs::path& base, const std::string& own) {
+    static std::mutex mutex;
+    static std::set<std::string> done;
+    {
+        std::lock_guard lock(mutex);
+        if (!done.insert(base.string()).second) return;
+    }
+    const std::string prefix = own + "-";
+    std::error_code error;
+    for (fs::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(prefix, 0) != 0 || !writerIsGone(name, prefix.size())) continue;
+        struct stat st{};
+        if (::lstat(it->path().c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+            (st.st_mode & 07777) == 0700) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);
+        }
+    }
 }
 
 // Removes the stale temporary files of `folder`, once per folder and process.
@@ -773,6 +875,16 @@ bool FileManager::moveItemReplacing(const Path& source, const Path& destination,
     return true;
 }
 
+bool FileManager::moveItemIfAbsent(const Path& source, const Path& destination, std::error_code* error) {
+    int e = 0;
+    if (!renameNoReplace(source, destination, e)) {
+        setError(error, e);
+        return false;
+    }
+    syncDirectory(parentFolder(destination));
+    return true;
+}
+
 // --- Well-known folders ------------------------------------------------------------
 
 fs::path FileManager::temporaryDirectory(std::error_code* error) {
@@ -786,6 +898,7 @@ fs::path FileManager::temporaryDirectory(std::error_code* error) {
         struct stat st{};
         if ((name == own || name.rfind(own + "-", 0) == 0) && ::lstat(base.c_str(), &st) == 0 &&
             S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & 07777) == 0700) {
+            removeStaleLibraryTemporaries(base);
             return base;
         }
     }
@@ -797,7 +910,10 @@ fs::path FileManager::temporaryDirectory(std::error_code* error) {
     }
     struct stat st{};
     if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid) {
-        if ((st.st_mode & 07777) == 0700 || ::chmod(folder.c_str(), 0700) == 0) return folder;
+        if ((st.st_mode & 07777) == 0700 || ::chmod(folder.c_str(), 0700) == 0) {
+            removeStaleLibraryTemporaries(folder);
+            return folder;
+        }
     }
 
     // The name is taken by something that is not our private folder (another
@@ -810,7 +926,10 @@ fs::path FileManager::temporaryDirectory(std::error_code* error) {
         st.st_uid == uid) {
         return it->second;
     }
-    std::string templateName = (base / ("vantrell-" + std::to_string(uid) + "-XXXXXX")).string();
+    // Named after this process, so that a later run can tell it is left
+    // over once we are gone.
+    removeStaleFallbackFolders(base, own);
+    std::string templateName = (base / (own + "-" + writerToken() + "-XXXXXX")).string();
     if (!::mkdtemp(templateName.data())) {
         setError(error, errno);
         return {};

@@ -112,6 +112,11 @@ public:
     // ever replaced. The name used, empty on failure.
     static Path moveItemToFreeName(const Path& source, const Path& destination,
                                    std::error_code* error = nullptr);
+    // Renames the file `source` to `destination` in the same filesystem only
+    // when nothing is there, in one step: never replaces what another writer
+    // put there meanwhile.
+    static bool moveItemIfAbsent(const Path& source, const Path& destination,
+                                 std::error_code* error = nullptr);
 
     // --- Well-known folders ---------------------------------------------------
 

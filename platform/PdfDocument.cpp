@@ -13,6 +13,7 @@
 
 #include <vips/vips8>
 
+#include "platform/DecodeWatch.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/Initialize.h"
@@ -24,7 +25,6 @@
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-image.h>
-#include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
@@ -458,6 +458,9 @@ ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, i
         return nullptr;
     }
     try {
+        // A band that cannot be rendered (a refused image) must fail the
+        // write, also when another encoder thread was waiting for it.
+        image = WatchDecode(image);
         if (format == PdfPixelFormat::Cmyk) {
             image = image.icc_transform("cmyk", vips::VImage::option()
                                                     ->set("input_profile", "srgb")
@@ -490,25 +493,17 @@ bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height
         return whole->RenderPage(pageNumber, scale, width, height, format, out);
     }
     try {
-        std::unique_ptr<poppler::page> page(document_->create_page(pageNumber - 1));
-        if (!page) {
-            return false;
-        }
-        poppler::page_renderer renderer;
-        renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-        renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-        renderer.set_paper_color(0xffffffffu);
+        // The same Splash device as the banded road, over the whole page:
+        // the same pixels, and the same bound on the images it draws.
         const bool gray = format == PdfPixelFormat::Gray;
         const bool cmyk = format == PdfPixelFormat::Cmyk;
-        renderer.set_image_format(gray ? poppler::image::format_gray8 : poppler::image::format_rgb24);
-        const double dpi = 72.0 * scale;
+        std::unique_ptr<PdfSliceRenderer> renderer = PdfSliceRenderer::Create(bytes_, password_, pageNumber, gray);
         // Asking for an exact slice fixes the pixel size whatever poppler's
         // own rounding of the page size would be.
-        poppler::image image = renderer.render_page(page.get(), dpi, dpi, 0, 0, width, height);
-        if (!image.is_valid() || image.width() != width || image.height() != height) {
+        if (!renderer || !renderer->Render(72.0 * scale, 0, width, height)) {
             return false;
         }
-        const int channels = gray ? 1 : 3;
+        const int channels = renderer->Channels();
         out.width = width;
         out.height = height;
         out.channels = channels;
@@ -516,14 +511,8 @@ bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height
         out.iccProfile.clear();
         const std::size_t stride = out.Stride();
         out.pixels.resize(stride * static_cast<std::size_t>(height));
-        const char* src = image.const_data();
-        const std::size_t srcStride = static_cast<std::size_t>(image.bytes_per_row());
-        if (srcStride < stride) {
-            return false;
-        }
         for (int row = 0; row < height; ++row) {
-            std::memcpy(out.pixels.data() + stride * static_cast<std::size_t>(row),
-                        src + srcStride * static_cast<std::size_t>(row), stride);
+            std::memcpy(out.pixels.data() + stride * static_cast<std::size_t>(row), renderer->Row(row), stride);
         }
         return cmyk ? ConvertBitmapToCmyk(out) : true;
     } catch (...) {

@@ -1,5 +1,9 @@
 #include "platform/PdfSliceRenderer.h"
 
+#include "platform/Image.h"
+
+#include <cstdint>
+
 #include <PDFDoc.h>
 #include <SplashOutputDev.h>
 #include <Stream.h>
@@ -7,6 +11,81 @@
 #include <splash/SplashBitmap.h>
 
 namespace plat {
+
+namespace {
+
+// Image samples one slice may decode, all images together: a few times the
+// largest image the engine takes. A page that asks for more (a tiny file can
+// declare an image of 60000 × 2147483647 samples, which poppler would scale
+// for minutes) fails instead of running on.
+constexpr std::uint64_t kMaxImageSamplesPerSlice = Image::kMaxPixels * 4;
+
+}  // namespace
+
+// poppler's Splash device, refusing images before they are read: each one
+// is counted against the slice's budget, and an image larger than the
+// engine's limit or beyond what is left is not drawn and fails the slice.
+class BoundedSplashOutputDev : public SplashOutputDev {
+public:
+    using SplashOutputDev::SplashOutputDev;
+
+    void ResetBudget() {
+        used_ = 0;
+        refused_ = false;
+    }
+    bool Refused() const { return refused_; }
+
+    void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                       bool interpolate, bool inlineImg) override {
+        if (Admit(width, height)) {
+            SplashOutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
+        }
+    }
+    void setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                                  bool inlineImg, double* baseMatrix) override {
+        // Refused, the mask is still set (empty): the matching unset finds it.
+        if (!Admit(width, height)) width = height = 1;
+        SplashOutputDev::setSoftMaskFromImageMask(state, ref, str, width, height, invert, inlineImg, baseMatrix);
+    }
+    void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                   bool interpolate, const int* maskColors, bool inlineImg) override {
+        if (Admit(width, height)) {
+            SplashOutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
+        }
+    }
+    void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                         bool interpolate, Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert,
+                         bool maskInterpolate) override {
+        if (Admit(width, height) && Admit(maskWidth, maskHeight)) {
+            SplashOutputDev::drawMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr, maskWidth,
+                                             maskHeight, maskInvert, maskInterpolate);
+        }
+    }
+    void drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                             GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                             int maskHeight, GfxImageColorMap* maskColorMap, bool maskInterpolate) override {
+        if (Admit(width, height) && Admit(maskWidth, maskHeight)) {
+            SplashOutputDev::drawSoftMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr,
+                                                 maskWidth, maskHeight, maskColorMap, maskInterpolate);
+        }
+    }
+
+private:
+    bool Admit(int width, int height) {
+        if (refused_) return false;
+        const std::uint64_t samples =
+            width > 0 && height > 0 ? std::uint64_t(width) * std::uint64_t(height) : 0;
+        if (samples > Image::kMaxPixels || used_ + samples > kMaxImageSamplesPerSlice) {
+            refused_ = true;
+            return false;
+        }
+        used_ += samples;
+        return true;
+    }
+
+    std::uint64_t used_ = 0;
+    bool refused_ = false;
+};
 
 PdfSliceRenderer::~PdfSliceRenderer() {
     // The device refers to the document's fonts and cross references.
@@ -41,8 +120,8 @@ std::unique_ptr<PdfSliceRenderer> PdfSliceRenderer::Create(std::shared_ptr<const
         SplashColor paper;
         paper[0] = paper[1] = paper[2] = 0xff;
         paper[3] = 0;
-        renderer->device_ = std::make_unique<SplashOutputDev>(gray ? splashModeMono8 : splashModeRGB8, 4, false, paper,
-                                                              true, splashThinLineDefault);
+        renderer->device_ = std::make_unique<BoundedSplashOutputDev>(gray ? splashModeMono8 : splashModeRGB8, 4, false,
+                                                                     paper, true, splashThinLineDefault);
         renderer->device_->setFontAntialias(true);
         renderer->device_->setVectorAntialias(true);
         renderer->device_->setFreeTypeHinting(false, false);
@@ -60,8 +139,12 @@ bool PdfSliceRenderer::Render(double dpi, int top, int width, int rows) {
         return false;
     }
     try {
+        device_->ResetBudget();
         document_->displayPageSlice(device_.get(), pageNumber_, dpi, dpi, 0, false, true, false, 0, top, width, rows);
     } catch (...) {
+        return false;
+    }
+    if (device_->Refused()) {
         return false;
     }
     SplashBitmap* bitmap = device_->getBitmap();

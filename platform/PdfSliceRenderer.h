@@ -7,9 +7,10 @@
 #include <vector>
 
 class PDFDoc;
-class SplashOutputDev;
 
 namespace plat {
+
+class BoundedSplashOutputDev;
 
 // Renders horizontal slices of one PDF page with poppler's Splash device,
 // keeping the device from one slice to the next: its fonts, glyph cache and
@@ -34,7 +35,8 @@ public:
     // Renders rows `top` to `top + rows` of the page at `dpi`, `width`
     // pixels wide, with the page's rotation applied. The rows stay
     // readable through Row() until the next call. False when poppler
-    // renders nothing of that size.
+    // renders nothing of that size, or when the slice's images ask for more
+    // samples than the engine takes (checked before any is read).
     bool Render(double dpi, int top, int width, int rows);
 
     // Row `row` of the last slice rendered (from its top), Channels() bytes
@@ -47,7 +49,7 @@ private:
 
     std::shared_ptr<const std::vector<char>> bytes_;  // read in place by document_
     std::unique_ptr<PDFDoc> document_;
-    std::unique_ptr<SplashOutputDev> device_;
+    std::unique_ptr<BoundedSplashOutputDev> device_;
     int pageNumber_ = 0;
     bool gray_ = false;
     const std::uint8_t* rows_ = nullptr;

@@ -421,6 +421,65 @@ TEST_F(PdfPagesTest, OlderRoadThroughTheWholeFileConversion) {
     EXPECT_NEAR(source->properties().number(plat::prop::DPIWidth).value_or(0), 144.0, 0.5);
 }
 
+// A page that cannot be rendered (here: far beyond any canvas) fails the
+// run, on the queue and on the older road alike: the pages written before it
+// are taken back and the files they would have replaced stay as they were.
+// Which pages were done first varied between runs: repeated.
+TEST_F(PdfPagesTest, FailedRunLeavesNoPagesAndKeepsOldOnes) {
+    std::vector<TestPdfPage> pages = SmallPages(6);
+    pages[2].mediaBox = "[0 0 9000000 10]";
+    WriteTestPdf(source_, pages);
+    for (int run = 0; run < 5; ++run) {
+        for (std::int8_t overwrite : {0, 1}) {
+            std::filesystem::remove_all(out_);
+            std::filesystem::create_directory(out_);
+            { std::ofstream(out_ / "doc-1.png") << "keep me"; }
+            ImageConversion record = Record(7);
+            record.overwriteExisting = overwrite;
+            EXPECT_EQ(ConvertPDFPagesToImages(&record), 0);
+            EXPECT_EQ(Outputs(), std::vector<std::string>{"doc-1.png"}) << "overwrite " << int(overwrite);
+            EXPECT_EQ(plat::FileManager::fileSize(out_ / "doc-1.png"), 7u);
+        }
+    }
+
+    std::filesystem::remove_all(out_);
+    std::filesystem::create_directory(out_);
+    { std::ofstream(out_ / "doc-001.png") << "keep me"; }
+    ImageConverter converter;
+    InitImageConverter(&converter);
+    ASSERT_EQ(LoadConverterPDFImageRep(&converter, source_), 1);
+    SetConverterOutput(&converter, 7, out_, 0.8);
+    EXPECT_EQ(ConvertPDFToImageFiles(&converter), 0);
+    EXPECT_EQ(Outputs(), std::vector<std::string>{"doc-001.png"});
+    EXPECT_EQ(plat::FileManager::fileSize(out_ / "doc-001.png"), 7u);
+}
+
+// A few bytes can declare an image of 60000 × 2147483647 samples on a page of
+// one point, which poppler would scale for minutes: the page fails at once,
+// in every output road, and nothing is written. Whether the failure reached
+// the encoder varied between runs: repeated. A small image still draws.
+TEST_F(PdfPagesTest, ImagesBeyondTheEngineLimitFailThePageAtOnce) {
+    TestPdfPage huge;
+    huge.mediaBox = "[0 0 1 1]";
+    huge.content = "q 1 0 0 1 0 0 cm BI /W 60000 /H 2147483647 /BPC 8 /CS /G /F /AHx ID 00> EI Q";
+    for (int run = 0; run < 3; ++run) {
+        for (int type : {4, 7, 10, 23, 24}) {
+            WriteTestPdf(source_, std::vector<TestPdfPage>(type == 23 ? 2 : 1, huge));
+            ImageConversion record = Record(type);
+            EXPECT_EQ(ConvertPDFPagesToImages(&record), 0) << type;
+            EXPECT_TRUE(Outputs().empty()) << type;
+        }
+    }
+
+    TestPdfPage small;
+    small.mediaBox = "[0 0 20 10]";
+    small.content = "q 20 0 0 10 0 0 cm BI /W 2 /H 1 /BPC 8 /CS /RGB /F /AHx ID FF0000FF0000> EI Q";
+    WriteTestPdf(source_, {small});
+    ImageConversion record = Record(7);
+    ASSERT_EQ(ConvertPDFPagesToImages(&record), 1);
+    EXPECT_TRUE(IsRed(Load("doc.png").At(10, 5)));
+}
+
 TEST(PdfPagesWatermarkTest, PageScaleFollowsTheLongerSide) {
     ImageConverter converter;
     InitImageConverter(&converter);

@@ -193,4 +193,30 @@ TEST_F(ResampleTest, RefusesImagesWithoutAlphaOrOf16Bits) {
     vips_error_clear();
 }
 
+
+// Worker threads share the horizontally resampled rows of a one-pass source;
+// readers that overlap (a blur asks for rows around its own) must never see a
+// row another thread has just released. The fault came and went with thread
+// timing: repeated on many threads.
+TEST_F(ResampleTest, SharedRowsOutliveEveryReader) {
+    ScratchFolder folder;
+    std::vector<std::uint8_t> rgba = Pattern(256, 256);
+    const auto webp = folder / "logo.webp";
+    FromBytes(rgba, 256, 256, 4).webpsave(webp.c_str(), VImage::option()->set("lossless", true));
+    const int threads = vips_concurrency_get();
+    vips_concurrency_set(16);
+    for (auto [ow, oh] : {std::pair{100, 100}, {300, 180}}) {
+        const VImage memory = VImage::new_from_file(webp.c_str()).copy_memory();
+        const std::vector<std::uint8_t> expected = SamplesOf(plat::ResizeAlphaWeighted(memory, ow, oh).gaussblur(1.5));
+        for (int run = 0; run < 60; ++run) {
+            const VImage source = VImage::new_from_file(webp.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+            std::vector<std::uint8_t> got;
+            ASSERT_NO_THROW(got = SamplesOf(plat::ResizeAlphaWeighted(source, ow, oh).gaussblur(1.5)))
+                << ow << "x" << oh << ", run " << run << ": " << vips_error_buffer();
+            ASSERT_EQ(got, expected) << ow << "x" << oh << ", run " << run;
+        }
+    }
+    vips_concurrency_set(threads);
+}
+
 }  // namespace

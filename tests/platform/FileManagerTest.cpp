@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <vector>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -363,4 +364,78 @@ TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     ASSERT_TRUE(FileManager::createFile(folder / "out.jpg", std::string_view("done")));
     for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(folder / name), kept) << name;
     EXPECT_EQ(readText(folder / "out.jpg"), "done");
+}
+
+namespace {
+
+// The process id of a child that has ended, and this boot's short id: the
+// writer token of a run that is gone.
+std::string GoneWriterToken() {
+    std::string boot;
+    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
+    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return std::to_string(child) + "-4242-" + boot.substr(0, 8);
+}
+
+void MakeOld(const fs::path& file) {
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(file, old);
+}
+
+}  // namespace
+
+// A conversion killed while libvips held disc copies of its images leaves
+// them in the private folder; a later run removes them, but never one that
+// a live process holds or is still writing, nor anything else.
+TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
+    ScratchFolder folder;
+    const fs::path privateFolder = folder / ("vantrell-" + std::to_string(::getuid()));
+    ASSERT_TRUE(fs::create_directory(privateFolder));
+    fs::permissions(privateFolder, fs::perms::owner_all, fs::perm_options::replace);
+    const std::vector<std::pair<std::string, bool>> files = {
+        {"vips-0-2131234.v", false}, {"vips-17-99.v", false}, {"vips-3-5.v", true},  // held open
+        {"vips-4-6.v", true},                                                         // being written
+        {"vips-notes.txt", true},    {"photo.v", true}};
+    for (const auto& [name, kept] : files) {
+        std::ofstream(privateFolder / name) << "pixels";
+        if (name != "vips-4-6.v") MakeOld(privateFolder / name);
+    }
+    const int held = ::open((privateFolder / "vips-3-5.v").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    {
+        ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
+        EXPECT_EQ(FileManager::temporaryDirectory(), privateFolder);
+    }
+    ::close(held);
+    for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(privateFolder / name), kept) << name;
+}
+
+// Runs whose private folder name was taken made a fallback folder each; a
+// later run removes those of runs that are gone, with their contents, and
+// keeps a live run's and what is not ours.
+TEST(FileManager, FallbackFoldersOfGoneRunsAreRemoved) {
+    ScratchFolder folder;
+    const std::string own = "vantrell-" + std::to_string(::getuid());
+    fs::create_directory(folder / "elsewhere");
+    fs::create_directory_symlink(folder / "elsewhere", folder / own);
+    const fs::path gone = folder / (own + "-" + GoneWriterToken() + "-Ab12Cd");
+    const fs::path unrelated = folder / (own + "-Zx98Yw");
+    for (const fs::path& made : {gone, unrelated}) {
+        ASSERT_TRUE(fs::create_directory(made));
+        fs::permissions(made, fs::perms::owner_all, fs::perm_options::replace);
+    }
+    std::ofstream(gone / "vips-1-2.v") << "pixels";
+
+    ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
+    const fs::path chosen = FileManager::temporaryDirectory();
+    ASSERT_FALSE(chosen.empty());
+    EXPECT_EQ(chosen.parent_path(), folder.path());
+    EXPECT_FALSE(fs::exists(gone));
+    EXPECT_TRUE(fs::exists(unrelated));
+    EXPECT_TRUE(fs::exists(folder / "elsewhere"));
+    // Our own fallback folder carries our token: kept while we live.
+    EXPECT_EQ(chosen.filename().string().rfind(own + "-" + std::to_string(::getpid()) + "-", 0), 0u) << chosen;
 }
