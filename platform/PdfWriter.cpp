@@ -251,7 +251,8 @@ bool PdfWriter::insertImagePage(std::size_t index, const ImageRef& image, double
     if (!image) return false;
     try {
         QPDF& pdf = *state_->pdf;
-        const VImage& all = image->vimage();
+        // Pages carry 8-bit samples.
+        const VImage all = EightBitSamples(image->vimage());
         const int colour = image->colorComponents();
         VImage pixels = image->hasAlpha() ? all.extract_band(0, VImage::option()->set("n", colour)) : all;
         const char* space = colour == 1 ? "/DeviceGray" : colour == 4 ? "/DeviceCMYK" : "/DeviceRGB";

@@ -3,7 +3,10 @@
 #include "platform/Image.h"
 
 #include <OpenEXR/ImfArray.h>
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfOutputFile.h>
 #include <OpenEXR/ImfIO.h>
 #include <OpenEXR/ImfRgbaFile.h>
 
@@ -256,6 +259,54 @@ VImage LoadExr(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+namespace {
+
+// The sRGB transfer curve undone: encoded 0..1 to linear light.
+float LinearFromSRGB(float v) {
+    const float a = std::fabs(v);
+    const float linear = a <= 0.04045f ? a / 12.92f : std::pow((a + 0.055f) / 1.055f, 2.4f);
+    return v < 0.0f ? -linear : linear;
+}
+
+// 16-bit and float pixels as 32-bit float channels: no step of theirs is
+// lost, as it would be in half floats.
+std::vector<std::uint8_t> SaveDeepExr(const VImage& image) {
+    const bool alpha = image.bands() >= 4;
+    const int bands = alpha ? 4 : 3;
+    VImage samples = image.extract_band(0, VImage::option()->set("n", bands));
+    samples = image.format() == VIPS_FORMAT_FLOAT ? samples : (samples.cast(VIPS_FORMAT_FLOAT) / 65535.0);
+    samples = samples.cast(VIPS_FORMAT_FLOAT);
+    std::size_t size = 0;
+    void* memory = samples.write_to_memory(&size);
+    if (!memory) return {};
+    const int w = image.width(), h = image.height();
+    std::vector<float> pixels(static_cast<const float*>(memory), static_cast<const float*>(memory) + size / sizeof(float));
+    g_free(memory);
+    if (pixels.size() != std::size_t(w) * std::size_t(h) * std::size_t(bands)) return {};
+    for (std::size_t i = 0; i < pixels.size(); i += std::size_t(bands)) {
+        for (int b = 0; b < 3; ++b) pixels[i + std::size_t(b)] = LinearFromSRGB(pixels[i + std::size_t(b)]);
+    }
+    MemoryOutput output;
+    Imf::Header header(w, h);
+    header.compression() = Imf::ZIP_COMPRESSION;
+    static const char* const kNames[] = {"R", "G", "B", "A"};
+    Imf::FrameBuffer frame;
+    const std::size_t pixelBytes = sizeof(float) * std::size_t(bands);
+    for (int b = 0; b < bands; ++b) {
+        header.channels().insert(kNames[b], Imf::Channel(Imf::FLOAT));
+        frame.insert(kNames[b], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(pixels.data() + b), pixelBytes,
+                                           pixelBytes * std::size_t(w)));
+    }
+    {
+        Imf::OutputFile file(output, header, 1);
+        file.setFrameBuffer(frame);
+        file.writePixels(h);
+    }
+    return std::move(output.bytes());
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> SaveExr(const VImage& srgbImage) {
     try {
         VImage image = srgbImage;
@@ -265,6 +316,7 @@ std::vector<std::uint8_t> SaveExr(const VImage& srgbImage) {
             if (image.bands() == 2) rgb = rgb.bandjoin(image.extract_band(1));
             image = rgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         }
+        if (image.format() == VIPS_FORMAT_USHORT || image.format() == VIPS_FORMAT_FLOAT) return SaveDeepExr(image);
         const bool alpha = image.bands() >= 4;
         VImage colour = image.extract_band(0, VImage::option()->set("n", 3))
                             .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
