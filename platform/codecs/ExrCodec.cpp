@@ -269,8 +269,10 @@ float LinearFromSRGB(float v) {
 }
 
 // 16-bit and float pixels as 32-bit float channels: no step of theirs is
-// lost, as it would be in half floats.
+// lost, as it would be in half floats. 16-bit samples are sRGB-encoded and
+// made linear, as 8-bit ones are; float samples are written as they are.
 std::vector<std::uint8_t> SaveDeepExr(const VImage& image) {
+    const bool encoded = image.format() == VIPS_FORMAT_USHORT;
     const bool alpha = image.bands() >= 4;
     const int bands = alpha ? 4 : 3;
     VImage samples = image.extract_band(0, VImage::option()->set("n", bands));
@@ -283,7 +285,7 @@ std::vector<std::uint8_t> SaveDeepExr(const VImage& image) {
     std::vector<float> pixels(static_cast<const float*>(memory), static_cast<const float*>(memory) + size / sizeof(float));
     g_free(memory);
     if (pixels.size() != std::size_t(w) * std::size_t(h) * std::size_t(bands)) return {};
-    for (std::size_t i = 0; i < pixels.size(); i += std::size_t(bands)) {
+    for (std::size_t i = 0; encoded && i < pixels.size(); i += std::size_t(bands)) {
         for (int b = 0; b < 3; ++b) pixels[i + std::size_t(b)] = LinearFromSRGB(pixels[i + std::size_t(b)]);
     }
     MemoryOutput output;
@@ -312,7 +314,9 @@ std::vector<std::uint8_t> SaveExr(const VImage& srgbImage) {
         VImage image = srgbImage;
         if (image.bands() == 1 || image.bands() == 2) {
             VImage grey = image.extract_band(0);
-            VImage rgb = grey.bandjoin({grey, grey});
+            // The static vector form: grey.bandjoin({grey, grey}) takes the
+            // constant overload and makes two bands.
+            VImage rgb = VImage::bandjoin(std::vector<VImage>{grey, grey, grey});
             if (image.bands() == 2) rgb = rgb.bandjoin(image.extract_band(1));
             image = rgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         }
