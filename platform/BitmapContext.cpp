@@ -240,7 +240,10 @@ VImage BitmapContext::toContextModel(VImage overlay) const {
             }
             overlay = rgb;
         } else {
-            overlay = overlay.colourspace(interpretation());
+            // 8-bit pixels change model at their depth (white stays white),
+            // then take this context's depth below.
+            overlay = overlay.colourspace(overlay.format() == VIPS_FORMAT_UCHAR ? interpretationOf(model_)
+                                                                                : interpretation());
         }
         // A profile of the old colour space no longer describes the pixels.
         overlay = overlay.copy();
