@@ -119,8 +119,8 @@ int TypeUsesLossyQuality(std::int32_t code) {
 }
 
 int TypeKeepsDepth(std::int32_t code) {
-    return isOneOf(code, {kImageTypePhotoshop, kImageTypeJPEG2000, kImageTypeOpenEXR, kImageTypePNG, kImageTypeTIFF,
-                          kImageTypeSGI, kImageTypeMultiPageTIFF});
+    return isOneOf(code, {kImageTypePhotoshop, kImageTypeJPEG2000, kImageTypeOpenEXR, kImageTypePNG, kImageTypePDF,
+                          kImageTypeTIFF, kImageTypeSGI, kImageTypeMultiPageTIFF});
 }
 
 BitmapFileType GetBitmapFileTypeForCode(std::int32_t code) {

@@ -243,6 +243,19 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
             const VImage exr = VImage::new_from_file(target.c_str());
             EXPECT_GT(MostDistinctValues(exr), 100u);
         }
+        if (output.code == kImageTypePDF) {
+            std::ifstream file(target, std::ios::binary);
+            const std::string pdf((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            EXPECT_NE(pdf.find("/BitsPerComponent 16"), std::string::npos);
+            EXPECT_EQ(pdf.find("/BitsPerComponent 8"), std::string::npos);
+            if (operation == Operation::Full && !source.alpha && !source.profile) {
+                // Rendered back at 72 dpi: the page is the source's size at its resolution.
+                const VImage page = Stored(target);
+                const double scale = double(page.width()) / kWidth;
+                EXPECT_NEAR(page.getpoint(int((kProbeX + 0.5) * scale), page.height() / 2)[0],
+                            std::round(expected[0] / 257.0), 1);
+            }
+        }
         if (output.bits == 0) continue;
 
         const VImage stored = Stored(target);
