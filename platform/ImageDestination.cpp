@@ -307,8 +307,7 @@ VImage WithoutCMYK(const Image& image) {
 // For formats that cannot carry an ICC profile: RGB pixels tagged with one
 // (Adobe RGB, Display P3) converted to sRGB, so that colours do not shift
 // when the profile is left behind. A profile that cannot be used leaves the
-// pixels as they are.
-// 16-bit and float pixels come out as 16 bits.
+// pixels as they are. 16-bit and float pixels come out as 16 bits.
 VImage InSRGBWithoutProfile(const VImage& image) {
     if (!vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME) || image.bands() < 3 ||
         image.interpretation() == VIPS_INTERPRETATION_CMYK) {
@@ -581,7 +580,8 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
     }
     case Encoder::JPEG2000: {
         // Up to 16 bits per sample.
-        VImage pixels = WithoutMetadata(InSRGBWithoutProfile(AtMostSixteenBitSamples(WithoutCMYKOrUnwantedAlpha(image, s))));
+        VImage base = AtMostSixteenBitSamples(WithoutCMYKOrUnwantedAlpha(image, s));
+        VImage pixels = WithoutMetadata(InSRGBWithoutProfile(base));
         Save<&VImage::jp2ksave_target, &VImage::jp2ksave_buffer>(pixels, QualityOptions(s), out);
         return true;
     }

@@ -19,8 +19,8 @@ ImageRef SharpenLuminance(const Image& image, double sharpness, double radius) {
         }
     }
     try {
-        // Float samples are sharpened as 16 bits: the L* steps of vips's
-        // sharpen are far finer than 16 bits resolve.
+        // Float samples are sharpened as 16 bits, the precision of the LabS
+        // space vips's sharpen works in.
         const bool isFloat = image.bitsPerComponent() == 32;
         const VImage in = isFloat ? AtMostSixteenBitSamples(image.vimage()) : image.vimage();
         const int colour = image.colorComponents();

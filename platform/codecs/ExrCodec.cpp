@@ -282,7 +282,8 @@ std::vector<std::uint8_t> SaveDeepExr(const VImage& image) {
     void* memory = samples.write_to_memory(&size);
     if (!memory) return {};
     const int w = image.width(), h = image.height();
-    std::vector<float> pixels(static_cast<const float*>(memory), static_cast<const float*>(memory) + size / sizeof(float));
+    const auto* floats = static_cast<const float*>(memory);
+    std::vector<float> pixels(floats, floats + size / sizeof(float));
     g_free(memory);
     if (pixels.size() != std::size_t(w) * std::size_t(h) * std::size_t(bands)) return {};
     for (std::size_t i = 0; encoded && i < pixels.size(); i += std::size_t(bands)) {

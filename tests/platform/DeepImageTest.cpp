@@ -137,7 +137,8 @@ TEST_P(DeepLayouts, EightBitContextsTakeTheNearestStep) {
 TEST_P(DeepLayouts, TiffPagesKeepTheDepth) {
     const Layout& l = GetParam();
     const plat::ImageRef image = Image::Create(Ramp(l.format, l.colour, l.alpha), true);
-    const std::vector<std::uint8_t> tiff = plat::codecs::WriteTiffPages({{image, 72, 72, true, true}, {image, 72, 72, false, true}});
+    const std::vector<std::uint8_t> tiff =
+        plat::codecs::WriteTiffPages({{image, 72, 72, true, true}, {image, 72, 72, false, true}});
     ASSERT_FALSE(tiff.empty());
     for (int page = 0; page < 2; ++page) {
         const VImage back = VImage::new_from_buffer(tiff.data(), tiff.size(), "", VImage::option()->set("page", page));
