@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <string_view>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -281,12 +282,12 @@ std::vector<std::uint8_t> SaveDeepExr(const VImage& image) {
     std::size_t size = 0;
     void* memory = samples.write_to_memory(&size);
     if (!memory) return {};
+    const std::unique_ptr<float, decltype(&g_free)> owned(static_cast<float*>(memory), &g_free);
+    float* pixels = owned.get();
+    const std::size_t count = size / sizeof(float);
     const int w = image.width(), h = image.height();
-    const auto* floats = static_cast<const float*>(memory);
-    std::vector<float> pixels(floats, floats + size / sizeof(float));
-    g_free(memory);
-    if (pixels.size() != std::size_t(w) * std::size_t(h) * std::size_t(bands)) return {};
-    for (std::size_t i = 0; encoded && i < pixels.size(); i += std::size_t(bands)) {
+    if (count != std::size_t(w) * std::size_t(h) * std::size_t(bands)) return {};
+    for (std::size_t i = 0; encoded && i < count; i += std::size_t(bands)) {
         for (int b = 0; b < 3; ++b) pixels[i + std::size_t(b)] = LinearFromSRGB(pixels[i + std::size_t(b)]);
     }
     MemoryOutput output;
@@ -297,7 +298,7 @@ std::vector<std::uint8_t> SaveDeepExr(const VImage& image) {
     const std::size_t pixelBytes = sizeof(float) * std::size_t(bands);
     for (int b = 0; b < bands; ++b) {
         header.channels().insert(kNames[b], Imf::Channel(Imf::FLOAT));
-        frame.insert(kNames[b], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(pixels.data() + b), pixelBytes,
+        frame.insert(kNames[b], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(pixels + b), pixelBytes,
                                            pixelBytes * std::size_t(w)));
     }
     {
