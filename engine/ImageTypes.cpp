@@ -118,6 +118,11 @@ int TypeUsesLossyQuality(std::int32_t code) {
     return isOneOf(code, {kImageTypeJPEG2000, kImageTypeJPEG});
 }
 
+int TypeKeepsDepth(std::int32_t code) {
+    return isOneOf(code, {kImageTypePhotoshop, kImageTypeJPEG2000, kImageTypeOpenEXR, kImageTypePNG, kImageTypePDF,
+                          kImageTypeTIFF, kImageTypeSGI, kImageTypeMultiPageTIFF});
+}
+
 BitmapFileType GetBitmapFileTypeForCode(std::int32_t code) {
     switch (code) {
     case kImageTypeGIF: return BitmapFileType::GIF;

@@ -71,6 +71,11 @@ int TypeDeclaresAlpha(std::int32_t code);
 int TypeUsesLZWCompression(std::int32_t code);
 // 1 for the lossy codes that take the quality setting: 3, 4.
 int TypeUsesLossyQuality(std::int32_t code);
+// 1 when output of this type holds more than 8 bits per sample, so that a
+// 16-bit or float source keeps its depth: Photoshop, JPEG 2000, PNG, PDF and
+// SGI (16 bits), OpenEXR (float), TIFF (16 bits and float; not the CMYK
+// TIFF, which is always 8-bit).
+int TypeKeepsDepth(std::int32_t code);
 
 // TIFF compression tag value for LZW.
 constexpr int kTIFFCompressionLZW = 5;

@@ -122,7 +122,9 @@ int RenderConvertedImage(ImageConverter* c, const plat::ImageRef& image, std::ui
 
         // The drawn source always covers the canvas, so the bitmap needs alpha
         // only when the source has it: grey and CMYK sources keep theirs too.
-        auto context = plat::BitmapContext::create(bitmapWidth, bitmapHeight, model, sourceAlpha);
+        // In the source's own colour model it keeps the source's depth.
+        const int bits = c->colorMode == 0 && model == image->colorModel() ? image->bitsPerComponent() : 8;
+        auto context = plat::BitmapContext::create(bitmapWidth, bitmapHeight, model, sourceAlpha, bits);
         if (!context) return 0;
 
         context->saveGState();

@@ -12,6 +12,13 @@ bool NeedsDrawing(const ImageConverter* c) {
     return c->textWatermarkOn || c->imageWatermarkOn || c->outputType == kImageTypeCMYKTIFF || c->colorMode != 0;
 }
 
+// A source of 16 bits or float keeps its depth when it is drawn in its own
+// colour model into a format that holds it; the image handed back to the
+// caller (preview) is always 8-bit.
+bool KeepsSourceDepth(const ImageConverter* c, std::int32_t type) {
+    return !c->returnImage && c->colorMode == 0 && TypeKeepsDepth(type);
+}
+
 // Encoders that read the image once, top to bottom.
 bool EncoderReadsOnce(std::int32_t type) {
     return type == kImageTypeJPEG || type == kImageTypePNG || type == kImageTypeTIFF || type == kImageTypeCMYKTIFF;
@@ -26,6 +33,7 @@ bool EnsureDecodedLargeEnough(ImageConverter* c, const plat::Rect& drawRect) {
     plat::ImageRep::Options full;
     full.sequential = !c->returnImage && EncoderReadsOnce(c->outputType);
     full.lazy = !c->returnImage;
+    full.keepDepth = KeepsSourceDepth(c, c->outputType);
     return ReloadConverterSourceRep(c, full) == 1;
 }
 
@@ -86,6 +94,7 @@ plat::ImageRep::Options PlanSourceDecode(const ImageConverter* c, const ImageRes
     // The output is encoded within this conversion, which reports a source
     // that fails to decode then: no need to decode it during the load.
     decode.lazy = !c->returnImage;
+    decode.keepDepth = KeepsSourceDepth(c, type);
 
     const bool turned = stored.integer(plat::prop::Orientation).value_or(1) >= 5;
     const double storedWide = static_cast<double>(stored.integer(plat::prop::PixelWidth).value_or(0));

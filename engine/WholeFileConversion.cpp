@@ -270,6 +270,8 @@ int SaveConvertedImageFile(ImageConverter* converter) {
     plat::ImageRep::Options options;
     options.sequential = !(count >= 2 && converter->outputType == kImageTypePDF);
     options.lazy = !options.sequential;
+    // 16-bit and float images stay so in the formats that hold them.
+    options.keepDepth = TypeKeepsDepth(converter->outputType) == 1;
     return SaveConvertedRepresentations(
         converter, count, [&source, options](std::size_t index) -> std::optional<WholeFileRepresentation> {
             std::optional<plat::ImageRep> rep = plat::ImageRep::Load(source, index, options);

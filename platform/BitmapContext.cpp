@@ -53,6 +53,40 @@ VImage toUchar(const VImage& image) {
     return image.round(VIPS_OPERATION_ROUND_RINT).cast(VIPS_FORMAT_UCHAR);
 }
 
+// The full value of a sample format as the context counts it: floats run
+// 0..255, as in libvips's colour operations.
+double rangeOf(VipsBandFormat format) { return format == VIPS_FORMAT_USHORT ? 65535.0 : 255.0; }
+
+// Same range, other format: rounded to the nearest integer step.
+VImage inFormat(const VImage& image, VipsBandFormat format) {
+    if (image.format() == format) {
+        return image;
+    }
+    if (format == VIPS_FORMAT_FLOAT) {
+        return image.cast(VIPS_FORMAT_FLOAT);
+    }
+    return image.round(VIPS_OPERATION_ROUND_RINT).cast(format);
+}
+
+// Samples rescaled from the range of their format to that of `format`.
+VImage toDepth(const VImage& image, VipsBandFormat format) {
+    if (image.format() == format) {
+        return image;
+    }
+    const double from = rangeOf(image.format());
+    const double to = rangeOf(format);
+    return inFormat(from == to ? image : image * (to / from), format);
+}
+
+VipsBandFormat formatFor(ColorModel model, int bitsPerComponent) {
+    if (model == ColorModel::CMYK) {
+        return VIPS_FORMAT_UCHAR;
+    }
+    return bitsPerComponent == 16 ? VIPS_FORMAT_USHORT
+           : bitsPerComponent == 32 ? VIPS_FORMAT_FLOAT
+                                    : VIPS_FORMAT_UCHAR;
+}
+
 bool nearZero(double v, double scale) { return std::fabs(v) <= 1e-9 * scale; }
 
 // The vips quarter turn and mirror that take image axes to canvas axes;
@@ -101,7 +135,11 @@ VImage resizeTo(const VImage& image, bool hasAlpha, int width, int height) {
     }
     VImage out;
     if (hasAlpha) {
-        out = toUchar(image.premultiply().resize(hscale, options()).unpremultiply());
+        const double maxAlpha = rangeOf(image.format());
+        out = inFormat(image.premultiply(VImage::option()->set("max_alpha", maxAlpha))
+                           .resize(hscale, options())
+                           .unpremultiply(VImage::option()->set("max_alpha", maxAlpha)),
+                       image.format());
     } else {
         out = image.resize(hscale, options());
     }
@@ -115,20 +153,22 @@ VImage resizeTo(const VImage& image, bool hasAlpha, int width, int height) {
 
 // --- Construction and state ------------------------------------------------------
 
-BitmapContext::BitmapContext(int width, int height, ColorModel model, bool hasAlpha)
-    : width_(width), height_(height), model_(model), hasAlpha_(hasAlpha) {
+BitmapContext::BitmapContext(int width, int height, ColorModel model, bool hasAlpha, VipsBandFormat format)
+    : width_(width), height_(height), model_(model), hasAlpha_(hasAlpha), format_(format),
+      maxValue_(rangeOf(format)) {
     content_ = blank(width, height);
     states_.emplace_back();
 }
 
 std::unique_ptr<BitmapContext> BitmapContext::create(int width, int height, ColorModel model,
-                                                     bool hasAlpha) {
+                                                     bool hasAlpha, int bitsPerComponent) {
     if (!Image::sizeAllowed(width, height)) {
         return nullptr;
     }
     Initialize();
     try {
-        return std::unique_ptr<BitmapContext>(new BitmapContext(width, height, model, hasAlpha));
+        return std::unique_ptr<BitmapContext>(
+            new BitmapContext(width, height, model, hasAlpha, formatFor(model, bitsPerComponent)));
     } catch (const vips::VError&) {
         return nullptr;
     }
@@ -136,9 +176,18 @@ std::unique_ptr<BitmapContext> BitmapContext::create(int width, int height, Colo
 
 VImage BitmapContext::blank(int width, int height) const {
     const int bands = colourBands(model_) + (hasAlpha_ ? 1 : 0);
-    return withInterpretation(VImage::black(width, height, VImage::option()->set("bands", bands)),
-                              interpretationOf(model_));
+    return withInterpretation(inFormat(VImage::black(width, height, VImage::option()->set("bands", bands)), format_),
+                              interpretation());
 }
+
+VipsInterpretation BitmapContext::interpretation() const {
+    if (format_ == VIPS_FORMAT_USHORT) {
+        return model_ == ColorModel::Gray ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16;
+    }
+    return interpretationOf(model_);
+}
+
+VImage BitmapContext::inCanvasFormat(const VImage& image) const { return inFormat(image, format_); }
 
 void BitmapContext::saveGState() { states_.push_back(states_.back()); }
 
@@ -192,7 +241,10 @@ VImage BitmapContext::toContextModel(VImage overlay) const {
             }
             overlay = rgb;
         } else {
-            overlay = toUchar(overlay.colourspace(interpretationOf(model_)));
+            // 8-bit pixels change model at their depth (white stays white),
+            // then take this context's depth below.
+            overlay = overlay.colourspace(overlay.format() == VIPS_FORMAT_UCHAR ? interpretationOf(model_)
+                                                                                : interpretation());
         }
         // A profile of the old colour space no longer describes the pixels.
         overlay = overlay.copy();
@@ -200,7 +252,7 @@ VImage BitmapContext::toContextModel(VImage overlay) const {
             overlay.remove(VIPS_META_ICC_NAME);
         }
     }
-    return withInterpretation(toUchar(overlay), interpretationOf(model_));
+    return withInterpretation(toDepth(overlay, format_), interpretation());
 }
 
 void BitmapContext::compositeOver(VImage overlay, int x, int y, double extraAlpha) {
@@ -228,11 +280,11 @@ void BitmapContext::compositeOver(VImage overlay, int x, int y, double extraAlph
         // Opaque, or over transparent black: the overlay replaces what is
         // there. It does not read the canvas, so inserting it is safe.
         flushOverlays();
-        VImage region = !overlayAlpha && hasAlpha_ ? overlay.bandjoin_const({255.0}) : overlay;
-        region = withInterpretation(region, interpretationOf(model_));
+        VImage region = !overlayAlpha && hasAlpha_ ? overlay.bandjoin_const({maxValue_}) : overlay;
+        region = withInterpretation(region, interpretation());
         content_ = (w == width_ && h == height_)
                        ? region
-                       : withInterpretation(content_.insert(region, x0, y0), interpretationOf(model_));
+                       : withInterpretation(content_.insert(region, x0, y0), interpretation());
         isBlank_ = false;
         return;
     }
@@ -240,13 +292,13 @@ void BitmapContext::compositeOver(VImage overlay, int x, int y, double extraAlph
     // spliced back: a cut-out and the rest would read the canvas pipeline
     // along two paths, which a sequentially decoded source cannot serve (its
     // rows are read once, in order).
-    VImage over = overlayAlpha ? overlay : overlay.bandjoin_const({255.0});
+    VImage over = overlayAlpha ? overlay : overlay.bandjoin_const({maxValue_});
     if (g < 1.0) {
         std::vector<double> factors(static_cast<std::size_t>(colour), 1.0);
         factors.push_back(g);
-        over = toUchar(over.linear(factors, std::vector<double>(factors.size(), 0.0)));
+        over = inCanvasFormat(over.linear(factors, std::vector<double>(factors.size(), 0.0)));
     }
-    overlays_.push_back({withInterpretation(over, interpretationOf(model_)), x0, y0});
+    overlays_.push_back({withInterpretation(over, interpretation()), x0, y0});
     isBlank_ = false;
 }
 
@@ -270,13 +322,13 @@ void BitmapContext::flushOverlays() const {
                                    VImage::option()
                                        ->set("x", xs)
                                        ->set("y", ys)
-                                       ->set("compositing_space", interpretationOf(model_))
+                                       ->set("compositing_space", interpretation())
                                        ->set("premultiplied", false));
     const int colour = colourBands(model_);
     if (!hasAlpha_ && out.bands() > colour) {
         out = out.extract_band(0, VImage::option()->set("n", colour));
     }
-    content_ = withInterpretation(toUchar(out), interpretationOf(model_));
+    content_ = withInterpretation(inCanvasFormat(out), interpretation());
 }
 
 std::vector<double> BitmapContext::colourComponents(const Color& color) const {
@@ -284,7 +336,8 @@ std::vector<double> BitmapContext::colourComponents(const Color& color) const {
     const double gr = std::clamp(color.green, 0.0, 1.0) * 255.0;
     const double b = std::clamp(color.blue, 0.0, 1.0) * 255.0;
     if (model_ == ColorModel::RGB) {
-        return {r, gr, b};
+        const double k = maxValue_ / 255.0;
+        return {r * k, gr * k, b * k};
     }
     VImage pixel = withInterpretation(
         (VImage::black(1, 1, VImage::option()->set("bands", 3)) + std::vector<double>{r, gr, b})
@@ -299,7 +352,7 @@ void BitmapContext::compositeWithShadow(VImage overlay, int x, int y, double ext
         const int colour = colourBands(model_);
         const bool overlayAlpha = overlay.bands() == colour + 1;
         VImage a = overlayAlpha ? overlay.extract_band(colour)
-                                : VImage::black(overlay.width(), overlay.height()) + 255.0;
+                                : VImage::black(overlay.width(), overlay.height()) + maxValue_;
         const double sigma = gs.shadowBlur / 2.0;
         int margin = 0;
         if (sigma >= 0.2) {
@@ -308,11 +361,11 @@ void BitmapContext::compositeWithShadow(VImage overlay, int x, int y, double ext
                     .gaussblur(sigma, VImage::option()->set("min_ampl", 0.005));
         }
         const double strength = std::clamp(gs.shadowColor.alpha, 0.0, 1.0) * extraAlpha;
-        VImage shadowAlpha = toUchar(a * strength);
+        VImage shadowAlpha = inCanvasFormat(a * strength);
         VImage shadow = withInterpretation(
-            toUchar(shadowAlpha.new_from_image(colourComponents(gs.shadowColor)))
+            inCanvasFormat(shadowAlpha.new_from_image(colourComponents(gs.shadowColor)))
                 .bandjoin(shadowAlpha),
-            interpretationOf(model_));
+            interpretation());
         const long long dx = std::llround(gs.shadowOffset.x);
         const long long dy = std::llround(gs.shadowOffset.y);
         const long long sx = static_cast<long long>(x) - margin + dx;
@@ -351,7 +404,12 @@ bool BitmapContext::drawImage(const Image& image, const Rect& rect) {
     }
     const double scale = std::max({std::fabs(l00), std::fabs(l01), std::fabs(l10), std::fabs(l11)});
     try {
-        VImage source = toContextModel(image.vimage());
+        VImage pixels = image.vimage();
+        if (pixels.format() == VIPS_FORMAT_FLOAT) {
+            // An Image's float samples run 0..1.
+            pixels = pixels * 255.0;
+        }
+        VImage source = toContextModel(pixels);
         const bool diagonal = nearZero(l01, scale) && nearZero(l10, scale);
         const bool swapped = nearZero(l00, scale) && nearZero(l11, scale);
         if (diagonal || swapped) {
@@ -411,7 +469,7 @@ bool BitmapContext::drawImageTransformed(VImage source, bool hasAlpha, const Aff
         return true;
     }
     if (!hasAlpha) {
-        source = source.bandjoin_const({255.0});
+        source = source.bandjoin_const({maxValue_});
     }
     // Large reductions first through the Lanczos resize (which streams); the
     // affine interpolator, which needs random access, only handles the rest.
@@ -426,7 +484,7 @@ bool BitmapContext::drawImageTransformed(VImage source, bool hasAlpha, const Aff
         source = resizeTo(source, true, w, h).copy_memory();
         remaining = map.concatenating(AffineTransform::scale(fx, fy));
     }
-    VImage premultiplied = source.premultiply();
+    VImage premultiplied = source.premultiply(VImage::option()->set("max_alpha", maxValue_));
     // vips maps pixel centres; ours maps pixel corners.
     const double odx = remaining.tx + 0.5 * (remaining.a + remaining.c) - 0.5;
     const double ody = remaining.ty + 0.5 * (remaining.b + remaining.d) - 0.5;
@@ -442,8 +500,8 @@ bool BitmapContext::drawImageTransformed(VImage source, bool hasAlpha, const Aff
             ->set("ody", ody)
             ->set("oarea", std::vector<int>{ox, oy, ow, oh})
             ->set("extend", VIPS_EXTEND_BLACK));
-    out = withInterpretation(toUchar(out.unpremultiply(VImage::option()->set("max_alpha", 255.0))),
-                             interpretationOf(model_));
+    out = withInterpretation(inCanvasFormat(out.unpremultiply(VImage::option()->set("max_alpha", maxValue_))),
+                             interpretation());
     compositeWithShadow(out, ox, oy, state().alpha);
     return true;
 }
@@ -542,10 +600,10 @@ bool BitmapContext::fillRect(const Rect& rect) {
                 overlays_.clear();
                 std::vector<double> value = colourComponents(gs.fill);
                 if (hasAlpha_) {
-                    value.push_back(255.0);
+                    value.push_back(maxValue_);
                 }
-                content_ = withInterpretation(toUchar(blank(width_, height_).new_from_image(value)),
-                                              interpretationOf(model_));
+                content_ = withInterpretation(inCanvasFormat(blank(width_, height_).new_from_image(value)),
+                                              interpretation());
                 isBlank_ = false;
                 return true;
             } catch (const vips::VError&) {
@@ -567,7 +625,12 @@ bool BitmapContext::fillRect(const Rect& rect) {
 ImageRef BitmapContext::makeImage() const {
     try {
         flushOverlays();
-        return Image::Create(content_);
+        if (format_ == VIPS_FORMAT_UCHAR) {
+            return Image::Create(content_);
+        }
+        // Floats go back to the 0..1 of images and files.
+        const VImage deep = format_ == VIPS_FORMAT_FLOAT ? content_ * (1.0 / 255.0) : content_;
+        return Image::Create(deep, true);
     } catch (const vips::VError&) {
         return nullptr;
     }
@@ -579,7 +642,9 @@ bool BitmapContext::writePremultipliedARGB32(std::uint8_t* pixels, std::size_t s
     }
     try {
         flushOverlays();
-        VImage rgba = content_;
+        VImage rgba = format_ == VIPS_FORMAT_UCHAR
+                          ? content_
+                          : withInterpretation(toDepth(content_, VIPS_FORMAT_UCHAR), interpretationOf(model_));
         if (model_ != ColorModel::RGB) {
             rgba = toUchar(rgba.colourspace(VIPS_INTERPRETATION_sRGB));
         }

@@ -25,9 +25,11 @@ namespace plat {
 // (Invisible places the glyphs and moves the text position without ink).
 enum class TextDrawingMode { Fill = 0, Stroke = 1, FillStroke = 2, Invisible = 3 };
 
-// An 8-bit bitmap (grey, RGB or CMYK, with or without an alpha band) with a
+// A bitmap (grey, RGB or CMYK, with or without an alpha band) with a
 // graphics state, drawn with y-up user coordinates whose origin is the lower
-// left corner of the bitmap.
+// left corner of the bitmap. Its samples are 8 bits, or for grey and RGB 16
+// bits or float when asked for: images of any depth are drawn into it at its
+// depth, and makeImage() hands out an Image of that depth.
 //
 // The pixels are a lazy libvips pipeline: drawing a whole image maps to
 // resize/rot/flip/embed, text and fills are rasterised by cairo only over
@@ -40,14 +42,17 @@ enum class TextDrawingMode { Fill = 0, Stroke = 1, FillStroke = 2, Invisible = 3
 class BitmapContext {
 public:
     // Null for an impossible size (see Image::sizeAllowed).
+    // `bitsPerComponent` 16 or 32 (float) makes a deep grey or RGB bitmap;
+    // any other value, and CMYK, 8 bits.
     static std::unique_ptr<BitmapContext> create(int width, int height,
                                                  ColorModel model = ColorModel::RGB,
-                                                 bool hasAlpha = true);
+                                                 bool hasAlpha = true, int bitsPerComponent = 8);
 
     int width() const { return width_; }
     int height() const { return height_; }
     ColorModel colorModel() const { return model_; }
     bool hasAlpha() const { return hasAlpha_; }
+    int bitsPerComponent() const { return Image::BitsOfFormat(format_); }
 
     // --- Graphics state -------------------------------------------------------
     void saveGState();
@@ -140,7 +145,7 @@ private:
         AffineTransform textMatrix;
     };
 
-    BitmapContext(int width, int height, ColorModel model, bool hasAlpha);
+    BitmapContext(int width, int height, ColorModel model, bool hasAlpha, VipsBandFormat format);
     GState& state() { return states_.back(); }
     const GState& state() const { return states_.back(); }
 
@@ -152,8 +157,12 @@ private:
     // one pass over it.
     void flushOverlays() const;
     void compositeWithShadow(vips::VImage overlay, int x, int y, double extraAlpha);
-    // Converts 8-bit grey, RGB or CMYK pixels (alpha kept) to this model.
+    // Converts grey, RGB or CMYK pixels (alpha kept) to this model and depth.
+    // Float samples count 0..255 here, as in libvips's colour operations.
     vips::VImage toContextModel(vips::VImage overlay) const;
+    // Samples already in this context's range, rounded into its format.
+    vips::VImage inCanvasFormat(const vips::VImage& image) const;
+    VipsInterpretation interpretation() const;
     std::vector<double> colourComponents(const Color& color) const;
     vips::VImage blank(int width, int height) const;
     // `map` takes image pixels to canvas pixels (both top-down).
@@ -166,6 +175,8 @@ private:
     int height_;
     ColorModel model_;
     bool hasAlpha_;
+    VipsBandFormat format_;
+    double maxValue_;  // opaque alpha, full colour
     // The pixels, and the overlays (this model's bands plus alpha, straight)
     // still to be composited over them at their places: folded in lazily,
     // so that a text, its shadow and a logo cost one pass over the canvas.

@@ -11,23 +11,79 @@ using vips::VImage;
 
 namespace {
 
-// Brings any sample format down to 8 bits per sample.
+// Brings any sample format down to 8 bits per sample, to the nearest step:
+// 16-bit v to v / 257, float (0..1, as files hold it) f to f × 255.
 VImage ToUchar(VImage image, bool sixteenBit) {
-    if (image.format() == VIPS_FORMAT_UCHAR) return image;
-    if (sixteenBit || image.format() == VIPS_FORMAT_USHORT) {
-        return (image / 257.0).cast(VIPS_FORMAT_UCHAR);
+    const VipsBandFormat format = image.format();
+    if (format == VIPS_FORMAT_UCHAR) return image;
+    if (sixteenBit || format == VIPS_FORMAT_USHORT) {
+        return (image / 257.0).round(VIPS_OPERATION_ROUND_RINT).cast(VIPS_FORMAT_UCHAR);
     }
-    // Values outside 0..255 are clipped by the cast's saturation.
+    if (format == VIPS_FORMAT_FLOAT || format == VIPS_FORMAT_DOUBLE) {
+        // Values outside 0..1 are clipped by the cast's saturation.
+        return (image * 255.0).round(VIPS_OPERATION_ROUND_RINT).cast(VIPS_FORMAT_UCHAR);
+    }
     return image.cast(VIPS_FORMAT_UCHAR);
+}
+
+bool IsDeep(VipsBandFormat format) {
+    return format == VIPS_FORMAT_USHORT || format == VIPS_FORMAT_FLOAT || format == VIPS_FORMAT_DOUBLE;
+}
+
+// Grey or RGB samples of 16 bits or float kept as they are, tagged as Image
+// holds them. False (image untouched) for colour spaces that are made 8-bit
+// sRGB, grey or CMYK instead.
+bool KeepDeepSamples(VImage& image, VipsInterpretation interpretation, ColorModel* model, int* colour) {
+    switch (interpretation) {
+    case VIPS_INTERPRETATION_B_W:
+    case VIPS_INTERPRETATION_GREY16:
+    case VIPS_INTERPRETATION_sRGB:
+    case VIPS_INTERPRETATION_RGB:
+    case VIPS_INTERPRETATION_RGB16:
+    case VIPS_INTERPRETATION_MULTIBAND:
+        break;
+    default:
+        return false;
+    }
+    const bool grey = interpretation == VIPS_INTERPRETATION_B_W || interpretation == VIPS_INTERPRETATION_GREY16 ||
+                      image.bands() < 3;
+    if (image.format() == VIPS_FORMAT_DOUBLE) image = image.cast(VIPS_FORMAT_FLOAT);
+    const bool sixteen = image.format() == VIPS_FORMAT_USHORT;
+    VipsInterpretation tag = grey ? (sixteen ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_B_W)
+                                  : (sixteen ? VIPS_INTERPRETATION_RGB16 : VIPS_INTERPRETATION_sRGB);
+    image = image.copy(VImage::option()->set("interpretation", tag));
+    *model = grey ? ColorModel::Gray : ColorModel::RGB;
+    *colour = grey ? 1 : 3;
+    return true;
 }
 
 }  // namespace
 
-VImage NormaliseForImage(VImage image, ColorModel* model, bool* hasAlpha) {
+VImage EightBitSamples(const VImage& image) {
+    if (image.format() == VIPS_FORMAT_UCHAR) return image;
+    VipsInterpretation interpretation = image.interpretation();
+    if (interpretation == VIPS_INTERPRETATION_GREY16) interpretation = VIPS_INTERPRETATION_B_W;
+    if (interpretation == VIPS_INTERPRETATION_RGB16) interpretation = VIPS_INTERPRETATION_sRGB;
+    return ToUchar(image, false).copy(VImage::option()->set("interpretation", interpretation));
+}
+
+VImage AtMostSixteenBitSamples(const VImage& image) {
+    if (image.format() != VIPS_FORMAT_FLOAT && image.format() != VIPS_FORMAT_DOUBLE) return image;
+    VipsInterpretation interpretation = image.interpretation();
+    if (interpretation == VIPS_INTERPRETATION_B_W) interpretation = VIPS_INTERPRETATION_GREY16;
+    if (interpretation == VIPS_INTERPRETATION_sRGB) interpretation = VIPS_INTERPRETATION_RGB16;
+    return (image * 65535.0)
+        .round(VIPS_OPERATION_ROUND_RINT)
+        .cast(VIPS_FORMAT_USHORT)
+        .copy(VImage::option()->set("interpretation", interpretation));
+}
+
+VImage NormaliseForImage(VImage image, ColorModel* model, bool* hasAlpha, bool keepDepth) {
     VipsInterpretation interpretation = vips_image_guess_interpretation(image.get_image());
     int colour = 3;
     ColorModel m = ColorModel::RGB;
-    switch (interpretation) {
+    const bool kept = keepDepth && IsDeep(image.format()) && KeepDeepSamples(image, interpretation, &m, &colour);
+    if (!kept) switch (interpretation) {
     case VIPS_INTERPRETATION_B_W:
     case VIPS_INTERPRETATION_GREY16:
         m = ColorModel::Gray;
@@ -62,7 +118,8 @@ VImage NormaliseForImage(VImage image, ColorModel* model, bool* hasAlpha) {
         image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         break;
     case VIPS_INTERPRETATION_RGB16:
-        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+        // To the nearest 8-bit step (vips's own conversion drops the low byte).
+        image = ToUchar(image, true).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         break;
     case VIPS_INTERPRETATION_MULTIBAND:
         if (image.bands() < 3) {
@@ -97,13 +154,13 @@ bool Image::sizeAllowed(std::int64_t width, std::int64_t height) {
     return std::uint64_t(width) * std::uint64_t(height) <= kMaxPixels;
 }
 
-ImageRef Image::Create(VImage image) {
+ImageRef Image::Create(VImage image, bool keepDepth) {
     if (!sizeAllowed(image.width(), image.height())) {
         throw vips::VError("image size out of range");
     }
     ColorModel model = ColorModel::RGB;
     bool alpha = false;
-    VImage normal = NormaliseForImage(std::move(image), &model, &alpha);
+    VImage normal = NormaliseForImage(std::move(image), &model, &alpha, keepDepth);
     return ImageRef(new Image(std::move(normal), model, alpha));
 }
 
@@ -132,7 +189,7 @@ ImageRef Image::FromPixels(int width, int height, const std::uint8_t* pixels, st
 }
 
 VImage Image::toSRGBA() const {
-    VImage image = image_;
+    VImage image = EightBitSamples(image_);
     if (model_ == ColorModel::Gray) {
         VImage grey = hasAlpha_ ? image.extract_band(0) : image;
         // The static vector form: grey.bandjoin({grey, grey}) would pick the

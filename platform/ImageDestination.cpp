@@ -276,8 +276,9 @@ VImage WithoutMetadata(const VImage& image) {
     return copy;
 }
 
+// 8-bit pixels, alpha flattened onto white.
 VImage FlattenOnWhite(const Image& image) {
-    const VImage& v = image.vimage();
+    const VImage v = EightBitSamples(image.vimage());
     if (!image.hasAlpha()) return v;
     VImage flat = v.flatten(VImage::option()->set(
         "background", std::vector<double>(std::size_t(image.colorComponents()),
@@ -306,16 +307,20 @@ VImage WithoutCMYK(const Image& image) {
 // For formats that cannot carry an ICC profile: RGB pixels tagged with one
 // (Adobe RGB, Display P3) converted to sRGB, so that colours do not shift
 // when the profile is left behind. A profile that cannot be used leaves the
-// pixels as they are.
+// pixels as they are. 16-bit and float pixels come out as 16 bits.
 VImage InSRGBWithoutProfile(const VImage& image) {
     if (!vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME) || image.bands() < 3 ||
         image.interpretation() == VIPS_INTERPRETATION_CMYK) {
         return image;
     }
     try {
-        VImage srgb = image.icc_transform("srgb", VImage::option()->set("embedded", true)->set("depth", 8));
-        if (srgb.format() != VIPS_FORMAT_UCHAR) srgb = srgb.cast(VIPS_FORMAT_UCHAR);
-        srgb = srgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        const bool deep = image.format() != VIPS_FORMAT_UCHAR;
+        const VipsBandFormat format = deep ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR;
+        VImage srgb = AtMostSixteenBitSamples(image).icc_transform(
+            "srgb", VImage::option()->set("embedded", true)->set("depth", deep ? 16 : 8));
+        if (srgb.format() != format) srgb = srgb.cast(format);
+        srgb = srgb.copy(VImage::option()->set(
+            "interpretation", deep ? VIPS_INTERPRETATION_RGB16 : VIPS_INTERPRETATION_sRGB));
         srgb.remove(VIPS_META_ICC_NAME);
         return srgb;
     } catch (const vips::VError&) {
@@ -526,7 +531,8 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         return true;
     }
     case Encoder::PNG: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        // At most 16 bits: float samples become 16-bit.
+        VImage base = AtMostSixteenBitSamples(WithoutCMYKOrUnwantedAlpha(image, s));
         VImage pixels = WithResolution(WithoutMetadata(base), s);
         // Adaptive row filters, as libpng chooses them by default: without
         // them photographic PNGs come out about twice as large. Our writer
@@ -560,22 +566,27 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
                            ->set("compression", s.lzw ? VIPS_FOREIGN_TIFF_COMPRESSION_LZW
                                                       : VIPS_FOREIGN_TIFF_COMPRESSION_NONE)
                            ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
-        if (s.lzw) options->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
+        if (s.lzw) {
+            options->set("predictor", pixels.format() == VIPS_FORMAT_FLOAT ? VIPS_FOREIGN_TIFF_PREDICTOR_FLOAT
+                                                                         : VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
+        }
         Save<&VImage::tiffsave_target, &VImage::tiffsave_buffer>(pixels, options, out);
         return true;
     }
     case Encoder::GIF: {
-        VImage base = InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s));
+        VImage base = EightBitSamples(InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s)));
         Save<&VImage::gifsave_target, &VImage::gifsave_buffer>(WithoutMetadata(base), nullptr, out);
         return true;
     }
     case Encoder::JPEG2000: {
-        VImage pixels = WithoutMetadata(InSRGBWithoutProfile(WithoutCMYKOrUnwantedAlpha(image, s)));
+        // Up to 16 bits per sample.
+        VImage base = AtMostSixteenBitSamples(WithoutCMYKOrUnwantedAlpha(image, s));
+        VImage pixels = WithoutMetadata(InSRGBWithoutProfile(base));
         Save<&VImage::jp2ksave_target, &VImage::jp2ksave_buffer>(pixels, QualityOptions(s), out);
         return true;
     }
     case Encoder::WebP: {
-        VImage base = WithoutCMYKOrUnwantedAlpha(image, s);
+        VImage base = EightBitSamples(WithoutCMYKOrUnwantedAlpha(image, s));
         Save<&VImage::webpsave_target, &VImage::webpsave_buffer>(WithoutMetadata(base), QualityOptions(s), out);
         return true;
     }
@@ -585,19 +596,22 @@ bool EncodeOne(Encoder encoder, const char* coder, const Image& image, const Set
         return true;
     }
     case Encoder::ICNS:
-        *out.bytes = codecs::SaveIcns(InSRGBWithoutProfile(WithoutCMYK(image)));
+        *out.bytes = codecs::SaveIcns(EightBitSamples(InSRGBWithoutProfile(WithoutCMYK(image))));
         return true;
     case Encoder::Magick: {
         const std::string name = coder;
         // ImageMagick keeps the profile in BMP and Photoshop files only.
         VImage base = name == "BMP" || name == "PSD" ? WithoutCMYK(image) : InSRGBWithoutProfile(WithoutCMYK(image));
+        // Photoshop and SGI files hold 16-bit samples; the others 8 bits.
+        base = name == "PSD" || name == "SGI" ? AtMostSixteenBitSamples(base) : EightBitSamples(base);
         const bool alphaAllowed = name != "PICT";
         if (vips_image_hasalpha(base.get_image()) && (!alphaAllowed || !s.keepAlpha)) {
             const int colour = base.bands() - 1;
-            base = base.flatten(VImage::option()->set("background", std::vector<double>(std::size_t(colour), 255.0)))
-                       .cast(VIPS_FORMAT_UCHAR)
-                       .copy(VImage::option()->set("interpretation", colour == 1 ? VIPS_INTERPRETATION_B_W
-                                                                                 : VIPS_INTERPRETATION_sRGB));
+            const double white = base.format() == VIPS_FORMAT_USHORT ? 65535.0 : 255.0;
+            const VipsInterpretation interpretation = base.interpretation();
+            base = base.flatten(VImage::option()->set("background", std::vector<double>(std::size_t(colour), white)))
+                       .cast(base.format())
+                       .copy(VImage::option()->set("interpretation", interpretation));
         }
         if (name == "ICO" && std::max(base.width(), base.height()) > 256) {
             // Icon entries hold at most 256 × 256 pixels.
@@ -686,7 +700,7 @@ bool ImageDestination::encode() {
                 image->bands() != first.bands() || image->colorModel() != first.colorModel()) {
                 return false;
             }
-            pages.push_back(WithoutMetadata(InSRGBWithoutProfile(image->vimage())));
+            pages.push_back(WithoutMetadata(EightBitSamples(InSRGBWithoutProfile(image->vimage()))));
         }
         const Settings s = SettingsFrom(images_.front().second);
         VImage stacked = VImage::arrayjoin(pages, VImage::option()->set("across", 1));

@@ -64,7 +64,7 @@ std::optional<ImageRep> ImageRep::Load(const std::shared_ptr<const ImageSource>&
             if (DecodeFailed(image)) return std::nullopt;
         }
         image = ApplyOrientation(image, rep.orientation_);
-        rep.image_ = Image::Create(std::move(image));
+        rep.image_ = Image::Create(std::move(image), options.keepDepth);
     } catch (const vips::VError&) {
         vips_error_clear();
         return std::nullopt;

@@ -25,6 +25,9 @@ struct ImageRepOptions {
     // the pixels while the source is still open and can report the failure
     // then.
     bool lazy = false;
+    // Keeps 16-bit and float grey and RGB samples (see Image); otherwise the
+    // pixels are 8 bits.
+    bool keepDepth = false;
 };
 
 // One image of a source, turned upright by its EXIF orientation: the pixel

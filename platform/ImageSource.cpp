@@ -290,6 +290,12 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
         } else {
             image = VImage::tiffload_source(makeSource(), common()->set("page", page)->set("n", 1));
         }
+        if (image.interpretation() == VIPS_INTERPRETATION_scRGB) {
+            // Float RGB samples run 0..1, as grey ones do: their values are
+            // kept, or scaled to the steps of integer samples, not taken as
+            // linear light.
+            image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        }
         break;
     case ImageFormat::JPEG2000:
         image = VImage::jp2kload_source(makeSource(), common());

@@ -39,6 +39,8 @@ struct PdfWriter::State {
         if (!form) form = std::make_unique<QPDFAcroFormDocumentHelper>(*pdf);
         return *form;
     }
+    // 16-bit samples need PDF 1.5.
+    bool sixteenBit = false;
 };
 
 namespace {
@@ -59,10 +61,17 @@ std::string Number(double value) {
     return buffer;
 }
 
+// 8- or 16-bit samples.
 QPDFObjectHandle FlateImage(QPDF& pdf, const VImage& pixels, const char* colourSpace) {
     std::size_t size = 0;
     void* memory = pixels.write_to_memory(&size);
     if (!memory) throw std::runtime_error("cannot read pixels");
+    const bool sixteen = pixels.format() == VIPS_FORMAT_USHORT;
+    if (sixteen) {
+        // PDF samples are big-endian.
+        auto* samples = static_cast<std::uint16_t*>(memory);
+        for (std::size_t i = 0; i < size / 2; ++i) samples[i] = std::uint16_t(samples[i] << 8 | samples[i] >> 8);
+    }
     std::string compressed;
     const bool ok = Deflate(static_cast<const std::uint8_t*>(memory), size, compressed);
     g_free(memory);
@@ -76,7 +85,7 @@ QPDFObjectHandle FlateImage(QPDF& pdf, const VImage& pixels, const char* colourS
     dict.replaceKey("/Width", QPDFObjectHandle::newInteger(pixels.width()));
     dict.replaceKey("/Height", QPDFObjectHandle::newInteger(pixels.height()));
     dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(colourSpace));
-    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(sixteen ? 16 : 8));
     return stream;
 }
 
@@ -275,7 +284,9 @@ bool PdfWriter::insertImagePage(std::size_t index, const ImageRef& image, double
     if (!image) return false;
     try {
         QPDF& pdf = *state_->pdf;
-        const VImage& all = image->vimage();
+        // 16-bit samples stay so; float ones become 16-bit.
+        const VImage all = AtMostSixteenBitSamples(image->vimage());
+        if (all.format() == VIPS_FORMAT_USHORT) state_->sixteenBit = true;
         const int colour = image->colorComponents();
         VImage pixels = image->hasAlpha() ? all.extract_band(0, VImage::option()->set("n", colour)) : all;
         const char* space = colour == 1 ? "/DeviceGray" : colour == 4 ? "/DeviceCMYK" : "/DeviceRGB";
@@ -351,6 +362,7 @@ std::vector<std::uint8_t> PdfWriter::data(const PdfWriteOptions& options) {
         // An opened file is written as the options say, never with the
         // encryption it was read with.
         writer.setPreserveEncryption(false);
+        if (state_->sixteenBit) writer.setMinimumPDFVersion("1.5");
         if (options.encrypts()) SetEncryption(writer, options);
         writer.write();
         std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();

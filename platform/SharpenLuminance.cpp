@@ -13,13 +13,16 @@ ImageRef SharpenLuminance(const Image& image, double sharpness, double radius) {
     }
     if (sharpness <= 0.0 || radius <= 0.0) {
         try {
-            return Image::Create(image.vimage());
+            return Image::Create(image.vimage(), image.bitsPerComponent() > 8);
         } catch (const vips::VError&) {
             return nullptr;
         }
     }
     try {
-        const VImage& in = image.vimage();
+        // Float samples are sharpened as 16 bits, the precision of the LabS
+        // space vips's sharpen works in.
+        const bool isFloat = image.bitsPerComponent() == 32;
+        const VImage in = isFloat ? AtMostSixteenBitSamples(image.vimage()) : image.vimage();
         const int colour = image.colorComponents();
         VImage colourBands = image.hasAlpha()
                                  ? in.extract_band(0, VImage::option()->set("n", colour))
@@ -38,14 +41,15 @@ ImageRef SharpenLuminance(const Image& image, double sharpness, double radius) {
         if (sharpened.interpretation() != in.interpretation()) {
             sharpened = sharpened.colourspace(in.interpretation());
         }
-        if (sharpened.format() != VIPS_FORMAT_UCHAR) {
-            sharpened = sharpened.round(VIPS_OPERATION_ROUND_RINT).cast(VIPS_FORMAT_UCHAR);
+        if (sharpened.format() != in.format()) {
+            sharpened = sharpened.round(VIPS_OPERATION_ROUND_RINT).cast(in.format());
         }
         if (image.hasAlpha()) {
             sharpened = sharpened.bandjoin(in.extract_band(colour));
         }
-        return Image::Create(
-            sharpened.copy(VImage::option()->set("interpretation", in.interpretation())));
+        sharpened = sharpened.copy(VImage::option()->set("interpretation", in.interpretation()));
+        if (isFloat) sharpened = (sharpened / 65535.0).cast(VIPS_FORMAT_FLOAT);
+        return Image::Create(sharpened, image.bitsPerComponent() > 8);
     } catch (const vips::VError&) {
         return nullptr;
     }

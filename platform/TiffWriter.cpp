@@ -33,14 +33,17 @@ std::uint16_t CompressionFor(TiffCompression compression) {
 bool SetTags(TIFF* tiff, const TiffPageLayout& layout) {
     bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(layout.width)) == 1 &&
               TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(layout.height)) == 1 &&
-              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) == 1 &&
+              TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, std::uint16_t(layout.bitsPerSample)) == 1 &&
+              TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT,
+                           std::uint16_t(layout.bitsPerSample == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT)) == 1 &&
               TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel()) == 1 &&
               TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
               TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PhotometricFor(layout.model)) == 1 &&
               TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
               TIFFSetField(tiff, TIFFTAG_COMPRESSION, CompressionFor(layout.compression)) == 1;
     if (ok && layout.compression == TiffCompression::LZWWithPredictor) {
-        ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1;
+        ok = TIFFSetField(tiff, TIFFTAG_PREDICTOR,
+                          layout.bitsPerSample == 32 ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL) == 1;
     }
     if (ok && layout.dpiX > 0.0 && layout.dpiY > 0.0) {
         ok = TIFFSetField(tiff, TIFFTAG_XRESOLUTION, float(layout.dpiX)) == 1 &&
@@ -100,7 +103,8 @@ std::unique_ptr<TiffWriter> TiffWriter::CreateBeside(const fs::path& destination
 
 bool TiffWriter::writePage(const TiffPageLayout& layout, const std::uint8_t* pixels, std::size_t rowBytes) {
     if (!tiff_ || !pixels || layout.width <= 0 || layout.height <= 0 || layout.pageCount > 0xFFFF) return false;
-    const std::size_t packed = std::size_t(layout.width) * std::size_t(layout.samplesPerPixel());
+    if (layout.bitsPerSample != 8 && layout.bitsPerSample != 16 && layout.bitsPerSample != 32) return false;
+    const std::size_t packed = std::size_t(layout.width) * std::size_t(layout.bytesPerPixel());
     if (rowBytes < packed || !SetTags(tiff_, layout)) return false;
     // libtiff may encode in place (the predictor does), so each row goes
     // through a scratch copy and the caller's pixels stay as they are.

@@ -19,7 +19,7 @@ struct TiffMemoryFile;
 
 enum class TiffCompression { None, LZW, LZWWithPredictor };
 
-// How one page of 8-bit, contiguous samples is stored and tagged.
+// How one page of contiguous samples is stored and tagged.
 struct TiffPageLayout {
     int width = 0;
     int height = 0;
@@ -33,8 +33,10 @@ struct TiffPageLayout {
     int pageCount = 0;
     std::uint32_t rowsPerStrip = 0;      // 0: libtiff's default for the row size
     std::span<const std::uint8_t> iccProfile;
+    int bitsPerSample = 8;               // 8, 16 (native byte order) or 32 (float)
 
     int samplesPerPixel() const;
+    int bytesPerPixel() const { return samplesPerPixel() * (bitsPerSample / 8); }
 };
 
 // Writes TIFF files page by page through libtiff, into memory or into a

@@ -3,7 +3,10 @@
 #include "platform/Image.h"
 
 #include <OpenEXR/ImfArray.h>
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfOutputFile.h>
 #include <OpenEXR/ImfIO.h>
 #include <OpenEXR/ImfRgbaFile.h>
 
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <string_view>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -256,15 +260,69 @@ VImage LoadExr(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+namespace {
+
+// The sRGB transfer curve undone: encoded 0..1 to linear light.
+float LinearFromSRGB(float v) {
+    const float a = std::fabs(v);
+    const float linear = a <= 0.04045f ? a / 12.92f : std::pow((a + 0.055f) / 1.055f, 2.4f);
+    return v < 0.0f ? -linear : linear;
+}
+
+// 16-bit and float pixels as 32-bit float channels: no step of theirs is
+// lost, as it would be in half floats. 16-bit samples are sRGB-encoded and
+// made linear, as 8-bit ones are; float samples are written as they are.
+std::vector<std::uint8_t> SaveDeepExr(const VImage& image) {
+    const bool encoded = image.format() == VIPS_FORMAT_USHORT;
+    const bool alpha = image.bands() >= 4;
+    const int bands = alpha ? 4 : 3;
+    VImage samples = image.extract_band(0, VImage::option()->set("n", bands));
+    samples = image.format() == VIPS_FORMAT_FLOAT ? samples : (samples.cast(VIPS_FORMAT_FLOAT) / 65535.0);
+    samples = samples.cast(VIPS_FORMAT_FLOAT);
+    std::size_t size = 0;
+    void* memory = samples.write_to_memory(&size);
+    if (!memory) return {};
+    const std::unique_ptr<float, decltype(&g_free)> owned(static_cast<float*>(memory), &g_free);
+    float* pixels = owned.get();
+    const std::size_t count = size / sizeof(float);
+    const int w = image.width(), h = image.height();
+    if (count != std::size_t(w) * std::size_t(h) * std::size_t(bands)) return {};
+    for (std::size_t i = 0; encoded && i < count; i += std::size_t(bands)) {
+        for (int b = 0; b < 3; ++b) pixels[i + std::size_t(b)] = LinearFromSRGB(pixels[i + std::size_t(b)]);
+    }
+    MemoryOutput output;
+    Imf::Header header(w, h);
+    header.compression() = Imf::ZIP_COMPRESSION;
+    static const char* const kNames[] = {"R", "G", "B", "A"};
+    Imf::FrameBuffer frame;
+    const std::size_t pixelBytes = sizeof(float) * std::size_t(bands);
+    for (int b = 0; b < bands; ++b) {
+        header.channels().insert(kNames[b], Imf::Channel(Imf::FLOAT));
+        frame.insert(kNames[b], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(pixels + b), pixelBytes,
+                                           pixelBytes * std::size_t(w)));
+    }
+    {
+        Imf::OutputFile file(output, header, 1);
+        file.setFrameBuffer(frame);
+        file.writePixels(h);
+    }
+    return std::move(output.bytes());
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> SaveExr(const VImage& srgbImage) {
     try {
         VImage image = srgbImage;
         if (image.bands() == 1 || image.bands() == 2) {
             VImage grey = image.extract_band(0);
-            VImage rgb = grey.bandjoin({grey, grey});
+            // The static vector form: grey.bandjoin({grey, grey}) takes the
+            // constant overload and makes two bands.
+            VImage rgb = VImage::bandjoin(std::vector<VImage>{grey, grey, grey});
             if (image.bands() == 2) rgb = rgb.bandjoin(image.extract_band(1));
             image = rgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         }
+        if (image.format() == VIPS_FORMAT_USHORT || image.format() == VIPS_FORMAT_FLOAT) return SaveDeepExr(image);
         const bool alpha = image.bands() >= 4;
         VImage colour = image.extract_band(0, VImage::option()->set("n", 3))
                             .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))

@@ -16,8 +16,9 @@ namespace plat::codecs {
 vips::VImage LoadExr(const std::uint8_t* data, std::size_t size);
 // Size and alpha presence without decoding; false when not readable.
 bool ReadExrHeader(const std::uint8_t* data, std::size_t size, int* width, int* height, bool* hasAlpha);
-// Encodes an 8-bit sRGB (or grey) image, alpha kept, as half-float RGBA
-// with ZIP compression. Empty on failure.
+// Encodes an sRGB (or grey) image, alpha kept, with ZIP compression: 8-bit
+// samples as half floats, 16-bit samples as 32-bit floats, both made linear;
+// float samples (0..1) as 32-bit floats as they are. Empty on failure.
 std::vector<std::uint8_t> SaveExr(const vips::VImage& srgbImage);
 
 }  // namespace plat::codecs

@@ -33,10 +33,11 @@ bool WritePage(TiffWriter& writer, const TiffPage& page) {
     layout.dpiX = page.dpiX;
     layout.dpiY = page.dpiY;
     layout.iccProfile = profile;
+    layout.bitsPerSample = image.bitsPerComponent();
     std::size_t size = 0;
     void* memory = pixels.write_to_memory(&size);
     if (!memory) return false;
-    const std::size_t rowBytes = std::size_t(layout.width) * std::size_t(layout.samplesPerPixel());
+    const std::size_t rowBytes = std::size_t(layout.width) * std::size_t(layout.bytesPerPixel());
     const bool ok = size == rowBytes * std::size_t(layout.height) &&
                     writer.writePage(layout, static_cast<const std::uint8_t*>(memory), rowBytes);
     g_free(memory);
