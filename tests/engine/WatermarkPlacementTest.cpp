@@ -6,6 +6,8 @@
 #include "engine/ImageTypes.h"
 #include "platform/Font.h"
 
+#include <vips/vips8>
+
 #include <string>
 
 using namespace convtest;
@@ -46,8 +48,9 @@ protected:
         photo_ = nullptr;
     }
 
-    ImageConversion Record(Mark mark, const Placement& at, std::int32_t type, const std::string& name) {
-        ImageConversion r = SameSizeRecord(*photo_ / "photo.jpg", dir / name, type);
+    ImageConversion Record(Mark mark, const Placement& at, std::int32_t type, const std::string& name,
+                           const char* source = "photo.jpg") {
+        ImageConversion r = SameSizeRecord(*photo_ / source, dir / name, type);
         WatermarkOptions& w = r.watermark;
         w.editorViewSize = {kEditorWidth, kEditorHeight};
         if (mark == Mark::Logo || mark == Mark::OpaqueLogo) {
@@ -108,6 +111,29 @@ TEST_F(WatermarkPlacementTest, EveryPlacementConvertsIntoEveryFormat) {
                 const Decoded d = Decode(dir / name);
                 ASSERT_EQ(d.width, kWidth) << name;
                 ASSERT_EQ(d.height, kHeight) << name;
+            }
+        }
+    }
+}
+
+// A 16-bit photo keeps its depth through the watermark, wherever it sits,
+// and is read once, in order, as an 8-bit one is.
+TEST_F(WatermarkPlacementTest, DeepPhotosTakeWatermarksAnywhere) {
+    const vips::VImage ramp = vips::VImage::xyz(kWidth, kHeight)
+                                  .linear({65535.0 / kWidth, 65535.0 / kHeight}, {0.0, 0.0})
+                                  .bandjoin_const({30000.0})
+                                  .cast(VIPS_FORMAT_USHORT)
+                                  .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16));
+    ramp.pngsave((*photo_ / "deep.png").c_str(), vips::VImage::option()->set("bitdepth", 16)->set("compression", 1));
+    for (const Placement& at : kPlacements) {
+        for (Mark mark : {Mark::OutlinedTurnedTextWithShadow, Mark::Logo}) {
+            for (std::int32_t type : {kImageTypePNG, kImageTypeTIFF}) {
+                const std::string name = std::string("deep-") + at.name + (type == kImageTypePNG ? ".png" : ".tif");
+                ImageConversion record = Record(mark, at, type, name, "deep.png");
+                ASSERT_EQ(ConvertImageWithOptions(&record), 1) << name;
+                const vips::VImage out = vips::VImage::new_from_file((dir / name).c_str());
+                EXPECT_EQ(out.width(), kWidth) << name;
+                EXPECT_EQ(out.format(), VIPS_FORMAT_USHORT) << name;
             }
         }
     }
