@@ -23,7 +23,7 @@ std::vector<std::uint8_t> BlobOf(const vips::VImage& image, const char* field) {
 
 EmbeddedMetadata ReadEmbeddedMetadata(const ImageSource& source, std::size_t index) {
     // Only the header is read: the loaders are lazy.
-    const vips::VImage image = source.load(index, {});
+    const vips::VImage image = source.load(index, DecodeOptions{1, true});
     EmbeddedMetadata metadata;
     metadata.exif = BlobOf(image, VIPS_META_EXIF_NAME);
     // JPEG keeps the APP1 signature in front of the TIFF structure.

@@ -254,7 +254,9 @@ std::size_t ImageSource::countImages() const {
 
 VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const {
     if (index >= std::max<std::size_t>(count_, 1)) throw vips::VError("no such image");
-    const VipsAccess access = options.sequential ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM;
+    // Decoders run in one pass; random access is served from a complete
+    // decode made on first read (see DecodeOnFirstRead).
+    const VipsAccess access = VIPS_ACCESS_SEQUENTIAL;
     // Any decode error fails the read: a damaged stream must never come out
     // as a blank or partly blank picture (libvips's default lets the
     // decoders patch over errors and only warns).
@@ -318,6 +320,7 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
         !*codecs::MagickCoderFor(format_)) {
         // A streaming decoder: its failures are noted on the way out.
         image = WatchDecode(image);
+        if (!options.sequential) image = DecodeOnFirstRead(image);
     }
     if (!Image::sizeAllowed(image.width(), image.height())) {
         throw vips::VError("image size out of range");

@@ -62,7 +62,9 @@ public:
     ImageRef createImage(std::size_t index = 0, const DecodeOptions& options = {}) const;
 
     // The decoded libvips image as the loader gives it (any depth and colour
-    // space). Throws vips::VError; lazy unless the format forbids it.
+    // space). Throws vips::VError; lazy unless the format forbids it. Without
+    // `sequential` the first read decodes the whole image (in memory, or a
+    // temporary file when large) and a damaged one fails every read.
     vips::VImage load(std::size_t index, const DecodeOptions& options) const;
 
     ~ImageSource();
