@@ -92,7 +92,7 @@ private:
     std::filesystem::path path_;
     VipsBlob* blob_ = nullptr;                      // bytes of OpenData
     std::vector<std::uint8_t> fileBytes_;           // whole file, for in-memory codecs
-    // Formats decoded whole by their codec (ImageMagick, OpenEXR, ICNS, raw)
+    // Formats decoded whole by their codec (ImageMagick, OpenEXR, ICNS, JPEG 2000, raw)
     // are decoded once per image and kept.
     mutable std::mutex decodedMutex_;
     mutable std::map<std::pair<std::size_t, int>, vips::VImage> decoded_;
