@@ -1,6 +1,7 @@
 #include "platform/EmbeddedMetadata.h"
 
 #include "platform/ImageSource.h"
+#include "platform/codecs/ImageMetadata.h"
 
 #include <vips/vips8>
 
@@ -30,6 +31,11 @@ EmbeddedMetadata ReadEmbeddedMetadata(const ImageSource& source, std::size_t ind
     static const std::uint8_t kExifSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
     if (metadata.exif.size() >= 6 && std::memcmp(metadata.exif.data(), kExifSignature, 6) == 0) {
         metadata.exif.erase(metadata.exif.begin(), metadata.exif.begin() + 6);
+    }
+    if (metadata.exif.empty() && source.format() == codecs::ImageFormat::PNG && !source.path().empty()) {
+        // libvips reads a PNG's eXIf chunk only; exiv2 also finds the EXIF
+        // of the "Raw profile type exif" text that exiv2 and ImageMagick write.
+        metadata.exif = codecs::ReadExifBlock(source.path());
     }
     metadata.icc = BlobOf(image, VIPS_META_ICC_NAME);
     metadata.xmp = BlobOf(image, VIPS_META_XMP_NAME);
