@@ -89,26 +89,37 @@ int GenerateFirstRead(VipsRegion* out, void* seq, void* a, void*, gboolean*) {
     return 0;
 }
 
-}  // namespace
-
-VImage WatchDecode(const VImage& decoded) {
-    VipsImage* in = decoded.get_image();
+// A new image with the header and fields of `in`, for a generate function
+// to fill.
+VipsImage* ImageLike(VipsImage* in) {
     VipsImage* out = vips_image_new();
     if (vips_image_pipelinev(out, VIPS_DEMAND_STYLE_ANY, in, nullptr)) {
         g_object_unref(out);
         throw vips::VError();
     }
+    return out;
+}
+
+VImage Generated(VipsImage* out, VipsStartFn start, VipsGenerateFn generate, VipsStopFn stop, void* a, void* b) {
+    if (vips_image_generate(out, start, generate, stop, a, b)) {
+        g_object_unref(out);
+        throw vips::VError();
+    }
+    return VImage(out);
+}
+
+}  // namespace
+
+VImage WatchDecode(const VImage& decoded) {
+    VipsImage* in = decoded.get_image();
+    VipsImage* out = ImageLike(in);
     // `out` reads `in` for as long as it lives.
     g_object_ref(in);
     vips_object_local(out, in);
     // Owned by the field, which every image made from `out` shares.
     auto* state = new DecodeState;
     vips_image_set_blob(out, kField, reinterpret_cast<VipsCallbackFn>(FreeState), state, sizeof(DecodeState));
-    if (vips_image_generate(out, vips_start_one, Generate, vips_stop_one, in, state)) {
-        g_object_unref(out);
-        throw vips::VError();
-    }
-    return VImage(out);
+    return Generated(out, vips_start_one, Generate, vips_stop_one, in, state);
 }
 
 VImage DecodeCompletely(const VImage& watched) {
@@ -125,23 +136,14 @@ VImage DecodeCompletely(const VImage& watched) {
 }
 
 VImage DecodeOnFirstRead(const VImage& watched) {
-    VipsImage* in = watched.get_image();
-    VipsImage* out = vips_image_new();
     // The header and the fields (the watch among them) come from the load.
-    if (vips_image_pipelinev(out, VIPS_DEMAND_STYLE_ANY, in, nullptr)) {
-        g_object_unref(out);
-        throw vips::VError();
-    }
+    VipsImage* out = ImageLike(watched.get_image());
     auto* read = new FirstRead;
     read->pending = watched;
     // Freed with `out`, not with the images made from it: what is decoded
     // lives as long as something reads it.
     g_object_set_data_full(G_OBJECT(out), "vantrell-first-read", read, FreeFirstRead);
-    if (vips_image_generate(out, StartFirstRead, GenerateFirstRead, StopFirstRead, read, nullptr)) {
-        g_object_unref(out);
-        throw vips::VError();
-    }
-    return VImage(out);
+    return Generated(out, StartFirstRead, GenerateFirstRead, StopFirstRead, read, nullptr);
 }
 
 bool DecodeFailed(const VImage& image) {

@@ -46,15 +46,6 @@ std::string Flipped(std::string bytes, double from, double to, std::size_t step 
     return bytes;
 }
 
-std::uint32_t Crc32(const std::string& bytes, std::size_t from, std::size_t length) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = from; i < from + length; ++i) {
-        crc ^= std::uint8_t(bytes[i]);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 std::uint32_t U32BE(const std::string& bytes, std::size_t at) {
     return std::uint32_t(std::uint8_t(bytes[at])) << 24 | std::uint32_t(std::uint8_t(bytes[at + 1])) << 16 |
            std::uint32_t(std::uint8_t(bytes[at + 2])) << 8 | std::uint8_t(bytes[at + 3]);
@@ -302,6 +293,12 @@ protected:
         }
     }
 
+    // A fresh folder for one kind of source.
+    std::filesystem::path Folder(const char* name) {
+        std::filesystem::create_directory(dir / name);
+        return dir / name;
+    }
+
     // Runs every case on every road, several times.
     void Sweep(const std::filesystem::path& folder, const std::vector<Case>& cases) {
         const auto out = dir / "out";
@@ -349,8 +346,7 @@ protected:
 }  // namespace
 
 TEST_F(DamagedSourceSweepTest, WebP) {
-    const auto folder = dir / "webp";
-    std::filesystem::create_directory(folder);
+    const auto folder = Folder("webp");
     std::vector<Case> cases;
     const struct {
         const char* name;
@@ -383,8 +379,7 @@ TEST_F(DamagedSourceSweepTest, WebP) {
 }
 
 TEST_F(DamagedSourceSweepTest, IconFileWithPngMembers) {
-    const auto folder = dir / "icns";
-    std::filesystem::create_directory(folder);
+    const auto folder = Folder("icns");
     ASSERT_TRUE(WriteImage(folder / "icon.icns", Noise(256, 256, true), "com.apple.icns"));
     const std::string bytes = ReadAll(folder / "icon.icns");
     WriteAll(folder / "scrambled.icns", ScrambledPngStream(bytes));
@@ -395,8 +390,7 @@ TEST_F(DamagedSourceSweepTest, IconFileWithPngMembers) {
 }
 
 TEST_F(DamagedSourceSweepTest, TiffStripsAndTiles) {
-    const auto folder = dir / "tiff";
-    std::filesystem::create_directory(folder);
+    const auto folder = Folder("tiff");
     const plat::ImageRef noise = Noise(320, 240, true);
     ASSERT_TRUE(WriteTiffDirectoriesFirst(folder / "strips.tif", {noise, Noise(100, 80, true)}, false, COMPRESSION_NONE));
     ASSERT_TRUE(WriteTiffDirectoriesFirst(folder / "lzw.tif", {noise}, false, COMPRESSION_LZW));
@@ -417,8 +411,7 @@ TEST_F(DamagedSourceSweepTest, TiffStripsAndTiles) {
 }
 
 TEST_F(DamagedSourceSweepTest, OpenExr) {
-    const auto folder = dir / "exr";
-    std::filesystem::create_directory(folder);
+    const auto folder = Folder("exr");
     ASSERT_TRUE(WriteImage(folder / "image.exr", Noise(200, 150, true), "com.ilm.openexr-image"));
     const std::string bytes = ReadAll(folder / "image.exr");
     WriteAll(folder / "cut.exr", Cut(bytes, 0.7));
@@ -435,8 +428,7 @@ TEST_F(DamagedSourceSweepTest, OpenExr) {
 }
 
 TEST_F(DamagedSourceSweepTest, GreyJpeg2000WithSmallTiles) {
-    const auto folder = dir / "jp2";
-    std::filesystem::create_directory(folder);
+    const auto folder = Folder("jp2");
     ASSERT_TRUE(WriteGreyJpeg2000(folder, folder / "grey.jp2", 123, 77, GreyPattern));
     const std::string bytes = ReadAll(folder / "grey.jp2");
     WriteAll(folder / "cut.jp2", Cut(bytes, 0.6));
