@@ -21,8 +21,9 @@ struct _cairo;
 
 namespace plat {
 
-// How glyphs are painted: the values of the original text drawing modes
-// (Invisible places the glyphs and moves the text position without ink).
+// How glyphs are painted: filled, outlined at the stroke width, or both, with
+// the watermark options' drawing-mode codes 0, 1 and 2 as values; Invisible
+// places the glyphs and moves the text position without ink.
 enum class TextDrawingMode { Fill = 0, Stroke = 1, FillStroke = 2, Invisible = 3 };
 
 // A bitmap (grey, RGB or CMYK, with or without an alpha band) with a

@@ -1,6 +1,7 @@
 #include "platform/EmbeddedMetadata.h"
 
 #include "platform/ImageSource.h"
+#include "platform/codecs/ImageMetadata.h"
 
 #include <vips/vips8>
 
@@ -23,13 +24,18 @@ std::vector<std::uint8_t> BlobOf(const vips::VImage& image, const char* field) {
 
 EmbeddedMetadata ReadEmbeddedMetadata(const ImageSource& source, std::size_t index) {
     // Only the header is read: the loaders are lazy.
-    const vips::VImage image = source.load(index, {});
+    const vips::VImage image = source.load(index, DecodeOptions{1, true});
     EmbeddedMetadata metadata;
     metadata.exif = BlobOf(image, VIPS_META_EXIF_NAME);
     // JPEG keeps the APP1 signature in front of the TIFF structure.
     static const std::uint8_t kExifSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
     if (metadata.exif.size() >= 6 && std::memcmp(metadata.exif.data(), kExifSignature, 6) == 0) {
         metadata.exif.erase(metadata.exif.begin(), metadata.exif.begin() + 6);
+    }
+    if (metadata.exif.empty() && source.format() == codecs::ImageFormat::PNG && !source.path().empty()) {
+        // libvips reads a PNG's eXIf chunk only; exiv2 also finds the EXIF
+        // of the "Raw profile type exif" text that exiv2 and ImageMagick write.
+        metadata.exif = codecs::ReadExifBlock(source.path());
     }
     metadata.icc = BlobOf(image, VIPS_META_ICC_NAME);
     metadata.xmp = BlobOf(image, VIPS_META_XMP_NAME);

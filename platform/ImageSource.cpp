@@ -4,6 +4,7 @@
 #include "platform/Image.h"
 #include "platform/codecs/ExrCodec.h"
 #include "platform/codecs/IcnsCodec.h"
+#include "platform/codecs/Jpeg2000Codec.h"
 #include "platform/codecs/ImageMetadata.h"
 #include "platform/codecs/MagickCodec.h"
 #include "platform/codecs/RawCodec.h"
@@ -120,7 +121,8 @@ std::shared_ptr<const ImageSource> ImageSource::Open(const std::filesystem::path
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return nullptr;
     if (!ReadAt(fd.get(), 0, kHeadLength, source->head_)) return nullptr;
     source->format_ = codecs::Sniff(source->head_.data(), source->head_.size(), LowerExtension(path));
-    if (source->format_ == ImageFormat::OpenEXR || source->format_ == ImageFormat::ICNS) {
+    if (source->format_ == ImageFormat::OpenEXR || source->format_ == ImageFormat::ICNS ||
+        source->format_ == ImageFormat::JPEG2000) {
         const std::uint64_t limit = source->format_ == ImageFormat::ICNS ? kMaxIcnsFile : kMaxInMemoryFile;
         if (std::uint64_t(info.st_size) > limit) return nullptr;
         if (!ReadAt(fd.get(), 0, std::size_t(info.st_size), source->fileBytes_)) return nullptr;
@@ -254,7 +256,9 @@ std::size_t ImageSource::countImages() const {
 
 VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const {
     if (index >= std::max<std::size_t>(count_, 1)) throw vips::VError("no such image");
-    const VipsAccess access = options.sequential ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM;
+    // Decoders run in one pass; random access is served from a complete
+    // decode made on first read (see DecodeOnFirstRead).
+    const VipsAccess access = VIPS_ACCESS_SEQUENTIAL;
     // Any decode error fails the read: a damaged stream must never come out
     // as a blank or partly blank picture (libvips's default lets the
     // decoders patch over errors and only warns).
@@ -297,9 +301,6 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
             image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         }
         break;
-    case ImageFormat::JPEG2000:
-        image = VImage::jp2kload_source(makeSource(), common());
-        break;
     case ImageFormat::WebP:
         image = VImage::webpload_source(
             makeSource(), common()->set("page", page)->set("n", 1)->set("scale", 1.0 / shrink));
@@ -321,9 +322,10 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
         break;
     }
     if (format_ != ImageFormat::OpenEXR && format_ != ImageFormat::ICNS && format_ != ImageFormat::CameraRaw &&
-        !*codecs::MagickCoderFor(format_)) {
+        format_ != ImageFormat::JPEG2000 && !*codecs::MagickCoderFor(format_)) {
         // A streaming decoder: its failures are noted on the way out.
         image = WatchDecode(image);
+        if (!options.sequential) image = DecodeOnFirstRead(image);
     }
     if (!Image::sizeAllowed(image.width(), image.height())) {
         throw vips::VError("image size out of range");
@@ -349,6 +351,12 @@ VImage ImageSource::decodeWhole(std::size_t index, int shrink) const {
         break;
     case ImageFormat::ICNS:
         image = codecs::LoadIcns(data.data(), data.size(), int(index));
+        break;
+    case ImageFormat::JPEG2000:
+        // OpenJPEG directly: libvips's loader reads past its buffers for
+        // images that do not start at the canvas origin or have subsampled
+        // grey, and its pixels then change from run to run.
+        image = codecs::LoadJpeg2000(data.data(), data.size());
         break;
     case ImageFormat::CameraRaw:
         image = codecs::LoadRaw(path, data.data(), data.size(), shrink >= 2);

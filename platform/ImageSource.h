@@ -62,7 +62,9 @@ public:
     ImageRef createImage(std::size_t index = 0, const DecodeOptions& options = {}) const;
 
     // The decoded libvips image as the loader gives it (any depth and colour
-    // space). Throws vips::VError; lazy unless the format forbids it.
+    // space). Throws vips::VError; lazy unless the format forbids it. Without
+    // `sequential` the first read decodes the whole image (in memory, or a
+    // temporary file when large) and a damaged one fails every read.
     vips::VImage load(std::size_t index, const DecodeOptions& options) const;
 
     ~ImageSource();
@@ -90,7 +92,7 @@ private:
     std::filesystem::path path_;
     VipsBlob* blob_ = nullptr;                      // bytes of OpenData
     std::vector<std::uint8_t> fileBytes_;           // whole file, for in-memory codecs
-    // Formats decoded whole by their codec (ImageMagick, OpenEXR, ICNS, raw)
+    // Formats decoded whole by their codec (ImageMagick, OpenEXR, ICNS, JPEG 2000, raw)
     // are decoded once per image and kept.
     mutable std::mutex decodedMutex_;
     mutable std::map<std::pair<std::size_t, int>, vips::VImage> decoded_;

@@ -1,5 +1,6 @@
 #include "platform/PdfWriter.h"
 
+#include "platform/DecodeWatch.h"
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/QpdfInput.h"
@@ -66,6 +67,11 @@ QPDFObjectHandle FlateImage(QPDF& pdf, const VImage& pixels, const char* colourS
     std::size_t size = 0;
     void* memory = pixels.write_to_memory(&size);
     if (!memory) throw std::runtime_error("cannot read pixels");
+    // Pixels whose decode failed are no picture, whatever came out of them.
+    if (DecodeFailed(pixels)) {
+        g_free(memory);
+        throw std::runtime_error("damaged image data");
+    }
     const bool sixteen = pixels.format() == VIPS_FORMAT_USHORT;
     if (sixteen) {
         // PDF samples are big-endian.

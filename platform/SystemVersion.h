@@ -5,9 +5,11 @@
 
 namespace plat {
 
-// The version of the system the application believes it runs on. Linux has
-// no such number to match the design's version tests, so a recent one is
-// emulated and every newer code path runs; tests may set another.
+// The version that CompareSystemVersion and the other version tests compare
+// against. Linux distributions number themselves in their own ways, so
+// current() answers a fixed version, emulated(), at or above every version
+// those tests ask for: every version-dependent path takes its newest branch.
+// Tests set another with setOverride to reach the older branches.
 struct SystemVersion {
     int major = 0;
     int minor = 0;

@@ -6,6 +6,7 @@
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfInputFile.h>
 #include <OpenEXR/ImfOutputFile.h>
 #include <OpenEXR/ImfIO.h>
 #include <OpenEXR/ImfRgbaFile.h>
@@ -168,6 +169,31 @@ bool AttributesFitData(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+// An uncompressed chunk holds exactly its lines' bytes. The library reads
+// the lines of a shorter one from whatever its buffer held before; such a
+// file (a damaged header can make one) is refused.
+bool UncompressedChunksComplete(const std::uint8_t* data, std::size_t size) {
+    MemoryInput input(data, size);
+    Imf::InputFile file(input, 1);
+    const Imf::Header& header = file.header();
+    if (header.compression() != Imf::NO_COMPRESSION || header.hasTileDescription()) return true;
+    const Imath::Box2i window = header.dataWindow();
+    std::uint64_t lineBytes = 0;
+    for (auto channel = header.channels().begin(); channel != header.channels().end(); ++channel) {
+        // Subsampled channels vary from line to line: left to the library.
+        if (channel.channel().xSampling != 1 || channel.channel().ySampling != 1) return true;
+        lineBytes += channel.channel().type == Imf::HALF ? 2 : 4;
+    }
+    lineBytes *= std::uint64_t(std::int64_t(window.max.x) - window.min.x + 1);
+    for (int y = window.min.y; y <= window.max.y; ++y) {
+        const char* pixels = nullptr;
+        int length = 0;
+        file.rawPixelData(y, pixels, length);
+        if (length < 0 || std::uint64_t(length) != lineBytes) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadExrHeader(const std::uint8_t* data, std::size_t size, int* width, int* height, bool* hasAlpha) {
@@ -202,6 +228,7 @@ VImage LoadExr(const std::uint8_t* data, std::size_t size) {
         // Missing chunks would come out blank: a truncated file fails here
         // as it does in every other format.
         if (!file.isComplete()) throw vips::VError("OpenEXR file is incomplete");
+        if (!UncompressedChunksComplete(data, size)) throw vips::VError("OpenEXR file lacks pixels");
         const bool alpha = (file.channels() & Imf::WRITE_A) != 0;
         const int bands = alpha ? 4 : 3;
         // A few kilobytes of compressed data can stand for a huge image: read

@@ -1,6 +1,8 @@
 #include "platform/codecs/IcnsCodec.h"
 
+#include "platform/DecodeWatch.h"
 #include "platform/Image.h"
+#include "platform/codecs/Jpeg2000Codec.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,14 +83,17 @@ VImage LoadIcns(const std::uint8_t* data, std::size_t size, int index) {
     VImage image;
     try {
         if (e.length >= 8 && std::memcmp(data + e.offset, "\x89PNG", 4) == 0) {
-            image = VImage::pngload_buffer(blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR));
+            image = VImage::pngload_buffer(
+                blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR)->set("access", VIPS_ACCESS_SEQUENTIAL));
+            // The member's header is read; refuse an absurd size before the
+            // whole image is allocated and decoded.
+            if (!Image::sizeAllowed(image.width(), image.height())) throw vips::VError("icon size out of range");
+            // Decoded in one pass under the watch, as every other file:
+            // damaged data fails the load, every time.
+            image = DecodeCompletely(WatchDecode(image));
         } else {
-            image = VImage::jp2kload_buffer(blob, VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR));
+            image = LoadJpeg2000(data + e.offset, e.length);
         }
-        // The member's header is read; refuse an absurd size before the
-        // whole image is allocated and decoded.
-        if (!Image::sizeAllowed(image.width(), image.height())) throw vips::VError("icon size out of range");
-        image = image.copy_memory();
     } catch (...) {
         vips_area_unref(VIPS_AREA(blob));
         throw;

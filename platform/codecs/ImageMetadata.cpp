@@ -235,6 +235,25 @@ void ReadMetadata(const std::uint8_t* data, std::size_t size, PropertyDict& prop
     }
 }
 
+std::vector<std::uint8_t> ReadExifBlock(const std::filesystem::path& path) {
+    InitialiseExiv2();
+    try {
+        Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path.string()));
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
+        if (!image.get()) return {};
+        image->readMetadata();
+        if (image->exifData().empty()) return {};
+        const Exiv2::ByteOrder order = image->byteOrder();
+        Exiv2::Blob block;
+        Exiv2::ExifParser::encode(block, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
+                                  image->exifData());
+        return std::vector<std::uint8_t>(block.begin(), block.end());
+    } catch (const Exiv2::AnyError&) {
+    } catch (const std::exception&) {
+    }
+    return {};
+}
+
 bool CanWriteMetadata(const std::string& typeIdentifier) {
     const int type = ExivTypeFor(typeIdentifier);
     if (type == Exiv2::ImageType::none) return false;

@@ -25,6 +25,11 @@ namespace plat::codecs {
 void ReadMetadata(const std::filesystem::path& path, PropertyDict& properties);
 void ReadMetadata(const std::uint8_t* data, std::size_t size, PropertyDict& properties);
 
+// The file's EXIF as exiv2 reads it, as one block (TIFF structure), also
+// where no image library finds it (a PNG's "Raw profile type exif" text, as
+// exiv2 and ImageMagick write it). Empty when there is none.
+std::vector<std::uint8_t> ReadExifBlock(const std::filesystem::path& path);
+
 // What the encoder writes besides the dictionaries of `properties`.
 struct MetadataWrite {
     const PropertyDict* properties = nullptr;  // may hold {TIFF}, {Exif}, {GPS}, {IPTC}, {XMP}

@@ -57,6 +57,16 @@ private:
     std::filesystem::path path_;
 };
 
+// The CRC of a PNG chunk over bytes [from, from + length).
+inline std::uint32_t Crc32(const std::string& bytes, std::size_t from, std::size_t length) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = from; i < from + length; ++i) {
+        crc ^= std::uint8_t(bytes[i]);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
 inline plat::ImageRef MakeImage(int width, int height, const std::function<RGBA(int x, int y)>& pixel,
                                 bool alpha = false) {
     const int channels = alpha ? 4 : 3;

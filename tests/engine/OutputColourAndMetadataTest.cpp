@@ -12,6 +12,7 @@
 #include <exiv2/exiv2.hpp>
 #include <lcms2.h>
 
+#include <fstream>
 #include <set>
 
 using namespace convtest;
@@ -202,5 +203,43 @@ TEST_F(OutputColourAndMetadataTest, WholeFileWebPKeepsMetadata) {
         datum = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
         EXPECT_TRUE(datum == exif.end() || datum->toString() == "1");
         EXPECT_NE(image->xmpPacket().find("Rating"), std::string::npos);
+    }
+}
+
+// A PNG whose EXIF is kept in a "Raw profile type exif" text chunk, as
+// exiv2 and ImageMagick store it, keeps that EXIF in every output with
+// metadata, the whole-file WebP included.
+TEST_F(OutputColourAndMetadataTest, PngWithRawProfileExifKeepsItInEveryOutput) {
+    ASSERT_TRUE(WriteImage(dir / "raw.png", SolidImage(32, 24, {10, 120, 200, 255}), "public.png"));
+    {
+        auto png = Exiv2::ImageFactory::open((dir / "raw.png").string());
+        png->readMetadata();
+        png->exifData()["Exif.Image.Make"] = "Raw Profile Camera";
+        png->exifData()["Exif.Photo.DateTimeOriginal"] = "2023:01:02 03:04:05";
+        png->writeMetadata();
+    }
+    {
+        std::ifstream in(dir / "raw.png", std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_NE(bytes.find("Raw profile type exif"), std::string::npos);
+        ASSERT_EQ(bytes.find("eXIf"), std::string::npos);
+    }
+    const auto make = [](const std::filesystem::path& file) {
+        auto image = Exiv2::ImageFactory::open(file.string());
+        image->readMetadata();
+        const auto datum = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Make"));
+        return datum == image->exifData().end() ? std::string() : datum->toString();
+    };
+    for (const auto& [type, name] : std::vector<std::pair<std::int32_t, const char*>>{
+             {kImageTypeJPEG, "out.jpg"}, {kImageTypePNG, "out.png"}, {kImageTypeTIFF, "out.tif"},
+             {kImageTypeWebP, "out.webp"}}) {
+        ImageConversion record;
+        record.sourceURL = dir / "raw.png";
+        record.destinationURL = dir / name;
+        record.options.outputType = type;
+        record.options.quality = 0.9;
+        record.options.preserveMetadata = 1;
+        ASSERT_EQ(ConvertImageFileFormat(&record), 1) << name;
+        EXPECT_EQ(make(dir / name), "Raw Profile Camera") << name;
     }
 }

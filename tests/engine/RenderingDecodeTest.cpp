@@ -176,15 +176,6 @@ std::string ReadAll(const std::filesystem::path& path) {
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-std::uint32_t Crc32(const std::string& bytes, std::size_t from, std::size_t length) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = from; i < from + length; ++i) {
-        crc ^= std::uint8_t(bytes[i]);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 // Scrambles the compressed stream inside the first IDAT chunk and mends the
 // chunk's CRC: only the inflater can tell.
 void CorruptPngStream(const std::filesystem::path& from, const std::filesystem::path& to) {
