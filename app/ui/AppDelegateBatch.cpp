@@ -7,6 +7,7 @@
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/CustomAlert.h"
+#include "app/ui/MainMenus.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/PreferencesSheet.h"
 #include "app/ui/ProgressSheet.h"
@@ -163,9 +164,9 @@ void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
 
     runs.batchRunning = true;
     runs.cancel = job.cancel;
-    // No add request may start while the batch runs.
+    // No add request may start while the batch runs, and no row may go.
     toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, false);
-    applyToolbarEnableTable();
+    updateRemoveItems();
     runs.progress.numOfFilesForConversion = static_cast<std::int64_t>(job.rows.size());
     runs.progress.fileProcessingIndex = 0;
     BeginProgressSheet(false);
@@ -191,7 +192,7 @@ void AppDelegate::ConvertImageThread(const std::filesystem::path& destination) {
             if (runs_->sheet) runs_->sheet->showState(runs_->progress);
             runs_->batchRunning = false;
             toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, true);
-            applyToolbarEnableTable();
+            updateRemoveItems();
         });
     });
 }
@@ -208,6 +209,8 @@ void AppDelegate::BeginProgressSheet(bool indeterminate) {
     if (!runs_->sheet) {
         runs_->sheet = new ProgressSheet(window_.get());
         connect(runs_->sheet, &ProgressSheet::cancelPressed, this, [this] { CancelConversionButtonAction(nullptr); });
+        // Quitting stays at hand while the sheet holds the window.
+        if (mainMenus_) mainMenus_->offerQuitOn(runs_->sheet);
     }
     runs_->progress.begin(indeterminate);
     runs_->sheet->showState(runs_->progress);
@@ -234,7 +237,9 @@ void AppDelegate::ChangeProgressStatusWhileAdding(int code) {
 void AppDelegate::AlertOnSuccessConversion(const std::filesystem::path& destination, const BatchReport& report) {
     const ConversionReportText texts = ConversionReportMessages(report);
     QCheckBox* box = window_->doNotShowAlertCheckBox;
-    if (box->isChecked()) return;
+    // A batch that ends while the window closes is not reported: nobody
+    // would be there to answer.
+    if (box->isChecked() || closing_) return;
     box->setText(LocalizedString("DoNotShowAlertCheckBoxTitle"));
     const int code = RunCustomAlertSheetWithView(texts.status, texts.failures, LocalizedString("OkButtonString"),
                                                  LocalizedString("OpenDestinationTitle"), QString(), window_.get(),
