@@ -14,6 +14,7 @@
 #include "app/ui/CloseRequestFilter.h"
 #include "app/ui/CustomAlert.h"
 #include "app/ui/ImageListTableView.h"
+#include "app/ui/JobOptionPanels.h"
 #include "app/ui/MacAppStoreRating.h"
 #include "app/ui/MainMenus.h"
 #include "app/ui/MainWindow.h"
@@ -25,6 +26,7 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -351,6 +353,18 @@ TEST_F(MainMenusTest, ShortcutsReachTheirItems) {
     EXPECT_TRUE(delegate->preferencesDialog()->isVisible());
     delegate->PreferencesOkAction(nullptr);
 
+    // Keys a text field uses stay the field's.
+    QLineEdit* name = window().optionPanels()->fileNameTextField;
+    name->setEnabled(true);
+    name->setText(QStringLiteral("abc"));
+    name->setFocus();
+    name->setCursorPosition(0);
+    QSignalSpy removed(item("removeMenuItem"), &QAction::triggered);
+    QTest::keyClick(name, Qt::Key_Delete);
+    EXPECT_EQ(removed.count(), 0);
+    EXPECT_EQ(name->text(), "bc");
+    EXPECT_EQ(list().count(), 1);
+
     // A disabled item's shortcut does nothing.
     item("removeAllMenuItem")->trigger();
     QSignalSpy rotated(item("rotateLeftMenuItem"), &QAction::triggered);
@@ -373,6 +387,25 @@ TEST_F(MainMenusTest, NoTwoItemsShareAShortcut) {
         EXPECT_FALSE(item(name)->shortcut().isEmpty()) << name;
     }
     EXPECT_EQ(item("quitMenuItem")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+}
+
+TEST_F(MainMenusTest, EachMenuGivesEveryItemItsOwnAccessKey) {
+    QList<QList<QAction*>> groups{menus().menuBar()->actions()};
+    for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
+                        menus().imageListContextMenu()}) {
+        groups.push_back(menu->actions());
+    }
+    for (const QList<QAction*>& actions : groups) {
+        std::map<QChar, QString> keys;
+        for (const QAction* action : actions) {
+            if (action->isSeparator()) continue;
+            const QString text = action->text();
+            const qsizetype at = text.indexOf(QLatin1Char('&'));
+            ASSERT_TRUE(at >= 0 && at + 1 < text.size()) << text.toStdString();
+            const auto [it, fresh] = keys.emplace(text.at(at + 1).toLower(), text);
+            EXPECT_TRUE(fresh) << text.toStdString() << " and " << it->second.toStdString();
+        }
+    }
 }
 
 // --- Accessibility ----------------------------------------------------------------------
