@@ -5,6 +5,7 @@
 #include "engine/ConverterTestSupport.h"  // GLib through libvips: before Qt
 
 #include "AppTestSupport.h"
+#include "PreferenceTestSupport.h"
 #include "app/model/ImageListModel.h"
 #include "app/model/StringTable.h"
 #include "app/model/SupportAddress.h"
@@ -76,12 +77,7 @@ protected:
         plat::Initialize();
         const char* resources = std::getenv("VANTRELL_RESOURCES");
         ASSERT_TRUE(resources && StringTable::load(fs::path(resources) / "Localizable.plist"));
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+        folders = std::make_unique<PreferenceFolders>();
         delegate = std::make_unique<AppDelegate>();
         delegate->revealInFileManager = [this](const std::vector<fs::path>& files) { revealed.push_back(files); };
         delegate->openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
@@ -97,10 +93,7 @@ protected:
     void TearDown() override {
         delegate.reset();
         SetCustomAlertResponder(nullptr);
-        for (const auto& [name, value] : saved) {
-            if (value) ::setenv(name.c_str(), value->c_str(), 1);
-            else ::unsetenv(name.c_str());
-        }
+        folders.reset();
     }
 
     MainWindow& window() { return *delegate->window(); }
@@ -159,7 +152,7 @@ protected:
     ProgressSheet* sheet() { return window().findChild<ProgressSheet*>(QStringLiteral("conversionProgressSheet")); }
 
     convtest::ScratchDir dir;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    std::unique_ptr<PreferenceFolders> folders;  // the user's folders, for this test only
     std::unique_ptr<AppDelegate> delegate;
     std::vector<std::vector<fs::path>> revealed;
     std::vector<QUrl> opened;
@@ -528,7 +521,7 @@ class CloseDuringBatchTest : public MainMenusTest, public ::testing::WithParamIn
 TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemovesThePreviewFolder) {
     const fs::path preview = GetApplicationSupportFolder("VantrellPreview");
     std::ofstream(preview / "old.png") << "x";
-    const fs::path general = dir / "config" / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
+    const fs::path general = folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
     ASSERT_FALSE(fs::exists(general));
     AddPhotos(4);
     ShowWindow();
@@ -586,30 +579,13 @@ INSTANTIATE_TEST_SUITE_P(Routes, CloseDuringBatchTest,
 
 TEST_F(MainMenusTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
     ShowWindow();
-    const fs::path general = dir / "config" / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
+    const fs::path general = folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
     QTest::keyClick(window().imageListViewOutlet, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(window().isVisible());
     EXPECT_TRUE(fs::exists(general));
 }
 
 // --- Screenshots ------------------------------------------------------------------------
-
-QPalette DarkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(45, 45, 48));
-    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Base, QColor(30, 30, 32));
-    dark.setColor(QPalette::AlternateBase, QColor(40, 40, 42));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    dark.setColor(QPalette::Button, QColor(55, 55, 58));
-    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    dark.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
-    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
-    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
-    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
-    return dark;
-}
 
 // The window with an open menu painted where it shows.
 QImage WindowWithMenu(QWidget& window, QMenu& menu) {

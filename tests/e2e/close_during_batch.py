@@ -25,6 +25,9 @@ import sys
 import tempfile
 import time
 
+import desktop
+from desktop import click, find_all
+
 VANTRELL = sys.argv[1]
 SHOTS = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] != "--way" else None
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -44,23 +47,6 @@ def screenshot(name):
     if SHOTS:
         os.makedirs(SHOTS, exist_ok=True)
         run("import", "-window", "root", os.path.join(SHOTS, name))
-
-
-def start_x_server():
-    """Xvfb on a display it picks itself, so parallel runs never collide."""
-    read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1440x900x24", "-nolisten", "tcp"],
-                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            raise Failure("Xvfb did not start")
-        number += chunk
-    os.close(read)
-    os.environ["DISPLAY"] = ":" + number.decode().strip()
-    return server
 
 
 # --- The close box: WM_DELETE_WINDOW, as a window manager sends it ---------------------------
@@ -115,22 +101,6 @@ def application():
     return None
 
 
-def find_all(node, role=None, name=None, found=None, depth=0):
-    if found is None:
-        found = []
-    if node is None or depth > 40:
-        return found
-    try:
-        if (role is None or node.getRoleName() == role) and (name is None or node.name == name):
-            found.append(node)
-        children = list(node)
-    except Exception:
-        return found
-    for child in children:
-        find_all(child, role, name, found, depth + 1)
-    return found
-
-
 def find(role=None, name=None):
     for node in find_all(application(), role, name):
         try:
@@ -141,20 +111,12 @@ def find(role=None, name=None):
     return None
 
 
+def fail(message):
+    raise Failure(message)
+
+
 def wait_for(what, condition, timeout=60):
-    end = time.time() + timeout
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise Failure(f"timed out waiting for {what}")
-
-
-def click(node, button="1"):
-    x, y, w, h = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    run("xdotool", "mousemove", str(x + w // 2), str(y + h // 2), "click", button)
-    time.sleep(0.3)
+    return desktop.wait_for(what, condition, fail, timeout)
 
 
 def label_starting(prefix):
@@ -169,18 +131,8 @@ def label_starting(prefix):
 
 def progress_sheet():
     """The progress sheet's progress bar while it shows a batch."""
-    app = application()
-    for window in list(app) if app else []:
-        try:
-            if window.getRoleName() != "dialog":
-                continue
-            if any((label.name or "").startswith("Converting") for label in find_all(window, "label")):
-                bars = find_all(window, "progress bar")
-                if bars:
-                    return bars[0]
-        except Exception:
-            continue
-    return None
+    found = desktop.progress_sheet(application())
+    return found[1] if found else None
 
 
 # --- Photos and outputs -------------------------------------------------------------------------
@@ -303,7 +255,7 @@ def close_during_batch(way):
 def run_one(way):
     """One way out, on an X server of its own (inside a session bus of its own)."""
     global pyatspi
-    server = start_x_server()
+    server = desktop.start_x_server()
     try:
         import pyatspi  # after DISPLAY is set
         return close_during_batch(way)
