@@ -25,7 +25,8 @@ import sys
 import tempfile
 import time
 
-import desktop
+sys.dont_write_bytecode = True  # nothing written into the source tree
+import desktop  # noqa: E402
 from desktop import click, find_all
 
 VANTRELL = sys.argv[1]
