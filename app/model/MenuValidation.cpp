@@ -18,9 +18,9 @@ constexpr MenuItemRule kMenuItemRules[] = {
     {"contextConvertMenuItem", ToolbarEnableTable::Convert},
     {"removeMenuItem", ToolbarEnableTable::Remove},
     {"removeAllMenuItem", ToolbarEnableTable::Remove},
-    {"showInFinderMenuItem", ToolbarEnableTable::Remove},
+    {"showInFileManagerMenuItem", ToolbarEnableTable::Remove},
     {"contextRemoveMenuItem", ToolbarEnableTable::Remove},
-    {"contextShowInFinderMenuItem", ToolbarEnableTable::Remove},
+    {"contextShowInFileManagerMenuItem", ToolbarEnableTable::Remove},
 };
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include "app/ui/AppDelegatePreferencesState.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/ApplicationSupportFolder.h"
+#include "app/ui/CloseRequestFilter.h"
 #include "app/ui/DropTargets.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/MacAppStoreRating.h"
+#include "app/ui/MainMenus.h"
 #include "app/ui/RevealInFileManager.h"
 #include "app/ui/WatermarkView.h"
 
@@ -33,6 +35,10 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::awakeFromNib() {
     if (!rateApplicationObject_) rateApplicationObject_ = new MacAppStoreRating(this);
     revealInFileManager = [](const std::vector<std::filesystem::path>& files) { RevealInFileManager(files); };
+    mainMenus_ = new MainMenus(this, window_.get());
+    // The close box reaches the window also while the progress sheet is up.
+    closeRequestFilter_ =
+        CloseRequestFilter::installForX11(window_.get(), [this] { return isProgressSheetBlockingWindow(); });
     // The list's sort by its "ImageList" column, ascending, is held by its model.
 }
 
@@ -88,6 +94,7 @@ void AppDelegate::InitializeNibControlsFromHere() {
 }
 
 void AppDelegate::windowWillClose() {
+    closing_ = true;
     // Running work stops between files and is waited for, so no write is cut
     // short: the add requests, the batch after its current file, the previews.
     imageListViewContents_->cancelAndWaitForAddRequests();
@@ -152,6 +159,8 @@ void AppDelegate::applyToolbarEnableTable() {
         if (item->view()) item->view()->setEnabled(enabled);
     }
     window_->previewButtonOutlet->setEnabled(toolbarEnableTable_.isEnabled(ToolbarEnableTable::Preview));
+    // The menu items follow the same table.
+    if (mainMenus_) mainMenus_->validateMenuItems();
 }
 
 bool AppDelegate::validateToolbarItem(KSMValidatedViewToolbarItem* item) {

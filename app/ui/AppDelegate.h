@@ -22,8 +22,10 @@
 #include <optional>
 #include <vector>
 
+class CloseRequestFilter;
 class DragOutController;
 class KSMValidatedViewToolbarItem;
+class MainMenus;
 class MacAppStoreRating;
 class QAction;
 class QFont;
@@ -194,6 +196,14 @@ public slots:
     // desktop's viewer; tells the user when it is missing or cannot be opened.
     void UserManualHelpAction(QObject* sender);
 
+    // --- Menus (AppDelegateMenus.cpp) ---
+    // Opens the maker's support page (from the resources) with the desktop's
+    // browser; nothing when the address is no web address.
+    void ContactSupportAction(QObject* sender);
+    // Quit: closes the main window, which ends the application as its close
+    // box does.
+    void terminate(QObject* sender);
+
 public:
     // --- Batch (AppDelegateBatch.cpp) ---
     // Where the list, the options and the destination come from.
@@ -291,6 +301,16 @@ public:
     // Main and context menu items, by their action's object name.
     bool validateMenuItem(const QAction* item) const;
 
+    // --- Menus (AppDelegateMenus.cpp) ---
+    MainMenus* mainMenus() const { return mainMenus_; }
+    // The image list's context menu is about to open for a click on this row
+    // and column (-1: outside the rows, or the keyboard's menu key): a row
+    // that is not selected becomes the selection alone.
+    void menuNeedsUpdate(int clickedRow, int clickedColumn);
+    // Whether the progress sheet is up and has the keyboard (nothing else
+    // over it): closing the window now cancels the run and waits for it.
+    bool isProgressSheetBlockingWindow() const;
+
     // --- Preferences and presets (AppDelegatePreferences.cpp, AppDelegatePresets.cpp) ---
     // Start-up: the preset menus from their files, then the general options
     // (the job preset stored with them is applied after the settings outline
@@ -355,4 +375,8 @@ private:
     JobOptionsModel* jobOptions_ = nullptr;
     MacAppStoreRating* rateApplicationObject_ = nullptr;
     std::unique_ptr<PreferencesState> prefs_;
+    MainMenus* mainMenus_ = nullptr;
+    std::unique_ptr<CloseRequestFilter> closeRequestFilter_;
+    // The main window is closing: a batch that ends now shows no report.
+    bool closing_ = false;
 };

@@ -8,6 +8,7 @@
 #include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/CustomAlert.h"
 #include "app/ui/DragOut.h"
+#include "app/ui/MainMenus.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/PreferencesSheet.h"
 #include "app/ui/ProgressSheet.h"
@@ -184,9 +185,9 @@ bool AppDelegate::StartBatchJob(BatchJob job, BatchFinished finished, bool holdS
 
     runs.batchRunning = true;
     runs.cancel = job.cancel;
-    // No add request may start while the batch runs.
+    // No add request may start while the batch runs, and no row may go.
     toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, false);
-    applyToolbarEnableTable();
+    updateRemoveItems();
     runs.progress.numOfFilesForConversion = static_cast<std::int64_t>(job.rows.size());
     runs.progress.fileProcessingIndex = 0;
     runs.sheetHeld = holdSheet;
@@ -217,7 +218,7 @@ bool AppDelegate::StartBatchJob(BatchJob job, BatchFinished finished, bool holdS
             if (runs_->sheet) runs_->sheet->showState(runs_->progress);
             runs_->batchRunning = false;
             toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, true);
-            applyToolbarEnableTable();
+            updateRemoveItems();
         });
     });
     return true;
@@ -240,6 +241,8 @@ void AppDelegate::BeginProgressSheet(bool indeterminate) {
     if (!runs_->sheet) {
         runs_->sheet = new ProgressSheet(window_.get());
         connect(runs_->sheet, &ProgressSheet::cancelPressed, this, [this] { CancelConversionButtonAction(nullptr); });
+        // Quitting stays at hand while the sheet holds the window.
+        if (mainMenus_) mainMenus_->offerQuitOn(runs_->sheet);
     }
     runs_->progress.begin(indeterminate);
     runs_->sheet->hold(runs_->sheetHeld);
@@ -276,7 +279,9 @@ void AppDelegate::HoldProgressSheet(bool hold) {
 void AppDelegate::AlertOnSuccessConversion(const std::filesystem::path& destination, const BatchReport& report) {
     const ConversionReportText texts = ConversionReportMessages(report);
     QCheckBox* box = window_->doNotShowAlertCheckBox;
-    if (box->isChecked()) return;
+    // A batch that ends while the window closes is not reported: nobody
+    // would be there to answer.
+    if (box->isChecked() || closing_) return;
     box->setText(LocalizedString("DoNotShowAlertCheckBoxTitle"));
     const int code = RunCustomAlertSheetWithView(texts.status, texts.failures, LocalizedString("OkButtonString"),
                                                  LocalizedString("OpenDestinationTitle"), QString(), window_.get(),

@@ -197,7 +197,8 @@ void AppDelegate::setImageCountMessage() {
 }
 
 void AppDelegate::updateRemoveItems() {
-    const bool any = !imageListViewContents_->isEmpty();
+    // Rows may go when there are some and no batch is running.
+    const bool any = !imageListViewContents_->isEmpty() && !isBatchRunning();
     toolbarEnableTable_.setEnabled(ToolbarEnableTable::Remove, any);
     toolbarEnableTable_.setEnabled(ToolbarEnableTable::RemoveAll, any);
     applyToolbarEnableTable();

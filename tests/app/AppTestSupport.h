@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QPalette>
 #include <QThread>
 
 // One application object for the whole test process, made on first use on
@@ -24,4 +25,22 @@ bool WaitUntil(Condition condition) {
         QThread::msleep(1);
     }
     return condition();
+}
+
+// A dark desktop palette: light text on dark windows and fields.
+inline QPalette DarkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(40, 40, 42));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(55, 55, 58));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
+        dark.setColor(QPalette::Disabled, role, QColor(130, 130, 130));
+    }
+    return dark;
 }

@@ -253,7 +253,7 @@ TEST_F(JobOptionPanelsTest, MenuItemsFollowTheToolbar) {
     table.setEnabled(ToolbarEnableTable::AddImage, true);
     const std::pair<const char*, bool> cases[] = {
         {"addImageMenuItem", true},  {"convertMenuItem", false},    {"flipVerticalMenuItem", false},
-        {"removeMenuItem", false},   {"contextShowInFinderMenuItem", false}, {"aboutMenuItem", true}};
+        {"removeMenuItem", false},   {"contextShowInFileManagerMenuItem", false}, {"aboutMenuItem", true}};
     for (const auto& [name, enabled] : cases) EXPECT_EQ(ValidateMenuItem(QLatin1String(name), table), enabled) << name;
     table.setConversionEnabled(true);
     EXPECT_TRUE(ValidateMenuItem(QStringLiteral("contextConvertMenuItem"), table));

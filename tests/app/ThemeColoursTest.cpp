@@ -15,18 +15,6 @@
 
 namespace {
 
-QPalette DarkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(45, 45, 48));
-    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Base, QColor(30, 30, 32));
-    dark.setColor(QPalette::AlternateBase, QColor(40, 40, 42));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    dark.setColor(QPalette::Button, QColor(55, 55, 58));
-    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    return dark;
-}
-
 // Text that reads on a background: lightness at least 0.4 apart.
 void ExpectReadable(const QColor& text, const QColor& background) {
     EXPECT_GT(std::abs(text.lightnessF() - background.lightnessF()), 0.4)

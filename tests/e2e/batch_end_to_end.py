@@ -20,6 +20,10 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+import desktop  # noqa: E402
+from desktop import click, find_all
+
 VANTRELL = sys.argv[1]
 SHOTS = sys.argv[2] if len(sys.argv) > 2 else None
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -91,22 +95,6 @@ def application():
     return None
 
 
-def find_all(node, role=None, name=None, found=None, depth=0):
-    if found is None:
-        found = []
-    if node is None or depth > 40:
-        return found
-    try:
-        if (role is None or node.getRoleName() == role) and (name is None or node.name == name):
-            found.append(node)
-        children = list(node)
-    except Exception:
-        return found
-    for child in children:
-        find_all(child, role, name, found, depth + 1)
-    return found
-
-
 def find(role=None, name=None, showing=True):
     app = application()
     for node in find_all(app, role, name):
@@ -116,19 +104,7 @@ def find(role=None, name=None, showing=True):
 
 
 def wait_for(what, condition, timeout=60):
-    end = time.time() + timeout
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    fail(f"timed out waiting for {what}")
-
-
-def click(node):
-    x, y, w, h = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    run("xdotool", "mousemove", str(x + w // 2), str(y + h // 2), "click", "1")
-    time.sleep(0.2)
+    return desktop.wait_for(what, condition, fail, timeout)
 
 
 def type_text(text):
@@ -154,19 +130,9 @@ def label_text(prefix):
 
 
 def progress_sheet():
-    """The progress sheet's text while it shows, looked up among the top-level windows only."""
-    app = application()
-    for window in list(app) if app else []:
-        try:
-            if window.getRoleName() != "dialog":
-                continue
-            for bar in find_all(window, "progress bar"):
-                for label in find_all(window, "label"):
-                    if (label.name or "").startswith("Converting"):
-                        return label.name
-        except Exception:
-            continue
-    return None
+    """The progress sheet's text while it shows."""
+    found = desktop.progress_sheet(application())
+    return found[0].name if found else None
 
 
 # --- Output checks ---------------------------------------------------------------------------
@@ -201,23 +167,6 @@ def check_outputs(folder, expected):
 
 # --- The run ----------------------------------------------------------------------------------
 
-def start_x_server():
-    """Xvfb on a display it picks itself, so parallel runs never collide."""
-    read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1440x900x24", "-nolisten", "tcp"],
-                              pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            fail("Xvfb did not start")
-        number += chunk
-    os.close(read)
-    os.environ["DISPLAY"] = ":" + number.decode().strip()
-    return server
-
-
 def shut_down(process, server, work):
     """Ends the application (when started), the X server, and removes the work folder."""
     if process:
@@ -235,7 +184,7 @@ def main():
     global pyatspi
     work = tempfile.mkdtemp(prefix="vantrell-e2e-")
     process = None
-    server = start_x_server()
+    server = desktop.start_x_server()
     import pyatspi  # after DISPLAY is set
     try:
         photos = os.path.join(work, "photos")

@@ -22,7 +22,7 @@ import batch_end_to_end as e2e
 def main():
     work = tempfile.mkdtemp(prefix="vantrell-args-")
     first = None
-    server = e2e.start_x_server()
+    server = e2e.desktop.start_x_server()
     import pyatspi  # after DISPLAY is set
     e2e.pyatspi = pyatspi
     try:

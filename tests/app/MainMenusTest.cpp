@@ -1,0 +1,631 @@
+// The menu bar and the image list's context menu, driven through the real
+// window offscreen: enabled states against the toolbar, the context menu's
+// selection rule, shortcuts, accessible names, the support page, and closing
+// the window while a batch runs under its progress sheet.
+#include "engine/ConverterTestSupport.h"  // GLib through libvips: before Qt
+
+#include "AppTestSupport.h"
+#include "PreferenceTestSupport.h"
+#include "app/model/ImageListModel.h"
+#include "app/model/StringTable.h"
+#include "app/model/SupportAddress.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/AppDelegateRuns.h"
+#include "app/ui/ApplicationSupportFolder.h"
+#include "app/ui/CloseRequestFilter.h"
+#include "app/ui/CustomAlert.h"
+#include "app/ui/ImageListTableView.h"
+#include "app/ui/JobOptionPanels.h"
+#include "app/ui/MacAppStoreRating.h"
+#include "app/ui/MainMenus.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/PreferencesSheet.h"
+#include "app/ui/ProgressSheet.h"
+#include "platform/PropertyList.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The toolbar control whose enabled state an item follows; none: always on.
+enum class Follows { Nothing, Add, Convert, Remove };
+
+const std::map<QString, Follows>& ItemRules() {
+    static const std::map<QString, Follows> rules = {
+        {"addImageMenuItem", Follows::Add},          {"convertMenuItem", Follows::Convert},
+        {"convertAllMenuItem", Follows::Convert},    {"rotateLeftMenuItem", Follows::Convert},
+        {"rotateRightMenuItem", Follows::Convert},   {"flipHorizontalMenuItem", Follows::Convert},
+        {"flipVerticalMenuItem", Follows::Convert},  {"contextConvertMenuItem", Follows::Convert},
+        {"removeMenuItem", Follows::Remove},         {"removeAllMenuItem", Follows::Remove},
+        {"showInFileManagerMenuItem", Follows::Remove}, {"contextRemoveMenuItem", Follows::Remove},
+        {"contextShowInFileManagerMenuItem", Follows::Remove}, {"quitMenuItem", Follows::Nothing},
+        {"preferencesMenuItem", Follows::Nothing},   {"userManualMenuItem", Follows::Nothing},
+        {"contactSupportMenuItem", Follows::Nothing}, {"rateApplicationMenuItem", Follows::Nothing},
+    };
+    return rules;
+}
+
+QString WithoutMnemonic(QString text) {
+    return text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+}
+
+class MainMenusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        plat::Initialize();
+        const char* resources = std::getenv("VANTRELL_RESOURCES");
+        ASSERT_TRUE(resources && StringTable::load(fs::path(resources) / "Localizable.plist"));
+        folders = std::make_unique<PreferenceFolders>();
+        delegate = std::make_unique<AppDelegate>();
+        delegate->revealInFileManager = [this](const std::vector<fs::path>& files) { revealed.push_back(files); };
+        delegate->openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
+        delegate->runAddDialog = [this] { return ++addDialogs, std::optional<AppDelegate::AddDialogResult>(); };
+        delegate->applicationDidFinishLaunching();
+        BatchSeams& seams = delegate->batchSeams();
+        seams.chooseDestination = [this](auto done) { ++destinationDialogs, done(std::nullopt); };
+        SetCustomAlertResponder([this](const CustomAlert& alert) {
+            alerts.push_back(alert.title());
+            return kAlertDefaultReturn;
+        });
+    }
+    void TearDown() override {
+        delegate.reset();
+        SetCustomAlertResponder(nullptr);
+        folders.reset();
+    }
+
+    MainWindow& window() { return *delegate->window(); }
+    MainMenus& menus() { return *delegate->mainMenus(); }
+    ImageListModel& list() { return *delegate->imageListModel(); }
+    QAction* item(const char* name) {
+        QAction* action = menus().item(QLatin1String(name));
+        EXPECT_TRUE(action) << name;
+        return action;
+    }
+    void AddPhotos(int count) {
+        std::vector<fs::path> files;
+        fs::create_directories(dir / "photos");
+        for (int i = 1; i <= count; ++i) {
+            files.push_back(dir / "photos" / ("p" + std::to_string(i) + ".jpg"));
+            ASSERT_TRUE(convtest::WriteImage(files.back(), convtest::MarkedImage(40, 30, 8), "public.jpeg"));
+        }
+        const int expected = list().count() + count;
+        delegate->applicationOpenFiles(files);
+        ASSERT_TRUE(WaitUntil([&] { return list().count() >= expected && !list().isAdding(); }));
+    }
+    void ShowWindow() {
+        window().show();
+        window().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    }
+    void Select(std::initializer_list<int> rows) {
+        list().selectionModel()->clearSelection();
+        for (int row : rows) list().selectionModel()->select(list().index(row, 0), QItemSelectionModel::Select);
+    }
+    // A real batch over the list into dir/out whose second file waits, once
+    // named, until the batch is cancelled: it is the current file when the
+    // window closes.
+    void StartBatchHeldAtTheSecondFile() {
+        BatchSeams& seams = delegate->batchSeams();
+        fs::create_directories(dir / "out");
+        seams.storedDestination = [this] { return dir / "out"; };
+        auto prepare = seams.prepareJob;
+        seams.prepareJob = [this, prepare](BatchJob& job) {
+            if (!prepare(job)) return false;
+            auto name = job.naming.file;
+            job.naming.file = [this, name, cancel = job.cancel](const fs::path& source, const fs::path& folder,
+                                                                  std::int64_t number, std::int32_t type) {
+                if (++named == 2) {
+                    for (int i = 0; i < 60000 && !cancel->load(); ++i) QThread::msleep(1);
+                }
+                return name(source, folder, number, type);
+            };
+            return true;
+        };
+        delegate->ConvertAllButtonAction(nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return named.load() == 2; }));
+        ProgressSheet* sheet = window().findChild<ProgressSheet*>(QStringLiteral("conversionProgressSheet"));
+        ASSERT_TRUE(sheet && sheet->isVisible());
+    }
+    ProgressSheet* sheet() { return window().findChild<ProgressSheet*>(QStringLiteral("conversionProgressSheet")); }
+
+    convtest::ScratchDir dir;
+    std::unique_ptr<PreferenceFolders> folders;  // the user's folders, for this test only
+    std::unique_ptr<AppDelegate> delegate;
+    std::vector<std::vector<fs::path>> revealed;
+    std::vector<QUrl> opened;
+    std::vector<QString> alerts;
+    int addDialogs = 0;
+    int destinationDialogs = 0;
+    std::atomic<int> named{0};
+};
+
+// --- Enabled states -------------------------------------------------------------------
+
+enum class ListState { Empty, WithEntries, BatchRunning };
+
+TEST_F(MainMenusTest, EveryItemFollowsItsToolbarControlInEveryState) {
+    struct Case {
+        ListState state;
+        bool add, convert, remove;  // the toolbar's controls in that state
+    };
+    const Case cases[] = {
+        {ListState::Empty, true, false, false},
+        {ListState::WithEntries, true, true, true},
+        // Nothing joins or leaves the list while a batch runs.
+        {ListState::BatchRunning, false, true, false},
+    };
+    ASSERT_EQ(menus().items().size(), qsizetype(ItemRules().size()));
+    for (const Case& c : cases) {
+        if (c.state == ListState::WithEntries) AddPhotos(3);
+        if (c.state == ListState::BatchRunning) StartBatchHeldAtTheSecondFile();
+        const int state = int(c.state);
+        ASSERT_EQ(window().addImageToolbarButton->isEnabled(), c.add) << state;
+        ASSERT_EQ(window().convertToolbarButton->isEnabled(), c.convert) << state;
+        ASSERT_EQ(window().removeToolbarButton->isEnabled(), c.remove) << state;
+        // As the controller keeps them, and once more as each menu opens.
+        for (const bool opened : {false, true}) {
+            if (opened) {
+                for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
+                                    menus().imageListContextMenu()}) {
+                    emit menu->aboutToShow();
+                }
+            }
+            for (QAction* action : menus().items()) {
+                const Follows follows = ItemRules().at(action->objectName());
+                const bool expected = follows == Follows::Add       ? window().addImageToolbarButton->isEnabled()
+                                      : follows == Follows::Convert ? window().convertToolbarButton->isEnabled()
+                                      : follows == Follows::Remove  ? window().removeToolbarButton->isEnabled()
+                                                                    : true;
+                EXPECT_EQ(action->isEnabled(), expected) << action->objectName().toStdString() << " state " << state;
+            }
+        }
+    }
+    delegate->CancelAndWaitForBatch();
+    EXPECT_TRUE(item("addImageMenuItem")->isEnabled());
+    EXPECT_TRUE(item("removeMenuItem")->isEnabled());
+}
+
+// --- Actions ----------------------------------------------------------------------------
+
+TEST_F(MainMenusTest, ItemsCallTheirActions) {
+    AddPhotos(3);
+    Select({1});
+    item("addImageMenuItem")->trigger();
+    EXPECT_EQ(addDialogs, 1);
+    item("convertMenuItem")->trigger();
+    item("convertAllMenuItem")->trigger();
+    item("contextConvertMenuItem")->trigger();
+    EXPECT_EQ(destinationDialogs, 3);
+    item("showInFileManagerMenuItem")->trigger();
+    item("contextShowInFileManagerMenuItem")->trigger();
+    const fs::path second = list().ImageEntityForRow(1)->GetFileURL();
+    EXPECT_EQ(revealed, (std::vector<std::vector<fs::path>>{{second}, {second}}));
+
+    const ListEntityRef entity = list().ImageEntityForRow(1);
+    item("rotateLeftMenuItem")->trigger();
+    EXPECT_EQ(entity->angle(), 90);
+    item("rotateRightMenuItem")->trigger();
+    item("rotateRightMenuItem")->trigger();
+    EXPECT_EQ(entity->angle(), -90);
+    item("flipHorizontalMenuItem")->trigger();
+    EXPECT_EQ(entity->GetFlip(), 1);
+    item("flipVerticalMenuItem")->trigger();
+    EXPECT_EQ(entity->GetFlip(), 3);
+
+    item("userManualMenuItem")->trigger();
+    // The manual opens, or the user is told where it was looked for.
+    EXPECT_EQ(opened.size() + alerts.size(), 1u);
+    opened.clear();
+    item("contactSupportMenuItem")->trigger();
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl(QStringLiteral("https://vantrell.org/support"))});
+    MacAppStoreRating* rating = delegate->rateApplicationObject();
+    int rated = 0;
+    rating->openURL = [&](const QUrl&) { return ++rated, true; };
+    rating->setPageBaseURL(QStringLiteral("https://apps.example.org"));
+    rating->setAppStoreID(42);
+    item("rateApplicationMenuItem")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rated, 1);
+
+    item("preferencesMenuItem")->trigger();
+    EXPECT_TRUE(delegate->preferencesDialog()->isVisible());
+    delegate->PreferencesOkAction(nullptr);
+
+    item("contextRemoveMenuItem")->trigger();
+    EXPECT_EQ(list().count(), 2);
+    item("removeMenuItem")->trigger();
+    EXPECT_EQ(list().count(), 1);
+    item("removeAllMenuItem")->trigger();
+    EXPECT_EQ(list().count(), 0);
+    EXPECT_FALSE(item("removeAllMenuItem")->isEnabled());
+}
+
+TEST_F(MainMenusTest, ContextMenuSelectsTheClickedRowAloneWhenItIsNotSelected) {
+    AddPhotos(3);
+    ShowWindow();
+    ImageListTableView* table = window().imageListViewOutlet;
+    QWidget* viewport = table->viewport();
+    auto rightClick = [&](QPoint at) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QCoreApplication::sendEvent(viewport, &event);
+        const bool shown = menus().imageListContextMenu()->isVisible();
+        menus().imageListContextMenu()->hide();
+        return shown;
+    };
+    auto rowCentre = [&](int row) { return table->visualRect(list().index(row, 0)).center(); };
+    const QRect last = table->visualRect(list().index(2, 0));
+    ASSERT_LT(last.bottom() + 20, viewport->height()) << "room below the rows";
+
+    struct Case {
+        std::vector<int> selectedBefore;
+        std::optional<int> clickedRow;  // none: below the rows
+        std::vector<int> selectedAfter;
+    };
+    const Case cases[] = {
+        {{0}, 2, {2}},           // not selected: that row alone
+        {{0, 2}, 2, {0, 2}},     // among the selected: unchanged
+        {{}, 1, {1}},            // nothing selected
+        {{0, 1}, std::nullopt, {0, 1}},  // outside the rows: unchanged
+    };
+    for (const Case& c : cases) {
+        list().selectionModel()->clearSelection();
+        for (int row : c.selectedBefore) list().selectionModel()->select(list().index(row, 0), QItemSelectionModel::Select);
+        const QPoint at = c.clickedRow ? rowCentre(*c.clickedRow) : QPoint(last.center().x(), last.bottom() + 10);
+        EXPECT_TRUE(rightClick(at));
+        EXPECT_EQ(list().selectedRows(), c.selectedAfter) << (c.clickedRow ? *c.clickedRow : -1);
+    }
+
+    // The keyboard's menu key acts on the selection as it is.
+    Select({0, 1});
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5), table->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(table, &key);
+    EXPECT_TRUE(menus().imageListContextMenu()->isVisible());
+    menus().imageListContextMenu()->hide();
+    EXPECT_EQ(list().selectedRows(), (std::vector<int>{0, 1}));
+
+    // A row or a column below 0 leaves the selection alone.
+    for (const auto& [row, column] : std::vector<std::pair<int, int>>{{-1, 0}, {1, -1}, {7, 0}}) {
+        delegate->menuNeedsUpdate(row, column);
+        EXPECT_EQ(list().selectedRows(), (std::vector<int>{0, 1})) << row << "," << column;
+    }
+}
+
+// --- Shortcuts --------------------------------------------------------------------------
+
+TEST_F(MainMenusTest, ShortcutsReachTheirItems) {
+    AddPhotos(2);
+    Select({0});
+    ShowWindow();
+    struct Case {
+        const char* item;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    // In an order that keeps the window free: Preferences opens a sheet.
+    const Case cases[] = {
+        {"addImageMenuItem", Qt::Key_O, Qt::ControlModifier},
+        {"convertMenuItem", Qt::Key_Return, Qt::ControlModifier},
+        {"convertAllMenuItem", Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier},
+        {"rotateLeftMenuItem", Qt::Key_L, Qt::ControlModifier},
+        {"rotateRightMenuItem", Qt::Key_R, Qt::ControlModifier},
+        {"userManualMenuItem", Qt::Key_F1, Qt::NoModifier},
+        {"removeMenuItem", Qt::Key_Delete, Qt::NoModifier},
+        {"preferencesMenuItem", Qt::Key_Comma, Qt::ControlModifier},
+    };
+    for (const Case& c : cases) {
+        QSignalSpy triggered(item(c.item), &QAction::triggered);
+        QTest::keyClick(window().imageListViewOutlet, Qt::Key(c.key), c.modifiers);
+        EXPECT_EQ(triggered.count(), 1) << c.item;
+    }
+    EXPECT_EQ(addDialogs, 1);
+    EXPECT_EQ(destinationDialogs, 2);
+    EXPECT_EQ(list().count(), 1);
+    EXPECT_TRUE(delegate->preferencesDialog()->isVisible());
+    delegate->PreferencesOkAction(nullptr);
+
+    // Keys a text field uses stay the field's.
+    QLineEdit* name = window().optionPanels()->fileNameTextField;
+    name->setEnabled(true);
+    name->setText(QStringLiteral("abc"));
+    name->setFocus();
+    name->setCursorPosition(0);
+    QSignalSpy removed(item("removeMenuItem"), &QAction::triggered);
+    QTest::keyClick(name, Qt::Key_Delete);
+    EXPECT_EQ(removed.count(), 0);
+    EXPECT_EQ(name->text(), "bc");
+    EXPECT_EQ(list().count(), 1);
+
+    // A disabled item's shortcut does nothing.
+    item("removeAllMenuItem")->trigger();
+    QSignalSpy rotated(item("rotateLeftMenuItem"), &QAction::triggered);
+    QTest::keyClick(window().imageListViewOutlet, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(rotated.count(), 0);
+}
+
+TEST_F(MainMenusTest, NoTwoItemsShareAShortcut) {
+    std::map<QString, QString> owners;
+    for (QAction* action : window().findChildren<QAction*>()) {
+        for (const QKeySequence& shortcut : action->shortcuts()) {
+            const QString keys = shortcut.toString(QKeySequence::PortableText);
+            const auto [it, fresh] = owners.emplace(keys, action->objectName());
+            EXPECT_TRUE(fresh) << keys.toStdString() << ": " << it->second.toStdString() << " and "
+                               << action->objectName().toStdString();
+        }
+    }
+    for (const char* name : {"addImageMenuItem", "convertMenuItem", "convertAllMenuItem", "rotateLeftMenuItem",
+                             "rotateRightMenuItem", "removeMenuItem", "preferencesMenuItem", "userManualMenuItem"}) {
+        EXPECT_FALSE(item(name)->shortcut().isEmpty()) << name;
+    }
+    EXPECT_EQ(item("quitMenuItem")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+}
+
+TEST_F(MainMenusTest, EachMenuGivesEveryItemItsOwnAccessKey) {
+    QList<QList<QAction*>> groups{menus().menuBar()->actions()};
+    for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
+                        menus().imageListContextMenu()}) {
+        groups.push_back(menu->actions());
+    }
+    for (const QList<QAction*>& actions : groups) {
+        std::map<QChar, QString> keys;
+        for (const QAction* action : actions) {
+            if (action->isSeparator()) continue;
+            const QString text = action->text();
+            const qsizetype at = text.indexOf(QLatin1Char('&'));
+            ASSERT_TRUE(at >= 0 && at + 1 < text.size()) << text.toStdString();
+            const auto [it, fresh] = keys.emplace(text.at(at + 1).toLower(), text);
+            EXPECT_TRUE(fresh) << text.toStdString() << " and " << it->second.toStdString();
+        }
+    }
+}
+
+// --- Accessibility ----------------------------------------------------------------------
+
+TEST_F(MainMenusTest, EveryItemIsNamedInTheAccessibilityTree) {
+    ShowWindow();
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(menus().menuBar());
+    ASSERT_TRUE(bar);
+    QStringList titles;
+    for (int i = 0; i < bar->childCount(); ++i) titles << bar->child(i)->text(QAccessible::Name);
+    EXPECT_EQ(titles, (QStringList{"File", "Edit", "Image", "Help"}));
+
+    int named = 0;
+    for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
+                        menus().imageListContextMenu()}) {
+        QAccessibleInterface* node = QAccessible::queryAccessibleInterface(menu);
+        ASSERT_TRUE(node);
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* child = node->child(i);
+            if (child->role() == QAccessible::Separator) continue;
+            const QString name = child->text(QAccessible::Name);
+            EXPECT_FALSE(name.isEmpty()) << menu->objectName().toStdString() << " " << i;
+            EXPECT_FALSE(name.contains(QLatin1Char('&'))) << name.toStdString();
+            ++named;
+        }
+    }
+    EXPECT_EQ(named, int(ItemRules().size()));
+    EXPECT_EQ(WithoutMnemonic(item("showInFileManagerMenuItem")->text()), "Show in File Manager");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(menus().imageListContextMenu())->text(QAccessible::Name),
+              LocalizedString("ImageListContextMenuName"));
+}
+
+// --- Support page -----------------------------------------------------------------------
+
+TEST(SupportAddress, OnlyAWebAddressIsOpened) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"https://vantrell.org/support", "https://vantrell.org/support"},
+        {"  http://example.org/help?q=1 ", "http://example.org/help?q=1"},
+        {"", ""},
+        {"not an address", ""},
+        {"https://", ""},
+        {"file:///etc/passwd", ""},
+        {"javascript:alert(1)", ""},
+        {"mailto:help@example.org", ""},
+        {"https://exa mple.org/", ""},
+    };
+    for (const auto& [address, expected] : cases) {
+        const QUrl url = SupportPageURL(QString::fromUtf8(address));
+        EXPECT_EQ(url.isValid() ? url.toString() : QString(), QString::fromUtf8(expected)) << address;
+    }
+}
+
+TEST(SupportAddress, ReadFromTheAddressesFile) {
+    convtest::ScratchDir dir;
+    const fs::path file = dir / "Addresses.plist";
+    using Dictionary = plat::PlistValue::Dictionary;
+    ASSERT_TRUE(plat::PropertyList::writeFile(
+        file, plat::PlistValue(Dictionary{{"SupportPageURL", plat::PlistValue(std::string("https://a.example/s"))}})));
+    EXPECT_EQ(SupportPageAddress(file), "https://a.example/s");
+    ASSERT_TRUE(plat::PropertyList::writeFile(
+        file, plat::PlistValue(Dictionary{{"SupportPageURL", plat::PlistValue(static_cast<long long>(7))}})));
+    EXPECT_EQ(SupportPageAddress(file), "");
+    std::ofstream(file) << "not a property list";
+    EXPECT_EQ(SupportPageAddress(file), "");
+    EXPECT_EQ(SupportPageAddress(dir / "missing.plist"), "");
+    // The shipped resources carry a web address.
+    EXPECT_TRUE(SupportPageURL(SupportPageAddress()).isValid());
+}
+
+// --- Closing during a batch -------------------------------------------------------------
+
+// A client message as the window manager sends it for the close box.
+xcb_client_message_event_t CloseBoxMessage(std::uint32_t window, std::uint32_t protocols, std::uint32_t deleteWindow) {
+    xcb_client_message_event_t message = {};
+    message.response_type = XCB_CLIENT_MESSAGE | 0x80;  // sent by another client
+    message.format = 32;
+    message.window = window;
+    message.type = protocols;
+    message.data.data32[0] = deleteWindow;
+    return message;
+}
+
+constexpr std::uint32_t kProtocols = 301;
+constexpr std::uint32_t kDeleteWindow = 302;
+
+TEST(CloseRequestFilter, TellsTheCloseBoxRequestFromOtherMessages) {
+    const std::uint32_t window = 0x400007;
+    xcb_client_message_event_t message = CloseBoxMessage(window, kProtocols, kDeleteWindow);
+    EXPECT_TRUE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
+    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window + 1, kProtocols, kDeleteWindow));
+    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, 0, kProtocols, kDeleteWindow));
+    message.data.data32[0] = kDeleteWindow + 1;  // another protocol (a ping)
+    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
+    message = CloseBoxMessage(window, kProtocols + 5, kDeleteWindow);
+    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
+    message = CloseBoxMessage(window, kProtocols, kDeleteWindow);
+    message.format = 8;
+    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
+    message = CloseBoxMessage(window, kProtocols, kDeleteWindow);
+    message.response_type = XCB_PROPERTY_NOTIFY;
+    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
+}
+
+TEST_F(MainMenusTest, TheCloseBoxIsLeftToQtWithoutTheProgressSheet) {
+    ShowWindow();
+    CloseRequestFilter filter(&window(), [this] { return delegate->isProgressSheetBlockingWindow(); }, kProtocols,
+                              kDeleteWindow);
+    xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()), kProtocols,
+                                                         kDeleteWindow);
+    EXPECT_FALSE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
+    EXPECT_FALSE(filter.nativeEventFilter("windows_generic_MSG", &message, nullptr));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window().isVisible());
+}
+
+enum class CloseRoute { CloseBox, QuitItem, QuitShortcutOnTheSheet, WindowClose };
+
+class CloseDuringBatchTest : public MainMenusTest, public ::testing::WithParamInterface<CloseRoute> {};
+
+TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemovesThePreviewFolder) {
+    const fs::path preview = GetApplicationSupportFolder("VantrellPreview");
+    std::ofstream(preview / "old.png") << "x";
+    const fs::path general = folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
+    ASSERT_FALSE(fs::exists(general));
+    AddPhotos(4);
+    ShowWindow();
+    StartBatchHeldAtTheSecondFile();
+    bool closed = false;
+    QObject::connect(delegate.get(), &AppDelegate::mainWindowWillClose, [&] { closed = true; });
+
+    CloseRequestFilter filter(&window(), [this] { return delegate->isProgressSheetBlockingWindow(); }, kProtocols,
+                              kDeleteWindow);
+    switch (GetParam()) {
+    case CloseRoute::CloseBox: {
+        ASSERT_TRUE(delegate->isProgressSheetBlockingWindow());
+        xcb_client_message_event_t message =
+            CloseBoxMessage(std::uint32_t(window().internalWinId()), kProtocols, kDeleteWindow);
+        EXPECT_TRUE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
+        break;
+    }
+    case CloseRoute::QuitItem:
+        item("quitMenuItem")->trigger();
+        break;
+    case CloseRoute::QuitShortcutOnTheSheet:
+        sheet()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(sheet()));
+        QTest::keyClick(sheet(), Qt::Key_Q, Qt::ControlModifier);
+        break;
+    case CloseRoute::WindowClose:  // a termination signal's way
+        window().close();
+        break;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return closed; }));
+    EXPECT_FALSE(delegate->isBatchRunning());
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_FALSE(sheet()->isVisible());
+    // The current file was finished whole; none after it was started.
+    for (const char* name : {"p1.jpg", "p2.jpg"}) {
+        EXPECT_EQ(convtest::Decode(dir / "out" / name).width, 40) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out" / "p3.jpg"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "p4.jpg"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 2);
+    EXPECT_TRUE(fs::exists(general));
+    EXPECT_FALSE(fs::exists(preview));
+    EXPECT_TRUE(alerts.empty());  // no report for a batch stopped by closing
+}
+
+std::string RouteName(const ::testing::TestParamInfo<CloseRoute>& info) {
+    static const char* const names[] = {"CloseBox", "QuitItem", "QuitShortcutOnTheSheet", "WindowClose"};
+    return names[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, CloseDuringBatchTest,
+                         ::testing::Values(CloseRoute::CloseBox, CloseRoute::QuitItem,
+                                           CloseRoute::QuitShortcutOnTheSheet, CloseRoute::WindowClose),
+                         RouteName);
+
+TEST_F(MainMenusTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
+    ShowWindow();
+    const fs::path general = folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
+    QTest::keyClick(window().imageListViewOutlet, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_TRUE(fs::exists(general));
+}
+
+// --- Screenshots ------------------------------------------------------------------------
+
+// The window with an open menu painted where it shows.
+QImage WindowWithMenu(QWidget& window, QMenu& menu) {
+    QImage shot = window.grab().toImage();
+    const QPoint at = menu.pos() - window.mapToGlobal(QPoint(0, 0));
+    QPainter painter(&shot);
+    painter.drawPixmap(at, menu.grab());
+    return shot;
+}
+
+TEST_F(MainMenusTest, Screenshots) {
+    const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
+    if (shots.isEmpty()) GTEST_SKIP() << "VANTRELL_SCREENSHOT_DIR names no folder";
+    QDir().mkpath(shots);
+    AddPhotos(3);
+    Select({1});
+    const QPalette light = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? DarkPalette() : light);
+        ShowWindow();
+        const QString look = dark ? QStringLiteral("dark") : QStringLiteral("light");
+        for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu()}) {
+            menus().menuBar()->setActiveAction(menu->menuAction());
+            ASSERT_TRUE(WaitUntil([&] { return menu->isVisible(); }));
+            QTest::qWait(50);
+            WindowWithMenu(window(), *menu).save(shots + "/" + menu->objectName() + "-" + look + ".png");
+            menu->hide();
+            QTest::qWait(20);
+        }
+        QWidget* viewport = window().imageListViewOutlet->viewport();
+        const QPoint at = window().imageListViewOutlet->visualRect(list().index(2, 0)).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QCoreApplication::sendEvent(viewport, &event);
+        QMenu* context = menus().imageListContextMenu();
+        ASSERT_TRUE(WaitUntil([&] { return context->isVisible(); }));
+        QTest::qWait(50);
+        WindowWithMenu(window(), *context).save(shots + "/context-menu-" + look + ".png");
+        context->hide();
+    }
+    QApplication::setPalette(light);
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+"""What the end-to-end scripts share: an X server of their own, and finding
+and clicking widgets through the accessibility tree (AT-SPI).
+
+pyatspi is imported only once DISPLAY names the new server.
+"""
+
+import os
+import subprocess
+import time
+
+
+def start_x_server():
+    """Xvfb on a display it picks itself, so parallel runs never collide; DISPLAY names it."""
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1440x900x24", "-nolisten", "tcp"],
+                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read, 16)
+        if not chunk:
+            os.close(read)
+            server.kill()
+            raise RuntimeError("Xvfb did not start")
+        number += chunk
+    os.close(read)
+    os.environ["DISPLAY"] = ":" + number.decode().strip()
+    return server
+
+
+def find_all(node, role=None, name=None, found=None, depth=0):
+    """Every node below `node` (itself included) with the role and name asked for."""
+    if found is None:
+        found = []
+    if node is None or depth > 40:
+        return found
+    try:
+        if (role is None or node.getRoleName() == role) and (name is None or node.name == name):
+            found.append(node)
+        children = list(node)
+    except Exception:
+        return found
+    for child in children:
+        find_all(child, role, name, found, depth + 1)
+    return found
+
+
+def wait_for(what, condition, fail, timeout=60):
+    """The condition's first true value; `fail` is called with a message when none comes in time."""
+    end = time.time() + timeout
+    while time.time() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.1)
+    return fail(f"timed out waiting for {what}")
+
+
+def click(node, button="1"):
+    """A real mouse click in the middle of the node."""
+    import pyatspi
+    x, y, w, h = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["xdotool", "mousemove", str(x + w // 2), str(y + h // 2), "click", button], check=True,
+                   stdout=subprocess.DEVNULL)
+    time.sleep(0.3)
+
+
+def progress_sheet(app):
+    """(label, progress bar) of Vantrell's progress sheet while it shows a batch, else None.
+
+    Looked up among the application's top-level windows only."""
+    for window in list(app) if app else []:
+        try:
+            if window.getRoleName() != "dialog":
+                continue
+            labels = [label for label in find_all(window, "label") if (label.name or "").startswith("Converting")]
+            bars = find_all(window, "progress bar")
+            if labels and bars:
+                return labels[0], bars[0]
+        except Exception:
+            continue
+    return None
