@@ -5,6 +5,11 @@
 #include <QPalette>
 #include <QThread>
 
+#include "app/model/StringTable.h"
+
+#include <cstdlib>
+#include <filesystem>
+
 // One application object for the whole test process, made on first use on
 // the main (test) thread. It lives until the process ends.
 // Widget tests run without a display unless told otherwise.
@@ -43,4 +48,11 @@ inline QPalette DarkPalette() {
         dark.setColor(QPalette::Disabled, role, QColor(130, 130, 130));
     }
     return dark;
+}
+
+// The application's own texts from the resources the tests run with (other
+// tests may have put a few of their own in the table).
+inline bool LoadApplicationStringTable() {
+    const char* resources = std::getenv("VANTRELL_RESOURCES");
+    return resources && StringTable::load(std::filesystem::path(resources) / "Localizable.plist");
 }

@@ -75,8 +75,7 @@ protected:
     void SetUp() override {
         TestApplication();
         plat::Initialize();
-        const char* resources = std::getenv("VANTRELL_RESOURCES");
-        ASSERT_TRUE(resources && StringTable::load(fs::path(resources) / "Localizable.plist"));
+        ASSERT_TRUE(LoadApplicationStringTable());
         folders = std::make_unique<PreferenceFolders>();
         delegate = std::make_unique<AppDelegate>();
         delegate->revealInFileManager = [this](const std::vector<fs::path>& files) { revealed.push_back(files); };

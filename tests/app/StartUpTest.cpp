@@ -46,8 +46,7 @@ protected:
         TestApplication();
         plat::Initialize();
         // The real texts: other tests may have put a few of their own.
-        const char* resources = std::getenv("VANTRELL_RESOURCES");
-        ASSERT_TRUE(resources && StringTable::load(fs::path(resources) / "Localizable.plist"));
+        ASSERT_TRUE(LoadApplicationStringTable());
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
             const char* value = std::getenv(name);
             saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
