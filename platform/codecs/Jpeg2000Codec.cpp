@@ -139,7 +139,7 @@ Jpeg2000ColorSpace Jpeg2000Image::colorSpace() const {
 }
 
 std::span<const std::uint8_t> Jpeg2000Image::iccProfile() const {
-    // A CIELab colour specification comes with a buffer but no length.
+    // OpenJPEG hands CIELab colour as a buffer without a length: no profile.
     if (!image_->icc_profile_buf || image_->icc_profile_len == 0) return {};
     return {image_->icc_profile_buf, image_->icc_profile_len};
 }
