@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+
+#include <sys/stat.h>
 #include <random>
 
 namespace {
@@ -403,3 +406,62 @@ TEST(PresetFiles, RandomBytesGiveDefaultsWithoutACrash) {
 }
 
 }  // namespace
+
+// A device, a FIFO, a folder or a link to a device where a preference file
+// belongs: nothing is read from it (nothing hangs), defaults are used, and
+// it is never written through or moved.
+TEST(PreferenceFiles, NoFileUnderTheNameGivesDefaultsAndIsLeftAlone) {
+    PreferenceFolders folders;
+    const auto path = PrefFilePath(kGeneralPrefFileFormat);
+    const std::pair<const char*, std::function<void()>> places[] = {
+        {"fifo", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+        {"link to /dev/zero", [&] { std::filesystem::create_symlink("/dev/zero", path); }},
+        {"link to /dev/urandom", [&] { std::filesystem::create_symlink("/dev/urandom", path); }},
+        {"folder", [&] { std::filesystem::create_directory(path); }},
+        {"dangling link", [&] { std::filesystem::create_symlink(path.string() + ".gone", path); }},
+    };
+    for (const auto& [what, make] : places) {
+        SCOPED_TRACE(what);
+        std::filesystem::remove_all(path);
+        make();
+        std::optional<PrefDictionary> loaded;
+        EXPECT_FALSE(LoadPrefDictionary(&loaded, kGeneralPrefFileFormat));
+        EXPECT_EQ(GeneralPreferencesFromDictionary(loaded ? &*loaded : nullptr), GeneralPreferences{});
+        const auto type = std::filesystem::symlink_status(path).type();
+        SavePrefDictionary(Preset(key::kPresetIndex, 0), kGeneralPrefFileFormat);
+        EXPECT_EQ(std::filesystem::symlink_status(path).type(), type);
+        EXPECT_FALSE(std::filesystem::exists(path.string() + ".unreadable"));
+    }
+}
+
+// Every cut and many garbled copies of real files, binary and XML: each
+// loads or is refused, never more.
+TEST(PreferenceFiles, CutAndGarbledFilesLoadOrAreRefused) {
+    PreferenceFolders folders;
+    const auto path = PrefFilePath(kPhotoPrefFileFormat);
+    PrefDictionary presets;
+    for (int i = 0; i < 6; ++i) {
+        PrefDictionary preset = Preset(key::kPhotoPresetIndex, i);
+        preset.emplace("Name", PlistValue(std::string("preset ") + std::to_string(i)));
+        presets.emplace("P" + std::to_string(i), PlistValue(std::move(preset)));
+    }
+    std::mt19937 random(7);
+    for (auto format : {plat::PlistFormat::Binary, plat::PlistFormat::Xml}) {
+        const auto bytes = plat::PropertyList::toData(PlistValue(presets), format);
+        ASSERT_TRUE(bytes);
+        const std::string whole(bytes->begin(), bytes->end());
+        std::vector<std::string> copies;
+        for (std::size_t cut = 0; cut < whole.size(); ++cut) copies.push_back(whole.substr(0, cut));
+        for (int i = 0; i < 2000; ++i) {
+            std::string garbled = whole;
+            for (int flips = 1 + int(random() % 4); flips > 0; --flips)
+                garbled[random() % garbled.size()] = char(random());
+            copies.push_back(std::move(garbled));
+        }
+        for (const std::string& copy : copies) {
+            WriteBytes(path, copy);
+            std::optional<PrefDictionary> loaded;
+            LoadPrefDictionary(&loaded, kPhotoPrefFileFormat);
+        }
+    }
+}

@@ -71,6 +71,26 @@ TEST(StoreValueForKeyInJSON, AMegabyteReplyIsReadInOnePass) {
     EXPECT_EQ(StoreIDFromReply(UnclosedCommas(), "org.vantrell.Vantrell"), std::nullopt);
 }
 
+// Other hostile replies: nesting a parser would recurse into, the key a
+// million times, backslash runs, and every cut of a real reply. Each is read
+// in one pass or refused.
+TEST(StoreValueForKeyInJSON, HostileRepliesAreReadOrRefused) {
+    const QByteArray ours = R"({"results":[{"bundleId":"org.vantrell.Vantrell","trackId":42,"x":0}]})";
+    std::vector<QByteArray> replies = {
+        QByteArray("[").repeated(1000000) + ours + QByteArray("]").repeated(1000000),
+        QByteArray("\"bundleId\":").repeated(200000),
+        "{\"trackId\":\"" + QByteArray("\\").repeated(500000) + "\",\"bundleId\":0}",
+        QByteArray("\xff\xfe\x00", 3).repeated(300000),
+    };
+    for (qsizetype cut = 0; cut < ours.size(); ++cut) replies.push_back(ours.left(cut));
+    for (const QByteArray& reply : replies) {
+        // Ours, with or without a readable identifier (0), or not ours.
+        const auto id = StoreIDFromReply(reply, "org.vantrell.Vantrell");
+        EXPECT_TRUE(!id || *id == 42u || *id == 0u);
+    }
+    EXPECT_EQ(StoreIDFromReply(ours, "org.vantrell.Vantrell"), 42u);
+}
+
 TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
     EXPECT_EQ(StoreLookupURL("http://127.0.0.1:8080/", "", 0, "org.vantrell.Vantrell").toString(),
               "http://127.0.0.1:8080//lookup?country=&bundleId=org.vantrell.Vantrell");
