@@ -1,24 +1,12 @@
 #include "app/ui/CloseRequestFilter.h"
 
+#include "app/ui/X11Connection.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
-#include <cstring>
-
-namespace {
-
-std::uint32_t InternAtom(xcb_connection_t* connection, const char* name) {
-    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, std::uint16_t(strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const std::uint32_t atom = reply ? reply->atom : std::uint32_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-
-}  // namespace
 
 CloseRequestFilter::CloseRequestFilter(QWidget* window, std::function<bool()> mayClose, std::uint32_t protocolsAtom,
                                        std::uint32_t deleteWindowAtom)
@@ -27,11 +15,10 @@ CloseRequestFilter::CloseRequestFilter(QWidget* window, std::function<bool()> ma
 
 std::unique_ptr<CloseRequestFilter> CloseRequestFilter::installForX11(QWidget* window,
                                                                       std::function<bool()> mayClose) {
-    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* connection = X11Connection();
     if (!connection) return nullptr;
-    const std::uint32_t protocols = InternAtom(connection, "WM_PROTOCOLS");
-    const std::uint32_t deleteWindow = InternAtom(connection, "WM_DELETE_WINDOW");
+    const std::uint32_t protocols = X11Atom(connection, "WM_PROTOCOLS");
+    const std::uint32_t deleteWindow = X11Atom(connection, "WM_DELETE_WINDOW");
     if (protocols == std::uint32_t(XCB_ATOM_NONE) || deleteWindow == std::uint32_t(XCB_ATOM_NONE)) return nullptr;
     auto filter = std::make_unique<CloseRequestFilter>(window, std::move(mayClose), protocols, deleteWindow);
     QCoreApplication::instance()->installNativeEventFilter(filter.get());

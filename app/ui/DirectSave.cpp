@@ -1,5 +1,7 @@
 #include "app/ui/DirectSave.h"
 
+#include "app/ui/X11Connection.h"
+
 #include <QGuiApplication>
 #include <QUrl>
 
@@ -18,22 +20,10 @@ namespace {
 // Longer answers are not a path a target means.
 constexpr std::uint32_t kMaxURIWords = 4096;
 
-xcb_connection_t* Connection() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
 // Qt's drag source window: the window that owns the XdndSelection while a
 // drag runs, and that the source names in its XdndEnter message.
 xcb_window_t SourceWindow(xcb_connection_t* connection) {
-    const xcb_atom_t selection = Atom(connection, "XdndSelection");
+    const xcb_atom_t selection = X11Atom(connection, "XdndSelection");
     if (selection == XCB_ATOM_NONE) return XCB_WINDOW_NONE;
     std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> reply(
         xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr),
@@ -43,14 +33,14 @@ xcb_window_t SourceWindow(xcb_connection_t* connection) {
 
 }  // namespace
 
-bool Available() { return Connection() != nullptr; }
+bool Available() { return X11Connection() != nullptr; }
 
 bool PublishFileName(const QByteArray& name) {
-    xcb_connection_t* connection = Connection();
+    xcb_connection_t* connection = X11Connection();
     if (!connection) return false;
     const xcb_window_t window = SourceWindow(connection);
-    const xcb_atom_t property = Atom(connection, kType);
-    const xcb_atom_t type = Atom(connection, "text/plain");
+    const xcb_atom_t property = X11Atom(connection, kType);
+    const xcb_atom_t type = X11Atom(connection, "text/plain");
     if (window == XCB_WINDOW_NONE || property == XCB_ATOM_NONE || type == XCB_ATOM_NONE) return false;
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, property, type, 8, std::uint32_t(name.size()),
                         name.constData());
@@ -59,10 +49,10 @@ bool PublishFileName(const QByteArray& name) {
 }
 
 QByteArray TargetURI() {
-    xcb_connection_t* connection = Connection();
+    xcb_connection_t* connection = X11Connection();
     if (!connection) return {};
     const xcb_window_t window = SourceWindow(connection);
-    const xcb_atom_t property = Atom(connection, kType);
+    const xcb_atom_t property = X11Atom(connection, kType);
     if (window == XCB_WINDOW_NONE || property == XCB_ATOM_NONE) return {};
     const xcb_get_property_cookie_t cookie =
         xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxURIWords);
