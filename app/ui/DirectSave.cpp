@@ -8,7 +8,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include <unistd.h>

@@ -64,9 +64,8 @@ struct ImageDeleter {
 
 constexpr std::uint32_t kMaxComponents = 5;
 
-// Decoded files above this many samples are refused, as Image refuses
-// pictures above its pixel limit.
-constexpr std::uint64_t kMaxFileSamples = std::uint64_t(1) << 28;
+// Decoded files above as many samples as Image takes pixels are refused.
+constexpr std::uint64_t kMaxFileSamples = Image::kMaxPixels;
 
 }  // namespace
 
