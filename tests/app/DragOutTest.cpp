@@ -9,7 +9,6 @@
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/CustomAlert.h"
 #include "app/ui/DirectSave.h"
-#include "app/ui/DropTargets.h"
 #include "app/ui/DragOut.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/MainWindow.h"
@@ -20,7 +19,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QDrag>
-#include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPainter>
