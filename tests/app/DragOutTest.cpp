@@ -573,9 +573,11 @@ TEST(DragOutStagingTest, FoldersOfEndedRunsGoAtTheNextStart) {
         std::ofstream(folder / "trip" / "a.jpg") << "x";
     }
     // The next start's controller clears what the ended run left, and only that.
-    { DragOutController controller(nullptr, root.path()); }
-    EXPECT_FALSE(fs::exists(ended));
-    for (const fs::path& folder : kept) EXPECT_TRUE(fs::exists(folder)) << folder;
+    {
+        DragOutController controller(nullptr, root.path());
+        EXPECT_FALSE(fs::exists(ended));
+        for (const fs::path& folder : kept) EXPECT_TRUE(fs::exists(folder)) << folder;
+    }
 
     const fs::path made = MakeDragOutStagingFolder(root / "new");
     ASSERT_FALSE(made.empty());
