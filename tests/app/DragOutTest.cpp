@@ -9,7 +9,6 @@
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/CustomAlert.h"
 #include "app/ui/DirectSave.h"
-#include "app/ui/DropTargets.h"
 #include "app/ui/DragOut.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/MainWindow.h"
@@ -20,7 +19,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QDrag>
-#include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -34,26 +32,22 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <thread>
 #include <map>
+#include <thread>
 
 #include <sys/wait.h>
-#include <xcb/xcb.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 using namespace listtest;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A window of another application that takes dropped files: it keeps the
-// paths of the URLs it is given.
+// Another application's window that takes dropped files: it keeps their paths.
 class FileDropTarget : public QWidget {
 public:
-    FileDropTarget() {
-        setAcceptDrops(true);
-        setWindowTitle(QStringLiteral("drop target"));
-    }
+    FileDropTarget() { setAcceptDrops(true); }
     std::vector<fs::path> received;
 
 protected:
@@ -67,10 +61,10 @@ protected:
     }
 };
 
-// Name -> (bytes, modification time) of the files directly in a folder, or
-// of the given files.
-using Listing = std::map<std::string, std::pair<std::string, fs::file_time_type>>;
+const fs::file_time_type kSourceTime = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
 
+// Name -> (bytes, modification time) of the given files, or of a folder's.
+using Listing = std::map<std::string, std::pair<std::string, fs::file_time_type>>;
 Listing ListFiles(const std::vector<fs::path>& files) {
     Listing listing;
     for (const fs::path& file : files) {
@@ -80,24 +74,31 @@ Listing ListFiles(const std::vector<fs::path>& files) {
     }
     return listing;
 }
-
 Listing ListFolder(const fs::path& folder) {
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
-    return ListFiles(files);
+    return ListFiles({fs::directory_iterator(folder), fs::directory_iterator()});
 }
 
-std::vector<std::string> Names(const Listing& listing) {
-    std::vector<std::string> names;
-    for (const auto& [name, content] : listing) names.push_back(name);
-    return names;
+// `got` has the names and bytes of `converted`, dated as the sources but for
+// the file named `older`, which was there before.
+void ExpectCopies(const Listing& got, const Listing& converted, const std::string& older = {}) {
+    EXPECT_EQ(got.size(), converted.size());
+    for (const auto& [name, content] : converted) {
+        const auto it = got.find(name);
+        ASSERT_NE(it, got.end()) << name;
+        EXPECT_EQ(it->second.first, content.first) << name;
+        if (name != older) {
+            EXPECT_EQ(it->second.second, kSourceTime) << name;
+        }
+    }
 }
 
 QByteArray FileURI(const fs::path& file) {
     return QUrl::fromLocalFile(QString::fromStdString(file.string())).toEncoded();
 }
 
-const fs::file_time_type kSourceTime = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+// A real drag needs a window system; the offscreen platform's drag ends at
+// once. The xvfb run of these tests has one.
+bool CanDrag() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 
 class DragOutTest : public ::testing::Test {
 protected:
@@ -122,17 +123,14 @@ protected:
         // Renamed and numbered, turned into optimised JPEG, dates carried.
         JobOptionState state = delegate->jobOptions()->state();
         state.outputType = kImageTypeJPEG;
-        state.groupOn[kOptimizationGroup] = true;
+        state.groupOn[kOptimizationGroup] = state.groupOn[kRenameGroup] = true;
         state.optimizationTag = kOptimizeJPEG;
-        state.groupOn[kRenameGroup] = true;
         state.renameTag = kRenamePrefixSuffix;
         state.fileNameText = "trip-";
         state.suffixText = "";
         state.numberPosition = kNumberAfterName;
-        state.zeroPaddingText = "1";
-        state.startDigitText = "1";
-        state.general.preserveCreationDate = true;
-        state.general.preserveModifiedDate = true;
+        state.zeroPaddingText = state.startDigitText = "1";
+        state.general.preserveCreationDate = state.general.preserveModifiedDate = true;
         delegate->jobOptions()->setState(state);
     }
     void TearDown() override {
@@ -157,30 +155,40 @@ protected:
         model->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(model->count() - 1, 0)),
                                         QItemSelectionModel::ClearAndSelect);
     }
+    // What Convert All writes into "converted", its report answered.
+    Listing convertAll() {
+        delegate->ConvertAllButtonAction(nullptr);
+        EXPECT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
+        alerts.clear();
+        opened.clear();
+        return ListFolder(dir / "converted");
+    }
+    // Two photos converted while a file of the first one's name is in both
+    // "converted" and "dropped": unique names there.
+    Listing convertWithAClash() {
+        addPhotos({"a.jpg", "b.png"});
+        for (const char* folder : {"converted", "dropped"}) std::ofstream(dir / folder / "trip-a01.jpg") << "older";
+        const Listing converted = convertAll();
+        EXPECT_EQ(converted.size(), 3u);
+        return converted;
+    }
     // The data of a drag of every row, as the table starts it.
     std::unique_ptr<DragOutMimeData> beginDragOfAll() {
         std::vector<int> rows;
         for (int row = 0; row < model->count(); ++row) rows.push_back(row);
         return std::unique_ptr<DragOutMimeData>(delegate->dragOutController().beginDrag(rows, delegate->window()));
     }
-    // What Convert All writes into "converted", its report answered.
-    void convertAll() {
-        delegate->ConvertAllButtonAction(nullptr);
-        ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
-        alerts.clear();
-        opened.clear();
-    }
     ProgressSheet* sheet() const { return delegate->window()->findChild<ProgressSheet*>(); }
+    bool sheetShown() const { return sheet() && sheet()->isVisible(); }
     // The window with its sheet where the sheet sits, as the screen shows them.
     void saveScreenshot(const QString& name) const {
         const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
         if (shots.isEmpty()) return;
         QDir().mkpath(shots);
-        QWidget* window = delegate->window();
-        QPixmap picture = window->grab();
-        if (ProgressSheet* shown = sheet(); shown && shown->isVisible()) {
-            QPainter painter(&picture);
-            painter.drawPixmap(shown->geometry().topLeft() - window->geometry().topLeft(), shown->grab());
+        QPixmap picture = delegate->window()->grab();
+        if (sheetShown()) {
+            QPainter(&picture).drawPixmap(sheet()->geometry().topLeft() - delegate->window()->geometry().topLeft(),
+                                          sheet()->grab());
         }
         picture.save(shots + "/" + name);
     }
@@ -193,10 +201,6 @@ protected:
     int alertAnswer = kAlertDefaultReturn;
 };
 
-// A real drag needs a window system; the offscreen platform's drag ends
-// at once. The xvfb run of these tests has one.
-bool CanDrag() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
-
 // Presses on the first row, moves far enough to start the table's drag, and
 // lets the drag's own loop carry the pointer to `at` of `window` and release
 // it there: once the target has accepted the drag when `accepting`, at once
@@ -205,16 +209,14 @@ void DragRowsTo(ImageListTableView* table, QWindow* window, QPoint at, bool acce
     QWidget* source = table->window();
     const QPoint press = table->viewport()->mapTo(source, table->visualRect(table->model()->index(0, 0)).center());
     QTimer carry;
-    bool moved = false;
-    bool accepted = false;
+    bool moved = false, accepted = false;
     QObject::connect(&carry, &QTimer::timeout, [&] {
         QDrag* drag = table->findChild<QDrag*>();
         if (!drag) return;
         if (!moved) {
             moved = true;
-            QObject::connect(drag, &QDrag::actionChanged, [&](Qt::DropAction action) {
-                accepted = action != Qt::IgnoreAction;
-            });
+            QObject::connect(drag, &QDrag::actionChanged,
+                             [&](Qt::DropAction action) { accepted = action != Qt::IgnoreAction; });
             QTest::mouseMove(window, at);
         } else if (accepted || !accepting) {
             carry.stop();
@@ -222,18 +224,16 @@ void DragRowsTo(ImageListTableView* table, QWindow* window, QPoint at, bool acce
         }
     });
     carry.start(1);
-    // Through the window, as the window system delivers them: the drag
-    // needs the button held.
+    // Through the window, as the window system delivers them (the drag needs
+    // the button held): the first move makes it a drag, the second starts it.
     QTest::mousePress(source->windowHandle(), Qt::LeftButton, {}, press);
-    // The first move makes it a drag, the second one far enough starts it.
     for (int move = 1; move <= 2; ++move) {
         QTest::mouseMove(source->windowHandle(), press + QPoint(0, 3 * move * QApplication::startDragDistance()));
     }
 }
-
 void DragRowsOnto(ImageListTableView* table, QWidget* target, bool accepting) {
-    DragRowsTo(table, target->window()->windowHandle(),
-               target->mapTo(target->window(), QPoint(target->width() / 2, target->height() / 2)), accepting);
+    DragRowsTo(table, target->window()->windowHandle(), target->mapTo(target->window(), target->rect().center()),
+               accepting);
 }
 
 // A drop target of another X client that speaks direct save: its own
@@ -242,59 +242,51 @@ void DragRowsOnto(ImageListTableView* table, QWidget* target, bool accepting) {
 // for the XdndDirectSave0 data and finishes the drop with the answer.
 class DirectSaveTarget {
 public:
-    DirectSaveTarget(fs::path folder, QRect frame) : folder_(std::move(folder)) {
-        connection_ = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(connection_)) return;
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-        window_ = xcb_generate_id(connection_);
+    DirectSaveTarget(fs::path folder, QRect frame) : folder_(std::move(folder)), x_(xcb_connect(nullptr, nullptr)) {
+        if (xcb_connection_has_error(x_)) return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x_)).data;
+        window_ = xcb_generate_id(x_);
         const std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_PROPERTY_CHANGE};
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, std::int16_t(frame.x()),
+        xcb_create_window(x_, XCB_COPY_FROM_PARENT, window_, screen->root, std::int16_t(frame.x()),
                           std::int16_t(frame.y()), std::uint16_t(frame.width()), std::uint16_t(frame.height()), 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
                           values);
         const std::uint32_t version = 5;
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom("XdndAware"), XCB_ATOM_ATOM, 32, 1,
-                            &version);
-        xcb_map_window(connection_, window_);
+        xcb_change_property(x_, XCB_PROP_MODE_REPLACE, window_, atom("XdndAware"), XCB_ATOM_ATOM, 32, 1, &version);
+        xcb_map_window(x_, window_);
         // Mapped on the server before anyone looks for it.
-        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        free(xcb_get_input_focus_reply(x_, xcb_get_input_focus(x_), nullptr));
         thread_ = std::thread([this] { serve(); });
     }
     ~DirectSaveTarget() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        xcb_disconnect(connection_);
+        xcb_disconnect(x_);
     }
     bool ready() const { return window_ != 0; }
     bool finished() const { return finished_; }
-    bool accepted() const { return statusSent_; }
 
     // What the drop brought, read once finished() holds.
     std::vector<std::string> offeredTypes;
-    QByteArray offeredName;
-    QByteArray answer;
+    QByteArray offeredName, answer;
 
 private:
+    template <typename T>
+    static std::unique_ptr<T, decltype(&free)> Own(T* reply) { return {reply, &free}; }
     xcb_atom_t atom(const char* name) {
-        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> reply(
-            xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, std::uint16_t(strlen(name)), name),
-                                  nullptr),
-            &free);
+        const auto reply = Own(xcb_intern_atom_reply(x_, xcb_intern_atom(x_, 0, std::uint16_t(strlen(name)), name), nullptr));
         return reply ? reply->atom : 0;
     }
     std::string atomName(xcb_atom_t a) {
-        std::unique_ptr<xcb_get_atom_name_reply_t, decltype(&free)> reply(
-            xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, a), nullptr), &free);
+        const auto reply = Own(xcb_get_atom_name_reply(x_, xcb_get_atom_name(x_, a), nullptr));
         return reply ? std::string(xcb_get_atom_name_name(reply.get()), xcb_get_atom_name_name_length(reply.get()))
                      : std::string();
     }
     QByteArray property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) {
-        std::unique_ptr<xcb_get_property_reply_t, decltype(&free)> reply(
-            xcb_get_property_reply(connection_, xcb_get_property(connection_, 0, window, name, type, 0, 1024), nullptr),
-            &free);
-        if (!reply) return {};
-        return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                          xcb_get_property_value_length(reply.get()));
+        const auto reply = Own(xcb_get_property_reply(x_, xcb_get_property(x_, 0, window, name, type, 0, 1024), nullptr));
+        return reply ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                  xcb_get_property_value_length(reply.get()))
+                     : QByteArray();
     }
     void send(xcb_window_t to, const char* type, std::array<std::uint32_t, 5> data) {
         xcb_client_message_event_t message = {};
@@ -303,77 +295,68 @@ private:
         message.window = to;
         message.type = atom(type);
         std::copy(data.begin(), data.end(), message.data.data32);
-        xcb_send_event(connection_, 0, to, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-        xcb_flush(connection_);
+        xcb_send_event(x_, 0, to, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+        xcb_flush(x_);
     }
-    using Event = std::unique_ptr<xcb_generic_event_t, decltype(&free)>;
     // The next event of `type` (others are passed over); none once stopped.
-    Event nextEvent(std::uint8_t type) {
+    std::unique_ptr<xcb_generic_event_t, decltype(&free)> nextEvent(std::uint8_t type) {
         while (!stop_) {
-            Event event(xcb_poll_for_event(connection_), &free);
-            if (!event) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            } else if ((event->response_type & 0x7f) == type) {
-                return event;
-            }
+            auto event = Own(xcb_poll_for_event(x_));
+            if (!event) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            else if ((event->response_type & 0x7f) == type) return event;
         }
-        return Event(nullptr, &free);
+        return Own<xcb_generic_event_t>(nullptr);
     }
     void serve() {
         xcb_window_t source = 0;
         while (!finished_) {
-            const Event event = nextEvent(XCB_CLIENT_MESSAGE);
+            const auto event = nextEvent(XCB_CLIENT_MESSAGE);
             if (!event) return;
             const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
+            const std::uint32_t* data = message->data.data32;
             const std::string type = atomName(message->type);
             if (type == "XdndEnter") {
-                source = message->data.data32[0];
+                source = data[0];
                 offeredTypes.clear();
-                if (message->data.data32[1] & 1) {
-                    const QByteArray list = property(source, atom("XdndTypeList"), XCB_ATOM_ATOM);
-                    for (int i = 0; i + 4 <= list.size(); i += 4) {
-                        offeredTypes.push_back(atomName(*reinterpret_cast<const std::uint32_t*>(list.data() + i)));
-                    }
-                } else {
-                    for (int i = 2; i < 5; ++i) {
-                        if (message->data.data32[i]) offeredTypes.push_back(atomName(message->data.data32[i]));
-                    }
+                // More than three types are listed in a property of the source.
+                const QByteArray list = (data[1] & 1) ? property(source, atom("XdndTypeList"), XCB_ATOM_ATOM)
+                                                      : QByteArray(reinterpret_cast<const char*>(data + 2), 12);
+                for (int i = 0; i + 4 <= list.size(); i += 4) {
+                    const auto offered = *reinterpret_cast<const std::uint32_t*>(list.data() + i);
+                    if (offered) offeredTypes.push_back(atomName(offered));
                 }
             } else if (type == "XdndPosition") {
                 send(source, "XdndStatus", {window_, 1, 0, 0, atom("XdndActionCopy")});
-                statusSent_ = true;
             } else if (type == "XdndDrop") {
-                drop(source, message->data.data32[2]);
+                drop(source, data[2]);
                 finished_ = true;
             }
         }
     }
     void drop(xcb_window_t source, std::uint32_t time) {
-        const xcb_atom_t xds = atom(xds::kType);
-        const xcb_atom_t textPlain = atom("text/plain");
+        const xcb_atom_t xds = atom(xds::kType), textPlain = atom("text/plain");
         offeredName = property(source, xds, textPlain);
         const QByteArray uri = "file://" + xds::LocalHostName() +
                                QUrl::fromLocalFile(QString::fromStdString((folder_ / offeredName.toStdString()).string()))
                                    .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, source, xds, textPlain, 8, std::uint32_t(uri.size()),
+        xcb_change_property(x_, XCB_PROP_MODE_REPLACE, source, xds, textPlain, 8, std::uint32_t(uri.size()),
                             uri.constData());
         const xcb_atom_t result = atom("VANTRELL_XDS_RESULT");
-        xcb_convert_selection(connection_, window_, atom("XdndSelection"), xds, result, time);
-        xcb_flush(connection_);
-        if (const Event event = nextEvent(XCB_SELECTION_NOTIFY)) {
-            const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
-            if (notify->property != XCB_ATOM_NONE) answer = property(window_, result, XCB_GET_PROPERTY_TYPE_ANY);
+        xcb_convert_selection(x_, window_, atom("XdndSelection"), xds, result, time);
+        xcb_flush(x_);
+        if (const auto event = nextEvent(XCB_SELECTION_NOTIFY)) {
+            if (reinterpret_cast<const xcb_selection_notify_event_t*>(event.get())->property != XCB_ATOM_NONE) {
+                answer = property(window_, result, XCB_GET_PROPERTY_TYPE_ANY);
+            }
         }
         send(source, "XdndFinished", {window_, answer == "S" ? 1u : 0u, atom("XdndActionCopy"), 0, 0});
     }
 
     fs::path folder_;
-    xcb_connection_t* connection_ = nullptr;
+    xcb_connection_t* x_;
     xcb_window_t window_ = 0;
     std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> statusSent_{false};
-    std::atomic<bool> finished_{false};
+    std::atomic<bool> stop_{false}, finished_{false};
 };
 
 }  // namespace
@@ -381,23 +364,17 @@ private:
 TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
     if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
     addPhotos({"a.jpg", "b.png", "c.jpg"});
-    convertAll();
-    const Listing converted = ListFolder(dir / "converted");
-    ASSERT_EQ(Names(converted), (std::vector<std::string>{"trip-a01.jpg", "trip-b02.jpg", "trip-c03.jpg"}));
+    const Listing converted = convertAll();
+    ASSERT_EQ(converted.size(), 3u);
+    for (const char* name : {"trip-a01.jpg", "trip-b02.jpg", "trip-c03.jpg"}) ASSERT_TRUE(converted.count(name)) << name;
 
     FileDropTarget target;
     target.setGeometry(540, 100, 240, 240);
     target.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
     DragRowsOnto(delegate->window()->imageListViewOutlet, &target, true);
-
     ASSERT_EQ(target.received.size(), 3u);
-    const Listing arrived = ListFiles(target.received);
-    EXPECT_EQ(Names(arrived), Names(converted));
-    for (const auto& [name, content] : converted) {
-        EXPECT_EQ(arrived.at(name).first, content.first) << name;
-        EXPECT_EQ(arrived.at(name).second, kSourceTime) << name;
-    }
+    ExpectCopies(ListFiles(target.received), converted);
     // The report follows the drop, once.
     ASSERT_TRUE(WaitFor([&] { return alerts.size() == 1; }));
     EXPECT_FALSE(delegate->isBatchRunning());
@@ -417,8 +394,7 @@ TEST_F(DragOutTest, RowsDroppedOnTheirOwnWindowAreNotAdded) {
     addPhotos({"a.jpg"});
     // The big image view adds dropped files; the rows' own converted copies
     // are not among them.
-    QWidget* view = delegate->window()->mainImagePreview;
-    DragRowsOnto(delegate->window()->imageListViewOutlet, view, false);
+    DragRowsOnto(delegate->window()->imageListViewOutlet, delegate->window()->mainImagePreview, false);
     QCoreApplication::processEvents();
     EXPECT_EQ(model->count(), 1);
     ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
@@ -426,13 +402,7 @@ TEST_F(DragOutTest, RowsDroppedOnTheirOwnWindowAreNotAdded) {
 }
 
 TEST_F(DragOutTest, DirectSaveRunsTheBatchIntoTheDropFolder) {
-    addPhotos({"a.jpg", "b.png"});
-    // A file of the first name already in both folders: unique names there.
-    for (const char* folder : {"converted", "dropped"}) std::ofstream(dir / folder / "trip-a01.jpg") << "older";
-    convertAll();
-    const Listing converted = ListFolder(dir / "converted");
-    ASSERT_EQ(converted.size(), 3u);
-
+    const Listing converted = convertWithAClash();
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     DragOutSession* session = data->session();
@@ -452,40 +422,26 @@ TEST_F(DragOutTest, DirectSaveRunsTheBatchIntoTheDropFolder) {
     data->dropped(true);
     data.reset();
 
-    const Listing dropped = ListFolder(dir / "dropped");
-    EXPECT_EQ(Names(dropped), Names(converted));
-    for (const auto& [name, content] : converted) {
-        EXPECT_EQ(dropped.at(name).first, content.first) << name;
-        if (name != "trip-a01.jpg") {
-            EXPECT_EQ(dropped.at(name).second, kSourceTime) << name;
-        }
-    }
+    ExpectCopies(ListFolder(dir / "dropped"), converted, "trip-a01.jpg");
     EXPECT_EQ(alerts.size(), 1u);
     EXPECT_EQ(opened, (std::vector<fs::path>{dir / "dropped"}));
 }
 
 TEST_F(DragOutTest, ADirectSaveTargetOnXGetsTheFilesInItsFolder) {
     if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
-    addPhotos({"a.jpg", "b.png"});
-    for (const char* folder : {"converted", "dropped"}) std::ofstream(dir / folder / "trip-a01.jpg") << "older";
-    convertAll();
-    const Listing converted = ListFolder(dir / "converted");
-
+    const Listing converted = convertWithAClash();
     const QRect frame(1100, 120, 200, 200);
     DirectSaveTarget target(dir / "dropped", frame);
     ASSERT_TRUE(target.ready());
     QWindow* source = delegate->window()->windowHandle();
     DragRowsTo(delegate->window()->imageListViewOutlet, source, source->mapFromGlobal(frame.center()), true);
     ASSERT_TRUE(WaitFor([&] { return target.finished(); }));
-    EXPECT_NE(std::find(target.offeredTypes.begin(), target.offeredTypes.end(), xds::kType),
-              target.offeredTypes.end());
+    EXPECT_NE(std::find(target.offeredTypes.begin(), target.offeredTypes.end(), xds::kType), target.offeredTypes.end());
     EXPECT_EQ(target.offeredName, "a.jpg");
     EXPECT_EQ(target.answer, "S");
     ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning() && alerts.size() == 1; }));
 
-    const Listing dropped = ListFolder(dir / "dropped");
-    EXPECT_EQ(Names(dropped), Names(converted));
-    for (const auto& [name, content] : converted) EXPECT_EQ(dropped.at(name).first, content.first) << name;
+    ExpectCopies(ListFolder(dir / "dropped"), converted, "trip-a01.jpg");
     // Nothing was left in staging.
     for (DragOutSession* session : delegate->dragOutController().sessions()) {
         EXPECT_FALSE(fs::exists(session->stagingFolder()));
@@ -497,13 +453,11 @@ TEST_F(DragOutTest, DirectSaveIsRefusedForWhatIsNoFolderHere) {
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     DragOutSession* session = data->session();
-    const std::vector<QByteArray> refused = {
-        "file://elsewhere.example" + FileURI(dir / "dropped" / "a.jpg").mid(7),
-        "http://localhost" + FileURI(dir / "dropped" / "a.jpg").mid(7),
-        FileURI(dir / "missing" / "a.jpg"),
-        "",
-    };
-    for (const QByteArray& uri : refused) EXPECT_EQ(session->directSave(uri), DirectSaveAnswer::Refused) << uri.data();
+    const QByteArray path = FileURI(dir / "dropped" / "a.jpg").mid(7);
+    for (const QByteArray& uri : {"file://elsewhere.example" + path, "http://localhost" + path,
+                                  FileURI(dir / "missing" / "a.jpg"), QByteArray()}) {
+        EXPECT_EQ(session->directSave(uri), DirectSaveAnswer::Refused) << uri.data();
+    }
     // The target falls back to the files: the staging batch was left to run.
     const std::vector<fs::path> entries = session->stagedEntries();
     ASSERT_EQ(entries.size(), 2u);
@@ -519,7 +473,7 @@ TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
     const fs::path staging = data->session()->stagingFolder();
     // The sheet waits for the drag to end: a modal sheet would take the pointer.
     EXPECT_TRUE(delegate->isBatchRunning());
-    EXPECT_FALSE(sheet() && sheet()->isVisible());
+    EXPECT_FALSE(sheetShown());
     // The drag's data goes without a drop (the window system ended it).
     data.reset();
     ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
@@ -529,7 +483,7 @@ TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
     // The sheet was held for that batch only: the next one (adding files
     // shows it too) is seen.
     delegate->BeginProgressSheet(true);
-    EXPECT_TRUE(sheet() && sheet()->isVisible());
+    EXPECT_TRUE(sheetShown());
     delegate->EndProgressSheet(true);
 }
 
@@ -537,29 +491,27 @@ TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
-    DragOutSession* session = data->session();
-    const fs::path staging = session->stagingFolder();
-    bool sheetShown = false;
+    const fs::path staging = data->session()->stagingFolder();
+    bool shown = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (fs::is_empty(staging)) return;
         poll.stop();
-        sheetShown = sheet() && sheet()->isVisible();
+        shown = sheetShown();
         saveScreenshot("dragout-progress-sheet.png");
         delegate->CancelConversionButtonAction(nullptr);
     });
     poll.start(1);
     // The target's request waits with the sheet up; its Cancel works.
-    const std::vector<fs::path> entries = session->stagedEntries();
-    EXPECT_TRUE(sheetShown);
+    const std::vector<fs::path> entries = data->session()->stagedEntries();
+    EXPECT_TRUE(shown);
     EXPECT_GE(entries.size(), 1u);
     EXPECT_LT(entries.size(), 6u);
     for (const fs::path& entry : entries) EXPECT_TRUE(fs::is_regular_file(entry)) << entry;
     data->dropped(true);
     data.reset();
     QCoreApplication::processEvents();
-    // A cancelled batch has no report.
-    EXPECT_TRUE(alerts.empty());
+    EXPECT_TRUE(alerts.empty());  // a cancelled batch has no report
 }
 
 TEST_F(DragOutTest, ATargetAskingWhileTheButtonIsDownWaitsWithoutTheSheet) {
@@ -568,13 +520,13 @@ TEST_F(DragOutTest, ATargetAskingWhileTheButtonIsDownWaitsWithoutTheSheet) {
     ASSERT_TRUE(data);
     QWindow* window = delegate->window()->windowHandle();
     QTest::mousePress(window, Qt::LeftButton, {}, QPoint(900, 650));
-    bool sheetShown = false;
+    bool shown = false;
     QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] { sheetShown = sheetShown || (sheet() && sheet()->isVisible()); });
+    QObject::connect(&watch, &QTimer::timeout, [&] { shown = shown || sheetShown(); });
     watch.start(1);
     // A modal sheet would take the pointer from the drag.
     EXPECT_EQ(data->session()->stagedEntries().size(), 3u);
-    EXPECT_FALSE(sheetShown);
+    EXPECT_FALSE(shown);
     QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(900, 650));
 }
 
@@ -591,16 +543,12 @@ TEST_F(DragOutTest, QuittingDuringADragOutWaitsAndRemovesTheStagingFolder) {
     }
     delegate.reset();
     EXPECT_FALSE(fs::exists(staging));
-    // The drag's data outlives the application's objects harmlessly.
-    data.reset();
+    data.reset();  // the drag's data outlives the application's objects harmlessly
 }
 
 TEST(DragOutStagingTest, EntriesAreTheTopLevelItemsHoldingTheOutputs) {
     const fs::path s = "/stage/1-x";
-    struct Case {
-        std::vector<fs::path> outputs;
-        std::vector<fs::path> entries;
-    } cases[] = {
+    const std::pair<std::vector<fs::path>, std::vector<fs::path>> cases[] = {  // outputs, entries
         {{}, {}},
         {{s / "b.jpg", s / "a.jpg"}, {s / "b.jpg", s / "a.jpg"}},
         // A kept subfolder is handed whole, once, where its first file is.
@@ -609,7 +557,7 @@ TEST(DragOutStagingTest, EntriesAreTheTopLevelItemsHoldingTheOutputs) {
         // Outside the staging folder: not ours to hand.
         {{"/stage/other.jpg", s / ".." / "up.jpg", s}, {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(DragOutEntries(s, c.outputs), c.entries);
+    for (const auto& [outputs, entries] : cases) EXPECT_EQ(DragOutEntries(s, outputs), entries);
 }
 
 TEST(DragOutStagingTest, FoldersOfEndedRunsGoAtTheNextStart) {
@@ -619,21 +567,18 @@ TEST(DragOutStagingTest, FoldersOfEndedRunsGoAtTheNextStart) {
     ASSERT_GT(child, 0);
     ::waitpid(child, nullptr, 0);
     const fs::path ended = root / (std::to_string(child) + "-old");
-    const fs::path own = root / (std::to_string(::getpid()) + "-mine");
-    const fs::path running = root / "1-init";
-    const fs::path foreign = root / "notes";
-    for (const fs::path& folder : {ended, own, running, foreign}) {
+    const fs::path kept[] = {root / (std::to_string(::getpid()) + "-mine"), root / "1-init", root / "notes"};
+    for (const fs::path& folder : {ended, kept[0], kept[1], kept[2]}) {
         fs::create_directories(folder / "trip");
         std::ofstream(folder / "trip" / "a.jpg") << "x";
     }
+    // The next start's controller clears what the ended run left, and only that.
     {
-        // The next start's controller clears what the ended run left.
         DragOutController controller(nullptr, root.path());
         EXPECT_FALSE(fs::exists(ended));
-        EXPECT_TRUE(fs::exists(own));
-        EXPECT_TRUE(fs::exists(running));
-        EXPECT_TRUE(fs::exists(foreign));
+        for (const fs::path& folder : kept) EXPECT_TRUE(fs::exists(folder)) << folder;
     }
+
     const fs::path made = MakeDragOutStagingFolder(root / "new");
     ASSERT_FALSE(made.empty());
     EXPECT_TRUE(fs::is_empty(made));
@@ -642,10 +587,7 @@ TEST(DragOutStagingTest, FoldersOfEndedRunsGoAtTheNextStart) {
 }
 
 TEST(DirectSaveTest, TheFolderOfATargetsURI) {
-    struct Case {
-        QByteArray uri;
-        std::optional<fs::path> folder;
-    } cases[] = {
+    const std::pair<QByteArray, std::optional<fs::path>> cases[] = {
         {"file:///home/ann/Pictures/a.jpg", fs::path("/home/ann/Pictures")},
         {"file://localhost/home/ann/a.jpg", fs::path("/home/ann")},
         {"file://studio/home/ann/a.jpg", fs::path("/home/ann")},
@@ -663,12 +605,12 @@ TEST(DirectSaveTest, TheFolderOfATargetsURI) {
         {"", std::nullopt},
         {"not a uri at all %%", std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(xds::FolderOfURI(c.uri, "studio"), c.folder) << c.uri.data();
+    for (const auto& [uri, folder] : cases) EXPECT_EQ(xds::FolderOfURI(uri, "studio"), folder) << uri.data();
 }
 
 TEST(DirectSaveTest, NotOfferedWithoutX) {
     TestApplication();
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) GTEST_SKIP() << "runs on X";
+    if (CanDrag()) GTEST_SKIP() << "runs on X";
     EXPECT_FALSE(xds::Available());
     EXPECT_FALSE(xds::PublishFileName("a.jpg"));
     EXPECT_TRUE(xds::TargetURI().isEmpty());

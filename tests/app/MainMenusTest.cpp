@@ -40,7 +40,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 
@@ -66,10 +65,6 @@ const std::map<QString, Follows>& ItemRules() {
     return rules;
 }
 
-QString WithoutMnemonic(QString text) {
-    return text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
-}
-
 class MainMenusTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -82,8 +77,7 @@ protected:
         delegate->openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
         delegate->runAddDialog = [this] { return ++addDialogs, std::optional<AppDelegate::AddDialogResult>(); };
         delegate->applicationDidFinishLaunching();
-        BatchSeams& seams = delegate->batchSeams();
-        seams.chooseDestination = [this](auto done) { ++destinationDialogs, done(std::nullopt); };
+        delegate->batchSeams().chooseDestination = [this](auto done) { ++destinationDialogs, done(std::nullopt); };
         SetCustomAlertResponder([this](const CustomAlert& alert) {
             alerts.push_back(alert.title());
             return kAlertDefaultReturn;
@@ -97,12 +91,17 @@ protected:
 
     MainWindow& window() { return *delegate->window(); }
     MainMenus& menus() { return *delegate->mainMenus(); }
+    std::vector<QMenu*> allMenus() {
+        return {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
+                menus().imageListContextMenu()};
+    }
     ImageListModel& list() { return *delegate->imageListModel(); }
     QAction* item(const char* name) {
         QAction* action = menus().item(QLatin1String(name));
         EXPECT_TRUE(action) << name;
         return action;
     }
+    ProgressSheet* sheet() { return window().findChild<ProgressSheet*>(QStringLiteral("conversionProgressSheet")); }
     void AddPhotos(int count) {
         std::vector<fs::path> files;
         fs::create_directories(dir / "photos");
@@ -119,10 +118,17 @@ protected:
         window().activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
     }
-    void Select(std::initializer_list<int> rows) {
+    void Select(const std::vector<int>& rows) {
         list().selectionModel()->clearSelection();
         for (int row : rows) list().selectionModel()->select(list().index(row, 0), QItemSelectionModel::Select);
     }
+    // A right click at `at` of the list's viewport.
+    void RightClick(QPoint at) {
+        QWidget* viewport = window().imageListViewOutlet->viewport();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QCoreApplication::sendEvent(viewport, &event);
+    }
+    QPoint RowCentre(int row) { return window().imageListViewOutlet->visualRect(list().index(row, 0)).center(); }
     // A real batch over the list into dir/out whose second file waits, once
     // named, until the batch is cancelled: it is the current file when the
     // window closes.
@@ -130,12 +136,10 @@ protected:
         BatchSeams& seams = delegate->batchSeams();
         fs::create_directories(dir / "out");
         seams.storedDestination = [this] { return dir / "out"; };
-        auto prepare = seams.prepareJob;
-        seams.prepareJob = [this, prepare](BatchJob& job) {
+        seams.prepareJob = [this, prepare = seams.prepareJob](BatchJob& job) {
             if (!prepare(job)) return false;
-            auto name = job.naming.file;
-            job.naming.file = [this, name, cancel = job.cancel](const fs::path& source, const fs::path& folder,
-                                                                  std::int64_t number, std::int32_t type) {
+            job.naming.file = [this, name = job.naming.file, cancel = job.cancel](
+                                  const fs::path& source, const fs::path& folder, std::int64_t number, std::int32_t type) {
                 if (++named == 2) {
                     for (int i = 0; i < 60000 && !cancel->load(); ++i) QThread::msleep(1);
                 }
@@ -145,10 +149,8 @@ protected:
         };
         delegate->ConvertAllButtonAction(nullptr);
         ASSERT_TRUE(WaitUntil([&] { return named.load() == 2; }));
-        ProgressSheet* sheet = window().findChild<ProgressSheet*>(QStringLiteral("conversionProgressSheet"));
-        ASSERT_TRUE(sheet && sheet->isVisible());
+        ASSERT_TRUE(sheet() && sheet()->isVisible());
     }
-    ProgressSheet* sheet() { return window().findChild<ProgressSheet*>(QStringLiteral("conversionProgressSheet")); }
 
     convtest::ScratchDir dir;
     std::unique_ptr<PreferenceFolders> folders;  // the user's folders, for this test only
@@ -161,44 +163,32 @@ protected:
     std::atomic<int> named{0};
 };
 
-// --- Enabled states -------------------------------------------------------------------
-
-enum class ListState { Empty, WithEntries, BatchRunning };
-
 TEST_F(MainMenusTest, EveryItemFollowsItsToolbarControlInEveryState) {
     struct Case {
-        ListState state;
+        const char* state;
         bool add, convert, remove;  // the toolbar's controls in that state
     };
-    const Case cases[] = {
-        {ListState::Empty, true, false, false},
-        {ListState::WithEntries, true, true, true},
-        // Nothing joins or leaves the list while a batch runs.
-        {ListState::BatchRunning, false, true, false},
-    };
+    // Nothing joins or leaves the list while a batch runs.
+    const Case cases[] = {{"empty", true, false, false}, {"with entries", true, true, true},
+                          {"batch running", false, true, false}};
     ASSERT_EQ(menus().items().size(), qsizetype(ItemRules().size()));
     for (const Case& c : cases) {
-        if (c.state == ListState::WithEntries) AddPhotos(3);
-        if (c.state == ListState::BatchRunning) StartBatchHeldAtTheSecondFile();
-        const int state = int(c.state);
-        ASSERT_EQ(window().addImageToolbarButton->isEnabled(), c.add) << state;
-        ASSERT_EQ(window().convertToolbarButton->isEnabled(), c.convert) << state;
-        ASSERT_EQ(window().removeToolbarButton->isEnabled(), c.remove) << state;
+        SCOPED_TRACE(c.state);
+        if (&c == &cases[1]) AddPhotos(3);
+        if (&c == &cases[2]) StartBatchHeldAtTheSecondFile();
+        const std::map<Follows, bool> expected = {
+            {Follows::Nothing, true}, {Follows::Add, c.add}, {Follows::Convert, c.convert}, {Follows::Remove, c.remove}};
+        ASSERT_EQ(window().addImageToolbarButton->isEnabled(), c.add);
+        ASSERT_EQ(window().convertToolbarButton->isEnabled(), c.convert);
+        ASSERT_EQ(window().removeToolbarButton->isEnabled(), c.remove);
         // As the controller keeps them, and once more as each menu opens.
-        for (const bool opened : {false, true}) {
-            if (opened) {
-                for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
-                                    menus().imageListContextMenu()}) {
-                    emit menu->aboutToShow();
-                }
+        for (const bool shown : {false, true}) {
+            for (QMenu* menu : allMenus()) {
+                if (shown) emit menu->aboutToShow();
             }
             for (QAction* action : menus().items()) {
-                const Follows follows = ItemRules().at(action->objectName());
-                const bool expected = follows == Follows::Add       ? window().addImageToolbarButton->isEnabled()
-                                      : follows == Follows::Convert ? window().convertToolbarButton->isEnabled()
-                                      : follows == Follows::Remove  ? window().removeToolbarButton->isEnabled()
-                                                                    : true;
-                EXPECT_EQ(action->isEnabled(), expected) << action->objectName().toStdString() << " state " << state;
+                EXPECT_EQ(action->isEnabled(), expected.at(ItemRules().at(action->objectName())))
+                    << action->objectName().toStdString() << (shown ? " shown" : "");
             }
         }
     }
@@ -207,32 +197,28 @@ TEST_F(MainMenusTest, EveryItemFollowsItsToolbarControlInEveryState) {
     EXPECT_TRUE(item("removeMenuItem")->isEnabled());
 }
 
-// --- Actions ----------------------------------------------------------------------------
-
 TEST_F(MainMenusTest, ItemsCallTheirActions) {
     AddPhotos(3);
     Select({1});
     item("addImageMenuItem")->trigger();
     EXPECT_EQ(addDialogs, 1);
-    item("convertMenuItem")->trigger();
-    item("convertAllMenuItem")->trigger();
-    item("contextConvertMenuItem")->trigger();
+    for (const char* name : {"convertMenuItem", "convertAllMenuItem", "contextConvertMenuItem"}) item(name)->trigger();
     EXPECT_EQ(destinationDialogs, 3);
     item("showInFileManagerMenuItem")->trigger();
     item("contextShowInFileManagerMenuItem")->trigger();
     const fs::path second = list().ImageEntityForRow(1)->GetFileURL();
     EXPECT_EQ(revealed, (std::vector<std::vector<fs::path>>{{second}, {second}}));
 
+    // Turns and flips of the selected entry, each as it adds up.
     const ListEntityRef entity = list().ImageEntityForRow(1);
-    item("rotateLeftMenuItem")->trigger();
-    EXPECT_EQ(entity->angle(), 90);
-    item("rotateRightMenuItem")->trigger();
-    item("rotateRightMenuItem")->trigger();
-    EXPECT_EQ(entity->angle(), -90);
-    item("flipHorizontalMenuItem")->trigger();
-    EXPECT_EQ(entity->GetFlip(), 1);
-    item("flipVerticalMenuItem")->trigger();
-    EXPECT_EQ(entity->GetFlip(), 3);
+    const std::tuple<const char*, int, int> turns[] = {{"rotateLeftMenuItem", 90, 0}, {"rotateRightMenuItem", 0, 0},
+                                                       {"rotateRightMenuItem", -90, 0}, {"flipHorizontalMenuItem", -90, 1},
+                                                       {"flipVerticalMenuItem", -90, 3}};
+    for (const auto& [name, angle, flip] : turns) {
+        item(name)->trigger();
+        EXPECT_EQ(entity->angle(), angle) << name;
+        EXPECT_EQ(entity->GetFlip(), flip) << name;
+    }
 
     item("userManualMenuItem")->trigger();
     // The manual opens, or the user is told where it was looked for.
@@ -253,12 +239,11 @@ TEST_F(MainMenusTest, ItemsCallTheirActions) {
     EXPECT_TRUE(delegate->preferencesDialog()->isVisible());
     delegate->PreferencesOkAction(nullptr);
 
-    item("contextRemoveMenuItem")->trigger();
-    EXPECT_EQ(list().count(), 2);
-    item("removeMenuItem")->trigger();
-    EXPECT_EQ(list().count(), 1);
-    item("removeAllMenuItem")->trigger();
-    EXPECT_EQ(list().count(), 0);
+    const std::pair<const char*, int> removals[] = {{"contextRemoveMenuItem", 2}, {"removeMenuItem", 1}, {"removeAllMenuItem", 0}};
+    for (const auto& [name, left] : removals) {
+        item(name)->trigger();
+        EXPECT_EQ(list().count(), left) << name;
+    }
     EXPECT_FALSE(item("removeAllMenuItem")->isEnabled());
 }
 
@@ -266,65 +251,50 @@ TEST_F(MainMenusTest, ContextMenuSelectsTheClickedRowAloneWhenItIsNotSelected) {
     AddPhotos(3);
     ShowWindow();
     ImageListTableView* table = window().imageListViewOutlet;
-    QWidget* viewport = table->viewport();
-    auto rightClick = [&](QPoint at) {
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
-        QCoreApplication::sendEvent(viewport, &event);
-        const bool shown = menus().imageListContextMenu()->isVisible();
-        menus().imageListContextMenu()->hide();
-        return shown;
-    };
-    auto rowCentre = [&](int row) { return table->visualRect(list().index(row, 0)).center(); };
+    QMenu* context = menus().imageListContextMenu();
     const QRect last = table->visualRect(list().index(2, 0));
-    ASSERT_LT(last.bottom() + 20, viewport->height()) << "room below the rows";
-
+    ASSERT_LT(last.bottom() + 20, table->viewport()->height()) << "room below the rows";
     struct Case {
         std::vector<int> selectedBefore;
-        std::optional<int> clickedRow;  // none: below the rows
+        int clickedRow;  // -1: below the rows
         std::vector<int> selectedAfter;
     };
     const Case cases[] = {
-        {{0}, 2, {2}},           // not selected: that row alone
-        {{0, 2}, 2, {0, 2}},     // among the selected: unchanged
-        {{}, 1, {1}},            // nothing selected
-        {{0, 1}, std::nullopt, {0, 1}},  // outside the rows: unchanged
+        {{0}, 2, {2}},         // not selected: that row alone
+        {{0, 2}, 2, {0, 2}},   // among the selected: unchanged
+        {{}, 1, {1}},          // nothing selected
+        {{0, 1}, -1, {0, 1}},  // outside the rows: unchanged
     };
     for (const Case& c : cases) {
-        list().selectionModel()->clearSelection();
-        for (int row : c.selectedBefore) list().selectionModel()->select(list().index(row, 0), QItemSelectionModel::Select);
-        const QPoint at = c.clickedRow ? rowCentre(*c.clickedRow) : QPoint(last.center().x(), last.bottom() + 10);
-        EXPECT_TRUE(rightClick(at));
-        EXPECT_EQ(list().selectedRows(), c.selectedAfter) << (c.clickedRow ? *c.clickedRow : -1);
+        SCOPED_TRACE(c.clickedRow);
+        Select(c.selectedBefore);
+        RightClick(c.clickedRow >= 0 ? RowCentre(c.clickedRow) : QPoint(last.center().x(), last.bottom() + 10));
+        EXPECT_TRUE(context->isVisible());
+        context->hide();
+        EXPECT_EQ(list().selectedRows(), c.selectedAfter);
     }
 
     // The keyboard's menu key acts on the selection as it is.
     Select({0, 1});
     QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5), table->mapToGlobal(QPoint(5, 5)));
     QCoreApplication::sendEvent(table, &key);
-    EXPECT_TRUE(menus().imageListContextMenu()->isVisible());
-    menus().imageListContextMenu()->hide();
+    EXPECT_TRUE(context->isVisible());
+    context->hide();
     EXPECT_EQ(list().selectedRows(), (std::vector<int>{0, 1}));
 
-    // A row or a column below 0 leaves the selection alone.
+    // A row or a column below 0, or a row past the list, leaves the selection alone.
     for (const auto& [row, column] : std::vector<std::pair<int, int>>{{-1, 0}, {1, -1}, {7, 0}}) {
         delegate->menuNeedsUpdate(row, column);
         EXPECT_EQ(list().selectedRows(), (std::vector<int>{0, 1})) << row << "," << column;
     }
 }
 
-// --- Shortcuts --------------------------------------------------------------------------
-
 TEST_F(MainMenusTest, ShortcutsReachTheirItems) {
     AddPhotos(2);
     Select({0});
     ShowWindow();
-    struct Case {
-        const char* item;
-        int key;
-        Qt::KeyboardModifiers modifiers;
-    };
     // In an order that keeps the window free: Preferences opens a sheet.
-    const Case cases[] = {
+    const std::tuple<const char*, int, Qt::KeyboardModifiers> cases[] = {
         {"addImageMenuItem", Qt::Key_O, Qt::ControlModifier},
         {"convertMenuItem", Qt::Key_Return, Qt::ControlModifier},
         {"convertAllMenuItem", Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier},
@@ -334,10 +304,10 @@ TEST_F(MainMenusTest, ShortcutsReachTheirItems) {
         {"removeMenuItem", Qt::Key_Delete, Qt::NoModifier},
         {"preferencesMenuItem", Qt::Key_Comma, Qt::ControlModifier},
     };
-    for (const Case& c : cases) {
-        QSignalSpy triggered(item(c.item), &QAction::triggered);
-        QTest::keyClick(window().imageListViewOutlet, Qt::Key(c.key), c.modifiers);
-        EXPECT_EQ(triggered.count(), 1) << c.item;
+    for (const auto& [name, key, modifiers] : cases) {
+        QSignalSpy triggered(item(name), &QAction::triggered);
+        QTest::keyClick(window().imageListViewOutlet, Qt::Key(key), modifiers);
+        EXPECT_EQ(triggered.count(), 1) << name;
     }
     EXPECT_EQ(addDialogs, 1);
     EXPECT_EQ(destinationDialogs, 2);
@@ -364,7 +334,7 @@ TEST_F(MainMenusTest, ShortcutsReachTheirItems) {
     EXPECT_EQ(rotated.count(), 0);
 }
 
-TEST_F(MainMenusTest, NoTwoItemsShareAShortcut) {
+TEST_F(MainMenusTest, NoTwoItemsShareAShortcutNorTwoInAMenuAnAccessKey) {
     std::map<QString, QString> owners;
     for (QAction* action : window().findChildren<QAction*>()) {
         for (const QKeySequence& shortcut : action->shortcuts()) {
@@ -374,19 +344,8 @@ TEST_F(MainMenusTest, NoTwoItemsShareAShortcut) {
                                << action->objectName().toStdString();
         }
     }
-    for (const char* name : {"addImageMenuItem", "convertMenuItem", "convertAllMenuItem", "rotateLeftMenuItem",
-                             "rotateRightMenuItem", "removeMenuItem", "preferencesMenuItem", "userManualMenuItem"}) {
-        EXPECT_FALSE(item(name)->shortcut().isEmpty()) << name;
-    }
-    EXPECT_EQ(item("quitMenuItem")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
-}
-
-TEST_F(MainMenusTest, EachMenuGivesEveryItemItsOwnAccessKey) {
     QList<QList<QAction*>> groups{menus().menuBar()->actions()};
-    for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
-                        menus().imageListContextMenu()}) {
-        groups.push_back(menu->actions());
-    }
+    for (QMenu* menu : allMenus()) groups.push_back(menu->actions());
     for (const QList<QAction*>& actions : groups) {
         std::map<QChar, QString> keys;
         for (const QAction* action : actions) {
@@ -400,8 +359,6 @@ TEST_F(MainMenusTest, EachMenuGivesEveryItemItsOwnAccessKey) {
     }
 }
 
-// --- Accessibility ----------------------------------------------------------------------
-
 TEST_F(MainMenusTest, EveryItemIsNamedInTheAccessibilityTree) {
     ShowWindow();
     QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(menus().menuBar());
@@ -411,38 +368,30 @@ TEST_F(MainMenusTest, EveryItemIsNamedInTheAccessibilityTree) {
     EXPECT_EQ(titles, (QStringList{"File", "Edit", "Image", "Help"}));
 
     int named = 0;
-    for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu(),
-                        menus().imageListContextMenu()}) {
+    for (QMenu* menu : allMenus()) {
         QAccessibleInterface* node = QAccessible::queryAccessibleInterface(menu);
         ASSERT_TRUE(node);
         for (int i = 0; i < node->childCount(); ++i) {
-            QAccessibleInterface* child = node->child(i);
-            if (child->role() == QAccessible::Separator) continue;
-            const QString name = child->text(QAccessible::Name);
+            if (node->child(i)->role() == QAccessible::Separator) continue;
+            const QString name = node->child(i)->text(QAccessible::Name);
             EXPECT_FALSE(name.isEmpty()) << menu->objectName().toStdString() << " " << i;
             EXPECT_FALSE(name.contains(QLatin1Char('&'))) << name.toStdString();
             ++named;
         }
     }
     EXPECT_EQ(named, int(ItemRules().size()));
-    EXPECT_EQ(WithoutMnemonic(item("showInFileManagerMenuItem")->text()), "Show in File Manager");
+    EXPECT_EQ(item("showInFileManagerMenuItem")->text().remove(QRegularExpression(QStringLiteral("&(?!&)"))),
+              "Show in File Manager");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(menus().imageListContextMenu())->text(QAccessible::Name),
               LocalizedString("ImageListContextMenuName"));
 }
-
-// --- Support page -----------------------------------------------------------------------
 
 TEST(SupportAddress, OnlyAWebAddressIsOpened) {
     const std::pair<const char*, const char*> cases[] = {
         {"https://vantrell.org/support", "https://vantrell.org/support"},
         {"  http://example.org/help?q=1 ", "http://example.org/help?q=1"},
-        {"", ""},
-        {"not an address", ""},
-        {"https://", ""},
-        {"file:///etc/passwd", ""},
-        {"javascript:alert(1)", ""},
-        {"mailto:help@example.org", ""},
-        {"https://exa mple.org/", ""},
+        {"", ""}, {"not an address", ""}, {"https://", ""}, {"file:///etc/passwd", ""},
+        {"javascript:alert(1)", ""}, {"mailto:help@example.org", ""}, {"https://exa mple.org/", ""},
     };
     for (const auto& [address, expected] : cases) {
         const QUrl url = SupportPageURL(QString::fromUtf8(address));
@@ -453,15 +402,19 @@ TEST(SupportAddress, OnlyAWebAddressIsOpened) {
 TEST(SupportAddress, ReadFromTheAddressesFile) {
     convtest::ScratchDir dir;
     const fs::path file = dir / "Addresses.plist";
-    using Dictionary = plat::PlistValue::Dictionary;
-    ASSERT_TRUE(plat::PropertyList::writeFile(
-        file, plat::PlistValue(Dictionary{{"SupportPageURL", plat::PlistValue(std::string("https://a.example/s"))}})));
-    EXPECT_EQ(SupportPageAddress(file), "https://a.example/s");
-    ASSERT_TRUE(plat::PropertyList::writeFile(
-        file, plat::PlistValue(Dictionary{{"SupportPageURL", plat::PlistValue(static_cast<long long>(7))}})));
-    EXPECT_EQ(SupportPageAddress(file), "");
-    std::ofstream(file) << "not a property list";
-    EXPECT_EQ(SupportPageAddress(file), "");
+    // The address as a string, as a number, and a file that is no property list.
+    for (const auto& [value, expected] : std::vector<std::pair<std::optional<plat::PlistValue>, const char*>>{
+             {plat::PlistValue(std::string("https://a.example/s")), "https://a.example/s"},
+             {plat::PlistValue(static_cast<long long>(7)), ""},
+             {std::nullopt, ""}}) {
+        if (value) {
+            ASSERT_TRUE(plat::PropertyList::writeFile(file, plat::PlistValue(plat::PlistValue::Dictionary{
+                                                                {"SupportPageURL", *value}})));
+        } else {
+            std::ofstream(file) << "not a property list";
+        }
+        EXPECT_EQ(SupportPageAddress(file), expected);
+    }
     EXPECT_EQ(SupportPageAddress(dir / "missing.plist"), "");
     // The shipped resources carry a web address.
     EXPECT_TRUE(SupportPageURL(SupportPageAddress()).isValid());
@@ -469,44 +422,44 @@ TEST(SupportAddress, ReadFromTheAddressesFile) {
 
 // --- Closing during a batch -------------------------------------------------------------
 
+constexpr std::uint32_t kProtocols = 301;
+constexpr std::uint32_t kDeleteWindow = 302;
+
 // A client message as the window manager sends it for the close box.
-xcb_client_message_event_t CloseBoxMessage(std::uint32_t window, std::uint32_t protocols, std::uint32_t deleteWindow) {
+xcb_client_message_event_t CloseBoxMessage(std::uint32_t window) {
     xcb_client_message_event_t message = {};
     message.response_type = XCB_CLIENT_MESSAGE | 0x80;  // sent by another client
     message.format = 32;
     message.window = window;
-    message.type = protocols;
-    message.data.data32[0] = deleteWindow;
+    message.type = kProtocols;
+    message.data.data32[0] = kDeleteWindow;
     return message;
 }
 
-constexpr std::uint32_t kProtocols = 301;
-constexpr std::uint32_t kDeleteWindow = 302;
-
 TEST(CloseRequestFilter, TellsTheCloseBoxRequestFromOtherMessages) {
     const std::uint32_t window = 0x400007;
-    xcb_client_message_event_t message = CloseBoxMessage(window, kProtocols, kDeleteWindow);
-    EXPECT_TRUE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
-    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window + 1, kProtocols, kDeleteWindow));
-    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, 0, kProtocols, kDeleteWindow));
-    message.data.data32[0] = kDeleteWindow + 1;  // another protocol (a ping)
-    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
-    message = CloseBoxMessage(window, kProtocols + 5, kDeleteWindow);
-    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
-    message = CloseBoxMessage(window, kProtocols, kDeleteWindow);
-    message.format = 8;
-    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
-    message = CloseBoxMessage(window, kProtocols, kDeleteWindow);
-    message.response_type = XCB_PROPERTY_NOTIFY;
-    EXPECT_FALSE(CloseRequestFilter::IsCloseRequest(&message, window, kProtocols, kDeleteWindow));
+    using Change = void (*)(xcb_client_message_event_t&);
+    const std::tuple<const char*, std::uint32_t, Change, bool> cases[] = {
+        {"the close box", window, [](xcb_client_message_event_t&) {}, true},
+        {"another window", window + 1, [](xcb_client_message_event_t&) {}, false},
+        {"no window", 0, [](xcb_client_message_event_t&) {}, false},
+        {"another protocol (a ping)", window, [](xcb_client_message_event_t& m) { m.data.data32[0] = kDeleteWindow + 1; }, false},
+        {"another message type", window, [](xcb_client_message_event_t& m) { m.type = kProtocols + 5; }, false},
+        {"bytes", window, [](xcb_client_message_event_t& m) { m.format = 8; }, false},
+        {"no client message", window, [](xcb_client_message_event_t& m) { m.response_type = XCB_PROPERTY_NOTIFY; }, false},
+    };
+    for (const auto& [what, filtered, change, close] : cases) {
+        xcb_client_message_event_t message = CloseBoxMessage(window);
+        change(message);
+        EXPECT_EQ(CloseRequestFilter::IsCloseRequest(&message, filtered, kProtocols, kDeleteWindow), close) << what;
+    }
 }
 
 TEST_F(MainMenusTest, TheCloseBoxIsLeftToQtWithoutTheProgressSheet) {
     ShowWindow();
     CloseRequestFilter filter(&window(), [this] { return delegate->isProgressSheetBlockingWindow(); }, kProtocols,
                               kDeleteWindow);
-    xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()), kProtocols,
-                                                         kDeleteWindow);
+    xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()));
     EXPECT_FALSE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
     EXPECT_FALSE(filter.nativeEventFilter("windows_generic_MSG", &message, nullptr));
     QCoreApplication::processEvents();
@@ -514,6 +467,7 @@ TEST_F(MainMenusTest, TheCloseBoxIsLeftToQtWithoutTheProgressSheet) {
 }
 
 enum class CloseRoute { CloseBox, QuitItem, QuitShortcutOnTheSheet, WindowClose };
+const char* const kRouteNames[] = {"CloseBox", "QuitItem", "QuitShortcutOnTheSheet", "WindowClose"};
 
 class CloseDuringBatchTest : public MainMenusTest, public ::testing::WithParamInterface<CloseRoute> {};
 
@@ -533,8 +487,7 @@ TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemo
     switch (GetParam()) {
     case CloseRoute::CloseBox: {
         ASSERT_TRUE(delegate->isProgressSheetBlockingWindow());
-        xcb_client_message_event_t message =
-            CloseBoxMessage(std::uint32_t(window().internalWinId()), kProtocols, kDeleteWindow);
+        xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()));
         EXPECT_TRUE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
         break;
     }
@@ -555,46 +508,29 @@ TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemo
     EXPECT_FALSE(window().isVisible());
     EXPECT_FALSE(sheet()->isVisible());
     // The current file was finished whole; none after it was started.
-    for (const char* name : {"p1.jpg", "p2.jpg"}) {
-        EXPECT_EQ(convtest::Decode(dir / "out" / name).width, 40) << name;
-    }
-    EXPECT_FALSE(fs::exists(dir / "out" / "p3.jpg"));
-    EXPECT_FALSE(fs::exists(dir / "out" / "p4.jpg"));
+    for (const char* name : {"p1.jpg", "p2.jpg"}) EXPECT_EQ(convtest::Decode(dir / "out" / name).width, 40) << name;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 2);
     EXPECT_TRUE(fs::exists(general));
     EXPECT_FALSE(fs::exists(preview));
     EXPECT_TRUE(alerts.empty());  // no report for a batch stopped by closing
 }
 
-std::string RouteName(const ::testing::TestParamInfo<CloseRoute>& info) {
-    static const char* const names[] = {"CloseBox", "QuitItem", "QuitShortcutOnTheSheet", "WindowClose"};
-    return names[int(info.param)];
-}
-
 INSTANTIATE_TEST_SUITE_P(Routes, CloseDuringBatchTest,
                          ::testing::Values(CloseRoute::CloseBox, CloseRoute::QuitItem,
                                            CloseRoute::QuitShortcutOnTheSheet, CloseRoute::WindowClose),
-                         RouteName);
+                         [](const auto& info) { return std::string(kRouteNames[int(info.param)]); });
 
 TEST_F(MainMenusTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
     ShowWindow();
     const fs::path general = folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
+    QSignalSpy quit(item("quitMenuItem"), &QAction::triggered);
     QTest::keyClick(window().imageListViewOutlet, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quit.count(), 1);
     EXPECT_FALSE(window().isVisible());
     EXPECT_TRUE(fs::exists(general));
 }
 
-// --- Screenshots ------------------------------------------------------------------------
-
-// The window with an open menu painted where it shows.
-QImage WindowWithMenu(QWidget& window, QMenu& menu) {
-    QImage shot = window.grab().toImage();
-    const QPoint at = menu.pos() - window.mapToGlobal(QPoint(0, 0));
-    QPainter painter(&shot);
-    painter.drawPixmap(at, menu.grab());
-    return shot;
-}
-
+// Each menu open over the window, light and dark, saved when asked for.
 TEST_F(MainMenusTest, Screenshots) {
     const QString shots = qEnvironmentVariable("VANTRELL_SCREENSHOT_DIR");
     if (shots.isEmpty()) GTEST_SKIP() << "VANTRELL_SCREENSHOT_DIR names no folder";
@@ -605,24 +541,22 @@ TEST_F(MainMenusTest, Screenshots) {
     for (const bool dark : {false, true}) {
         QApplication::setPalette(dark ? DarkPalette() : light);
         ShowWindow();
-        const QString look = dark ? QStringLiteral("dark") : QStringLiteral("light");
-        for (QMenu* menu : {menus().fileMenu(), menus().editMenu(), menus().imageMenu(), menus().helpMenu()}) {
-            menus().menuBar()->setActiveAction(menu->menuAction());
+        for (QMenu* menu : allMenus()) {
+            const bool context = menu == menus().imageListContextMenu();
+            if (context) {
+                RightClick(RowCentre(2));
+            } else {
+                menus().menuBar()->setActiveAction(menu->menuAction());
+            }
             ASSERT_TRUE(WaitUntil([&] { return menu->isVisible(); }));
             QTest::qWait(50);
-            WindowWithMenu(window(), *menu).save(shots + "/" + menu->objectName() + "-" + look + ".png");
+            QImage shot = window().grab().toImage();
+            QPainter(&shot).drawPixmap(menu->pos() - window().mapToGlobal(QPoint(0, 0)), menu->grab());
+            shot.save(shots + "/" + (context ? QStringLiteral("context-menu") : menu->objectName()) +
+                      (dark ? "-dark.png" : "-light.png"));
             menu->hide();
             QTest::qWait(20);
         }
-        QWidget* viewport = window().imageListViewOutlet->viewport();
-        const QPoint at = window().imageListViewOutlet->visualRect(list().index(2, 0)).center();
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
-        QCoreApplication::sendEvent(viewport, &event);
-        QMenu* context = menus().imageListContextMenu();
-        ASSERT_TRUE(WaitUntil([&] { return context->isVisible(); }));
-        QTest::qWait(50);
-        WindowWithMenu(window(), *context).save(shots + "/context-menu-" + look + ".png");
-        context->hide();
     }
     QApplication::setPalette(light);
 }
