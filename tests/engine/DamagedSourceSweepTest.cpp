@@ -16,6 +16,7 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfRgbaFile.h>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <regex>
@@ -62,12 +63,12 @@ std::string WiderExrDataWindow(std::string bytes, std::uint32_t extra) {
     static const std::string kName("dataWindow\0box2i\0", 17);
     const std::size_t at = bytes.find(kName);
     if (at == std::string::npos) return {};
-    // Size (4 bytes), then xMin, yMin, xMax, yMax, little-endian.
+    // Size (4 bytes), then xMin, yMin, xMax, yMax, little-endian as this machine.
     const std::size_t xMax = at + kName.size() + 4 + 8;
     std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= std::uint32_t(std::uint8_t(bytes[xMax + std::size_t(i)])) << (8 * i);
+    std::memcpy(&value, &bytes[xMax], 4);
     value += extra;
-    for (int i = 0; i < 4; ++i) bytes[xMax + std::size_t(i)] = char(value >> (8 * i));
+    std::memcpy(&bytes[xMax], &value, 4);
     return bytes;
 }
 
@@ -263,11 +264,9 @@ protected:
                     SCOPED_TRACE(c.name + " to " + road.name + " with " + std::to_string(threads) + " threads");
                     vips_concurrency_set(threads);
                     const Outcome outcome = Convert(folder / c.name, road, dir / "out");
-                    if (c.expect == Expect::Converts || (c.expect == Expect::LaterPageFails && !whole)) {
-                        EXPECT_EQ(outcome.result, 1);
-                    }
-                    if (c.expect == Expect::Fails || (c.expect == Expect::LaterPageFails && whole)) {
-                        EXPECT_EQ(outcome.result, 0);
+                    if (c.expect != Expect::SameEveryRun) {
+                        EXPECT_EQ(outcome.result, c.expect == Expect::Converts ||
+                                                      (c.expect == Expect::LaterPageFails && !whole) ? 1 : 0);
                     }
                     if (outcome.result == 0) {
                         EXPECT_TRUE(outcome.written.empty()) << "a failed run wrote something";
