@@ -21,12 +21,6 @@ constexpr int kHeight = 8;
 // Where the checks read a pixel: right of the watermarks, which sit at the left.
 constexpr int kProbeX = 200;
 constexpr int kProbeY = 4;
-
-// A smooth ramp: red rises in steps of 7, far finer than one 8-bit step
-// (257), green falls in steps of 11, blue and alpha are constant.
-double Red(int x) { return 20000.0 + 7.0 * x; }
-double Green(int x) { return 60000.0 - 11.0 * x; }
-constexpr double kBlue = 30000.0;
 constexpr double kAlpha = 40000.0;
 
 struct SourceKind {
@@ -45,26 +39,14 @@ const SourceKind kSources[] = {
     {"RGBProfilePng", 3, false, "png", true},
 };
 
-std::vector<double> SourceValues(const SourceKind& kind, int x) {
-    std::vector<double> values{Red(x)};
-    if (kind.colour == 3) {
-        values.push_back(Green(x));
-        values.push_back(kBlue);
-    }
-    if (kind.alpha) values.push_back(kAlpha);
-    return values;
-}
-
+// A smooth ramp: red rises in steps of 7, far finer than one 8-bit step
+// (257), green falls in steps of 11, blue and alpha are constant.
 VImage Ramp16(const SourceKind& kind) {
     const VImage x = VImage::xyz(kWidth, kHeight).extract_band(0);
     std::vector<VImage> bands{x * 7 + 20000};
-    if (kind.colour == 3) {
-        bands.push_back(60000 - x * 11);
-        bands.push_back(x * 0 + kBlue);
-    }
+    if (kind.colour == 3) bands.insert(bands.end(), {60000 - x * 11, x * 0 + 30000});
     if (kind.alpha) bands.push_back(x * 0 + kAlpha);
-    VImage ramp = VImage::bandjoin(bands).cast(VIPS_FORMAT_USHORT);
-    ramp = ramp.copy(VImage::option()->set(
+    VImage ramp = VImage::bandjoin(bands).cast(VIPS_FORMAT_USHORT).copy(VImage::option()->set(
         "interpretation", kind.colour == 1 ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16));
     if (kind.profile) {
         VipsBlob* blob = VImage::profile_load("p3");
@@ -76,63 +58,54 @@ VImage Ramp16(const SourceKind& kind) {
     return ramp;
 }
 
-void WriteSource(const SourceKind& kind, const std::filesystem::path& path) {
+const double kRed = 20000.0 + 7.0 * kProbeX;  // the source's red at the probe
+
+VImage WriteSource(const SourceKind& kind, const std::filesystem::path& path) {
     const VImage ramp = Ramp16(kind);
-    if (std::string(kind.extension) == "png") {
-        ramp.pngsave(path.c_str());
-    } else {
-        ramp.tiffsave(path.c_str());
-    }
+    std::string(kind.extension) == "png" ? ramp.pngsave(path.c_str()) : ramp.tiffsave(path.c_str());
+    return ramp;
 }
 
 // The output as its file stores it, before any conversion to 8 bits.
 VImage Stored(const std::filesystem::path& path) {
     auto source = plat::ImageSource::Open(path);
-    if (!source) return VImage();
-    return source->load(0, plat::DecodeOptions{}).copy_memory();
+    return source ? source->load(0, plat::DecodeOptions{}).copy_memory() : VImage();
 }
 
 int Bits(const VImage& image) {
-    switch (image.format()) {
-    case VIPS_FORMAT_UCHAR: return 8;
-    case VIPS_FORMAT_USHORT: return 16;
-    case VIPS_FORMAT_FLOAT: return 32;
-    default: return 0;
-    }
+    const VipsBandFormat f = image.format();
+    return f == VIPS_FORMAT_UCHAR ? 8 : f == VIPS_FORMAT_USHORT ? 16 : f == VIPS_FORMAT_FLOAT ? 32 : 0;
 }
 
-std::size_t DistinctValues(const VImage& band) {
-    std::size_t size = 0;
-    void* memory = band.cast(VIPS_FORMAT_FLOAT).write_to_memory(&size);
-    const auto* values = static_cast<const float*>(memory);
-    std::set<float> distinct(values, values + size / sizeof(float));
-    g_free(memory);
-    return distinct.size();
+// Of the colour bands (a ramp converted into a smaller gamut may clip in
+// one): the most distinct values.
+std::size_t MostDistinctValues(const VImage& image) {
+    std::size_t most = 0;
+    for (int band = 0; band < std::min(image.bands(), 3); ++band) {
+        std::size_t size = 0;
+        void* memory = image.extract_band(band).cast(VIPS_FORMAT_FLOAT).write_to_memory(&size);
+        const auto* values = static_cast<const float*>(memory);
+        most = std::max(most, std::set<float>(values, values + size / sizeof(float)).size());
+        g_free(memory);
+    }
+    return most;
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
 // The pixel type of an OpenEXR file's first channel, from its header's
 // channel list: 0 uint, 1 half, 2 float; -1 when not found.
 constexpr int kExrFloat = 2;
 int ExrChannelType(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadAll(path);
     static const std::string kList("channels\0chlist\0", 16);
     const std::size_t at = bytes.find(kList);
-    if (at == std::string::npos) return -1;
     // The attribute's size (4 bytes), then the first channel's name and type.
-    const std::size_t name = at + kList.size() + 4;
-    const std::size_t end = bytes.find('\0', name);
-    if (end == std::string::npos || end + 5 > bytes.size()) return -1;
-    return static_cast<unsigned char>(bytes[end + 1]);
-}
-
-// Of the colour bands: a ramp converted into a smaller gamut may clip in one.
-std::size_t MostDistinctValues(const VImage& image) {
-    std::size_t most = 0;
-    for (int band = 0; band < std::min(image.bands(), 3); ++band) {
-        most = std::max(most, DistinctValues(image.extract_band(band)));
-    }
-    return most;
+    const std::size_t end = at == std::string::npos ? at : bytes.find('\0', at + kList.size() + 4);
+    return end == std::string::npos || end + 5 > bytes.size() ? -1 : static_cast<unsigned char>(bytes[end + 1]);
 }
 
 struct OutputKind {
@@ -144,50 +117,28 @@ struct OutputKind {
 };
 
 const OutputKind kOutputs[] = {
-    {kImageTypePhotoshop, "psd", 16, true, true},
-    {kImageTypeGIF, "gif", 8, false, false},
-    {kImageTypeJPEG2000, "jp2", 16, false, false},
-    {kImageTypeJPEG, "jpg", 8, false, true},
-    {kImageTypeOpenEXR, "exr", 0, false, false},
-    {kImageTypeICNS, "icns", 8, false, false},
-    {kImageTypePNG, "png", 16, true, true},
-    {kImageTypePDF, "pdf", 0, false, false},
-    {kImageTypeTGA, "tga", 8, true, false},
-    {kImageTypeTIFF, "tif", 16, true, true},
-    {kImageTypeBMP, "bmp", 8, true, true},
-    {kImageTypeSGI, "sgi", 16, true, false},
-    {kImageTypeCMYKTIFF, "tif", 8, false, false},
-    {kImageTypePICT, "pict", 8, true, false},
-    {kImageTypeICO, "ico", 8, false, false},
-    {kImageTypeMultiPageTIFF, "tif", 16, true, true},
+    {kImageTypePhotoshop, "psd", 16, true, true},    {kImageTypeGIF, "gif", 8, false, false},
+    {kImageTypeJPEG2000, "jp2", 16, false, false},   {kImageTypeJPEG, "jpg", 8, false, true},
+    {kImageTypeOpenEXR, "exr", 0, false, false},     {kImageTypeICNS, "icns", 8, false, false},
+    {kImageTypePNG, "png", 16, true, true},          {kImageTypePDF, "pdf", 0, false, false},
+    {kImageTypeTGA, "tga", 8, true, false},          {kImageTypeTIFF, "tif", 16, true, true},
+    {kImageTypeBMP, "bmp", 8, true, true},           {kImageTypeSGI, "sgi", 16, true, false},
+    {kImageTypeCMYKTIFF, "tif", 8, false, false},    {kImageTypePICT, "pict", 8, true, false},
+    {kImageTypeICO, "ico", 8, false, false},         {kImageTypeMultiPageTIFF, "tif", 16, true, true},
 };
 
 enum class Operation { Full, Resize, TurnAndFlip, TextWatermark, ImageWatermark, Sharpen };
-
-struct OperationKind {
-    const char* name;
-    Operation operation;
-};
-
-const OperationKind kOperations[] = {
-    {"Full", Operation::Full},
-    {"Resize", Operation::Resize},
-    {"TurnAndFlip", Operation::TurnAndFlip},
-    {"TextWatermark", Operation::TextWatermark},
-    {"ImageWatermark", Operation::ImageWatermark},
-    {"Sharpen", Operation::Sharpen},
-};
+const char* const kOperationNames[] = {"Full", "Resize", "TurnAndFlip", "TextWatermark", "ImageWatermark", "Sharpen"};
+const Operation kOperations[] = {Operation::Full,          Operation::Resize,         Operation::TurnAndFlip,
+                                 Operation::TextWatermark, Operation::ImageWatermark, Operation::Sharpen};
 
 void Apply(Operation operation, ImageConversion& record) {
     WatermarkOptions& w = record.watermark;
     w.editorViewSize = {550, 17.1875};
     switch (operation) {
     case Operation::Full: break;
+    case Operation::Sharpen: record.resize.sharpen = 1; [[fallthrough]];
     case Operation::Resize: record.resize.width = record.resize.height = 50; break;
-    case Operation::Sharpen:
-        record.resize.width = record.resize.height = 50;
-        record.resize.sharpen = 1;
-        break;
     case Operation::TurnAndFlip:
         record.rotationAngle = 90;
         record.flipMask = 1;
@@ -218,34 +169,35 @@ bool KeepsProbe(Operation operation) {
            operation == Operation::ImageWatermark;
 }
 
+// Converts `source` into a file `name` of `code`, with `operation` applied.
+int Convert(const std::filesystem::path& source, const std::filesystem::path& target, std::int32_t code,
+            Operation operation = Operation::Full, bool wholeFile = false) {
+    ImageConversion record = SameSizeRecord(source, target, code);
+    Apply(operation, record);
+    return wholeFile ? ConvertImageFileFormat(&record) : ConvertImageWithOptions(&record);
+}
+
 class SourceDepthTest : public ConversionTest,
-                        public ::testing::WithParamInterface<std::tuple<SourceKind, OperationKind>> {};
+                        public ::testing::WithParamInterface<std::tuple<SourceKind, Operation>> {};
 
 TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
-    const auto& [source, operationKind] = GetParam();
-    const Operation operation = operationKind.operation;
+    const auto& [source, operation] = GetParam();
     const std::filesystem::path input = dir / (std::string("ramp.") + source.extension);
-    WriteSource(source, input);
-    const std::vector<double> expected = SourceValues(source, kProbeX);
+    const std::vector<double> expected = WriteSource(source, input).getpoint(kProbeX, kProbeY);
 
     for (const OutputKind& output : kOutputs) {
         SCOPED_TRACE(output.extension + std::string(" code ") + std::to_string(output.code));
-        const std::filesystem::path target =
-            dir / ("out-" + std::to_string(output.code) + "." + output.extension);
-        ImageConversion record = SameSizeRecord(input, target, output.code);
-        Apply(operation, record);
-        ASSERT_EQ(ConvertImageWithOptions(&record), 1);
+        const std::filesystem::path target = dir / ("out-" + std::to_string(output.code) + "." + output.extension);
+        ASSERT_EQ(Convert(input, target, output.code, operation), 1);
         ASSERT_TRUE(std::filesystem::exists(target));
         if (output.code == kImageTypeOpenEXR) {
             // 32-bit floats, not half floats that would merge neighbouring
             // steps (libvips reads them as half floats: some merge there).
             EXPECT_EQ(ExrChannelType(target), kExrFloat);
-            const VImage exr = VImage::new_from_file(target.c_str());
-            EXPECT_GT(MostDistinctValues(exr), 100u);
+            EXPECT_GT(MostDistinctValues(VImage::new_from_file(target.c_str())), 100u);
         }
         if (output.code == kImageTypePDF) {
-            std::ifstream file(target, std::ios::binary);
-            const std::string pdf((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            const std::string pdf = ReadAll(target);
             EXPECT_NE(pdf.find("/BitsPerComponent 16"), std::string::npos);
             EXPECT_EQ(pdf.find("/BitsPerComponent 8"), std::string::npos);
             if (operation == Operation::Full && !source.alpha && !source.profile) {
@@ -264,8 +216,7 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
         const bool deep = output.bits == 16;
         if (deep) {
             // The fine steps of the ramp are all there.
-            EXPECT_GT(MostDistinctValues(stored),
-                      operation == Operation::Full && output.lossless ? 255u : 100u);
+            EXPECT_GT(MostDistinctValues(stored), operation == Operation::Full && output.lossless ? 255u : 100u);
         }
         // ImageMagick reads a Photoshop file's merged picture with alpha in
         // other colours than it wrote, at any depth.
@@ -275,26 +226,18 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
         if (source.profile) {
             EXPECT_NE(vips_image_get_typeof(stored.get_image(), VIPS_META_ICC_NAME), 0u);
         }
+        const std::vector<double> pixel = stored.getpoint(kProbeX, kProbeY);
         if (deep && output.lossless) {
-            const std::vector<double> pixel = stored.getpoint(kProbeX, kProbeY);
             // Photoshop and SGI files of grey sources may hold grey as RGB.
             ASSERT_GE(pixel.size(), expected.size());
-            EXPECT_EQ(pixel[0], expected[0]);
-            if (source.colour == 3) {
-                EXPECT_EQ(pixel[1], expected[1]);
-                EXPECT_EQ(pixel[2], expected[2]);
-            }
+            for (int i = 0; i < source.colour; ++i) EXPECT_EQ(pixel[i], expected[i]) << "band " << i;
             if (source.alpha) {
                 EXPECT_EQ(pixel.back(), kAlpha);
             }
         } else if (!deep && !source.alpha && output.code != kImageTypeGIF && output.code != kImageTypeCMYKTIFF) {
             // The nearest 8-bit step: round(v / 257).
-            const int tolerance = output.lossless ? 0 : 3;
-            const std::vector<double> pixel = stored.getpoint(kProbeX, kProbeY);
-            EXPECT_NEAR(pixel[0], std::round(expected[0] / 257.0), tolerance);
-            if (source.colour == 3 && pixel.size() >= 3) {
-                EXPECT_NEAR(pixel[1], std::round(expected[1] / 257.0), tolerance);
-                EXPECT_NEAR(pixel[2], std::round(expected[2] / 257.0), tolerance);
+            for (int i = 0; i < (pixel.size() >= 3 ? source.colour : 1); ++i) {
+                EXPECT_NEAR(pixel[i], std::round(expected[i] / 257.0), output.lossless ? 0 : 3) << "band " << i;
             }
         }
     }
@@ -302,113 +245,91 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceDepthTest,
                          ::testing::Combine(::testing::ValuesIn(kSources), ::testing::ValuesIn(kOperations)),
-                         [](const ::testing::TestParamInfo<std::tuple<SourceKind, OperationKind>>& info) {
+                         [](const ::testing::TestParamInfo<std::tuple<SourceKind, Operation>>& info) {
                              return std::string(std::get<0>(info.param).name) + "_" +
-                                    std::get<1>(info.param).name;
+                                    kOperationNames[int(std::get<1>(info.param))];
                          });
 
 class DepthTest : public ConversionTest {};
 
-TEST_F(DepthTest, AlphaOfAFlattenedFormatIsTheNearestStep) {
-    // 8-bit formats with alpha get round(alpha / 257), as the colour.
-    const SourceKind rgba{"RGBA", 3, true, "png", false};
-    WriteSource(rgba, dir / "rgba.png");
-    ImageConversion record = SameSizeRecord(dir / "rgba.png", dir / "out.tga", kImageTypeTGA);
-    ASSERT_EQ(ConvertImageWithOptions(&record), 1);
+// Formats of 8 bits, the preview image included, get round(v / 257), for
+// the colour and for alpha.
+TEST_F(DepthTest, EightBitOutputsAndThePreviewAreTheNearestStep) {
+    WriteSource({"RGBA", 3, true, "png", false}, dir / "rgba.png");
+    ASSERT_EQ(Convert(dir / "rgba.png", dir / "out.tga", kImageTypeTGA), 1);
     const std::vector<double> pixel = Stored(dir / "out.tga").getpoint(kProbeX, kProbeY);
     ASSERT_EQ(pixel.size(), 4u);
-    EXPECT_EQ(pixel[0], std::round(Red(kProbeX) / 257.0));
+    EXPECT_EQ(pixel[0], std::round(kRed / 257.0));
     EXPECT_EQ(pixel[3], std::round(kAlpha / 257.0));
-}
 
-TEST_F(DepthTest, PreviewImageIsEightBit) {
-    const SourceKind rgb{"RGB", 3, false, "png", false};
-    WriteSource(rgb, dir / "rgb.png");
+    WriteSource({"RGB", 3, false, "png", false}, dir / "rgb.png");
     ImageConversion record = SameSizeRecord(dir / "rgb.png", {}, kImageTypePNG);
     record.returnImage = 1;
     ASSERT_EQ(ConvertImageWithOptions(&record), 1);
     ASSERT_TRUE(record.resultImage);
     EXPECT_EQ(record.resultImage->bitsPerComponent(), 8);
-    EXPECT_EQ(record.resultImage->vimage().getpoint(kProbeX, kProbeY)[0], std::round(Red(kProbeX) / 257.0));
+    EXPECT_EQ(record.resultImage->vimage().getpoint(kProbeX, kProbeY)[0], std::round(kRed / 257.0));
 }
 
 TEST_F(DepthTest, WholeFileConversionKeepsEveryPageDeep) {
     // Two 16-bit pages, each into a PNG of its own.
-    const SourceKind rgb{"RGB", 3, false, "tif", false};
-    VImage page = Ramp16(rgb);
+    const VImage page = Ramp16({"RGB", 3, false, "tif", false});
     VImage pages = VImage::arrayjoin({page, page}, VImage::option()->set("across", 1));
     pages.set("page-height", kHeight);
     pages.tiffsave((dir / "pages.tif").c_str());
-    ImageConversion record = SameSizeRecord(dir / "pages.tif", dir / "pages.png", kImageTypePNG);
-    ASSERT_EQ(ConvertImageFileFormat(&record), 1);
+    ASSERT_EQ(Convert(dir / "pages.tif", dir / "pages.png", kImageTypePNG, Operation::Full, true), 1);
     for (const char* name : {"pages/pages.png", "pages/pages 1.png"}) {
         SCOPED_TRACE(name);
         const VImage stored = Stored(dir / name);
         ASSERT_EQ(Bits(stored), 16);
-        EXPECT_EQ(stored.getpoint(kProbeX, kProbeY)[0], Red(kProbeX));
+        EXPECT_EQ(stored.getpoint(kProbeX, kProbeY)[0], kRed);
     }
 
     // One page into JPEG: the nearest 8-bit step.
-    record = SameSizeRecord(dir / "pages.tif", dir / "page.jpg", kImageTypeJPEG);
     page.tiffsave((dir / "page.tif").c_str());
-    record.sourceURL = dir / "page.tif";
-    ASSERT_EQ(ConvertImageFileFormat(&record), 1);
+    ASSERT_EQ(Convert(dir / "page.tif", dir / "page.jpg", kImageTypeJPEG, Operation::Full, true), 1);
     const VImage jpeg = Stored(dir / "page.jpg");
     ASSERT_EQ(Bits(jpeg), 8);
-    EXPECT_NEAR(jpeg.getpoint(kProbeX, kProbeY)[0], std::round(Red(kProbeX) / 257.0), 3);
+    EXPECT_NEAR(jpeg.getpoint(kProbeX, kProbeY)[0], std::round(kRed / 257.0), 3);
 }
-
-// A float ramp 0.1 .. 0.9 in grey or RGB.
-VImage FloatRamp(int colour) {
-    const VImage x = VImage::xyz(kWidth, kHeight).extract_band(0).cast(VIPS_FORMAT_FLOAT);
-    std::vector<VImage> bands{x / 320.0 + 0.1};
-    if (colour == 3) {
-        bands.push_back(0.9 - x / 320.0);
-        bands.push_back(x * 0 + 0.5);
-    }
-    return VImage::bandjoin(bands).cast(VIPS_FORMAT_FLOAT).copy(VImage::option()->set(
-        "interpretation", colour == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB));
-}
-
-double FloatRed(int x) { return float(float(x) / 320.0f + 0.1f); }
 
 class FloatSourceTest : public ConversionTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FloatSourceTest, StaysFloatInTiffAndIsScaledElsewhere) {
+    // A float ramp 0.1 .. 0.9 in grey or RGB.
     const int colour = GetParam();
-    FloatRamp(colour).tiffsave((dir / "float.tif").c_str());
-    for (const OperationKind& operation : kOperations) {
-        SCOPED_TRACE(operation.name);
-        ImageConversion record = SameSizeRecord(dir / "float.tif", dir / "out.tif", kImageTypeTIFF);
-        Apply(operation.operation, record);
-        ASSERT_EQ(ConvertImageWithOptions(&record), 1);
+    const VImage x = VImage::xyz(kWidth, kHeight).extract_band(0).cast(VIPS_FORMAT_FLOAT);
+    std::vector<VImage> bands{x / 320.0 + 0.1};
+    if (colour == 3) bands.insert(bands.end(), {0.9 - x / 320.0, x * 0 + 0.5});
+    VImage::bandjoin(bands)
+        .cast(VIPS_FORMAT_FLOAT)
+        .copy(VImage::option()->set("interpretation",
+                                    colour == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
+        .tiffsave((dir / "float.tif").c_str());
+    const double v = float(float(kProbeX) / 320.0f + 0.1f);
+
+    for (Operation operation : kOperations) {
+        SCOPED_TRACE(kOperationNames[int(operation)]);
+        ASSERT_EQ(Convert(dir / "float.tif", dir / "out.tif", kImageTypeTIFF, operation), 1);
         const VImage tiff = Stored(dir / "out.tif");
         ASSERT_EQ(Bits(tiff), 32);
-        if (KeepsProbe(operation.operation)) {
-            EXPECT_NEAR(tiff.getpoint(kProbeX, kProbeY)[0], FloatRed(kProbeX), 1e-6);
+        if (KeepsProbe(operation)) {
+            EXPECT_NEAR(tiff.getpoint(kProbeX, kProbeY)[0], v, 1e-6);
         }
     }
 
     // OpenEXR takes the floats as they are (libvips reads them back as half floats).
-    ImageConversion exr = SameSizeRecord(dir / "float.tif", dir / "out.exr", kImageTypeOpenEXR);
-    ASSERT_EQ(ConvertImageWithOptions(&exr), 1);
+    ASSERT_EQ(Convert(dir / "float.tif", dir / "out.exr", kImageTypeOpenEXR), 1);
     EXPECT_EQ(ExrChannelType(dir / "out.exr"), kExrFloat);
-    const double v = FloatRed(kProbeX);
     EXPECT_NEAR(VImage::new_from_file((dir / "out.exr").c_str()).getpoint(kProbeX, kProbeY)[0], v, 1e-3);
 
     // PNG holds 16 bits; JPEG and BMP 8: scaled from 0..1, never black.
-    struct Scaled {
-        std::int32_t code;
-        const char* name;
-        double full;
-        double tolerance;
-    };
-    for (const Scaled& s : {Scaled{kImageTypePNG, "out.png", 65535.0, 0}, Scaled{kImageTypeJPEG, "out.jpg", 255.0, 3},
-                            Scaled{kImageTypeBMP, "out.bmp", 255.0, 0}}) {
-        SCOPED_TRACE(s.name);
-        ImageConversion record = SameSizeRecord(dir / "float.tif", dir / s.name, s.code);
-        ASSERT_EQ(ConvertImageWithOptions(&record), 1);
-        EXPECT_NEAR(Stored(dir / s.name).getpoint(kProbeX, kProbeY)[0], std::round(v * s.full), s.tolerance);
+    const std::tuple<std::int32_t, const char*, double, double> scaled[] = {
+        {kImageTypePNG, "out.png", 65535.0, 0}, {kImageTypeJPEG, "out.jpg", 255.0, 3}, {kImageTypeBMP, "out.bmp", 255.0, 0}};
+    for (const auto& [code, name, full, tolerance] : scaled) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(Convert(dir / "float.tif", dir / name, code), 1);
+        EXPECT_NEAR(Stored(dir / name).getpoint(kProbeX, kProbeY)[0], std::round(v * full), tolerance);
     }
 }
 
