@@ -74,7 +74,7 @@ TEST_P(DeepLayouts, KeptOnlyWhenAskedOtherwiseTheNearestEightBitStep) {
     EXPECT_EQ(out->vimage().getpoint(20, 1)[0], EightBit(20));
 }
 
-TEST_P(DeepLayouts, DrawnTurnedWatermarkedSharpenedAndSavedAtTheirDepth) {
+TEST_P(DeepLayouts, DrawnTurnedSharpenedAndSavedAtTheirDepth) {
     const ColorModel model = image->colorModel();
     const int bits = image->bitsPerComponent();
 
@@ -84,9 +84,8 @@ TEST_P(DeepLayouts, DrawnTurnedWatermarkedSharpenedAndSavedAtTheirDepth) {
     plat::ImageRef out = same->makeImage();
     ASSERT_TRUE(out);
     EXPECT_EQ(out->bitsPerComponent(), bits);
-    const std::vector<double> source = image->vimage().getpoint(33, 2), drawn = out->vimage().getpoint(33, 2);
-    ASSERT_EQ(drawn.size(), source.size());
-    for (std::size_t b = 0; b < source.size(); ++b) EXPECT_NEAR(drawn[b], source[b], bits == 16 ? 0 : 1e-6);
+    ASSERT_EQ(out->bands(), image->bands());
+    EXPECT_LE((out->vimage().cast(VIPS_FORMAT_DOUBLE) - image->vimage()).abs().max(), bits == 16 ? 0 : 1e-6);
 
     // Turned a quarter and scaled, with an 8-bit watermark and a white fill
     // over part of it: still deep, the fine steps still there.
@@ -123,25 +122,20 @@ TEST_P(DeepLayouts, DrawnTurnedWatermarkedSharpenedAndSavedAtTheirDepth) {
         EXPECT_EQ(back.bands(), image->bands());
         EXPECT_EQ(back.getpoint(40, 3), image->vimage().getpoint(40, 3));
     }
-}
 
-// Grey pixels of any depth, with or without alpha, become three equal
-// OpenEXR channels and an alpha (read back by libvips on a 16-bit scale).
-TEST(DeepImageTest, GreyImagesBecomeOpenExr) {
-    plat::Initialize();
-    for (bool alpha : {true, false}) {
-        for (bool keep : {false, true}) {
-            SCOPED_TRACE(std::string(alpha ? "alpha" : "opaque") + (keep ? " deep" : " 8-bit"));
-            const VImage grey = Ramp(VIPS_FORMAT_USHORT, 1, alpha);
-            const std::vector<std::uint8_t> exr = plat::codecs::SaveExr(Image::Create(grey, keep)->vimage());
-            ASSERT_FALSE(exr.empty());
-            const VImage back = VImage::new_from_buffer(exr.data(), exr.size(), "");
-            EXPECT_EQ(back.bands(), 4);
-            const std::vector<double> pixel = back.getpoint(5, 1);
-            EXPECT_EQ(pixel[0], pixel[1]);
-            EXPECT_EQ(pixel[0], pixel[2]);
-            EXPECT_NEAR(pixel[3], alpha ? 32768 : 65535, 200);
-        }
+    // Grey of any depth becomes three equal OpenEXR channels and an alpha
+    // (read back by libvips on a 16-bit scale).
+    for (bool keep : {false, true}) {
+        if (l.colour != 1) break;
+        SCOPED_TRACE(keep ? "deep" : "8-bit");
+        const std::vector<std::uint8_t> exr = plat::codecs::SaveExr(Image::Create(ramp, keep)->vimage());
+        ASSERT_FALSE(exr.empty());
+        const VImage back = VImage::new_from_buffer(exr.data(), exr.size(), "");
+        ASSERT_EQ(back.bands(), 4);
+        const std::vector<double> pixel = back.getpoint(5, 1);
+        EXPECT_EQ(pixel[0], pixel[1]);
+        EXPECT_EQ(pixel[0], pixel[2]);
+        EXPECT_NEAR(pixel[3], l.alpha ? 32768 : 65535, 200);
     }
 }
 
