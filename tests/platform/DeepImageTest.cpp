@@ -94,7 +94,8 @@ TEST_P(DeepLayouts, DrawnTurnedSharpenedAndSavedAtTheirDepth) {
     ASSERT_TRUE(turned->drawImage(*image, Rect(0, 0, 48, 4)));
     turned->concatCTM(plat::AffineTransform{0, -1, 1, 0, 0, 4});
     turned->setAlpha(0.5);
-    ASSERT_TRUE(turned->drawImage(*Image::FromPixels(2, 2, std::vector<std::uint8_t>(16, 200).data()), Rect(0, 0, 2, 2)));
+    const plat::ImageRef mark = Image::FromPixels(2, 2, std::vector<std::uint8_t>(16, 200).data());
+    ASSERT_TRUE(turned->drawImage(*mark, Rect(0, 0, 2, 2)));
     turned->setAlpha(1.0);
     turned->setFillColor({1, 1, 1, 1});
     ASSERT_TRUE(turned->fillRect(Rect(2, 46, 2, 2)));
@@ -102,9 +103,9 @@ TEST_P(DeepLayouts, DrawnTurnedSharpenedAndSavedAtTheirDepth) {
     ASSERT_TRUE(out);
     EXPECT_EQ(out->bitsPerComponent(), bits);
     std::size_t size = 0;
-    void* memory = out->vimage().extract_band(0).cast(VIPS_FORMAT_FLOAT).write_to_memory(&size);
-    EXPECT_GT(std::set<float>(static_cast<float*>(memory), static_cast<float*>(memory) + size / sizeof(float)).size(), 40u);
-    g_free(memory);
+    auto* samples = static_cast<float*>(out->vimage().extract_band(0).cast(VIPS_FORMAT_FLOAT).write_to_memory(&size));
+    EXPECT_GT(std::set<float>(samples, samples + size / sizeof(float)).size(), 40u);
+    g_free(samples);
     EXPECT_NEAR(out->vimage().getpoint(3, 0)[0], bits == 16 ? 65535.0 : 1.0, 1e-6);
 
     const plat::ImageRef sharpened = plat::SharpenLuminance(*out, 0.25);

@@ -49,7 +49,8 @@ protected:
             }
         }
         std::ofstream(dir / "in.pgm", std::ios::binary) << pgm;
-        std::vector<std::string> argv = {"opj_compress", "-i", (dir / "in.pgm").string(), "-o", (dir / "out.jp2").string()};
+        std::vector<std::string> argv = {"opj_compress", "-i", (dir / "in.pgm").string(), "-o",
+                                         (dir / "out.jp2").string()};
         argv.insert(argv.end(), options.begin(), options.end());
         EXPECT_TRUE(plat::ToolRunner().run("/usr/bin/opj_compress", argv).succeeded());
         return dir / "out.jp2";

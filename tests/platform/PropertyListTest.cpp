@@ -290,12 +290,13 @@ TEST(PropertyList, WhatAListExpandsToIsBounded) {
     // thousands of values: one shared object referred to again and again, a
     // reference to an array of references, or very many keys. Honest lists of a
     // few thousand values and shared objects read.
+    using Refs = std::vector<std::uint64_t>;
     const struct { const char* what; std::string list; std::size_t size; } cases[] = {
-        {"shared data", binaryList({arrayObject(std::vector<std::uint64_t>(10000, 1)), dataObject(4096)}), 0},
-        {"references to references", binaryList({arrayObject(std::vector<std::uint64_t>(300, 1)),
-                                                  arrayObject(std::vector<std::uint64_t>(1000, 2)), asciiObject("x")}), 0},
+        {"shared data", binaryList({arrayObject(Refs(10000, 1)), dataObject(4096)}), 0},
+        {"references to references",
+         binaryList({arrayObject(Refs(300, 1)), arrayObject(Refs(1000, 2)), asciiObject("x")}), 0},
         {"many keys", keys(150000, "<true/>"), 0},
-        {"honest shared data", binaryList({arrayObject(std::vector<std::uint64_t>(1000, 1)), dataObject(4096)}), 1000},
+        {"honest shared data", binaryList({arrayObject(Refs(1000, 1)), dataObject(4096)}), 1000},
         {"honest keys", keys(5000, "<string>value</string>"), 5000},
     };
     for (const auto& c : cases) {
