@@ -13,13 +13,10 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
-
-using Pixel = std::function<int(int x, int y)>;
 
 int Pattern(int x, int y) { return (x * 3 + y * 5 + (x * y) % 17) & 255; }
 
@@ -38,15 +35,13 @@ protected:
         if (access("/usr/bin/opj_compress", X_OK) != 0) GTEST_SKIP() << "opj_compress (libopenjp2-tools) is missing";
     }
     // Writes a grey PGM (8 or 16 bits) and encodes it with OpenJPEG's own encoder.
-    std::filesystem::path Encode(int width, int height, int maxValue, const Pixel& pixel,
+    std::filesystem::path Encode(int width, int height, int maxValue, int (*pixel)(int x, int y),
                                  const std::vector<std::string>& options) {
         std::string pgm = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n" +
                           std::to_string(maxValue) + "\n";
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                if (maxValue > 255) pgm.push_back(char(pixel(x, y) >> 8));
-                pgm.push_back(char(pixel(x, y) & 255));
-            }
+        for (int i = 0; i < width * height; ++i) {
+            if (maxValue > 255) pgm.push_back(char(pixel(i % width, i / width) >> 8));
+            pgm.push_back(char(pixel(i % width, i / width) & 255));
         }
         std::ofstream(dir / "in.pgm", std::ios::binary) << pgm;
         std::vector<std::string> argv = {"opj_compress", "-i", (dir / "in.pgm").string(), "-o",
