@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <bit>
+#include <cmath>
 #include <fstream>
 #include <limits>
 
@@ -49,8 +49,8 @@ void putBigEndian(std::string& out, std::uint64_t value, int size) {
 }
 
 // A binary property list of raw objects (made with the helpers below, which
-// refer to other objects by 4-byte index). Object `top` is the root.
-std::string binaryList(const std::vector<std::string>& objects, std::uint64_t top = 0) {
+// refer to other objects by 4-byte index). Object 0 is the top.
+std::string binaryList(const std::vector<std::string>& objects) {
     std::string out = "bplist00";
     std::vector<std::uint64_t> offsets;
     for (const auto& object : objects) {
@@ -63,7 +63,7 @@ std::string binaryList(const std::vector<std::string>& objects, std::uint64_t to
     out.push_back(4);
     out.push_back(4);
     putBigEndian(out, objects.size(), 8);
-    putBigEndian(out, top, 8);
+    putBigEndian(out, 0, 8);
     putBigEndian(out, table, 8);
     return out;
 }
@@ -88,7 +88,7 @@ std::string arrayObject(const std::vector<std::uint64_t>& refs) { return refsObj
 std::string dataObject(std::size_t size) { return marker(0x4, size) + std::string(size, 'x'); }
 std::string asciiObject(const std::string& text) { return marker(0x5, text.size()) + text; }
 std::string dateObject(double seconds) {
-    std::string out(1, static_cast<char>(0x33));
+    std::string out = "\x33";
     putBigEndian(out, std::bit_cast<std::uint64_t>(seconds), 8);
     return out;
 }
@@ -319,8 +319,8 @@ TEST(PropertyList, DatesThatCannotBeHeldReadAsNumbersAndWriteBack) {
     const double inf = std::numeric_limits<double>::infinity();
     for (double seconds : {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1e12, -3e9}) {
         SCOPED_TRACE(seconds);
-        auto value = PropertyList::fromData(
-            binaryList({refsObject(0xD, {1, 2}), asciiObject("d"), dateObject(seconds)}));
+        auto value =
+            PropertyList::fromData(binaryList({refsObject(0xD, {1, 2}), asciiObject("d"), dateObject(seconds)}));
         ASSERT_TRUE(value);
         const double* number = value->find("d")->get<double>();
         ASSERT_TRUE(number);
@@ -329,8 +329,7 @@ TEST(PropertyList, DatesThatCannotBeHeldReadAsNumbersAndWriteBack) {
             auto saved = PropertyList::toData(*value, format);
             ASSERT_TRUE(saved);
             auto back = PropertyList::fromData(saved->data(), saved->size());
-            ASSERT_TRUE(back);
-            EXPECT_TRUE(back->find("d")->is<double>());
+            EXPECT_TRUE(back && back->find("d")->is<double>());
         }
     }
     // A date of the writer's range stays a date: 2004-03-03 09:46:40 UTC.
