@@ -193,7 +193,6 @@ TEST_F(ResampleTest, RefusesImagesWithoutAlphaOrOf16Bits) {
     vips_error_clear();
 }
 
-
 // Worker threads share the horizontally resampled rows of a one-pass source;
 // readers that overlap (a blur asks for rows around its own) must never see a
 // row another thread has just released. The fault came and went with thread

@@ -251,16 +251,14 @@ TEST(FileManager, CopyAndMove) {
 
 TEST(FileManager, MovingToAFreeNameNumbersAndNeverReplaces) {
     ScratchFolder folder;
-    const fs::path kept = folder / "prefs.plist.unreadable";
-    for (const char* expected : {"prefs.plist.unreadable", "prefs.plist.unreadable.1", "prefs.plist.unreadable.2"}) {
-        ASSERT_TRUE(FileManager::createFile(folder / "prefs.plist", std::string_view(expected)));
-        EXPECT_EQ(FileManager::moveItemToFreeName(folder / "prefs.plist", kept), folder / expected);
+    const char* names[] = {"prefs.plist.unreadable", "prefs.plist.unreadable.1", "prefs.plist.unreadable.2"};
+    for (const char* name : names) {
+        ASSERT_TRUE(FileManager::createFile(folder / "prefs.plist", std::string_view(name)));
+        EXPECT_EQ(FileManager::moveItemToFreeName(folder / "prefs.plist", folder / names[0]), folder / name);
     }
-    for (const char* name : {"prefs.plist.unreadable", "prefs.plist.unreadable.1", "prefs.plist.unreadable.2"}) {
-        EXPECT_EQ(readText(folder / name), name);
-    }
+    for (const char* name : names) EXPECT_EQ(readText(folder / name), name);
     std::error_code error;
-    EXPECT_TRUE(FileManager::moveItemToFreeName(folder / "gone", kept, &error).empty());
+    EXPECT_TRUE(FileManager::moveItemToFreeName(folder / "gone", folder / names[0], &error).empty());
     EXPECT_TRUE(error);
     EXPECT_EQ(entryCount(folder.path()), 3);
 }
@@ -366,27 +364,6 @@ TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     EXPECT_EQ(readText(folder / "out.jpg"), "done");
 }
 
-namespace {
-
-// The process id of a child that has ended, and this boot's short id: the
-// writer token of a run that is gone.
-std::string GoneWriterToken() {
-    std::string boot;
-    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
-    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return std::to_string(child) + "-4242-" + boot.substr(0, 8);
-}
-
-void MakeOld(const fs::path& file) {
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    fs::last_write_time(file, old);
-}
-
-}  // namespace
-
 // A conversion killed while libvips held disc copies of its images leaves
 // them in the private folder; a later run removes them, but never one that
 // a live process holds or is still writing, nor anything else.
@@ -397,11 +374,12 @@ TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
     fs::permissions(privateFolder, fs::perms::owner_all, fs::perm_options::replace);
     const std::vector<std::pair<std::string, bool>> files = {
         {"vips-0-2131234.v", false}, {"vips-17-99.v", false}, {"vips-3-5.v", true},  // held open
-        {"vips-4-6.v", true},                                                         // being written
+        {"vips-4-6.v", true},                                                         // being written (new)
         {"vips-notes.txt", true},    {"photo.v", true}};
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
     for (const auto& [name, kept] : files) {
         std::ofstream(privateFolder / name) << "pixels";
-        if (name != "vips-4-6.v") MakeOld(privateFolder / name);
+        if (name != "vips-4-6.v") fs::last_write_time(privateFolder / name, old);
     }
     const int held = ::open((privateFolder / "vips-3-5.v").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
@@ -414,14 +392,22 @@ TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
 }
 
 // Runs whose private folder name was taken made a fallback folder each; a
-// later run removes those of runs that are gone, with their contents, and
-// keeps a live run's and what is not ours.
+// later run removes those of runs that are gone (an ended child's process id
+// and this boot's short id), with their contents, and keeps a live run's and
+// what is not ours.
 TEST(FileManager, FallbackFoldersOfGoneRunsAreRemoved) {
+    std::string boot;
+    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
+    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+
     ScratchFolder folder;
     const std::string own = "vantrell-" + std::to_string(::getuid());
     fs::create_directory(folder / "elsewhere");
     fs::create_directory_symlink(folder / "elsewhere", folder / own);
-    const fs::path gone = folder / (own + "-" + GoneWriterToken() + "-Ab12Cd");
+    const fs::path gone = folder / (own + "-" + std::to_string(child) + "-4242-" + boot.substr(0, 8) + "-Ab12Cd");
     const fs::path unrelated = folder / (own + "-Zx98Yw");
     for (const fs::path& made : {gone, unrelated}) {
         ASSERT_TRUE(fs::create_directory(made));
@@ -431,7 +417,6 @@ TEST(FileManager, FallbackFoldersOfGoneRunsAreRemoved) {
 
     ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
     const fs::path chosen = FileManager::temporaryDirectory();
-    ASSERT_FALSE(chosen.empty());
     EXPECT_EQ(chosen.parent_path(), folder.path());
     EXPECT_FALSE(fs::exists(gone));
     EXPECT_TRUE(fs::exists(unrelated));

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <limits>
 
@@ -49,8 +49,8 @@ void putBigEndian(std::string& out, std::uint64_t value, int size) {
 }
 
 // A binary property list of raw objects (made with the helpers below, which
-// refer to other objects by 4-byte index). Object `top` is the root.
-std::string binaryList(const std::vector<std::string>& objects, std::uint64_t top = 0) {
+// refer to other objects by 4-byte index). Object 0 is the top.
+std::string binaryList(const std::vector<std::string>& objects) {
     std::string out = "bplist00";
     std::vector<std::uint64_t> offsets;
     for (const auto& object : objects) {
@@ -63,46 +63,33 @@ std::string binaryList(const std::vector<std::string>& objects, std::uint64_t to
     out.push_back(4);
     out.push_back(4);
     putBigEndian(out, objects.size(), 8);
-    putBigEndian(out, top, 8);
+    putBigEndian(out, 0, 8);
     putBigEndian(out, table, 8);
     return out;
 }
 
 // The marker of a container, string or data object with its count.
 std::string marker(int kind, std::uint64_t count) {
-    std::string out;
-    if (count < 15) {
-        out.push_back(static_cast<char>((kind << 4) | int(count)));
-    } else {
-        out.push_back(static_cast<char>((kind << 4) | 0x0F));
+    std::string out(1, static_cast<char>((kind << 4) | int(std::min<std::uint64_t>(count, 15))));
+    if (count >= 15) {
         out.push_back(static_cast<char>(0x13));
         putBigEndian(out, count, 8);
     }
     return out;
 }
 
-std::string arrayObject(const std::vector<std::uint64_t>& refs) {
-    std::string out = marker(0xA, refs.size());
+// A container of `kind` (0xA array, 0xD dictionary of count/2 keys then values).
+std::string refsObject(int kind, const std::vector<std::uint64_t>& refs) {
+    std::string out = marker(kind, kind == 0xD ? refs.size() / 2 : refs.size());
     for (auto ref : refs) putBigEndian(out, ref, 4);
     return out;
 }
-
+std::string arrayObject(const std::vector<std::uint64_t>& refs) { return refsObject(0xA, refs); }
 std::string dataObject(std::size_t size) { return marker(0x4, size) + std::string(size, 'x'); }
 std::string asciiObject(const std::string& text) { return marker(0x5, text.size()) + text; }
-
 std::string dateObject(double seconds) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &seconds, 8);
-    std::string out(1, static_cast<char>(0x33));
-    putBigEndian(out, bits, 8);
-    return out;
-}
-
-// {keys[i]: values[i]} by object index.
-std::string dictionaryObject(const std::vector<std::uint64_t>& keys, const std::vector<std::uint64_t>& values) {
-    std::string out = marker(0xD, keys.size());
-    for (auto ref : keys) putBigEndian(out, ref, 4);
-    for (auto ref : values) putBigEndian(out, ref, 4);
+    std::string out = "\x33";
+    putBigEndian(out, std::bit_cast<std::uint64_t>(seconds), 8);
     return out;
 }
 
@@ -113,14 +100,12 @@ std::string binaryArrays(const std::vector<std::vector<std::uint64_t>>& refs) {
     return binaryList(objects);
 }
 
-// An XML list around `body`.
 std::string xmlList(const std::string& body, const std::string& prolog = "") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + prolog + "<plist version=\"1.0\">" + body + "</plist>";
 }
 
 std::string repeated(const std::string& text, int times) {
     std::string out;
-    out.reserve(text.size() * std::size_t(times));
     for (int i = 0; i < times; ++i) out += text;
     return out;
 }
@@ -253,34 +238,25 @@ TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
 }
 
 TEST(PropertyList, NestingIsMeasuredByRealElementsNotByTextThatLooksLikeThem) {
+    // Closing tags hidden where markup-like text is no markup, ahead of a real
+    // nesting far beyond any settings file; the same places in an honest file
+    // are skipped and the value kept.
     const std::string decoys = repeated("</array>", 200000);
     const std::string deep = repeated("<array>", 200000) + repeated("</array>", 200000);
-    // Places where markup-like text is no markup; each hides closing tags
-    // ahead of a real nesting far beyond any settings file.
-    struct Hiding {
-        const char* where;
-        std::string prolog;
-        std::string before, after;
-    };
-    const Hiding hidings[] = {
+    const struct { const char* where; std::string prolog, before, after; } hidings[] = {
         {"comment", "", "<array><!--" + decoys + "-->", "</array>"},
         {"CDATA", "", "<array><string><![CDATA[" + decoys + "]]></string>", "</array>"},
         {"processing instruction", "", "<array><?note " + decoys + "?>", "</array>"},
         {"attribute", "", "<array note=\"" + decoys + "\">", "</array>"},
         {"document type", "<!DOCTYPE plist [<!ENTITY e \"" + decoys + "\"><!-- ]> -->]>\n", "<array>", "</array>"},
     };
-    for (const Hiding& hiding : hidings) {
-        EXPECT_FALSE(PropertyList::fromData(xmlList(hiding.before + deep + hiding.after, hiding.prolog)))
-            << hiding.where;
-        // The same places in an honest file: skipped, the values kept.
-        auto honest = PropertyList::fromData(xmlList(hiding.before + "<integer>7</integer>" + hiding.after,
-                                                     hiding.prolog));
-        ASSERT_TRUE(honest) << hiding.where;
-        const PlistValue::Array& items = *honest->get<PlistValue::Array>();
-        ASSERT_FALSE(items.empty()) << hiding.where;
-        EXPECT_EQ(items.back().asInteger(), 7) << hiding.where;
+    for (const auto& h : hidings) {
+        SCOPED_TRACE(h.where);
+        EXPECT_FALSE(PropertyList::fromData(xmlList(h.before + deep + h.after, h.prolog)));
+        auto honest = PropertyList::fromData(xmlList(h.before + "<integer>7</integer>" + h.after, h.prolog));
+        ASSERT_TRUE(honest && !honest->get<PlistValue::Array>()->empty());
+        EXPECT_EQ(honest->get<PlistValue::Array>()->back().asInteger(), 7);
     }
-    // Nesting within the limit reads.
     EXPECT_TRUE(PropertyList::fromData(xmlList(repeated("<array>", 200) + repeated("</array>", 200))));
 }
 
@@ -305,56 +281,58 @@ TEST(PropertyList, XmlTextKeepsEntitiesCdataAndBytes) {
 }
 
 TEST(PropertyList, WhatAListExpandsToIsBounded) {
-    // One shared object referred to again and again: a small file whose value
-    // would be tens of megabytes, or hundreds of thousands of values.
-    std::vector<std::uint64_t> tenThousand(10000, 1);
-    EXPECT_FALSE(PropertyList::fromData(binaryList({arrayObject(tenThousand), dataObject(4096)})));
-    std::vector<std::uint64_t> toArray(300, 1), toString(1000, 2);
-    EXPECT_FALSE(PropertyList::fromData(binaryList({arrayObject(toArray), arrayObject(toString), asciiObject("x")})));
-    // A plain file of very many keys.
-    std::string keys;
-    for (int i = 0; i < 150000; ++i) keys += "<key>k" + std::to_string(i) + "</key><true/>";
-    EXPECT_FALSE(PropertyList::fromData(xmlList("<dict>" + keys + "</dict>")));
-
-    // Honest lists of a few thousand values and shared objects read.
-    std::vector<std::uint64_t> thousand(1000, 1);
-    auto shared = PropertyList::fromData(binaryList({arrayObject(thousand), dataObject(4096)}));
-    ASSERT_TRUE(shared);
-    EXPECT_EQ(shared->size(), 1000u);
-    keys.clear();
-    for (int i = 0; i < 5000; ++i) keys += "<key>k" + std::to_string(i) + "</key><string>value</string>";
-    auto many = PropertyList::fromData(xmlList("<dict>" + keys + "</dict>"));
-    ASSERT_TRUE(many);
-    EXPECT_EQ(many->size(), 5000u);
+    auto keys = [](int count, const char* value) {
+        std::string out = "<dict>";
+        for (int i = 0; i < count; ++i) out += "<key>k" + std::to_string(i) + "</key>" + value;
+        return xmlList(out + "</dict>");
+    };
+    // A small file whose value would be tens of megabytes or hundreds of
+    // thousands of values: one shared object referred to again and again, a
+    // reference to an array of references, or very many keys. Honest lists of a
+    // few thousand values and shared objects read.
+    using Refs = std::vector<std::uint64_t>;
+    const struct { const char* what; std::string list; std::size_t size; } cases[] = {
+        {"shared data", binaryList({arrayObject(Refs(10000, 1)), dataObject(4096)}), 0},
+        {"references to references",
+         binaryList({arrayObject(Refs(300, 1)), arrayObject(Refs(1000, 2)), asciiObject("x")}), 0},
+        {"many keys", keys(150000, "<true/>"), 0},
+        {"honest shared data", binaryList({arrayObject(Refs(1000, 1)), dataObject(4096)}), 1000},
+        {"honest keys", keys(5000, "<string>value</string>"), 5000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto value = PropertyList::fromData(c.list);
+        ASSERT_EQ(bool(value), c.size != 0);
+        EXPECT_EQ(value ? value->size() : 0u, c.size);
+    }
 
     // Limits of the caller's choosing, for the file read as well.
     ScratchFolder folder;
     const fs::path file = folder / "limits.plist";
-    ASSERT_TRUE(PropertyList::writeFile(file, *many));
+    ASSERT_TRUE(PropertyList::writeFile(file, *PropertyList::fromData(cases[4].list)));
     EXPECT_TRUE(PropertyList::readFile(file));
     EXPECT_FALSE(PropertyList::readFile(file, nullptr, plat::PlistLimits{.maxValues = 9000}));
     EXPECT_FALSE(PropertyList::readFile(file, nullptr, plat::PlistLimits{.maxBytes = 4096}));
 }
 
 TEST(PropertyList, DatesThatCannotBeHeldReadAsNumbersAndWriteBack) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    for (double seconds : {nan, inf, -inf, 1e12, -3e9}) {
-        auto value = PropertyList::fromData(binaryList({dictionaryObject({1}, {2}), asciiObject("d"), dateObject(seconds)}));
-        ASSERT_TRUE(value) << seconds;
+    for (double seconds : {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1e12, -3e9}) {
+        SCOPED_TRACE(seconds);
+        auto value =
+            PropertyList::fromData(binaryList({refsObject(0xD, {1, 2}), asciiObject("d"), dateObject(seconds)}));
+        ASSERT_TRUE(value);
         const double* number = value->find("d")->get<double>();
-        ASSERT_TRUE(number) << seconds;
+        ASSERT_TRUE(number);
         EXPECT_TRUE(std::isnan(seconds) ? std::isnan(*number) : *number == seconds);
         for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
             auto saved = PropertyList::toData(*value, format);
-            ASSERT_TRUE(saved) << seconds;
+            ASSERT_TRUE(saved);
             auto back = PropertyList::fromData(saved->data(), saved->size());
-            ASSERT_TRUE(back) << seconds;
-            EXPECT_TRUE(back->find("d")->is<double>()) << seconds;
+            EXPECT_TRUE(back && back->find("d")->is<double>());
         }
     }
     // A date of the writer's range stays a date: 2004-03-03 09:46:40 UTC.
-    auto date = PropertyList::fromData(binaryList({dateObject(1e8)}));
-    ASSERT_TRUE(date);
-    EXPECT_EQ(*date, PlistValue(PlistValue::Date(std::chrono::seconds(978307200 + 100000000))));
+    EXPECT_EQ(PropertyList::fromData(binaryList({dateObject(1e8)})),
+              PlistValue(PlistValue::Date(std::chrono::seconds(978307200 + 100000000))));
 }
