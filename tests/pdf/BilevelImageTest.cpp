@@ -12,7 +12,6 @@
 #include <tiffio.h>
 #include <vips/vips8>
 
-#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -29,20 +28,15 @@ constexpr int kHeight = 23;
 constexpr std::size_t kRowBytes = (kWidth + 7) / 8;
 
 // A pattern of runs of many lengths, packed 1 for black; or its negative.
-std::string Pattern(bool inverted = false) {
-    std::string rows(kRowBytes * kHeight, inverted ? '\xFF' : '\0');
+std::vector<std::uint8_t> Pattern(bool inverted = false) {
+    std::vector<std::uint8_t> rows(kRowBytes * kHeight, inverted ? 0xFF : 0);
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
             const bool black = (x * 7 + y * 3) % 11 < 4 || x == y || (y > 15 && x > 40);
-            if (black) rows[std::size_t(y) * kRowBytes + std::size_t(x / 8)] ^= char(0x80 >> (x % 8));
+            if (black) rows[std::size_t(y) * kRowBytes + std::size_t(x / 8)] ^= std::uint8_t(0x80 >> (x % 8));
         }
     }
     return rows;
-}
-
-std::vector<std::uint8_t> PatternRows() {
-    const std::string rows = Pattern();
-    return {rows.begin(), rows.end()};
 }
 
 // The pixels of packed rows as text, '#' for a 1 bit and '.' for 0, one line
@@ -86,7 +80,7 @@ struct FaxCase {
 
 std::vector<FaxCase> FaxCases(const fs::path& scratch) {
     const auto encode = [&](int compression, int options) {
-        return FaxEncode(PatternRows(), kWidth, kHeight, compression, options, scratch);
+        return FaxEncode(Pattern(), kWidth, kHeight, compression, options, scratch);
     };
     const std::string g3 = encode(COMPRESSION_CCITTFAX3, 0);
     return {
@@ -157,7 +151,7 @@ std::map<std::string, std::string> XObjectData(RawPdf& pdf, const Images& images
 class Bilevel : public testing::Test {
 protected:
     void SetUp() override {
-        mmr = FaxEncode(PatternRows(), kWidth, kHeight, COMPRESSION_CCITTFAX4, 0, dir.path() / "mmr.tif");
+        mmr = FaxEncode(Pattern(), kWidth, kHeight, COMPRESSION_CCITTFAX4, 0, dir.path() / "mmr.tif");
         ASSERT_FALSE(mmr.empty());
     }
 
@@ -179,7 +173,7 @@ protected:
         Images images;
         const auto add = [&](const std::string& name, const std::string& filter, const std::string& data, bool blackIs1) {
             images.emplace_back(name, Image(pdf, filter, data));
-            expected[name] = Pattern(!blackIs1);
+            expected[name] = Bytes(Pattern(!blackIs1));
         };
         for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) {
             EXPECT_FALSE(c.data.empty()) << c.name;
@@ -261,22 +255,18 @@ TEST_F(Bilevel, DamagedFaxAndJbig2DataDecodeOrFail) {
     }
 }
 
-// A file's first band as 0/255 pixels; empty when it does not load.
-std::vector<std::uint8_t> FilePixels(const fs::path& path) {
+// A file's pixels as Picture draws them, '#' for white; empty when it does not load.
+std::string FilePicture(const fs::path& path) {
     plat::Initialize();
     try {
-        vips::VImage image = vips::VImage::new_from_file(path.c_str());
-        if (image.bands() > 1) image = image.extract_band(0);
-        if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+        // 1-bit PNGs load as 0 and 1, grey ones as 0 and 255.
+        const vips::VImage image = vips::VImage::new_from_file(path.c_str())[0] > 0;
         std::size_t size = 0;
-        void* memory = image.write_to_memory(&size);
-        std::vector<std::uint8_t> pixels(static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
-        g_free(memory);
-        // 1-bit PNGs load as 0 and 1; grey ones as 0 and 255.
-        if (!pixels.empty() && *std::max_element(pixels.begin(), pixels.end()) == 1) {
-            for (std::uint8_t& p : pixels) p = p ? 255 : 0;
-        }
-        return pixels;
+        auto* pixels = static_cast<std::uint8_t*>(image.write_to_memory(&size));
+        std::string out;
+        for (std::size_t i = 0; i < size; ++i) out += std::string(pixels[i] ? "#" : ".") + ((i + 1) % kWidth ? "" : "\n");
+        g_free(pixels);
+        return out;
     } catch (const vips::VError&) {
         return {};
     }
@@ -295,17 +285,11 @@ TEST_F(Bilevel, ExtractedImagesMatchPopplerAndTheEncodedPixels) {
     fs::create_directories(reference);
     ASSERT_TRUE(RunTool({"pdfimages", "-png", pdfPath.string(), (reference / "img").string()}));
     // Resource names come sorted, and pdfimages numbers in content order:
-    // compare as sets of pixel planes, also against the decoded data (a 1 bit white).
-    std::multiset<std::vector<std::uint8_t>> ours, theirs, wanted;
-    for (const std::string& name : FileNames(out)) ours.insert(FilePixels(out / name));
-    for (const std::string& name : FileNames(reference)) theirs.insert(FilePixels(reference / name));
-    for (const auto& [name, rows] : expected) {
-        std::vector<std::uint8_t> pixels;
-        for (char c : Picture(rows)) {
-            if (c != '\n') pixels.push_back(c == '#' ? 255 : 0);
-        }
-        wanted.insert(pixels);
-    }
+    // compare as sets of pictures, also against the decoded data (1 for white).
+    std::multiset<std::string> ours, theirs, wanted;
+    for (const std::string& name : FileNames(out)) ours.insert(FilePicture(out / name));
+    for (const std::string& name : FileNames(reference)) theirs.insert(FilePicture(reference / name));
+    for (const auto& [name, rows] : expected) wanted.insert(Picture(rows));
     EXPECT_EQ(ours, theirs);
     EXPECT_EQ(ours, wanted);
 }
