@@ -2,7 +2,6 @@
 // variant, and JBIG2 data with and without globals, decoded as poppler
 // decodes them and extracted as files.
 
-#include "pdf/PDFImageExtractor.h"
 #include "platform/PdfObject.h"
 
 #include "PdfTestSupport.h"

@@ -10,12 +10,10 @@
 #include "pdf/OfficeConverter.h"
 #include "pdf/PDFToText.h"
 #include "pdf/RtfReader.h"
-#include "pdf/TextDocumentReader.h"
 #include "pdf/TextDocumentWriters.h"
 #include "platform/PdfObject.h"
 #include "platform/ScratchFolder.h"
 
-#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFragment>
 
