@@ -1,19 +1,11 @@
 #!/usr/bin/python3
-"""End to end: closing Vantrell while a batch runs under its progress sheet.
-
-For each way out (the window's close box as a window manager sends it, the
-Quit shortcut typed while the sheet has the keyboard, SIGTERM), the real
-executable is started on an X server of its own with a folder of photos, the
-batch is started from the menu bar (File, Convert All, found through the
-accessibility tree and clicked with real mouse events), and the window is
-closed once the progress sheet shows. Expected: a clean exit, the batch
-stopped after its current file (fewer outputs than photos, every output a
-whole PNG, nothing half-written), the general preference file written and the
-preview folder removed.
+"""End to end: closing Vantrell while a batch runs under its progress sheet, by the close box, by
+Ctrl+Q while the sheet has the keyboard, and by SIGTERM; each on an X server and session bus of its own.
+The batch starts from the menu bar (File, Convert All, real mouse clicks). Expected: a clean exit, the
+batch stopped after its current file (fewer outputs than photos, each a whole PNG), the general
+preference file written and the preview folder removed.
 
     close_during_batch.py <vantrell executable> [screenshot folder]
-
-It runs itself once per way, each on a session bus of its own (dbus-run-session).
 """
 
 import ctypes
@@ -23,7 +15,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 import desktop  # noqa: E402
@@ -31,13 +22,17 @@ from desktop import click, find_all
 
 VANTRELL = sys.argv[1]
 SHOTS = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] != "--way" else None
-HERE = os.path.dirname(os.path.abspath(__file__))
-RESOURCES = os.path.join(os.path.dirname(os.path.dirname(HERE)), "resources")
+RESOURCES = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "resources")
 PHOTOS = 40
+RUNNING = {"pid": None}
 
 
 class Failure(Exception):
     pass
+
+
+def fail(message):
+    raise Failure(message)
 
 
 def run(*command):
@@ -50,45 +45,20 @@ def screenshot(name):
         run("import", "-window", "root", os.path.join(SHOTS, name))
 
 
-# --- The close box: WM_DELETE_WINDOW, as a window manager sends it ---------------------------
-
-class XClientMessageEvent(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-
-class XEvent(ctypes.Union):
-    _fields_ = [("xclient", XClientMessageEvent), ("pad", ctypes.c_long * 24)]
-
-
 def press_close_box(window):
+    """WM_DELETE_WINDOW, as a window manager sends it: an XClientMessageEvent laid out as
+    longs on a 64-bit system (type, serial, send_event, display, window, message_type, format, data)."""
     x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XOpenDisplay.restype, x11.XInternAtom.restype = ctypes.c_void_p, ctypes.c_ulong
     x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(XEvent)]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None)
-    if not display:
-        raise Failure("no X display for the close box")
-    event = XEvent()
-    event.xclient.type = 33  # ClientMessage
-    event.xclient.window = window
-    event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-    event.xclient.format = 32
-    event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-    event.xclient.data[1] = 0  # CurrentTime
-    x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None) or fail("no X display for the close box")
+    protocols, delete = (x11.XInternAtom(display, atom, 0) for atom in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW"))
+    event = (ctypes.c_long * 24)(33, 0, 0, 0, window, protocols, 32, delete, 0)  # 33: ClientMessage; 0: CurrentTime
+    x11.XSendEvent(display, window, 0, 0, event)
     x11.XFlush(display)
     x11.XCloseDisplay(display)
-
-
-# --- Accessibility tree and input ------------------------------------------------------------
-
-RUNNING = {"pid": None}
 
 
 def application():
@@ -102,49 +72,34 @@ def application():
     return None
 
 
-def find(role=None, name=None):
+def find(role, name=None, prefix=None):
+    """A showing node of the application with the role and name (or name prefix) asked for."""
     for node in find_all(application(), role, name):
         try:
-            if node.getState().contains(pyatspi.STATE_SHOWING):
+            if (node.name or "").startswith(prefix or "") and node.getState().contains(pyatspi.STATE_SHOWING):
                 return node
         except Exception:
             continue
     return None
-
-
-def fail(message):
-    raise Failure(message)
 
 
 def wait_for(what, condition, timeout=60):
     return desktop.wait_for(what, condition, fail, timeout)
 
 
-def label_starting(prefix):
-    for node in find_all(application(), "label"):
-        try:
-            if (node.name or "").startswith(prefix) and node.getState().contains(pyatspi.STATE_SHOWING):
-                return node
-        except Exception:
-            continue
-    return None
-
-
-def progress_sheet():
-    """The progress sheet's progress bar while it shows a batch."""
-    found = desktop.progress_sheet(application())
-    return found[1] if found else None
-
-
-# --- Photos and outputs -------------------------------------------------------------------------
-
-def make_photos(folder):
-    """PNG photos large enough that the batch runs for a while."""
-    os.makedirs(folder)
-    first = os.path.join(folder, "photo01.png")
-    run("/usr/bin/convert", "-size", "2400x1600", "gradient:orange-navy", "-swirl", "120", first)
-    for i in range(2, PHOTOS + 1):
-        shutil.copyfile(first, os.path.join(folder, f"photo{i:02d}.png"))
+def check_after(work, out, code):
+    """A clean exit, fewer outputs than photos and each a whole PNG, preferences written, previews gone."""
+    outputs = sorted(os.listdir(out))
+    broken = [name for name in outputs if not name.endswith(".png") or not whole_png(os.path.join(out, name))]
+    config = os.path.join(work, "config", "vantrell")
+    prefs = [name for name in os.listdir(config) if name.endswith("-Pref.plist")] if os.path.isdir(config) else []
+    for bad, message in ((code != 0, f"the application ended with {code}"),
+                         (not outputs or len(outputs) >= PHOTOS, f"{len(outputs)} outputs: the batch did not stop early"),
+                         (broken, f"not whole PNGs: {broken}"), (not prefs, "no general preference file was written"),
+                         (os.path.exists(os.path.join(work, "data", "VantrellPreview")), "the preview folder is still there")):
+        if bad:
+            fail(message)
+    return len(outputs)
 
 
 def whole_png(path):
@@ -152,79 +107,54 @@ def whole_png(path):
     return data[:8] == b"\x89PNG\r\n\x1a\n" and data[-12:-4] == b"\x00\x00\x00\x00IEND"
 
 
-def check_after(work, out, code):
-    if code != 0:
-        raise Failure(f"the application ended with {code}")
-    outputs = sorted(os.listdir(out))
-    if not outputs or len(outputs) >= PHOTOS:
-        raise Failure(f"{len(outputs)} outputs: the batch did not stop early")
-    for name in outputs:
-        if not name.endswith(".png") or not whole_png(os.path.join(out, name)):
-            raise Failure(f"{name} is not a whole PNG")
-    prefs = [n for n in os.listdir(os.path.join(work, "config", "vantrell")) if n.endswith("-Pref.plist")]
-    if not prefs:
-        raise Failure("no general preference file was written")
-    if os.path.exists(os.path.join(work, "data", "VantrellPreview")):
-        raise Failure("the preview folder is still there")
-    return len(outputs)
-
-
-# --- One run --------------------------------------------------------------------------------------
-
 def close_during_batch(way):
     work = tempfile.mkdtemp(prefix=f"vantrell-close-{way}-")
+    photos, out, preview, runtime = (os.path.join(work, name) for name in
+                                     ("photos", "converted", os.path.join("data", "VantrellPreview"), "runtime"))
     process = None
     try:
-        photos = os.path.join(work, "photos")
-        make_photos(photos)
-        out = os.path.join(work, "converted")
-        os.makedirs(out)
-        preview = os.path.join(work, "data", "VantrellPreview")
-        os.makedirs(preview)
+        # PNG photos large enough that the batch runs for a while.
+        os.makedirs(photos)
+        run("/usr/bin/convert", "-size", "2400x1600", "gradient:orange-navy", "-swirl", "120", f"{photos}/photo01.png")
+        for i in range(2, PHOTOS + 1):
+            shutil.copyfile(f"{photos}/photo01.png", f"{photos}/photo{i:02d}.png")
+        for folder in (out, preview):
+            os.makedirs(folder)
         open(os.path.join(preview, "old.png"), "wb").write(b"old")
         # A runtime folder of its own: a run killed after a failure leaves no
         # single-instance socket behind for the next one.
-        runtime = os.path.join(work, "runtime")
         os.makedirs(runtime, mode=0o700)
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime,
-                   VANTRELL_RESOURCES=os.environ.get("VANTRELL_RESOURCES", RESOURCES),
-                   HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
-                   XDG_DATA_HOME=os.path.join(work, "data"), TMPDIR=work)
+                   VANTRELL_RESOURCES=os.environ.get("VANTRELL_RESOURCES", RESOURCES), HOME=work, TMPDIR=work,
+                   XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_DATA_HOME=os.path.join(work, "data"))
         process = subprocess.Popen([VANTRELL, photos], env=env)
         RUNNING["pid"] = process.pid
 
-        frame = wait_for("the main window", lambda: find("frame", "Vantrell"))
-        frame.queryComponent().grabFocus()
-        wait_for("the list to fill", lambda: label_starting(f"{PHOTOS} images"), timeout=120)
+        wait_for("the main window", lambda: find("frame", "Vantrell")).queryComponent().grabFocus()
+        wait_for("the list to fill", lambda: find("label", prefix=f"{PHOTOS} images"), timeout=120)
         window = int(subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Vantrell$"],
                                     capture_output=True, text=True, check=True).stdout.split()[0])
-
-        # The list's context menu, on the first row.
-        x, y, w, h = wait_for("the image list", lambda: find("table", "Images")).queryComponent().getExtents(
+        # The list's context menu on the first row: a popup is not kept under
+        # the application in the tree, so only its picture is taken.
+        x, y, w, _ = wait_for("the image list", lambda: find("table", "Images")).queryComponent().getExtents(
             pyatspi.DESKTOP_COORDS)
-        run("xdotool", "mousemove", str(x + w // 2), str(y + 60), "click", "3")
-        # A popup menu is announced to screen readers when it opens, not kept
-        # under the application in the tree: only its picture is taken here.
-        time.sleep(0.5)
+        run("xdotool", "mousemove", str(x + w // 2), str(y + 60), "click", "3", "sleep", "0.5")
         screenshot(f"xvfb-context-menu-{way}.png")
-        run("xdotool", "key", "Escape")
-        time.sleep(0.3)
+        run("xdotool", "key", "Escape", "sleep", "0.3")
 
         # File, Convert All: from the menu bar, as the user would.
         click(wait_for("the File menu", lambda: find("menu item", "File") or find("menu", "File")))
         convert_all = wait_for("the Convert All item", lambda: find("menu item", "Convert All"))
         screenshot(f"xvfb-file-menu-{way}.png")
         click(convert_all)
-        field = wait_for("the folder dialog", lambda: find("text", "Directory:") or find("text", "Folder:"))
-        click(field)
-        run("xdotool", "key", "ctrl+a")
-        run("xdotool", "type", "--delay", "10", out)
-        run("xdotool", "key", "Return")
-        time.sleep(0.3)
-        if find("push button", "Choose"):
-            click(find("push button", "Choose"))
-        bar = wait_for("the progress sheet", progress_sheet, timeout=60)
-        wait_for("the first output", lambda: os.listdir(out), timeout=60)
+        click(wait_for("the folder dialog", lambda: find("text", "Directory:") or find("text", "Folder:")))
+        run("xdotool", "key", "ctrl+a", "type", "--delay", "10", out)
+        run("xdotool", "key", "Return", "sleep", "0.3")
+        choose = find("push button", "Choose")
+        if choose:
+            click(choose)
+        _, bar = wait_for("the progress sheet", lambda: desktop.progress_sheet(application()))
+        wait_for("the first output", lambda: os.listdir(out))
         screenshot(f"xvfb-progress-sheet-{way}.png")
 
         if way == "close-box":
@@ -237,10 +167,9 @@ def close_during_batch(way):
         try:
             code = process.wait(timeout=120)
         except subprocess.TimeoutExpired:
-            raise Failure(f"{way}: the application did not end")
+            fail(f"{way}: the application did not end")
         process = None
-        written = check_after(work, out, code)
-        print(f"{way}: ended cleanly after {written} of {PHOTOS} files", flush=True)
+        print(f"{way}: ended cleanly after {check_after(work, out, code)} of {PHOTOS} files", flush=True)
         return True
     except Failure as failure:
         print(f"FAIL {way}: {failure}", flush=True)
@@ -253,31 +182,23 @@ def close_during_batch(way):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def run_one(way):
-    """One way out, on an X server of its own (inside a session bus of its own)."""
-    global pyatspi
-    server = desktop.start_x_server()
-    try:
-        import pyatspi  # after DISPLAY is set
-        return close_during_batch(way)
-    finally:
-        server.terminate()
-        server.wait()
-
-
 def main():
     if len(sys.argv) > 3 and sys.argv[-2] == "--way":
-        sys.exit(0 if run_one(sys.argv[-1]) else 1)
+        global pyatspi
+        server = desktop.start_x_server()
+        try:
+            import pyatspi  # after DISPLAY is set
+            sys.exit(0 if close_during_batch(sys.argv[-1]) else 1)
+        finally:
+            server.terminate()
+            server.wait()
     # Each way runs on a session bus and accessibility registry of its own:
     # an application killed after a failure would slow every later lookup.
-    results = []
-    for way in ("close-box", "ctrl-q", "sigterm"):
-        command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), VANTRELL, SHOTS or "",
-                   "--way", way]
-        results.append(subprocess.run(command).returncode == 0)
-    passed = sum(results)
-    print(f"{passed} passed, {len(results) - passed} failed", flush=True)
-    sys.exit(0 if passed == len(results) else 1)
+    results = [subprocess.run(["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), VANTRELL,
+                               SHOTS or "", "--way", way]).returncode == 0
+               for way in ("close-box", "ctrl-q", "sigterm")]
+    print(f"{sum(results)} passed, {len(results) - sum(results)} failed", flush=True)
+    sys.exit(0 if all(results) else 1)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 // variant, and JBIG2 data with and without globals, decoded as poppler
 // decodes them and extracted as files.
 
-#include "pdf/PDFImageExtractor.h"
 #include "platform/PdfObject.h"
 
 #include "PdfTestSupport.h"
@@ -12,7 +11,6 @@
 #include <tiffio.h>
 #include <vips/vips8>
 
-#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -26,74 +24,50 @@ namespace {
 
 constexpr int kWidth = 61;  // not a whole number of bytes
 constexpr int kHeight = 23;
+constexpr std::size_t kRowBytes = (kWidth + 7) / 8;
 
-// A pattern of runs of many lengths, packed 1 for black.
-std::vector<std::uint8_t> Pattern() {
-    const std::size_t rowBytes = (kWidth + 7) / 8;
-    std::vector<std::uint8_t> rows(rowBytes * kHeight, 0);
+// A pattern of runs of many lengths, packed 1 for black; or its negative.
+std::vector<std::uint8_t> Pattern(bool inverted = false) {
+    std::vector<std::uint8_t> rows(kRowBytes * kHeight, inverted ? 0xFF : 0);
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
             const bool black = (x * 7 + y * 3) % 11 < 4 || x == y || (y > 15 && x > 40);
-            if (black) rows[std::size_t(y) * rowBytes + std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
+            if (black) rows[std::size_t(y) * kRowBytes + std::size_t(x / 8)] ^= std::uint8_t(0x80 >> (x % 8));
         }
     }
     return rows;
 }
 
-// The pixels of packed rows as text, '#' for a 1 bit and '.' for 0, one
-// line per row; the padding bits of each row are left out.
+// The pixels of packed rows as text, '#' for a 1 bit and '.' for 0, one line
+// per row without the padding bits; the size when it is not the pattern's.
 std::string Picture(const std::string& rows) {
-    const std::size_t rowBytes = (kWidth + 7) / 8;
-    if (rows.size() != rowBytes * kHeight) return "<" + std::to_string(rows.size()) + " bytes>";
+    if (rows.size() != kRowBytes * kHeight) return "<" + std::to_string(rows.size()) + " bytes>";
     std::string out;
-    for (std::size_t y = 0; y < kHeight; ++y) {
-        for (std::size_t x = 0; x < kWidth; ++x) out += (rows[y * rowBytes + x / 8] & (0x80 >> (x % 8))) ? '#' : '.';
-        out += '\n';
+    for (std::size_t y = 0; y < kHeight; ++y, out += '\n') {
+        for (std::size_t x = 0; x < kWidth; ++x) out += (rows[y * kRowBytes + x / 8] & (0x80 >> (x % 8))) ? '#' : '.';
     }
     return out;
 }
 
-std::string Inverted(const std::vector<std::uint8_t>& rows) {
-    std::string out;
-    for (std::uint8_t b : rows) out += char(~b);
-    return Picture(out);
-}
-
-// The fax bits with every end-of-line code taken out but the last `keep`
-// (the end-of-block code is six of them): rows then follow each other
-// without any mark, as one-dimensional group 3 data in PDF files often do.
+// The fax bits with every end-of-line code (11 zeros and a one; no row code
+// holds that many zeros) taken out but the last `keep` (the end-of-block code
+// is six of them): rows then follow each other without any mark, as
+// one-dimensional group 3 data in PDF files often do.
 std::string WithoutEndOfLines(const std::string& data, int keep) {
-    std::vector<int> bits;
+    std::string bits, kept, out;
     for (unsigned char c : data) {
-        for (int i = 7; i >= 0; --i) bits.push_back((c >> i) & 1);
+        for (int i = 7; i >= 0; --i) bits += char('0' + ((c >> i) & 1));
     }
-    // An end-of-line code is 11 zeros and a one (a longer run of zeros
-    // ends the codes before it); no run of the row codes holds that many.
-    std::vector<std::pair<std::size_t, std::size_t>> codes;
-    for (std::size_t i = 0, zeros = 0; i < bits.size(); ++i) {
-        if (bits[i] == 0) {
-            ++zeros;
-            continue;
-        }
-        if (zeros >= 11) codes.emplace_back(i - 11, i + 1);
-        zeros = 0;
+    const std::string eol = "000000000001";
+    std::vector<std::size_t> codes;
+    for (std::size_t at = bits.find(eol); at != std::string::npos; at = bits.find(eol, at + eol.size())) codes.push_back(at);
+    std::size_t from = 0;
+    for (std::size_t i = 0; i + std::size_t(keep) < codes.size(); ++i) {
+        kept += bits.substr(from, codes[i] - from);
+        from = codes[i] + eol.size();
     }
-    const std::size_t strip = codes.size() > std::size_t(keep) ? codes.size() - std::size_t(keep) : 0;
-    std::vector<int> kept;
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < bits.size(); ++i) {
-        if (next < strip && i >= codes[next].first) {
-            i = codes[next++].second - 1;
-            continue;
-        }
-        kept.push_back(bits[i]);
-    }
-    std::string out;
-    for (std::size_t i = 0; i < kept.size(); i += 8) {
-        int byte = 0;
-        for (std::size_t j = 0; j < 8; ++j) byte = byte << 1 | (i + j < kept.size() ? kept[i + j] : 0);
-        out += char(byte);
-    }
+    kept += bits.substr(from) + "0000000";
+    for (std::size_t i = 0; i + 8 <= kept.size(); i += 8) out += char(std::stoi(kept.substr(i, 8), nullptr, 2));
     return out;
 }
 
@@ -104,9 +78,8 @@ struct FaxCase {
 };
 
 std::vector<FaxCase> FaxCases(const fs::path& scratch) {
-    const std::vector<std::uint8_t> rows = Pattern();
     const auto encode = [&](int compression, int options) {
-        return FaxEncode(rows, kWidth, kHeight, compression, options, scratch);
+        return FaxEncode(Pattern(), kWidth, kHeight, compression, options, scratch);
     };
     const std::string g3 = encode(COMPRESSION_CCITTFAX3, 0);
     return {
@@ -121,26 +94,49 @@ std::vector<FaxCase> FaxCases(const fs::path& scratch) {
     };
 }
 
-std::string FaxImage(RawPdf& pdf, const FaxCase& c, bool blackIs1) {
-    return std::to_string(pdf.AddStream("/Type /XObject /Subtype /Image /Width " + std::to_string(kWidth) +
-                                            " /Height " + std::to_string(kHeight) +
-                                            " /BitsPerComponent 1 /ColorSpace /DeviceGray /Filter /CCITTFaxDecode "
-                                            "/DecodeParms << /Columns " + std::to_string(kWidth) + " /Rows " +
-                                            std::to_string(kHeight) + " " + c.parms +
-                                            (blackIs1 ? " /BlackIs1 true" : "") + " >>",
-                                        c.data)) +
-           " 0 R";
+std::string FaxFilter(const FaxCase& c, bool blackIs1 = false) {
+    return "/Filter /CCITTFaxDecode /DecodeParms << /Columns 61 /Rows 23 " + c.parms +
+           (blackIs1 ? " /BlackIs1 true" : "") + " >>";
 }
 
-std::unique_ptr<plat::PdfObjectFile> OpenBytes(const std::string& bytes) {
-    return plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(bytes.begin(), bytes.end()));
+std::string Be32(std::uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+// One JBIG2 segment of the embedded organisation: short page association, no
+// referred-to segments.
+std::string Segment(std::uint32_t number, int type, int page, const std::string& data) {
+    return Be32(number) + char(type) + char(0) + char(page) + Be32(std::uint32_t(data.size())) + data;
+}
+
+// A page with one immediate generic region coded with MMR (group 4 data,
+// 1 black, as libtiff writes them).
+std::string Jbig2Page(const std::string& mmr, bool endOfPage = true) {
+    const std::string pageInfo = Be32(kWidth) + Be32(kHeight) + Be32(0) + Be32(0) + char(0) + std::string(2, '\0');
+    const std::string region = Be32(kWidth) + Be32(kHeight) + Be32(0) + Be32(0) + char(0) + char(1) + mmr;
+    return Segment(1, 48, 1, pageInfo) + Segment(2, 38, 1, region) + (endOfPage ? Segment(3, 49, 1, "") : "");
+}
+
+// Global segments: an ASCII comment, which changes nothing; or an extension
+// the decoder must understand and does not.
+std::string Jbig2Globals(bool usable) {
+    return usable ? Segment(0, 62, 0, Be32(0x20000000) + std::string("Title\0fixture\0\0", 16))
+                  : Segment(0, 62, 0, Be32(0x80000001) + "????");
+}
+
+using Images = std::vector<std::pair<std::string, std::string>>;  // resource name, reference
+
+// A one-page file with the images as resources and the content given.
+std::string Document(RawPdf& pdf, const Images& images, const std::string& content = {}) {
+    std::string entries;
+    for (const auto& [name, reference] : images) entries += "/" + name + " " + reference + " ";
+    return BuildDocument(pdf, {{"<< /XObject << " + entries + ">> >>", content}});
 }
 
 // The data of every XObject of the first page by its resource name;
 // "<none>" when the stream does not decode.
-std::map<std::string, std::string> XObjectData(const std::string& file) {
+std::map<std::string, std::string> XObjectData(RawPdf& pdf, const Images& images) {
+    const std::string file = Document(pdf, images);
     std::map<std::string, std::string> out;
-    auto doc = OpenBytes(file);
+    auto doc = plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(file.begin(), file.end()));
     if (!doc) return out;
     const plat::PdfObject xobjects = doc->GetPageAttribute(1, "Resources").GetDictionaryObject("XObject");
     for (const std::string& key : xobjects.GetDictionaryKeys()) {
@@ -151,140 +147,95 @@ std::map<std::string, std::string> XObjectData(const std::string& file) {
     return out;
 }
 
-std::string Resources(const std::vector<std::pair<std::string, std::string>>& images) {
-    std::string entries;
-    for (const auto& [name, reference] : images) entries += "/" + name + " " + reference + " ";
-    return "<< /XObject << " + entries + ">> >>";
-}
-
-TEST(CcittFax, EveryGroup3AndGroup4VariantDecodesToTheEncodedPixels) {
-    TempFolder dir;
-    const std::vector<std::uint8_t> rows = Pattern();
-    RawPdf pdf;
-    std::vector<std::pair<std::string, std::string>> images;
-    const std::vector<FaxCase> cases = FaxCases(dir.path() / "fax.tif");
-    for (const FaxCase& c : cases) {
-        ASSERT_FALSE(c.data.empty()) << c.name;
-        images.emplace_back(c.name, FaxImage(pdf, c, false));
-        images.emplace_back(c.name + "-BlackIs1", FaxImage(pdf, c, true));
-    }
-    const auto data = XObjectData(BuildDocument(pdf, {{Resources(images), ""}}));
-    ASSERT_EQ(data.size(), 2 * cases.size());
-    for (const FaxCase& c : cases) {
-        EXPECT_EQ(Picture(data.at(c.name)), Inverted(rows)) << c.name;
-        EXPECT_EQ(Picture(data.at(c.name + "-BlackIs1")), Picture(Bytes(rows))) << c.name;
-    }
-}
-
-TEST(CcittFax, DataThatDecodeToNoRowFail) {
-    RawPdf pdf;
-    const int empty = pdf.AddStream("/Width 8 /Height 2 /Filter /CCITTFaxDecode /DecodeParms << /K 0 /Columns 8 >>", "");
-    const int noRows = pdf.AddStream("/Width 8 /Height 0 /Filter /CCITTFaxDecode /DecodeParms << /K 0 /Columns 8 >>", "\x80");
-    const auto data = XObjectData(BuildDocument(
-        pdf, {{Resources({{"E", std::to_string(empty) + " 0 R"}, {"N", std::to_string(noRows) + " 0 R"}}), ""}}));
-    EXPECT_EQ(data.at("E"), "<none>");
-    EXPECT_EQ(data.at("N"), "<none>");
-}
-
-// --- JBIG2 -----------------------------------------------------------------------
-
-std::string Be32(std::uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
-
-// One segment of the embedded organisation: short page association, no
-// referred-to segments.
-std::string Segment(std::uint32_t number, int type, int page, const std::string& data) {
-    return Be32(number) + char(type) + char(0) + char(page) + Be32(std::uint32_t(data.size())) + data;
-}
-
-// A page with one immediate generic region coded with MMR (group 4 data,
-// 1 black, as libtiff writes them).
-std::string Jbig2Page(const std::string& mmr, bool endOfPage) {
-    const std::string pageInfo = Be32(kWidth) + Be32(kHeight) + Be32(0) + Be32(0) + char(0) + std::string(2, '\0');
-    const std::string region = Be32(kWidth) + Be32(kHeight) + Be32(0) + Be32(0) + char(0) + char(1) + mmr;
-    return Segment(1, 48, 1, pageInfo) + Segment(2, 38, 1, region) + (endOfPage ? Segment(3, 49, 1, "") : "");
-}
-
-// Global segments: an ASCII comment, which changes nothing; or an
-// extension the decoder must understand and does not.
-std::string Jbig2Globals(bool usable) {
-    return usable ? Segment(0, 62, 0, Be32(0x20000000) + std::string("Title\0fixture\0\0", 16))
-                  : Segment(0, 62, 0, Be32(0x80000001) + "????");
-}
-
-class Jbig2 : public testing::Test {
+class Bilevel : public testing::Test {
 protected:
     void SetUp() override {
         mmr = FaxEncode(Pattern(), kWidth, kHeight, COMPRESSION_CCITTFAX4, 0, dir.path() / "mmr.tif");
         ASSERT_FALSE(mmr.empty());
     }
 
-    // An image XObject with `data`, and its globals stream when given.
-    std::string Image(RawPdf& pdf, const std::string& data, const std::string& globals = {}, bool flate = false) {
-        std::string parms;
-        if (!globals.empty()) {
-            const int g = flate ? pdf.AddStream("/Filter /FlateDecode", Deflate(globals)) : pdf.AddStream("", globals);
-            parms = " /DecodeParms << /JBIG2Globals " + std::to_string(g) + " 0 R >>";
+    // An image XObject of the pattern's size with the filter entries given.
+    static std::string Image(RawPdf& pdf, const std::string& filter, const std::string& data) {
+        return std::to_string(pdf.AddStream("/Type /XObject /Subtype /Image /Width 61 /Height 23 /BitsPerComponent 1 "
+                                            "/ColorSpace /DeviceGray " + filter, data)) + " 0 R";
+    }
+
+    static std::string Jbig2Filter(RawPdf& pdf, const std::string& globals = {}, bool flate = false) {
+        if (globals.empty()) return "/Filter /JBIG2Decode";
+        const int g = flate ? pdf.AddStream("/Filter /FlateDecode", Deflate(globals)) : pdf.AddStream("", globals);
+        return "/Filter /JBIG2Decode /DecodeParms << /JBIG2Globals " + std::to_string(g) + " 0 R >>";
+    }
+
+    // Every fax variant with and without BlackIs1 and JBIG2 with and without
+    // globals; `expected` takes the data each decodes to.
+    Images Decodable(RawPdf& pdf, std::map<std::string, std::string>& expected) {
+        Images images;
+        const auto add = [&](const std::string& name, const std::string& filter, const std::string& data, bool blackIs1) {
+            images.emplace_back(name, Image(pdf, filter, data));
+            expected[name] = Bytes(Pattern(!blackIs1));
+        };
+        for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) {
+            EXPECT_FALSE(c.data.empty()) << c.name;
+            add(c.name, FaxFilter(c), c.data, false);
+            add(c.name + "-BlackIs1", FaxFilter(c, true), c.data, true);
         }
-        return std::to_string(pdf.AddStream("/Type /XObject /Subtype /Image /Width " + std::to_string(kWidth) +
-                                                " /Height " + std::to_string(kHeight) +
-                                                " /BitsPerComponent 1 /ColorSpace /DeviceGray /Filter /JBIG2Decode" +
-                                                parms,
-                                            data)) +
-               " 0 R";
+        add("JBIG2", Jbig2Filter(pdf), Jbig2Page(mmr), false);
+        add("JBIG2-NoEndOfPage", Jbig2Filter(pdf), Jbig2Page(mmr, false), false);
+        add("JBIG2-Globals", Jbig2Filter(pdf, Jbig2Globals(true)), Jbig2Page(mmr, false), false);
+        add("JBIG2-DeflatedGlobals", Jbig2Filter(pdf, Jbig2Globals(true), true), Jbig2Page(mmr), false);
+        return images;
+    }
+
+    int Extract(RawPdf& pdf, const Images& images, const std::string& content = {}) {
+        pdfPath = dir.path() / "scan.pdf";
+        WriteFile(pdfPath, Document(pdf, images, content));
+        out = dir.path() / ("out" + std::to_string(++runs));
+        fs::create_directories(out);
+        return ExtractPngImages(pdfPath, out);
     }
 
     TempFolder dir;
     std::string mmr;
+    fs::path pdfPath, out;
+    int runs = 0;
 };
 
-TEST_F(Jbig2, GenericRegionsDecodeWithAndWithoutGlobals) {
+TEST_F(Bilevel, EveryFaxAndJbig2VariantDecodesToTheEncodedPixels) {
     RawPdf pdf;
-    const std::string page = Jbig2Page(mmr, true);
-    const auto data = XObjectData(BuildDocument(
-        pdf, {{Resources({{"Plain", Image(pdf, page)},
-                          {"NoEndOfPage", Image(pdf, Jbig2Page(mmr, false))},
-                          {"Globals", Image(pdf, page, Jbig2Globals(true))},
-                          {"DeflatedGlobals", Image(pdf, page, Jbig2Globals(true), true)}}),
-               ""}}));
-    const std::string expected = Inverted(Pattern());
-    for (const char* name : {"Plain", "NoEndOfPage", "Globals", "DeflatedGlobals"}) {
-        EXPECT_EQ(Picture(data.at(name)), expected) << name;
-    }
+    std::map<std::string, std::string> expected;
+    const auto data = XObjectData(pdf, Decodable(pdf, expected));
+    ASSERT_EQ(data.size(), expected.size());
+    for (const auto& [name, bytes] : expected) EXPECT_EQ(Picture(data.at(name)), Picture(bytes)) << name;
 }
 
-TEST_F(Jbig2, DamagedDataOrGlobalsFail) {
+TEST_F(Bilevel, UndecodableDataFail) {
     RawPdf pdf;
-    const std::string page = Jbig2Page(mmr, true);
+    const std::string page = Jbig2Page(mmr);
     std::string badLength = page;
     badLength[9] = '\x7F';  // the page information claims more data than follow
-    const int missingGlobals = pdf.AddStream(
-        "/Type /XObject /Subtype /Image /Width 61 /Height 23 /BitsPerComponent 1 /Filter /JBIG2Decode "
-        "/DecodeParms << /JBIG2Globals (not a stream) >>",
-        page);
-    const auto data = XObjectData(BuildDocument(
-        pdf, {{Resources({{"Truncated", Image(pdf, page.substr(0, page.size() / 2))},
-                          {"BadLength", Image(pdf, badLength)},
-                          {"BadGlobals", Image(pdf, page, Jbig2Globals(false))},
-                          {"GlobalsNoStream", std::to_string(missingGlobals) + " 0 R"},
-                          {"Empty", Image(pdf, "")},
-                          {"NoPage", Image(pdf, Segment(1, 49, 1, ""))}}),
-               ""}}));
-    for (const char* name : {"Truncated", "BadLength", "BadGlobals", "GlobalsNoStream", "Empty", "NoPage"}) {
-        EXPECT_EQ(data.at(name), "<none>") << name;
-    }
+    const std::string fax = "/Filter /CCITTFaxDecode /DecodeParms << /K 0 /Columns 8 >>";
+    const auto data = XObjectData(
+        pdf, {{"FaxEmpty", std::to_string(pdf.AddStream("/Width 8 /Height 2 " + fax, "")) + " 0 R"},
+              {"FaxNoRow", std::to_string(pdf.AddStream("/Width 8 /Height 0 " + fax, "\x80")) + " 0 R"},
+              {"Truncated", Image(pdf, Jbig2Filter(pdf), page.substr(0, page.size() / 2))},
+              {"BadLength", Image(pdf, Jbig2Filter(pdf), badLength)},
+              {"BadGlobals", Image(pdf, Jbig2Filter(pdf, Jbig2Globals(false)), page)},
+              {"GlobalsNoStream", Image(pdf, "/Filter /JBIG2Decode /DecodeParms << /JBIG2Globals (not a stream) >>", page)},
+              {"Empty", Image(pdf, Jbig2Filter(pdf), "")},
+              {"NoPage", Image(pdf, Jbig2Filter(pdf), Segment(1, 49, 1, ""))}});
+    ASSERT_EQ(data.size(), 8u);
+    for (const auto& [name, bytes] : data) EXPECT_EQ(bytes, "<none>") << name;
 }
 
 // Byte flips and cuts anywhere in fax and JBIG2 data: each image decodes to
 // its full size or fails, and nothing reads or writes out of bounds.
-TEST_F(Jbig2, DamagedFaxAndJbig2DataDecodeOrFail) {
-    std::vector<std::pair<std::string, std::string>> streams;  // filter part of the dictionary, data
-    for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) {
-        streams.emplace_back("/Filter /CCITTFaxDecode /DecodeParms << /Columns 61 /Rows 23 " + c.parms + " >>", c.data);
-    }
-    streams.emplace_back("/Filter /JBIG2Decode", Jbig2Page(mmr, true));
+TEST_F(Bilevel, DamagedFaxAndJbig2DataDecodeOrFail) {
+    std::vector<std::pair<std::string, std::string>> streams;  // filter entries, data
+    for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) streams.emplace_back(FaxFilter(c), c.data);
+    streams.emplace_back("/Filter /JBIG2Decode", Jbig2Page(mmr));
     std::mt19937 random(11);
     RawPdf pdf;
-    std::vector<std::pair<std::string, std::string>> images;
+    Images images;
     for (const auto& [filter, data] : streams) {
         for (int copy = 0; copy < 40; ++copy) {
             std::string damaged = data;
@@ -293,108 +244,64 @@ TEST_F(Jbig2, DamagedFaxAndJbig2DataDecodeOrFail) {
             } else {
                 for (int i = 0; i <= copy % 4; ++i) damaged[random() % damaged.size()] = char(random());
             }
-            images.emplace_back("I" + std::to_string(images.size()),
-                                std::to_string(pdf.AddStream("/Type /XObject /Subtype /Image /Width 61 /Height 23 "
-                                                             "/BitsPerComponent 1 " + filter,
-                                                             damaged)) +
-                                    " 0 R");
+            images.emplace_back("I" + std::to_string(images.size()), Image(pdf, filter, damaged));
         }
     }
-    const auto data = XObjectData(BuildDocument(pdf, {{Resources(images), ""}}));
+    const auto data = XObjectData(pdf, images);
     ASSERT_EQ(data.size(), images.size());
     for (const auto& [name, bytes] : data) {
         EXPECT_TRUE(bytes == "<none>" || bytes.size() == 8u * kHeight) << name << ": " << bytes.size();
     }
 }
 
-// --- Extraction against poppler ------------------------------------------------------
-
-std::vector<std::uint8_t> FilePixels(const fs::path& path) {
+// A file's pixels as Picture draws them, '#' for white; empty when it does not load.
+std::string FilePicture(const fs::path& path) {
     plat::Initialize();
     try {
-        vips::VImage image = vips::VImage::new_from_file(path.c_str());
-        if (image.bands() > 1) image = image.extract_band(0);
-        if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+        // 1-bit PNGs load as 0 and 1, grey ones as 0 and 255.
+        const vips::VImage image = vips::VImage::new_from_file(path.c_str())[0] > 0;
         std::size_t size = 0;
-        void* memory = image.write_to_memory(&size);
-        std::vector<std::uint8_t> pixels(static_cast<std::uint8_t*>(memory), static_cast<std::uint8_t*>(memory) + size);
-        g_free(memory);
-        // 1-bit PNGs load as 0 and 1; grey ones as 0 and 255.
-        if (!pixels.empty() && *std::max_element(pixels.begin(), pixels.end()) == 1) {
-            for (std::uint8_t& p : pixels) p = p ? 255 : 0;
-        }
-        return pixels;
+        auto* pixels = static_cast<std::uint8_t*>(image.write_to_memory(&size));
+        std::string out;
+        for (std::size_t i = 0; i < size; ++i) out += std::string(pixels[i] ? "#" : ".") + ((i + 1) % kWidth ? "" : "\n");
+        g_free(pixels);
+        return out;
     } catch (const vips::VError&) {
         return {};
     }
 }
 
-class BilevelExtraction : public Jbig2 {
-protected:
-    int Extract(const std::string& file) {
-        pdfPath = dir.path() / "scan.pdf";
-        WriteFile(pdfPath, file);
-        out = dir.path() / ("out" + std::to_string(++runs));
-        fs::create_directories(out);
-        return ExtractPngImages(pdfPath, out);
-    }
-
-    fs::path pdfPath;
-    fs::path out;
-    int runs = 0;
-};
-
-TEST_F(BilevelExtraction, FaxAndJbig2ImagesMatchPoppler) {
+TEST_F(Bilevel, ExtractedImagesMatchPopplerAndTheEncodedPixels) {
     if (!HaveTool("pdfimages")) GTEST_SKIP() << "pdfimages (poppler-utils) is missing";
     RawPdf pdf;
-    std::vector<std::pair<std::string, std::string>> images;
-    for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) {
-        images.emplace_back(c.name, FaxImage(pdf, c, false));
-        images.emplace_back(c.name + "-BlackIs1", FaxImage(pdf, c, true));
-    }
-    images.emplace_back("JBIG2", Image(pdf, Jbig2Page(mmr, true)));
-    images.emplace_back("JBIG2-Globals", Image(pdf, Jbig2Page(mmr, false), Jbig2Globals(true)));
-    // pdfimages lists the images the page draws.
-    std::string content;
+    std::map<std::string, std::string> expected;
+    const Images images = Decodable(pdf, expected);
+    std::string content;  // pdfimages lists the images the page draws
     for (const auto& image : images) content += "/" + image.first + " Do ";
-    ASSERT_EQ(Extract(BuildDocument(pdf, {{Resources(images), content}})), 1);
+    ASSERT_EQ(Extract(pdf, images, content), 1);
     ASSERT_EQ(FileNames(out).size(), images.size());
-
     const fs::path reference = dir.path() / "poppler";
     fs::create_directories(reference);
     ASSERT_TRUE(RunTool({"pdfimages", "-png", pdfPath.string(), (reference / "img").string()}));
-    ASSERT_EQ(FileNames(reference).size(), images.size());
     // Resource names come sorted, and pdfimages numbers in content order:
-    // compare as sets of pixel planes, each also against the pattern.
-    std::multiset<std::vector<std::uint8_t>> ours, theirs;
-    for (const std::string& name : FileNames(out)) ours.insert(FilePixels(out / name));
-    for (const std::string& name : FileNames(reference)) theirs.insert(FilePixels(reference / name));
+    // compare as sets of pictures, also against the decoded data (1 for white).
+    std::multiset<std::string> ours, theirs, wanted;
+    for (const std::string& name : FileNames(out)) ours.insert(FilePicture(out / name));
+    for (const std::string& name : FileNames(reference)) theirs.insert(FilePicture(reference / name));
+    for (const auto& [name, rows] : expected) wanted.insert(Picture(rows));
     EXPECT_EQ(ours, theirs);
-    std::vector<std::uint8_t> black;
-    const std::vector<std::uint8_t> rows = Pattern();
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            const bool isBlack = rows[std::size_t(y) * ((kWidth + 7) / 8) + std::size_t(x / 8)] & (0x80 >> (x % 8));
-            black.push_back(isBlack ? 0 : 255);
-        }
-    }
-    std::vector<std::uint8_t> whiteIsBlack(black);
-    for (std::uint8_t& p : whiteIsBlack) p = std::uint8_t(255 - p);
-    // BlackIs1 on data whose black is 0 paints the negative.
-    EXPECT_EQ(ours.count(black), images.size() / 2 + 1);
-    EXPECT_EQ(ours.count(whiteIsBlack), images.size() / 2 - 1);
+    EXPECT_EQ(ours, wanted);
 }
 
-TEST_F(BilevelExtraction, AnImageThatFailsToDecodeFailsTheRun) {
+TEST_F(Bilevel, AnImageThatFailsToDecodeFailsTheRun) {
     RawPdf pdf;
-    const std::string good = Image(pdf, Jbig2Page(mmr, true));
-    const std::string page = Jbig2Page(mmr, true);
-    const std::string damaged = Image(pdf, page.substr(0, page.size() - 9));
+    const std::string page = Jbig2Page(mmr);
     // The readable image is still written; the result says one was not.
-    EXPECT_EQ(Extract(BuildDocument(pdf, {{Resources({{"A", good}, {"B", damaged}}), ""}})), 0);
+    EXPECT_EQ(Extract(pdf, {{"A", Image(pdf, Jbig2Filter(pdf), page)},
+                            {"B", Image(pdf, Jbig2Filter(pdf), page.substr(0, page.size() - 9))}}), 0);
     EXPECT_EQ(FileNames(out), std::vector<std::string>{"scan_Page1_1.png"});
     RawPdf alone;
-    EXPECT_EQ(Extract(BuildDocument(alone, {{Resources({{"B", Image(alone, page.substr(0, 40))}}), ""}})), 0);
+    EXPECT_EQ(Extract(alone, {{"B", Image(alone, Jbig2Filter(alone), page.substr(0, 40))}}), 0);
     EXPECT_TRUE(FileNames(out).empty());
 }
 

@@ -139,10 +139,7 @@ std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int heig
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
     if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, group3Options);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
-    const std::size_t rowBytes = std::size_t(width + 7) / 8;
-    for (int y = 0; y < height; ++y) {
-        TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(rows.data() + std::size_t(y) * rowBytes), y, 0);
-    }
+    TIFFWriteEncodedStrip(tiff, 0, const_cast<std::uint8_t*>(rows.data()), tmsize_t((width + 7) / 8 * height));
     TIFFClose(tiff);
     tiff = TIFFOpen(scratch.c_str(), "r");
     if (!tiff) return {};
