@@ -18,7 +18,7 @@ using Action = void (AppDelegate::*)(QObject*);
 // One menu item: its outlet name, the string-table key of its title, the
 // controller action it calls, and its shortcut: the platform's binding of a
 // standard key where there is one, else the portable text (none when empty).
-struct MenuItemSpec {
+struct MenuEntry {
     const char* objectName;  // nullptr: a separator
     const char* titleKey;
     Action action;
@@ -26,9 +26,9 @@ struct MenuItemSpec {
     const char* shortcut;
 };
 
-constexpr MenuItemSpec kSeparator{nullptr, nullptr, nullptr, QKeySequence::UnknownKey, ""};
+constexpr MenuEntry kSeparator{nullptr, nullptr, nullptr, QKeySequence::UnknownKey, ""};
 
-constexpr MenuItemSpec kFileMenu[] = {
+constexpr MenuEntry kFileMenu[] = {
     {"addImageMenuItem", "AddImagesMenuItemTitle", &AppDelegate::AddImageOrFolderButtonAction, QKeySequence::Open,
      "Ctrl+O"},
     kSeparator,
@@ -43,7 +43,7 @@ constexpr MenuItemSpec kFileMenu[] = {
     {"quitMenuItem", "QuitMenuItemTitle", &AppDelegate::terminate, QKeySequence::Quit, "Ctrl+Q"},
 };
 
-constexpr MenuItemSpec kEditMenu[] = {
+constexpr MenuEntry kEditMenu[] = {
     {"removeMenuItem", "RemoveMenuItemTitle", &AppDelegate::RemoveSelectedButtonAction, QKeySequence::Delete, "Del"},
     // Emptying the whole list stays a deliberate choice: no shortcut.
     {"removeAllMenuItem", "RemoveAllMenuItemTitle", &AppDelegate::RemoveAllButtonAction, QKeySequence::UnknownKey, ""},
@@ -52,7 +52,7 @@ constexpr MenuItemSpec kEditMenu[] = {
      "Ctrl+,"},
 };
 
-constexpr MenuItemSpec kImageMenu[] = {
+constexpr MenuEntry kImageMenu[] = {
     {"rotateLeftMenuItem", "RotateLeftMenuItemTitle", &AppDelegate::rotateLeft, QKeySequence::UnknownKey, "Ctrl+L"},
     {"rotateRightMenuItem", "RotateRightMenuItemTitle", &AppDelegate::rotateRight, QKeySequence::UnknownKey, "Ctrl+R"},
     kSeparator,
@@ -61,7 +61,7 @@ constexpr MenuItemSpec kImageMenu[] = {
     {"flipVerticalMenuItem", "FlipVerticallyMenuItemTitle", &AppDelegate::flipVertical, QKeySequence::UnknownKey, ""},
 };
 
-constexpr MenuItemSpec kHelpMenu[] = {
+constexpr MenuEntry kHelpMenu[] = {
     {"userManualMenuItem", "UserManualMenuItemTitle", &AppDelegate::UserManualHelpAction, QKeySequence::HelpContents,
      "F1"},
     {"contactSupportMenuItem", "ContactSupportMenuItemTitle", &AppDelegate::ContactSupportAction,
@@ -72,7 +72,7 @@ constexpr MenuItemSpec kHelpMenu[] = {
 
 // The context menu's items act on the rows it was opened for; their
 // shortcuts are those of the menu bar's items.
-constexpr MenuItemSpec kContextMenu[] = {
+constexpr MenuEntry kContextMenu[] = {
     {"contextConvertMenuItem", "ConvertMenuItemTitle", &AppDelegate::ConvertButtonAction, QKeySequence::UnknownKey, ""},
     {"contextRemoveMenuItem", "RemoveMenuItemTitle", &AppDelegate::RemoveSelectedButtonAction,
      QKeySequence::UnknownKey, ""},
@@ -81,27 +81,27 @@ constexpr MenuItemSpec kContextMenu[] = {
      QKeySequence::UnknownKey, ""},
 };
 
-QKeySequence ShortcutFor(const MenuItemSpec& spec) {
-    if (spec.standardKey != QKeySequence::UnknownKey) {
+QKeySequence ShortcutFor(const MenuEntry& entry) {
+    if (entry.standardKey != QKeySequence::UnknownKey) {
         // The platform's first binding is the one its menus show; further
         // bindings (Emacs-style keys on X11) would act unseen.
-        const QList<QKeySequence> bindings = QKeySequence::keyBindings(spec.standardKey);
+        const QList<QKeySequence> bindings = QKeySequence::keyBindings(entry.standardKey);
         if (!bindings.isEmpty()) return bindings.first();
     }
-    return QKeySequence(QLatin1String(spec.shortcut), QKeySequence::PortableText);
+    return QKeySequence(QLatin1String(entry.shortcut), QKeySequence::PortableText);
 }
 
 template <std::size_t N>
-void AddItems(QMenu* menu, const MenuItemSpec (&specs)[N], AppDelegate* delegate, QList<QAction*>& items) {
-    for (const MenuItemSpec& spec : specs) {
-        if (!spec.objectName) {
+void AddItems(QMenu* menu, const MenuEntry (&entries)[N], AppDelegate* delegate, QList<QAction*>& items) {
+    for (const MenuEntry& entry : entries) {
+        if (!entry.objectName) {
             menu->addSeparator();
             continue;
         }
-        auto* action = new QAction(LocalizedString(spec.titleKey), menu);
-        action->setObjectName(QLatin1String(spec.objectName));
-        action->setShortcut(ShortcutFor(spec));
-        const Action perform = spec.action;
+        auto* action = new QAction(LocalizedString(entry.titleKey), menu);
+        action->setObjectName(QLatin1String(entry.objectName));
+        action->setShortcut(ShortcutFor(entry));
+        const Action perform = entry.action;
         QObject::connect(action, &QAction::triggered, delegate, [delegate, action, perform] {
             (delegate->*perform)(action);
         });
