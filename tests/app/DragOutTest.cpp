@@ -173,11 +173,12 @@ protected:
 };
 
 // Presses on the first row and moves far enough to start the table's drag;
-// the drag's own loop carries the pointer to `at` of `window` and releases it
-// there, once the target has accepted when `accepting`. Returns when the drag is over.
-void DragRowsTo(ImageListTableView* table, QWindow* window, QPoint at, bool accepting) {
-    QWidget* source = table->window();
-    const QPoint press = table->viewport()->mapTo(source, table->visualRect(table->model()->index(0, 0)).center());
+// the drag's own loop carries the pointer to `global` and releases it there,
+// once the target has accepted when `accepting`. Returns when the drag is over.
+void DragRowsTo(ImageListTableView* table, QPoint global, bool accepting) {
+    QWindow* window = table->window()->windowHandle();
+    const QPoint press = table->viewport()->mapTo(table->window(), table->visualRect(table->model()->index(0, 0)).center());
+    const QPoint at = window->mapFromGlobal(global);
     QTimer carry;
     bool moved = false, accepted = false;
     QObject::connect(&carry, &QTimer::timeout, [&] {
@@ -193,16 +194,11 @@ void DragRowsTo(ImageListTableView* table, QWindow* window, QPoint at, bool acce
         }
     });
     carry.start(1);
-    // Through the window with the button held: the first move makes it a drag, the second starts it.
-    QTest::mousePress(source->windowHandle(), Qt::LeftButton, {}, press);
-    for (int move = 1; move <= 2; ++move) {
-        QTest::mouseMove(source->windowHandle(), press + QPoint(0, 3 * move * QApplication::startDragDistance()));
-    }
+    // With the button held: the first move makes it a drag, the second starts it.
+    QTest::mousePress(window, Qt::LeftButton, {}, press);
+    for (int move = 1; move <= 2; ++move) QTest::mouseMove(window, press + QPoint(0, 3 * move * QApplication::startDragDistance()));
 }
-void DragRowsOnto(ImageListTableView* table, QWidget* target, bool accepting) {
-    DragRowsTo(table, target->window()->windowHandle(), target->mapTo(target->window(), target->rect().center()),
-               accepting);
-}
+QPoint Centre(QWidget* widget) { return widget->mapToGlobal(widget->rect().center()); }
 
 // Another X client's drop target that speaks direct save, served on its own
 // thread: on a drop it names the offered file in its folder, asks for the
@@ -316,7 +312,7 @@ TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
     target.setGeometry(540, 100, 240, 240);
     target.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
-    DragRowsOnto(delegate->window()->imageListViewOutlet, &target, true);
+    DragRowsTo(delegate->window()->imageListViewOutlet, Centre(&target), true);
     ASSERT_EQ(target.received.size(), 3u);
     ExpectCopies(ListFiles(target.received), converted);
     ASSERT_TRUE(WaitFor([&] { return alerts.size() == 1; }));  // the report follows the drop, once
@@ -335,7 +331,7 @@ TEST_F(DragOutTest, RowsDroppedOnTheirOwnWindowAreNotAdded) {
     if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
     addPhotos({"a.jpg"});
     // The big image view adds dropped files, but not the rows' own converted copies.
-    DragRowsOnto(delegate->window()->imageListViewOutlet, delegate->window()->mainImagePreview, false);
+    DragRowsTo(delegate->window()->imageListViewOutlet, Centre(delegate->window()->mainImagePreview), false);
     QCoreApplication::processEvents();
     EXPECT_EQ(model->count(), 1);
     ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
@@ -369,8 +365,7 @@ TEST_F(DragOutTest, ADirectSaveTargetOnXGetsTheFilesInItsFolder) {
     const QRect frame(1100, 120, 200, 200);
     DirectSaveTarget target(dir / "dropped", frame);
     ASSERT_TRUE(target.ready());
-    QWindow* source = delegate->window()->windowHandle();
-    DragRowsTo(delegate->window()->imageListViewOutlet, source, source->mapFromGlobal(frame.center()), true);
+    DragRowsTo(delegate->window()->imageListViewOutlet, frame.center(), true);
     ASSERT_TRUE(WaitFor([&] { return target.finished(); }));
     EXPECT_TRUE(target.offeredDirectSave);
     EXPECT_EQ(target.offeredName, "a.jpg");
