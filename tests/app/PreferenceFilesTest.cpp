@@ -15,9 +15,9 @@
 
 #include <fstream>
 #include <functional>
+#include <random>
 
 #include <sys/stat.h>
-#include <random>
 
 namespace {
 
@@ -68,16 +68,6 @@ TEST(PreferenceFiles, EveryUnreadableFileIsKeptBesideUnderItsOwnNumberBeforeItIs
         auto bytes = plat::FileManager::contentsOfFile(kept);
         ASSERT_TRUE(bytes) << kept;
         EXPECT_TRUE(std::string(bytes->begin(), bytes->end()) == damaged[i].second) << kept;
-    }
-}
-
-TEST(PreferenceFiles, HostileFilesGiveDefaults) {
-    PreferenceFolders folders;
-    for (const auto& [what, bytes] : HostilePreferenceFiles()) {
-        WriteBytes(PrefFilePath(kGeneralPrefFileFormat), bytes);
-        std::optional<PrefDictionary> loaded;
-        EXPECT_FALSE(LoadPrefDictionary(&loaded, kGeneralPrefFileFormat)) << what;
-        EXPECT_EQ(GeneralPreferencesFromDictionary(loaded ? &*loaded : nullptr), GeneralPreferences{}) << what;
     }
 }
 
