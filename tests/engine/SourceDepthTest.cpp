@@ -22,13 +22,7 @@ constexpr int kProbeX = 200, kProbeY = 4;
 constexpr double kAlpha = 40000.0;
 const double kRed = 20000.0 + 7.0 * kProbeX;  // the source's red at the probe
 
-struct SourceKind {
-    const char* name;
-    int colour;  // 1 grey, 3 RGB
-    bool alpha;
-    const char* extension;
-    bool profile;
-};
+struct SourceKind { const char* name; int colour; bool alpha; const char* extension; bool profile; };  // colour: 1 grey, 3 RGB
 
 const SourceKind kSources[] = {
     {"RGBPng", 3, false, "png", false},   {"RGBAPng", 3, true, "png", false},
@@ -71,13 +65,11 @@ int Bits(const VImage& image) {
 
 // Of the colour bands (a ramp converted into a smaller gamut may clip in one): the most distinct values.
 std::size_t MostDistinctValues(const VImage& image) {
-    std::size_t most = 0;
+    std::size_t most = 0, size = 0;
     for (int band = 0; band < std::min(image.bands(), 3); ++band) {
-        std::size_t size = 0;
-        void* memory = image.extract_band(band).cast(VIPS_FORMAT_FLOAT).write_to_memory(&size);
-        const auto* values = static_cast<const float*>(memory);
+        auto* values = static_cast<float*>(image.extract_band(band).cast(VIPS_FORMAT_FLOAT).write_to_memory(&size));
         most = std::max(most, std::set<float>(values, values + size / sizeof(float)).size());
-        g_free(memory);
+        g_free(values);
     }
     return most;
 }
@@ -130,23 +122,11 @@ int Convert(const std::filesystem::path& source, const std::filesystem::path& ta
     record.resize.sharpen = operation == Operation::Sharpen;
     if (operation == Operation::Resize || operation == Operation::Sharpen) record.resize.width = record.resize.height = 50;
     if (operation == Operation::TurnAndFlip) record.rotationAngle = 90, record.flipMask = 1;
-    if (operation == Operation::TextWatermark) {
-        record.drawTextWatermark = 1;
-        w.text = "Wm";
-        w.fontSize = 8;
-        w.textColor = {1, 1, 1, 1};
-        w.textOpacity = 0.7;
-        w.textOrigin = {0, 0};
-        w.textEndPoint = {40, 8};
-    }
-    if (operation == Operation::ImageWatermark) {
-        record.drawImageWatermark = 1;
-        w.image = SolidImage(40, 8, {0, 0, 255, 255}, true);
-        w.imageOrigin = {0, 0};
-        w.imageEndPoint = {40, 8};
-        w.imageOpacity = 0.5;
-        w.imageScale = 1;
-    }
+    record.drawTextWatermark = operation == Operation::TextWatermark;
+    w.text = "Wm", w.fontSize = 8, w.textColor = {1, 1, 1, 1}, w.textOpacity = 0.7, w.textOrigin = {0, 0}, w.textEndPoint = {40, 8};
+    record.drawImageWatermark = operation == Operation::ImageWatermark;
+    w.image = SolidImage(40, 8, {0, 0, 255, 255}, true);
+    w.imageOrigin = {0, 0}, w.imageEndPoint = {40, 8}, w.imageOpacity = 0.5, w.imageScale = 1;
     return wholeFile ? ConvertImageFileFormat(&record) : ConvertImageWithOptions(&record);
 }
 
@@ -189,17 +169,17 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
         if (output.code == kImageTypeICNS || output.code == kImageTypeICO) continue;  // fitted into icon sizes
         const bool deep = output.bits == 16;
         // The fine steps of the ramp are all there.
-        if (deep) EXPECT_GT(MostDistinctValues(stored), operation == Operation::Full && output.lossless ? 255u : 100u);
+        if (deep) { EXPECT_GT(MostDistinctValues(stored), operation == Operation::Full && output.lossless ? 255u : 100u); }
         // ImageMagick reads a Photoshop file's merged picture with alpha in other colours than it wrote, at any depth.
         const bool plain = (!source.profile || output.keepsProfile) && !(source.alpha && output.code == kImageTypePhotoshop);
         if (!KeepsProbe(operation) || !plain) continue;
-        if (source.profile) EXPECT_NE(vips_image_get_typeof(stored.get_image(), VIPS_META_ICC_NAME), 0u);
+        if (source.profile) { EXPECT_NE(vips_image_get_typeof(stored.get_image(), VIPS_META_ICC_NAME), 0u); }
         const std::vector<double> pixel = stored.getpoint(kProbeX, kProbeY);
         if (deep && output.lossless) {
             // Photoshop and SGI files of grey sources may hold grey as RGB.
             ASSERT_GE(pixel.size(), expected.size());
             for (int i = 0; i < source.colour; ++i) EXPECT_EQ(pixel[i], expected[i]) << "band " << i;
-            if (source.alpha) EXPECT_EQ(pixel.back(), kAlpha);
+            if (source.alpha) { EXPECT_EQ(pixel.back(), kAlpha); }
         } else if (!deep && !source.alpha && output.code != kImageTypeGIF && output.code != kImageTypeCMYKTIFF) {
             // The nearest 8-bit step: round(v / 257).
             for (int i = 0; i < (pixel.size() >= 3 ? source.colour : 1); ++i) {
@@ -225,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, SourceDepthTest, ::testing::ValuesIn(Pairs()),
     return std::string(std::get<0>(info.param).name) + "_" + kOperationNames[int(std::get<1>(info.param))];
 });
 
-class DepthTest : public ConversionTest {};
+using DepthTest = ConversionTest;
 
 // Formats of 8 bits, the preview image included, get round(v / 257), for the colour and for alpha.
 TEST_F(DepthTest, EightBitOutputsAndThePreviewAreTheNearestStep) {
@@ -282,7 +262,7 @@ TEST_P(FloatSourceTest, StaysFloatInTiffAndIsScaledElsewhere) {
         ASSERT_EQ(Convert(dir / "float.tif", dir / "out.tif", kImageTypeTIFF, Operation(op)), 1);
         const VImage tiff = Stored(dir / "out.tif");
         ASSERT_EQ(Bits(tiff), 32);
-        if (KeepsProbe(Operation(op))) EXPECT_NEAR(tiff.getpoint(kProbeX, kProbeY)[0], v, 1e-6);
+        if (KeepsProbe(Operation(op))) { EXPECT_NEAR(tiff.getpoint(kProbeX, kProbeY)[0], v, 1e-6); }
     }
 
     // OpenEXR takes the floats as they are (libvips reads them back as half floats).
