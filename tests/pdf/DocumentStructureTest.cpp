@@ -57,7 +57,8 @@ std::string AttachmentsOnlyEncrypted() {
                                 "/StrF /Identity /EFF /StdCF >>");
     std::string bytes = pdf.Build(catalog);
     const std::string trailerEnd = " >>\nstartxref";
-    bytes.replace(bytes.rfind(trailerEnd), trailerEnd.size(), " /Encrypt " + Ref(encrypt) + " /ID [" + Hex(id) + Hex(id) + "]" + trailerEnd);
+    bytes.replace(bytes.rfind(trailerEnd), trailerEnd.size(),
+                  " /Encrypt " + Ref(encrypt) + " /ID [" + Hex(id) + Hex(id) + "]" + trailerEnd);
     return bytes;
 }
 
