@@ -48,7 +48,7 @@ VImage WriteSource(const SourceKind& kind, const std::filesystem::path& path) {
         vips_image_set_blob_copy(ramp.get_image(), VIPS_META_ICC_NAME, data, length);
         vips_area_unref(VIPS_AREA(blob));
     }
-    if (!path.empty()) std::string(kind.extension) == "png" ? ramp.pngsave(path.c_str()) : ramp.tiffsave(path.c_str());
+    std::string(kind.extension) == "png" ? ramp.pngsave(path.c_str()) : ramp.tiffsave(path.c_str());
     return ramp;
 }
 
@@ -76,7 +76,7 @@ std::size_t MostDistinctValues(const VImage& image) {
 
 std::string ReadAll(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return std::string((std::istreambuf_iterator<char>(file)), {});
 }
 
 // The pixel type of an OpenEXR file's first channel, from its header's
@@ -91,13 +91,8 @@ int ExrChannelType(const std::filesystem::path& path) {
     return end == std::string::npos || end + 5 > bytes.size() ? -1 : static_cast<unsigned char>(bytes[end + 1]);
 }
 
-struct OutputKind {
-    std::int32_t code;
-    const char* extension;
-    int bits;           // as stored; 0: not read back
-    bool lossless;      // at quality 0.9
-    bool keepsProfile;  // the source's pixels kept with their profile
-};
+// bits: as stored, 0 when not read back; lossless at quality 0.9; keepsProfile: the source's pixels kept with their profile.
+struct OutputKind { std::int32_t code; const char* extension; int bits; bool lossless, keepsProfile; };
 
 const OutputKind kOutputs[] = {
     {kImageTypePhotoshop, "psd", 16, true, true},    {kImageTypeGIF, "gif", 8, false, false},

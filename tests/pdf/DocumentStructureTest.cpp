@@ -101,10 +101,8 @@ protected:
 
     int CombineInto(const fs::path& source, const fs::path& destination, bool combine, double angle = 0) {
         CombinePDFOptions options;
-        options.files = {PDFInputFile{}};
-        options.files[0].fileType = 3;
-        options.files[0].filePath = source;
-        options.files[0].angle = angle;
+        PDFInputFile& entry = options.files.emplace_back();
+        entry.fileType = 3, entry.filePath = source, entry.angle = angle;
         options.combine = combine;
         options.destination = destination;
         return CombinePDFFiles(&options);
@@ -117,11 +115,7 @@ protected:
         c.destinationFolder = out;
         c.documentType = kPDFTextUTF8;
         c.extension = "txt";
-        try {
-            return ConvertPDFToTextDocument(&c);
-        } catch (int) {
-            return -1;
-        }
+        try { return ConvertPDFToTextDocument(&c); } catch (int) { return -1; }
     }
 };
 
