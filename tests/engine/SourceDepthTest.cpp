@@ -16,20 +16,13 @@ namespace {
 using namespace convtest;
 using vips::VImage;
 
-constexpr int kWidth = 256;
-constexpr int kHeight = 8;
+constexpr int kWidth = 256, kHeight = 8;
 // Where the checks read a pixel: right of the watermarks, which sit at the left.
-constexpr int kProbeX = 200;
-constexpr int kProbeY = 4;
+constexpr int kProbeX = 200, kProbeY = 4;
 constexpr double kAlpha = 40000.0;
+const double kRed = 20000.0 + 7.0 * kProbeX;  // the source's red at the probe
 
-struct SourceKind {
-    const char* name;
-    int colour;  // 1 grey, 3 RGB
-    bool alpha;
-    const char* extension;
-    bool profile;
-};
+struct SourceKind { const char* name; int colour; bool alpha; const char* extension; bool profile; };  // colour: 1 grey, 3 RGB
 
 const SourceKind kSources[] = {
     {"RGBPng", 3, false, "png", false},   {"RGBAPng", 3, true, "png", false},
@@ -39,9 +32,9 @@ const SourceKind kSources[] = {
     {"RGBProfilePng", 3, false, "png", true},
 };
 
-// A smooth ramp: red rises in steps of 7, far finer than one 8-bit step
-// (257), green falls in steps of 11, blue and alpha are constant.
-VImage Ramp16(const SourceKind& kind) {
+// A smooth ramp written as the kind says: red rises in steps of 7, far finer
+// than one 8-bit step (257), green falls in steps of 11, blue and alpha are constant.
+VImage WriteSource(const SourceKind& kind, const std::filesystem::path& path) {
     const VImage x = VImage::xyz(kWidth, kHeight).extract_band(0);
     std::vector<VImage> bands{x * 7 + 20000};
     if (kind.colour == 3) bands.insert(bands.end(), {60000 - x * 11, x * 0 + 30000});
@@ -55,13 +48,6 @@ VImage Ramp16(const SourceKind& kind) {
         vips_image_set_blob_copy(ramp.get_image(), VIPS_META_ICC_NAME, data, length);
         vips_area_unref(VIPS_AREA(blob));
     }
-    return ramp;
-}
-
-const double kRed = 20000.0 + 7.0 * kProbeX;  // the source's red at the probe
-
-VImage WriteSource(const SourceKind& kind, const std::filesystem::path& path) {
-    const VImage ramp = Ramp16(kind);
     std::string(kind.extension) == "png" ? ramp.pngsave(path.c_str()) : ramp.tiffsave(path.c_str());
     return ramp;
 }
@@ -77,23 +63,20 @@ int Bits(const VImage& image) {
     return f == VIPS_FORMAT_UCHAR ? 8 : f == VIPS_FORMAT_USHORT ? 16 : f == VIPS_FORMAT_FLOAT ? 32 : 0;
 }
 
-// Of the colour bands (a ramp converted into a smaller gamut may clip in
-// one): the most distinct values.
+// Of the colour bands (a ramp converted into a smaller gamut may clip in one): the most distinct values.
 std::size_t MostDistinctValues(const VImage& image) {
-    std::size_t most = 0;
+    std::size_t most = 0, size = 0;
     for (int band = 0; band < std::min(image.bands(), 3); ++band) {
-        std::size_t size = 0;
-        void* memory = image.extract_band(band).cast(VIPS_FORMAT_FLOAT).write_to_memory(&size);
-        const auto* values = static_cast<const float*>(memory);
+        auto* values = static_cast<float*>(image.extract_band(band).cast(VIPS_FORMAT_FLOAT).write_to_memory(&size));
         most = std::max(most, std::set<float>(values, values + size / sizeof(float)).size());
-        g_free(memory);
+        g_free(values);
     }
     return most;
 }
 
 std::string ReadAll(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return std::string((std::istreambuf_iterator<char>(file)), {});
 }
 
 // The pixel type of an OpenEXR file's first channel, from its header's
@@ -108,13 +91,8 @@ int ExrChannelType(const std::filesystem::path& path) {
     return end == std::string::npos || end + 5 > bytes.size() ? -1 : static_cast<unsigned char>(bytes[end + 1]);
 }
 
-struct OutputKind {
-    std::int32_t code;
-    const char* extension;
-    int bits;           // as stored; 0: not read back
-    bool lossless;      // at quality 0.9
-    bool keepsProfile;  // the source's pixels kept with their profile
-};
+// bits: as stored, 0 when not read back; lossless at quality 0.9; keepsProfile: the source's pixels kept with their profile.
+struct OutputKind { std::int32_t code; const char* extension; int bits; bool lossless, keepsProfile; };
 
 const OutputKind kOutputs[] = {
     {kImageTypePhotoshop, "psd", 16, true, true},    {kImageTypeGIF, "gif", 8, false, false},
@@ -129,53 +107,26 @@ const OutputKind kOutputs[] = {
 
 enum class Operation { Full, Resize, TurnAndFlip, TextWatermark, ImageWatermark, Sharpen };
 const char* const kOperationNames[] = {"Full", "Resize", "TurnAndFlip", "TextWatermark", "ImageWatermark", "Sharpen"};
-const Operation kOperations[] = {Operation::Full,          Operation::Resize,         Operation::TurnAndFlip,
-                                 Operation::TextWatermark, Operation::ImageWatermark, Operation::Sharpen};
 
-void Apply(Operation operation, ImageConversion& record) {
-    WatermarkOptions& w = record.watermark;
-    w.editorViewSize = {550, 17.1875};
-    switch (operation) {
-    case Operation::Full: break;
-    case Operation::Sharpen: record.resize.sharpen = 1; [[fallthrough]];
-    case Operation::Resize: record.resize.width = record.resize.height = 50; break;
-    case Operation::TurnAndFlip:
-        record.rotationAngle = 90;
-        record.flipMask = 1;
-        break;
-    case Operation::TextWatermark:
-        record.drawTextWatermark = 1;
-        w.text = "Wm";
-        w.fontSize = 8;
-        w.textColor = {1, 1, 1, 1};
-        w.textOpacity = 0.7;
-        w.textOrigin = {0, 0};
-        w.textEndPoint = {40, 8};
-        break;
-    case Operation::ImageWatermark:
-        record.drawImageWatermark = 1;
-        w.image = SolidImage(40, 8, {0, 0, 255, 255}, true);
-        w.imageOrigin = {0, 0};
-        w.imageEndPoint = {40, 8};
-        w.imageOpacity = 0.5;
-        w.imageScale = 1;
-        break;
-    }
-}
-
-// Pixels the job leaves where they were, at their full value.
-bool KeepsProbe(Operation operation) {
-    return operation == Operation::Full || operation == Operation::TextWatermark ||
-           operation == Operation::ImageWatermark;
-}
-
-// Converts `source` into a file `name` of `code`, with `operation` applied.
+// Converts `source` into `target` of `code`, with `operation` applied.
 int Convert(const std::filesystem::path& source, const std::filesystem::path& target, std::int32_t code,
             Operation operation = Operation::Full, bool wholeFile = false) {
     ImageConversion record = SameSizeRecord(source, target, code);
-    Apply(operation, record);
+    WatermarkOptions& w = record.watermark;
+    w.editorViewSize = {550, 17.1875};
+    record.resize.sharpen = operation == Operation::Sharpen;
+    if (operation == Operation::Resize || operation == Operation::Sharpen) record.resize.width = record.resize.height = 50;
+    if (operation == Operation::TurnAndFlip) record.rotationAngle = 90, record.flipMask = 1;
+    record.drawTextWatermark = operation == Operation::TextWatermark;
+    w.text = "Wm", w.fontSize = 8, w.textColor = {1, 1, 1, 1}, w.textOpacity = 0.7, w.textOrigin = {0, 0}, w.textEndPoint = {40, 8};
+    record.drawImageWatermark = operation == Operation::ImageWatermark;
+    w.image = SolidImage(40, 8, {0, 0, 255, 255}, true);
+    w.imageOrigin = {0, 0}, w.imageEndPoint = {40, 8}, w.imageOpacity = 0.5, w.imageScale = 1;
     return wholeFile ? ConvertImageFileFormat(&record) : ConvertImageWithOptions(&record);
 }
+
+// Pixels the job leaves where they were, at their full value.
+bool KeepsProbe(Operation op) { return op == Operation::Full || op == Operation::TextWatermark || op == Operation::ImageWatermark; }
 
 class SourceDepthTest : public ConversionTest,
                         public ::testing::WithParamInterface<std::tuple<SourceKind, Operation>> {};
@@ -189,7 +140,6 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
         SCOPED_TRACE(output.extension + std::string(" code ") + std::to_string(output.code));
         const std::filesystem::path target = dir / ("out-" + std::to_string(output.code) + "." + output.extension);
         ASSERT_EQ(Convert(input, target, output.code, operation), 1);
-        ASSERT_TRUE(std::filesystem::exists(target));
         if (output.code == kImageTypeOpenEXR) {
             // 32-bit floats, not half floats that would merge neighbouring
             // steps (libvips reads them as half floats: some merge there).
@@ -204,8 +154,7 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
                 // Rendered back at 72 dpi: the page is the source's size at its resolution.
                 const VImage page = Stored(target);
                 const double scale = double(page.width()) / kWidth;
-                EXPECT_NEAR(page.getpoint(int((kProbeX + 0.5) * scale), page.height() / 2)[0],
-                            std::round(expected[0] / 257.0), 1);
+                EXPECT_NEAR(page.getpoint(int((kProbeX + 0.5) * scale), page.height() / 2)[0], std::round(expected[0] / 257.0), 1);
             }
         }
         if (output.bits == 0) continue;
@@ -214,26 +163,18 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
         ASSERT_EQ(Bits(stored), output.bits);
         if (output.code == kImageTypeICNS || output.code == kImageTypeICO) continue;  // fitted into icon sizes
         const bool deep = output.bits == 16;
-        if (deep) {
-            // The fine steps of the ramp are all there.
-            EXPECT_GT(MostDistinctValues(stored), operation == Operation::Full && output.lossless ? 255u : 100u);
-        }
-        // ImageMagick reads a Photoshop file's merged picture with alpha in
-        // other colours than it wrote, at any depth.
-        const bool plain = (!source.profile || output.keepsProfile) &&
-                           !(source.alpha && output.code == kImageTypePhotoshop);
+        // The fine steps of the ramp are all there.
+        if (deep) { EXPECT_GT(MostDistinctValues(stored), operation == Operation::Full && output.lossless ? 255u : 100u); }
+        // ImageMagick reads a Photoshop file's merged picture with alpha in other colours than it wrote, at any depth.
+        const bool plain = (!source.profile || output.keepsProfile) && !(source.alpha && output.code == kImageTypePhotoshop);
         if (!KeepsProbe(operation) || !plain) continue;
-        if (source.profile) {
-            EXPECT_NE(vips_image_get_typeof(stored.get_image(), VIPS_META_ICC_NAME), 0u);
-        }
+        if (source.profile) { EXPECT_NE(vips_image_get_typeof(stored.get_image(), VIPS_META_ICC_NAME), 0u); }
         const std::vector<double> pixel = stored.getpoint(kProbeX, kProbeY);
         if (deep && output.lossless) {
             // Photoshop and SGI files of grey sources may hold grey as RGB.
             ASSERT_GE(pixel.size(), expected.size());
             for (int i = 0; i < source.colour; ++i) EXPECT_EQ(pixel[i], expected[i]) << "band " << i;
-            if (source.alpha) {
-                EXPECT_EQ(pixel.back(), kAlpha);
-            }
+            if (source.alpha) { EXPECT_EQ(pixel.back(), kAlpha); }
         } else if (!deep && !source.alpha && output.code != kImageTypeGIF && output.code != kImageTypeCMYKTIFF) {
             // The nearest 8-bit step: round(v / 257).
             for (int i = 0; i < (pixel.size() >= 3 ? source.colour : 1); ++i) {
@@ -243,17 +184,25 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, SourceDepthTest,
-                         ::testing::Combine(::testing::ValuesIn(kSources), ::testing::ValuesIn(kOperations)),
-                         [](const ::testing::TestParamInfo<std::tuple<SourceKind, Operation>>& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" +
-                                    kOperationNames[int(std::get<1>(info.param))];
-                         });
+// Every source kind in full; each other operation on grey and RGB, with and
+// without alpha (PNG and TIFF sources in turn), and on the profiled source.
+std::vector<std::tuple<SourceKind, Operation>> Pairs() {
+    std::vector<std::tuple<SourceKind, Operation>> pairs;
+    for (int i = 0; i < int(std::size(kSources)); ++i) {
+        for (int op = 0; op < int(std::size(kOperationNames)); ++op) {
+            if (op == 0 || kSources[i].profile || (i / 4 + op) % 2 == 0) pairs.emplace_back(kSources[i], Operation(op));
+        }
+    }
+    return pairs;
+}
 
-class DepthTest : public ConversionTest {};
+INSTANTIATE_TEST_SUITE_P(Sources, SourceDepthTest, ::testing::ValuesIn(Pairs()), [](const auto& info) {
+    return std::string(std::get<0>(info.param).name) + "_" + kOperationNames[int(std::get<1>(info.param))];
+});
 
-// Formats of 8 bits, the preview image included, get round(v / 257), for
-// the colour and for alpha.
+using DepthTest = ConversionTest;
+
+// Formats of 8 bits, the preview image included, get round(v / 257), for the colour and for alpha.
 TEST_F(DepthTest, EightBitOutputsAndThePreviewAreTheNearestStep) {
     WriteSource({"RGBA", 3, true, "png", false}, dir / "rgba.png");
     ASSERT_EQ(Convert(dir / "rgba.png", dir / "out.tga", kImageTypeTGA), 1);
@@ -272,25 +221,21 @@ TEST_F(DepthTest, EightBitOutputsAndThePreviewAreTheNearestStep) {
 }
 
 TEST_F(DepthTest, WholeFileConversionKeepsEveryPageDeep) {
-    // Two 16-bit pages, each into a PNG of its own.
-    const VImage page = Ramp16({"RGB", 3, false, "tif", false});
+    // Two 16-bit pages, each into a PNG of its own; one page into JPEG: the nearest 8-bit step.
+    const VImage page = WriteSource({"RGB", 3, false, "tif", false}, dir / "page.tif");
     VImage pages = VImage::arrayjoin({page, page}, VImage::option()->set("across", 1));
     pages.set("page-height", kHeight);
     pages.tiffsave((dir / "pages.tif").c_str());
     ASSERT_EQ(Convert(dir / "pages.tif", dir / "pages.png", kImageTypePNG, Operation::Full, true), 1);
-    for (const char* name : {"pages/pages.png", "pages/pages 1.png"}) {
+    ASSERT_EQ(Convert(dir / "page.tif", dir / "page.jpg", kImageTypeJPEG, Operation::Full, true), 1);
+    for (const auto& [name, bits, red, tolerance] : {std::tuple{"pages/pages.png", 16, kRed, 0.0},
+                                                     {"pages/pages 1.png", 16, kRed, 0.0},
+                                                     {"page.jpg", 8, std::round(kRed / 257.0), 3.0}}) {
         SCOPED_TRACE(name);
         const VImage stored = Stored(dir / name);
-        ASSERT_EQ(Bits(stored), 16);
-        EXPECT_EQ(stored.getpoint(kProbeX, kProbeY)[0], kRed);
+        ASSERT_EQ(Bits(stored), bits);
+        EXPECT_NEAR(stored.getpoint(kProbeX, kProbeY)[0], red, tolerance);
     }
-
-    // One page into JPEG: the nearest 8-bit step.
-    page.tiffsave((dir / "page.tif").c_str());
-    ASSERT_EQ(Convert(dir / "page.tif", dir / "page.jpg", kImageTypeJPEG, Operation::Full, true), 1);
-    const VImage jpeg = Stored(dir / "page.jpg");
-    ASSERT_EQ(Bits(jpeg), 8);
-    EXPECT_NEAR(jpeg.getpoint(kProbeX, kProbeY)[0], std::round(kRed / 257.0), 3);
 }
 
 class FloatSourceTest : public ConversionTest, public ::testing::WithParamInterface<int> {};
@@ -303,19 +248,16 @@ TEST_P(FloatSourceTest, StaysFloatInTiffAndIsScaledElsewhere) {
     if (colour == 3) bands.insert(bands.end(), {0.9 - x / 320.0, x * 0 + 0.5});
     VImage::bandjoin(bands)
         .cast(VIPS_FORMAT_FLOAT)
-        .copy(VImage::option()->set("interpretation",
-                                    colour == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
+        .copy(VImage::option()->set("interpretation", colour == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
         .tiffsave((dir / "float.tif").c_str());
     const double v = float(float(kProbeX) / 320.0f + 0.1f);
 
-    for (Operation operation : kOperations) {
-        SCOPED_TRACE(kOperationNames[int(operation)]);
-        ASSERT_EQ(Convert(dir / "float.tif", dir / "out.tif", kImageTypeTIFF, operation), 1);
+    for (int op = 0; op < int(std::size(kOperationNames)); ++op) {
+        SCOPED_TRACE(kOperationNames[op]);
+        ASSERT_EQ(Convert(dir / "float.tif", dir / "out.tif", kImageTypeTIFF, Operation(op)), 1);
         const VImage tiff = Stored(dir / "out.tif");
         ASSERT_EQ(Bits(tiff), 32);
-        if (KeepsProbe(operation)) {
-            EXPECT_NEAR(tiff.getpoint(kProbeX, kProbeY)[0], v, 1e-6);
-        }
+        if (KeepsProbe(Operation(op))) { EXPECT_NEAR(tiff.getpoint(kProbeX, kProbeY)[0], v, 1e-6); }
     }
 
     // OpenEXR takes the floats as they are (libvips reads them back as half floats).
@@ -334,8 +276,6 @@ TEST_P(FloatSourceTest, StaysFloatInTiffAndIsScaledElsewhere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Colour, FloatSourceTest, ::testing::Values(1, 3),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == 1 ? "Grey" : "RGB");
-                         });
+                         [](const auto& info) { return std::string(info.param == 1 ? "Grey" : "RGB"); });
 
 }  // namespace

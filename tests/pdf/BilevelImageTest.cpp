@@ -1,6 +1,6 @@
 // Bilevel images of PDF files: CCITT fax data in every group 3 and group 4
-// variant, and JBIG2 data with and without globals, decoded as poppler
-// decodes them and extracted as files.
+// variant, and JBIG2 data with and without globals, decoded to the encoded
+// pixels and extracted as files.
 
 #include "platform/PdfObject.h"
 
@@ -14,16 +14,13 @@
 #include <map>
 #include <random>
 #include <set>
-#include <string>
-#include <vector>
 
 using namespace pdftest;
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kWidth = 61;  // not a whole number of bytes
-constexpr int kHeight = 23;
+constexpr int kWidth = 61, kHeight = 23;  // not a whole number of bytes
 constexpr std::size_t kRowBytes = (kWidth + 7) / 8;
 
 // A pattern of runs of many lengths, packed 1 for black; or its negative.
@@ -31,8 +28,7 @@ std::vector<std::uint8_t> Pattern(bool inverted = false) {
     std::vector<std::uint8_t> rows(kRowBytes * kHeight, inverted ? 0xFF : 0);
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const bool black = (x * 7 + y * 3) % 11 < 4 || x == y || (y > 15 && x > 40);
-            if (black) rows[std::size_t(y) * kRowBytes + std::size_t(x / 8)] ^= std::uint8_t(0x80 >> (x % 8));
+            if ((x * 7 + y * 3) % 11 < 4 || x == y || (y > 15 && x > 40)) rows[y * kRowBytes + x / 8] ^= std::uint8_t(0x80 >> (x % 8));
         }
     }
     return rows;
@@ -55,9 +51,7 @@ std::string Picture(const std::string& rows) {
 // one-dimensional group 3 data in PDF files often do.
 std::string WithoutEndOfLines(const std::string& data, int keep) {
     std::string bits, kept, out;
-    for (unsigned char c : data) {
-        for (int i = 7; i >= 0; --i) bits += char('0' + ((c >> i) & 1));
-    }
+    for (std::size_t i = 0; i < data.size() * 8; ++i) bits += char('0' + ((data[i / 8] >> (7 - i % 8)) & 1));
     const std::string eol = "000000000001";
     std::vector<std::size_t> codes;
     for (std::size_t at = bits.find(eol); at != std::string::npos; at = bits.find(eol, at + eol.size())) codes.push_back(at);
@@ -71,16 +65,10 @@ std::string WithoutEndOfLines(const std::string& data, int keep) {
     return out;
 }
 
-struct FaxCase {
-    std::string name;
-    std::string data;
-    std::string parms;  // DecodeParms entries besides Columns and Rows
-};
+struct FaxCase { std::string name, data, parms; };  // parms: DecodeParms besides Columns and Rows
 
 std::vector<FaxCase> FaxCases(const fs::path& scratch) {
-    const auto encode = [&](int compression, int options) {
-        return FaxEncode(Pattern(), kWidth, kHeight, compression, options, scratch);
-    };
+    const auto encode = [&](int compression, int options) { return FaxEncode(Pattern(), kWidth, kHeight, compression, options, scratch); };
     const std::string g3 = encode(COMPRESSION_CCITTFAX3, 0);
     return {
         {"G3-1D-EOL", g3, "/K 0 /EndOfLine true"},
@@ -95,8 +83,7 @@ std::vector<FaxCase> FaxCases(const fs::path& scratch) {
 }
 
 std::string FaxFilter(const FaxCase& c, bool blackIs1 = false) {
-    return "/Filter /CCITTFaxDecode /DecodeParms << /Columns 61 /Rows 23 " + c.parms +
-           (blackIs1 ? " /BlackIs1 true" : "") + " >>";
+    return "/Filter /CCITTFaxDecode /DecodeParms << /Columns 61 /Rows 23 " + c.parms + (blackIs1 ? " /BlackIs1 true" : "") + " >>";
 }
 
 std::string Be32(std::uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
@@ -124,17 +111,16 @@ std::string Jbig2Globals(bool usable) {
 
 using Images = std::vector<std::pair<std::string, std::string>>;  // resource name, reference
 
-// A one-page file with the images as resources and the content given.
-std::string Document(RawPdf& pdf, const Images& images, const std::string& content = {}) {
-    std::string entries;
-    for (const auto& [name, reference] : images) entries += "/" + name + " " + reference + " ";
+// A one-page file with the images as resources, drawing them all when `draw`.
+std::string Document(RawPdf& pdf, const Images& images, bool draw = false) {
+    std::string entries, content;
+    for (const auto& [name, reference] : images) entries += "/" + name + " " + reference + " ", content += draw ? "/" + name + " Do " : "";
     return BuildDocument(pdf, {{"<< /XObject << " + entries + ">> >>", content}});
 }
 
-// The data of every XObject of the first page by its resource name;
+// The data of every XObject of the file's first page by its resource name;
 // "<none>" when the stream does not decode.
-std::map<std::string, std::string> XObjectData(RawPdf& pdf, const Images& images) {
-    const std::string file = Document(pdf, images);
+std::map<std::string, std::string> XObjectData(const std::string& file) {
     std::map<std::string, std::string> out;
     auto doc = plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(file.begin(), file.end()));
     if (!doc) return out;
@@ -166,46 +152,60 @@ protected:
         return "/Filter /JBIG2Decode /DecodeParms << /JBIG2Globals " + std::to_string(g) + " 0 R >>";
     }
 
-    // Every fax variant with and without BlackIs1 and JBIG2 with and without
-    // globals; `expected` takes the data each decodes to.
-    Images Decodable(RawPdf& pdf, std::map<std::string, std::string>& expected) {
-        Images images;
-        const auto add = [&](const std::string& name, const std::string& filter, const std::string& data, bool blackIs1) {
-            images.emplace_back(name, Image(pdf, filter, data));
-            expected[name] = Bytes(Pattern(!blackIs1));
-        };
-        for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) {
-            EXPECT_FALSE(c.data.empty()) << c.name;
-            add(c.name, FaxFilter(c), c.data, false);
-            add(c.name + "-BlackIs1", FaxFilter(c, true), c.data, true);
-        }
-        add("JBIG2", Jbig2Filter(pdf), Jbig2Page(mmr), false);
-        add("JBIG2-NoEndOfPage", Jbig2Filter(pdf), Jbig2Page(mmr, false), false);
-        add("JBIG2-Globals", Jbig2Filter(pdf, Jbig2Globals(true)), Jbig2Page(mmr, false), false);
-        add("JBIG2-DeflatedGlobals", Jbig2Filter(pdf, Jbig2Globals(true), true), Jbig2Page(mmr), false);
-        return images;
-    }
-
-    int Extract(RawPdf& pdf, const Images& images, const std::string& content = {}) {
-        pdfPath = dir.path() / "scan.pdf";
-        WriteFile(pdfPath, Document(pdf, images, content));
+    int Extract(const std::string& file) {
+        WriteFile(dir.path() / "scan.pdf", file);
         out = dir.path() / ("out" + std::to_string(++runs));
         fs::create_directories(out);
-        return ExtractPngImages(pdfPath, out);
+        return ExtractPngImages(dir.path() / "scan.pdf", out);
     }
 
     TempFolder dir;
     std::string mmr;
-    fs::path pdfPath, out;
+    fs::path out;
     int runs = 0;
 };
 
-TEST_F(Bilevel, EveryFaxAndJbig2VariantDecodesToTheEncodedPixels) {
+// Every fax variant with and without BlackIs1 and JBIG2 with and without
+// globals decode to the encoded pixels, and are extracted as files of them.
+TEST_F(Bilevel, EveryFaxAndJbig2VariantDecodesAndExtractsToTheEncodedPixels) {
     RawPdf pdf;
+    Images images;
     std::map<std::string, std::string> expected;
-    const auto data = XObjectData(pdf, Decodable(pdf, expected));
+    const auto add = [&](const std::string& name, const std::string& filter, const std::string& data, bool blackIs1) {
+        images.emplace_back(name, Image(pdf, filter, data));
+        expected[name] = Bytes(Pattern(!blackIs1));
+    };
+    for (const FaxCase& c : FaxCases(dir.path() / "fax.tif")) {
+        ASSERT_FALSE(c.data.empty()) << c.name;
+        add(c.name, FaxFilter(c), c.data, false);
+        add(c.name + "-BlackIs1", FaxFilter(c, true), c.data, true);
+    }
+    add("JBIG2", Jbig2Filter(pdf), Jbig2Page(mmr), false);
+    add("JBIG2-NoEndOfPage", Jbig2Filter(pdf), Jbig2Page(mmr, false), false);
+    add("JBIG2-Globals", Jbig2Filter(pdf, Jbig2Globals(true)), Jbig2Page(mmr, false), false);
+    add("JBIG2-DeflatedGlobals", Jbig2Filter(pdf, Jbig2Globals(true), true), Jbig2Page(mmr), false);
+    const std::string file = Document(pdf, images, true);
+    const auto data = XObjectData(file);
     ASSERT_EQ(data.size(), expected.size());
     for (const auto& [name, bytes] : expected) EXPECT_EQ(Picture(data.at(name)), Picture(bytes)) << name;
+
+    // Files are numbered, not named after the resources: compare as sets of
+    // pictures ('#' for white, as the decoded data's 1).
+    ASSERT_EQ(Extract(file), 1);
+    std::multiset<std::string> ours, wanted;
+    plat::Initialize();
+    for (const std::string& name : FileNames(out)) {
+        // 1-bit PNGs load as 0 and 1, grey ones as 0 and 255.
+        const vips::VImage image = vips::VImage::new_from_file((out / name).c_str())[0] > 0;
+        std::size_t size = 0;
+        auto* pixels = static_cast<std::uint8_t*>(image.write_to_memory(&size));
+        std::string picture;
+        for (std::size_t i = 0; i < size; ++i) picture += std::string(pixels[i] ? "#" : ".") + ((i + 1) % kWidth ? "" : "\n");
+        g_free(pixels);
+        ours.insert(picture);
+    }
+    for (const auto& [name, rows] : expected) wanted.insert(Picture(rows));
+    EXPECT_EQ(ours, wanted);
 }
 
 TEST_F(Bilevel, UndecodableDataFail) {
@@ -214,7 +214,7 @@ TEST_F(Bilevel, UndecodableDataFail) {
     std::string badLength = page;
     badLength[9] = '\x7F';  // the page information claims more data than follow
     const std::string fax = "/Filter /CCITTFaxDecode /DecodeParms << /K 0 /Columns 8 >>";
-    const auto data = XObjectData(
+    const auto data = XObjectData(Document(
         pdf, {{"FaxEmpty", std::to_string(pdf.AddStream("/Width 8 /Height 2 " + fax, "")) + " 0 R"},
               {"FaxNoRow", std::to_string(pdf.AddStream("/Width 8 /Height 0 " + fax, "\x80")) + " 0 R"},
               {"Truncated", Image(pdf, Jbig2Filter(pdf), page.substr(0, page.size() / 2))},
@@ -222,7 +222,7 @@ TEST_F(Bilevel, UndecodableDataFail) {
               {"BadGlobals", Image(pdf, Jbig2Filter(pdf, Jbig2Globals(false)), page)},
               {"GlobalsNoStream", Image(pdf, "/Filter /JBIG2Decode /DecodeParms << /JBIG2Globals (not a stream) >>", page)},
               {"Empty", Image(pdf, Jbig2Filter(pdf), "")},
-              {"NoPage", Image(pdf, Jbig2Filter(pdf), Segment(1, 49, 1, ""))}});
+              {"NoPage", Image(pdf, Jbig2Filter(pdf), Segment(1, 49, 1, ""))}}));
     ASSERT_EQ(data.size(), 8u);
     for (const auto& [name, bytes] : data) EXPECT_EQ(bytes, "<none>") << name;
 }
@@ -239,69 +239,24 @@ TEST_F(Bilevel, DamagedFaxAndJbig2DataDecodeOrFail) {
     for (const auto& [filter, data] : streams) {
         for (int copy = 0; copy < 40; ++copy) {
             std::string damaged = data;
-            if (copy % 4 == 3) {
-                damaged.resize(random() % damaged.size());
-            } else {
-                for (int i = 0; i <= copy % 4; ++i) damaged[random() % damaged.size()] = char(random());
-            }
+            if (copy % 4 == 3) damaged.resize(random() % damaged.size());
+            for (int i = 0; copy % 4 != 3 && i <= copy % 4; ++i) damaged[random() % damaged.size()] = char(random());
             images.emplace_back("I" + std::to_string(images.size()), Image(pdf, filter, damaged));
         }
     }
-    const auto data = XObjectData(pdf, images);
+    const auto data = XObjectData(Document(pdf, images));
     ASSERT_EQ(data.size(), images.size());
-    for (const auto& [name, bytes] : data) {
-        EXPECT_TRUE(bytes == "<none>" || bytes.size() == 8u * kHeight) << name << ": " << bytes.size();
-    }
-}
-
-// A file's pixels as Picture draws them, '#' for white; empty when it does not load.
-std::string FilePicture(const fs::path& path) {
-    plat::Initialize();
-    try {
-        // 1-bit PNGs load as 0 and 1, grey ones as 0 and 255.
-        const vips::VImage image = vips::VImage::new_from_file(path.c_str())[0] > 0;
-        std::size_t size = 0;
-        auto* pixels = static_cast<std::uint8_t*>(image.write_to_memory(&size));
-        std::string out;
-        for (std::size_t i = 0; i < size; ++i) out += std::string(pixels[i] ? "#" : ".") + ((i + 1) % kWidth ? "" : "\n");
-        g_free(pixels);
-        return out;
-    } catch (const vips::VError&) {
-        return {};
-    }
-}
-
-TEST_F(Bilevel, ExtractedImagesMatchPopplerAndTheEncodedPixels) {
-    if (!HaveTool("pdfimages")) GTEST_SKIP() << "pdfimages (poppler-utils) is missing";
-    RawPdf pdf;
-    std::map<std::string, std::string> expected;
-    const Images images = Decodable(pdf, expected);
-    std::string content;  // pdfimages lists the images the page draws
-    for (const auto& image : images) content += "/" + image.first + " Do ";
-    ASSERT_EQ(Extract(pdf, images, content), 1);
-    ASSERT_EQ(FileNames(out).size(), images.size());
-    const fs::path reference = dir.path() / "poppler";
-    fs::create_directories(reference);
-    ASSERT_TRUE(RunTool({"pdfimages", "-png", pdfPath.string(), (reference / "img").string()}));
-    // Resource names come sorted, and pdfimages numbers in content order:
-    // compare as sets of pictures, also against the decoded data (1 for white).
-    std::multiset<std::string> ours, theirs, wanted;
-    for (const std::string& name : FileNames(out)) ours.insert(FilePicture(out / name));
-    for (const std::string& name : FileNames(reference)) theirs.insert(FilePicture(reference / name));
-    for (const auto& [name, rows] : expected) wanted.insert(Picture(rows));
-    EXPECT_EQ(ours, theirs);
-    EXPECT_EQ(ours, wanted);
+    for (const auto& [name, bytes] : data) EXPECT_TRUE(bytes == "<none>" || bytes.size() == 8u * kHeight) << name << ": " << bytes.size();
 }
 
 TEST_F(Bilevel, AnImageThatFailsToDecodeFailsTheRun) {
-    RawPdf pdf;
+    RawPdf pdf, alone;
     const std::string page = Jbig2Page(mmr);
     // The readable image is still written; the result says one was not.
-    EXPECT_EQ(Extract(pdf, {{"A", Image(pdf, Jbig2Filter(pdf), page)},
-                            {"B", Image(pdf, Jbig2Filter(pdf), page.substr(0, page.size() - 9))}}), 0);
+    EXPECT_EQ(Extract(Document(pdf, {{"A", Image(pdf, Jbig2Filter(pdf), page)},
+                                     {"B", Image(pdf, Jbig2Filter(pdf), page.substr(0, page.size() - 9))}})), 0);
     EXPECT_EQ(FileNames(out), std::vector<std::string>{"scan_Page1_1.png"});
-    RawPdf alone;
-    EXPECT_EQ(Extract(alone, {{"B", Image(alone, Jbig2Filter(alone), page.substr(0, 40))}}), 0);
+    EXPECT_EQ(Extract(Document(alone, {{"B", Image(alone, Jbig2Filter(alone), page.substr(0, 40))}})), 0);
     EXPECT_TRUE(FileNames(out).empty());
 }
 

@@ -29,58 +29,32 @@ namespace fs = std::filesystem;
 
 std::string Repeat(const std::string& part, std::size_t count) {
     std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += part;
+    while (count--) text += part;
     return text;
 }
 
 class HostileDocumentsTest : public PdfToolsTest {
 protected:
-    // Converts one document on its own; the output folder must stay empty
-    // when the conversion fails.
+    // Converts one document on its own; the output folder must stay empty when the conversion fails.
     int Convert(const std::string& name, const std::string& content) {
         std::ofstream(dir / name) << content;
         fs::create_directories(dir / "out");
         DocumentsToPDFOptions options;
-        PDFInputFile entry;
-        entry.filePath = dir / name;
-        options.files.push_back(entry);
+        options.files.emplace_back().filePath = dir / name;
         options.destination = dir / "out";
         const int result = ConvertDocumentsToPDF(&options);
         EXPECT_EQ(fs::is_empty(dir / "out"), result == 0) << name;
         return result;
     }
-
-    std::size_t OutputCount() {
-        return std::size_t(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()));
-    }
-
-    // PDF to text (joined or per page) or to images into a fresh output folder.
-    int Run(const std::string& pdf, const std::string& how) {
-        WriteFile(dir / "in.pdf", pdf);
-        fs::remove_all(dir / "out");
-        fs::create_directories(dir / "out");
-        if (how == "images") return ExtractPngImages(dir / "in.pdf", dir / "out");
-        PDFTextConversion c;
-        c.sourceURL = dir / "in.pdf";
-        c.destinationFolder = dir / "out";
-        c.extension = "txt";
-        c.perPage = how == "text per page";
-        return ConvertPDFToTextDocument(&c);
-    }
 };
 
 TEST_F(HostileDocumentsTest, HtmlNestingCountsWhatQtBuilds) {
     const std::vector<std::pair<std::string, std::size_t>> depths = {
-        {"<p>a<p>b<p>c", 1},
-        {"<ul><li>a<li>b<li>c</ul>", 2},
-        {"<table><tr><td>a<td>b<tr><td>c</table>", 3},
-        {"<td>stray cell", 3},  // a table and a row are made up
-        {Repeat("<table><tr><td>", 3) + "x", 9},
-        {Repeat("<div>x</div>", 1000), 1},
+        {"<p>a<p>b<p>c", 1},          {"<ul><li>a<li>b<li>c</ul>", 2},         {"<table><tr><td>a<td>b<tr><td>c</table>", 3},
+        {"<td>stray cell", 3},        {Repeat("<table><tr><td>", 3) + "x", 9}, {Repeat("<div>x</div>", 1000), 1},
+        {"<dl><dd>a<dd>b<dd>c</dl>", 2}, {Repeat("<b><i>", 1000) + "<p>x", 1},  // a dd ends the last; inline tags do not nest
         {Repeat("<div>", 10) + "<body>" + Repeat("<div>", 10), 10},  // body starts afresh
-        {"<dl><dd>a<dd>b<dd>c</dl>", 2},                            // a dd ends the last dd
         {"<!-- <table><table><table> --><p title='<div><div>'>x", 1},
-        {Repeat("<b><i>", 1000) + "<p>x", 1},
     };
     const auto shape = [](const std::string& html) { return GetHTMLShape(QString::fromStdString(html)); };
     for (const auto& [html, depth] : depths) EXPECT_EQ(shape(html).depth, depth) << html;
@@ -99,7 +73,6 @@ TEST_F(HostileDocumentsTest, DeepNestingAndInputsBeyondTheLayoutBudgetFailCleanl
         {"tables.html", Repeat("<table><tr><td>", 5000) + "bottom"},
         {"lists.html", Repeat("<ul><li>", 5000) + "bottom"},
         {"divisions.html", Repeat("<div>", 5000) + "bottom"},
-        {"quotes.html", Repeat("<blockquote>", 5000) + "bottom"},
         {"huge.txt", Repeat(std::string(1023, 'x') + "\n", 17 * 1024)},
         {"huge.html", Repeat("<b>x</b>", 450000)},
         {"runs.rtf", "{\\rtf1 " + Repeat("\\b x\\b0 y", 30000) + "}"},  // formats that change too often
@@ -126,8 +99,7 @@ TEST_F(HostileDocumentsTest, LinksLoadOnlyRegularLocalFiles) {
 }
 
 TEST_F(HostileDocumentsTest, LibreOfficeRunsWithinMemoryAndLeavesNoTemporaryFolders) {
-    // A stand-in that reports its limits, leaves a temporary folder as
-    // LibreOffice does, and then finishes or hangs.
+    // A stand-in that reports its memory limit, leaves a temporary folder as LibreOffice does, and finishes or hangs.
     const auto fake = dir / "office";
     std::ofstream(fake) << "#!/bin/sh\n"
                            "for last; do :; done\n"
@@ -148,7 +120,7 @@ TEST_F(HostileDocumentsTest, LibreOfficeRunsWithinMemoryAndLeavesNoTemporaryFold
     std::size_t left = 0;
     for (const auto& entry : fs::recursive_directory_iterator(dir / "work")) {
         left += entry.is_regular_file();
-        EXPECT_EQ(entry.path().filename().string().rfind("lu", 0), std::string::npos) << entry.path();
+        EXPECT_FALSE(entry.path().filename().string().starts_with("lu")) << entry.path();
     }
     EXPECT_EQ(left, 1u);
 
@@ -164,35 +136,32 @@ TEST_F(HostileDocumentsTest, RtfWithManyFormatRunsReadsEveryRun) {
     constexpr int kRuns = 20000;
     QTextDocument document;
     ASSERT_TRUE(ReadRTF("{\\rtf1\\ansi " + Repeat("\\b r\\b0 r", kRuns / 2) + "\\par}", document));
-    int runs = 0;
-    bool alternates = true;
+    int runs = 0, alternating = 0;
     for (auto it = document.begin().begin(); !it.atEnd(); ++it, ++runs) {
-        const bool bold = it.fragment().charFormat().fontWeight() == QFont::Bold;
-        alternates = alternates && bold == (runs % 2 == 0) && it.fragment().text() == "r";
+        alternating += (it.fragment().charFormat().fontWeight() == QFont::Bold) == (runs % 2 == 0) && it.fragment().text() == "r";
     }
     EXPECT_EQ(runs, kRuns);
-    EXPECT_TRUE(alternates);
+    EXPECT_EQ(alternating, kRuns);
     EXPECT_FALSE(document.isUndoAvailable());
 }
+
+std::string Ref(int object) { return std::to_string(object) + " 0 R"; }
 
 // A page drawing form F0, which draws F1 `fanOut` times, and so on down to
 // the last form, which shows a word and an image.
 std::string FormFanOut(int levels, int fanOut) {
     RawPdf pdf;
     const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-    const int image = pdf.AddStream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
-                                    "/BitsPerComponent 8",
+    const int image = pdf.AddStream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8",
                                     std::string("\x10\x80\x80\xf0", 4));
-    int inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /Font << /F1 " +
-                                  std::to_string(font) + " 0 R >> /XObject << /Im " + std::to_string(image) +
-                                  " 0 R >> >>",
+    int inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /Font << /F1 " + Ref(font) +
+                                  " >> /XObject << /Im " + Ref(image) + " >> >>",
                               "BT /F1 12 Tf 10 10 Td (deep) Tj ET q 10 0 0 10 0 0 cm /Im Do Q");
     for (int level = levels - 1; level >= 0; --level) {
-        inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /XObject << /F " +
-                                  std::to_string(inner) + " 0 R >> >>",
+        inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /XObject << /F " + Ref(inner) + " >> >>",
                               Repeat("/F Do ", std::size_t(fanOut)));
     }
-    return BuildDocument(pdf, {{"<< /XObject << /F0 " + std::to_string(inner) + " 0 R >> >>", "/F0 Do"}});
+    return BuildDocument(pdf, {{"<< /XObject << /F0 " + Ref(inner) + " >> >>", "/F0 Do"}});
 }
 
 // A page whose content stream inflates to `megabytes` of path operators.
@@ -200,14 +169,9 @@ std::string ContentBomb(std::size_t megabytes) {
     RawPdf pdf;
     const int content = pdf.AddStream("/Filter /FlateDecode", Deflate(Repeat("0 0 m\n", megabytes << 20 >> 3)));
     const int tree = pdf.Reserve();
-    const int page = pdf.Add("<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /Contents " +
-                             std::to_string(content) + " 0 R >>");
-    pdf.Set(tree, "<< /Type /Pages /MediaBox [0 0 200 200] /Count 1 /Kids [" + std::to_string(page) + " 0 R] >>");
-    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + std::to_string(tree) + " 0 R >>"));
-}
-
-std::unique_ptr<plat::PdfObjectFile> Open(const std::string& pdf) {
-    return plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(pdf.begin(), pdf.end()));
+    const int page = pdf.Add("<< /Type /Page /Parent " + Ref(tree) + " /Contents " + Ref(content) + " >>");
+    pdf.Set(tree, "<< /Type /Pages /MediaBox [0 0 200 200] /Count 1 /Kids [" + Ref(page) + "] >>");
+    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(tree) + " >>"));
 }
 
 // Contents beyond the work budget fail every tool without output; honest
@@ -215,29 +179,40 @@ std::unique_ptr<plat::PdfObjectFile> Open(const std::string& pdf) {
 TEST_F(HostileDocumentsTest, PdfContentsWithinTheWorkBudgetAndBeyond) {
     RawPdf loop;
     const int form = loop.Reserve();
-    const std::string me = "<< /XObject << /Me " + std::to_string(form) + " 0 R >> >>";
-    loop.Set(form, "<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources " + me +
-                       " /Length 6 >>\nstream\n/Me Do\nendstream");
+    const std::string me = "<< /XObject << /Me " + Ref(form) + " >> >>";
+    loop.Set(form, "<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources " + me + " /Length 6 >>\nstream\n/Me Do\nendstream");
     const std::vector<std::tuple<std::string, std::string, bool>> cases = {
         {"forms drawing forms 10^12 times", FormFanOut(12, 10), false},
         {"a form drawing itself", BuildDocument(loop, {{me, "/Me Do"}}), false},
         {"a content stream of 100 MiB in a small file", ContentBomb(100), false},
         {"forms drawing forms 1000 times", FormFanOut(3, 10), true},
     };
+    const auto open = [](const std::string& pdf) {
+        return plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(pdf.begin(), pdf.end()));
+    };
     for (const auto& [what, pdf, within] : cases) {
         SCOPED_TRACE(what);
-        const auto objects = Open(pdf);
+        const auto objects = open(pdf);
         ASSERT_TRUE(objects);
         EXPECT_EQ(objects->IsPageContentWithinBudget(1), within);
         EXPECT_EQ(objects->IsPageContentWithinBudget(1), within);  // asked again, the answer stands
         EXPECT_FALSE(objects->IsPageContentWithinBudget(2));
+        WriteFile(dir / "in.pdf", pdf);
         for (const char* how : {"text", "text per page", "images"}) {
-            EXPECT_EQ(Run(pdf, how), within ? 1 : 0) << how;
-            EXPECT_EQ(OutputCount(), within ? 1u : 0u) << how;
+            fs::remove_all(dir / "out");
+            fs::create_directories(dir / "out");
+            PDFTextConversion c;
+            c.sourceURL = dir / "in.pdf";
+            c.destinationFolder = dir / "out";
+            c.extension = "txt";
+            c.perPage = how == std::string("text per page");
+            EXPECT_EQ(how == std::string("images") ? ExtractPngImages(c.sourceURL, c.destinationFolder) : ConvertPDFToTextDocument(&c),
+                      within ? 1 : 0) << how;
+            EXPECT_EQ(FileNames(dir / "out").size(), within ? 1u : 0u) << how;
         }
     }
     // A large content stream is no fault in itself.
-    EXPECT_TRUE(Open(ContentBomb(8))->IsPageContentWithinBudget(1));
+    EXPECT_TRUE(open(ContentBomb(8))->IsPageContentWithinBudget(1));
 }
 
 }  // namespace
