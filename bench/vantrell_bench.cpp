@@ -8,7 +8,7 @@
 //   vantrell_bench j4 <out folder> <file.jpg>...
 //   vantrell_bench j5 <photo.jpg> <out.png>       full size
 //   vantrell_bench j6 <pages.tif> <out.png>       whole-file: every page
-//   vantrell_bench j7 <doc.pdf> <out folder>      every page at 600 dpi, PNG
+//   vantrell_bench j7 <doc.pdf> <out folder> [dpi] every page at 600 dpi (or dpi), PNG
 
 #include "engine/ConvertImage.h"
 #include "engine/PdfPages.h"
@@ -17,6 +17,7 @@
 #include "platform/Initialize.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -81,7 +82,7 @@ int usage() {
                  "       vantrell_bench j2 <in> <out> <logo.png>\n"
                  "       vantrell_bench j4 <out folder> <file>...\n"
                  "       vantrell_bench j5|j6 <in> <out.png>\n"
-                 "       vantrell_bench j7 <in.pdf> <out folder>\n");
+                 "       vantrell_bench j7 <in.pdf> <out folder> [dpi]\n");
     return 2;
 }
 
@@ -130,7 +131,7 @@ int main(int argc, char** argv) {
         record.sourceURL = argv[2];
         record.destinationURL = argv[3];
         record.options.outputType = kPNG;
-        record.options.outputDPI = 600;
+        record.options.outputDPI = argc > 4 ? std::atof(argv[4]) : 600;
         if (ConvertPDFPagesToImages(&record) != 1) {
             std::fprintf(stderr, "vantrell_bench: PDF pages of %s failed\n", argv[2]);
             return 1;

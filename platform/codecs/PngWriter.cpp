@@ -1,5 +1,7 @@
 #include "platform/codecs/PngWriter.h"
 
+#include "platform/codecs/DeflateStream.h"
+
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -22,12 +24,21 @@ namespace plat::codecs {
 
 namespace {
 
-constexpr std::size_t kWindow = 32768;       // deflate's window: the dictionary a band starts with
 // Raw bytes of one band: at least 1 MiB, so that its buffers come from and
 // go back to the system (see Initialize) instead of staying in the arenas of
 // the threads that deflate them.
 constexpr std::size_t kBandBytes = 1 << 20;
+// How a band is deflated. Rows with matches to find (drawings, text, the
+// smooth rows of a photograph enlarged on a page) go to libdeflate's level
+// 6, which finds more of them than zlib's level 7 (what ImageMagick uses
+// with libpng's filters) in a quarter of zlib's level 6 time. Rows of a
+// grainy photograph hold few matches worth their cost: any match search
+// there, zlib's or libdeflate's, makes the file larger than Huffman codes
+// alone (the one choice of a PNG encoder that wins on them), and slower.
+// A sample from the middle of each band, deflated both ways, tells which
+// kind the band is.
 constexpr int kLevel = 6;
+constexpr std::size_t kSample = 16 * 1024;
 
 using Writer = std::function<bool(const void* data, std::size_t size)>;
 
@@ -140,12 +151,12 @@ struct DefaultInit : std::allocator<T> {
 };
 using Bytes = std::vector<std::uint8_t, DefaultInit<std::uint8_t>>;
 
-// Rows of one band in PNG byte order. The first `context` rows come before
-// the band: the dictionary's rows, preceded by their predecessor when they
-// do not start the image.
+// Rows of one band in PNG byte order, after the row above the band (which
+// the first row's filters read) when the band does not start the image.
+// Each band is deflated on its own, without the previous band's history:
+// at a megabyte a band that costs a few tenths of a percent.
 struct Band {
     Bytes raw;
-    std::size_t context = 0;
     bool predecessor = false;
     bool last = false;
 };
@@ -185,85 +196,60 @@ struct Piece {
     std::size_t length = 0;  // filtered bytes the piece stands for
 };
 
-// Rows, of the filtered rows `begin` to `end`, that are all zeros after
-// their filter type (`plain`: a row that repeats the one above) or not.
-struct Stretch {
-    std::size_t begin, end;
-    bool plain;
-};
-
-// Runs of fewer plain rows stay with their neighbours: each change of
-// strategy costs a block.
-constexpr std::size_t kPlainRun = 8;
-
-bool Plain(const std::uint8_t* bytes, std::size_t n) {
-    std::uint8_t any = 0;
-    for (std::size_t i = 0; i < n; ++i) any |= bytes[i];
-    return any == 0;
-}
-
-// Deflate's lazy matching puts every byte of a match into its hash: on
-// long runs of plain rows (the white of a page) most of its time, where
-// run-length matching finds the same matches at a fraction of the cost.
-// The band is cut into stretches of plain rows and of the others.
-std::vector<Stretch> Stretches(const std::uint8_t* filtered, std::size_t rows, std::size_t rowBytes) {
-    const std::size_t line = rowBytes + 1;
-    std::vector<Stretch> stretches;
-    const auto add = [&](std::size_t begin, std::size_t end, bool plain) {
-        if (!stretches.empty() && stretches.back().plain == plain) {
-            stretches.back().end = end;
-        } else {
-            stretches.push_back({begin, end, plain});
-        }
-    };
-    std::size_t r = 0;
-    while (r < rows) {
-        std::size_t e = r;
-        while (e < rows && Plain(filtered + e * line + 1, rowBytes)) ++e;
-        if (e == r) {
-            add(r, r + 1, false);
-            ++e;
-        } else {
-            add(r, e, e - r >= kPlainRun);
-        }
-        r = e;
-    }
-    return stretches;
-}
-
-// What a deflating thread keeps from one band to the next: its deflate
-// stream (a fresh one per band allocated and cleared about 400 KB) and the
-// filters' scratch rows.
+// What a deflating thread keeps from one band to the next: its compressors
+// (a megabyte of tables, allocated once) and the filters' scratch rows.
 struct DeflateState {
-    z_stream z{};
-    bool ready = false;
+    libdeflate_compressor* const compressor = libdeflate_alloc_compressor(kLevel);
+    z_stream huffman{};
+    bool huffmanReady = false;
     std::vector<std::uint8_t> scratch;
+    std::vector<std::uint8_t> sample;
 
     DeflateState() = default;
     DeflateState(const DeflateState&) = delete;
     DeflateState& operator=(const DeflateState&) = delete;
     ~DeflateState() {
-        if (ready) deflateEnd(&z);
+        libdeflate_free_compressor(compressor);
+        if (huffmanReady) deflateEnd(&huffman);
     }
 
-    // The stream, reset for a new piece.
-    z_stream& Fresh() {
-        if (!ready) {
-            // Filtered data as libpng deflates it (Z_FILTERED), with the most
-            // memory for the hash.
-            if (deflateInit2(&z, kLevel, Z_DEFLATED, -15, 9, Z_FILTERED) != Z_OK) {
+    // zlib's Huffman-only deflate, reset for new data.
+    z_stream& Huffman() {
+        if (!huffmanReady) {
+            if (deflateInit2(&huffman, kLevel, Z_DEFLATED, -15, 9, Z_HUFFMAN_ONLY) != Z_OK) {
                 throw vips::VError("deflate failed");
             }
-            ready = true;
-        } else if (deflateReset(&z) != Z_OK || deflateParams(&z, kLevel, Z_FILTERED) != Z_OK) {
+            huffmanReady = true;
+        } else if (deflateReset(&huffman) != Z_OK) {
             throw vips::VError("deflate failed");
         }
-        // Level 6's match search, cut to 16 steps: photographs offer few
-        // matches to find, so the longer search of level 6 costs twice the
-        // time for no gain, and drawings find theirs early. (A reset brings
-        // back the level's own search.)
-        deflateTune(&z, 8, 16, 128, 16);
-        return z;
+        return huffman;
+    }
+
+    // Deflates `size` bytes with Huffman codes alone, ending the stream
+    // (`last`) or flushing to a byte boundary; returns the bytes written.
+    std::size_t DeflateHuffman(const std::uint8_t* data, std::size_t size, std::uint8_t* out, std::size_t room,
+                               bool last) {
+        z_stream& z = Huffman();
+        z.next_in = const_cast<Bytef*>(data);
+        z.avail_in = uInt(size);
+        z.next_out = out;
+        z.avail_out = uInt(room);
+        const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+        if (result != (last ? Z_STREAM_END : Z_OK) || z.avail_in != 0) return 0;
+        return room - z.avail_out;
+    }
+
+    // True when Huffman codes alone make the band smaller than matches do,
+    // judged on a sample from its middle.
+    bool Grainy(const std::uint8_t* data, std::size_t size) {
+        if (size < 2 * kSample) return false;
+        const std::uint8_t* middle = data + size / 2 - kSample / 2;
+        sample.resize(2 * kSample + 1024);
+        const std::size_t matched =
+            libdeflate_deflate_compress(compressor, middle, kSample, sample.data(), sample.size());
+        const std::size_t coded = DeflateHuffman(middle, kSample, sample.data(), sample.size(), true);
+        return matched && coded && coded < matched;
     }
 };
 
@@ -314,9 +300,11 @@ private:
 };
 
 // Filters and deflates the band; its rows go back to the pool before the
-// piece waits for its turn to be written.
+// piece waits for its turn to be written. Every band but the last leaves the
+// stream open, so that the pieces join into the one stream PNG wants.
 Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool, BufferPool& outputs,
               DeflateState& state) {
+    if (!state.compressor) throw vips::VError("deflate failed");
     const std::size_t rows = band.raw.size() / rowBytes;
     const std::size_t first = band.predecessor ? 1 : 0;
     const std::size_t line = rowBytes + 1;
@@ -326,42 +314,26 @@ Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool
         FilterRow(&band.raw[r * rowBytes], r > 0 ? &band.raw[(r - 1) * rowBytes] : nullptr, rowBytes, bpp,
                   &filtered[(r - first) * line], state.scratch);
     }
-    const std::size_t dictionary = (band.context - first) * line;
     pool.give(std::move(band.raw));
-    const std::uint8_t* own = filtered.data() + dictionary;
     Piece piece;
-    piece.length = filtered.size() - dictionary;
+    piece.length = filtered.size();
     // libdeflate's checksum uses the vector units; zlib's was 3% of J7's time.
-    piece.adler = libdeflate_adler32(1, own, piece.length);
-
-    z_stream& z = state.Fresh();
-    if (dictionary > 0) {
-        const std::size_t take = std::min(dictionary, kWindow);
-        deflateSetDictionary(&z, filtered.data() + dictionary - take, uInt(take));
-    }
-    const std::vector<Stretch> stretches = Stretches(own, piece.length / line, rowBytes);
-    // Each change of strategy ends a block: room for its end and the next
-    // block's header.
-    const std::size_t capacity = deflateBound(&z, uLong(piece.length)) + 64 + 64 * stretches.size();
+    piece.adler = libdeflate_adler32(1, filtered.data(), piece.length);
     piece.deflated = outputs.take();
-    piece.deflated.resize(capacity);
-    z.next_out = piece.deflated.data();
-    z.avail_out = uInt(capacity);
-    int strategy = Z_FILTERED;
-    for (const Stretch& stretch : stretches) {
-        const int wanted = stretch.plain ? Z_RLE : Z_FILTERED;
-        if (wanted != strategy) {
-            if (deflateParams(&z, kLevel, wanted) != Z_OK) throw vips::VError("deflate failed");
-            strategy = wanted;
-        }
-        z.next_in = const_cast<Bytef*>(own + stretch.begin * line);
-        z.avail_in = uInt((stretch.end - stretch.begin) * line);
-        if (deflate(&z, Z_NO_FLUSH) != Z_OK || z.avail_in != 0) throw vips::VError("deflate failed");
+    if (state.Grainy(filtered.data(), piece.length)) {
+        // The flush's empty block and the blocks' headers beyond the bound.
+        const std::size_t capacity = compressBound(uLong(piece.length)) + 64;
+        piece.deflated.resize(capacity);
+        piece.size = state.DeflateHuffman(filtered.data(), piece.length, piece.deflated.data(), capacity, band.last);
+    } else {
+        const std::size_t capacity =
+            libdeflate_deflate_compress_bound(state.compressor, piece.length) + kContinueDeflateRoom;
+        piece.deflated.resize(capacity);
+        piece.size = libdeflate_deflate_compress(state.compressor, filtered.data(), piece.length,
+                                                 piece.deflated.data(), capacity - kContinueDeflateRoom);
+        if (piece.size && !band.last) piece.size = ContinueDeflateStream(piece.deflated.data(), piece.size, capacity);
     }
-    z.avail_in = 0;
-    const int result = deflate(&z, band.last ? Z_FINISH : Z_SYNC_FLUSH);
-    if (result != (band.last ? Z_STREAM_END : Z_OK)) throw vips::VError("deflate failed");
-    piece.size = capacity - z.avail_out;
+    if (!piece.size) throw vips::VError("deflate failed");
     pool.give(std::move(filtered));
     return piece;
 }
@@ -373,7 +345,6 @@ public:
     Encoder(const vips::VImage& image, const Writer& write)
         : write_(write), width_(std::size_t(image.width())), bands_(std::size_t(image.bands())),
           sampleBytes_(image.format() == VIPS_FORMAT_USHORT ? 2 : 1), rowBytes_(width_ * bands_ * sampleBytes_),
-          historyRows_((kWindow + rowBytes_) / (rowBytes_ + 1) + 1),
           cores_(std::max(1u, std::thread::hardware_concurrency())) {
         encoders_.fetch_add(1);
     }
@@ -429,8 +400,7 @@ private:
             } else {
                 std::memcpy(out, row, rowBytes_);
             }
-            ++rowsSeen_;
-            if ((band_.raw.size() / rowBytes_ - band_.context) * rowBytes_ >= kBandBytes) {
+            if ((band_.raw.size() / rowBytes_ - (band_.predecessor ? 1 : 0)) * rowBytes_ >= kBandBytes) {
                 dispatch();
                 while (pending_.size() >= inFlight()) {
                     if (!writeNext()) return false;
@@ -441,14 +411,11 @@ private:
     }
 
     void dispatch() {
-        const std::size_t rows = band_.raw.size() / rowBytes_;
-        const std::size_t keep = std::min(rows, historyRows_);
         Band next;
-        next.context = keep;
-        next.predecessor = rowsSeen_ > keep;
+        next.predecessor = !band_.raw.empty();
         next.raw = pool_.take();
-        next.raw.assign(band_.raw.end() - std::ptrdiff_t(keep * rowBytes_), band_.raw.end());
-        next.raw.reserve(kBandBytes + (keep + 1) * rowBytes_);
+        if (next.predecessor) next.raw.assign(band_.raw.end() - std::ptrdiff_t(rowBytes_), band_.raw.end());
+        next.raw.reserve(kBandBytes + 2 * rowBytes_);
         auto promise = std::make_shared<std::promise<Piece>>();
         pending_.push_back(promise->get_future());
         auto band = std::make_shared<Band>(std::move(band_));
@@ -480,12 +447,10 @@ private:
 
     const Writer& write_;
     std::size_t width_, bands_, sampleBytes_, rowBytes_;
-    std::size_t historyRows_;  // rows kept for the next band's dictionary, and their predecessor
     const std::size_t cores_;
     // Images encoded at this moment in the process (pages of a document
     // converted side by side).
     static inline std::atomic<std::size_t> encoders_{0};
-    std::size_t rowsSeen_ = 0;
     Band band_;
     // Declared before the futures, so that they outlive them: rows and
     // filtered bytes, and deflated pieces.

@@ -138,9 +138,9 @@ TEST(PngWriter, ImagesWrittenAtOnceEachKeepTheirRows) {
     }
 }
 
-// Rows that repeat the one above (the white of a page) are deflated apart
-// from the others: runs of every length, across the joins of bands, at
-// the top and the bottom, and whole images of them read back the same.
+// Rows that repeat the one above (the white of a page) skip the filter
+// search: runs of every length, across the joins of bands, at the top and
+// the bottom, and whole images of them read back the same.
 TEST(PngWriter, RepeatedRowsBetweenOthersDecodeToTheSameSamples) {
     plat::Initialize();
     constexpr int kWidth = 1500;  // about 230 rows to a band
