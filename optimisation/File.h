@@ -163,6 +163,13 @@ private:
     bool replaceByRename(const std::string& target, const std::string& resultPath, std::uint64_t size);
     void addWorker(const std::shared_ptr<plat::Operation>& operation);
     void setStatusLocked(std::string_view key, std::int64_t order, const std::string& text);
+    // On the queue path: records that this job left the file at filePath as
+    // it is now, by bestToolName.
+    void rememberOutcomeLocked();
+    // When an earlier job of this queue left the file at filePath as it is
+    // now (same inode and size): this job reports that outcome and drops its
+    // pending result. False otherwise.
+    bool adoptEarlierOutcomeLocked();
 
     mutable std::recursive_mutex mutex_;
     mutable std::mutex replacementMutex_;
