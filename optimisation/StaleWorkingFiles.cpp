@@ -256,14 +256,13 @@ private:
     plat::FileDescriptor fd_;  // the lock goes with the descriptor
 };
 
-// Sweeps the recorded folders (only those in `only`, when given) and drops
-// those that are gone or hold nothing of ours any more.
-void SweepRecordedFolders(const fs::path& privateFolder, const std::set<fs::path>* only) {
+// Sweeps the recorded folders and drops those that are gone or hold nothing
+// of ours any more.
+void SweepRecordedFolders(const fs::path& privateFolder) {
     RecordLock lock(privateFolder);
     std::vector<fs::path> folders = ReadRecord(privateFolder);
     const std::size_t before = folders.size();
     std::erase_if(folders, [&](const fs::path& folder) {
-        if (only != nullptr && !only->contains(folder)) return false;
         struct stat st{};
         if (::lstat(folder.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
         if (!S_ISDIR(st.st_mode)) return true;
@@ -283,8 +282,10 @@ void AddToRecord(const fs::path& privateFolder, const fs::path& folder) {
     WriteRecord(privateFolder, folders);
 }
 
-// At the normal end of the process: what it recorded and left clean leaves
-// the record, and its owner files go.
+// At the normal end of the process its owner files go. Only system calls
+// here: the exit handlers run after the destructors of statics made later,
+// which the file helpers use; the record's clean entries are dropped by the
+// next run.
 void EndRun() {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
@@ -293,7 +294,6 @@ void EndRun() {
             ++it;
             continue;
         }
-        SweepRecordedFolders(it->first, &registry.workedBeside);
         // Removed while still locked: nobody can take it for a gone owner's
         // and remove another's file of the same name.
         ::unlink(OwnerPath(it->first, it->second.pid).c_str());
@@ -337,7 +337,7 @@ void ClaimPrivateWorkingFiles() {
     (void)endRegistered;
     registry.owners.emplace(folder, Owner{fd, ::getpid()});
     RemoveStale(folder, folder, [](const std::string& name) { return IsPrivateWorkingFile(name); });
-    SweepRecordedFolders(folder, nullptr);
+    SweepRecordedFolders(folder);
 }
 
 void StartWorkingBeside(const fs::path& folder) {

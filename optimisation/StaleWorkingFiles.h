@@ -15,7 +15,8 @@
 // The folders a process replaces files in are recorded in the private
 // temporary folder ("vantrell-folders", one escaped absolute path a line), so
 // that a later process sweeps them even when it never works there itself. A
-// folder leaves the record once nothing of ours is left in it.
+// later process drops a folder from the record once nothing of ours is left
+// in it.
 
 #include <filesystem>
 #include <string_view>

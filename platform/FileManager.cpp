@@ -157,13 +157,20 @@ const std::string& bootToken() {
     return token;
 }
 
-const std::string& writerToken() {
-    static const std::string token = [] {
-        const long pid = long(::getpid());
-        std::string start = processStartTime(pid);
+// Made again in a forked child: its temporaries must name the child, or
+// what a killed child left would pass for its living parent's.
+std::string writerToken() {
+    static std::mutex mutex;
+    static pid_t made = 0;
+    static std::string token;
+    std::lock_guard lock(mutex);
+    const pid_t pid = ::getpid();
+    if (made != pid) {
+        std::string start = processStartTime(long(pid));
         if (start.empty()) start = "0";
-        return std::to_string(pid) + "-" + start + "-" + bootToken();
-    }();
+        token = std::to_string(long(pid)) + "-" + start + "-" + bootToken();
+        made = pid;
+    }
     return token;
 }
 
