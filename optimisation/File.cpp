@@ -56,17 +56,18 @@ Outcomes& TheOutcomes() {
 
 }  // namespace
 
-void File::rememberOutcomeLocked() {
+void File::rememberOutcome(const std::string& target, std::string_view toolName) {
+    const plat::OperationQueue* queue = fileIOQueue();
     struct stat st{};
-    if (fileIOQueue_ == nullptr || filePath_.empty() || ::stat(filePath_.c_str(), &st) != 0) return;
+    if (queue == nullptr || ::stat(target.c_str(), &st) != 0) return;
     Outcomes& outcomes = TheOutcomes();
     std::lock_guard lock(outcomes.mutex);
     std::erase_if(outcomes.recent, [&](const Outcome& outcome) {
-        return outcome.queue == fileIOQueue_ && outcome.device == st.st_dev && outcome.inode == st.st_ino;
+        return outcome.queue == queue && outcome.device == st.st_dev && outcome.inode == st.st_ino;
     });
     if (outcomes.recent.size() >= kOutcomesKept) outcomes.recent.pop_front();
     outcomes.recent.push_back(
-        Outcome{fileIOQueue_, st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), bestToolName_});
+        Outcome{queue, st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), std::string(toolName)});
 }
 
 bool File::adoptEarlierOutcomeLocked() {
@@ -264,7 +265,8 @@ bool File::saveResult() {
         // Written in place, a result under 35 bytes is refused.
         const bool preservePermissions =
             plat::UserDefaults::standardUserDefaults().boolForKey(plat::defaults::kPreservePermissions);
-        if (replaceFileWith(pending, preservePermissions ? 35 : 1, expectedSize) != Replacement::Replaced) {
+        if (replaceFileWith(pending, preservePermissions ? 35 : 1, expectedSize, bestToolName()) !=
+            Replacement::Replaced) {
             return false;
         }
         removeOldFilePathOptimized();
@@ -280,7 +282,6 @@ void File::saveResultAndUpdateStatus() {
     if (saved) {
         done_ = true;
         setStatusLocked("ok", 7, status::format(status::kOptimizedWith, bestToolName_));
-        rememberOutcomeLocked();
     } else if (!adoptEarlierOutcomeLocked()) {
         setStatusLocked("err", 9, std::string(status::kCouldNotSave));
     }
@@ -381,7 +382,6 @@ void File::noteReplacement(std::uint64_t originalSize, std::uint64_t newSize, co
         setByteSizeOptimized(newSize);
     }
     replacedInPlace_ = true;
-    rememberOutcomeLocked();
 }
 
 void File::noteProblem(std::string_view key, std::int64_t order, std::string_view text) {

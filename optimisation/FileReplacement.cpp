@@ -11,6 +11,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
+#include <iterator>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -84,16 +87,25 @@ bool BackUp(const std::string& target, bool inPlace, std::uint64_t size) {
         attributes);
 }
 
+// One of a fixed set of locks, chosen by the path of the file replaced.
+std::mutex& TargetMutex(const std::string& target) {
+    static std::mutex mutexes[64];
+    return mutexes[std::hash<std::string>{}(target) % std::size(mutexes)];
+}
+
 }  // namespace
 
 File::Replacement File::replaceFileWith(const std::string& resultPath, std::uint64_t minimumSize,
-                                        std::uint64_t expectedSize) {
+                                        std::uint64_t expectedSize, std::string_view toolName) {
     const std::string original = filePath();
     if (original.empty() || resultPath.empty()) return Replacement::NotTaken;
     std::lock_guard replacing(replacementMutex_);
 
     // A symbolic link stays a link: its target is what gets optimised.
     const std::string target = ResolvedTarget(original);
+    // Jobs of one file queued more than once replace it one at a time, and
+    // the one that replaced it has recorded so by the time another looks.
+    std::lock_guard sameTarget(TargetMutex(target));
     struct stat st{};
     if (target.empty() || ::stat(target.c_str(), &st) != 0) return Replacement::Failed;
     if (!S_ISREG(st.st_mode) || !IsWritableByUser(target, st.st_mode)) return Replacement::Failed;
@@ -127,7 +139,9 @@ File::Replacement File::replaceFileWith(const std::string& resultPath, std::uint
     }
     const bool replaced = inPlace ? replaceInPlace(target, resultPath, resultSize)
                                   : replaceByRename(target, resultPath, resultSize);
-    return replaced ? Replacement::Replaced : Replacement::Failed;
+    if (!replaced) return Replacement::Failed;
+    rememberOutcome(target, toolName);
+    return Replacement::Replaced;
 }
 
 bool File::replaceInPlace(const std::string& target, const std::string& resultPath, std::uint64_t size) {

@@ -137,6 +137,60 @@ TEST_F(ReplacementTest, PreferencesHoldOnEveryAgent) {
     }
 }
 
+TEST_F(ReplacementTest, BackupOfFileWrittenInPlaceIsLikeTheOriginal) {
+    // Written in place by preference, and (for the superuser) because the
+    // file is someone else's: the backup is a copy, which must not become
+    // ours. An ordinary user cannot give a file away; mode and attributes
+    // still carry over.
+    Defaults().setBool(plat::defaults::kBackupFiles, true);
+    const bool asRoot = ::geteuid() == 0;
+    struct Case {
+        const char* name;
+        bool preserve;
+        uid_t owner;
+        gid_t group;
+    };
+    std::vector<Case> cases{{"ours", true, ::geteuid(), ::getegid()}};
+    if (asRoot) cases.push_back({"theirs", false, 4242, 4343});
+    if (asRoot) cases.push_back({"theirs-kept", true, 4242, 4343});
+    for (const auto& c : cases) {
+        Defaults().setBool(plat::defaults::kPreservePermissions, c.preserve);
+        const fs::path path = Fresh(c.name, "png");
+        const Bytes original = ReadBytes(path);
+        ASSERT_EQ(::chown(path.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+        if (::setxattr(path.c_str(), "user.xdg.tags", "boats", 5, 0) != 0) GTEST_SKIP() << "no extended attributes";
+        const auto modified = Stat(path).st_mtim.tv_sec;
+        optimisation::OptiPNGAgent(std::make_shared<File>(path.string())).run();
+        ASSERT_LT(File::fileByteSize(path.string()), original.size()) << c.name;
+
+        const std::string backup = path.string() + "~";
+        EXPECT_EQ(ReadBytes(backup), original) << c.name;
+        const struct stat st = Stat(backup);
+        EXPECT_EQ(st.st_uid, c.owner) << c.name;
+        EXPECT_EQ(st.st_gid, c.group) << c.name;
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << c.name;
+        EXPECT_EQ(st.st_mtim.tv_sec, modified) << c.name;
+        char value[16] = {};
+        EXPECT_EQ(::getxattr(backup.c_str(), "user.xdg.tags", value, sizeof value), 5) << c.name;
+        EXPECT_EQ(Stat(path).st_uid, c.owner) << c.name;
+    }
+    if (!asRoot) return;
+    // An ordinary user's file in a group that user is not in: the group
+    // cannot be given to the copy, which is still made.
+    Defaults().setBool(plat::defaults::kPreservePermissions, true);
+    const fs::path mine = Fresh("nobodys", "png");
+    ASSERT_EQ(::chown(mine.c_str(), 65534, 4343), 0);
+    ::setxattr(mine.c_str(), "user.xdg.tags", "boats", 5, 0);
+    ASSERT_TRUE(AsOrdinaryUser([&] {
+        optimisation::OptiPNGAgent(std::make_shared<File>(mine.string())).run();
+        const struct stat st = Stat(mine.string() + "~");
+        char value[16] = {};
+        return st.st_uid == 65534 && (st.st_mode & 07777) == (Stat(mine).st_mode & 07777) &&
+               ::getxattr((mine.string() + "~").c_str(), "user.xdg.tags", value, sizeof value) == 5;
+    }));
+}
+
 TEST_F(ReplacementTest, FilesTheUserMayNotChangeAreLeftAlone) {
     // Read-only, and (for an ordinary user) someone else's file.
     const fs::path readOnly = Fresh("read-only", "png");
