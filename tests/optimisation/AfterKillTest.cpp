@@ -48,86 +48,56 @@ std::vector<std::string> Names(const fs::path& folder) {
     return names;
 }
 
-// advpng's working files, "<our working name>.tmp<number>".
-long ToolFilesIn(const fs::path& folder) {
-    const auto names = Names(folder);
-    return std::count_if(names.begin(), names.end(), [](const std::string& name) {
-        return optimisation::IsPrivateWorkingFile(name) && name.find(".temp.tmp") != std::string::npos;
-    });
-}
-
 class AfterKillTest : public OptimisationTest {
 protected:
     fs::path Private() const { return plat::FileManager::temporaryDirectory(); }
 
-    // What the private folder holds after a later run that ended normally:
-    // the record of the one folder that run worked in, nothing else.
-    void ExpectOnlyLaterRunRecorded(const std::string& context) {
-        EXPECT_EQ(Names(Private()), std::vector<std::string>{"vantrell-folders"}) << context;
-        std::ifstream record(Private() / "vantrell-folders");
-        std::string all((std::istreambuf_iterator<char>(record)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(all, Path("later").string() + "\n") << context;
-    }
-
-    // A run of the application in a child process, killed once `ready` holds;
-    // its tools are gone when this returns.
-    void RunKilled(const std::function<void()>& body, const std::function<bool(pid_t)>& ready) {
+    // A run of the application in a child process: killed once `killWhen`
+    // holds, its tools gone by the time this returns; without it, one that
+    // ends normally.
+    void Run(const std::function<void()>& body, const std::function<bool(pid_t)>& killWhen = {}) {
         std::fflush(nullptr);
         const pid_t application = ::fork();
         ASSERT_GE(application, 0);
         if (application == 0) {
             body();
-            ::_exit(0);
+            killWhen ? ::_exit(0) : std::exit(0);
         }
-        // Until it is ready to be killed, or it has ended by itself.
-        for (int wait = 0; wait < 6000 && Running(application) && !ready(application); ++wait) ::usleep(1000);
-        const std::vector<pid_t> tools = ToolsOf(application);
-        ::kill(application, SIGKILL);
-        ::waitpid(application, nullptr, 0);
+        std::vector<pid_t> tools;
+        for (int wait = 0; killWhen && wait < 6000 && Running(application) && !killWhen(application); ++wait) {
+            ::usleep(1000);
+        }
+        if (killWhen) tools = ToolsOf(application);
+        if (killWhen) ::kill(application, SIGKILL);
+        int status = 0;
+        ::waitpid(application, &status, 0);
+        EXPECT_TRUE(killWhen || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
         for (pid_t tool : tools) {
             for (int wait = 0; wait < 3000 && Running(tool); ++wait) ::usleep(10000);
             EXPECT_FALSE(Running(tool));
         }
     }
 
-    // A later run of the application in a child process that ends normally.
-    void RunToNormalEnd(const std::function<void()>& body) {
-        std::fflush(nullptr);
-        const pid_t application = ::fork();
-        ASSERT_GE(application, 0);
-        if (application == 0) {
-            body();
-            std::exit(0);
-        }
-        int status = 0;
-        ::waitpid(application, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
-
-    // The later run works on a file of its own in a folder of its own. It
-    // starts once the file clock has moved on from the killed run's last
-    // change: files changed in the same tick as an owner's start are not
-    // known to be older.
+    // A later run on a file in a folder of its own, started once the file
+    // clock has moved past the killed run's last change (a file changed in
+    // the tick an owner started is not known to be older). It leaves only the
+    // record of its folder.
     void LaterRun() {
-        const fs::path probe = Path("tick");
-        struct stat last{};
+        struct stat first{};
         struct stat now{};
-        for (const auto& entry : fs::directory_iterator(Private())) {
-            struct stat st{};
-            if (::lstat(entry.path().c_str(), &st) == 0 && st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec >
-                                                                last.st_ctim.tv_sec * 1000000000LL + last.st_ctim.tv_nsec) {
-                last = st;
-            }
-        }
+        WriteBytes(Path("tick"), {1});
+        ::lstat(Path("tick").c_str(), &first);
         do {
-            WriteBytes(probe, {1});
-            ::lstat(probe.c_str(), &now);
-        } while (now.st_ctim.tv_sec == last.st_ctim.tv_sec && now.st_ctim.tv_nsec == last.st_ctim.tv_nsec &&
-                 ::usleep(1000) == 0);
-        fs::remove(probe);
+            ::usleep(1000);
+            WriteBytes(Path("tick"), {1});
+            ::lstat(Path("tick").c_str(), &now);
+        } while (now.st_ctim.tv_sec == first.st_ctim.tv_sec && now.st_ctim.tv_nsec == first.st_ctim.tv_nsec);
+        fs::remove(Path("tick"));
         fs::create_directories(Path("later"));
         WriteBytes(Path("later/x.jpg"), MakeJpeg(32, 32, false));
-        RunToNormalEnd([this] { optimisation::JPEGOptimAgent(std::make_shared<File>(Path("later/x.jpg").string())).run(); });
+        Run([this] { optimisation::JPEGOptimAgent(std::make_shared<File>(Path("later/x.jpg").string())).run(); });
+        const std::string recorded = Path("later").string() + "\n";
+        EXPECT_EQ(ReadBytes(Private() / "vantrell-folders"), Bytes(recorded.begin(), recorded.end()));
     }
 };
 
@@ -143,25 +113,9 @@ TEST_F(AfterKillTest, ToolEndsAndLaterRunRemovesStaleWorkingFiles) {
     // Twice: the second run already removes what the first one left.
     for (int attempt = 0; attempt < 2; ++attempt) {
         fs::remove(pidFile);
-        std::fflush(nullptr);
-        const pid_t application = ::fork();
-        ASSERT_GE(application, 0);
-        if (application == 0) {
-            optimisation::JPEGOptimAgent(std::make_shared<File>(Path("a.jpg").string()), 100, false).run();
-            ::_exit(0);
-        }
-        pid_t tool = 0;
-        for (int wait = 0; wait < 3000 && tool == 0; ++wait) {
-            std::ifstream in(pidFile);
-            if (!(in >> tool)) tool = 0;
-            if (tool == 0) ::usleep(10000);
-        }
-        ASSERT_GT(tool, 0);
-        ::kill(application, SIGKILL);
-        ::waitpid(application, nullptr, 0);
-        for (int wait = 0; wait < 3000 && Running(tool); ++wait) ::usleep(10000);
-        EXPECT_FALSE(Running(tool));
-        if (Running(tool)) ::kill(tool, SIGKILL);
+        Run([this] { optimisation::JPEGOptimAgent(std::make_shared<File>(Path("a.jpg").string())).run(); },
+            [&](pid_t) { return fs::exists(pidFile) && fs::file_size(pidFile) > 0; });
+        ASSERT_TRUE(fs::exists(pidFile));
         ASSERT_EQ(LeftoverWorkingFiles().size(), 1u);  // the killed run's working copy
     }
 
@@ -189,82 +143,54 @@ TEST_F(AfterKillTest, ToolEndsAndLaterRunRemovesStaleWorkingFiles) {
     EXPECT_TRUE(fs::exists(fresh));
 }
 
-// Every agent with its real tool, killed while the tool works on a file.
-struct KilledAgent {
-    const char* name;
-    const char* file;
-    std::function<Bytes()> make;
-    std::function<void(std::shared_ptr<File>)> run;
-};
-
-const std::vector<KilledAgent>& KilledAgents() {
-    static const std::vector<KilledAgent> agents{
-        {"AdvPNG", "a.png", [] { return MakeStoredPng(512, 512); },
-         [](auto file) {
-             optimisation::AdvCompAgent agent(file);
-             agent.setLevel(4);
-             agent.run();
-         }},
-        {"PngCrush", "b.png", [] { return MakeStoredPng(512, 512); },
-         [](auto file) { optimisation::KSMPngCrushAgent(file).run(); }},
-        {"OptiPNG", "c.png", [] { return MakeStoredPng(512, 512); },
-         [](auto file) { optimisation::OptiPNGAgent(file).run(); }},
-        {"JpegOptim", "d.jpg", [] { return MakeJpeg(1024, 768, true); },
-         [](auto file) { optimisation::JPEGOptimAgent(file, 100, false).run(); }},
-        {"jpegtran", "e.jpg", [] { return MakeJpeg(1024, 768, true); },
-         [](auto file) { optimisation::JPEGTranAgent(file).run(); }},
-        {"Gifsicle", "f.gif", [] { return MakeLiteralGif(256, 256); },
-         [](auto file) { optimisation::GifsicleAgent(file).run(); }},
-    };
-    return agents;
-}
-
+// Every agent with its real tool, killed once the tool runs.
 TEST_F(AfterKillTest, KillDuringAnyAgentLeavesNothingTheNextRunKeeps) {
     fs::create_directories(Path("photos"));
-    for (const auto& agent : KilledAgents()) {
-        const fs::path path = Path("photos") / agent.file;
-        WriteBytes(path, agent.make());
-        const Bytes pixels = DecodePixels(path);
-        RunKilled([&] { agent.run(std::make_shared<File>(path.string())); },
-                  [](pid_t application) { return !ToolsOf(application).empty(); });
-        LaterRun();
-        // The original is whole (optimised or not), and nothing else is left.
-        EXPECT_EQ(DecodePixels(path), pixels) << agent.name;
-        ExpectOnlyLaterRunRecorded(agent.name);
-    }
+    std::vector<InPlaceAgent> agents = InPlaceAgents();
+    agents.push_back({"Gifsicle", "gif", [](auto file) { optimisation::GifsicleAgent(file).run(); }});
     std::vector<std::string> originals;
-    for (const auto& agent : KilledAgents()) originals.push_back(agent.file);
-    std::sort(originals.begin(), originals.end());
-    EXPECT_EQ(Names(Path("photos")), originals);
-    EXPECT_EQ(Names(Path("later")), std::vector<std::string>{"x.jpg"});
+    for (const auto& agent : agents) {
+        const std::string type = agent.extension;
+        const fs::path path = Path("photos") / (std::string(agent.tool) + "." + type);
+        WriteBytes(path, type == "png"   ? MakeStoredPng(512, 512)
+                         : type == "jpg" ? MakeJpeg(1024, 768, true)
+                                         : MakeLiteralGif(256, 256));
+        const Bytes pixels = DecodePixels(path);
+        Run([&] { agent.run(std::make_shared<File>(path.string())); },
+            [](pid_t application) { return !ToolsOf(application).empty(); });
+        LaterRun();
+        EXPECT_EQ(DecodePixels(path), pixels) << agent.tool;  // optimised or not, whole
+        EXPECT_EQ(Names(Private()), std::vector<std::string>{"vantrell-folders"}) << agent.tool;
+        originals.push_back(path.filename().string());
+        std::sort(originals.begin(), originals.end());
+        EXPECT_EQ(Names(Path("photos")), originals);
+    }
 }
 
 TEST_F(AfterKillTest, AdvPngWorkingFileOfKilledRunIsRemoved) {
-    // Names like ours that we did not make: a user's files beside an
-    // original, and names in the private folder that are not our pattern.
+    // Names like ours that are not: beside an original, and in the private
+    // folder names that do not follow our pattern.
     fs::create_directories(Path("photos"));
-    const std::vector<std::string> userFiles{"a.png", "a.png.tmp123", "Vantrell.AdvCompAgent.1.2.temp.tmp3"};
+    const std::vector<std::string> userFiles{"Vantrell.AdvCompAgent.1.2.temp.tmp3", "a.png", "a.png.tmp123"};
     for (const auto& name : userFiles) WriteBytes(Path("photos") / name, MakeStoredPng(256, 256));
-    const std::vector<std::string> lookAlikes{"Vantrell.AdvCompAgent.zz.1.temp.tmp5",
-                                              "Vantrell.AdvCompAgent.1.2.temp.tmpx", "notes.temp.tmp1",
-                                              "jpegoptim-1-2.abc.tmp"};
+    std::vector<std::string> lookAlikes{"Vantrell.A.1.2.temp.tmpx", "Vantrell.AdvCompAgent.zz.1.temp.tmp5",
+                                        "jpegoptim-1-2.abc.tmp", "notes.temp.tmp1"};
     for (const auto& name : lookAlikes) WriteBytes(Private() / name, {1});
-
-    const KilledAgent& advpng = KilledAgents().front();
-    RunKilled([&] { advpng.run(std::make_shared<File>(Path("photos/a.png").string())); },
-              [this](pid_t) { return ToolFilesIn(Private()) == 1; });
-    ASSERT_EQ(ToolFilesIn(Private()), 1);
+    const auto toolFiles = [this] {
+        const auto names = Names(Private());
+        return std::count_if(names.begin(), names.end(), [](const std::string& name) {
+            return optimisation::IsPrivateWorkingFile(name) && name.find(".temp.tmp") != std::string::npos;
+        });
+    };
+    Run([&] { optimisation::AdvCompAgent(std::make_shared<File>(Path("photos/a.png").string())).run(); },
+        [&](pid_t) { return toolFiles() == 1; });
+    ASSERT_EQ(toolFiles(), 1);
     EXPECT_TRUE(optimisation::IsPrivateWorkingFile("jpegoptim-1000-4242.Ab3xYz.tmp"));
-    EXPECT_FALSE(optimisation::IsPrivateWorkingFile("jpegoptim-1-2.abc.tmp"));
 
     LaterRun();
-    std::vector<std::string> kept = lookAlikes;
-    kept.push_back("vantrell-folders");
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(Names(Private()), kept);
-    std::vector<std::string> users = userFiles;
-    std::sort(users.begin(), users.end());
-    EXPECT_EQ(Names(Path("photos")), users);
+    lookAlikes.push_back("vantrell-folders");
+    EXPECT_EQ(Names(Private()), lookAlikes);
+    EXPECT_EQ(Names(Path("photos")), userFiles);
 }
 
 TEST_F(AfterKillTest, FoldersOfKilledRunAreSweptByALaterRunElsewhere) {
@@ -272,13 +198,12 @@ TEST_F(AfterKillTest, FoldersOfKilledRunAreSweptByALaterRunElsewhere) {
     WriteBytes(Path("photos/a.png"), MakeStoredPng(64, 48));
     // A run replaces a file in photos/, then is killed while it writes
     // another file there.
-    RunKilled(
+    Run(
         [&] {
             optimisation::KSMPngCrushAgent(std::make_shared<File>(Path("photos/a.png").string())).run();
             plat::FileManager::writeAtomically(Path("photos/b.png"), [](const fs::path& temporary) {
                 WriteBytes(temporary, {1, 2, 3});
-                ::raise(SIGKILL);
-                return true;
+                return ::raise(SIGKILL) == 0;
             });
         },
         [](pid_t) { return false; });
@@ -288,7 +213,7 @@ TEST_F(AfterKillTest, FoldersOfKilledRunAreSweptByALaterRunElsewhere) {
     // path that names a file, and far more entries and bytes than it keeps.
     {
         std::ofstream record(Private() / "vantrell-folders", std::ios::app | std::ios::binary);
-        record << "relative/folder\n" << "\\q/bad escape\n" << "/nowhere/at/all\n" << std::string("/with/nul\0x\n", 12)
+        record << "relative/folder\n\\q/bad escape\n/nowhere/at/all\n" << std::string("/with/nul\0x\n", 12)
                << Path("photos/a.png").string() << "\n" << std::string(5000, '/') << "a\n";
         for (int i = 0; i < 400; ++i) {
             fs::create_directories(Path("empty") / std::to_string(i));
@@ -298,21 +223,17 @@ TEST_F(AfterKillTest, FoldersOfKilledRunAreSweptByALaterRunElsewhere) {
     }
     LaterRun();
     EXPECT_EQ(Names(Path("photos")), std::vector<std::string>{"a.png"});
-    ExpectOnlyLaterRunRecorded("hostile record");
+    EXPECT_EQ(Names(Private()), std::vector<std::string>{"vantrell-folders"});
 }
 
 TEST_F(AfterKillTest, NormalEndRemovesOwnerFile) {
-    WriteBytes(Path("a.jpg"), MakeJpeg(64, 48, false));
-    RunToNormalEnd([this] { optimisation::JPEGOptimAgent(std::make_shared<File>(Path("a.jpg").string())).run(); });
+    LaterRun();  // checks the private folder
     EXPECT_EQ(Names(Private()), std::vector<std::string>{"vantrell-folders"});
-
-    // A child of a registered process that ends does not end its parent's
-    // registration.
-    optimisation::JPEGOptimAgent(std::make_shared<File>(Path("a.jpg").string())).run();
-    const std::string owner = "vantrell-owner." + std::to_string(::getpid());
-    ASSERT_TRUE(fs::exists(Private() / owner));
-    RunToNormalEnd([] {});
-    EXPECT_TRUE(fs::exists(Private() / owner));
+    // A forked child of a registered process ends without ending its
+    // parent's registration.
+    optimisation::JPEGOptimAgent(std::make_shared<File>(Path("later/x.jpg").string())).run();
+    Run([] {});
+    EXPECT_TRUE(fs::exists(Private() / ("vantrell-owner." + std::to_string(::getpid()))));
 }
 
 }  // namespace
