@@ -344,8 +344,9 @@ void StartWorkingBeside(const fs::path& folder) {
     ClaimPrivateWorkingFiles();
     const fs::path privateFolder = plat::FileManager::temporaryDirectory();
     if (privateFolder.empty() || folder.empty()) return;
+    // Recorded as the real folder: a later run does not follow links there.
     std::error_code error;
-    const fs::path absolute = fs::absolute(folder, error).lexically_normal();
+    const fs::path absolute = fs::canonical(folder, error);
     if (error) return;
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
