@@ -337,6 +337,8 @@ void ClaimPrivateWorkingFiles() {
     (void)endRegistered;
     registry.owners.emplace(folder, Owner{fd, ::getpid()});
     RemoveStale(folder, folder, [](const std::string& name) { return IsPrivateWorkingFile(name); });
+    // Half-written copies and records of a run killed while writing them.
+    plat::FileManager::removeStaleTemporariesIn(folder);
     SweepRecordedFolders(folder);
 }
 

@@ -95,7 +95,7 @@ protected:
         fs::remove(Path("tick"));
         fs::create_directories(Path("later"));
         WriteBytes(Path("later/x.jpg"), MakeJpeg(32, 32, false));
-        Run([this] { optimisation::JPEGOptimAgent(std::make_shared<File>(Path("later/x.jpg").string())).run(); });
+        Run([this] { optimisation::JPEGTranAgent(std::make_shared<File>(Path("later/x.jpg").string())).run(); });
         const std::string recorded = Path("later").string() + "\n";
         EXPECT_EQ(ReadBytes(Private() / "vantrell-folders"), Bytes(recorded.begin(), recorded.end()));
     }
@@ -197,13 +197,15 @@ TEST_F(AfterKillTest, FoldersOfKilledRunAreSweptByALaterRunElsewhere) {
     fs::create_directories(Path("photos"));
     WriteBytes(Path("photos/a.png"), MakeStoredPng(64, 48));
     // A run replaces a file in photos/, then is killed while it writes
-    // another file there.
+    // another file there and one in the private folder.
     Run(
         [&] {
             optimisation::KSMPngCrushAgent(std::make_shared<File>(Path("photos/a.png").string())).run();
-            plat::FileManager::writeAtomically(Path("photos/b.png"), [](const fs::path& temporary) {
-                WriteBytes(temporary, {1, 2, 3});
-                return ::raise(SIGKILL) == 0;
+            plat::FileManager::writeAtomically(Private() / "copy", [&](const fs::path&) {
+                return plat::FileManager::writeAtomically(Path("photos/b.png"), [](const fs::path& temporary) {
+                    WriteBytes(temporary, {1, 2, 3});
+                    return ::raise(SIGKILL) == 0;
+                });
             });
         },
         [](pid_t) { return false; });
