@@ -214,7 +214,7 @@ bool CommandAgent::replaceOriginalWith(const std::string& resultPath, std::uint6
     }
     const std::uint64_t originalSize = File::fileByteSize(original);
     const std::uint64_t resultSize = File::fileByteSize(resultPath);
-    switch (owner->replaceFileWith(resultPath, minimumSize)) {
+    switch (owner->replaceFileWith(resultPath, minimumSize, 0, toolName_)) {
         case File::Replacement::Replaced:
             owner->noteReplacement(originalSize, resultSize, toolName_);
             return true;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <optional>
 
@@ -26,6 +27,71 @@ std::string format(std::string_view text, std::string_view argument) {
     return result;
 }
 }  // namespace status
+
+namespace {
+
+// The files that jobs of a queue optimised: a later job of the same file in
+// that queue, inspected before the first one saved, finds the file already
+// smaller than its own result and reports what happened to it instead.
+struct Outcome {
+    const plat::OperationQueue* queue = nullptr;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::uint64_t size = 0;
+    std::string toolName;
+};
+
+struct Outcomes {
+    std::mutex mutex;
+    std::deque<Outcome> recent;  // newest last
+};
+
+// Duplicates are queued close together; older outcomes give way.
+constexpr std::size_t kOutcomesKept = 4096;
+
+Outcomes& TheOutcomes() {
+    static Outcomes* outcomes = new Outcomes;  // outlives every static destructor
+    return *outcomes;
+}
+
+}  // namespace
+
+void File::rememberOutcome(const std::string& target, std::string_view toolName) {
+    const plat::OperationQueue* queue = fileIOQueue();
+    struct stat st{};
+    if (queue == nullptr || ::stat(target.c_str(), &st) != 0) return;
+    Outcomes& outcomes = TheOutcomes();
+    std::lock_guard lock(outcomes.mutex);
+    std::erase_if(outcomes.recent, [&](const Outcome& outcome) {
+        return outcome.queue == queue && outcome.device == st.st_dev && outcome.inode == st.st_ino;
+    });
+    if (outcomes.recent.size() >= kOutcomesKept) outcomes.recent.pop_front();
+    outcomes.recent.push_back(
+        Outcome{queue, st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), std::string(toolName)});
+}
+
+bool File::adoptEarlierOutcomeLocked() {
+    struct stat st{};
+    if (fileIOQueue_ == nullptr || filePath_.empty() || ::stat(filePath_.c_str(), &st) != 0) return false;
+    std::optional<Outcome> found;
+    {
+        Outcomes& outcomes = TheOutcomes();
+        std::lock_guard lock(outcomes.mutex);
+        for (const auto& outcome : outcomes.recent) {
+            if (outcome.queue == fileIOQueue_ && outcome.device == st.st_dev && outcome.inode == st.st_ino &&
+                outcome.size == static_cast<std::uint64_t>(st.st_size)) {
+                found = outcome;
+            }
+        }
+    }
+    if (!found) return false;
+    removeOldFilePathOptimized();
+    bestToolName_ = found->toolName;
+    setByteSizeOptimized(found->size);
+    done_ = true;
+    setStatusLocked("ok", 7, status::format(status::kOptimizedWith, bestToolName_));
+    return true;
+}
 
 File::File() = default;
 
@@ -199,7 +265,8 @@ bool File::saveResult() {
         // Written in place, a result under 35 bytes is refused.
         const bool preservePermissions =
             plat::UserDefaults::standardUserDefaults().boolForKey(plat::defaults::kPreservePermissions);
-        if (replaceFileWith(pending, preservePermissions ? 35 : 1, expectedSize) != Replacement::Replaced) {
+        if (replaceFileWith(pending, preservePermissions ? 35 : 1, expectedSize, bestToolName()) !=
+            Replacement::Replaced) {
             return false;
         }
         removeOldFilePathOptimized();
@@ -210,12 +277,13 @@ bool File::saveResult() {
 }
 
 void File::saveResultAndUpdateStatus() {
-    if (saveResult()) {
-        std::lock_guard lock(mutex_);
+    const bool saved = saveResult();
+    std::lock_guard lock(mutex_);
+    if (saved) {
         done_ = true;
         setStatusLocked("ok", 7, status::format(status::kOptimizedWith, bestToolName_));
-    } else {
-        setStatus("err", 9, std::string(status::kCouldNotSave));
+    } else if (!adoptEarlierOutcomeLocked()) {
+        setStatusLocked("err", 9, std::string(status::kCouldNotSave));
     }
 }
 
@@ -299,7 +367,7 @@ bool File::settleLocked() {
         setStatusLocked("ok", 7, status::format(status::kOptimizedWith, bestToolName_));
     } else if (problem_) {
         setStatusLocked(problem_->key, problem_->order, problem_->text);
-    } else {
+    } else if (!adoptEarlierOutcomeLocked()) {
         done_ = true;
         setStatusLocked("noopt", 5, std::string(status::kCannotBeOptimized));
     }

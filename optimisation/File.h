@@ -114,8 +114,11 @@ public:
     // a file owned by someone else the bytes are written over the file itself
     // (its old bytes put back should that fail), otherwise a copy beside it,
     // carrying its extended attributes and group, is renamed over it.
+    // On the queue path the replacement is recorded with `toolName`, so that
+    // other jobs of the queue for the same file report it (see
+    // adoptEarlierOutcomeLocked).
     Replacement replaceFileWith(const std::string& resultPath, std::uint64_t minimumSize,
-                                std::uint64_t expectedSize = 0);
+                                std::uint64_t expectedSize = 0, std::string_view toolName = {});
 
     // An agent replaced the file itself: the sizes before and after and the
     // tool. The final status reports it.
@@ -163,6 +166,13 @@ private:
     bool replaceByRename(const std::string& target, const std::string& resultPath, std::uint64_t size);
     void addWorker(const std::shared_ptr<plat::Operation>& operation);
     void setStatusLocked(std::string_view key, std::int64_t order, const std::string& text);
+    // On the queue path: records that this job left the file `target` as it
+    // is now, by the tool named.
+    void rememberOutcome(const std::string& target, std::string_view toolName);
+    // When an earlier job of this queue left the file at filePath as it is
+    // now (same inode and size): this job reports that outcome and drops its
+    // pending result. False otherwise.
+    bool adoptEarlierOutcomeLocked();
 
     mutable std::recursive_mutex mutex_;
     mutable std::mutex replacementMutex_;

@@ -11,6 +11,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
+#include <iterator>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,26 +42,70 @@ bool OverwriteInPlace(int fd, const std::vector<std::uint8_t>& data) {
            ::fsync(fd) == 0;
 }
 
+// Gives the file open as `to` the group of the file open as `from`, with
+// `owner` its owner as well, and its extended attributes. With `lenient` a
+// change of owner or group the system does not permit is passed over.
+bool CarryOwnership(int from, int to, bool owner, bool lenient) {
+    struct stat original{};
+    struct stat copy{};
+    if (::fstat(from, &original) != 0 || ::fstat(to, &copy) != 0) return false;
+    const uid_t uid = owner ? original.st_uid : static_cast<uid_t>(-1);
+    if ((copy.st_gid != original.st_gid || (owner && copy.st_uid != original.st_uid)) &&
+        ::fchown(to, uid, original.st_gid) != 0 && !(lenient && errno == EPERM)) {
+        return false;
+    }
+    return plat::CopyExtendedAttributes(from, to);
+}
+
+// A complete copy of `source` at `temporary`, which the atomic writer has
+// reserved, given the ownership of `like` by CarryOwnership.
+bool CopyCarrying(const std::string& source, const std::string& like, const fs::path& temporary, std::uint64_t size,
+                  bool owner, bool lenient) {
+    std::error_code error;
+    if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error) || error ||
+        File::fileByteSize(temporary.string()) != size) {
+        return false;
+    }
+    plat::FileDescriptor from(::open(like.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    plat::FileDescriptor to(::open(temporary.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    return from.valid() && to.valid() && CarryOwnership(from.get(), to.get(), owner, lenient);
+}
+
 // Keeps the first original as "<target>~": a hard link when the original is
 // about to leave its path by a rename anyway, a copy when it is overwritten.
-bool BackUp(const std::string& target, bool inPlace) {
+// The copy is the original's in owner (where the system permits), group,
+// mode, dates and extended attributes.
+bool BackUp(const std::string& target, bool inPlace, std::uint64_t size) {
     const std::string backup = target + "~";
     std::error_code ignored;
     if (plat::FileManager::fileExists(backup)) fs::remove_all(backup, ignored);
     if (!inPlace && ::link(target.c_str(), backup.c_str()) == 0) return true;
-    return plat::FileManager::copyItem(target, backup);
+    const auto attributes = plat::FileManager::attributesOfItem(target);
+    if (!attributes) return false;
+    return plat::FileManager::writeAtomically(
+        backup, [&](const fs::path& temporary) { return CopyCarrying(target, target, temporary, size, true, true); },
+        attributes);
+}
+
+// One of a fixed set of locks, chosen by the path of the file replaced.
+std::mutex& TargetMutex(const std::string& target) {
+    static std::mutex mutexes[64];
+    return mutexes[std::hash<std::string>{}(target) % std::size(mutexes)];
 }
 
 }  // namespace
 
 File::Replacement File::replaceFileWith(const std::string& resultPath, std::uint64_t minimumSize,
-                                        std::uint64_t expectedSize) {
+                                        std::uint64_t expectedSize, std::string_view toolName) {
     const std::string original = filePath();
     if (original.empty() || resultPath.empty()) return Replacement::NotTaken;
     std::lock_guard replacing(replacementMutex_);
 
     // A symbolic link stays a link: its target is what gets optimised.
     const std::string target = ResolvedTarget(original);
+    // Jobs of one file queued more than once replace it one at a time, and
+    // the one that replaced it has recorded so by the time another looks.
+    std::lock_guard sameTarget(TargetMutex(target));
     struct stat st{};
     if (target.empty() || ::stat(target.c_str(), &st) != 0) return Replacement::Failed;
     if (!S_ISREG(st.st_mode) || !IsWritableByUser(target, st.st_mode)) return Replacement::Failed;
@@ -82,17 +129,19 @@ File::Replacement File::replaceFileWith(const std::string& resultPath, std::uint
     // the old bytes, and someone else's file would become ours.
     const bool inPlace = preservePermissions || st.st_nlink > 1 || st.st_uid != ::geteuid();
 
-    RemoveStaleFilesBeside(fs::path(target).parent_path());
+    StartWorkingBeside(fs::path(target).parent_path());
     {
         std::lock_guard lock(mutex_);
         if (backupFiles && !backedUp_) {
-            if (!BackUp(target, inPlace)) return Replacement::Failed;
+            if (!BackUp(target, inPlace, originalSize)) return Replacement::Failed;
             backedUp_ = true;
         }
     }
     const bool replaced = inPlace ? replaceInPlace(target, resultPath, resultSize)
                                   : replaceByRename(target, resultPath, resultSize);
-    return replaced ? Replacement::Replaced : Replacement::Failed;
+    if (!replaced) return Replacement::Failed;
+    rememberOutcome(target, toolName);
+    return Replacement::Replaced;
 }
 
 bool File::replaceInPlace(const std::string& target, const std::string& resultPath, std::uint64_t size) {
@@ -117,22 +166,7 @@ bool File::replaceByRename(const std::string& target, const std::string& resultP
     // anything fail. The copy takes the file's permissions (on commit), group
     // and extended attributes.
     return plat::FileManager::writeAtomically(target, [&](const fs::path& temporary) {
-        std::error_code error;
-        if (!fs::copy_file(resultPath, temporary, fs::copy_options::overwrite_existing, error) || error ||
-            fileByteSize(temporary.string()) != size) {
-            return false;
-        }
-        plat::FileDescriptor from(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        plat::FileDescriptor to(::open(temporary.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-        struct stat original{};
-        struct stat copy{};
-        if (!from.valid() || !to.valid() || ::fstat(from.get(), &original) != 0 || ::fstat(to.get(), &copy) != 0) {
-            return false;
-        }
-        if (copy.st_gid != original.st_gid && ::fchown(to.get(), static_cast<uid_t>(-1), original.st_gid) != 0) {
-            return false;
-        }
-        return plat::CopyExtendedAttributes(from.get(), to.get());
+        return CopyCarrying(resultPath, target, temporary, size, false, false);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <tuple>
 
 namespace optimisation {
 
@@ -90,12 +91,20 @@ bool CarryOverAncillaryChunks(const std::vector<std::uint8_t>& original, std::ve
     const auto resultChunks = ParseChunks(result);
     if (!originalChunks || !resultChunks) return false;
 
-    // Bit depth and colour type: bytes 8 and 9 of IHDR's data.
-    const auto ihdrFormat = [](const std::vector<std::uint8_t>& bytes, const Chunk& ihdr) {
-        return bytes[ihdr.offset + 16] * 256 + bytes[ihdr.offset + 17];
+    // Bit depth and colour type: bytes 8 and 9 of IHDR's data. A palette
+    // image's chunks speak of palette entries, not of the bit depth: with the
+    // same palette, a new depth leaves their meaning as it was.
+    const auto format = [](const std::vector<std::uint8_t>& bytes, const std::vector<Chunk>& chunks) {
+        const std::size_t at = chunks.front().offset + 8;
+        const auto plte = std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "PLTE"; });
+        return std::tuple(bytes[at + 8], bytes[at + 9],
+                          plte == chunks.end() ? std::string_view() : plte->data(bytes));
     };
-    const bool sameFormat =
-        ihdrFormat(original, originalChunks->front()) == ihdrFormat(result, resultChunks->front());
+    const auto [originalDepth, originalColour, originalPalette] = format(original, *originalChunks);
+    const auto [resultDepth, resultColour, resultPalette] = format(result, *resultChunks);
+    const bool sameFormat = originalColour == resultColour &&
+                            (originalDepth == resultDepth ||
+                             (originalColour == 3 && !originalPalette.empty() && originalPalette == resultPalette));
 
     std::map<std::string, int> present;
     for (const auto& chunk : *resultChunks) {

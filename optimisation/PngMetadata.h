@@ -13,7 +13,8 @@ namespace optimisation {
 // `result`, where the format wants it: colour chunks and chunks that stood
 // before the image data before it, chunks that stood after it after it.
 // Chunks whose meaning depends on the colour type and bit depth (tRNS, bKGD,
-// sBIT, hIST) count only when those did not change. False when either is not
+// sBIT, hIST) count only when those did not change, or when only the depth
+// of a palette image changed and its palette stayed the same. False when either is not
 // a well-formed PNG; `result` is then unchanged.
 bool CarryOverAncillaryChunks(const std::vector<std::uint8_t>& original, std::vector<std::uint8_t>& result);
 

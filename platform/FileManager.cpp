@@ -157,13 +157,20 @@ const std::string& bootToken() {
     return token;
 }
 
-const std::string& writerToken() {
-    static const std::string token = [] {
-        const long pid = long(::getpid());
-        std::string start = processStartTime(pid);
+// Made again in a forked child: its temporaries must name the child, or
+// what a killed child left would pass for its living parent's.
+std::string writerToken() {
+    static std::mutex mutex;
+    static pid_t made = 0;
+    static std::string token;
+    std::lock_guard lock(mutex);
+    const pid_t pid = ::getpid();
+    if (made != pid) {
+        std::string start = processStartTime(long(pid));
         if (start.empty()) start = "0";
-        return std::to_string(pid) + "-" + start + "-" + bootToken();
-    }();
+        token = std::to_string(long(pid)) + "-" + start + "-" + bootToken();
+        made = pid;
+    }
     return token;
 }
 
@@ -288,6 +295,25 @@ void removeStaleFallbackFolders(const fs::path& base, const std::string& own) {
     }
 }
 
+// Removes the stale temporary files of `folder`; true when no temporary file
+// of any writer is left there.
+bool sweepStaleTemporaries(const fs::path& folder) {
+    bool clean = true;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kTemporaryPrefix, 0) != 0) continue;
+        // Only regular files of ours, never what a link points at.
+        struct stat st{};
+        if (isStaleTemporary(name) && ::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::getuid() && ::unlink(it->path().c_str()) == 0) {
+            continue;
+        }
+        clean = false;
+    }
+    return clean && !error;
+}
+
 // Removes the stale temporary files of `folder`, once per folder and process.
 void removeStaleTemporaries(const fs::path& folder) {
     static std::mutex mutex;
@@ -296,16 +322,7 @@ void removeStaleTemporaries(const fs::path& folder) {
         std::lock_guard lock(mutex);
         if (!done.insert(folder.string()).second) return;
     }
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (!isStaleTemporary(name)) continue;
-        // Only regular files of ours, never what a link points at.
-        struct stat st{};
-        if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid()) {
-            ::unlink(it->path().c_str());
-        }
-    }
+    sweepStaleTemporaries(folder);
 }
 
 // Creates a fresh temporary file beside `destination`; returns its descriptor.
@@ -447,6 +464,8 @@ fs::path environmentPath(const char* name) {
 }  // namespace
 
 // --- Atomic creation -----------------------------------------------------------
+
+bool FileManager::removeStaleTemporariesIn(const Path& folder) { return sweepStaleTemporaries(folder); }
 
 fs::path FileManager::temporaryPathBeside(const Path& destination) {
     std::string name = destination.filename().string();

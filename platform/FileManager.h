@@ -136,6 +136,10 @@ public:
     // A name for a temporary file beside `destination` (same folder, hidden,
     // same extension). Nothing is created.
     static Path temporaryPathBeside(const Path& destination);
+    // Removes the temporary files in `folder` whose writers are gone (killed
+    // while writing); true when no temporary file of any writer is left
+    // there. A missing or unreadable folder is not clean.
+    static bool removeStaleTemporariesIn(const Path& folder);
 };
 
 }  // namespace plat

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include <zlib.h>
+
 namespace {
 
 using namespace optest;
@@ -153,6 +155,57 @@ TEST_F(KeptContentTest, CarryOverPutsChunksWhereTheFormatWantsThem) {
     EXPECT_EQ(truncated, kept);
     Bytes fine = bare;
     EXPECT_FALSE(optimisation::CarryOverAncillaryChunks(Bytes(original.begin(), original.begin() + 40), fine));
+}
+
+// A 64 x 48 image of `colourType` (0 grey, 3 palette) at 4 bits, stored
+// uncompressed, with the chunks given before the image data.
+Bytes FourBitPng(std::uint8_t colourType, const std::vector<std::pair<std::string, Bytes>>& chunks) {
+    Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto append = [&png](const Bytes& chunk) { png.insert(png.end(), chunk.begin(), chunk.end()); };
+    append(PngChunk("IHDR", {0, 0, 0, 64, 0, 0, 0, 48, 4, colourType, 0, 0, 0}));
+    for (const auto& [type, data] : chunks) append(PngChunk(type, data));
+    Bytes raw;
+    for (int y = 0; y < 48; ++y) {
+        raw.push_back(0);
+        for (int x = 0; x < 32; ++x) raw.push_back(static_cast<std::uint8_t>(((x + y) % 16) << 4 | (x * 3 + y) % 16));
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 0);
+    packed.resize(size);
+    append(PngChunk("IDAT", packed));
+    append(PngChunk("IEND", {}));
+    return png;
+}
+
+TEST_F(KeptContentTest, PaletteChunksSurviveAdvPngDepthChange) {
+    Bytes palette;
+    for (int i = 0; i < 16; ++i) palette.insert(palette.end(), {std::uint8_t(i * 16), std::uint8_t(255 - i * 16), 40});
+    const Bytes significant{5, 6, 5};
+    const Bytes histogram(32, 1);
+    const Bytes original = FourBitPng(3, {{"sBIT", significant}, {"PLTE", palette}, {"hIST", histogram}});
+    WriteBytes(Path("p.png"), original);
+    const Bytes pixels = DecodePixels(Path("p.png"));
+    optimisation::AdvCompAgent(FileFor("p.png")).run();
+    const Bytes result = ReadBytes(Path("p.png"));
+    ASSERT_LT(result.size(), original.size());
+    ASSERT_EQ(PngChunkData(result, "IHDR")->at(8), 8);  // the tool made it 8-bit
+    EXPECT_EQ(PngChunkData(result, "PLTE"), palette);
+    EXPECT_EQ(PngChunkData(result, "sBIT"), significant);
+    EXPECT_EQ(PngChunkData(result, "hIST"), histogram);
+    EXPECT_EQ(PngChunkTypes(result), (std::vector<std::string>{"IHDR", "sBIT", "PLTE", "hIST", "IDAT", "IEND"}));
+    EXPECT_EQ(DecodePixels(Path("p.png")), pixels);
+
+    // Where their meaning does not survive, they stay out: another palette,
+    // or grey samples that were 4-bit.
+    Bytes otherPalette = palette;
+    otherPalette[0] ^= 0xFF;
+    for (auto [from, to] : {std::pair{original, FourBitPng(3, {{"PLTE", otherPalette}})},
+                            {FourBitPng(0, {{"sBIT", {3}}}), FourBitPng(0, {})}}) {
+        to[24] = 8;  // IHDR bit depth (its CRC is not looked at)
+        ASSERT_TRUE(optimisation::CarryOverAncillaryChunks(from, to));
+        EXPECT_EQ(PngChunkTypes(to).size(), from == original ? 4u : 3u);
+    }
 }
 
 TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {

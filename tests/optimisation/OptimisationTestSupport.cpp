@@ -1,5 +1,6 @@
 #include "OptimisationTestSupport.h"
 
+#include "optimisation/optimisation.h"
 #include "platform/FileManager.h"
 
 #include <cerrno>
@@ -375,6 +376,17 @@ Bytes DecodePixels(const fs::path& path) {
         vips_error_clear();
         return {};
     }
+}
+
+const std::vector<InPlaceAgent>& InPlaceAgents() {
+    static const std::vector<InPlaceAgent> agents{
+        {"PngCrush", "png", [](auto file) { optimisation::KSMPngCrushAgent(file).run(); }},
+        {"OptiPNG", "png", [](auto file) { optimisation::OptiPNGAgent(file).run(); }},
+        {"AdvPNG", "png", [](auto file) { optimisation::AdvCompAgent(file).run(); }},
+        {"JpegOptim", "jpg", [](auto file) { optimisation::JPEGOptimAgent(file, 100, false).run(); }},
+        {"jpegtran", "jpg", [](auto file) { optimisation::JPEGTranAgent(file).run(); }},
+    };
+    return agents;
 }
 
 std::vector<std::string> LeftoverWorkingFiles() {

@@ -12,9 +12,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace optimisation {
+class File;
+}  // namespace optimisation
 
 namespace optest {
 
@@ -62,6 +67,14 @@ Bytes MakeTwoImageJpeg(bool mpf);
 // or empty when the file does not decode.
 Bytes DecodePixels(const fs::path& path);
 bool Contains(const Bytes& haystack, std::string_view needle);
+
+// Every agent that replaces the file itself, with the file type it works on.
+struct InPlaceAgent {
+    const char* tool;  // the name in "Optimized successfully with %@"
+    const char* extension;
+    std::function<void(std::shared_ptr<optimisation::File>)> run;
+};
+const std::vector<InPlaceAgent>& InPlaceAgents();
 
 // Names in the private temporary folder that start with "Vantrell.".
 std::vector<std::string> LeftoverWorkingFiles();

@@ -271,6 +271,41 @@ TEST_F(QueueTest, RealPngRunWithEveryToolShrinksOnce) {
     }
 }
 
+TEST_F(QueueTest, SameFileQueuedSeveralTimesReportsWhatHappenedToIt) {
+    // Real tools: one whose result the queue saves, ones that replace the
+    // file themselves. Every job is inspected before any agent runs.
+    for (const auto& [name, key] : {std::pair{"a.gif", plat::defaults::kGifsicleEnabled},
+                                    {"a.png", plat::defaults::kAdvPngEnabled},
+                                    {"a.jpg", plat::defaults::kJpegTranEnabled}}) {
+        Enable({key});
+        const auto before = File::fileByteSize(Path(name).string());
+        plat::OperationQueue cpu(2);
+        plat::OperationQueue io(1);
+        std::promise<void> gate;
+        cpu.addOperation([open = gate.get_future().share()] { open.wait(); });
+        std::vector<std::shared_ptr<File>> jobs;
+        for (int i = 0; i < 5; ++i) {
+            jobs.push_back(std::make_shared<File>(Path(name).string()));
+            jobs.back()->enqueueWorkersInCPUQueue(cpu, io);
+        }
+        io.waitUntilAllOperationsAreFinished();
+        gate.set_value();
+        for (int round = 0; round < 3; ++round) {
+            cpu.waitUntilAllOperationsAreFinished();
+            io.waitUntilAllOperationsAreFinished();
+        }
+        const auto after = File::fileByteSize(Path(name).string());
+        EXPECT_LT(after, before) << name;
+        for (const auto& job : jobs) {
+            EXPECT_TRUE(job->statusText().starts_with("Optimized successfully with ")) << name << job->statusText();
+            EXPECT_TRUE(job->isDone());
+            EXPECT_EQ(job->byteSizeOptimized(), after) << name;
+        }
+        EXPECT_TRUE(LeftoverWorkingFiles().empty());
+        Defaults().setBool(key, false);
+    }
+}
+
 TEST_F(QueueTest, CleanupCancelsAgentsNotYetRun) {
     FakeAllTools();
     Enable({plat::defaults::kJpegOptimEnabled, plat::defaults::kJpegTranEnabled});

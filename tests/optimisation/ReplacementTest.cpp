@@ -7,6 +7,7 @@
 #include "optimisation/optimisation.h"
 
 #include <functional>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -16,24 +17,6 @@ namespace {
 
 using namespace optest;
 using optimisation::File;
-
-// Every in-place agent with the file type it works on.
-struct InPlaceAgent {
-    const char* tool;  // the name in "Optimized successfully with %@"
-    const char* extension;
-    std::function<void(std::shared_ptr<File>)> run;
-};
-
-const std::vector<InPlaceAgent>& InPlaceAgents() {
-    static const std::vector<InPlaceAgent> agents{
-        {"PngCrush", "png", [](auto file) { optimisation::KSMPngCrushAgent(file).run(); }},
-        {"OptiPNG", "png", [](auto file) { optimisation::OptiPNGAgent(file).run(); }},
-        {"AdvPNG", "png", [](auto file) { optimisation::AdvCompAgent(file).run(); }},
-        {"JpegOptim", "jpg", [](auto file) { optimisation::JPEGOptimAgent(file, 100, false).run(); }},
-        {"jpegtran", "jpg", [](auto file) { optimisation::JPEGTranAgent(file).run(); }},
-    };
-    return agents;
-}
 
 class ReplacementTest : public OptimisationTest {
 protected:
@@ -135,6 +118,46 @@ TEST_F(ReplacementTest, PreferencesHoldOnEveryAgent) {
             EXPECT_EQ(ReadBytes(path.string() + "~"), original) << name;
         }
     }
+}
+
+TEST_F(ReplacementTest, BackupOfFileWrittenInPlaceIsLikeTheOriginal) {
+    // Written in place by preference or (for the superuser) because the file
+    // is someone else's: the backup is a copy, which must not become ours.
+    Defaults().setBool(plat::defaults::kBackupFiles, true);
+    struct Case {
+        const char* name;
+        bool preserve;
+        uid_t owner;
+        gid_t group;
+    };
+    std::vector<Case> cases{{"ours", true, ::geteuid(), ::getegid()}};
+    if (::geteuid() == 0) cases.insert(cases.end(), {{"theirs", false, 4242, 4343}, {"kept", true, 4242, 4343}});
+    for (const auto& c : cases) {
+        Defaults().setBool(plat::defaults::kPreservePermissions, c.preserve);
+        const fs::path path = Fresh(c.name, "png");
+        const Bytes original = ReadBytes(path);
+        ASSERT_EQ(::chown(path.c_str(), c.owner, c.group) | ::chmod(path.c_str(), 0640), 0);
+        if (::setxattr(path.c_str(), "user.xdg.tags", "boats", 5, 0) != 0) GTEST_SKIP() << "no extended attributes";
+        const auto modified = Stat(path).st_mtim.tv_sec;
+        optimisation::OptiPNGAgent(std::make_shared<File>(path.string())).run();
+        ASSERT_LT(File::fileByteSize(path.string()), original.size()) << c.name;
+        const std::string backup = path.string() + "~";
+        EXPECT_EQ(ReadBytes(backup), original) << c.name;
+        const struct stat st = Stat(backup);
+        EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777, st.st_mtim.tv_sec),
+                  std::tuple(c.owner, c.group, 0640u, modified))
+            << c.name;
+        EXPECT_EQ(::getxattr(backup.c_str(), "user.xdg.tags", nullptr, 0), 5) << c.name;
+    }
+    if (::geteuid() != 0) return;
+    // An ordinary user's file in a group that user is not in: the group
+    // cannot go to the copy, which is made all the same.
+    const fs::path theirs = Fresh("nobodys", "png");
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 4343), 0);
+    ASSERT_TRUE(AsOrdinaryUser([&] {
+        optimisation::OptiPNGAgent(std::make_shared<File>(theirs.string())).run();
+        return Stat(theirs.string() + "~").st_uid == 65534 && Stat(theirs.string() + "~").st_mode == Stat(theirs).st_mode;
+    }));
 }
 
 TEST_F(ReplacementTest, FilesTheUserMayNotChangeAreLeftAlone) {

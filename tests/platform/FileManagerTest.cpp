@@ -359,8 +359,19 @@ TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
         {"photo.jpg", true},
     };
     for (const auto& [name, kept] : files) std::ofstream(folder / name) << "part";
+    // A forked child that was killed while writing: its temporary names the
+    // child, not its living parent, whose name it had made before.
+    const pid_t forked = ::fork();
+    if (forked == 0) {
+        std::ofstream(FileManager::temporaryPathBeside(folder / "forked.jpg")) << "part";
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(forked, nullptr, 0), forked);
     ASSERT_TRUE(FileManager::createFile(folder / "out.jpg", std::string_view("done")));
     for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(folder / name), kept) << name;
+    for (const auto& entry : fs::directory_iterator(folder / "")) {
+        EXPECT_EQ(entry.path().filename().string().find("forked"), std::string::npos) << entry.path();
+    }
     EXPECT_EQ(readText(folder / "out.jpg"), "done");
 }
 
