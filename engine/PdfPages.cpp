@@ -212,7 +212,7 @@ constexpr double kPagePixelBudget = 128.0 * 1024.0 * 1024.0;
 double PixelsHeldBy(const ImageConverter* converter, bool bitmap, double width, double height) {
     const std::int32_t type = converter->outputType;
     const bool streams = !bitmap && (type == kImageTypePNG || type == kImageTypeJPEG);
-    return streams ? 2.0 * plat::PdfDocument::kRenderBandRows * width : width * height;
+    return streams ? 2.0 * plat::PdfDocument::RenderBandRows(int(width), int(height)) * width : width * height;
 }
 
 }  // namespace
@@ -351,7 +351,12 @@ int RenderPDFPagesBatch(ImageConverter* converter, int applyResize, const ImageR
     const bool numbered = pageCount >= 2 && !multiPageTiff;
 
     const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-    const int concurrency = static_cast<int>(std::max(processors - 1, 1u));
+    // Pages side by side: half the cores and one. Each page renders its
+    // next band while the encoder takes the current one, and the encoders
+    // share one thread a core: more pages mostly hold more bands (at 600
+    // dpi, one fewer than the cores held a third more memory to save 3% of
+    // the time).
+    const int concurrency = static_cast<int>(processors / 2 + 1);
     const bool inline_ = multiPageTiff || jobPages == 1 || concurrency == 1;
 
     ProgressReporter reporter(converter->progress);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
@@ -103,9 +104,13 @@ bool ConvertBitmapToCmyk(PdfPageBitmap& bitmap) {
     }
 }
 
-// The state behind an image of RenderPageImage: its own document, and the
-// last two bands rendered (the encoder's threads read a few rows around the
-// same place), each by a slice renderer that keeps its bitmap and fonts.
+// The state behind an image of RenderPageImage: its own document, and two
+// bands, each drawn by a slice renderer that keeps its bitmap and fonts.
+// While the encoder reads one band, the next is rendered on a thread of its
+// own, so that a page's drawing and encoding overlap and the last pages of
+// a document do not leave cores idle. A band's place is taken only once
+// every row of it has been read: the encoder's threads read several hundred
+// rows around the same place, and would otherwise make a band be drawn twice.
 struct PageBands {
     // Keeps poppler's global parameters alive for the renderers, and the
     // page's bytes (with its crop box dropped where it was empty).
@@ -116,36 +121,87 @@ struct PageBands {
     double dpi = 72.0;
     int width = 0;
     int height = 0;
+    int bandRows = PdfDocument::kRenderBandRows;
     bool gray = false;
     std::mutex mutex;
+    std::vector<std::int64_t> pixelsRead;  // by band
+    int nextBand = 0;           // the first band not yet rendered
     struct Band {
-        int index = -1;
+        int index = -1;  // -1: free
         std::unique_ptr<PdfSliceRenderer> renderer;
+        // A rendering running ahead; the band is not touched until it ends.
+        std::future<bool> ahead;
     };
+    // Declared after what the renderings ahead read, so that they are
+    // waited for before it goes.
     Band bands[2];
-    int older = 0;
 
     int Channels() const { return gray ? 1 : 3; }
+    int Bands() const { return (height + bandRows - 1) / bandRows; }
+    int RowsOf(int index) const { return std::min(bandRows, height - index * bandRows); }
 
-    // The band holding row `index * kRenderBandRows`, rendered when needed.
-    const Band* Get(int index) {
-        for (const Band& band : bands) {
-            if (band.index == index) return &band;
+    bool Render(Band& band, int index) {
+        try {
+            if (!band.renderer) {
+                band.renderer = PdfSliceRenderer::Create(bytes, password, pageNumber, gray);
+                if (!band.renderer) return false;
+            }
+            return band.renderer->Render(dpi, index * bandRows, width, RowsOf(index));
+        } catch (...) {
+            return false;
         }
-        Band& band = bands[older];
-        older = 1 - older;
+    }
+
+    // Waits for a rendering ahead into `band`; false when it failed.
+    static bool Settle(Band& band) {
+        if (!band.ahead.valid()) return true;
+        if (band.ahead.get()) return true;
         band.index = -1;
-        if (!band.renderer) {
-            band.renderer = PdfSliceRenderer::Create(bytes, password, pageNumber, gray);
-            if (!band.renderer) return nullptr;
+        return false;
+    }
+
+    // The band holding row `index * bandRows`, rendered when needed: in a
+    // free place, or else in place of the band nearer the top.
+    const Band* Get(int index) {
+        for (Band& band : bands) {
+            if (band.index == index) return Settle(band) ? &band : nullptr;
         }
-        const int top = index * PdfDocument::kRenderBandRows;
-        const int rows = std::min(PdfDocument::kRenderBandRows, height - top);
-        if (!band.renderer->Render(dpi, top, width, rows)) {
-            return nullptr;
-        }
+        Band& band = bands[0].index < 0 ? bands[0]
+                     : bands[1].index < 0 ? bands[1]
+                     : bands[0].index < bands[1].index ? bands[0]
+                                                        : bands[1];
+        Settle(band);
+        band.index = -1;
+        if (!Render(band, index)) return nullptr;
         band.index = index;
+        nextBand = std::max(nextBand, index + 1);
+        RenderAhead();
         return &band;
+    }
+
+    // Counts `pixels` of a row of band `index` as read (a region may be
+    // narrower than the page); a band read whole gives its place to the next.
+    void Read(int index, int pixels) {
+        if (pixelsRead.empty()) pixelsRead.assign(std::size_t(Bands()), 0);
+        std::int64_t& read = pixelsRead[std::size_t(index)];
+        const std::int64_t whole = std::int64_t(RowsOf(index)) * width;
+        if (read >= whole || (read += pixels) < whole) return;
+        for (Band& band : bands) {
+            if (band.index == index && !band.ahead.valid()) band.index = -1;
+        }
+        RenderAhead();
+    }
+
+    // Starts rendering the next band in a free place, if there is one.
+    void RenderAhead() {
+        if (nextBand >= Bands()) return;
+        for (Band& band : bands) {
+            if (band.index >= 0) continue;
+            const int index = nextBand++;
+            band.index = index;
+            band.ahead = std::async(std::launch::async, [this, &band, index] { return Render(band, index); });
+            return;
+        }
     }
 };
 
@@ -156,15 +212,17 @@ int GeneratePageRows(VipsRegion* out, void*, void* a, void*, gboolean*) {
     std::lock_guard<std::mutex> lock(bands->mutex);
     try {
         for (int y = r.top; y < r.top + r.height; ++y) {
-            const PageBands::Band* band = bands->Get(y / PdfDocument::kRenderBandRows);
+            const int index = y / bands->bandRows;
+            const PageBands::Band* band = bands->Get(index);
             if (!band) {
                 vips_error("pdf", "%s", "cannot render the page");
                 return -1;
             }
-            const int row = y - band->index * PdfDocument::kRenderBandRows;
+            const int row = y - index * bands->bandRows;
             const std::uint8_t* source = band->renderer->Row(row) +
                                          static_cast<std::size_t>(r.left) * static_cast<std::size_t>(bands->Channels());
             std::memcpy(VIPS_REGION_ADDR(out, r.left, y), source, length);
+            bands->Read(index, r.width);
         }
     } catch (...) {
         vips_error("pdf", "%s", "cannot render the page");
@@ -445,6 +503,7 @@ ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, i
     bands->dpi = 72.0 * scale;
     bands->width = width;
     bands->height = height;
+    bands->bandRows = RenderBandRows(width, height);
     VipsImage* generated = vips_image_new();
     vips_image_init_fields(generated, width, height, bands->Channels(), VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
                            bands->gray ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
@@ -472,6 +531,12 @@ ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, i
         vips_error_clear();
         return nullptr;
     }
+}
+
+int PdfDocument::RenderBandRows(int width, int height) {
+    const double area = double(std::max(width, 1)) * double(std::max(height, 1));
+    const int count = std::max(1, int(std::ceil(area / kRenderBandPixels)));
+    return std::max(std::min(height, kRenderBandRows), (height + count - 1) / count);
 }
 
 bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,

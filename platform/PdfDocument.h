@@ -125,12 +125,19 @@ public:
     // does not exist or the size is not positive.
     ImageRef RenderPageImage(int pageNumber, double scale, int width, int height, PdfPixelFormat format) const;
 
-    // Rows of one band of RenderPageImage. Each band runs the page's
-    // contents through poppler again (clipped to the band; its fonts and
-    // bitmap are kept), so shorter bands cost time: 256 rows took a tenth
-    // more processor time than 512 on text pages at 600 dpi, and 1024 no
-    // less, for twice the memory.
+    // Rows of one band of RenderPageImage for a page of `width` x `height`:
+    // the page cut into as few equal bands as keep each within
+    // kRenderBandPixels, and never fewer than kRenderBandRows rows. Each
+    // band runs the page's contents through poppler again, clipped to the
+    // band, and poppler scales every image it crosses whole, so short bands
+    // cost time where photographs are placed: a US Letter page at 600 dpi
+    // with photos took a quarter more processor time in bands of 512 rows
+    // than in five bands, and text pages a tenth more. Two bands of a page
+    // are held at once (one read, the next rendered), so longer bands cost
+    // memory.
     static constexpr int kRenderBandRows = 512;
+    static constexpr double kRenderBandPixels = 8e6;
+    static int RenderBandRows(int width, int height);
 
 private:
     PdfDocument() = default;

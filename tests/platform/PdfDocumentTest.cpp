@@ -234,6 +234,52 @@ TEST(PdfDocumentTest, CmykPagesGoThroughTheCmykProfile) {
     EXPECT_FALSE(plat::CreateImageFromPdfPageBitmap(plat::PdfPageBitmap{}));
 }
 
+// Bands are as few as keep each within the band budget, and at least the
+// shortest band long, or the whole page when it is shorter.
+TEST(PdfDocumentTest, BandsSplitThePageEvenly) {
+    using plat::PdfDocument;
+    EXPECT_EQ(PdfDocument::RenderBandRows(800, 1200), 1200);
+    EXPECT_EQ(PdfDocument::RenderBandRows(2000, 9000), 3000);
+    EXPECT_EQ(PdfDocument::RenderBandRows(5100, 6600), 1320);
+    EXPECT_EQ(PdfDocument::RenderBandRows(100000, 3000), PdfDocument::kRenderBandRows);
+    EXPECT_EQ(PdfDocument::RenderBandRows(100000, 300), 300);
+}
+
+// A page of several bands, each rendered ahead of the one being read: an
+// enlarged picture and text across the band edges come out as on the whole
+// page, on every round.
+TEST(PdfDocumentTest, BandsRenderedAheadMatchTheWholePage) {
+    TempFolder tmp;
+    std::string hex;
+    for (int y = 0; y < 24; ++y) {
+        for (int x = 0; x < 24; ++x) {
+            char pixel[7];
+            std::snprintf(pixel, sizeof pixel, "%02x%02x%02x", x * 10, y * 10, (x * y) % 256);
+            hex += pixel;
+        }
+    }
+    std::vector<TestPdfPage> pages(1);
+    pages[0].mediaBox = "[0 0 200 900]";
+    pages[0].resources = "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>";
+    pages[0].content = "q 180 0 0 760 10 70 cm BI /W 24 /H 24 /CS /RGB /BPC 8 /I true /F /AHx ID " +
+                       hex + "> EI Q BT /F1 40 Tf 20 595 Td (Bands) Tj 0 -300 Td (ahead) Tj ET";
+    WriteTestPdf(tmp / "tall.pdf", pages);
+    auto doc = plat::PdfDocument::Open((tmp / "tall.pdf").string());
+    ASSERT_TRUE(doc);
+    plat::PdfPageBitmap whole;
+    ASSERT_TRUE(doc->RenderPage(1, 10.0, 2000, 9000, plat::PdfPixelFormat::Rgb, whole));
+    for (int round = 0; round < 3; ++round) {
+        const plat::ImageRef image = doc->RenderPageImage(1, 10.0, 2000, 9000, plat::PdfPixelFormat::Rgb);
+        ASSERT_TRUE(image);
+        std::size_t size = 0;
+        void* memory = image->vimage().write_to_memory(&size);
+        ASSERT_TRUE(memory);
+        const bool same = size == whole.pixels.size() && std::memcmp(memory, whole.pixels.data(), size) == 0;
+        g_free(memory);
+        EXPECT_TRUE(same) << "round " << round;
+    }
+}
+
 TEST(PdfDocumentTest, APageImageRenderedInBandsMatchesTheWholePage) {
     TempFolder tmp;
     // Stripes and a diagonal crossing the band edges; a rotated page, an
