@@ -125,8 +125,10 @@ void FilterRow(const std::uint8_t* row, const std::uint8_t* prev, std::size_t n,
             best = type;
         }
     }
+    // `out` may lie over `row` (a band filtered in place): the bytes move
+    // before the filter type is written.
+    std::memmove(out + 1, candidates[best], n);
     out[0] = best;
-    std::memcpy(out + 1, candidates[best], n);
 }
 
 // Bytes that resize() leaves uninitialised: every byte of a band's buffers
@@ -256,7 +258,9 @@ struct DeflateState {
 // Threads that filter and deflate the bands of every PNG being written in
 // the process, one per core, each with its DeflateState. A thread per band
 // cost a tenth of the work on pages of text in starting threads and taking
-// fresh memory.
+// fresh memory. Work goes to the thread that went idle last: small images
+// then keep to the few threads they need, and the other threads' states
+// (two megabytes of tables each, touched on first use) stay untouched.
 class DeflateThreads {
 public:
     using Task = std::function<void(DeflateState&)>;
@@ -268,35 +272,51 @@ public:
     }
 
     void Run(Task task) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (idle_.empty()) {
             tasks_.push_back(std::move(task));
+            return;
         }
-        ready_.notify_one();
+        Worker* worker = idle_.back();
+        idle_.pop_back();
+        worker->task = std::move(task);
+        worker->wake.notify_one();
     }
 
 private:
+    struct Worker {
+        std::condition_variable wake;
+        Task task;
+    };
+
     explicit DeflateThreads(unsigned count) {
         for (unsigned i = 0; i < count; ++i) std::thread([this] { Work(); }).detach();
     }
 
     void Work() {
         DeflateState state;
+        Worker self;
         for (;;) {
             Task task;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [this] { return !tasks_.empty(); });
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
+                if (!tasks_.empty()) {
+                    task = std::move(tasks_.front());
+                    tasks_.pop_front();
+                } else {
+                    idle_.push_back(&self);
+                    self.wake.wait(lock, [&self] { return bool(self.task); });
+                    task = std::move(self.task);
+                    self.task = nullptr;
+                }
             }
             task(state);
         }
     }
 
     std::mutex mutex_;
-    std::condition_variable ready_;
     std::deque<Task> tasks_;
+    std::vector<Worker*> idle_;  // the last to go idle at the back
 };
 
 // Filters and deflates the band; its rows go back to the pool before the
@@ -308,33 +328,36 @@ Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool
     const std::size_t rows = band.raw.size() / rowBytes;
     const std::size_t first = band.predecessor ? 1 : 0;
     const std::size_t line = rowBytes + 1;
-    Bytes filtered = pool.take();
-    filtered.resize((rows - first) * line);
-    for (std::size_t r = first; r < rows; ++r) {
-        FilterRow(&band.raw[r * rowBytes], r > 0 ? &band.raw[(r - 1) * rowBytes] : nullptr, rowBytes, bpp,
-                  &filtered[(r - first) * line], state.scratch);
+    // Filtered in place, from the bottom up: a filtered row is a byte
+    // longer, so row r lands from r * line on, past the raw row above it
+    // (which filtering row r still reads) and over raw rows already done.
+    band.raw.resize(rows * line);
+    std::uint8_t* const data = band.raw.data();
+    for (std::size_t r = rows; r-- > first;) {
+        FilterRow(data + r * rowBytes, r > 0 ? data + (r - 1) * rowBytes : nullptr, rowBytes, bpp, data + r * line,
+                  state.scratch);
     }
-    pool.give(std::move(band.raw));
+    const std::uint8_t* const filtered = data + first * line;
     Piece piece;
-    piece.length = filtered.size();
+    piece.length = (rows - first) * line;
     // libdeflate's checksum uses the vector units; zlib's was 3% of J7's time.
-    piece.adler = libdeflate_adler32(1, filtered.data(), piece.length);
+    piece.adler = libdeflate_adler32(1, filtered, piece.length);
     piece.deflated = outputs.take();
-    if (state.Grainy(filtered.data(), piece.length)) {
+    if (state.Grainy(filtered, piece.length)) {
         // The flush's empty block and the blocks' headers beyond the bound.
         const std::size_t capacity = compressBound(uLong(piece.length)) + 64;
         piece.deflated.resize(capacity);
-        piece.size = state.DeflateHuffman(filtered.data(), piece.length, piece.deflated.data(), capacity, band.last);
+        piece.size = state.DeflateHuffman(filtered, piece.length, piece.deflated.data(), capacity, band.last);
     } else {
         const std::size_t capacity =
             libdeflate_deflate_compress_bound(state.compressor, piece.length) + kContinueDeflateRoom;
         piece.deflated.resize(capacity);
-        piece.size = libdeflate_deflate_compress(state.compressor, filtered.data(), piece.length,
-                                                 piece.deflated.data(), capacity - kContinueDeflateRoom);
+        piece.size = libdeflate_deflate_compress(state.compressor, filtered, piece.length, piece.deflated.data(),
+                                                 capacity - kContinueDeflateRoom);
         if (piece.size && !band.last) piece.size = ContinueDeflateStream(piece.deflated.data(), piece.size, capacity);
     }
     if (!piece.size) throw vips::VError("deflate failed");
-    pool.give(std::move(filtered));
+    pool.give(std::move(band.raw));
     return piece;
 }
 
@@ -415,7 +438,8 @@ private:
         next.predecessor = !band_.raw.empty();
         next.raw = pool_.take();
         if (next.predecessor) next.raw.assign(band_.raw.end() - std::ptrdiff_t(rowBytes_), band_.raw.end());
-        next.raw.reserve(kBandBytes + 2 * rowBytes_);
+        // Room for the band's rows filtered in place: a byte more a row.
+        next.raw.reserve((kBandBytes / rowBytes_ + 3) * (rowBytes_ + 1));
         auto promise = std::make_shared<std::promise<Piece>>();
         pending_.push_back(promise->get_future());
         auto band = std::make_shared<Band>(std::move(band_));
@@ -452,8 +476,8 @@ private:
     // converted side by side).
     static inline std::atomic<std::size_t> encoders_{0};
     Band band_;
-    // Declared before the futures, so that they outlive them: rows and
-    // filtered bytes, and deflated pieces.
+    // Declared before the futures, so that they outlive them: rows (filtered
+    // in place), and deflated pieces.
     BufferPool pool_, outputs_;
     std::deque<std::future<Piece>> pending_;
     uLong adler_ = 1;
