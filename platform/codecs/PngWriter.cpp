@@ -28,16 +28,23 @@ namespace {
 // go back to the system (see Initialize) instead of staying in the arenas of
 // the threads that deflate them.
 constexpr std::size_t kBandBytes = 1 << 20;
-// How a band is deflated. Rows with matches to find (drawings, text, the
-// smooth rows of a photograph enlarged on a page) go to libdeflate's level
-// 6, which finds more of them than zlib's level 7 (what ImageMagick uses
-// with libpng's filters) in a quarter of zlib's level 6 time. Rows of a
-// grainy photograph hold few matches worth their cost: any match search
-// there, zlib's or libdeflate's, makes the file larger than Huffman codes
-// alone (the one choice of a PNG encoder that wins on them), and slower.
-// A sample from the middle of each band, deflated both ways, tells which
-// kind the band is.
+// How a band is deflated. Most rows (drawings, text, the smooth rows of a
+// photograph enlarged on a page) go to libdeflate's level 6, which finds
+// more matches than zlib's level 7 (what ImageMagick uses with libpng's
+// filters) in a quarter of zlib's level 6 time. Two kinds of rows do
+// better otherwise:
+// - rows of a grainy photograph hold few matches worth their cost: any
+//   match search there makes the file larger than Huffman codes alone,
+//   which are also the fastest;
+// - sparse rows of line art (thin lines crossing a plain ground), where
+//   zlib's level 7 with the filtered strategy finds the cheaper matches.
+// Two samples, a third and two thirds down the band, deflated both ways,
+// tell which the band is. Samples that libdeflate takes to less than this
+// share of their size may be line art, the others grainy.
+constexpr double kSparse = 0.05;
 constexpr int kLevel = 6;
+constexpr int kZlibLevel = 7;
+constexpr std::size_t kWindow = 32768;  // deflate's window: the dictionary a band starts with
 constexpr std::size_t kSample = 16 * 1024;
 
 using Writer = std::function<bool(const void* data, std::size_t size)>;
@@ -153,12 +160,13 @@ struct DefaultInit : std::allocator<T> {
 };
 using Bytes = std::vector<std::uint8_t, DefaultInit<std::uint8_t>>;
 
-// Rows of one band in PNG byte order, after the row above the band (which
-// the first row's filters read) when the band does not start the image.
-// Each band is deflated on its own, without the previous band's history:
-// at a megabyte a band that costs a few tenths of a percent.
+// Rows of one band in PNG byte order. The first `context` rows come before
+// the band: the rows whose filtered bytes zlib takes as its dictionary
+// (libdeflate knows none, and starts each band afresh), preceded by their
+// predecessor when they do not start the image.
 struct Band {
     Bytes raw;
+    std::size_t context = 0;
     bool predecessor = false;
     bool last = false;
 };
@@ -198,12 +206,15 @@ struct Piece {
     std::size_t length = 0;  // filtered bytes the piece stands for
 };
 
+// libdeflate's matches, zlib's Huffman codes alone, or zlib's level 7.
+enum class Encoding { Matches, Huffman, Zlib };
+
 // What a deflating thread keeps from one band to the next: its compressors
 // (a megabyte of tables, allocated once) and the filters' scratch rows.
 struct DeflateState {
     libdeflate_compressor* const compressor = libdeflate_alloc_compressor(kLevel);
-    z_stream huffman{};
-    bool huffmanReady = false;
+    z_stream zlib{};
+    bool zlibReady = false;
     std::vector<std::uint8_t> scratch;
     std::vector<std::uint8_t> sample;
 
@@ -212,27 +223,31 @@ struct DeflateState {
     DeflateState& operator=(const DeflateState&) = delete;
     ~DeflateState() {
         libdeflate_free_compressor(compressor);
-        if (huffmanReady) deflateEnd(&huffman);
+        if (zlibReady) deflateEnd(&zlib);
     }
 
-    // zlib's Huffman-only deflate, reset for new data.
-    z_stream& Huffman() {
-        if (!huffmanReady) {
-            if (deflateInit2(&huffman, kLevel, Z_DEFLATED, -15, 9, Z_HUFFMAN_ONLY) != Z_OK) {
-                throw vips::VError("deflate failed");
-            }
-            huffmanReady = true;
-        } else if (deflateReset(&huffman) != Z_OK) {
+    // zlib's deflate, reset for new data with `level` and `strategy`; one
+    // stream serves both of its uses.
+    z_stream& Zlib(int level, int strategy) {
+        if (!zlibReady) {
+            if (deflateInit2(&zlib, level, Z_DEFLATED, -15, 9, strategy) != Z_OK) throw vips::VError("deflate failed");
+            zlibReady = true;
+        } else if (deflateReset(&zlib) != Z_OK || deflateParams(&zlib, level, strategy) != Z_OK) {
             throw vips::VError("deflate failed");
         }
-        return huffman;
+        return zlib;
     }
 
-    // Deflates `size` bytes with Huffman codes alone, ending the stream
-    // (`last`) or flushing to a byte boundary; returns the bytes written.
-    std::size_t DeflateHuffman(const std::uint8_t* data, std::size_t size, std::uint8_t* out, std::size_t room,
-                               bool last) {
-        z_stream& z = Huffman();
+    // Deflates `size` bytes with zlib, ending the stream (`last`) or
+    // flushing to a byte boundary; returns the bytes written, 0 on failure.
+    // `history` bytes before `data` are the stream's bytes just before it.
+    std::size_t DeflateZlib(Encoding encoding, const std::uint8_t* data, std::size_t size, std::uint8_t* out,
+                            std::size_t room, bool last, std::size_t history = 0) {
+        z_stream& z = encoding == Encoding::Huffman ? Zlib(kLevel, Z_HUFFMAN_ONLY) : Zlib(kZlibLevel, Z_FILTERED);
+        if (history && encoding == Encoding::Zlib) {
+            const std::size_t take = std::min(history, kWindow);
+            if (deflateSetDictionary(&z, data - take, uInt(take)) != Z_OK) return 0;
+        }
         z.next_in = const_cast<Bytef*>(data);
         z.avail_in = uInt(size);
         z.next_out = out;
@@ -242,16 +257,23 @@ struct DeflateState {
         return room - z.avail_out;
     }
 
-    // True when Huffman codes alone make the band smaller than matches do,
-    // judged on a sample from its middle.
-    bool Grainy(const std::uint8_t* data, std::size_t size) {
-        if (size < 2 * kSample) return false;
-        const std::uint8_t* middle = data + size / 2 - kSample / 2;
-        sample.resize(2 * kSample + 1024);
-        const std::size_t matched =
-            libdeflate_deflate_compress(compressor, middle, kSample, sample.data(), sample.size());
-        const std::size_t coded = DeflateHuffman(middle, kSample, sample.data(), sample.size(), true);
-        return matched && coded && coded < matched;
+    // The encoding for a band, judged on samples of it.
+    Encoding Choose(const std::uint8_t* data, std::size_t size) {
+        if (size < 4 * kSample) return Encoding::Matches;
+        sample.resize(compressBound(kSample) + 1024);
+        std::size_t matched = 0, coded = 0;
+        Encoding other = Encoding::Huffman;
+        for (int part = 1; part <= 2; ++part) {
+            const std::uint8_t* at = data + size * std::size_t(part) / 3 - kSample / 2;
+            const std::size_t m = libdeflate_deflate_compress(compressor, at, kSample, sample.data(), sample.size());
+            if (!m) return Encoding::Matches;
+            if (part == 1) other = double(m) < kSparse * kSample ? Encoding::Zlib : Encoding::Huffman;
+            const std::size_t c = DeflateZlib(other, at, kSample, sample.data(), sample.size(), true);
+            if (!c) return Encoding::Matches;
+            matched += m;
+            coded += c;
+        }
+        return coded < matched ? other : Encoding::Matches;
     }
 };
 
@@ -337,17 +359,20 @@ Piece Deflate(Band band, std::size_t rowBytes, std::size_t bpp, BufferPool& pool
         FilterRow(data + r * rowBytes, r > 0 ? data + (r - 1) * rowBytes : nullptr, rowBytes, bpp, data + r * line,
                   state.scratch);
     }
-    const std::uint8_t* const filtered = data + first * line;
+    const std::uint8_t* const filtered = data + band.context * line;
+    const std::size_t history = (band.context - first) * line;
     Piece piece;
-    piece.length = (rows - first) * line;
+    piece.length = (rows - band.context) * line;
     // libdeflate's checksum uses the vector units; zlib's was 3% of J7's time.
     piece.adler = libdeflate_adler32(1, filtered, piece.length);
     piece.deflated = outputs.take();
-    if (state.Grainy(filtered, piece.length)) {
+    const Encoding encoding = state.Choose(filtered, piece.length);
+    if (encoding != Encoding::Matches) {
         // The flush's empty block and the blocks' headers beyond the bound.
         const std::size_t capacity = compressBound(uLong(piece.length)) + 64;
         piece.deflated.resize(capacity);
-        piece.size = state.DeflateHuffman(filtered, piece.length, piece.deflated.data(), capacity, band.last);
+        piece.size =
+            state.DeflateZlib(encoding, filtered, piece.length, piece.deflated.data(), capacity, band.last, history);
     } else {
         const std::size_t capacity =
             libdeflate_deflate_compress_bound(state.compressor, piece.length) + kContinueDeflateRoom;
@@ -368,6 +393,7 @@ public:
     Encoder(const vips::VImage& image, const Writer& write)
         : write_(write), width_(std::size_t(image.width())), bands_(std::size_t(image.bands())),
           sampleBytes_(image.format() == VIPS_FORMAT_USHORT ? 2 : 1), rowBytes_(width_ * bands_ * sampleBytes_),
+          historyRows_((kWindow + rowBytes_) / (rowBytes_ + 1) + 1),
           cores_(std::max(1u, std::thread::hardware_concurrency())) {
         encoders_.fetch_add(1);
     }
@@ -423,7 +449,8 @@ private:
             } else {
                 std::memcpy(out, row, rowBytes_);
             }
-            if ((band_.raw.size() / rowBytes_ - (band_.predecessor ? 1 : 0)) * rowBytes_ >= kBandBytes) {
+            ++rowsSeen_;
+            if ((band_.raw.size() / rowBytes_ - band_.context) * rowBytes_ >= kBandBytes) {
                 dispatch();
                 while (pending_.size() >= inFlight()) {
                     if (!writeNext()) return false;
@@ -434,12 +461,15 @@ private:
     }
 
     void dispatch() {
+        const std::size_t rows = band_.raw.size() / rowBytes_;
+        const std::size_t keep = std::min(rows, historyRows_);
         Band next;
-        next.predecessor = !band_.raw.empty();
+        next.context = keep;
+        next.predecessor = rowsSeen_ > keep;
         next.raw = pool_.take();
-        if (next.predecessor) next.raw.assign(band_.raw.end() - std::ptrdiff_t(rowBytes_), band_.raw.end());
+        next.raw.assign(band_.raw.end() - std::ptrdiff_t(keep * rowBytes_), band_.raw.end());
         // Room for the band's rows filtered in place: a byte more a row.
-        next.raw.reserve((kBandBytes / rowBytes_ + 3) * (rowBytes_ + 1));
+        next.raw.reserve((kBandBytes / rowBytes_ + historyRows_ + 2) * (rowBytes_ + 1));
         auto promise = std::make_shared<std::promise<Piece>>();
         pending_.push_back(promise->get_future());
         auto band = std::make_shared<Band>(std::move(band_));
@@ -471,10 +501,12 @@ private:
 
     const Writer& write_;
     std::size_t width_, bands_, sampleBytes_, rowBytes_;
+    std::size_t historyRows_;  // rows kept for the next band's dictionary, and their predecessor
     const std::size_t cores_;
     // Images encoded at this moment in the process (pages of a document
     // converted side by side).
     static inline std::atomic<std::size_t> encoders_{0};
+    std::size_t rowsSeen_ = 0;
     Band band_;
     // Declared before the futures, so that they outlive them: rows (filtered
     // in place), and deflated pieces.
