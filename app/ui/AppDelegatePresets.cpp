@@ -9,6 +9,7 @@
 #include "app/ui/CustomAlert.h"
 #include "app/ui/JobOptionPanels.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/OptionRowBuilders.h"
 #include "app/ui/WatermarkControls.h"
 #include "app/ui/WatermarkView.h"
 
@@ -84,6 +85,7 @@ void AppDelegate::setUpPresets() {
 
     // The job preset menu with its save button beside it.
     QComboBox* jobMenu = window_->PhotoPresetPopupButton;
+    optionrow::SetAccessibleName(jobMenu, LocalizedString("JobPresetMenuName"));
     connect(jobMenu, &QComboBox::activated, this, [this, jobMenu] { PhotoPresetChangeAction(jobMenu); });
     auto* save = new QPushButton(LocalizedString("SaveJobPresetButton"), jobMenu->parentWidget());
     save->setObjectName(QStringLiteral("savePhotoPresetButton"));

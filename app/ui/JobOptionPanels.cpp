@@ -296,7 +296,7 @@ QWidget* JobOptionPanels::buildResizeView2(QWidget* store) {
     grid->addLayout(lock, 1, 2, 2, 1);
 
     sizeFormatTypePopupButton = Popup("sizeFormatTypePopupButton", kUnits, panel);
-    sizeFormatTypePopupButton->setAccessibleName(LocalizedString("UnitName"));
+    SetAccessibleName(sizeFormatTypePopupButton, LocalizedString("UnitName"));
     grid->addWidget(sizeFormatTypePopupButton, 1, 3, 2, 1, Qt::AlignVCenter);
     grid->setColumnStretch(4, 1);
     return panel;

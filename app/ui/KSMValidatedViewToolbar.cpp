@@ -1,5 +1,7 @@
 #include "app/ui/KSMValidatedViewToolbar.h"
 
+#include "app/model/StringTable.h"
+
 #include "app/ui/SegmentedControl.h"
 
 #include <QAbstractButton>
@@ -85,6 +87,10 @@ void KSMValidatedViewToolbarItem::validateView() {
 KSMValidatedViewToolbar::KSMValidatedViewToolbar(const QString& title, QWidget* parent) : QToolBar(title, parent) {
     setMovable(false);
     setFloatable(false);
+    // The button Qt shows for items that do not fit has no name of its own.
+    if (auto* more = findChild<QAbstractButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(LocalizedString("ToolbarMoreItemsName"));
+    }
 }
 
 KSMValidatedViewToolbarItem* KSMValidatedViewToolbar::addValidatedItem(KSMValidatedViewToolbarItem* item) {

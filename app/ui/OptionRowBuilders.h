@@ -6,6 +6,7 @@
 #include "app/model/StringTable.h"
 #include "app/ui/KSMStepper.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -42,11 +43,14 @@ inline QLabel* Label(const char* outlet, const char* key, QWidget* parent) {
 
 // A label names its control for screen readers and keyboard users.
 // Names a control for assistive tools; an editable combo box's text field
-// is a control of its own and takes the same name.
+// and a combo box's list of choices are controls of their own and take the
+// same name.
 inline void SetAccessibleName(QWidget* control, const QString& name) {
     control->setAccessibleName(name);
-    if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit())
-        combo->lineEdit()->setAccessibleName(name);
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
+        if (combo->lineEdit()) combo->lineEdit()->setAccessibleName(name);
+        combo->view()->setAccessibleName(name);
+    }
 }
 
 inline void Pair(QLabel* label, QWidget* control) {

@@ -164,7 +164,7 @@ QWidget* WatermarkControls::buildTextWatermarkView2(QWidget* store) {
     fontComboBoxOutlet->completer()->setCompletionMode(QCompleter::InlineCompletion);
     Pair(fontLabelOutlet, fontComboBoxOutlet);
     fontStylePopupButtonOutlet = Named(new QComboBox(panel), "fontStylePopupButtonOutlet");
-    fontStylePopupButtonOutlet->setAccessibleName(LocalizedString("WatermarkFontStyleName"));
+    SetAccessibleName(fontStylePopupButtonOutlet, LocalizedString("WatermarkFontStyleName"));
     fontStylePopupButtonOutlet->setMinimumContentsLength(6);
     fontStylePopupButtonOutlet->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     showFontPanelButtonOutlet =

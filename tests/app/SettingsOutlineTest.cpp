@@ -9,6 +9,7 @@
 #include "app/ui/OnOffSwitchControl.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QSignalSpy>
@@ -329,15 +330,17 @@ TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
 
 }  // namespace
 
-// An editable combo box's text field is a control of its own for assistive
-// tools: it carries the combo box's name.
-TEST_F(SettingsOutlineTest, EditableComboBoxTextFieldsAreNamed) {
+// A combo box's list of choices, and an editable one's text field, are
+// controls of their own for assistive tools: they carry the combo box's name.
+TEST_F(SettingsOutlineTest, ComboBoxPartsAreNamed) {
     int editable = 0;
     for (const QComboBox* combo : delegate->window()->findChildren<QComboBox*>()) {
+        const std::string name = combo->objectName().toStdString();
+        EXPECT_FALSE(combo->accessibleName().isEmpty()) << name;
+        EXPECT_EQ(combo->view()->accessibleName(), combo->accessibleName()) << name;
         if (!combo->lineEdit()) continue;
         ++editable;
-        EXPECT_FALSE(combo->accessibleName().isEmpty()) << combo->objectName().toStdString();
-        EXPECT_EQ(combo->lineEdit()->accessibleName(), combo->accessibleName()) << combo->objectName().toStdString();
+        EXPECT_EQ(combo->lineEdit()->accessibleName(), combo->accessibleName()) << name;
     }
     EXPECT_GE(editable, 2);  // the font and resolution fields at least
 }
