@@ -212,8 +212,7 @@ public:
     xcb_window_t window_ = 0;
 
 private:
-    template <typename T>
-    static std::unique_ptr<T, decltype(&free)> Own(T* reply) { return {reply, &free}; }
+    template <typename T> static std::unique_ptr<T, decltype(&free)> Own(T* reply) { return {reply, &free}; }
     xcb_atom_t atom(const char* name) {
         const auto reply = Own(xcb_intern_atom_reply(x_, xcb_intern_atom(x_, 0, std::uint16_t(strlen(name)), name), nullptr));
         return reply ? reply->atom : 0;
@@ -284,9 +283,16 @@ private:
 
 }  // namespace
 
-TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
+TEST_F(DragOutTest, AFileTargetGetsWhatConvertWritesAndTheirOwnWindowNothing) {
     if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
     addPhotos({"a.jpg", "b.png", "c.jpg"});
+    // The big image view adds dropped files, but not the rows' own converted copies.
+    DragRowsTo(delegate->window()->imageListViewOutlet, Centre(delegate->window()->mainImagePreview), false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->count(), 3);
+    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
+    EXPECT_TRUE(alerts.empty());
+
     const Listing converted = convertAll();
     FileDropTarget target;
     target.setGeometry(540, 100, 240, 240);
@@ -297,25 +303,13 @@ TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
     ExpectCopies(ListFiles(target.received), converted);
     ASSERT_TRUE(WaitFor([&] { return alerts.size() == 1; }));  // the report follows the drop, once
 
-    // The handed-over files stay while the application runs (the target may
-    // still be copying them) and go when it quits.
+    // The handed-over files stay while the application runs (the target may still copy them), not after.
     const fs::path staging = target.received.front().parent_path();
     EXPECT_EQ(staging.parent_path(), DragOutStagingRoot());
     QCoreApplication::processEvents();
     EXPECT_TRUE(fs::exists(target.received.front()));
     delegate.reset();
     EXPECT_FALSE(fs::exists(staging));
-}
-
-TEST_F(DragOutTest, RowsDroppedOnTheirOwnWindowAreNotAdded) {
-    if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
-    addPhotos({"a.jpg"});
-    // The big image view adds dropped files, but not the rows' own converted copies.
-    DragRowsTo(delegate->window()->imageListViewOutlet, Centre(delegate->window()->mainImagePreview), false);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(model->count(), 1);
-    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
-    EXPECT_TRUE(alerts.empty());
 }
 
 TEST_F(DragOutTest, DirectSaveRunsTheBatchIntoTheDropFolder) {
@@ -381,7 +375,7 @@ TEST_F(DragOutTest, DirectSaveRefusedAndFilesWaitedForWithoutTheSheet) {
     EXPECT_TRUE(fs::is_empty(dir / "dropped"));
 }
 
-TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
+TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothingAndQuittingDuringOneWaits) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg"});
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
@@ -397,6 +391,19 @@ TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
     delegate->BeginProgressSheet(true);
     EXPECT_TRUE(sheetShown());
     delegate->EndProgressSheet(true);
+
+    // Quitting during a drag waits for the batch and removes the staging folder.
+    data = beginDragOfAll();
+    ASSERT_TRUE(data);
+    const fs::path quitStaging = data->session()->stagingFolder();
+    delegate->CancelAndWaitForBatch();
+    EXPECT_FALSE(delegate->isBatchRunning());
+    for (const auto& entry : fs::directory_iterator(quitStaging)) {  // every file written is whole
+        EXPECT_EQ(convtest::Decode(entry.path()).type, "public.jpeg") << entry.path();
+    }
+    delegate.reset();
+    EXPECT_FALSE(fs::exists(quitStaging));
+    data.reset();  // the drag's data outlives the application's objects harmlessly
 }
 
 TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
@@ -423,21 +430,6 @@ TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
     data.reset();
     QCoreApplication::processEvents();
     EXPECT_TRUE(alerts.empty());  // a cancelled batch has no report
-}
-
-TEST_F(DragOutTest, QuittingDuringADragOutWaitsAndRemovesTheStagingFolder) {
-    addPhotos({"a.jpg", "b.jpg", "c.jpg"});
-    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
-    ASSERT_TRUE(data);
-    const fs::path staging = data->session()->stagingFolder();
-    delegate->CancelAndWaitForBatch();
-    EXPECT_FALSE(delegate->isBatchRunning());
-    for (const auto& entry : fs::directory_iterator(staging)) {  // every file written is whole
-        EXPECT_EQ(convtest::Decode(entry.path()).type, "public.jpeg") << entry.path();
-    }
-    delegate.reset();
-    EXPECT_FALSE(fs::exists(staging));
-    data.reset();  // the drag's data outlives the application's objects harmlessly
 }
 
 TEST(DragOutStagingTest, EntriesAreTheTopLevelItemsHoldingTheOutputs) {
