@@ -1,5 +1,4 @@
-// Rows dragged out of the image list: the batch runs for the drop target and
-// its files are those a Convert into the drop folder writes.
+// Rows dragged out of the image list: the batch runs for the drop target and writes what Convert would.
 #include "ImageListTestSupport.h"
 #include "app/model/DragOutStaging.h"
 #include "app/model/JobOptionsModel.h"
@@ -46,8 +45,6 @@ class FileDropTarget : public QWidget {
 public:
     FileDropTarget() { setAcceptDrops(true); }
     std::vector<fs::path> received;
-
-protected:
     void dragEnterEvent(QDragEnterEvent* event) override { event->setAccepted(event->mimeData()->hasUrls()); }
     void dropEvent(QDropEvent* event) override {
         for (const QUrl& url : event->mimeData()->urls()) received.emplace_back(url.toLocalFile().toStdString());
@@ -69,8 +66,7 @@ Listing ListFiles(const std::vector<fs::path>& files) {
 }
 Listing ListFolder(const fs::path& folder) { return ListFiles({fs::directory_iterator(folder), {}}); }
 
-// `got` has the names and bytes of `converted`, dated as the sources but for
-// the file named `older`, which was there before.
+// `got` has the names and bytes of `converted`, dated as the sources but for `older`, there before.
 void ExpectCopies(Listing got, Listing converted, const std::string& older = {}) {
     for (auto& [name, content] : converted) content.second = name == older ? got[name].second : kSourceTime;
     EXPECT_TRUE(got == converted);
@@ -136,8 +132,7 @@ protected:
         alerts.clear(), opened.clear();
         return ListFolder(dir / "converted");
     }
-    // Two photos converted while a file of the first one's name is in both
-    // "converted" and "dropped": unique names there.
+    // Two photos converted while "converted" and "dropped" hold the first one's name: unique names there.
     Listing convertWithAClash() {
         addPhotos({"a.jpg", "b.png"});
         for (const char* folder : {"converted", "dropped"}) std::ofstream(dir / folder / "trip-a01.jpg") << "older";
@@ -164,9 +159,7 @@ protected:
     int alertAnswer = kAlertDefaultReturn;
 };
 
-// Presses on the first row and moves far enough to start the table's drag;
-// the drag's own loop carries the pointer to `global` and releases it there,
-// once the target has accepted when `accepting`. Returns when the drag is over.
+// Drags the first row to `global` and releases it there (once the target accepts, when `accepting`).
 void DragRowsTo(ImageListTableView* table, QPoint global, bool accepting) {
     QWindow* window = table->window()->windowHandle();
     const QPoint press = table->viewport()->mapTo(table->window(), table->visualRect(table->model()->index(0, 0)).center());
@@ -186,15 +179,13 @@ void DragRowsTo(ImageListTableView* table, QPoint global, bool accepting) {
         }
     });
     carry.start(1);
-    // With the button held: the first move makes it a drag, the second starts it.
     QTest::mousePress(window, Qt::LeftButton, {}, press);
     for (int move = 1; move <= 2; ++move) QTest::mouseMove(window, press + QPoint(0, 3 * move * QApplication::startDragDistance()));
 }
 QPoint Centre(QWidget* widget) { return widget->mapToGlobal(widget->rect().center()); }
 
-// Another X client's drop target that speaks direct save, served on its own
-// thread: on a drop it names the offered file in its folder, asks for the
-// XdndDirectSave0 answer and finishes the drop with it.
+// Another X client's direct-save drop target on its own thread: on a drop it names the file in its
+// folder, asks for the XdndDirectSave0 answer and finishes the drop with it.
 class DirectSaveTarget {
 public:
     DirectSaveTarget(fs::path folder, QRect frame) : folder_(std::move(folder)), x_(xcb_connect(nullptr, nullptr)) {
@@ -215,16 +206,13 @@ public:
         if (thread_.joinable()) thread_.join();
         xcb_disconnect(x_);
     }
-    bool ready() const { return window_ != 0; }
-    bool finished() const { return finished_; }
-
-    // What the drop brought, read once finished() holds.
-    bool offeredDirectSave = false;
+    std::atomic<bool> finished{false};
+    bool offeredDirectSave = false;  // these once finished
     QByteArray offeredName, answer;
+    xcb_window_t window_ = 0;
 
 private:
-    template <typename T>
-    static std::unique_ptr<T, decltype(&free)> Own(T* reply) { return {reply, &free}; }
+    template <typename T> static std::unique_ptr<T, decltype(&free)> Own(T* reply) { return {reply, &free}; }
     xcb_atom_t atom(const char* name) {
         const auto reply = Own(xcb_intern_atom_reply(x_, xcb_intern_atom(x_, 0, std::uint16_t(strlen(name)), name), nullptr));
         return reply ? reply->atom : 0;
@@ -281,7 +269,7 @@ private:
                     answer = property(window_, result, XCB_GET_PROPERTY_TYPE_ANY);
                 }
                 send(source, "XdndFinished", {window_, answer == "S" ? 1u : 0u, atom("XdndActionCopy"), 0, 0});
-                finished_ = true;
+                finished = true;
                 return;
             }
         }
@@ -289,16 +277,22 @@ private:
 
     fs::path folder_;
     xcb_connection_t* x_;
-    xcb_window_t window_ = 0;
     std::thread thread_;
-    std::atomic<bool> stop_{false}, finished_{false};
+    std::atomic<bool> stop_{false};
 };
 
 }  // namespace
 
-TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
+TEST_F(DragOutTest, AFileTargetGetsWhatConvertWritesAndTheirOwnWindowNothing) {
     if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
     addPhotos({"a.jpg", "b.png", "c.jpg"});
+    // The big image view adds dropped files, but not the rows' own converted copies.
+    DragRowsTo(delegate->window()->imageListViewOutlet, Centre(delegate->window()->mainImagePreview), false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->count(), 3);
+    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
+    EXPECT_TRUE(alerts.empty());
+
     const Listing converted = convertAll();
     FileDropTarget target;
     target.setGeometry(540, 100, 240, 240);
@@ -309,25 +303,13 @@ TEST_F(DragOutTest, AFileTargetGetsWhatConvertWrites) {
     ExpectCopies(ListFiles(target.received), converted);
     ASSERT_TRUE(WaitFor([&] { return alerts.size() == 1; }));  // the report follows the drop, once
 
-    // The handed-over files stay while the application runs (the target may
-    // still be copying them) and go when it quits.
+    // The handed-over files stay while the application runs (the target may still copy them), not after.
     const fs::path staging = target.received.front().parent_path();
     EXPECT_EQ(staging.parent_path(), DragOutStagingRoot());
     QCoreApplication::processEvents();
     EXPECT_TRUE(fs::exists(target.received.front()));
     delegate.reset();
     EXPECT_FALSE(fs::exists(staging));
-}
-
-TEST_F(DragOutTest, RowsDroppedOnTheirOwnWindowAreNotAdded) {
-    if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
-    addPhotos({"a.jpg"});
-    // The big image view adds dropped files, but not the rows' own converted copies.
-    DragRowsTo(delegate->window()->imageListViewOutlet, Centre(delegate->window()->mainImagePreview), false);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(model->count(), 1);
-    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
-    EXPECT_TRUE(alerts.empty());
 }
 
 TEST_F(DragOutTest, DirectSaveRunsTheBatchIntoTheDropFolder) {
@@ -356,9 +338,9 @@ TEST_F(DragOutTest, ADirectSaveTargetOnXGetsTheFilesInItsFolder) {
     const Listing converted = convertWithAClash();
     const QRect frame(1100, 120, 200, 200);
     DirectSaveTarget target(dir / "dropped", frame);
-    ASSERT_TRUE(target.ready());
+    ASSERT_TRUE(target.window_);
     DragRowsTo(delegate->window()->imageListViewOutlet, frame.center(), true);
-    ASSERT_TRUE(WaitFor([&] { return target.finished(); }));
+    ASSERT_TRUE(WaitFor([&] { return target.finished.load(); }));
     EXPECT_TRUE(target.offeredDirectSave);
     EXPECT_EQ(target.offeredName, "a.jpg");
     EXPECT_EQ(target.answer, "S");
@@ -366,8 +348,10 @@ TEST_F(DragOutTest, ADirectSaveTargetOnXGetsTheFilesInItsFolder) {
     ExpectCopies(ListFolder(dir / "dropped"), converted, "trip-a01.jpg");
 }
 
-TEST_F(DragOutTest, DirectSaveIsRefusedForWhatIsNoFolderHere) {
-    addPhotos({"a.jpg", "b.jpg"});
+// Refused for what is no folder here, the target falls back to the files; asked for them while the
+// button is down, it waits without the sheet (a modal sheet would take the pointer from the drag).
+TEST_F(DragOutTest, DirectSaveRefusedAndFilesWaitedForWithoutTheSheet) {
+    addPhotos({"a.jpg", "b.jpg", "c.jpg"});
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
     DragOutSession* session = data->session();
@@ -376,15 +360,22 @@ TEST_F(DragOutTest, DirectSaveIsRefusedForWhatIsNoFolderHere) {
                                   FileURI(dir / "missing" / "a.jpg"), QByteArray()}) {
         EXPECT_EQ(session->directSave(uri), DirectSaveAnswer::Refused) << uri.data();
     }
-    // The target falls back to the files: the staging batch was left to run.
+    QWindow* window = delegate->window()->windowHandle();
+    QTest::mousePress(window, Qt::LeftButton, {}, QPoint(900, 650));
+    bool shown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { shown = shown || sheetShown(); });
+    watch.start(1);
     const std::vector<fs::path> entries = session->stagedEntries();
-    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_FALSE(shown);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(900, 650));
+    ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].filename(), "trip-a01.jpg");
     EXPECT_EQ(session->directSaveIntoFolder(dir / "dropped"), DirectSaveAnswer::Failed);
     EXPECT_TRUE(fs::is_empty(dir / "dropped"));
 }
 
-TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
+TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothingAndQuittingDuringOneWaits) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg"});
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
@@ -400,6 +391,19 @@ TEST_F(DragOutTest, ADragNoTargetTakesStopsAndLeavesNothing) {
     delegate->BeginProgressSheet(true);
     EXPECT_TRUE(sheetShown());
     delegate->EndProgressSheet(true);
+
+    // Quitting during a drag waits for the batch and removes the staging folder.
+    data = beginDragOfAll();
+    ASSERT_TRUE(data);
+    const fs::path quitStaging = data->session()->stagingFolder();
+    delegate->CancelAndWaitForBatch();
+    EXPECT_FALSE(delegate->isBatchRunning());
+    for (const auto& entry : fs::directory_iterator(quitStaging)) {  // every file written is whole
+        EXPECT_EQ(convtest::Decode(entry.path()).type, "public.jpeg") << entry.path();
+    }
+    delegate.reset();
+    EXPECT_FALSE(fs::exists(quitStaging));
+    data.reset();  // the drag's data outlives the application's objects harmlessly
 }
 
 TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
@@ -426,36 +430,6 @@ TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
     data.reset();
     QCoreApplication::processEvents();
     EXPECT_TRUE(alerts.empty());  // a cancelled batch has no report
-}
-
-TEST_F(DragOutTest, ATargetAskingWhileTheButtonIsDownWaitsWithoutTheSheet) {
-    addPhotos({"a.jpg", "b.jpg", "c.jpg"});
-    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
-    ASSERT_TRUE(data);
-    QWindow* window = delegate->window()->windowHandle();
-    QTest::mousePress(window, Qt::LeftButton, {}, QPoint(900, 650));
-    bool shown = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] { shown = shown || sheetShown(); });
-    watch.start(1);
-    EXPECT_EQ(data->session()->stagedEntries().size(), 3u);
-    EXPECT_FALSE(shown);  // a modal sheet would take the pointer from the drag
-    QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(900, 650));
-}
-
-TEST_F(DragOutTest, QuittingDuringADragOutWaitsAndRemovesTheStagingFolder) {
-    addPhotos({"a.jpg", "b.jpg", "c.jpg"});
-    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
-    ASSERT_TRUE(data);
-    const fs::path staging = data->session()->stagingFolder();
-    delegate->CancelAndWaitForBatch();
-    EXPECT_FALSE(delegate->isBatchRunning());
-    for (const auto& entry : fs::directory_iterator(staging)) {  // every file written is whole
-        EXPECT_EQ(convtest::Decode(entry.path()).type, "public.jpeg") << entry.path();
-    }
-    delegate.reset();
-    EXPECT_FALSE(fs::exists(staging));
-    data.reset();  // the drag's data outlives the application's objects harmlessly
 }
 
 TEST(DragOutStagingTest, EntriesAreTheTopLevelItemsHoldingTheOutputs) {
@@ -496,15 +470,11 @@ TEST(DragOutStagingTest, FoldersOfEndedRunsGoAtTheNextStart) {
 
 TEST(DirectSaveTest, TheFolderOfATargetsURI) {
     const std::pair<QByteArray, std::optional<fs::path>> cases[] = {
-        {"file:///home/ann/Pictures/a.jpg", fs::path("/home/ann/Pictures")},
-        {"file://localhost/home/ann/a.jpg", fs::path("/home/ann")},
-        {"file://studio/home/ann/a.jpg", fs::path("/home/ann")},
-        {"file://STUDIO/home/ann/a.jpg", fs::path("/home/ann")},
-        {"file:///home/ann/My%20Pictures/a%20b.jpg", fs::path("/home/ann/My Pictures")},
-        {"file:///home/ann/Pictures/a.jpg\r\n", fs::path("/home/ann/Pictures")},
-        {QByteArray("file:///home/ann/a.jpg\0", 23), fs::path("/home/ann")},
-        {"file:///home/ann/../ann/Pictures/a.jpg", fs::path("/home/ann/Pictures")},
-        {"file:///a.jpg", fs::path("/")},
+        {"file:///home/ann/Pictures/a.jpg", "/home/ann/Pictures"}, {"file://localhost/home/ann/a.jpg", "/home/ann"},
+        {"file://studio/home/ann/a.jpg", "/home/ann"}, {"file://STUDIO/home/ann/a.jpg", "/home/ann"},
+        {"file:///home/ann/My%20Pictures/a%20b.jpg", "/home/ann/My Pictures"},
+        {"file:///home/ann/Pictures/a.jpg\r\n", "/home/ann/Pictures"}, {QByteArray("file:///home/ann/a.jpg\0", 23), "/home/ann"},
+        {"file:///home/ann/../ann/Pictures/a.jpg", "/home/ann/Pictures"}, {"file:///a.jpg", "/"},
         {"file://elsewhere/home/ann/a.jpg", std::nullopt}, {"http://studio/home/ann/a.jpg", std::nullopt},
         {"file:a.jpg", std::nullopt}, {"file:///home/a%00b/c.jpg", std::nullopt},
         {"file:///home/ann/a.jpg?x=1", std::nullopt}, {"", std::nullopt}, {"not a uri at all %%", std::nullopt},

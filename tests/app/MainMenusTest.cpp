@@ -163,9 +163,7 @@ TEST_F(MainMenusTest, EveryItemFollowsItsToolbarControlInEveryState) {
         ASSERT_EQ(window().removeToolbarButton->isEnabled(), c.remove);
         // As the controller keeps them, and once more as each menu opens.
         for (const bool shown : {false, true}) {
-            for (QMenu* menu : allMenus()) {
-                if (shown) emit menu->aboutToShow();
-            }
+            if (shown) for (QMenu* menu : allMenus()) emit menu->aboutToShow();
             for (QAction* action : menus().items()) {
                 EXPECT_EQ(action->isEnabled(), expected.at(kItemRules.at(action->objectName())))
                     << action->objectName().toStdString() << (shown ? " shown" : "");
@@ -332,7 +330,8 @@ TEST_F(MainMenusTest, NoTwoItemsShareAShortcutNorTwoInAMenuAnAccessKey) {
     }
 }
 
-TEST_F(MainMenusTest, EveryItemIsNamedInTheAccessibilityTree) {
+// Also: Quit closes the window as its close box does.
+TEST_F(MainMenusTest, EveryItemIsNamedInTheAccessibilityTreeAndQuitCloses) {
     ShowWindow();
     QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(menus().menuBar());
     ASSERT_TRUE(bar);
@@ -355,6 +354,12 @@ TEST_F(MainMenusTest, EveryItemIsNamedInTheAccessibilityTree) {
     EXPECT_EQ(named, int(kItemRules.size()));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(menus().imageListContextMenu())->text(QAccessible::Name),
               LocalizedString("ImageListContextMenuName"));
+
+    QSignalSpy quit(item("quitMenuItem"), &QAction::triggered);
+    QTest::keyClick(window().imageListViewOutlet, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_TRUE(fs::exists(folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist"));
 }
 
 TEST(SupportAddress, OnlyAWebAddressIsOpened) {
@@ -386,16 +391,11 @@ TEST(SupportAddress, ReadFromTheAddressesFile) {
     EXPECT_TRUE(SupportPageURL(SupportPageAddress()).isValid());  // the shipped resources carry a web address
 }
 
-constexpr std::uint32_t kProtocols = 301;
-constexpr std::uint32_t kDeleteWindow = 302;
+constexpr std::uint32_t kProtocols = 301, kDeleteWindow = 302;
 
-// A client message as the window manager sends it for the close box.
+// A client message as the window manager sends it for the close box (0x80: sent by another client).
 xcb_client_message_event_t CloseBoxMessage(std::uint32_t window) {
-    xcb_client_message_event_t message = {};
-    message.response_type = XCB_CLIENT_MESSAGE | 0x80;  // sent by another client
-    message.format = 32;
-    message.window = window;
-    message.type = kProtocols;
+    xcb_client_message_event_t message = {XCB_CLIENT_MESSAGE | 0x80, 32, 0, window, kProtocols, {}};
     message.data.data32[0] = kDeleteWindow;
     return message;
 }
@@ -465,16 +465,6 @@ TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemo
 INSTANTIATE_TEST_SUITE_P(Routes, CloseDuringBatchTest,
                          ::testing::Values("CloseBox", "QuitItem", "QuitShortcutOnTheSheet", "WindowClose"),
                          [](const auto& info) { return info.param; });
-
-TEST_F(MainMenusTest, QuitClosesTheWindowAsItsCloseBoxDoes) {
-    ShowWindow();
-    const fs::path general = folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
-    QSignalSpy quit(item("quitMenuItem"), &QAction::triggered);
-    QTest::keyClick(window().imageListViewOutlet, Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_EQ(quit.count(), 1);
-    EXPECT_FALSE(window().isVisible());
-    EXPECT_TRUE(fs::exists(general));
-}
 
 // Each menu, light and dark, saved when asked for.
 TEST_F(MainMenusTest, Screenshots) {
