@@ -1,6 +1,7 @@
 // Vantrell: the application's entry point.
 #include "app/model/CommandLine.h"
 #include "app/ui/AppDelegate.h"
+#include "app/ui/CustomAlert.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/ResourceImages.h"
 #include "app/ui/SingleInstance.h"
@@ -113,6 +114,10 @@ int main(int argc, char* argv[]) {
     // signal that comes early waits in its pipe until the event loop runs.
     AppDelegate* running = nullptr;
     CloseOnTerminationSignals(&application, [&running] {
+        // Nobody may be there to answer (a logout, a service manager): a
+        // question the close would ask (preferences that cannot be written)
+        // must not hold the process; it gets its default answer.
+        SetCustomAlertsClosing(true);
         MainWindow* window = running ? running->window() : nullptr;
         if (window && window->isVisible()) {
             window->close();

@@ -11,13 +11,16 @@ expects a clean exit that wrote the general preference file. Prints
 With --hostile-preferences the preference folder first holds files that
 would crash a careless reader or make it build gigabytes; the application
 must start with defaults and keep the general file aside when it writes a
-new one.
+new one. With --unwritable-preferences a folder and a FIFO stand where
+preference files go: the application must start, end on SIGTERM without
+waiting for anyone to answer, and leave both in place.
 """
 
 import configparser
 import glob
 import os
 import signal
+import stat
 import struct
 import subprocess
 import sys
@@ -71,6 +74,7 @@ def main():
     if not wm_class:
         sys.exit("the desktop entry names no StartupWMClass")
     hostile = "--hostile-preferences" in sys.argv[2:]
+    unwritable = "--unwritable-preferences" in sys.argv[2:]
     with tempfile.TemporaryDirectory() as work:
         runtime = os.path.join(work, "runtime")
         os.makedirs(runtime, mode=0o700)
@@ -80,6 +84,10 @@ def main():
         for suffix, content in written.items():
             with open(os.path.join(preferences, BUNDLE + suffix), "wb") as f:
                 f.write(content)
+        folder, fifo = (os.path.join(preferences, BUNDLE + suffix) for suffix in ("-Pref.plist", "-ResizePref.plist"))
+        if unwritable:
+            os.makedirs(folder)
+            os.mkfifo(fifo)
         env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
                    XDG_DATA_HOME=os.path.join(work, "data"), XDG_RUNTIME_DIR=runtime, TMPDIR=work,
                    QT_QPA_PLATFORM="xcb")
@@ -106,6 +114,11 @@ def main():
             sys.exit("the application did not end after SIGTERM")
         if code != 0:
             sys.exit(f"the application ended with {code}")
+        if unwritable:
+            if not os.path.isdir(folder) or not stat.S_ISFIFO(os.stat(fifo).st_mode):
+                sys.exit("a folder or FIFO in place of a preference file was moved")
+            print("terminated cleanly")
+            return
         prefs = glob.glob(os.path.join(preferences, "*-Pref.plist"))
         if not prefs:
             sys.exit("no preference file was written")
