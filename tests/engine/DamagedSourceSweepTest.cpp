@@ -16,6 +16,7 @@
 #include <fstream>
 #include <optional>
 #include <regex>
+#include <set>
 
 using namespace convtest;
 
@@ -87,14 +88,11 @@ constexpr struct Road { const char* name; std::int32_t type; Entry entry; } kRoa
 
 // Every file in `folder` with its bytes, the time-made identifier of a PDF left out.
 std::string Listing(const std::filesystem::path& folder) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
+    const std::set<std::filesystem::path> files(std::filesystem::recursive_directory_iterator(folder), {});
     std::string listing;
     for (const auto& file : files) {
         listing += std::filesystem::relative(file, folder).string() + "\n";
-        if (!std::filesystem::is_regular_file(file)) continue;
-        const std::string bytes = ReadAll(file);
+        const std::string bytes = std::filesystem::is_regular_file(file) ? ReadAll(file) : std::string();
         listing += bytes.starts_with("%PDF") ? std::regex_replace(bytes, std::regex("/ID \\[<[0-9a-f]*><[0-9a-f]*>\\]"), "/ID")
                                              : bytes;
     }
@@ -120,9 +118,7 @@ struct Case { std::string name, bytes; Expect expect; };
 
 class DamagedSourceSweepTest : public ConversionTest {
 protected:
-    void SetUp() override {
-        for (const char* folder : {"tmp", "sources", "out"}) std::filesystem::create_directories(dir / folder);
-    }
+    void SetUp() override { for (const char* folder : {"tmp", "sources", "out"}) std::filesystem::create_directories(dir / folder); }
     void TearDown() override { vips_concurrency_set(threads_); }
 
     // Runs every case on every road, once at each thread count.
