@@ -1,24 +1,22 @@
-// A sweep of damaged sources over every decode road: each case gives the
-// same result on every run and at every thread count (the damaged cases once
-// came and went between runs), a failed run leaves no output and no temporary
-// file behind, and the undamaged sources convert.
-
+// Damaged sources over every decode road: each case gives the same result on every run and at every thread count (the
+// damaged cases once came and went between runs), a failed run leaves no output and no temporary file behind, and the
+// undamaged sources convert.
 #include "ConverterTestSupport.h"
 #include "../platform/ScratchFolder.h"
-
 #include "engine/ConvertImage.h"
 #include "engine/ImageTypes.h"
 #include "platform/FileManager.h"
 #include "platform/ToolRunner.h"
 
-#include <algorithm>
-#include <tiffio.h>
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfRgbaFile.h>
+#include <tiffio.h>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <regex>
+#include <set>
 
 using namespace convtest;
 
@@ -33,9 +31,7 @@ std::string Cut(const std::string& bytes, double fraction) { return bytes.substr
 
 // Every `step`th byte of [from, to) of the file inverted.
 std::string Flipped(std::string bytes, double from, double to, std::size_t step = 7) {
-    for (std::size_t i = std::size_t(double(bytes.size()) * from); i < std::size_t(double(bytes.size()) * to); i += step) {
-        bytes[i] = char(~bytes[i]);
-    }
+    for (auto i = std::size_t(double(bytes.size()) * from); i < std::size_t(double(bytes.size()) * to); i += step) bytes[i] = char(~bytes[i]);
     return bytes;
 }
 
@@ -54,8 +50,8 @@ bool WriteTiffDirectoriesFirst(const std::filesystem::path& path, const std::vec
     TIFF* tiff = TIFFOpen(path.c_str(), "w");
     bool ok = tiff;
     for (const plat::ImageRef& page : tiff ? pages : std::vector<plat::ImageRef>{}) {
-        const std::vector<std::uint8_t> rgba = RGBAOf(*page);
-        const std::uint32_t w = std::uint32_t(page->width()), h = std::uint32_t(page->height());
+        std::vector<std::uint8_t> rgba = RGBAOf(*page);
+        const auto w = std::uint32_t(page->width()), h = std::uint32_t(page->height());
         const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
         for (const auto& [tag, value] : std::initializer_list<std::pair<ttag_t, unsigned>>{
@@ -69,12 +65,11 @@ bool WriteTiffDirectoriesFirst(const std::filesystem::path& path, const std::vec
         for (std::uint32_t ty = 0; ty < h; ty += tiled ? 32 : 1) {
             for (std::uint32_t tx = 0; tiled && tx < w; tx += 32) {
                 std::vector<std::uint8_t> tile(32 * 32 * 4, 0);
-                for (std::uint32_t y = ty; y < std::min(h, ty + 32); ++y) {
+                for (std::uint32_t y = ty; y < std::min(h, ty + 32); ++y)
                     std::copy_n(&rgba[(std::size_t(y) * w + tx) * 4], std::min(w - tx, 32u) * 4, &tile[(y - ty) * 32 * 4]);
-                }
                 ok = ok && TIFFWriteTile(tiff, tile.data(), tx, ty, 0, 0) >= 0;
             }
-            if (!tiled) ok = ok && TIFFWriteScanline(tiff, const_cast<std::uint8_t*>(&rgba[std::size_t(ty) * w * 4]), ty, 0) >= 0;
+            if (!tiled) ok = ok && TIFFWriteScanline(tiff, &rgba[std::size_t(ty) * w * 4], ty, 0) >= 0;
         }
         ok = ok && TIFFWriteDirectory(tiff);
     }
@@ -82,30 +77,22 @@ bool WriteTiffDirectoriesFirst(const std::filesystem::path& path, const std::vec
     return ok;
 }
 
-// How a source is read: the first image (at its size, or halved), the
-// preview image, or every image of the file.
+// How a source is read: the first image (at its size, or halved), the preview image, or every image of the file.
 enum class Entry { OneImage, Half, Shown, WholeFile };
-
 constexpr struct Road { const char* name; std::int32_t type; Entry entry; } kRoads[] = {
-    {"JPEG", kImageTypeJPEG, Entry::OneImage},          {"PNG", kImageTypePNG, Entry::OneImage},
-    {"TIFF", kImageTypeTIFF, Entry::OneImage},          {"PDF", kImageTypePDF, Entry::OneImage},
-    {"GIF", kImageTypeGIF, Entry::OneImage},            {"half JPEG", kImageTypeJPEG, Entry::Half},
-    {"preview", kImageTypePNG, Entry::Shown},
-    {"whole JPEG", kImageTypeJPEG, Entry::WholeFile},   {"whole PNG", kImageTypePNG, Entry::WholeFile},
-    {"whole TIFF", kImageTypeTIFF, Entry::WholeFile},   {"whole PDF", kImageTypePDF, Entry::WholeFile},
-    {"whole WebP", kImageTypeWebP, Entry::WholeFile},
-};
+    {"JPEG", kImageTypeJPEG, Entry::OneImage}, {"PNG", kImageTypePNG, Entry::OneImage}, {"TIFF", kImageTypeTIFF, Entry::OneImage},
+    {"PDF", kImageTypePDF, Entry::OneImage}, {"GIF", kImageTypeGIF, Entry::OneImage}, {"half JPEG", kImageTypeJPEG, Entry::Half},
+    {"preview", kImageTypePNG, Entry::Shown}, {"whole JPEG", kImageTypeJPEG, Entry::WholeFile},
+    {"whole PNG", kImageTypePNG, Entry::WholeFile}, {"whole TIFF", kImageTypeTIFF, Entry::WholeFile},
+    {"whole PDF", kImageTypePDF, Entry::WholeFile}, {"whole WebP", kImageTypeWebP, Entry::WholeFile}};
 
 // Every file in `folder` with its bytes, the time-made identifier of a PDF left out.
 std::string Listing(const std::filesystem::path& folder) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
+    const std::set<std::filesystem::path> files(std::filesystem::recursive_directory_iterator(folder), {});
     std::string listing;
     for (const auto& file : files) {
         listing += std::filesystem::relative(file, folder).string() + "\n";
-        if (!std::filesystem::is_regular_file(file)) continue;
-        const std::string bytes = ReadAll(file);
+        const std::string bytes = std::filesystem::is_regular_file(file) ? ReadAll(file) : std::string();
         listing += bytes.starts_with("%PDF") ? std::regex_replace(bytes, std::regex("/ID \\[<[0-9a-f]*><[0-9a-f]*>\\]"), "/ID")
                                              : bytes;
     }
@@ -115,10 +102,7 @@ std::string Listing(const std::filesystem::path& folder) {
 // A run's result and everything it wrote, a preview image's pixels included.
 std::pair<int, std::string> Convert(const std::filesystem::path& source, const Road& road, const std::filesystem::path& out) {
     ImageConversion record = SameSizeRecord(source, road.entry == Entry::Shown ? "" : out / "a.out", road.type);
-    if (road.entry == Entry::Half) {
-        record.resize.width = record.resize.height = 50;
-        record.resize.keepProportions = 1;
-    }
+    if (road.entry == Entry::Half) record.resize.width = record.resize.height = 50, record.resize.keepProportions = 1;
     record.returnImage = road.entry == Entry::Shown;
     const int result = road.entry == Entry::WholeFile ? ConvertImageFileFormat(&record) : ConvertImageWithOptions(&record);
     std::string written = Listing(out);
@@ -128,16 +112,13 @@ std::pair<int, std::string> Convert(const std::filesystem::path& source, const R
     return {result, written};
 }
 
-// LaterPageFails: the first image converts, the whole file fails. SameEveryRun:
-// damage that the decoder may not see (lossy data, flipped samples).
+// LaterPageFails: the first image converts, the whole file fails. SameEveryRun: damage the decoder may not see.
 enum class Expect { Converts, Fails, LaterPageFails, SameEveryRun };
 struct Case { std::string name, bytes; Expect expect; };
 
 class DamagedSourceSweepTest : public ConversionTest {
 protected:
-    void SetUp() override {
-        for (const char* folder : {"tmp", "sources", "out"}) std::filesystem::create_directories(dir / folder);
-    }
+    void SetUp() override { for (const char* folder : {"tmp", "sources", "out"}) std::filesystem::create_directories(dir / folder); }
     void TearDown() override { vips_concurrency_set(threads_); }
 
     // Runs every case on every road, once at each thread count.
@@ -156,13 +137,12 @@ protected:
                 for (int threads : {1, 4, 2, 8}) {
                     SCOPED_TRACE(c.name + " to " + road.name + " with " + std::to_string(threads) + " threads");
                     vips_concurrency_set(threads);
-                    const auto [result, written] = Convert(folder / c.name, road, dir / "out");
-                    const bool converts =
-                        c.expect == Expect::Converts || (c.expect == Expect::LaterPageFails && road.entry != Entry::WholeFile);
-                    EXPECT_TRUE(c.expect == Expect::SameEveryRun || result == converts) << result;
-                    EXPECT_TRUE(result != 0 || written.empty()) << "a failed run wrote something";
-                    EXPECT_TRUE(!first || std::make_pair(result, written) == *first) << "other result or output than the first run";
-                    first = first.value_or(std::make_pair(result, written));
+                    const auto run = Convert(folder / c.name, road, dir / "out");
+                    const bool converts = c.expect == Expect::Converts || (c.expect == Expect::LaterPageFails && road.entry != Entry::WholeFile);
+                    EXPECT_TRUE(c.expect == Expect::SameEveryRun || run.first == converts) << run.first;
+                    EXPECT_TRUE(run.first != 0 || run.second.empty()) << "a failed run wrote something";
+                    EXPECT_TRUE(!first || run == *first) << "other result or output than the first run";
+                    first = first.value_or(run);
                 }
             }
             EXPECT_TRUE(std::filesystem::is_empty(temporary)) << c.name << " left a temporary file";
@@ -171,7 +151,6 @@ protected:
     }
 
     const int threads_ = vips_concurrency_get();
-    // The temporary folder of this test alone, to see what is left in it.
     ScopedEnvironment tmp_{"TMPDIR", (dir / "tmp").c_str()};
 };
 
@@ -186,12 +165,10 @@ TEST_F(DamagedSourceSweepTest, WebP) {
             properties.set(plat::prop::LossyCompressionQuality, quality);
             ASSERT_TRUE(WriteImage(dir / name, Noise(320, 240, alpha), "org.webmproject.webp", properties));
             const std::string bytes = ReadAll(dir / name);
-            cases.push_back({name, bytes, Expect::Converts});
-            cases.push_back({"cut-" + name, Cut(bytes, 0.5), Expect::Fails});
-            cases.push_back({"cut-end-" + name, Cut(bytes, 0.99), Expect::Fails});
-            cases.push_back({"flipped-" + name, Flipped(bytes, 0.4, 0.6), Expect::SameEveryRun});
-            if (alpha && quality < 1.0) {
-                // The alpha plane of a lossy file is a chunk of its own.
+            cases.insert(cases.end(), {{name, bytes, Expect::Converts}, {"cut-" + name, Cut(bytes, 0.5), Expect::Fails},
+                                       {"cut-end-" + name, Cut(bytes, 0.99), Expect::Fails},
+                                       {"flipped-" + name, Flipped(bytes, 0.4, 0.6), Expect::SameEveryRun}});
+            if (alpha && quality < 1.0) {  // the alpha plane of a lossy file is a chunk of its own
                 const std::size_t at = bytes.find("ALPH");
                 ASSERT_NE(at, std::string::npos);
                 std::string damaged = bytes;
@@ -206,8 +183,7 @@ TEST_F(DamagedSourceSweepTest, WebP) {
 TEST_F(DamagedSourceSweepTest, IconFileWithPngMembers) {
     ASSERT_TRUE(WriteImage(dir / "icon.icns", Noise(256, 256, true), "com.apple.icns"));
     const std::string bytes = ReadAll(dir / "icon.icns");
-    // The deflated data of the last (largest) PNG member scrambled, its CRC
-    // mended: only the inflater can tell.
+    // The deflated data of the last (largest) PNG member scrambled, its CRC mended: only the inflater can tell.
     std::string scrambled = bytes;
     const std::size_t at = bytes.rfind("IDAT");
     ASSERT_TRUE(at != std::string::npos && at >= 4);
@@ -231,10 +207,9 @@ TEST_F(DamagedSourceSweepTest, TiffStripsAndTiles) {
         ASSERT_TRUE(WriteTiffDirectoriesFirst(dir / file.name, file.pages, file.tiled, file.compression));
         const std::string bytes = ReadAll(dir / file.name);
         // Cut in the first page's pixels, and in the last page's.
-        cases.push_back({file.name, bytes, Expect::Converts});
-        cases.push_back({"cut-" + file.name, Cut(bytes, 0.5), Expect::Fails});
-        cases.push_back({"cut-end-" + file.name, Cut(bytes, 0.97), file.pages.size() > 1 ? Expect::LaterPageFails : Expect::Fails});
-        cases.push_back({"flipped-" + file.name, Flipped(bytes, 0.3, 0.5), Expect::SameEveryRun});
+        cases.insert(cases.end(), {{file.name, bytes, Expect::Converts}, {"cut-" + file.name, Cut(bytes, 0.5), Expect::Fails},
+                                   {"cut-end-" + file.name, Cut(bytes, 0.97), file.pages.size() > 1 ? Expect::LaterPageFails : Expect::Fails},
+                                   {"flipped-" + file.name, Flipped(bytes, 0.3, 0.5), Expect::SameEveryRun}});
     }
     Sweep(cases);
 }
@@ -242,8 +217,8 @@ TEST_F(DamagedSourceSweepTest, TiffStripsAndTiles) {
 TEST_F(DamagedSourceSweepTest, OpenExr) {
     ASSERT_TRUE(WriteImage(dir / "image.exr", Noise(200, 150, true), "com.ilm.openexr-image"));
     const std::string bytes = ReadAll(dir / "image.exr");
-    // An uncompressed file, and a copy whose data window claims 5000 more
-    // columns than its chunks hold: the library leaves them unwritten silently.
+    // An uncompressed file, and a copy whose data window claims 5000 more columns than its chunks hold: the library
+    // leaves them unwritten silently.
     std::vector<Imf::Rgba> pixels(64 * 50);
     for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = Imf::Rgba(float(i % 97) / 97, float(i % 13) / 13, float(i % 7) / 7, 0.5f);
     Imf::Header header(64, 50);

@@ -1,7 +1,5 @@
-// Sources of 16 bits and float keep their depth in every output format that
-// holds it, whatever the job does to them, and come out at the nearest 8-bit
-// step in the formats that hold 8 bits.
-
+// Sources of 16 bits and float keep their depth in every output format that holds it, whatever the job does to them, and
+// come out at the nearest 8-bit step in the formats that hold 8 bits.
 #include "ConverterTestSupport.h"
 #include "engine/ConvertImage.h"
 #include "engine/ImageTypes.h"
@@ -25,15 +23,12 @@ const double kRed = 20000.0 + 7.0 * kProbeX;  // the source's red at the probe
 struct SourceKind { const char* name; int colour; bool alpha; const char* extension; bool profile; };  // colour: 1 grey, 3 RGB
 
 const SourceKind kSources[] = {
-    {"RGBPng", 3, false, "png", false},   {"RGBAPng", 3, true, "png", false},
-    {"GreyPng", 1, false, "png", false},  {"GreyAlphaPng", 1, true, "png", false},
-    {"RGBTiff", 3, false, "tif", false},  {"RGBATiff", 3, true, "tif", false},
-    {"GreyTiff", 1, false, "tif", false}, {"GreyAlphaTiff", 1, true, "tif", false},
-    {"RGBProfilePng", 3, false, "png", true},
-};
+    {"RGBPng", 3, false, "png", false}, {"RGBAPng", 3, true, "png", false}, {"GreyPng", 1, false, "png", false},
+    {"GreyAlphaPng", 1, true, "png", false}, {"RGBTiff", 3, false, "tif", false}, {"RGBATiff", 3, true, "tif", false},
+    {"GreyTiff", 1, false, "tif", false}, {"GreyAlphaTiff", 1, true, "tif", false}, {"RGBProfilePng", 3, false, "png", true}};
 
-// A smooth ramp written as the kind says: red rises in steps of 7, far finer
-// than one 8-bit step (257), green falls in steps of 11, blue and alpha are constant.
+// A smooth ramp: red rises in steps of 7, far finer than one 8-bit step (257), green falls in steps of 11, blue and alpha
+// are constant.
 VImage WriteSource(const SourceKind& kind, const std::filesystem::path& path) {
     const VImage x = VImage::xyz(kWidth, kHeight).extract_band(0);
     std::vector<VImage> bands{x * 7 + 20000};
@@ -41,14 +36,8 @@ VImage WriteSource(const SourceKind& kind, const std::filesystem::path& path) {
     if (kind.alpha) bands.push_back(x * 0 + kAlpha);
     VImage ramp = VImage::bandjoin(bands).cast(VIPS_FORMAT_USHORT).copy(VImage::option()->set(
         "interpretation", kind.colour == 1 ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16));
-    if (kind.profile) {
-        VipsBlob* blob = VImage::profile_load("p3");
-        std::size_t length = 0;
-        const void* data = vips_blob_get(blob, &length);
-        vips_image_set_blob_copy(ramp.get_image(), VIPS_META_ICC_NAME, data, length);
-        vips_area_unref(VIPS_AREA(blob));
-    }
-    std::string(kind.extension) == "png" ? ramp.pngsave(path.c_str()) : ramp.tiffsave(path.c_str());
+    vips::VOption* profile = kind.profile ? VImage::option()->set("profile", "p3") : nullptr;
+    std::string(kind.extension) == "png" ? ramp.pngsave(path.c_str(), profile) : ramp.tiffsave(path.c_str(), profile);
     return ramp;
 }
 
@@ -59,8 +48,7 @@ VImage Stored(const std::filesystem::path& path) {
 }
 
 int Bits(const VImage& image) {
-    const VipsBandFormat f = image.format();
-    return f == VIPS_FORMAT_UCHAR ? 8 : f == VIPS_FORMAT_USHORT ? 16 : f == VIPS_FORMAT_FLOAT ? 32 : 0;
+    return image.format() == VIPS_FORMAT_UCHAR ? 8 : image.format() == VIPS_FORMAT_USHORT ? 16 : image.format() == VIPS_FORMAT_FLOAT ? 32 : 0;
 }
 
 // Of the colour bands (a ramp converted into a smaller gamut may clip in one): the most distinct values.
@@ -79,14 +67,13 @@ std::string ReadAll(const std::filesystem::path& path) {
     return std::string((std::istreambuf_iterator<char>(file)), {});
 }
 
-// The pixel type of an OpenEXR file's first channel, from its header's
-// channel list: 0 uint, 1 half, 2 float; -1 when not found.
+// The pixel type of an OpenEXR file's first channel, from its header's channel list: 0 uint, 1 half, 2 float; -1 when not
+// found. The list's size (4 bytes) comes first, then the first channel's name and type.
 constexpr int kExrFloat = 2;
 int ExrChannelType(const std::filesystem::path& path) {
     const std::string bytes = ReadAll(path);
     static const std::string kList("channels\0chlist\0", 16);
     const std::size_t at = bytes.find(kList);
-    // The attribute's size (4 bytes), then the first channel's name and type.
     const std::size_t end = at == std::string::npos ? at : bytes.find('\0', at + kList.size() + 4);
     return end == std::string::npos || end + 5 > bytes.size() ? -1 : static_cast<unsigned char>(bytes[end + 1]);
 }
@@ -95,15 +82,12 @@ int ExrChannelType(const std::filesystem::path& path) {
 struct OutputKind { std::int32_t code; const char* extension; int bits; bool lossless, keepsProfile; };
 
 const OutputKind kOutputs[] = {
-    {kImageTypePhotoshop, "psd", 16, true, true},    {kImageTypeGIF, "gif", 8, false, false},
-    {kImageTypeJPEG2000, "jp2", 16, false, false},   {kImageTypeJPEG, "jpg", 8, false, true},
-    {kImageTypeOpenEXR, "exr", 0, false, false},     {kImageTypeICNS, "icns", 8, false, false},
-    {kImageTypePNG, "png", 16, true, true},          {kImageTypePDF, "pdf", 0, false, false},
-    {kImageTypeTGA, "tga", 8, true, false},          {kImageTypeTIFF, "tif", 16, true, true},
-    {kImageTypeBMP, "bmp", 8, true, true},           {kImageTypeSGI, "sgi", 16, true, false},
-    {kImageTypeCMYKTIFF, "tif", 8, false, false},    {kImageTypePICT, "pict", 8, true, false},
-    {kImageTypeICO, "ico", 8, false, false},         {kImageTypeMultiPageTIFF, "tif", 16, true, true},
-};
+    {kImageTypePhotoshop, "psd", 16, true, true}, {kImageTypeGIF, "gif", 8, false, false}, {kImageTypeJPEG2000, "jp2", 16, false, false},
+    {kImageTypeJPEG, "jpg", 8, false, true}, {kImageTypeOpenEXR, "exr", 0, false, false}, {kImageTypeICNS, "icns", 8, false, false},
+    {kImageTypePNG, "png", 16, true, true}, {kImageTypePDF, "pdf", 0, false, false}, {kImageTypeTGA, "tga", 8, true, false},
+    {kImageTypeTIFF, "tif", 16, true, true}, {kImageTypeBMP, "bmp", 8, true, true}, {kImageTypeSGI, "sgi", 16, true, false},
+    {kImageTypeCMYKTIFF, "tif", 8, false, false}, {kImageTypePICT, "pict", 8, true, false}, {kImageTypeICO, "ico", 8, false, false},
+    {kImageTypeMultiPageTIFF, "tif", 16, true, true}};
 
 enum class Operation { Full, Resize, TurnAndFlip, TextWatermark, ImageWatermark, Sharpen };
 const char* const kOperationNames[] = {"Full", "Resize", "TurnAndFlip", "TextWatermark", "ImageWatermark", "Sharpen"};
@@ -118,10 +102,9 @@ int Convert(const std::filesystem::path& source, const std::filesystem::path& ta
     if (operation == Operation::Resize || operation == Operation::Sharpen) record.resize.width = record.resize.height = 50;
     if (operation == Operation::TurnAndFlip) record.rotationAngle = 90, record.flipMask = 1;
     record.drawTextWatermark = operation == Operation::TextWatermark;
-    w.text = "Wm", w.fontSize = 8, w.textColor = {1, 1, 1, 1}, w.textOpacity = 0.7, w.textOrigin = {0, 0}, w.textEndPoint = {40, 8};
     record.drawImageWatermark = operation == Operation::ImageWatermark;
-    w.image = SolidImage(40, 8, {0, 0, 255, 255}, true);
-    w.imageOrigin = {0, 0}, w.imageEndPoint = {40, 8}, w.imageOpacity = 0.5, w.imageScale = 1;
+    w.text = "Wm", w.fontSize = 8, w.textColor = {1, 1, 1, 1}, w.textOpacity = 0.7, w.textOrigin = {0, 0}, w.textEndPoint = {40, 8};
+    w.image = SolidImage(40, 8, {0, 0, 255, 255}, true), w.imageOrigin = {0, 0}, w.imageEndPoint = {40, 8}, w.imageOpacity = 0.5, w.imageScale = 1;
     return wholeFile ? ConvertImageFileFormat(&record) : ConvertImageWithOptions(&record);
 }
 
@@ -141,8 +124,7 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
         const std::filesystem::path target = dir / ("out-" + std::to_string(output.code) + "." + output.extension);
         ASSERT_EQ(Convert(input, target, output.code, operation), 1);
         if (output.code == kImageTypeOpenEXR) {
-            // 32-bit floats, not half floats that would merge neighbouring
-            // steps (libvips reads them as half floats: some merge there).
+            // 32-bit floats, not half floats that would merge neighbouring steps (libvips reads them as half floats).
             EXPECT_EQ(ExrChannelType(target), kExrFloat);
             EXPECT_GT(MostDistinctValues(VImage::new_from_file(target.c_str())), 100u);
         }
@@ -177,22 +159,19 @@ TEST_P(SourceDepthTest, EveryOutputKeepsWhatItCanHold) {
             if (source.alpha) { EXPECT_EQ(pixel.back(), kAlpha); }
         } else if (!deep && !source.alpha && output.code != kImageTypeGIF && output.code != kImageTypeCMYKTIFF) {
             // The nearest 8-bit step: round(v / 257).
-            for (int i = 0; i < (pixel.size() >= 3 ? source.colour : 1); ++i) {
+            for (int i = 0; i < (pixel.size() >= 3 ? source.colour : 1); ++i)
                 EXPECT_NEAR(pixel[i], std::round(expected[i] / 257.0), output.lossless ? 0 : 3) << "band " << i;
-            }
         }
     }
 }
 
-// Every source kind in full; each other operation on grey and RGB, with and
-// without alpha (PNG and TIFF sources in turn), and on the profiled source.
+// Every source kind in full; each other operation on grey and RGB, with and without alpha (PNG and TIFF sources in
+// turn), and on the profiled source.
 std::vector<std::tuple<SourceKind, Operation>> Pairs() {
     std::vector<std::tuple<SourceKind, Operation>> pairs;
-    for (int i = 0; i < int(std::size(kSources)); ++i) {
-        for (int op = 0; op < int(std::size(kOperationNames)); ++op) {
+    for (int i = 0; i < int(std::size(kSources)); ++i)
+        for (int op = 0; op < int(std::size(kOperationNames)); ++op)
             if (op == 0 || kSources[i].profile || (i / 4 + op) % 2 == 0) pairs.emplace_back(kSources[i], Operation(op));
-        }
-    }
     return pairs;
 }
 
@@ -246,8 +225,7 @@ TEST_P(FloatSourceTest, StaysFloatInTiffAndIsScaledElsewhere) {
     const VImage x = VImage::xyz(kWidth, kHeight).extract_band(0).cast(VIPS_FORMAT_FLOAT);
     std::vector<VImage> bands{x / 320.0 + 0.1};
     if (colour == 3) bands.insert(bands.end(), {0.9 - x / 320.0, x * 0 + 0.5});
-    VImage::bandjoin(bands)
-        .cast(VIPS_FORMAT_FLOAT)
+    VImage::bandjoin(bands).cast(VIPS_FORMAT_FLOAT)
         .copy(VImage::option()->set("interpretation", colour == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
         .tiffsave((dir / "float.tif").c_str());
     const double v = float(float(kProbeX) / 320.0f + 0.1f);
