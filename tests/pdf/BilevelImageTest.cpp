@@ -25,11 +25,9 @@ constexpr std::size_t kRowBytes = (kWidth + 7) / 8;
 // A pattern of runs of many lengths, packed 1 for black; or its negative.
 std::vector<std::uint8_t> Pattern(bool inverted = false) {
     std::vector<std::uint8_t> rows(kRowBytes * kHeight, inverted ? 0xFF : 0);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
             if ((x * 7 + y * 3) % 11 < 4 || x == y || (y > 15 && x > 40)) rows[y * kRowBytes + x / 8] ^= std::uint8_t(0x80 >> (x % 8));
-        }
-    }
     return rows;
 }
 
@@ -37,9 +35,8 @@ std::vector<std::uint8_t> Pattern(bool inverted = false) {
 std::string Picture(const std::string& rows) {
     if (rows.size() != kRowBytes * kHeight) return "<" + std::to_string(rows.size()) + " bytes>";
     std::string out;
-    for (std::size_t y = 0; y < kHeight; ++y, out += '\n') {
+    for (std::size_t y = 0; y < kHeight; ++y, out += '\n')
         for (std::size_t x = 0; x < kWidth; ++x) out += (rows[y * kRowBytes + x / 8] & (0x80 >> (x % 8))) ? '#' : '.';
-    }
     return out;
 }
 
@@ -144,8 +141,8 @@ protected:
     }
 
     TempFolder dir;
-    std::string mmr;
-    fs::path out;
+    std::string mmr;  // the pattern in group 4
+    fs::path out;     // of the last Extract
     int runs = 0;
 };
 
