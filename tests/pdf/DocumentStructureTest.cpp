@@ -68,18 +68,17 @@ std::string DeepPageTree(int levels) {
     RawPdf pdf;
     const int top = pdf.Reserve();
     int parent = top;
-    for (int level = 1; level < levels; ++level) {
-        const int node = pdf.Reserve();
-        pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + Ref(node) + "] >>");
-        parent = node;
-    }
+    for (int level = 1, node; level < levels; ++level, parent = node)
+        pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + Ref(node = pdf.Reserve()) + "] >>");
     pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + Ref(pdf.Add(PageBody(pdf, parent, "deep", 40))) + "] >>");
     return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(top) + " >>"));
 }
 
 class DocumentStructure : public PdfToolsTest {
 protected:
-    fs::path Source(const std::string& name, const std::string& bytes) { return WriteFile(dir / (name + ".pdf"), bytes), dir / (name + ".pdf"); }
+    fs::path Source(const std::string& name, const std::string& bytes) {
+        return WriteFile(dir / (name + ".pdf"), bytes), dir / (name + ".pdf");
+    }
     fs::path Folder(const std::string& name) { return fs::remove_all(dir / name), fs::create_directories(dir / name), dir / name; }
 
     int CombineInto(const fs::path& source, const fs::path& destination, bool combine, double angle = 0) {
@@ -97,8 +96,7 @@ protected:
     }
 };
 
-// Poppler, extraction, combining and the text tool read both pages, each
-// with its word and its image.
+// Poppler, extraction, combining and the text tool read both pages, each with its word and its image.
 TEST_F(DocumentStructure, EncryptedAttachmentsAndLoopingPageTreesKeepThePagesThatExist) {
     for (const auto& [label, bytes] : {std::pair<std::string, std::string>{"guarded", AttachmentsOnlyEncrypted()},
                                        {"looped", LoopingPageTree()}}) {
