@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""End to end: closing Vantrell while a batch runs under its progress sheet, by the close box, by
-Ctrl+Q while the sheet has the keyboard, and by SIGTERM; each on an X server and session bus of its own.
-The batch starts from the menu bar (File, Convert All, real mouse clicks). Expected: a clean exit, the
-batch stopped after its current file (fewer outputs than photos, each a whole PNG), the general
-preference file written and the preview folder removed.
+"""End to end: closing Vantrell while a batch started from the menu bar (File, Convert All, real clicks) runs
+under its progress sheet, by the close box, by Ctrl+Q on the sheet and by SIGTERM; each on an X server and
+session bus of its own. Expected: a clean exit, the batch stopped after its current file (fewer outputs than
+photos, each a whole PNG), the general preference file written and the preview folder removed.
 
     close_during_batch.py <vantrell executable> [screenshot folder]
 """
@@ -27,8 +26,7 @@ PHOTOS = 40
 RUNNING = {"pid": None}
 
 
-class Failure(Exception):
-    pass
+class Failure(Exception): pass  # noqa: E701
 
 
 def fail(message):
@@ -41,13 +39,11 @@ def run(*command):
 
 def screenshot(name):
     if SHOTS:
-        os.makedirs(SHOTS, exist_ok=True)
-        run("import", "-window", "root", os.path.join(SHOTS, name))
+        os.makedirs(SHOTS, exist_ok=True), run("import", "-window", "root", os.path.join(SHOTS, name))
 
 
 def press_close_box(window):
-    """WM_DELETE_WINDOW, as a window manager sends it: an XClientMessageEvent laid out as
-    longs on a 64-bit system (type, serial, send_event, display, window, message_type, format, data)."""
+    """WM_DELETE_WINDOW as a window manager sends it: an XClientMessageEvent as longs on a 64-bit system."""
     x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
     x11.XOpenDisplay.restype, x11.XInternAtom.restype = ctypes.c_void_p, ctypes.c_ulong
     x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
@@ -55,32 +51,29 @@ def press_close_box(window):
     x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
     display = x11.XOpenDisplay(None) or fail("no X display for the close box")
     protocols, delete = (x11.XInternAtom(display, atom, 0) for atom in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW"))
-    event = (ctypes.c_long * 24)(33, 0, 0, 0, window, protocols, 32, delete, 0)  # 33: ClientMessage; 0: CurrentTime
-    x11.XSendEvent(display, window, 0, 0, event)
+    # type 33 (ClientMessage), serial, send_event, display, window, message_type, format, data (CurrentTime)
+    x11.XSendEvent(display, window, 0, 0, (ctypes.c_long * 24)(33, 0, 0, 0, window, protocols, 32, delete, 0))
     x11.XFlush(display)
     x11.XCloseDisplay(display)
 
 
+def quietly(test, node):
+    try:
+        return test(node)
+    except Exception:
+        return False
+
+
 def application():
     """This run's Vantrell (an earlier run killed after a failure may still be listed)."""
-    for app in pyatspi.Registry.getDesktop(0):
-        try:
-            if app is not None and app.name == "Vantrell" and app.get_process_id() == RUNNING["pid"]:
-                return app
-        except Exception:
-            continue
-    return None
+    return next((app for app in pyatspi.Registry.getDesktop(0) if quietly(
+        lambda a: a is not None and a.name == "Vantrell" and a.get_process_id() == RUNNING["pid"], app)), None)
 
 
 def find(role, name=None, prefix=None):
     """A showing node of the application with the role and name (or name prefix) asked for."""
-    for node in find_all(application(), role, name):
-        try:
-            if (node.name or "").startswith(prefix or "") and node.getState().contains(pyatspi.STATE_SHOWING):
-                return node
-        except Exception:
-            continue
-    return None
+    return next((node for node in find_all(application(), role, name) if quietly(
+        lambda n: (n.name or "").startswith(prefix or "") and n.getState().contains(pyatspi.STATE_SHOWING), node)), None)
 
 
 def wait_for(what, condition, timeout=60):
@@ -88,9 +81,10 @@ def wait_for(what, condition, timeout=60):
 
 
 def check_after(work, out, code):
-    """A clean exit, fewer outputs than photos and each a whole PNG, preferences written, previews gone."""
     outputs = sorted(os.listdir(out))
-    broken = [name for name in outputs if not name.endswith(".png") or not whole_png(os.path.join(out, name))]
+    broken = [name for name in outputs if not name.endswith(".png") or
+              (lambda data: data[:8] != b"\x89PNG\r\n\x1a\n" or data[-12:-4] != b"\0\0\0\0IEND")(
+                  open(os.path.join(out, name), "rb").read())]
     config = os.path.join(work, "config", "vantrell")
     prefs = [name for name in os.listdir(config) if name.endswith("-Pref.plist")] if os.path.isdir(config) else []
     for bad, message in ((code != 0, f"the application ended with {code}"),
@@ -102,28 +96,20 @@ def check_after(work, out, code):
     return len(outputs)
 
 
-def whole_png(path):
-    data = open(path, "rb").read()
-    return data[:8] == b"\x89PNG\r\n\x1a\n" and data[-12:-4] == b"\x00\x00\x00\x00IEND"
-
-
 def close_during_batch(way):
     work = tempfile.mkdtemp(prefix=f"vantrell-close-{way}-")
     photos, out, preview, runtime = (os.path.join(work, name) for name in
                                      ("photos", "converted", os.path.join("data", "VantrellPreview"), "runtime"))
     process = None
     try:
-        # PNG photos large enough that the batch runs for a while.
+        # PNG photos large enough that the batch runs for a while; an old preview to be removed; a runtime
+        # folder of its own, so that a run killed after a failure leaves no single-instance socket behind.
         os.makedirs(photos)
         run("/usr/bin/convert", "-size", "2400x1600", "gradient:orange-navy", "-swirl", "120", f"{photos}/photo01.png")
         for i in range(2, PHOTOS + 1):
             shutil.copyfile(f"{photos}/photo01.png", f"{photos}/photo{i:02d}.png")
-        for folder in (out, preview):
-            os.makedirs(folder)
+        os.makedirs(out), os.makedirs(preview), os.makedirs(runtime, mode=0o700)
         open(os.path.join(preview, "old.png"), "wb").write(b"old")
-        # A runtime folder of its own: a run killed after a failure leaves no
-        # single-instance socket behind for the next one.
-        os.makedirs(runtime, mode=0o700)
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime,
                    VANTRELL_RESOURCES=os.environ.get("VANTRELL_RESOURCES", RESOURCES), HOME=work, TMPDIR=work,
                    XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_DATA_HOME=os.path.join(work, "data"))
@@ -134,15 +120,14 @@ def close_during_batch(way):
         wait_for("the list to fill", lambda: find("label", prefix=f"{PHOTOS} images"), timeout=120)
         window = int(subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Vantrell$"],
                                     capture_output=True, text=True, check=True).stdout.split()[0])
-        # The list's context menu on the first row: a popup is not kept under
-        # the application in the tree, so only its picture is taken.
+        # The list's context menu on the first row: a popup is not under the application in the tree, so
+        # only its picture is taken.
         x, y, w, _ = wait_for("the image list", lambda: find("table", "Images")).queryComponent().getExtents(
             pyatspi.DESKTOP_COORDS)
         run("xdotool", "mousemove", str(x + w // 2), str(y + 60), "click", "3", "sleep", "0.5")
         screenshot(f"xvfb-context-menu-{way}.png")
         run("xdotool", "key", "Escape", "sleep", "0.3")
 
-        # File, Convert All: from the menu bar, as the user would.
         click(wait_for("the File menu", lambda: find("menu item", "File") or find("menu", "File")))
         convert_all = wait_for("the Convert All item", lambda: find("menu item", "Convert All"))
         screenshot(f"xvfb-file-menu-{way}.png")
@@ -150,8 +135,7 @@ def close_during_batch(way):
         click(wait_for("the folder dialog", lambda: find("text", "Directory:") or find("text", "Folder:")))
         run("xdotool", "key", "ctrl+a", "type", "--delay", "10", out)
         run("xdotool", "key", "Return", "sleep", "0.3")
-        choose = find("push button", "Choose")
-        if choose:
+        if choose := find("push button", "Choose"):
             click(choose)
         _, bar = wait_for("the progress sheet", lambda: desktop.progress_sheet(application()))
         wait_for("the first output", lambda: os.listdir(out))
@@ -182,9 +166,8 @@ def close_during_batch(way):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def main():
+if __name__ == "__main__":
     if len(sys.argv) > 3 and sys.argv[-2] == "--way":
-        global pyatspi
         server = desktop.start_x_server()
         try:
             import pyatspi  # after DISPLAY is set
@@ -192,14 +175,9 @@ def main():
         finally:
             server.terminate()
             server.wait()
-    # Each way runs on a session bus and accessibility registry of its own:
-    # an application killed after a failure would slow every later lookup.
+    # Each way on a session bus and accessibility registry of its own: an application killed after a failure
+    # would slow every later lookup.
     results = [subprocess.run(["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), VANTRELL,
-                               SHOTS or "", "--way", way]).returncode == 0
-               for way in ("close-box", "ctrl-q", "sigterm")]
+                               SHOTS or "", "--way", way]).returncode == 0 for way in ("close-box", "ctrl-q", "sigterm")]
     print(f"{sum(results)} passed, {len(results) - sum(results)} failed", flush=True)
     sys.exit(0 if all(results) else 1)
-
-
-if __name__ == "__main__":
-    main()

@@ -1,7 +1,5 @@
-// Files whose structure other readers cope with: attachments encrypted on
-// their own, page trees that loop or nest without end, and damaged copies of
-// them. Extraction, combining and text extraction open them alike, process
-// the pages that exist and fail cleanly where nothing can be read.
+// Attachments encrypted on their own, page trees that loop or nest without end, and damaged copies:
+// extraction, combining and text extraction process the pages that exist and fail cleanly otherwise.
 
 #include "PdfTestSupport.h"
 #include "PdfToolsTestSupport.h"
@@ -10,7 +8,6 @@
 #include "pdf/PDFImageExtractor.h"
 #include "pdf/PDFToText.h"
 
-#include <iterator>
 #include <random>
 
 namespace pdftest {
@@ -18,19 +15,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Hex(const std::string& bytes) {
-    std::string out = "<";
-    for (unsigned char c : bytes) out += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
-    return out + ">";
-}
-
 std::string Ref(int object) { return std::to_string(object) + " 0 R"; }
 
 // A page showing `label` in Helvetica and one inline grey image.
 std::string PageBody(RawPdf& pdf, int parent, const std::string& label, int grey, const std::string& extra = {}) {
-    const int content = pdf.AddStream("", "BT /F1 12 Tf 20 100 Td (" + label + ") Tj ET q 10 0 0 10 20 20 cm "
-                                      "BI /W 1 /H 1 /CS /G /BPC 8 ID " + std::string(1, char(grey)) + " EI Q");
-    return "<< /Type /Page /Parent " + Ref(parent) + " /MediaBox [0 0 200 200] /Contents " + Ref(content) +
+    return "<< /Type /Page /Parent " + Ref(parent) + " /MediaBox [0 0 200 200] /Contents " +
+           Ref(pdf.AddStream("", "BT /F1 12 Tf 20 100 Td (" + label + ") Tj ET q 10 0 0 10 20 20 cm BI /W 1 /H 1 /CS /G /BPC 8 ID " +
+                                     std::string(1, char(grey)) + " EI Q")) +
            " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>" + extra + " >>";
 }
 
@@ -52,13 +43,13 @@ std::string AttachmentsOnlyEncrypted() {
     const std::string id = "0123456789abcdef";
     std::string o, u;
     QPDF::compute_encryption_O_U("user", "owner", 4, 4, 16, -4, true, id, o, u);
-    const int encrypt = pdf.Add("<< /Filter /Standard /V 4 /R 4 /Length 128 /P -4 /O " + Hex(o) + " /U " + Hex(u) +
+    const int encrypt = pdf.Add("<< /Filter /Standard /V 4 /R 4 /Length 128 /P -4 /O <" + AsciiHex(o) + " /U <" + AsciiHex(u) +
                                 " /CF << /StdCF << /CFM /AESV2 /AuthEvent /EFOpen /Length 16 >> >> /StmF /Identity "
                                 "/StrF /Identity /EFF /StdCF >>");
     std::string bytes = pdf.Build(catalog);
     const std::string trailerEnd = " >>\nstartxref";
     bytes.replace(bytes.rfind(trailerEnd), trailerEnd.size(),
-                  " /Encrypt " + Ref(encrypt) + " /ID [" + Hex(id) + Hex(id) + "]" + trailerEnd);
+                  " /Encrypt " + Ref(encrypt) + " /ID [<" + AsciiHex(id) + "<" + AsciiHex(id) + "]" + trailerEnd);
     return bytes;
 }
 
@@ -77,11 +68,8 @@ std::string DeepPageTree(int levels) {
     RawPdf pdf;
     const int top = pdf.Reserve();
     int parent = top;
-    for (int level = 1; level < levels; ++level) {
-        const int node = pdf.Reserve();
-        pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + Ref(node) + "] >>");
-        parent = node;
-    }
+    for (int level = 1, node; level < levels; ++level, parent = node)
+        pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + Ref(node = pdf.Reserve()) + "] >>");
     pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + Ref(pdf.Add(PageBody(pdf, parent, "deep", 40))) + "] >>");
     return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(top) + " >>"));
 }
@@ -89,38 +77,26 @@ std::string DeepPageTree(int levels) {
 class DocumentStructure : public PdfToolsTest {
 protected:
     fs::path Source(const std::string& name, const std::string& bytes) {
-        WriteFile(dir / (name + ".pdf"), bytes);
-        return dir / (name + ".pdf");
+        return WriteFile(dir / (name + ".pdf"), bytes), dir / (name + ".pdf");
     }
-
-    fs::path Folder(const std::string& name) {
-        fs::remove_all(dir / name);
-        fs::create_directories(dir / name);
-        return dir / name;
-    }
+    fs::path Folder(const std::string& name) { return fs::remove_all(dir / name), fs::create_directories(dir / name), dir / name; }
 
     int CombineInto(const fs::path& source, const fs::path& destination, bool combine, double angle = 0) {
         CombinePDFOptions options;
-        PDFInputFile& entry = options.files.emplace_back();
-        entry.fileType = 3, entry.filePath = source, entry.angle = angle;
-        options.combine = combine;
-        options.destination = destination;
+        options.files.push_back({.fileType = 3, .filePath = source, .angle = angle, .password = {}});
+        options.combine = combine, options.destination = destination;
         return CombinePDFFiles(&options);
     }
 
     // The text tool, joined mode; -1 when it throws (the file does not open).
     int ExtractText(const fs::path& source, const fs::path& out) {
         PDFTextConversion c;
-        c.sourceURL = source;
-        c.destinationFolder = out;
-        c.documentType = kPDFTextUTF8;
-        c.extension = "txt";
+        c.sourceURL = source, c.destinationFolder = out, c.documentType = kPDFTextUTF8, c.extension = "txt";
         try { return ConvertPDFToTextDocument(&c); } catch (int) { return -1; }
     }
 };
 
-// Poppler, extraction, combining and the text tool read both pages, each
-// with its word and its image.
+// Poppler, extraction, combining and the text tool read both pages, each with its word and its image.
 TEST_F(DocumentStructure, EncryptedAttachmentsAndLoopingPageTreesKeepThePagesThatExist) {
     for (const auto& [label, bytes] : {std::pair<std::string, std::string>{"guarded", AttachmentsOnlyEncrypted()},
                                        {"looped", LoopingPageTree()}}) {
@@ -133,15 +109,12 @@ TEST_F(DocumentStructure, EncryptedAttachmentsAndLoopingPageTreesKeepThePagesTha
         ASSERT_EQ(CombineInto(source, combined, true), 1);
         EXPECT_EQ(ReadPdfInfo(combined).pages, 2);
         EXPECT_TRUE(QpdfCheck(combined));
-        const std::string text = PdfText(combined);
-        EXPECT_NE(text.find(label + " one"), std::string::npos);
-        EXPECT_NE(text.find(label + " two"), std::string::npos);
+        for (const char* page : {" one", " two"}) EXPECT_NE(PdfText(combined).find(label + page), std::string::npos);
         EXPECT_EQ(ExtractText(source, Folder("text")), 1);
         ASSERT_EQ(CombineInto(source, perFile, false, 90), 1);
         const fs::path copy = perFile / (label + ".pdf");
         if (label == "guarded") {
-            // The attachment it could not decrypt is not carried into the result; on its
-            // own, the file is copied as it is: rewriting it would spoil the attachment.
+            // The undecryptable attachment is not carried into the result; alone, the file is copied as it is.
             EXPECT_EQ(Bytes(ReadFile(combined)).find("FileAttachment"), std::string::npos);
             EXPECT_EQ(ReadFile(copy), ReadFile(source));
         } else {
@@ -164,9 +137,7 @@ TEST_F(DocumentStructure, DeepPageTreesFailCleanly) {
     }
 }
 
-// Truncated and byte-flipped copies of every fixture: each tool ends, and a
-// run that reports failure leaves no output behind, one that reports
-// success leaves some.
+// Truncated and byte-flipped copies: each tool ends, and a failed run leaves no output, a successful one some.
 TEST_F(DocumentStructure, DamagedCopiesEndCleanly) {
     const std::vector<std::string> originals = {AttachmentsOnlyEncrypted(), LoopingPageTree(), DeepPageTree(300),
                                                 FormPdf("Alice")};
@@ -193,8 +164,7 @@ TEST_F(DocumentStructure, DamagedCopiesEndCleanly) {
             const fs::path perFile = Folder("perFile"), text = Folder("text");
             EXPECT_EQ(CombineInto(source, perFile, false, 90), 1);
             EXPECT_EQ(FileNames(perFile).size(), 1u);
-            const int result = ExtractText(source, text);
-            EXPECT_EQ(FileNames(text).size(), result == 1 ? 1u : 0u);
+            EXPECT_EQ(FileNames(text).size(), ExtractText(source, text) == 1 ? 1u : 0u);
         }
     }
 }

@@ -1,6 +1,5 @@
-// Documents made to hurt the readers: deep nesting, huge inputs, links to
-// devices and work that multiplies. Each must end cleanly, without a crash,
-// a hang or a half-written output.
+// Deep nesting, huge inputs, links to devices and work that multiplies: each ends cleanly, without a
+// crash, a hang or a half-written output.
 
 #include "PdfTestSupport.h"
 #include "PdfToolsTestSupport.h"
@@ -29,9 +28,10 @@ namespace fs = std::filesystem;
 
 std::string Repeat(const std::string& part, std::size_t count) {
     std::string text;
-    while (count--) text += part;
+    for (text.reserve(part.size() * count); count--;) text += part;
     return text;
 }
+std::string Ref(int object) { return std::to_string(object) + " 0 R"; }
 
 class HostileDocumentsTest : public PdfToolsTest {
 protected:
@@ -40,8 +40,7 @@ protected:
         std::ofstream(dir / name) << content;
         fs::create_directories(dir / "out");
         DocumentsToPDFOptions options;
-        options.files.emplace_back().filePath = dir / name;
-        options.destination = dir / "out";
+        options.files.emplace_back().filePath = dir / name, options.destination = dir / "out";
         const int result = ConvertDocumentsToPDF(&options);
         EXPECT_EQ(fs::is_empty(dir / "out"), result == 0) << name;
         return result;
@@ -93,21 +92,20 @@ TEST_F(HostileDocumentsTest, LinksLoadOnlyRegularLocalFiles) {
               1);
     const auto pdf = dir / "out" / "links.pdf";
     EXPECT_NE(PdfText(pdf).find("after"), std::string::npos);
-    // The image beside the page is there.
-    const std::string list = RunCommand({"pdfimages", "-list", pdf.string()}).output;
+    const std::string list = RunCommand({"pdfimages", "-list", pdf.string()}).output;  // the local image is there
     EXPECT_NE(list.find("   30    20 "), std::string::npos) << list;
 }
 
 TEST_F(HostileDocumentsTest, LibreOfficeRunsWithinMemoryAndLeavesNoTemporaryFolders) {
     // A stand-in that reports its memory limit, leaves a temporary folder as LibreOffice does, and finishes or hangs.
     const auto fake = dir / "office";
-    std::ofstream(fake) << "#!/bin/sh\n"
-                           "for last; do :; done\n"
-                           "out=$(dirname \"$0\")\n"
-                           "while [ $# -gt 1 ]; do [ \"$1\" = --outdir ] && out=$2; shift; done\n"
-                           "mkdir \"$TMPDIR/lu1234.tmp\" || exit 3\n"
-                           "[ -e \"$(dirname \"$last\")/hang\" ] && exec sleep 30\n"
-                           "echo \"<p>$(ulimit -v)</p>\" > \"$out/memo.html\"\n";
+    std::ofstream(fake) << R"(#!/bin/sh
+for last; do :; done; out=$(dirname "$0")
+while [ $# -gt 1 ]; do [ "$1" = --outdir ] && out=$2; shift; done
+mkdir "$TMPDIR/lu1234.tmp" || exit 3
+[ -e "$(dirname "$last")/hang" ] && exec sleep 30
+echo "<p>$(ulimit -v)</p>" > "$out/memo.html"
+)";
     fs::permissions(fake, fs::perms::owner_all);
     ScopedEnvironment environment("VANTRELL_LIBREOFFICE", fake.c_str());
     ASSERT_TRUE(WriteODTDocument(dir / "memo.odt", QStringLiteral("Memo")));
@@ -116,8 +114,7 @@ TEST_F(HostileDocumentsTest, LibreOfficeRunsWithinMemoryAndLeavesNoTemporaryFold
     const auto html = ConvertWithLibreOffice(dir / "memo.odt", "html", "html", dir / "work");
     ASSERT_FALSE(html.empty());
     EXPECT_EQ(Bytes(ReadFile(html)), "<p>" + std::to_string((std::uint64_t(2) << 30) / 1024) + "</p>\n");
-    // Only the converted file is left.
-    std::size_t left = 0;
+    std::size_t left = 0;  // only the converted file is left
     for (const auto& entry : fs::recursive_directory_iterator(dir / "work")) {
         left += entry.is_regular_file();
         EXPECT_FALSE(entry.path().filename().string().starts_with("lu")) << entry.path();
@@ -127,8 +124,7 @@ TEST_F(HostileDocumentsTest, LibreOfficeRunsWithinMemoryAndLeavesNoTemporaryFold
     fs::remove_all(dir / "work");
     fs::create_directories(dir / "work");
     std::ofstream(dir / "hang") << "";
-    EXPECT_TRUE(ConvertWithLibreOffice(dir / "memo.odt", "html", "html", dir / "work", std::chrono::milliseconds(300))
-                    .empty());
+    EXPECT_TRUE(ConvertWithLibreOffice(dir / "memo.odt", "html", "html", dir / "work", std::chrono::milliseconds(300)).empty());
     EXPECT_TRUE(fs::is_empty(dir / "work"));
 }
 
@@ -137,18 +133,14 @@ TEST_F(HostileDocumentsTest, RtfWithManyFormatRunsReadsEveryRun) {
     QTextDocument document;
     ASSERT_TRUE(ReadRTF("{\\rtf1\\ansi " + Repeat("\\b r\\b0 r", kRuns / 2) + "\\par}", document));
     int runs = 0, alternating = 0;
-    for (auto it = document.begin().begin(); !it.atEnd(); ++it, ++runs) {
+    for (auto it = document.begin().begin(); !it.atEnd(); ++it, ++runs)
         alternating += (it.fragment().charFormat().fontWeight() == QFont::Bold) == (runs % 2 == 0) && it.fragment().text() == "r";
-    }
     EXPECT_EQ(runs, kRuns);
     EXPECT_EQ(alternating, kRuns);
     EXPECT_FALSE(document.isUndoAvailable());
 }
 
-std::string Ref(int object) { return std::to_string(object) + " 0 R"; }
-
-// A page drawing form F0, which draws F1 `fanOut` times, and so on down to
-// the last form, which shows a word and an image.
+// A page drawing form F0, which draws F1 `fanOut` times, and so on down to the last form, showing a word and an image.
 std::string FormFanOut(int levels, int fanOut) {
     RawPdf pdf;
     const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
@@ -167,15 +159,13 @@ std::string FormFanOut(int levels, int fanOut) {
 // A page whose content stream inflates to `megabytes` of path operators.
 std::string ContentBomb(std::size_t megabytes) {
     RawPdf pdf;
-    const int content = pdf.AddStream("/Filter /FlateDecode", Deflate(Repeat("0 0 m\n", megabytes << 20 >> 3)));
-    const int tree = pdf.Reserve();
+    const int content = pdf.AddStream("/Filter /FlateDecode", Deflate(Repeat("0 0 m\n", megabytes << 20 >> 3))), tree = pdf.Reserve();
     const int page = pdf.Add("<< /Type /Page /Parent " + Ref(tree) + " /Contents " + Ref(content) + " >>");
     pdf.Set(tree, "<< /Type /Pages /MediaBox [0 0 200 200] /Count 1 /Kids [" + Ref(page) + "] >>");
     return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(tree) + " >>"));
 }
 
-// Contents beyond the work budget fail every tool without output; honest
-// reuse of forms (the word and the image drawn 1000 times) stays within it.
+// Contents beyond the work budget fail every tool without output; honest reuse of forms (1000 draws) stays within it.
 TEST_F(HostileDocumentsTest, PdfContentsWithinTheWorkBudgetAndBeyond) {
     RawPdf loop;
     const int form = loop.Reserve();
@@ -202,9 +192,7 @@ TEST_F(HostileDocumentsTest, PdfContentsWithinTheWorkBudgetAndBeyond) {
             fs::remove_all(dir / "out");
             fs::create_directories(dir / "out");
             PDFTextConversion c;
-            c.sourceURL = dir / "in.pdf";
-            c.destinationFolder = dir / "out";
-            c.extension = "txt";
+            c.sourceURL = dir / "in.pdf", c.destinationFolder = dir / "out", c.extension = "txt";
             c.perPage = how == std::string("text per page");
             EXPECT_EQ(how == std::string("images") ? ExtractPngImages(c.sourceURL, c.destinationFolder) : ConvertPDFToTextDocument(&c),
                       within ? 1 : 0) << how;
