@@ -420,45 +420,45 @@ private:
         return std::nullopt;
     }
 
-    std::optional<PlistValue> readArray(const Tag& tag, int depth) {
-        if (!budget_.take()) return std::nullopt;
-        PlistValue::Array array;
-        if (tag.empty) return PlistValue(std::move(array));
+    // Takes the items of a container up to its closing tag `name`, passing
+    // each opening tag to `item`; false on anything else or a refused item.
+    template <class Item>
+    bool readItems(const Tag& tag, std::string_view name, Item&& item) {
+        if (!budget_.take()) return false;
+        if (tag.empty) return true;
         for (;;) {
-            if (!skipMisc()) return std::nullopt;
-            auto item = readTag();
-            if (!item) return std::nullopt;
-            if (item->closing) {
-                if (item->name != "array") return std::nullopt;
-                return PlistValue(std::move(array));
-            }
-            auto value = readValue(*item, depth + 1);
-            if (!value) return std::nullopt;
-            array.push_back(std::move(*value));
+            if (!skipMisc()) return false;
+            auto next = readTag();
+            if (!next) return false;
+            if (next->closing) return next->name == name;
+            if (!item(*next)) return false;
         }
     }
 
+    std::optional<PlistValue> readArray(const Tag& tag, int depth) {
+        PlistValue::Array array;
+        const bool read = readItems(tag, "array", [&](const Tag& itemTag) {
+            auto value = readValue(itemTag, depth + 1);
+            if (value) array.push_back(std::move(*value));
+            return value.has_value();
+        });
+        return read ? std::optional<PlistValue>(PlistValue(std::move(array))) : std::nullopt;
+    }
+
     std::optional<PlistValue> readDictionary(const Tag& tag, int depth) {
-        if (!budget_.take()) return std::nullopt;
         PlistValue::Dictionary dictionary;
-        if (tag.empty) return PlistValue(std::move(dictionary));
-        for (;;) {
-            if (!skipMisc()) return std::nullopt;
-            auto keyTag = readTag();
-            if (!keyTag) return std::nullopt;
-            if (keyTag->closing) {
-                if (keyTag->name != "dict") return std::nullopt;
-                return PlistValue(std::move(dictionary));
-            }
-            if (keyTag->name != "key") return std::nullopt;
-            auto key = content(*keyTag);
-            if (!key || !budget_.take(key->size()) || !skipMisc()) return std::nullopt;
+        const bool read = readItems(tag, "dict", [&](const Tag& keyTag) {
+            if (keyTag.name != "key") return false;
+            auto key = content(keyTag);
+            if (!key || !budget_.take(key->size()) || !skipMisc()) return false;
             auto valueTag = readTag();
-            if (!valueTag) return std::nullopt;
+            if (!valueTag) return false;
             auto value = readValue(*valueTag, depth + 1);
-            if (!value) return std::nullopt;
+            if (!value) return false;
             dictionary.insert_or_assign(std::move(*key), std::move(*value));
-        }
+            return true;
+        });
+        return read ? std::optional<PlistValue>(PlistValue(std::move(dictionary))) : std::nullopt;
     }
 
     std::string_view s_;
