@@ -40,14 +40,6 @@ std::vector<pid_t> ToolsOf(pid_t pid) {
     return tools;
 }
 
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class AfterKillTest : public OptimisationTest {
 protected:
     fs::path Private() const { return plat::FileManager::temporaryDirectory(); }
@@ -67,8 +59,10 @@ protected:
         for (int wait = 0; killWhen && wait < 6000 && Running(application) && !killWhen(application); ++wait) {
             ::usleep(1000);
         }
-        if (killWhen) tools = ToolsOf(application);
-        if (killWhen) ::kill(application, SIGKILL);
+        if (killWhen) {
+            tools = ToolsOf(application);
+            ::kill(application, SIGKILL);
+        }
         int status = 0;
         ::waitpid(application, &status, 0);
         EXPECT_TRUE(killWhen || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
@@ -129,15 +123,10 @@ TEST_F(AfterKillTest, ToolEndsAndLaterRunRemovesStaleWorkingFiles) {
     EXPECT_TRUE(LeftoverWorkingFiles().empty());
     EXPECT_FALSE(fs::exists(Path(".abcde12345.vantrell-tmp-a.jpg")));
     EXPECT_TRUE(fs::exists(Path(".notatoken.vantrell-tmp-a.jpg")));  // not of our naming
-    std::vector<std::string> owners;
-    for (const auto& entry : fs::directory_iterator(plat::FileManager::temporaryDirectory())) {
-        owners.push_back(entry.path().filename().string());
-    }
-    std::sort(owners.begin(), owners.end());
-    EXPECT_EQ(owners, (std::vector<std::string>{"vantrell-folders", "vantrell-owner." + std::to_string(::getpid())}));
+    EXPECT_EQ(Names(Private()), (std::vector<std::string>{"vantrell-folders", "vantrell-owner." + std::to_string(::getpid())}));
 
     // Files made while this process is an owner are not stale to it.
-    const fs::path fresh = plat::FileManager::temporaryDirectory() / "Vantrell.JPEGOptimAgent.1.2.temp";
+    const fs::path fresh = Private() / "Vantrell.JPEGOptimAgent.1.2.temp";
     WriteBytes(fresh, {1});
     optimisation::JPEGOptimAgent(std::make_shared<File>(Path("a.jpg").string()), 100, false).run();
     EXPECT_TRUE(fs::exists(fresh));

@@ -7,8 +7,6 @@
 #include "optimisation/PngMetadata.h"
 #include "optimisation/optimisation.h"
 
-#include <functional>
-
 #include <zlib.h>
 
 namespace {
@@ -16,41 +14,18 @@ namespace {
 using namespace optest;
 using optimisation::File;
 
-struct PngTool {
-    const char* name;  // the tool name in "Optimized successfully with %@"
-    std::function<void(std::shared_ptr<File>)> run;
-};
-
-const std::vector<PngTool>& PngTools() {
-    static const std::vector<PngTool> tools{
-        {"PngCrush", [](std::shared_ptr<File> file) { optimisation::KSMPngCrushAgent(file).run(); }},
-        {"AdvPNG", [](std::shared_ptr<File> file) { optimisation::AdvCompAgent(file).run(); }},
-        {"OptiPNG", [](std::shared_ptr<File> file) { optimisation::OptiPNGAgent(file).run(); }},
-    };
+// The agents that work on PNG files.
+std::vector<InPlaceAgent> PngTools() {
+    std::vector<InPlaceAgent> tools;
+    for (const auto& agent : InPlaceAgents()) {
+        if (std::string(agent.extension) == "png") tools.push_back(agent);
+    }
     return tools;
 }
 
 class KeptContentTest : public OptimisationTest {
 protected:
     std::shared_ptr<File> FileFor(const std::string& name) { return std::make_shared<File>(Path(name).string()); }
-
-    // Runs the queue path with every tool for the file's type.
-    std::shared_ptr<File> RunQueue(const std::string& name) {
-        for (auto key : {plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled,
-                         plat::defaults::kAdvPngEnabled, plat::defaults::kJpegOptimEnabled,
-                         plat::defaults::kJpegTranEnabled}) {
-            Defaults().setBool(key, true);
-        }
-        auto file = FileFor(name);
-        plat::OperationQueue cpu(2);
-        plat::OperationQueue io(1);
-        file->enqueueWorkersInCPUQueue(cpu, io);
-        for (int round = 0; round < 3; ++round) {
-            io.waitUntilAllOperationsAreFinished();
-            cpu.waitUntilAllOperationsAreFinished();
-        }
-        return file;
-    }
 };
 
 TEST_F(KeptContentTest, AnimatedPngIsLeftAsItIs) {
@@ -59,11 +34,11 @@ TEST_F(KeptContentTest, AnimatedPngIsLeftAsItIs) {
         WriteBytes(Path("anim.png"), apng);
         auto file = FileFor("anim.png");
         tool.run(file);
-        EXPECT_EQ(ReadBytes(Path("anim.png")), apng) << tool.name;
-        EXPECT_EQ(file->statusText(), "Animated PNG left as it is") << tool.name;
+        EXPECT_EQ(ReadBytes(Path("anim.png")), apng) << tool.tool;
+        EXPECT_EQ(file->statusText(), "Animated PNG left as it is") << tool.tool;
         EXPECT_EQ(file->statusImage(), "noopt");
     }
-    auto queued = RunQueue("anim.png");
+    auto queued = RunQueue(Path("anim.png"));
     EXPECT_EQ(ReadBytes(Path("anim.png")), apng);
     EXPECT_EQ(queued->statusText(), "Animated PNG left as it is");
     EXPECT_EQ(queued->workersTotal(), 0u);
@@ -80,19 +55,19 @@ TEST_F(KeptContentTest, PngMetadataSurvivesEveryPngTool) {
         auto file = FileFor("meta.png");
         tool.run(file);
         const Bytes result = ReadBytes(Path("meta.png"));
-        EXPECT_LT(result.size(), original.size()) << tool.name;
-        EXPECT_EQ(DecodePixels(Path("meta.png")), pixels) << tool.name;
+        EXPECT_LT(result.size(), original.size()) << tool.tool;
+        EXPECT_EQ(DecodePixels(Path("meta.png")), pixels) << tool.tool;
         const auto types = PngChunkTypes(result);
         for (const auto& chunk : MetadataChunks()) {
-            EXPECT_NE(std::find(types.begin(), types.end(), chunk.type), types.end()) << tool.name << " " << chunk.type;
+            EXPECT_NE(std::find(types.begin(), types.end(), chunk.type), types.end()) << tool.tool << " " << chunk.type;
         }
-        EXPECT_EQ(PngChunkData(result, "eXIf"), PngChunkData(original, "eXIf")) << tool.name;
-        EXPECT_EQ(PngChunkData(result, "tEXt"), PngChunkData(original, "tEXt")) << tool.name;
+        EXPECT_EQ(PngChunkData(result, "eXIf"), PngChunkData(original, "eXIf")) << tool.tool;
+        EXPECT_EQ(PngChunkData(result, "tEXt"), PngChunkData(original, "tEXt")) << tool.tool;
         // Colour chunks before the image data, the late ones after it.
         const auto at = [&](const char* type) { return std::find(types.begin(), types.end(), type) - types.begin(); };
-        EXPECT_LT(at("iCCP"), at("IDAT")) << tool.name;
-        EXPECT_GT(at("vaNt"), at("IDAT")) << tool.name;
-        EXPECT_EQ(file->statusText(), std::string("Optimized successfully with ") + tool.name);
+        EXPECT_LT(at("iCCP"), at("IDAT")) << tool.tool;
+        EXPECT_GT(at("vaNt"), at("IDAT")) << tool.tool;
+        EXPECT_EQ(file->statusText(), std::string("Optimized successfully with ") + tool.tool);
         EXPECT_EQ(file->byteSize(), original.size());
         EXPECT_EQ(file->byteSizeOptimized(), result.size());
     }
@@ -246,7 +221,7 @@ TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
         }
     }
     WriteBytes(Path("two.jpg"), MakeTwoImageJpeg(true));
-    EXPECT_EQ(RunQueue("two.jpg")->statusText(), "JPEG with more than one image left as it is");
+    EXPECT_EQ(RunQueue(Path("two.jpg"))->statusText(), "JPEG with more than one image left as it is");
 
     // Padding after the image is no image: the file is optimised.
     for (bool progressive : {false, true}) {

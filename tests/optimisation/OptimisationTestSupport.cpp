@@ -2,7 +2,9 @@
 
 #include "optimisation/optimisation.h"
 #include "platform/FileManager.h"
+#include "platform/OperationQueue.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -397,6 +399,30 @@ std::vector<std::string> LeftoverWorkingFiles() {
         if (name.starts_with("Vantrell.")) names.push_back(name);
     }
     return names;
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::shared_ptr<optimisation::File> OptimisationTest::RunQueue(const fs::path& path) {
+    for (auto key : {plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled, plat::defaults::kAdvPngEnabled,
+                     plat::defaults::kJpegOptimEnabled, plat::defaults::kJpegTranEnabled}) {
+        Defaults().setBool(key, true);
+    }
+    auto file = std::make_shared<optimisation::File>(path.string());
+    plat::OperationQueue cpu(2);
+    plat::OperationQueue io(1);
+    file->enqueueWorkersInCPUQueue(cpu, io);
+    for (int round = 0; round < 3; ++round) {
+        io.waitUntilAllOperationsAreFinished();
+        cpu.waitUntilAllOperationsAreFinished();
+    }
+    return file;
 }
 
 void OptimisationTest::SetUp() {

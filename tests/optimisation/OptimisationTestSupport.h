@@ -78,6 +78,8 @@ const std::vector<InPlaceAgent>& InPlaceAgents();
 
 // Names in the private temporary folder that start with "Vantrell.".
 std::vector<std::string> LeftoverWorkingFiles();
+// The sorted names in a folder.
+std::vector<std::string> Names(const fs::path& folder);
 
 // Each test gets its own folder, used as TMPDIR and XDG_CONFIG_HOME, with
 // fresh user defaults and no tool overrides.
@@ -88,6 +90,8 @@ protected:
 
     fs::path Path(const std::string& name) const { return dir_ / name; }
     plat::UserDefaults& Defaults() { return plat::UserDefaults::standardUserDefaults(); }
+    // The queue path for the file at `path` with every PNG and JPEG tool on.
+    std::shared_ptr<optimisation::File> RunQueue(const fs::path& path);
 
     // Makes `tool` the test binary acting as a recording fake; the shell
     // `script` (may be empty) then runs with the tool's arguments as $1...

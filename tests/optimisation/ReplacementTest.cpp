@@ -223,21 +223,9 @@ TEST_F(ReplacementTest, StatusesTellWhatHappened) {
     }
     // The queue path: in-place agents that shrank the file end with success.
     for (const char* extension : {"png", "jpg"}) {
-        for (auto key : {plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled,
-                         plat::defaults::kAdvPngEnabled, plat::defaults::kJpegOptimEnabled,
-                         plat::defaults::kJpegTranEnabled}) {
-            Defaults().setBool(key, true);
-        }
         const fs::path path = Fresh("queued", extension);
         const auto before = File::fileByteSize(path.string());
-        auto file = std::make_shared<File>(path.string());
-        plat::OperationQueue cpu(2);
-        plat::OperationQueue io(1);
-        file->enqueueWorkersInCPUQueue(cpu, io);
-        for (int round = 0; round < 3; ++round) {
-            io.waitUntilAllOperationsAreFinished();
-            cpu.waitUntilAllOperationsAreFinished();
-        }
+        auto file = RunQueue(path);
         EXPECT_EQ(file->statusImage(), "ok") << extension;
         EXPECT_TRUE(file->statusText().starts_with("Optimized successfully with ")) << file->statusText();
         EXPECT_TRUE(file->isDone());
