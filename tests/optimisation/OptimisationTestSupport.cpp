@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <jpeglib.h>
 #include <lcms2.h>
@@ -33,18 +34,11 @@ constexpr const char* kFakeScriptVariable = "VANTRELL_FAKE_TOOL_SCRIPT";
 const bool kActsAsFakeTool = [] {
     const char* log = std::getenv(kFakeLogVariable);
     if (log == nullptr || *log == '\0') return false;
-    std::string all;
+    std::vector<std::string> args;
     {
         // Closed before the script runs, which would otherwise inherit it.
         std::ifstream in("/proc/self/cmdline", std::ios::binary);
-        all.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::vector<std::string> args;
-    for (std::size_t start = 0; start < all.size();) {
-        std::size_t end = all.find('\0', start);
-        if (end == std::string::npos) end = all.size();
-        args.push_back(all.substr(start, end - start));
-        start = end + 1;
+        for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
     }
     if (FILE* out = std::fopen(log, "a")) {
         for (const auto& arg : args) {
@@ -220,44 +214,36 @@ Bytes MakeApng(int width, int height) {
 
 namespace {
 
-template <class Visit>
-bool VisitPngChunks(const Bytes& png, Visit visit) {
-    if (png.size() < 8) return false;
+// Every chunk's type and data, in order; nothing when the file does not parse.
+std::optional<std::vector<std::pair<std::string, Bytes>>> PngChunks(const Bytes& png) {
+    if (png.size() < 8) return std::nullopt;
+    std::vector<std::pair<std::string, Bytes>> chunks;
     for (std::size_t at = 8; at + 12 <= png.size();) {
         const std::uint32_t length = (std::uint32_t(png[at]) << 24) | (std::uint32_t(png[at + 1]) << 16) |
                                      (std::uint32_t(png[at + 2]) << 8) | png[at + 3];
-        if (length > png.size() - at - 12) return false;
-        const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
-                               png.begin() + static_cast<std::ptrdiff_t>(at + 8));
-        if (visit(type, Bytes(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                              png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length)))) {
-            return true;
-        }
+        if (length > png.size() - at - 12) return std::nullopt;
+        const auto data = png.begin() + static_cast<std::ptrdiff_t>(at + 8);
+        chunks.emplace_back(std::string(data - 4, data), Bytes(data, data + length));
         at += length + 12;
     }
-    return true;
+    return chunks;
 }
 
 }  // namespace
 
 std::vector<std::string> PngChunkTypes(const Bytes& png) {
     std::vector<std::string> types;
-    if (!VisitPngChunks(png, [&](const std::string& type, const Bytes&) {
-            types.push_back(type);
-            return false;
-        })) {
-        return {};
+    for (const auto& chunk : PngChunks(png).value_or(std::vector<std::pair<std::string, Bytes>>{})) {
+        types.push_back(chunk.first);
     }
     return types;
 }
 
 std::optional<Bytes> PngChunkData(const Bytes& png, const std::string& wanted) {
-    std::optional<Bytes> found;
-    VisitPngChunks(png, [&](const std::string& type, const Bytes& data) {
-        if (type == wanted) found = data;
-        return found.has_value();
-    });
-    return found;
+    for (const auto& [type, data] : PngChunks(png).value_or(std::vector<std::pair<std::string, Bytes>>{})) {
+        if (type == wanted) return data;
+    }
+    return std::nullopt;
 }
 
 Bytes MakeTwoImageJpeg(bool mpf) {
@@ -429,9 +415,7 @@ void OptimisationTest::SetUp() {
     std::string pattern = (fs::temp_directory_path() / "optimisation-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    fs::create_directories(dir_ / "tmp");
-    fs::create_directories(dir_ / "config");
-    fs::create_directories(dir_ / "resources");
+    for (const char* sub : {"tmp", "config", "resources"}) fs::create_directories(dir_ / sub);
     auto remember = [](const char* name, std::optional<std::string>& slot) {
         if (const char* value = std::getenv(name)) slot = value;
     };
@@ -445,18 +429,11 @@ void OptimisationTest::SetUp() {
 }
 
 void OptimisationTest::TearDown() {
-    for (auto tool : {plat::Tool::JpegOptim, plat::Tool::PngCrush, plat::Tool::Gifsicle, plat::Tool::OptiPng,
-                      plat::Tool::AdvPng, plat::Tool::JpegTran}) {
-        plat::ToolRunner::setExecutableOverride(tool, "");
-    }
+    for (auto tool : kOverridableTools) plat::ToolRunner::setExecutableOverride(tool, "");
     ::unsetenv(kFakeLogVariable);
     ::unsetenv(kFakeScriptVariable);
     auto restore = [](const char* name, const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
     };
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
@@ -501,12 +478,9 @@ std::vector<std::vector<std::string>> OptimisationTest::FakeRuns() const {
     std::ifstream in(dir_ / "fake-runs.log");
     std::string line;
     while (std::getline(in, line)) {
-        std::vector<std::string> args;
-        std::size_t start = 0;
-        for (std::size_t end; (end = line.find('\x1f', start)) != std::string::npos; start = end + 1) {
-            args.push_back(line.substr(start, end - start));
-        }
-        runs.push_back(args);
+        std::istringstream fields(line);
+        auto& args = runs.emplace_back();
+        for (std::string arg; std::getline(fields, arg, '\x1f');) args.push_back(arg);
     }
     return runs;
 }

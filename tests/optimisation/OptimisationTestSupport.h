@@ -81,6 +81,10 @@ std::vector<std::string> LeftoverWorkingFiles();
 // The sorted names in a folder.
 std::vector<std::string> Names(const fs::path& folder);
 
+inline constexpr plat::Tool kOverridableTools[] = {plat::Tool::JpegOptim, plat::Tool::PngCrush,
+                                                   plat::Tool::Gifsicle,  plat::Tool::OptiPng,
+                                                   plat::Tool::AdvPng,    plat::Tool::JpegTran};
+
 // Each test gets its own folder, used as TMPDIR and XDG_CONFIG_HOME, with
 // fresh user defaults and no tool overrides.
 class OptimisationTest : public ::testing::Test {

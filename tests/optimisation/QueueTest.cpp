@@ -31,10 +31,7 @@ protected:
 
     // Every tool is a fake that changes nothing.
     void FakeAllTools() {
-        for (auto tool : {plat::Tool::JpegOptim, plat::Tool::PngCrush, plat::Tool::Gifsicle, plat::Tool::OptiPng,
-                          plat::Tool::AdvPng, plat::Tool::JpegTran}) {
-            UseFakeTool(tool, "exit 1");
-        }
+        for (auto tool : kOverridableTools) UseFakeTool(tool, "exit 1");
     }
 
     // Inspects the file with the CPU queue held busy, so that the queued
