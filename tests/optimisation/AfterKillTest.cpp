@@ -117,8 +117,7 @@ TEST_F(AfterKillTest, ToolEndsAndLaterRunRemovesStaleWorkingFiles) {
     // is optimised, the fresh owner file and the record of its folder stay.
     plat::ToolRunner::setExecutableOverride(plat::Tool::JpegOptim, "");
     const auto before = File::fileByteSize(Path("a.jpg").string());
-    auto file = std::make_shared<File>(Path("a.jpg").string());
-    optimisation::JPEGOptimAgent(file, 100, false).run();
+    optimisation::JPEGOptimAgent(std::make_shared<File>(Path("a.jpg").string()), 100, false).run();
     EXPECT_LT(File::fileByteSize(Path("a.jpg").string()), before);
     EXPECT_TRUE(LeftoverWorkingFiles().empty());
     EXPECT_FALSE(fs::exists(Path(".abcde12345.vantrell-tmp-a.jpg")));

@@ -107,6 +107,14 @@ Bytes PngChunk(const std::string& type, const Bytes& data) {
 
 Bytes MakeStoredPng(int width, int height) { return MakeStoredPngWith(width, height, {}); }
 
+Bytes Deflate(const Bytes& raw, int level) {
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    Bytes packed(size);
+    compress2(packed.data(), &size, raw.data(), static_cast<uLong>(raw.size()), level);
+    packed.resize(size);
+    return packed;
+}
+
 namespace {
 
 // Image data of one frame, deflate-stored so that every tool can shrink it.
@@ -118,11 +126,7 @@ Bytes StoredImageData(int width, int height, int shift) {
             for (int band = 0; band < 3; ++band) raw.push_back(Sample(x + shift, y, band));
         }
     }
-    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-    Bytes packed(packedSize);
-    compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 0);
-    packed.resize(packedSize);
-    return packed;
+    return Deflate(raw, 0);
 }
 
 Bytes PngHeader(int width, int height) {
@@ -157,21 +161,15 @@ std::vector<ExtraChunk> MetadataChunks() {
     Bytes icc(profileSize);
     cmsSaveProfileToMem(profile, icc.data(), &profileSize);
     cmsCloseProfile(profile);
-    uLongf packedSize = compressBound(static_cast<uLong>(icc.size()));
     Bytes iccp{'s', 'R', 'G', 'B', 0, 0};
-    Bytes packed(packedSize);
-    compress2(packed.data(), &packedSize, icc.data(), static_cast<uLong>(icc.size()), 9);
-    iccp.insert(iccp.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packedSize));
+    const Bytes packed = Deflate(icc, 9);
+    iccp.insert(iccp.end(), packed.begin(), packed.end());
 
     const std::string caption("Title\0Harbour at dawn", 21);
     const std::string itxt = std::string("Author\0\0\0en\0\0", 13) + "Vantrell Tester";
     const Bytes exif{'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
-    Bytes gama;
-    PutU32(gama, 45455);
-    Bytes phys;
-    PutU32(phys, 2835);
-    PutU32(phys, 2835);
-    phys.push_back(1);
+    const Bytes gama{0, 0, 0xB1, 0x8F};                            // 45455
+    const Bytes phys{0, 0, 0x0B, 0x13, 0, 0, 0x0B, 0x13, 1};       // 2835 per metre both ways
     return {
         {"iCCP", iccp, false},
         {"gAMA", gama, false},
@@ -186,17 +184,10 @@ std::vector<ExtraChunk> MetadataChunks() {
 
 Bytes MakeApng(int width, int height) {
     Bytes png = PngHeader(width, height);
-    Bytes actl;
-    PutU32(actl, 2);  // frames
-    PutU32(actl, 0);  // plays for ever
-    PutChunk(png, "acTL", actl);
+    PutChunk(png, "acTL", {0, 0, 0, 2, 0, 0, 0, 0});  // 2 frames, played for ever
     auto frameControl = [&](std::uint32_t sequence) {
         Bytes fctl;
-        PutU32(fctl, sequence);
-        PutU32(fctl, static_cast<std::uint32_t>(width));
-        PutU32(fctl, static_cast<std::uint32_t>(height));
-        PutU32(fctl, 0);
-        PutU32(fctl, 0);
+        for (auto v : {sequence, std::uint32_t(width), std::uint32_t(height), 0u, 0u}) PutU32(fctl, v);
         fctl.insert(fctl.end(), {0, 1, 0, 10, 0, 0});  // 1/10 s, no dispose, source
         PutChunk(png, "fcTL", fctl);
     };

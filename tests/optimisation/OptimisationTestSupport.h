@@ -40,6 +40,8 @@ Bytes MakeJpeg(int width, int height, bool exif, bool progressive = false);
 // A GIF whose LZW stream holds one literal code per pixel: valid, but far
 // from the smallest.
 Bytes MakeLiteralGif(int width, int height);
+// zlib-compressed data at that level (0: stored).
+Bytes Deflate(const Bytes& raw, int level);
 // One PNG chunk with its length and CRC.
 Bytes PngChunk(const std::string& type, const Bytes& data);
 struct ExtraChunk {
