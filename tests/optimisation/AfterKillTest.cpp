@@ -77,8 +77,7 @@ protected:
     // the tick an owner started is not known to be older). It leaves only the
     // record of its folder.
     void LaterRun() {
-        struct stat first{};
-        struct stat now{};
+        struct stat first{}, now{};
         WriteBytes(Path("tick"), {1});
         ::lstat(Path("tick").c_str(), &first);
         do {

@@ -12,15 +12,6 @@ namespace {
 using namespace optest;
 using optimisation::File;
 
-// The agents that work on PNG files.
-std::vector<InPlaceAgent> PngTools() {
-    std::vector<InPlaceAgent> tools;
-    for (const auto& agent : InPlaceAgents()) {
-        if (std::string(agent.extension) == "png") tools.push_back(agent);
-    }
-    return tools;
-}
-
 class KeptContentTest : public OptimisationTest {
 protected:
     std::shared_ptr<File> FileFor(const std::string& name) { return std::make_shared<File>(Path(name).string()); }
@@ -28,7 +19,7 @@ protected:
 
 TEST_F(KeptContentTest, AnimatedPngIsLeftAsItIs) {
     const Bytes apng = MakeApng(48, 32);
-    for (const auto& tool : PngTools()) {
+    for (const auto& tool : InPlaceAgents("png")) {
         WriteBytes(Path("anim.png"), apng);
         auto file = FileFor("anim.png");
         tool.run(file);
@@ -48,7 +39,7 @@ TEST_F(KeptContentTest, PngMetadataSurvivesEveryPngTool) {
     WriteBytes(Path("meta.png"), original);
     const Bytes pixels = DecodePixels(Path("meta.png"));
     ASSERT_FALSE(pixels.empty());
-    for (const auto& tool : PngTools()) {
+    for (const auto& tool : InPlaceAgents("png")) {
         WriteBytes(Path("meta.png"), original);
         auto file = FileFor("meta.png");
         tool.run(file);
@@ -202,8 +193,7 @@ TEST_F(KeptContentTest, JpegWithMoreThanOneImageIsLeftAsItIs) {
          }()},
     };
     for (const auto& c : cases) {
-        for (const auto& agent : InPlaceAgents()) {
-            if (std::string(agent.extension) != "jpg") continue;
+        for (const auto& agent : InPlaceAgents("jpg")) {
             WriteBytes(Path("two.jpg"), c.jpeg);
             auto file = FileFor("two.jpg");
             agent.run(file);

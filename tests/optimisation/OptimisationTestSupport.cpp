@@ -28,6 +28,12 @@ namespace {
 constexpr const char* kFakeLogVariable = "VANTRELL_FAKE_TOOL_LOG";
 constexpr const char* kFakeScriptVariable = "VANTRELL_FAKE_TOOL_SCRIPT";
 
+// The test's own folders and the variables that point there.
+constexpr struct {
+    const char* variable;
+    const char* sub;
+} kFolders[] = {{"TMPDIR", "tmp"}, {"XDG_CONFIG_HOME", "config"}, {"VANTRELL_RESOURCES", "resources"}};
+
 // When this test binary is started as a fake tool, it records its argument
 // vector (argv[0] included, which a shell script cannot see) and hands the
 // arguments to the test's script. This runs before main.
@@ -368,6 +374,14 @@ const std::vector<InPlaceAgent>& InPlaceAgents() {
     return agents;
 }
 
+std::vector<InPlaceAgent> InPlaceAgents(std::string_view extension) {
+    std::vector<InPlaceAgent> agents;
+    for (const auto& agent : InPlaceAgents()) {
+        if (agent.extension == extension) agents.push_back(agent);
+    }
+    return agents;
+}
+
 std::vector<std::string> LeftoverWorkingFiles() {
     std::vector<std::string> names;
     std::error_code error;
@@ -406,16 +420,11 @@ void OptimisationTest::SetUp() {
     std::string pattern = (fs::temp_directory_path() / "optimisation-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    for (const char* sub : {"tmp", "config", "resources"}) fs::create_directories(dir_ / sub);
-    auto remember = [](const char* name, std::optional<std::string>& slot) {
-        if (const char* value = std::getenv(name)) slot = value;
-    };
-    remember("TMPDIR", oldTmp_);
-    remember("XDG_CONFIG_HOME", oldConfig_);
-    remember("VANTRELL_RESOURCES", oldResources_);
-    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
-    ::setenv("VANTRELL_RESOURCES", (dir_ / "resources").c_str(), 1);
+    for (std::size_t i = 0; i < std::size(kFolders); ++i) {
+        fs::create_directories(dir_ / kFolders[i].sub);
+        if (const char* value = std::getenv(kFolders[i].variable)) oldEnv_[i] = value;
+        ::setenv(kFolders[i].variable, (dir_ / kFolders[i].sub).c_str(), 1);
+    }
     plat::UserDefaults::resetStandardUserDefaults();
 }
 
@@ -423,14 +432,11 @@ void OptimisationTest::TearDown() {
     for (auto tool : kOverridableTools) plat::ToolRunner::setExecutableOverride(tool, "");
     ::unsetenv(kFakeLogVariable);
     ::unsetenv(kFakeScriptVariable);
-    auto restore = [](const char* name, const std::optional<std::string>& value) {
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-    };
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
-    restore("TMPDIR", oldTmp_);
-    restore("XDG_CONFIG_HOME", oldConfig_);
-    restore("VANTRELL_RESOURCES", oldResources_);
+    for (std::size_t i = 0; i < std::size(kFolders); ++i) {
+        oldEnv_[i] ? ::setenv(kFolders[i].variable, oldEnv_[i]->c_str(), 1) : ::unsetenv(kFolders[i].variable);
+    }
     plat::UserDefaults::resetStandardUserDefaults();
 }
 

@@ -77,6 +77,8 @@ struct InPlaceAgent {
     std::function<void(std::shared_ptr<optimisation::File>)> run;
 };
 const std::vector<InPlaceAgent>& InPlaceAgents();
+// Those of them that work on `extension` files.
+std::vector<InPlaceAgent> InPlaceAgents(std::string_view extension);
 
 // Names in the private temporary folder that start with "Vantrell.".
 std::vector<std::string> LeftoverWorkingFiles();
@@ -112,9 +114,7 @@ protected:
     fs::path dir_;
 
 private:
-    std::optional<std::string> oldTmp_;
-    std::optional<std::string> oldConfig_;
-    std::optional<std::string> oldResources_;
+    std::optional<std::string> oldEnv_[3];  // TMPDIR, XDG_CONFIG_HOME, VANTRELL_RESOURCES
 };
 
 }  // namespace optest

@@ -173,16 +173,14 @@ TEST_F(ReplacementTest, FilesTheUserMayNotChangeAreLeftAlone) {
     const bool asRoot = ::geteuid() == 0;
     ASSERT_TRUE(AsOrdinaryUser([&] {
         bool ok = true;
-        auto check = [&ok](bool condition) { ok = ok && condition; };
         for (const auto& agent : InPlaceAgents()) {
             const fs::path& path = std::string(agent.extension) == "png" ? readOnly : foreign;
             auto file = std::make_shared<File>(path.string());
             agent.run(file);
             const bool isReadOnly = path == readOnly;
             if (isReadOnly || asRoot) {
-                check(ReadBytes(path) == (isReadOnly ? readOnlyBytes : foreignBytes));
-                check(file->statusText() == "File is not writable");
-                check(file->statusImage() == "err");
+                ok = ok && ReadBytes(path) == (isReadOnly ? readOnlyBytes : foreignBytes) &&
+                     file->statusText() == "File is not writable" && file->statusImage() == "err";
             }
         }
         return ok;
