@@ -298,12 +298,10 @@ Bytes MakeJpeg(int width, int height, bool exif, bool progressive) {
 }
 
 Bytes MakeLiteralGif(int width, int height) {
-    Bytes gif{'G', 'I', 'F', '8', '9', 'a'};
-    gif.insert(gif.end(), {static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
-                           static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0xF7, 0, 0});
-    for (int i = 0; i < 256; ++i) gif.insert(gif.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), 128});
-    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
-                           static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), 0});
+    const auto w = [](int v, int shift) { return static_cast<std::uint8_t>(v >> shift); };
+    Bytes gif{'G', 'I', 'F', '8', '9', 'a', w(width, 0), w(width, 8), w(height, 0), w(height, 8), 0xF7, 0, 0};
+    for (int i = 0; i < 256; ++i) gif.insert(gif.end(), {w(i, 0), w(255 - i, 0), 128});
+    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0, w(width, 0), w(width, 8), w(height, 0), w(height, 8), 0});
     gif.push_back(8);  // LZW minimum code size
 
     // 9-bit codes only: a clear code before the table would need 10 bits.

@@ -1,7 +1,6 @@
 #pragma once
-// Fixtures for the optimisation tests: a private folder per test (also the
-// temporary and preferences folders), image files made in code, pixel
-// decoding, and a fake tool that records its argument vector.
+// Fixtures for the optimisation tests: a folder per test, images made in
+// code, pixel decoding, and a fake tool that records its argument vector.
 
 #include "platform/Initialize.h"
 #include "platform/ToolRunner.h"
@@ -37,8 +36,7 @@ Bytes MakeStoredPng(int width, int height);
 // an APP1 Exif segment carrying a camera make; with `progressive` in
 // several scans.
 Bytes MakeJpeg(int width, int height, bool exif, bool progressive = false);
-// A GIF whose LZW stream holds one literal code per pixel: valid, but far
-// from the smallest.
+// A GIF whose LZW stream holds one literal code per pixel: far from smallest.
 Bytes MakeLiteralGif(int width, int height);
 // zlib-compressed data at that level (0: stored).
 Bytes Deflate(const Bytes& raw, int level);
@@ -62,7 +60,7 @@ std::vector<std::string> PngChunkTypes(const Bytes& png);
 // The data of the first chunk of that type, or nothing.
 std::optional<Bytes> PngChunkData(const Bytes& png, const std::string& type);
 // A baseline JPEG followed by a second one, with an MPF index in the first
-// when `mpf` (a multi-picture file, as cameras and gain-map JPEGs write).
+// when `mpf` (as cameras and gain-map JPEGs write).
 Bytes MakeTwoImageJpeg(bool mpf);
 
 // Decoded pixels (8-bit, bands interleaved) with width and height in front,
@@ -89,8 +87,8 @@ inline constexpr plat::Tool kOverridableTools[] = {plat::Tool::JpegOptim, plat::
                                                    plat::Tool::Gifsicle,  plat::Tool::OptiPng,
                                                    plat::Tool::AdvPng,    plat::Tool::JpegTran};
 
-// Each test gets its own folder, used as TMPDIR and XDG_CONFIG_HOME, with
-// fresh user defaults and no tool overrides.
+// Each test gets its own folder (TMPDIR, XDG_CONFIG_HOME), fresh user
+// defaults and no tool overrides.
 class OptimisationTest : public ::testing::Test {
 protected:
     void SetUp() override;

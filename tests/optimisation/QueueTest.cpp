@@ -68,10 +68,8 @@ protected:
     }
 
     static bool DependsOn(const std::shared_ptr<Agent>& agent, const std::shared_ptr<Agent>& other) {
-        for (const auto& dependency : agent->dependencies()) {
-            if (dependency == other) return true;
-        }
-        return false;
+        const auto& dependencies = agent->dependencies();
+        return std::find(dependencies.begin(), dependencies.end(), other) != dependencies.end();
     }
 };
 
