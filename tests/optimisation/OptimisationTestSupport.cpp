@@ -200,8 +200,7 @@ Bytes MakeApng(int width, int height) {
     frameControl(0);
     PutChunk(png, "IDAT", StoredImageData(width, height, 0));
     frameControl(1);
-    Bytes fdat;
-    PutU32(fdat, 2);
+    Bytes fdat{0, 0, 0, 2};  // sequence number
     const Bytes second = StoredImageData(width, height, 8);
     fdat.insert(fdat.end(), second.begin(), second.end());
     PutChunk(png, "fdAT", fdat);

@@ -98,8 +98,8 @@ TEST_F(QueueTest, PngCrushAndAdvPngRunSideBySide) {
 
 TEST_F(QueueTest, EveryPngAgentAndPngOutChunkRemovalFirst) {
     FakeAllTools();
-    Enable({plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled, plat::defaults::kPngOutEnabled,
-            plat::defaults::kAdvPngEnabled});
+    using namespace plat::defaults;
+    Enable({kPngCrushEnabled, kOptiPngEnabled, kPngOutEnabled, kAdvPngEnabled});
     auto file = std::make_shared<File>(Path("a.png").string());
     auto lossless = Inspect(file);
     EXPECT_EQ(lossless.Classes(),
@@ -170,14 +170,13 @@ TEST_F(QueueTest, FailureTextsOfInspection) {
     EXPECT_EQ(bmp->statusOrder(), 8);
     EXPECT_EQ(bmp->filePath(), "");  // ended with cleanup
 
-    auto missing = std::make_shared<File>(Path("missing.png").string());
-    Inspect(missing);
-    EXPECT_EQ(missing->statusText(), "Can't map file into memory");
     WriteBytes(Path("empty.png"), {});
-    auto empty = std::make_shared<File>(Path("empty.png").string());
-    Inspect(empty);
-    EXPECT_EQ(empty->statusText(), "Can't map file into memory");
-    EXPECT_EQ(empty->statusOrder(), 8);
+    for (const char* name : {"missing.png", "empty.png"}) {
+        auto file = std::make_shared<File>(Path(name).string());
+        Inspect(file);
+        EXPECT_EQ(file->statusText(), "Can't map file into memory") << name;
+        EXPECT_EQ(file->statusOrder(), 8) << name;
+    }
 
     auto jpeg = std::make_shared<File>(Path("a.jpg").string());
     auto none = Inspect(jpeg);
