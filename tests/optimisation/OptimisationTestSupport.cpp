@@ -439,12 +439,9 @@ void OptimisationTest::TearDown() {
 
 void OptimisationTest::UseFakeTool(plat::Tool tool, const std::string& script) {
     ::setenv(kFakeLogVariable, (dir_ / "fake-runs.log").c_str(), 1);
-    if (!script.empty()) {
-        WriteText(dir_ / "fake-script.sh", script + "\n");
-        ::setenv(kFakeScriptVariable, (dir_ / "fake-script.sh").c_str(), 1);
-    } else {
-        ::unsetenv(kFakeScriptVariable);
-    }
+    WriteText(dir_ / "fake-script.sh", script + "\n");
+    script.empty() ? ::unsetenv(kFakeScriptVariable)
+                   : ::setenv(kFakeScriptVariable, (dir_ / "fake-script.sh").c_str(), 1);
     plat::ToolRunner::setExecutableOverride(tool, fs::read_symlink("/proc/self/exe").string());
 }
 

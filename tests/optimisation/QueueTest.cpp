@@ -55,8 +55,7 @@ protected:
         file->enqueueWorkersInCPUQueue(cpu, io);
         io.waitUntilAllOperationsAreFinished();
 
-        Inspected result;
-        result.statusWhileWaiting = file->statusText();
+        Inspected result{{}, file->statusText()};
         for (const auto& worker : file->workers()) {
             if (auto agent = std::dynamic_pointer_cast<Agent>(worker)) result.agents.push_back(agent);
         }
