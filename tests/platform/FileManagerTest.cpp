@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,9 +23,33 @@ std::string readText(const fs::path& path) {
 }
 
 int entryCount(const fs::path& folder) {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
-    return count;
+    return int(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// The permission bits of a path itself, or -1 if it is no directory.
+int dirMode(const fs::path& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? int(st.st_mode & 07777) : -1;
+}
+
+std::string shortBootId() {
+    std::string boot;
+    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
+    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+    return boot.substr(0, 8);
+}
+
+// The process id of a child that has already ended.
+pid_t goneProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    EXPECT_GT(child, 0);
+    EXPECT_EQ(::waitpid(child, nullptr, 0), child);
+    return child;
+}
+
+std::string text(const std::optional<std::vector<std::uint8_t>>& data) {
+    return data ? std::string(data->begin(), data->end()) : "(none)";
 }
 
 }  // namespace
@@ -37,9 +62,7 @@ TEST(FileManager, CreateFileWritesAndReplacesAtomically) {
     ::chmod(target.c_str(), 0640);
     ASSERT_TRUE(FileManager::createFile(target, std::string_view("second, longer")));
     EXPECT_EQ(readText(target), "second, longer");
-    struct stat st{};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u) << "a replaced file keeps its permissions";
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640)) << "a replaced file keeps its permissions";
     EXPECT_EQ(entryCount(folder.path()), 1) << "no temporary file left";
 
     ASSERT_TRUE(FileManager::createFile(folder / "empty", std::string_view()));
@@ -117,25 +140,6 @@ TEST(FileManager, StreamedFilesAreWholeOrNotThere) {
     EXPECT_EQ(entryCount(folder.path()), 1);
 }
 
-TEST(FileManager, WriteAtomicallyCommitsAndAppliesAttributes) {
-    ScratchFolder folder;
-    const fs::path target = folder / "out.tif";
-    plat::FileAttributes attributes;
-    attributes.modificationDate = plat::FileTime(std::chrono::seconds(1000000000));
-    ASSERT_TRUE(FileManager::writeAtomically(
-        target,
-        [](const fs::path& temp) {
-            std::ofstream(temp) << "pixels";
-            return true;
-        },
-        attributes));
-    EXPECT_EQ(readText(target), "pixels");
-    auto read = FileManager::attributesOfItem(target);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->modificationDate, attributes.modificationDate);
-    EXPECT_EQ(entryCount(folder.path()), 1);
-}
-
 TEST(FileManager, AttributesRoundTrip) {
     ScratchFolder folder;
     const fs::path file = folder / "f";
@@ -155,6 +159,14 @@ TEST(FileManager, AttributesRoundTrip) {
     ASSERT_TRUE(FileManager::setAttributes(file, later));
     EXPECT_EQ(FileManager::attributesOfItem(file)->modificationDate, later.modificationDate);
     EXPECT_FALSE(FileManager::attributesOfItem(folder / "none"));
+
+    // writeAtomically commits and applies them too.
+    const fs::path target = folder / "out.tif";
+    auto write = [](const fs::path& temp) { return bool(std::ofstream(temp) << "pixels"); };
+    ASSERT_TRUE(FileManager::writeAtomically(target, write, later));
+    EXPECT_EQ(readText(target), "pixels");
+    EXPECT_EQ(FileManager::attributesOfItem(target)->modificationDate, later.modificationDate);
+    EXPECT_EQ(entryCount(folder.path()), 2);
 }
 
 TEST(FileManager, PrivateTemporaryDirectory) {
@@ -162,16 +174,11 @@ TEST(FileManager, PrivateTemporaryDirectory) {
     ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
     const fs::path expected = folder / ("vantrell-" + std::to_string(::getuid()));
     EXPECT_EQ(FileManager::temporaryDirectory(), expected);
-    struct stat st{};
-    ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
-
+    EXPECT_EQ(dirMode(expected), 0700);
     // A folder made too open is tightened again.
     ::chmod(expected.c_str(), 0777);
     EXPECT_EQ(FileManager::temporaryDirectory(), expected);
-    ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(dirMode(expected), 0700);
 }
 
 TEST(FileManager, TemporaryDirectoryRefusesASymlinkInItsPlace) {
@@ -184,10 +191,7 @@ TEST(FileManager, TemporaryDirectoryRefusesASymlinkInItsPlace) {
     ASSERT_FALSE(chosen.empty());
     EXPECT_NE(chosen, name);
     EXPECT_EQ(chosen.parent_path(), folder.path());
-    struct stat st{};
-    ASSERT_EQ(::lstat(chosen.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(dirMode(chosen), 0700);
 }
 
 TEST(FileManager, WellKnownFoldersFollowTheEnvironment) {
@@ -283,30 +287,19 @@ TEST(FileManager, MoveAcrossFilesystems) {
     fs::remove_all(other);
 }
 
-TEST(FileManager, ContentsOfFile) {
+TEST(FileManager, ContentsAndLeadingBytesOfFile) {
     ScratchFolder folder;
-    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abc")));
-    auto data = FileManager::contentsOfFile(folder / "f");
-    ASSERT_TRUE(data);
-    EXPECT_EQ(std::string(data->begin(), data->end()), "abc");
+    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abcdef")));
+    EXPECT_EQ(text(FileManager::contentsOfFile(folder / "f")), "abcdef");
     std::error_code error;
     EXPECT_FALSE(FileManager::contentsOfFile(folder / "f", 2, &error));
     EXPECT_EQ(error, std::errc::file_too_large);
-    EXPECT_FALSE(FileManager::contentsOfFile(folder.path()));
-    EXPECT_FALSE(FileManager::contentsOfFile(folder / "none"));
-}
-
-TEST(FileManager, LeadingBytesOfFile) {
-    ScratchFolder folder;
-    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abcdef")));
-    auto start = FileManager::leadingBytesOfFile(folder / "f", 4);
-    ASSERT_TRUE(start);
-    EXPECT_EQ(std::string(start->begin(), start->end()), "abcd");
-    auto whole = FileManager::leadingBytesOfFile(folder / "f", 100);
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(std::string(whole->begin(), whole->end()), "abcdef");
-    EXPECT_FALSE(FileManager::leadingBytesOfFile(folder.path(), 4));
-    EXPECT_FALSE(FileManager::leadingBytesOfFile(folder / "none", 4));
+    EXPECT_EQ(text(FileManager::leadingBytesOfFile(folder / "f", 4)), "abcd");
+    EXPECT_EQ(text(FileManager::leadingBytesOfFile(folder / "f", 100)), "abcdef");
+    for (const fs::path& bad : {folder.path(), folder / "none"}) {
+        EXPECT_FALSE(FileManager::contentsOfFile(bad));
+        EXPECT_FALSE(FileManager::leadingBytesOfFile(bad, 4));
+    }
 }
 
 TEST(FileManager, SpecialFilesAndLongNames) {
@@ -336,15 +329,8 @@ TEST(FileManager, SpecialFilesAndLongNames) {
 // the files of a live writer, of another boot or machine, nor anything else.
 TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     ScratchFolder folder;
-    std::string boot;
-    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
-    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
-    boot = boot.substr(0, 8);
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ASSERT_GT(child, 0);
-    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-    const std::string gone = std::to_string(child);
+    const std::string boot = shortBootId();
+    const std::string gone = std::to_string(goneProcess());
     const std::string self = std::to_string(::getpid());
     const std::string otherBoot = boot == "ffffffff" ? "eeeeeeee" : "ffffffff";
 
@@ -407,18 +393,11 @@ TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
 // and this boot's short id), with their contents, and keeps a live run's and
 // what is not ours.
 TEST(FileManager, FallbackFoldersOfGoneRunsAreRemoved) {
-    std::string boot;
-    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
-    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-
     ScratchFolder folder;
     const std::string own = "vantrell-" + std::to_string(::getuid());
     fs::create_directory(folder / "elsewhere");
     fs::create_directory_symlink(folder / "elsewhere", folder / own);
-    const fs::path gone = folder / (own + "-" + std::to_string(child) + "-4242-" + boot.substr(0, 8) + "-Ab12Cd");
+    const fs::path gone = folder / (own + "-" + std::to_string(goneProcess()) + "-4242-" + shortBootId() + "-Ab12Cd");
     const fs::path unrelated = folder / (own + "-Zx98Yw");
     for (const fs::path& made : {gone, unrelated}) {
         ASSERT_TRUE(fs::create_directory(made));
