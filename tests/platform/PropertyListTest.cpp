@@ -31,16 +31,13 @@ PlistValue sample() {
     root["before2001"] = PlistValue::Date(std::chrono::seconds(86400));
     root["data"] = PlistValue::Data{0, 1, 2, 255, 128};
     root["emptyData"] = PlistValue::Data{};
-    PlistValue list = PlistValue::array();
-    list.append(1);
-    list.append("two");
-    list.append(PlistValue::dictionary());
-    list.append(PlistValue::array());
-    root["list"] = list;
-    root["nested"]["inner"]["deep"] = 3.5;
-    PlistValue many = PlistValue::array();
+    PlistValue list = PlistValue::array(), many = PlistValue::array();
+    for (PlistValue item : {PlistValue(1), PlistValue("two"), PlistValue::dictionary(), PlistValue::array()})
+        list.append(item);
     for (int i = 0; i < 300; ++i) many.append(i * 1000);
+    root["list"] = list;
     root["many"] = many;
+    root["nested"]["inner"]["deep"] = 3.5;
     return root;
 }
 
@@ -106,7 +103,7 @@ std::string xmlList(const std::string& body, const std::string& prolog = "") {
 
 std::string repeated(const std::string& text, int times) {
     std::string out;
-    for (int i = 0; i < times; ++i) out += text;
+    while (times-- > 0) out += text;
     return out;
 }
 
@@ -142,11 +139,10 @@ TEST(PropertyList, RoundTripsEveryKindInBothFormats) {
         EXPECT_EQ(*back, original) << "format " << int(format);
         EXPECT_EQ(back->find("negative")->asInteger(), -42);
         EXPECT_EQ(*back->find("third")->get<double>(), 1.0 / 3.0);
+        const std::string text(data->begin(), data->end());
+        EXPECT_TRUE(format == PlistFormat::Xml ? text.find("<plist") != std::string::npos
+                                               : text.starts_with("bplist00"));
     }
-    auto xml = PropertyList::toData(original, PlistFormat::Xml);
-    EXPECT_NE(std::string(xml->begin(), xml->end()).find("<plist"), std::string::npos);
-    auto binary = PropertyList::toData(original, PlistFormat::Binary);
-    EXPECT_EQ(std::string(binary->begin(), binary->begin() + 8), "bplist00");
 }
 
 TEST(PropertyList, FilesAreWrittenAtomicallyAndReadBack) {
@@ -163,9 +159,7 @@ TEST(PropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     EXPECT_FALSE(PropertyList::writeFile(file, bad));
     EXPECT_FALSE(PropertyList::writeFile(file, PlistValue()));
     EXPECT_EQ(PropertyList::readFile(file), sample());
-    int files = 0;
-    for ([[maybe_unused]] auto& e : fs::directory_iterator(folder.path())) ++files;
-    EXPECT_EQ(files, 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
 }
 
 TEST(PropertyList, InvalidInputFailsCleanly) {
@@ -173,27 +167,18 @@ TEST(PropertyList, InvalidInputFailsCleanly) {
     std::error_code error;
     EXPECT_FALSE(PropertyList::readFile(folder / "missing.plist", &error));
     EXPECT_TRUE(error);
-
-    const char* broken[] = {
-        "",
-        "not a property list at all",
-        "bplist00",
-        "bplist00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff",
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><integer>1",
-        "<plist><array><string>unclosed</array></plist>",
-    };
-    for (const char* text : broken) {
+    for (const char* text : {"", "not a property list at all", "bplist00",
+                             "bplist00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff",
+                             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><integer>1",
+                             "<plist><array><string>unclosed</array></plist>"}) {
         const fs::path file = folder / "broken.plist";
         std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
         EXPECT_FALSE(PropertyList::readFile(file)) << text;
     }
 
     // Hostile nesting is refused instead of exhausting the stack.
-    std::string deep = "<plist>";
-    for (int i = 0; i < 1000000; ++i) deep += "<array>";
-    for (int i = 0; i < 1000000; ++i) deep += "</array>";
-    deep += "</plist>";
-    EXPECT_FALSE(PropertyList::fromData(deep));
+    EXPECT_FALSE(PropertyList::fromData("<plist>" + repeated("<array>", 1000000) + repeated("</array>", 1000000) +
+                                        "</plist>"));
 }
 
 TEST(PropertyList, TypedReads) {
@@ -219,14 +204,12 @@ TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
         ASSERT_TRUE(data);
         EXPECT_EQ(PropertyList::fromData(data->data(), data->size()), controls);
     }
-    PlistValue withNul = PlistValue::dictionary();
+    PlistValue withNul = PlistValue::dictionary(), keyWithNul = PlistValue::dictionary();
     withNul["k"] = std::string("before\0after", 12);
+    keyWithNul[std::string("a\0b", 3)] = 1;
     EXPECT_FALSE(PropertyList::toData(withNul, PlistFormat::Xml));
     EXPECT_FALSE(PropertyList::toData(withNul, PlistFormat::Binary));
-    PlistValue keyWithNul = PlistValue::dictionary();
-    keyWithNul[std::string("a\0b", 3)] = 1;
     EXPECT_FALSE(PropertyList::toData(keyWithNul, PlistFormat::Xml));
-
     // Bytes that are no UTF-8 (a Linux file name may hold them) survive XML;
     // the binary format would re-encode them, so it refuses.
     PlistValue raw = PlistValue::dictionary();
