@@ -91,10 +91,7 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     // The writer claims success but leaves an empty file.
     EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path&) { return true; }));
     // The writer removes its file.
-    EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path& temp) {
-        fs::remove(temp);
-        return true;
-    }));
+    EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path& temp) { return fs::remove(temp); }));
     EXPECT_EQ(readText(target), "original");
     EXPECT_EQ(entryCount(folder.path()), 1);
 
@@ -313,16 +310,13 @@ TEST(FileManager, SpecialFilesAndLongNames) {
     const fs::path temp = FileManager::temporaryPathBeside(target);
     EXPECT_LE(temp.filename().string().size(), 255u);
     EXPECT_EQ(temp.extension(), ".jpeg");
-    ASSERT_TRUE(FileManager::writeAtomically(target, [](const fs::path& path) {
-        std::ofstream(path) << "long";
-        return true;
-    }));
+    ASSERT_TRUE(
+        FileManager::writeAtomically(target, [](const fs::path& path) { return bool(std::ofstream(path) << "long"); }));
     EXPECT_EQ(readText(target), "long");
 }
 
-// A run killed while writing leaves its hidden temporary file beside the
-// destination; a later write into that folder removes it, and only it: not
-// the files of a live writer, of another boot or machine, nor anything else.
+// A run killed while writing leaves its hidden temporary beside the destination; a later write there removes
+// it, and only it: not the files of a live writer, of another boot or machine, nor anything else.
 TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     ScratchFolder folder;
     const std::string boot = shortBootId();
@@ -357,9 +351,8 @@ TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     EXPECT_EQ(readText(folder / "out.jpg"), "done");
 }
 
-// A conversion killed while libvips held disc copies of its images leaves
-// them in the private folder; a later run removes them, but never one that
-// a live process holds or is still writing, nor anything else.
+// Disc copies libvips left in the private folder are removed by a later run, but never one that a live
+// process holds or is still writing, nor anything else.
 TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
     ScratchFolder folder;
     const fs::path privateFolder = folder / ("vantrell-" + std::to_string(::getuid()));
@@ -384,10 +377,8 @@ TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
     for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(privateFolder / name), kept) << name;
 }
 
-// Runs whose private folder name was taken made a fallback folder each; a
-// later run removes those of runs that are gone (an ended child's process id
-// and this boot's short id), with their contents, and keeps a live run's and
-// what is not ours.
+// Fallback folders (made when the private name was taken) of runs that are gone are removed with their
+// contents; a live run's and what is not ours are kept.
 TEST(FileManager, FallbackFoldersOfGoneRunsAreRemoved) {
     ScratchFolder folder;
     const std::string own = "vantrell-" + std::to_string(::getuid());

@@ -45,18 +45,27 @@ VImage Pixels(int width, int height, int bands, bool sixteen) {
         VImage::option()->set("interpretation", colour ? VIPS_INTERPRETATION_sRGB : VIPS_INTERPRETATION_B_W));
 }
 
-struct Layout {
-    const char* name;
-    int width, height, bands;
-    bool sixteen;
-};
+// The IDAT chunks of a PNG, joined: one zlib stream.
+std::vector<std::uint8_t> ImageData(const std::vector<std::uint8_t>& png) {
+    std::vector<std::uint8_t> data;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length = std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 |
+                                   std::size_t(png[at + 2]) << 8 | png[at + 3];
+        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0) {
+            data.insert(data.end(), png.begin() + std::ptrdiff_t(at + 8), png.begin() + std::ptrdiff_t(at + 8 + length));
+        }
+        at += 12 + length;
+    }
+    return data;
+}
+
+struct Layout { const char* name; int width, height, bands; bool sixteen; };
 
 class PngWriterLayouts : public ::testing::TestWithParam<Layout> {};
 
 }  // namespace
 
-// The file libpng reads back holds the same samples, whatever the layout,
-// and whether the rows fill one band or many joined ones.
+// The file libpng reads back holds the same samples, whatever the layout, in one band or many joined ones.
 TEST_P(PngWriterLayouts, DecodesToTheSameSamples) {
     const Layout& c = GetParam();
     const VImage image = Pixels(c.width, c.height, c.bands, c.sixteen);
@@ -98,8 +107,8 @@ TEST(PngWriter, TakesOnlyPlainLayouts) {
     EXPECT_FALSE(plat::codecs::CanWritePng(rgb.bandjoin({rgb})));
 }
 
-// A write that fails at any point, or pixels that cannot be computed, end in
-// an exception, never a hang or a crash (bands may still be deflating).
+// A write that fails at any point, or pixels that cannot be computed, end in an exception, never a hang or
+// a crash (bands may still be deflating).
 TEST(PngWriter, FailuresThrow) {
     const VImage image = Pixels(1500, 1000, 4, false);
     for (int failAt : {1, 3, 8, 20}) {
@@ -115,8 +124,7 @@ TEST(PngWriter, FailuresThrow) {
     EXPECT_THROW(Encode(broken), vips::VError);
 }
 
-// Images written side by side share the deflating threads: each file holds
-// its own rows, on every round, whatever the order the bands finish in.
+// Images written side by side share the deflating threads: each file holds its own rows, every round.
 TEST(PngWriter, ImagesWrittenAtOnceEachKeepTheirRows) {
     const Layout layouts[] = {{"Rgb", 1500, 900, 3, false}, {"Grey16", 900, 1500, 1, true},
                               {"Rgba", 2000, 700, 4, false}, {"Tall", 5, 40000, 3, false}};
@@ -137,9 +145,8 @@ TEST(PngWriter, ImagesWrittenAtOnceEachKeepTheirRows) {
     }
 }
 
-// Rows that repeat the one above (the white of a page) skip the filter
-// search: runs of every length, across the joins of bands, at the top and
-// the bottom, and whole images of them read back the same.
+// Rows that repeat the one above (the white of a page) skip the filter search: runs of every length,
+// across the joins of bands, at the top and the bottom, and whole images of them read back the same.
 TEST(PngWriter, RepeatedRowsBetweenOthersDecodeToTheSameSamples) {
     plat::Initialize();
     constexpr int kWidth = 1500;  // about 230 rows to a band
@@ -172,28 +179,8 @@ TEST(PngWriter, RepeatedRowsBetweenOthersDecodeToTheSameSamples) {
     }
 }
 
-namespace {
-
-// The IDAT chunks of a PNG, joined: one zlib stream.
-std::vector<std::uint8_t> ImageData(const std::vector<std::uint8_t>& png) {
-    std::vector<std::uint8_t> data;
-    for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t length = std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 |
-                                   std::size_t(png[at + 2]) << 8 | png[at + 3];
-        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0) {
-            data.insert(data.end(), png.begin() + std::ptrdiff_t(at + 8), png.begin() + std::ptrdiff_t(at + 8 + length));
-        }
-        at += 12 + length;
-    }
-    return data;
-}
-
-}  // namespace
-
-// Whatever the rows hold, the pixel data deflates to no more than zlib's
-// level 7 with the filtered strategy makes of the same filtered rows (what
-// libpng writes for ImageMagick): grainy photographs, the same enlarged
-// smooth (as photos placed on a page come out), and drawings with text.
+// The pixel data deflates to no more than zlib's level 7, filtered strategy, makes of the same filtered rows
+// (what libpng writes for ImageMagick): grainy photographs, the same enlarged smooth, and drawings with text.
 TEST(PngWriter, DeflatesNoLargerThanLibpngsStrongestUsualSetting) {
     plat::Initialize();
     const VImage grain = Pixels(1200, 900, 3, false);

@@ -45,8 +45,7 @@ void putBigEndian(std::string& out, std::uint64_t value, int size) {
     for (int i = size - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// A binary property list of raw objects (made with the helpers below, which
-// refer to other objects by 4-byte index). Object 0 is the top.
+// A binary property list of raw objects (which refer to others by 4-byte index); object 0 is the top.
 std::string binaryList(const std::vector<std::string>& objects) {
     std::string out = "bplist00";
     std::vector<std::uint64_t> offsets;
@@ -221,9 +220,8 @@ TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
 }
 
 TEST(PropertyList, NestingIsMeasuredByRealElementsNotByTextThatLooksLikeThem) {
-    // Closing tags hidden where markup-like text is no markup, ahead of a real
-    // nesting far beyond any settings file; the same places in an honest file
-    // are skipped and the value kept.
+    // Closing tags hidden where text is no markup, ahead of a real nesting far beyond any settings file;
+    // the same places in an honest file are skipped and the value kept.
     const std::string decoys = repeated("</array>", 200000);
     const std::string deep = repeated("<array>", 200000) + repeated("</array>", 200000);
     const struct { const char* where; std::string prolog, before, after; } hidings[] = {
@@ -269,10 +267,8 @@ TEST(PropertyList, WhatAListExpandsToIsBounded) {
         for (int i = 0; i < count; ++i) out += "<key>k" + std::to_string(i) + "</key>" + value;
         return xmlList(out + "</dict>");
     };
-    // A small file whose value would be tens of megabytes or hundreds of
-    // thousands of values: one shared object referred to again and again, a
-    // reference to an array of references, or very many keys. Honest lists of a
-    // few thousand values and shared objects read.
+    // A small file whose value would be tens of megabytes or hundreds of thousands of values (a shared object
+    // referred to again and again, references to references, very many keys) fails; honest lists read.
     using Refs = std::vector<std::uint64_t>;
     const struct { const char* what; std::string list; std::size_t size; } cases[] = {
         {"shared data", binaryList({arrayObject(Refs(10000, 1)), dataObject(4096)}), 0},
