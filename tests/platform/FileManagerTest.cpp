@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <vector>
 #include <fcntl.h>
@@ -39,10 +40,13 @@ std::string shortBootId() {
     return boot.substr(0, 8);
 }
 
-// The process id of a child that has already ended.
-pid_t goneProcess() {
+// The process id of a child that has already ended (after doing `work`).
+pid_t goneProcess(const std::function<void()>& work = {}) {
     const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
+    if (child == 0) {
+        if (work) work();
+        ::_exit(0);
+    }
     EXPECT_GT(child, 0);
     EXPECT_EQ(::waitpid(child, nullptr, 0), child);
     return child;
@@ -115,9 +119,8 @@ TEST(FileManager, StreamedFilesAreWholeOrNotThere) {
     ASSERT_TRUE(FileManager::createFile(target, std::string_view("original")));
     auto pieces = [](std::initializer_list<std::string_view> parts, bool complete) {
         return [parts, complete](const FileManager::ByteWriter& write) {
-            for (std::string_view part : parts) {
+            for (std::string_view part : parts)
                 if (!write(part.data(), part.size())) return false;
-            }
             return complete;
         };
     };
@@ -337,17 +340,11 @@ TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     for (const auto& [name, kept] : files) std::ofstream(folder / name) << "part";
     // A forked child that was killed while writing: its temporary names the
     // child, not its living parent, whose name it had made before.
-    const pid_t forked = ::fork();
-    if (forked == 0) {
-        std::ofstream(FileManager::temporaryPathBeside(folder / "forked.jpg")) << "part";
-        ::_exit(0);
-    }
-    ASSERT_EQ(::waitpid(forked, nullptr, 0), forked);
+    goneProcess([&] { std::ofstream(FileManager::temporaryPathBeside(folder / "forked.jpg")) << "part"; });
     ASSERT_TRUE(FileManager::createFile(folder / "out.jpg", std::string_view("done")));
     for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(folder / name), kept) << name;
-    for (const auto& entry : fs::directory_iterator(folder / "")) {
+    for (const auto& entry : fs::directory_iterator(folder / ""))
         EXPECT_EQ(entry.path().filename().string().find("forked"), std::string::npos) << entry.path();
-    }
     EXPECT_EQ(readText(folder / "out.jpg"), "done");
 }
 

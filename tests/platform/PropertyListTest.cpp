@@ -96,6 +96,11 @@ std::string binaryArrays(const std::vector<std::vector<std::uint64_t>>& refs) {
     return binaryList(objects);
 }
 
+std::optional<PlistValue> roundTrip(const PlistValue& value, PlistFormat format) {
+    auto data = PropertyList::toData(value, format);
+    return data ? PropertyList::fromData(data->data(), data->size()) : std::nullopt;
+}
+
 std::string xmlList(const std::string& body, const std::string& prolog = "") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + prolog + "<plist version=\"1.0\">" + body + "</plist>";
 }
@@ -198,11 +203,7 @@ TEST(PropertyList, TypedReads) {
 TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
     PlistValue controls = PlistValue::dictionary();
     controls["k"] = std::string("tab\there\r\nline \x01 ]]> & <");
-    for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
-        auto data = PropertyList::toData(controls, format);
-        ASSERT_TRUE(data);
-        EXPECT_EQ(PropertyList::fromData(data->data(), data->size()), controls);
-    }
+    for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) EXPECT_EQ(roundTrip(controls, format), controls);
     PlistValue withNul = PlistValue::dictionary(), keyWithNul = PlistValue::dictionary();
     withNul["k"] = std::string("before\0after", 12);
     keyWithNul[std::string("a\0b", 3)] = 1;
@@ -213,9 +214,7 @@ TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
     // the binary format would re-encode them, so it refuses.
     PlistValue raw = PlistValue::dictionary();
     raw["name"] = std::string("photo\xff.jpg");
-    auto xml = PropertyList::toData(raw, PlistFormat::Xml);
-    ASSERT_TRUE(xml);
-    EXPECT_EQ(PropertyList::fromData(xml->data(), xml->size()), raw);
+    EXPECT_EQ(roundTrip(raw, PlistFormat::Xml), raw);
     EXPECT_FALSE(PropertyList::toData(raw, PlistFormat::Binary));
 }
 
@@ -305,9 +304,7 @@ TEST(PropertyList, DatesThatCannotBeHeldReadAsNumbersAndWriteBack) {
         ASSERT_TRUE(number);
         EXPECT_TRUE(std::isnan(seconds) ? std::isnan(*number) : *number == seconds);
         for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
-            auto saved = PropertyList::toData(*value, format);
-            ASSERT_TRUE(saved);
-            auto back = PropertyList::fromData(saved->data(), saved->size());
+            auto back = roundTrip(*value, format);
             EXPECT_TRUE(back && back->find("d")->is<double>());
         }
     }
