@@ -68,7 +68,6 @@ TEST(FileManager, CreateFileWritesAndReplacesAtomically) {
     EXPECT_EQ(readText(target), "second, longer");
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640)) << "a replaced file keeps its permissions";
     EXPECT_EQ(entryCount(folder.path()), 1) << "no temporary file left";
-
     ASSERT_TRUE(FileManager::createFile(folder / "empty", std::string_view()));
     EXPECT_EQ(FileManager::fileSize(folder / "empty"), 0u);
 }
@@ -77,7 +76,6 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     ScratchFolder folder;
     const fs::path target = folder / "keep.jpg";
     ASSERT_TRUE(FileManager::createFile(target, std::string_view("original")));
-
     // The writer gives up half-way.
     fs::path seen;
     EXPECT_FALSE(FileManager::writeAtomically(target, [&](const fs::path& temp) {
@@ -98,7 +96,6 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path& temp) { return fs::remove(temp); }));
     EXPECT_EQ(readText(target), "original");
     EXPECT_EQ(entryCount(folder.path()), 1);
-
     // The rename itself fails: a non-empty folder stands at the target.
     const fs::path blocked = folder / "blocked";
     fs::create_directory(blocked);
@@ -108,7 +105,6 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     EXPECT_TRUE(error);
     EXPECT_TRUE(fs::is_directory(blocked));
     EXPECT_EQ(entryCount(folder.path()), 2);
-
     // A missing folder fails cleanly.
     EXPECT_FALSE(FileManager::createFile(folder / "missing" / "x", std::string_view("data")));
 }
@@ -133,7 +129,6 @@ TEST(FileManager, StreamedFilesAreWholeOrNotThere) {
     EXPECT_FALSE(FileManager::createFile(target, pieces({}, true)));
     EXPECT_EQ(readText(target), "original");
     EXPECT_EQ(entryCount(folder.path()), 1);
-
     // Complete: the pieces in order, replacing the old file.
     EXPECT_TRUE(FileManager::createFile(target, pieces({"new ", "", "bytes"}, true)));
     EXPECT_EQ(readText(target), "new bytes");
@@ -153,13 +148,11 @@ TEST(FileManager, AttributesRoundTrip) {
     EXPECT_EQ(read->modificationDate, attributes.modificationDate);
     EXPECT_EQ(read->posixPermissions, 0604u);
     EXPECT_NE(read->creationDate, attributes.creationDate);
-
     plat::FileAttributes later;
     later.modificationDate = plat::FileTime(std::chrono::seconds(1500000000));
     ASSERT_TRUE(FileManager::setAttributes(file, later));
     EXPECT_EQ(FileManager::attributesOfItem(file)->modificationDate, later.modificationDate);
     EXPECT_FALSE(FileManager::attributesOfItem(folder / "none"));
-
     // writeAtomically commits and applies them too.
     const fs::path target = folder / "out.tif";
     auto write = [](const fs::path& temp) { return bool(std::ofstream(temp) << "pixels"); };
@@ -228,18 +221,15 @@ TEST(FileManager, CopyAndMove) {
     plat::FileAttributes attributes;
     attributes.modificationDate = plat::FileTime(std::chrono::seconds(999999999));
     ASSERT_TRUE(FileManager::createFile(source, std::string_view("payload"), attributes));
-
     EXPECT_TRUE(FileManager::copyItem(source, folder / "copy.bin"));
     EXPECT_EQ(readText(folder / "copy.bin"), "payload");
     EXPECT_EQ(FileManager::attributesOfItem(folder / "copy.bin")->modificationDate, attributes.modificationDate);
     EXPECT_FALSE(FileManager::copyItem(source, folder / "copy.bin")) << "copy never replaces";
     EXPECT_FALSE(FileManager::copyItem(folder / "none", folder / "x"));
-
     ASSERT_TRUE(FileManager::createFile(folder / "dest.bin", std::string_view("old")));
     EXPECT_TRUE(FileManager::moveItemReplacing(folder / "copy.bin", folder / "dest.bin"));
     EXPECT_EQ(readText(folder / "dest.bin"), "payload");
     EXPECT_FALSE(FileManager::fileExists(folder / "copy.bin"));
-
     // A folder in the way is replaced too.
     fs::create_directories(folder / "dir" / "inner");
     EXPECT_TRUE(FileManager::moveItemReplacing(folder / "dest.bin", folder / "dir"));
@@ -305,7 +295,6 @@ TEST(FileManager, SpecialFilesAndLongNames) {
     EXPECT_FALSE(FileManager::contentsOfFile(folder / "pipe"));
     EXPECT_FALSE(FileManager::copyItem(folder / "pipe", folder / "copy"));
     EXPECT_FALSE(fs::exists(folder / "copy"));
-
     // A name at the length limit still gets a temporary name beside it.
     const std::string longName = std::string(240, 'n') + "\xC3\xA9\xC3\xA9.jpeg";
     ASSERT_LE(longName.size(), 255u);
@@ -326,7 +315,6 @@ TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     const std::string gone = std::to_string(goneProcess());
     const std::string self = std::to_string(::getpid());
     const std::string otherBoot = boot == "ffffffff" ? "eeeeeeee" : "ffffffff";
-
     const fs::path live = FileManager::temporaryPathBeside(folder / "live.jpg");
     const std::vector<std::pair<std::string, bool>> files = {
         {".vantrell-tmp-" + gone + "-4242-" + boot + "-abcdefghij-photo.jpg", false},
@@ -388,7 +376,6 @@ TEST(FileManager, FallbackFoldersOfGoneRunsAreRemoved) {
         fs::permissions(made, fs::perms::owner_all, fs::perm_options::replace);
     }
     std::ofstream(gone / "vips-1-2.v") << "pixels";
-
     ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
     const fs::path chosen = FileManager::temporaryDirectory();
     EXPECT_EQ(chosen.parent_path(), folder.path());

@@ -156,7 +156,6 @@ TEST(PropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     EXPECT_EQ(PropertyList::readFile(file), sample());
     ASSERT_TRUE(PropertyList::writeFile(file, sample(), PlistFormat::Binary));
     EXPECT_EQ(PropertyList::readFile(file), sample());
-
     // A value that cannot be written (null inside) leaves the file as it was.
     PlistValue bad = PlistValue::dictionary();
     bad["hole"] = PlistValue();
@@ -179,7 +178,6 @@ TEST(PropertyList, InvalidInputFailsCleanly) {
         std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
         EXPECT_FALSE(PropertyList::readFile(file)) << text;
     }
-
     // Hostile nesting is refused instead of exhausting the stack.
     EXPECT_FALSE(PropertyList::fromData("<plist>" + repeated("<array>", 1000000) + repeated("</array>", 1000000) +
                                         "</plist>"));
@@ -283,7 +281,6 @@ TEST(PropertyList, WhatAListExpandsToIsBounded) {
         ASSERT_EQ(bool(value), c.size != 0);
         EXPECT_EQ(value ? value->size() : 0u, c.size);
     }
-
     // Limits of the caller's choosing, for the file read as well.
     ScratchFolder folder;
     const fs::path file = folder / "limits.plist";
