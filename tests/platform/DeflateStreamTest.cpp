@@ -18,23 +18,19 @@ using plat::codecs::kContinueDeflateRoom;
 Bytes Compress(const std::uint8_t* data, std::size_t size, int level) {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> c(libdeflate_alloc_compressor(level),
                                                                                      libdeflate_free_compressor);
-    Bytes out(libdeflate_deflate_compress_bound(c.get(), size) + kContinueDeflateRoom);
-    // The stream, then the room ContinueDeflateStream may use.
+    Bytes out(libdeflate_deflate_compress_bound(c.get(), size) + kContinueDeflateRoom);  // then the room to continue
     out.resize(libdeflate_deflate_compress(c.get(), data, size, out.data(), out.size() - kContinueDeflateRoom) +
                kContinueDeflateRoom);
     return out;
 }
 
-// Runs one stream through zlib's inflate, which must take every byte and
-// see the end.
+// Runs one stream through zlib's inflate, which must take every byte and see the end.
 bool Inflate(const Bytes& stream, Bytes& out, std::size_t expected) {
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) return false;
     out.assign(expected + 1, 0);
-    z.next_in = const_cast<Bytef*>(stream.data());
-    z.avail_in = uInt(stream.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
+    z.next_in = const_cast<Bytef*>(stream.data()), z.avail_in = uInt(stream.size());
+    z.next_out = out.data(), z.avail_out = uInt(out.size());
     const int result = inflate(&z, Z_FINISH);
     out.resize(out.size() - z.avail_out);
     const bool whole = result == Z_STREAM_END && z.avail_in == 0;
@@ -57,9 +53,8 @@ Bytes Data(const std::string& kind, std::size_t size) {
 
 }  // namespace
 
-// Pieces compressed apart at every level (stored, fixed and dynamic
-// blocks, one block or many) and opened join into one stream that holds
-// the data in order; the last piece keeps its end.
+// Pieces compressed apart at every level (stored, fixed and dynamic blocks, one block or many) and
+// opened join into one stream that holds the data in order; the last piece keeps its end.
 TEST(DeflateStream, ContinuedPiecesJoinIntoOneStream) {
     for (const char* kind : {"zeros", "noise", "text", "ramp"}) {
         const Bytes data = Data(kind, 3 << 20);
@@ -85,8 +80,7 @@ TEST(DeflateStream, ContinuedPiecesJoinIntoOneStream) {
     }
 }
 
-// Bytes that are not one whole stream are refused, whatever is wrong with
-// them, and damaged streams never make the walk read out of bounds.
+// Bytes that are not one whole stream are refused, and damaged streams never make the walk read out of bounds.
 TEST(DeflateStream, RefusesWhatIsNotOneWholeStream) {
     const Bytes data = Data("text", 200000);
     const Bytes whole = Compress(data.data(), data.size(), 6);

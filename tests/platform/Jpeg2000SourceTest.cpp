@@ -1,6 +1,4 @@
-// JPEG 2000 files read through OpenJPEG: the pixels the encoder was given,
-// at the file's own depth, the same on every read.
-
+// JPEG 2000 files read through OpenJPEG: the pixels the encoder was given, at the file's own depth, every read.
 #include "ScratchFolder.h"
 
 #include "platform/Image.h"
@@ -9,9 +7,7 @@
 #include "platform/ToolRunner.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
-
 #include <fstream>
 #include <string>
 #include <vector>
@@ -44,8 +40,7 @@ protected:
             pgm.push_back(char(pixel(i % width, i / width) & 255));
         }
         std::ofstream(dir / "in.pgm", std::ios::binary) << pgm;
-        std::vector<std::string> argv = {"opj_compress", "-i", (dir / "in.pgm").string(), "-o",
-                                         (dir / "out.jp2").string()};
+        std::vector<std::string> argv = {"opj_compress", "-i", dir / "in.pgm", "-o", dir / "out.jp2"};
         argv.insert(argv.end(), options.begin(), options.end());
         EXPECT_TRUE(plat::ToolRunner().run("/usr/bin/opj_compress", argv).succeeded());
         return dir / "out.jp2";
@@ -55,9 +50,8 @@ protected:
 
 }  // namespace
 
-// Small tiles and an image area away from the canvas origin: libvips's own
-// loader read past its buffers on such files and gave other pixels on every
-// run. In a subsampled file (`step` 2) each sample covers its 2 × 2 pixels.
+// Small tiles and an image area away from the canvas origin: libvips's own loader read past its buffers
+// on such files and gave other pixels on every run. Subsampled (`step` 2), a sample covers 2 × 2 pixels.
 TEST_F(Jpeg2000SourceTest, GreyReadsTheEncodedPixelsEveryTime) {
     const struct { int width, height, step; std::vector<std::string> options; } files[] = {
         {123, 77, 1, {"-t", "16,16", "-n", "2", "-d", "3,5"}},
@@ -74,8 +68,7 @@ TEST_F(Jpeg2000SourceTest, GreyReadsTheEncodedPixelsEveryTime) {
             const auto source = plat::ImageSource::Open(file);
             const plat::ImageRef image = source ? source->createImage(0) : nullptr;
             ASSERT_TRUE(image);
-            ASSERT_EQ(image->width(), width);
-            ASSERT_EQ(image->height(), height);
+            ASSERT_EQ(std::pair(image->width(), image->height()), std::pair(width, height));
             EXPECT_EQ(image->colorModel(), plat::ColorModel::Gray);
             const std::vector<std::uint8_t> pixels = Bytes(image->vimage());
             ASSERT_EQ(pixels.size(), std::size_t(width * height));

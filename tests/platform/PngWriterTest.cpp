@@ -23,6 +23,11 @@ std::vector<std::uint8_t> Encode(const VImage& image) {
     return png;
 }
 
+// The image libpng reads back from the written file.
+VImage Decode(const std::vector<std::uint8_t>& png) {
+    return VImage::new_from_buffer(png.data(), png.size(), "").copy_memory();
+}
+
 // Seeded noise over a smooth ramp: rows that each filter suits somewhere.
 VImage Pixels(int width, int height, int bands, bool sixteen) {
     plat::Initialize();
@@ -40,28 +45,34 @@ VImage Pixels(int width, int height, int bands, bool sixteen) {
         VImage::option()->set("interpretation", colour ? VIPS_INTERPRETATION_sRGB : VIPS_INTERPRETATION_B_W));
 }
 
-struct Layout {
-    const char* name;
-    int width, height, bands;
-    bool sixteen;
-};
+// The IDAT chunks of a PNG, joined: one zlib stream.
+std::vector<std::uint8_t> ImageData(const std::vector<std::uint8_t>& png) {
+    std::vector<std::uint8_t> data;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length = std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 |
+                                   std::size_t(png[at + 2]) << 8 | png[at + 3];
+        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0) {
+            data.insert(data.end(), png.begin() + std::ptrdiff_t(at + 8), png.begin() + std::ptrdiff_t(at + 8 + length));
+        }
+        at += 12 + length;
+    }
+    return data;
+}
+
+struct Layout { const char* name; int width, height, bands; bool sixteen; };
 
 class PngWriterLayouts : public ::testing::TestWithParam<Layout> {};
 
 }  // namespace
 
-// The file libpng reads back holds the same samples, whatever the layout,
-// and whether the rows fill one band or many joined ones.
+// The file libpng reads back holds the same samples, whatever the layout, in one band or many joined ones.
 TEST_P(PngWriterLayouts, DecodesToTheSameSamples) {
     const Layout& c = GetParam();
     const VImage image = Pixels(c.width, c.height, c.bands, c.sixteen);
     ASSERT_TRUE(plat::codecs::CanWritePng(image));
-    const std::vector<std::uint8_t> png = Encode(image);
-    const VImage back = VImage::new_from_buffer(png.data(), png.size(), "");
-    EXPECT_EQ(back.width(), c.width);
-    EXPECT_EQ(back.height(), c.height);
-    EXPECT_EQ(back.bands(), c.bands);
-    EXPECT_EQ(back.format(), c.sixteen ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
+    const VImage back = Decode(Encode(image));
+    EXPECT_EQ(std::tuple(back.width(), back.height(), back.bands(), back.format()),
+              std::tuple(c.width, c.height, c.bands, c.sixteen ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR));
     EXPECT_EQ(SamplesOf(back), SamplesOf(image));
 }
 
@@ -81,8 +92,7 @@ TEST(PngWriter, KeepsResolutionAndProfile) {
         "srgb", VImage::option()->set("input_profile", "srgb")->set("embedded", false));
     image = image.copy(VImage::option()->set("xres", 300 / 25.4)->set("yres", 150 / 25.4));
     ASSERT_TRUE(vips_image_get_typeof(image.get_image(), VIPS_META_ICC_NAME));
-    const std::vector<std::uint8_t> png = Encode(image);
-    const VImage back = VImage::new_from_buffer(png.data(), png.size(), "");
+    const VImage back = Decode(Encode(image));
     EXPECT_NEAR(back.xres() * 25.4, 300.0, 0.1);
     EXPECT_NEAR(back.yres() * 25.4, 150.0, 0.1);
     EXPECT_TRUE(vips_image_get_typeof(back.get_image(), VIPS_META_ICC_NAME));
@@ -97,15 +107,14 @@ TEST(PngWriter, TakesOnlyPlainLayouts) {
     EXPECT_FALSE(plat::codecs::CanWritePng(rgb.bandjoin({rgb})));
 }
 
-// A write that fails at any point, or pixels that cannot be computed, end in
-// an exception, never a hang or a crash (bands may still be deflating).
+// A write that fails at any point, or pixels that cannot be computed, end in an exception, never a hang or
+// a crash (bands may still be deflating).
 TEST(PngWriter, FailuresThrow) {
     const VImage image = Pixels(1500, 1000, 4, false);
     for (int failAt : {1, 3, 8, 20}) {
         int writes = 0;
-        EXPECT_THROW(plat::codecs::WritePng(image, [&](const void*, std::size_t) { return ++writes < failAt; }),
-                     vips::VError)
-            << failAt;
+        const auto write = [&](const void*, std::size_t) { return ++writes < failAt; };
+        EXPECT_THROW(plat::codecs::WritePng(image, write), vips::VError) << failAt;
     }
     // Pixels whose computation fails: an image cut from a truncated file.
     const std::vector<std::uint8_t> whole = Encode(image);
@@ -115,8 +124,7 @@ TEST(PngWriter, FailuresThrow) {
     EXPECT_THROW(Encode(broken), vips::VError);
 }
 
-// Images written side by side share the deflating threads: each file holds
-// its own rows, on every round, whatever the order the bands finish in.
+// Images written side by side share the deflating threads: each file holds its own rows, every round.
 TEST(PngWriter, ImagesWrittenAtOnceEachKeepTheirRows) {
     const Layout layouts[] = {{"Rgb", 1500, 900, 3, false}, {"Grey16", 900, 1500, 1, true},
                               {"Rgba", 2000, 700, 4, false}, {"Tall", 5, 40000, 3, false}};
@@ -129,29 +137,21 @@ TEST(PngWriter, ImagesWrittenAtOnceEachKeepTheirRows) {
     for (int round = 0; round < 3; ++round) {
         std::vector<std::vector<std::uint8_t>> files(images.size());
         std::vector<std::thread> writers;
-        for (std::size_t i = 0; i < images.size(); ++i) {
-            writers.emplace_back([&, i] { files[i] = Encode(images[i]); });
-        }
+        for (std::size_t i = 0; i < images.size(); ++i) writers.emplace_back([&, i] { files[i] = Encode(images[i]); });
         for (std::thread& writer : writers) writer.join();
         for (std::size_t i = 0; i < images.size(); ++i) {
-            const VImage back = VImage::new_from_buffer(files[i].data(), files[i].size(), "");
-            EXPECT_EQ(SamplesOf(back), samples[i]) << layouts[i].name << " round " << round;
+            EXPECT_EQ(SamplesOf(Decode(files[i])), samples[i]) << layouts[i].name << " round " << round;
         }
     }
 }
 
-// Rows that repeat the one above (the white of a page) skip the filter
-// search: runs of every length, across the joins of bands, at the top and
-// the bottom, and whole images of them read back the same.
+// Rows that repeat the one above (the white of a page) skip the filter search: runs of every length,
+// across the joins of bands, at the top and the bottom, and whole images of them read back the same.
 TEST(PngWriter, RepeatedRowsBetweenOthersDecodeToTheSameSamples) {
     plat::Initialize();
     constexpr int kWidth = 1500;  // about 230 rows to a band
-    struct Case {
-        const char* name;
-        std::vector<std::pair<int, bool>> runs;  // rows, repeated or not
-        std::uint8_t ground = 250;                // the repeated rows' red; green and blue are 40
-    };
-    const Case cases[] = {
+    // Runs of rows, repeated or not; the repeated rows' red (green and blue are 40).
+    const struct Case { const char* name; std::vector<std::pair<int, bool>> runs; std::uint8_t ground = 250; } cases[] = {
         {"AllPlain", {{3000, true}}},
         {"PlainThenNoise", {{7, true}, {1, false}, {8, true}, {2, false}, {9, true}, {400, false}, {2500, true}}},
         {"NoiseThenPlain", {{1, false}, {600, true}, {3, false}, {1, true}, {5, false}, {231, true}, {1, false}}},
@@ -171,45 +171,22 @@ TEST(PngWriter, RepeatedRowsBetweenOthersDecodeToTheSameSamples) {
             }
         }
         const int height = int(pixels.size() / (kWidth * 3));
-        const VImage image = VImage::new_from_memory(pixels.data(), pixels.size(), kWidth, height, 3,
-                                                     VIPS_FORMAT_UCHAR)
+        const VImage image = VImage::new_from_memory(pixels.data(), pixels.size(), kWidth, height, 3, VIPS_FORMAT_UCHAR)
                                  .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-        const std::vector<std::uint8_t> png = Encode(image);
-        const VImage back = VImage::new_from_buffer(png.data(), png.size(), "");
+        const VImage back = Decode(Encode(image));
         EXPECT_EQ(back.height(), height) << c.name;
         EXPECT_EQ(SamplesOf(back), pixels) << c.name;
     }
 }
 
-namespace {
-
-// The IDAT chunks of a PNG, joined: one zlib stream.
-std::vector<std::uint8_t> ImageData(const std::vector<std::uint8_t>& png) {
-    std::vector<std::uint8_t> data;
-    for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t length = std::size_t(png[at]) << 24 | std::size_t(png[at + 1]) << 16 |
-                                   std::size_t(png[at + 2]) << 8 | png[at + 3];
-        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0) {
-            data.insert(data.end(), png.begin() + std::ptrdiff_t(at + 8), png.begin() + std::ptrdiff_t(at + 8 + length));
-        }
-        at += 12 + length;
-    }
-    return data;
-}
-
-}  // namespace
-
-// Whatever the rows hold, the pixel data deflates to no more than zlib's
-// level 7 with the filtered strategy makes of the same filtered rows (what
-// libpng writes for ImageMagick): grainy photographs, the same enlarged
-// smooth (as photos placed on a page come out), and drawings with text.
+// The pixel data deflates to no more than zlib's level 7, filtered strategy, makes of the same filtered rows
+// (what libpng writes for ImageMagick): grainy photographs, the same enlarged smooth, and drawings with text.
 TEST(PngWriter, DeflatesNoLargerThanLibpngsStrongestUsualSetting) {
     plat::Initialize();
     const VImage grain = Pixels(1200, 900, 3, false);
     const VImage smooth = Pixels(300, 225, 3, false).resize(4.0, VImage::option()->set("kernel", VIPS_KERNEL_LINEAR));
-    VImage drawing = (VImage::black(1600, 1200, VImage::option()->set("bands", 3)) + 255)
-                         .cast(VIPS_FORMAT_UCHAR)
-                         .copy_memory();
+    VImage drawing =
+        (VImage::black(1600, 1200, VImage::option()->set("bands", 3)) + 255).cast(VIPS_FORMAT_UCHAR).copy_memory();
     for (int i = 0; i < 40; ++i) {
         drawing.draw_rect({double(i * 6 % 255), 40.0, 200.0}, (i * 97) % 1500, (i * 53) % 1100, 90, 12,
                           VImage::option()->set("fill", true));
@@ -226,10 +203,8 @@ TEST(PngWriter, DeflatesNoLargerThanLibpngsStrongestUsualSetting) {
         z_stream z{};
         ASSERT_EQ(deflateInit2(&z, 7, Z_DEFLATED, 15, 8, Z_FILTERED), Z_OK);
         std::vector<std::uint8_t> libpng(deflateBound(&z, uLong(size)));
-        z.next_in = filtered.data();
-        z.avail_in = uInt(size);
-        z.next_out = libpng.data();
-        z.avail_out = uInt(libpng.size());
+        z.next_in = filtered.data(), z.avail_in = uInt(size);
+        z.next_out = libpng.data(), z.avail_out = uInt(libpng.size());
         ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
         const std::size_t reference = libpng.size() - z.avail_out;
         deflateEnd(&z);

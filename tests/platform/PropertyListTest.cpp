@@ -31,16 +31,13 @@ PlistValue sample() {
     root["before2001"] = PlistValue::Date(std::chrono::seconds(86400));
     root["data"] = PlistValue::Data{0, 1, 2, 255, 128};
     root["emptyData"] = PlistValue::Data{};
-    PlistValue list = PlistValue::array();
-    list.append(1);
-    list.append("two");
-    list.append(PlistValue::dictionary());
-    list.append(PlistValue::array());
-    root["list"] = list;
-    root["nested"]["inner"]["deep"] = 3.5;
-    PlistValue many = PlistValue::array();
+    PlistValue list = PlistValue::array(), many = PlistValue::array();
+    for (PlistValue item : {PlistValue(1), PlistValue("two"), PlistValue::dictionary(), PlistValue::array()})
+        list.append(item);
     for (int i = 0; i < 300; ++i) many.append(i * 1000);
+    root["list"] = list;
     root["many"] = many;
+    root["nested"]["inner"]["deep"] = 3.5;
     return root;
 }
 
@@ -48,8 +45,7 @@ void putBigEndian(std::string& out, std::uint64_t value, int size) {
     for (int i = size - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// A binary property list of raw objects (made with the helpers below, which
-// refer to other objects by 4-byte index). Object 0 is the top.
+// A binary property list of raw objects (which refer to others by 4-byte index); object 0 is the top.
 std::string binaryList(const std::vector<std::string>& objects) {
     std::string out = "bplist00";
     std::vector<std::uint64_t> offsets;
@@ -100,13 +96,18 @@ std::string binaryArrays(const std::vector<std::vector<std::uint64_t>>& refs) {
     return binaryList(objects);
 }
 
+std::optional<PlistValue> roundTrip(const PlistValue& value, PlistFormat format) {
+    auto data = PropertyList::toData(value, format);
+    return data ? PropertyList::fromData(data->data(), data->size()) : std::nullopt;
+}
+
 std::string xmlList(const std::string& body, const std::string& prolog = "") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + prolog + "<plist version=\"1.0\">" + body + "</plist>";
 }
 
 std::string repeated(const std::string& text, int times) {
     std::string out;
-    for (int i = 0; i < times; ++i) out += text;
+    while (times-- > 0) out += text;
     return out;
 }
 
@@ -142,11 +143,10 @@ TEST(PropertyList, RoundTripsEveryKindInBothFormats) {
         EXPECT_EQ(*back, original) << "format " << int(format);
         EXPECT_EQ(back->find("negative")->asInteger(), -42);
         EXPECT_EQ(*back->find("third")->get<double>(), 1.0 / 3.0);
+        const std::string text(data->begin(), data->end());
+        EXPECT_TRUE(format == PlistFormat::Xml ? text.find("<plist") != std::string::npos
+                                               : text.starts_with("bplist00"));
     }
-    auto xml = PropertyList::toData(original, PlistFormat::Xml);
-    EXPECT_NE(std::string(xml->begin(), xml->end()).find("<plist"), std::string::npos);
-    auto binary = PropertyList::toData(original, PlistFormat::Binary);
-    EXPECT_EQ(std::string(binary->begin(), binary->begin() + 8), "bplist00");
 }
 
 TEST(PropertyList, FilesAreWrittenAtomicallyAndReadBack) {
@@ -156,16 +156,13 @@ TEST(PropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     EXPECT_EQ(PropertyList::readFile(file), sample());
     ASSERT_TRUE(PropertyList::writeFile(file, sample(), PlistFormat::Binary));
     EXPECT_EQ(PropertyList::readFile(file), sample());
-
     // A value that cannot be written (null inside) leaves the file as it was.
     PlistValue bad = PlistValue::dictionary();
     bad["hole"] = PlistValue();
     EXPECT_FALSE(PropertyList::writeFile(file, bad));
     EXPECT_FALSE(PropertyList::writeFile(file, PlistValue()));
     EXPECT_EQ(PropertyList::readFile(file), sample());
-    int files = 0;
-    for ([[maybe_unused]] auto& e : fs::directory_iterator(folder.path())) ++files;
-    EXPECT_EQ(files, 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
 }
 
 TEST(PropertyList, InvalidInputFailsCleanly) {
@@ -173,27 +170,17 @@ TEST(PropertyList, InvalidInputFailsCleanly) {
     std::error_code error;
     EXPECT_FALSE(PropertyList::readFile(folder / "missing.plist", &error));
     EXPECT_TRUE(error);
-
-    const char* broken[] = {
-        "",
-        "not a property list at all",
-        "bplist00",
-        "bplist00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff",
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><integer>1",
-        "<plist><array><string>unclosed</array></plist>",
-    };
-    for (const char* text : broken) {
+    for (const char* text : {"", "not a property list at all", "bplist00",
+                             "bplist00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff",
+                             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><integer>1",
+                             "<plist><array><string>unclosed</array></plist>"}) {
         const fs::path file = folder / "broken.plist";
         std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
         EXPECT_FALSE(PropertyList::readFile(file)) << text;
     }
-
     // Hostile nesting is refused instead of exhausting the stack.
-    std::string deep = "<plist>";
-    for (int i = 0; i < 1000000; ++i) deep += "<array>";
-    for (int i = 0; i < 1000000; ++i) deep += "</array>";
-    deep += "</plist>";
-    EXPECT_FALSE(PropertyList::fromData(deep));
+    EXPECT_FALSE(PropertyList::fromData("<plist>" + repeated("<array>", 1000000) + repeated("</array>", 1000000) +
+                                        "</plist>"));
 }
 
 TEST(PropertyList, TypedReads) {
@@ -214,33 +201,24 @@ TEST(PropertyList, TypedReads) {
 TEST(PropertyList, TextThatCannotBeStoredFailsInsteadOfChanging) {
     PlistValue controls = PlistValue::dictionary();
     controls["k"] = std::string("tab\there\r\nline \x01 ]]> & <");
-    for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
-        auto data = PropertyList::toData(controls, format);
-        ASSERT_TRUE(data);
-        EXPECT_EQ(PropertyList::fromData(data->data(), data->size()), controls);
-    }
-    PlistValue withNul = PlistValue::dictionary();
+    for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) EXPECT_EQ(roundTrip(controls, format), controls);
+    PlistValue withNul = PlistValue::dictionary(), keyWithNul = PlistValue::dictionary();
     withNul["k"] = std::string("before\0after", 12);
+    keyWithNul[std::string("a\0b", 3)] = 1;
     EXPECT_FALSE(PropertyList::toData(withNul, PlistFormat::Xml));
     EXPECT_FALSE(PropertyList::toData(withNul, PlistFormat::Binary));
-    PlistValue keyWithNul = PlistValue::dictionary();
-    keyWithNul[std::string("a\0b", 3)] = 1;
     EXPECT_FALSE(PropertyList::toData(keyWithNul, PlistFormat::Xml));
-
     // Bytes that are no UTF-8 (a Linux file name may hold them) survive XML;
     // the binary format would re-encode them, so it refuses.
     PlistValue raw = PlistValue::dictionary();
     raw["name"] = std::string("photo\xff.jpg");
-    auto xml = PropertyList::toData(raw, PlistFormat::Xml);
-    ASSERT_TRUE(xml);
-    EXPECT_EQ(PropertyList::fromData(xml->data(), xml->size()), raw);
+    EXPECT_EQ(roundTrip(raw, PlistFormat::Xml), raw);
     EXPECT_FALSE(PropertyList::toData(raw, PlistFormat::Binary));
 }
 
 TEST(PropertyList, NestingIsMeasuredByRealElementsNotByTextThatLooksLikeThem) {
-    // Closing tags hidden where markup-like text is no markup, ahead of a real
-    // nesting far beyond any settings file; the same places in an honest file
-    // are skipped and the value kept.
+    // Closing tags hidden where text is no markup, ahead of a real nesting far beyond any settings file;
+    // the same places in an honest file are skipped and the value kept.
     const std::string decoys = repeated("</array>", 200000);
     const std::string deep = repeated("<array>", 200000) + repeated("</array>", 200000);
     const struct { const char* where; std::string prolog, before, after; } hidings[] = {
@@ -286,10 +264,8 @@ TEST(PropertyList, WhatAListExpandsToIsBounded) {
         for (int i = 0; i < count; ++i) out += "<key>k" + std::to_string(i) + "</key>" + value;
         return xmlList(out + "</dict>");
     };
-    // A small file whose value would be tens of megabytes or hundreds of
-    // thousands of values: one shared object referred to again and again, a
-    // reference to an array of references, or very many keys. Honest lists of a
-    // few thousand values and shared objects read.
+    // A small file whose value would be tens of megabytes or hundreds of thousands of values (a shared object
+    // referred to again and again, references to references, very many keys) fails; honest lists read.
     using Refs = std::vector<std::uint64_t>;
     const struct { const char* what; std::string list; std::size_t size; } cases[] = {
         {"shared data", binaryList({arrayObject(Refs(10000, 1)), dataObject(4096)}), 0},
@@ -305,7 +281,6 @@ TEST(PropertyList, WhatAListExpandsToIsBounded) {
         ASSERT_EQ(bool(value), c.size != 0);
         EXPECT_EQ(value ? value->size() : 0u, c.size);
     }
-
     // Limits of the caller's choosing, for the file read as well.
     ScratchFolder folder;
     const fs::path file = folder / "limits.plist";
@@ -326,9 +301,7 @@ TEST(PropertyList, DatesThatCannotBeHeldReadAsNumbersAndWriteBack) {
         ASSERT_TRUE(number);
         EXPECT_TRUE(std::isnan(seconds) ? std::isnan(*number) : *number == seconds);
         for (auto format : {PlistFormat::Xml, PlistFormat::Binary}) {
-            auto saved = PropertyList::toData(*value, format);
-            ASSERT_TRUE(saved);
-            auto back = PropertyList::fromData(saved->data(), saved->size());
+            auto back = roundTrip(*value, format);
             EXPECT_TRUE(back && back->find("d")->is<double>());
         }
     }
