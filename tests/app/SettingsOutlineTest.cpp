@@ -332,7 +332,7 @@ TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
 
 // A combo box's list of choices, and an editable one's text field, are
 // controls of their own for assistive tools: they carry the combo box's name.
-TEST_F(SettingsOutlineTest, ComboBoxPartsAreNamed) {
+TEST_F(SettingsOutlineTest, EditableComboBoxTextFieldsAreNamed) {
     int editable = 0;
     for (const QComboBox* combo : delegate->window()->findChildren<QComboBox*>()) {
         const std::string name = combo->objectName().toStdString();

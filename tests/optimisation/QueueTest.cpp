@@ -31,22 +31,19 @@ protected:
 
     // Every tool is a fake that changes nothing.
     void FakeAllTools() {
-        for (auto tool : kOverridableTools) UseFakeTool(tool, "exit 1");
+        for (auto tool : {plat::Tool::JpegOptim, plat::Tool::PngCrush, plat::Tool::Gifsicle, plat::Tool::OptiPng,
+                          plat::Tool::AdvPng, plat::Tool::JpegTran}) {
+            UseFakeTool(tool, "exit 1");
+        }
     }
 
     // Inspects the file with the CPU queue held busy, so that the queued
-    // agents can be looked at before they run (or the file is cleaned up);
-    // then lets them run.
+    // agents can be looked at before they run; then lets them run.
     struct Inspected {
         std::vector<std::shared_ptr<Agent>> agents;
         std::string statusWhileWaiting;
-        std::vector<std::string> Classes() const {
-            std::vector<std::string> names;
-            for (const auto& agent : agents) names.emplace_back(agent->className());
-            return names;
-        }
     };
-    Inspected Inspect(const std::shared_ptr<File>& file, bool cleanup = false) {
+    Inspected Inspect(const std::shared_ptr<File>& file, bool runAfterwards = true) {
         plat::OperationQueue cpu(1);
         plat::OperationQueue io(1);
         std::promise<void> gate;
@@ -55,20 +52,26 @@ protected:
         file->enqueueWorkersInCPUQueue(cpu, io);
         io.waitUntilAllOperationsAreFinished();
 
-        Inspected result{{}, file->statusText()};
+        Inspected result;
+        result.statusWhileWaiting = file->statusText();
         for (const auto& worker : file->workers()) {
             if (auto agent = std::dynamic_pointer_cast<Agent>(worker)) result.agents.push_back(agent);
         }
-        if (cleanup) file->cleanup();
+        if (!runAfterwards) {
+            for (const auto& agent : result.agents) agent->cancel();
+        }
         gate.set_value();
         cpu.waitUntilAllOperationsAreFinished();
         io.waitUntilAllOperationsAreFinished();
         return result;
     }
 
+    static std::string Name(const std::shared_ptr<Agent>& agent) { return std::string(agent->className()); }
     static bool DependsOn(const std::shared_ptr<Agent>& agent, const std::shared_ptr<Agent>& other) {
-        const auto& dependencies = agent->dependencies();
-        return std::find(dependencies.begin(), dependencies.end(), other) != dependencies.end();
+        for (const auto& dependency : agent->dependencies()) {
+            if (dependency == other) return true;
+        }
+        return false;
     }
 };
 
@@ -78,7 +81,9 @@ TEST_F(QueueTest, PngCrushAndAdvPngRunSideBySide) {
     auto file = std::make_shared<File>(Path("a.png").string());
     auto inspected = Inspect(file);
     EXPECT_EQ(inspected.statusWhileWaiting, "Waiting to be optimized");
-    EXPECT_EQ(inspected.Classes(), (std::vector<std::string>{"KSMPngCrushAgent", "AdvCompAgent"}));
+    ASSERT_EQ(inspected.agents.size(), 2u);
+    EXPECT_EQ(Name(inspected.agents[0]), "KSMPngCrushAgent");
+    EXPECT_EQ(Name(inspected.agents[1]), "AdvCompAgent");
     for (const auto& agent : inspected.agents) {
         EXPECT_TRUE(agent->dependencies().empty());
         EXPECT_EQ(agent->queuePriority(), plat::Operation::Normal);
@@ -97,27 +102,33 @@ TEST_F(QueueTest, PngCrushAndAdvPngRunSideBySide) {
 
 TEST_F(QueueTest, EveryPngAgentAndPngOutChunkRemovalFirst) {
     FakeAllTools();
-    using namespace plat::defaults;
-    Enable({kPngCrushEnabled, kOptiPngEnabled, kPngOutEnabled, kAdvPngEnabled});
+    Enable({plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled, plat::defaults::kPngOutEnabled,
+            plat::defaults::kAdvPngEnabled});
     auto file = std::make_shared<File>(Path("a.png").string());
     auto lossless = Inspect(file);
-    EXPECT_EQ(lossless.Classes(),
-              (std::vector<std::string>{"KSMPngCrushAgent", "OptiPNGAgent", "PNGOutAgent", "AdvCompAgent"}));
+    ASSERT_EQ(lossless.agents.size(), 4u);
+    EXPECT_EQ(Name(lossless.agents[0]), "KSMPngCrushAgent");
+    EXPECT_EQ(Name(lossless.agents[1]), "OptiPNGAgent");
+    EXPECT_EQ(Name(lossless.agents[2]), "PNGOutAgent");
+    EXPECT_EQ(Name(lossless.agents[3]), "AdvCompAgent");
     for (const auto& agent : lossless.agents) EXPECT_TRUE(agent->dependencies().empty());
     // No pngout executable: the tool switched itself off.
     EXPECT_FALSE(Defaults().boolForKey(plat::defaults::kPngOutEnabled));
     EXPECT_TRUE(LeftoverWorkingFiles().empty());
 
     Enable({plat::defaults::kPngOutEnabled, plat::defaults::kPngOutRemoveChunks});
-    auto chunks = Inspect(std::make_shared<File>(Path("a.png").string()));
-    // The first list comes first.
-    ASSERT_EQ(chunks.Classes(),
-              (std::vector<std::string>{"PNGOutAgent", "KSMPngCrushAgent", "OptiPNGAgent", "AdvCompAgent"}));
+    auto second = std::make_shared<File>(Path("a.png").string());
+    auto chunks = Inspect(second);
+    ASSERT_EQ(chunks.agents.size(), 4u);
+    EXPECT_EQ(Name(chunks.agents[0]), "PNGOutAgent");  // the first list comes first
     EXPECT_EQ(chunks.agents[0]->queuePriority(), plat::Operation::Low);
     for (std::size_t i = 1; i < 4; ++i) {
-        EXPECT_TRUE(DependsOn(chunks.agents[i], chunks.agents[0])) << i;
+        EXPECT_TRUE(DependsOn(chunks.agents[i], chunks.agents[0])) << Name(chunks.agents[i]);
         EXPECT_EQ(chunks.agents[i]->queuePriority(), plat::Operation::Normal);
     }
+    EXPECT_EQ(Name(chunks.agents[1]), "KSMPngCrushAgent");
+    EXPECT_EQ(Name(chunks.agents[2]), "OptiPNGAgent");
+    EXPECT_EQ(Name(chunks.agents[3]), "AdvCompAgent");
 }
 
 TEST_F(QueueTest, JpegTranWaitsForJpegOptim) {
@@ -125,7 +136,9 @@ TEST_F(QueueTest, JpegTranWaitsForJpegOptim) {
     Enable({plat::defaults::kJpegOptimEnabled, plat::defaults::kJpegTranEnabled});
     auto file = std::make_shared<File>(Path("a.jpg").string());
     auto inspected = Inspect(file);
-    ASSERT_EQ(inspected.Classes(), (std::vector<std::string>{"JPEGOptimAgent", "JPEGTranAgent"}));
+    ASSERT_EQ(inspected.agents.size(), 2u);
+    EXPECT_EQ(Name(inspected.agents[0]), "JPEGOptimAgent");
+    EXPECT_EQ(Name(inspected.agents[1]), "JPEGTranAgent");
     EXPECT_EQ(inspected.agents[0]->queuePriority(), plat::Operation::Low);
     EXPECT_TRUE(inspected.agents[0]->dependencies().empty());
     EXPECT_TRUE(DependsOn(inspected.agents[1], inspected.agents[0]));
@@ -137,7 +150,8 @@ TEST_F(QueueTest, JpegTranWaitsForJpegOptim) {
     // Only jpegtran: no dependency at all.
     Defaults().setBool(plat::defaults::kJpegOptimEnabled, false);
     auto alone = Inspect(std::make_shared<File>(Path("a.jpg").string()));
-    ASSERT_EQ(alone.Classes(), std::vector<std::string>{"JPEGTranAgent"});
+    ASSERT_EQ(alone.agents.size(), 1u);
+    EXPECT_EQ(Name(alone.agents[0]), "JPEGTranAgent");
     EXPECT_TRUE(alone.agents[0]->dependencies().empty());
 }
 
@@ -151,14 +165,11 @@ TEST_F(QueueTest, GifGetsPlainAndInterlacedGifsicle) {
     ASSERT_TRUE(first && second);
     EXPECT_FALSE(first->interlace());
     EXPECT_TRUE(second->interlace());
-    EXPECT_TRUE(first->dependencies().empty() && second->dependencies().empty());
+    EXPECT_TRUE(first->dependencies().empty());
+    EXPECT_TRUE(second->dependencies().empty());
 }
 
 TEST_F(QueueTest, FailureTextsOfInspection) {
-    auto png = std::make_shared<File>(Path("a.png").string());  // no key set: no tools
-    Inspect(png);
-    EXPECT_EQ(png->statusText(), "All neccessary tools have been disabled in Preferences");
-
     Enable({plat::defaults::kPngCrushEnabled, plat::defaults::kGifsicleEnabled});
 
     auto bmp = std::make_shared<File>(Path("a.bmp").string());
@@ -169,13 +180,14 @@ TEST_F(QueueTest, FailureTextsOfInspection) {
     EXPECT_EQ(bmp->statusOrder(), 8);
     EXPECT_EQ(bmp->filePath(), "");  // ended with cleanup
 
+    auto missing = std::make_shared<File>(Path("missing.png").string());
+    Inspect(missing);
+    EXPECT_EQ(missing->statusText(), "Can't map file into memory");
     WriteBytes(Path("empty.png"), {});
-    for (const char* name : {"missing.png", "empty.png"}) {
-        auto file = std::make_shared<File>(Path(name).string());
-        Inspect(file);
-        EXPECT_EQ(file->statusText(), "Can't map file into memory") << name;
-        EXPECT_EQ(file->statusOrder(), 8) << name;
-    }
+    auto empty = std::make_shared<File>(Path("empty.png").string());
+    Inspect(empty);
+    EXPECT_EQ(empty->statusText(), "Can't map file into memory");
+    EXPECT_EQ(empty->statusOrder(), 8);
 
     auto jpeg = std::make_shared<File>(Path("a.jpg").string());
     auto none = Inspect(jpeg);
@@ -184,6 +196,12 @@ TEST_F(QueueTest, FailureTextsOfInspection) {
     EXPECT_EQ(jpeg->statusOrder(), 8);
     EXPECT_EQ(jpeg->workersTotal(), 0u);
     EXPECT_FALSE(jpeg->isBusy());
+}
+
+TEST_F(QueueTest, WithNoKeySetAnyPngHasNoTools) {
+    auto file = std::make_shared<File>(Path("a.png").string());
+    Inspect(file);
+    EXPECT_EQ(file->statusText(), "All neccessary tools have been disabled in Preferences");
 }
 
 TEST_F(QueueTest, InspectionPriorityAndWaitingStatus) {
@@ -291,9 +309,19 @@ TEST_F(QueueTest, SameFileQueuedSeveralTimesReportsWhatHappenedToIt) {
 TEST_F(QueueTest, CleanupCancelsAgentsNotYetRun) {
     FakeAllTools();
     Enable({plat::defaults::kJpegOptimEnabled, plat::defaults::kJpegTranEnabled});
-    auto inspected = Inspect(std::make_shared<File>(Path("a.jpg").string()), true);
-    ASSERT_EQ(inspected.agents.size(), 2u);
-    for (const auto& agent : inspected.agents) EXPECT_TRUE(agent->isCancelled());
+    auto file = std::make_shared<File>(Path("a.jpg").string());
+    plat::OperationQueue cpu(1);
+    plat::OperationQueue io(1);
+    std::promise<void> gate;
+    auto open = gate.get_future().share();
+    cpu.addOperation([open] { open.wait(); });
+    file->enqueueWorkersInCPUQueue(cpu, io);
+    io.waitUntilAllOperationsAreFinished();
+    auto workers = file->workers();
+    file->cleanup();
+    for (const auto& worker : workers) EXPECT_TRUE(worker->isCancelled());
+    gate.set_value();
+    cpu.waitUntilAllOperationsAreFinished();
     EXPECT_TRUE(FakeRuns().empty());
 }
 

@@ -85,6 +85,17 @@ TEST_F(ReplacementTest, HardLinksOwnersAndExtendedAttributesAreKept) {
         EXPECT_EQ(std::string(value), "harbour") << agent.tool;
         EXPECT_LT(File::fileByteSize(tagged.string()), File::fileByteSize(Fresh("plain", agent.extension).string()));
     }
+    if (::geteuid() == 0) {
+        // Someone else's file that we may write: written in place, so it
+        // stays theirs.
+        const fs::path theirs = Fresh("theirs", "png");
+        ASSERT_EQ(::chown(theirs.c_str(), 4242, 4242), 0);
+        const auto before = File::fileByteSize(theirs.string());
+        optimisation::KSMPngCrushAgent(std::make_shared<File>(theirs.string())).run();
+        EXPECT_LT(File::fileByteSize(theirs.string()), before);
+        EXPECT_EQ(Stat(theirs).st_uid, 4242u);
+        EXPECT_EQ(Stat(theirs).st_gid, 4242u);
+    }
 }
 
 TEST_F(ReplacementTest, PreferencesHoldOnEveryAgent) {

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
-#include <optional>
 #include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,36 +22,9 @@ std::string readText(const fs::path& path) {
 }
 
 int entryCount(const fs::path& folder) {
-    return int(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-}
-
-// The permission bits of a path itself, or -1 if it is no directory.
-int dirMode(const fs::path& path) {
-    struct stat st{};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? int(st.st_mode & 07777) : -1;
-}
-
-std::string shortBootId() {
-    std::string boot;
-    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
-    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
-    return boot.substr(0, 8);
-}
-
-// The process id of a child that has already ended (after doing `work`).
-pid_t goneProcess(const std::function<void()>& work = {}) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (work) work();
-        ::_exit(0);
-    }
-    EXPECT_GT(child, 0);
-    EXPECT_EQ(::waitpid(child, nullptr, 0), child);
-    return child;
-}
-
-std::string text(const std::optional<std::vector<std::uint8_t>>& data) {
-    return data ? std::string(data->begin(), data->end()) : "(none)";
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+    return count;
 }
 
 }  // namespace
@@ -66,8 +37,11 @@ TEST(FileManager, CreateFileWritesAndReplacesAtomically) {
     ::chmod(target.c_str(), 0640);
     ASSERT_TRUE(FileManager::createFile(target, std::string_view("second, longer")));
     EXPECT_EQ(readText(target), "second, longer");
-    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640)) << "a replaced file keeps its permissions";
+    struct stat st{};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << "a replaced file keeps its permissions";
     EXPECT_EQ(entryCount(folder.path()), 1) << "no temporary file left";
+
     ASSERT_TRUE(FileManager::createFile(folder / "empty", std::string_view()));
     EXPECT_EQ(FileManager::fileSize(folder / "empty"), 0u);
 }
@@ -76,6 +50,7 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     ScratchFolder folder;
     const fs::path target = folder / "keep.jpg";
     ASSERT_TRUE(FileManager::createFile(target, std::string_view("original")));
+
     // The writer gives up half-way.
     fs::path seen;
     EXPECT_FALSE(FileManager::writeAtomically(target, [&](const fs::path& temp) {
@@ -93,9 +68,13 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     // The writer claims success but leaves an empty file.
     EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path&) { return true; }));
     // The writer removes its file.
-    EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path& temp) { return fs::remove(temp); }));
+    EXPECT_FALSE(FileManager::writeAtomically(target, [](const fs::path& temp) {
+        fs::remove(temp);
+        return true;
+    }));
     EXPECT_EQ(readText(target), "original");
     EXPECT_EQ(entryCount(folder.path()), 1);
+
     // The rename itself fails: a non-empty folder stands at the target.
     const fs::path blocked = folder / "blocked";
     fs::create_directory(blocked);
@@ -105,6 +84,7 @@ TEST(FileManager, FailedWritesLeaveTheOldFileAndNoTemporary) {
     EXPECT_TRUE(error);
     EXPECT_TRUE(fs::is_directory(blocked));
     EXPECT_EQ(entryCount(folder.path()), 2);
+
     // A missing folder fails cleanly.
     EXPECT_FALSE(FileManager::createFile(folder / "missing" / "x", std::string_view("data")));
 }
@@ -115,8 +95,9 @@ TEST(FileManager, StreamedFilesAreWholeOrNotThere) {
     ASSERT_TRUE(FileManager::createFile(target, std::string_view("original")));
     auto pieces = [](std::initializer_list<std::string_view> parts, bool complete) {
         return [parts, complete](const FileManager::ByteWriter& write) {
-            for (std::string_view part : parts)
+            for (std::string_view part : parts) {
                 if (!write(part.data(), part.size())) return false;
+            }
             return complete;
         };
     };
@@ -129,9 +110,29 @@ TEST(FileManager, StreamedFilesAreWholeOrNotThere) {
     EXPECT_FALSE(FileManager::createFile(target, pieces({}, true)));
     EXPECT_EQ(readText(target), "original");
     EXPECT_EQ(entryCount(folder.path()), 1);
+
     // Complete: the pieces in order, replacing the old file.
     EXPECT_TRUE(FileManager::createFile(target, pieces({"new ", "", "bytes"}, true)));
     EXPECT_EQ(readText(target), "new bytes");
+    EXPECT_EQ(entryCount(folder.path()), 1);
+}
+
+TEST(FileManager, WriteAtomicallyCommitsAndAppliesAttributes) {
+    ScratchFolder folder;
+    const fs::path target = folder / "out.tif";
+    plat::FileAttributes attributes;
+    attributes.modificationDate = plat::FileTime(std::chrono::seconds(1000000000));
+    ASSERT_TRUE(FileManager::writeAtomically(
+        target,
+        [](const fs::path& temp) {
+            std::ofstream(temp) << "pixels";
+            return true;
+        },
+        attributes));
+    EXPECT_EQ(readText(target), "pixels");
+    auto read = FileManager::attributesOfItem(target);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->modificationDate, attributes.modificationDate);
     EXPECT_EQ(entryCount(folder.path()), 1);
 }
 
@@ -148,18 +149,12 @@ TEST(FileManager, AttributesRoundTrip) {
     EXPECT_EQ(read->modificationDate, attributes.modificationDate);
     EXPECT_EQ(read->posixPermissions, 0604u);
     EXPECT_NE(read->creationDate, attributes.creationDate);
+
     plat::FileAttributes later;
     later.modificationDate = plat::FileTime(std::chrono::seconds(1500000000));
     ASSERT_TRUE(FileManager::setAttributes(file, later));
     EXPECT_EQ(FileManager::attributesOfItem(file)->modificationDate, later.modificationDate);
     EXPECT_FALSE(FileManager::attributesOfItem(folder / "none"));
-    // writeAtomically commits and applies them too.
-    const fs::path target = folder / "out.tif";
-    auto write = [](const fs::path& temp) { return bool(std::ofstream(temp) << "pixels"); };
-    ASSERT_TRUE(FileManager::writeAtomically(target, write, later));
-    EXPECT_EQ(readText(target), "pixels");
-    EXPECT_EQ(FileManager::attributesOfItem(target)->modificationDate, later.modificationDate);
-    EXPECT_EQ(entryCount(folder.path()), 2);
 }
 
 TEST(FileManager, PrivateTemporaryDirectory) {
@@ -167,20 +162,32 @@ TEST(FileManager, PrivateTemporaryDirectory) {
     ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
     const fs::path expected = folder / ("vantrell-" + std::to_string(::getuid()));
     EXPECT_EQ(FileManager::temporaryDirectory(), expected);
-    EXPECT_EQ(dirMode(expected), 0700);
+    struct stat st{};
+    ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+
     // A folder made too open is tightened again.
     ::chmod(expected.c_str(), 0777);
     EXPECT_EQ(FileManager::temporaryDirectory(), expected);
-    EXPECT_EQ(dirMode(expected), 0700);
-    // A symlink in its place is refused: another private folder beside it.
-    fs::remove(expected);
+    ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+TEST(FileManager, TemporaryDirectoryRefusesASymlinkInItsPlace) {
+    ScratchFolder folder;
+    ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
     fs::create_directory(folder / "elsewhere");
-    fs::create_directory_symlink(folder / "elsewhere", expected);
+    const fs::path name = folder / ("vantrell-" + std::to_string(::getuid()));
+    fs::create_directory_symlink(folder / "elsewhere", name);
     const fs::path chosen = FileManager::temporaryDirectory();
     ASSERT_FALSE(chosen.empty());
-    EXPECT_NE(chosen, expected);
+    EXPECT_NE(chosen, name);
     EXPECT_EQ(chosen.parent_path(), folder.path());
-    EXPECT_EQ(dirMode(chosen), 0700);
+    struct stat st{};
+    ASSERT_EQ(::lstat(chosen.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 TEST(FileManager, WellKnownFoldersFollowTheEnvironment) {
@@ -221,15 +228,18 @@ TEST(FileManager, CopyAndMove) {
     plat::FileAttributes attributes;
     attributes.modificationDate = plat::FileTime(std::chrono::seconds(999999999));
     ASSERT_TRUE(FileManager::createFile(source, std::string_view("payload"), attributes));
+
     EXPECT_TRUE(FileManager::copyItem(source, folder / "copy.bin"));
     EXPECT_EQ(readText(folder / "copy.bin"), "payload");
     EXPECT_EQ(FileManager::attributesOfItem(folder / "copy.bin")->modificationDate, attributes.modificationDate);
     EXPECT_FALSE(FileManager::copyItem(source, folder / "copy.bin")) << "copy never replaces";
     EXPECT_FALSE(FileManager::copyItem(folder / "none", folder / "x"));
+
     ASSERT_TRUE(FileManager::createFile(folder / "dest.bin", std::string_view("old")));
     EXPECT_TRUE(FileManager::moveItemReplacing(folder / "copy.bin", folder / "dest.bin"));
     EXPECT_EQ(readText(folder / "dest.bin"), "payload");
     EXPECT_FALSE(FileManager::fileExists(folder / "copy.bin"));
+
     // A folder in the way is replaced too.
     fs::create_directories(folder / "dir" / "inner");
     EXPECT_TRUE(FileManager::moveItemReplacing(folder / "dest.bin", folder / "dir"));
@@ -273,19 +283,30 @@ TEST(FileManager, MoveAcrossFilesystems) {
     fs::remove_all(other);
 }
 
-TEST(FileManager, ContentsAndLeadingBytesOfFile) {
+TEST(FileManager, ContentsOfFile) {
     ScratchFolder folder;
-    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abcdef")));
-    EXPECT_EQ(text(FileManager::contentsOfFile(folder / "f")), "abcdef");
+    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abc")));
+    auto data = FileManager::contentsOfFile(folder / "f");
+    ASSERT_TRUE(data);
+    EXPECT_EQ(std::string(data->begin(), data->end()), "abc");
     std::error_code error;
     EXPECT_FALSE(FileManager::contentsOfFile(folder / "f", 2, &error));
     EXPECT_EQ(error, std::errc::file_too_large);
-    EXPECT_EQ(text(FileManager::leadingBytesOfFile(folder / "f", 4)), "abcd");
-    EXPECT_EQ(text(FileManager::leadingBytesOfFile(folder / "f", 100)), "abcdef");
-    for (const fs::path& bad : {folder.path(), folder / "none"}) {
-        EXPECT_FALSE(FileManager::contentsOfFile(bad));
-        EXPECT_FALSE(FileManager::leadingBytesOfFile(bad, 4));
-    }
+    EXPECT_FALSE(FileManager::contentsOfFile(folder.path()));
+    EXPECT_FALSE(FileManager::contentsOfFile(folder / "none"));
+}
+
+TEST(FileManager, LeadingBytesOfFile) {
+    ScratchFolder folder;
+    ASSERT_TRUE(FileManager::createFile(folder / "f", std::string_view("abcdef")));
+    auto start = FileManager::leadingBytesOfFile(folder / "f", 4);
+    ASSERT_TRUE(start);
+    EXPECT_EQ(std::string(start->begin(), start->end()), "abcd");
+    auto whole = FileManager::leadingBytesOfFile(folder / "f", 100);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(std::string(whole->begin(), whole->end()), "abcdef");
+    EXPECT_FALSE(FileManager::leadingBytesOfFile(folder.path(), 4));
+    EXPECT_FALSE(FileManager::leadingBytesOfFile(folder / "none", 4));
 }
 
 TEST(FileManager, SpecialFilesAndLongNames) {
@@ -295,6 +316,7 @@ TEST(FileManager, SpecialFilesAndLongNames) {
     EXPECT_FALSE(FileManager::contentsOfFile(folder / "pipe"));
     EXPECT_FALSE(FileManager::copyItem(folder / "pipe", folder / "copy"));
     EXPECT_FALSE(fs::exists(folder / "copy"));
+
     // A name at the length limit still gets a temporary name beside it.
     const std::string longName = std::string(240, 'n') + "\xC3\xA9\xC3\xA9.jpeg";
     ASSERT_LE(longName.size(), 255u);
@@ -302,19 +324,30 @@ TEST(FileManager, SpecialFilesAndLongNames) {
     const fs::path temp = FileManager::temporaryPathBeside(target);
     EXPECT_LE(temp.filename().string().size(), 255u);
     EXPECT_EQ(temp.extension(), ".jpeg");
-    ASSERT_TRUE(
-        FileManager::writeAtomically(target, [](const fs::path& path) { return bool(std::ofstream(path) << "long"); }));
+    ASSERT_TRUE(FileManager::writeAtomically(target, [](const fs::path& path) {
+        std::ofstream(path) << "long";
+        return true;
+    }));
     EXPECT_EQ(readText(target), "long");
 }
 
-// A run killed while writing leaves its hidden temporary beside the destination; a later write there removes
-// it, and only it: not the files of a live writer, of another boot or machine, nor anything else.
+// A run killed while writing leaves its hidden temporary file beside the
+// destination; a later write into that folder removes it, and only it: not
+// the files of a live writer, of another boot or machine, nor anything else.
 TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     ScratchFolder folder;
-    const std::string boot = shortBootId();
-    const std::string gone = std::to_string(goneProcess());
+    std::string boot;
+    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
+    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+    boot = boot.substr(0, 8);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string gone = std::to_string(child);
     const std::string self = std::to_string(::getpid());
     const std::string otherBoot = boot == "ffffffff" ? "eeeeeeee" : "ffffffff";
+
     const fs::path live = FileManager::temporaryPathBeside(folder / "live.jpg");
     const std::vector<std::pair<std::string, bool>> files = {
         {".vantrell-tmp-" + gone + "-4242-" + boot + "-abcdefghij-photo.jpg", false},
@@ -328,16 +361,23 @@ TEST(FileManager, StaleTemporariesOfGoneWritersAreRemoved) {
     for (const auto& [name, kept] : files) std::ofstream(folder / name) << "part";
     // A forked child that was killed while writing: its temporary names the
     // child, not its living parent, whose name it had made before.
-    goneProcess([&] { std::ofstream(FileManager::temporaryPathBeside(folder / "forked.jpg")) << "part"; });
+    const pid_t forked = ::fork();
+    if (forked == 0) {
+        std::ofstream(FileManager::temporaryPathBeside(folder / "forked.jpg")) << "part";
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(forked, nullptr, 0), forked);
     ASSERT_TRUE(FileManager::createFile(folder / "out.jpg", std::string_view("done")));
     for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(folder / name), kept) << name;
-    for (const auto& entry : fs::directory_iterator(folder / ""))
+    for (const auto& entry : fs::directory_iterator(folder / "")) {
         EXPECT_EQ(entry.path().filename().string().find("forked"), std::string::npos) << entry.path();
+    }
     EXPECT_EQ(readText(folder / "out.jpg"), "done");
 }
 
-// Disc copies libvips left in the private folder are removed by a later run, but never one that a live
-// process holds or is still writing, nor anything else.
+// A conversion killed while libvips held disc copies of its images leaves
+// them in the private folder; a later run removes them, but never one that
+// a live process holds or is still writing, nor anything else.
 TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
     ScratchFolder folder;
     const fs::path privateFolder = folder / ("vantrell-" + std::to_string(::getuid()));
@@ -362,20 +402,30 @@ TEST(FileManager, LeftoverLibraryTemporariesAreRemoved) {
     for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(privateFolder / name), kept) << name;
 }
 
-// Fallback folders (made when the private name was taken) of runs that are gone are removed with their
-// contents; a live run's and what is not ours are kept.
+// Runs whose private folder name was taken made a fallback folder each; a
+// later run removes those of runs that are gone (an ended child's process id
+// and this boot's short id), with their contents, and keeps a live run's and
+// what is not ours.
 TEST(FileManager, FallbackFoldersOfGoneRunsAreRemoved) {
+    std::string boot;
+    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), boot);
+    boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+
     ScratchFolder folder;
     const std::string own = "vantrell-" + std::to_string(::getuid());
     fs::create_directory(folder / "elsewhere");
     fs::create_directory_symlink(folder / "elsewhere", folder / own);
-    const fs::path gone = folder / (own + "-" + std::to_string(goneProcess()) + "-4242-" + shortBootId() + "-Ab12Cd");
+    const fs::path gone = folder / (own + "-" + std::to_string(child) + "-4242-" + boot.substr(0, 8) + "-Ab12Cd");
     const fs::path unrelated = folder / (own + "-Zx98Yw");
     for (const fs::path& made : {gone, unrelated}) {
         ASSERT_TRUE(fs::create_directory(made));
         fs::permissions(made, fs::perms::owner_all, fs::perm_options::replace);
     }
     std::ofstream(gone / "vips-1-2.v") << "pixels";
+
     ScopedEnvironment tmp("TMPDIR", folder.path().c_str());
     const fs::path chosen = FileManager::temporaryDirectory();
     EXPECT_EQ(chosen.parent_path(), folder.path());
