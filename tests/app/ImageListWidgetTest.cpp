@@ -1,6 +1,3 @@
-// The image list in the main window: adding through the Add action, drops
-// on the table, the current image view and its description, turns matching
-// the engine's output.
 #include "ImageListTestSupport.h"
 #include "app/model/CurrentImage.h"
 #include "app/ui/AddFilesDialog.h"
@@ -21,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 
 using namespace listtest;
 
@@ -48,6 +47,17 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return !model->isAdding(); }));
     }
     MainWindow& window() { return *delegate->window(); }
+    // Enter, move and drop on `target`; `atDrop` runs just before the drop. True if the enter was accepted.
+    static bool Drag(QWidget* target, QMimeData* data, QPoint at, const std::function<void()>& atDrop = {}) {
+        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+        if (atDrop) atDrop();
+        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        return enter.isAccepted();
+    }
 
     ScratchDir dir;
     std::unique_ptr<AppDelegate> delegate;
@@ -101,10 +111,10 @@ TEST_F(ImageListWidget, TurnsAndFlipsShowInTheDescription) {
 }
 
 TEST(CurrentImageView, ZoomUsesTheTurnedSizeAndNeverDividesByZero) {
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, 0, 800, 800), 0.2);
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, 90, 800, 800), 0.2);
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, 90, 800, 800), 0.2);
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, 0, 800, 800), 0.2);
+    for (std::int64_t angle : {0, 90}) {
+        EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, angle, 800, 800), 0.2);
+        EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, angle, 800, 800), 0.2);
+    }
     EXPECT_DOUBLE_EQ(CurrentImageZoom(1000, 4000, -270, 1000, 500), 0.25);
     EXPECT_EQ(CurrentImageZoom(0, 0, 0, 800, 800), 0.0);
     EXPECT_EQ(CurrentImageZoom(400, 300, 0, 0, 0), 0.0);
@@ -144,12 +154,7 @@ TEST_F(ImageListWidget, DropsInsertAtTheDropRowWhileAddIsEnabled) {
     auto drop = [&](const std::filesystem::path& file, QPoint at) {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(table->viewport(), &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(table->viewport(), &move);
-        QDropEvent event(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(table->viewport(), &event);
+        Drag(table->viewport(), &data, at);
     };
     const QRect second = table->visualRect(model->index(1, 0));
     drop(WritePhoto(dir / "b.jpg", 64, 48), second.center());
@@ -185,21 +190,11 @@ protected:
 // Files dropped by a source that quits at the drop still arrive, on the
 // list and on the big image view alike.
 TEST_F(ImageListWidget, ADropWhoseSourceQuitsAtTheDropIsKept) {
-    ImageListTableView* table = window().imageListViewOutlet;
-    QWidget* targets[] = {table->viewport(), window().mainImagePreview};
     int expected = 0;
-    for (QWidget* target : targets) {
+    for (QWidget* target : std::initializer_list<QWidget*>{window().imageListViewOutlet->viewport(), window().mainImagePreview}) {
         SCOPED_TRACE(target->objectName().toStdString());
         VanishingSource source(WritePhoto(dir / ("dropped" + std::to_string(expected) + ".jpg"), 64, 48));
-        const QPoint at = target->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &enter);
-        ASSERT_TRUE(enter.isAccepted());
-        QDragMoveEvent move(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &move);
-        source.gone = true;
-        QDropEvent drop(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &drop);
+        ASSERT_TRUE(Drag(target, &source, target->rect().center(), [&] { source.gone = true; }));
         ++expected;
         ASSERT_TRUE(WaitFor([&] { return model->count() == expected && !model->isAdding(); }));
     }
@@ -214,12 +209,10 @@ TEST_F(ImageListWidget, TheLastPaintShowsEveryThumbnailLoaded) {
         ImageListModel* model = nullptr;
         bool lastPaintSawAllLoaded = false;
         bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Paint) {
-                lastPaintSawAllLoaded = true;
-                for (const auto& entity : model->entries())
-                    lastPaintSawAllLoaded = lastPaintSawAllLoaded && entity->thumbnailState() != ThumbnailState::Loading &&
-                                            entity->thumbnailState() != ThumbnailState::None;
-            }
+            if (event->type() == QEvent::Paint)
+                lastPaintSawAllLoaded = std::ranges::all_of(model->entries(), [](const auto& entity) {
+                    return entity->thumbnailState() != ThumbnailState::Loading && entity->thumbnailState() != ThumbnailState::None;
+                });
             return false;
         }
     } watch;

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -215,11 +216,8 @@ TEST(ResizePresets, RoundTripWithExactKeysAndTypes) {
     m.options.changeImageResizeTypePopupAction(kUnitPixels, false);
     m.options.changeInScaleProportionalityAction(2, false);
     state = m.options.state();
-    state.widthText = "1024";
-    state.heightText = "768";
-    state.sharpen = true;
-    state.resolutionOn = true;
-    state.resolutionText = "300";
+    std::tie(state.widthText, state.heightText, state.resolutionText) = std::tuple("1024", "768", "300");
+    state.sharpen = state.resolutionOn = true;
     m.options.setState(state);
 
     PrefDictionary file;
@@ -238,23 +236,16 @@ TEST(ResizePresets, RoundTripWithExactKeysAndTypes) {
     ASSERT_TRUE(LoadPrefDictionary(&loaded, kResizePrefFileFormat));
     ChangeAndSetResizeOptionsFromDict(other.options, PrefSubDictionary(&*loaded, "1024 x 768 (Pixels)"));
     const JobOptionState& applied = other.options.state();
-    EXPECT_EQ(applied.unit, kUnitPixels);
-    EXPECT_EQ(applied.scaleOption, 2);
-    EXPECT_EQ(applied.widthText, "1024");
-    EXPECT_EQ(applied.heightText, "768");
-    EXPECT_TRUE(applied.sharpen);
-    EXPECT_FALSE(applied.upsample);
-    EXPECT_TRUE(applied.resolutionOn);
-    EXPECT_EQ(applied.resolutionText, "300");
+    EXPECT_EQ(std::tie(applied.unit, applied.scaleOption, applied.widthText, applied.heightText, applied.resolutionText),
+              std::make_tuple(kUnitPixels, 2, "1024", "768", "300"));
+    EXPECT_TRUE(applied.sharpen && !applied.upsample && applied.resolutionOn);
 
     // Wrong types and impossible values give the defaults.
     PrefDictionary wrong{{"InputType", PlistValue(99)}, {"ScaleOption", PlistValue("2")},
                          {"Width", PlistValue(5)}, {"Sharpen", PlistValue(PlistValue::Data{1})}};
     ChangeAndSetResizeOptionsFromDict(other.options, &wrong);
-    EXPECT_EQ(other.options.state().unit, kUnitPixels);
-    EXPECT_EQ(other.options.state().scaleOption, 2);
-    EXPECT_EQ(other.options.state().widthText, "1024");
-    EXPECT_FALSE(other.options.state().sharpen);
+    EXPECT_EQ(std::tie(applied.unit, applied.scaleOption, applied.widthText), std::make_tuple(kUnitPixels, 2, "1024"));
+    EXPECT_FALSE(applied.sharpen);
 }
 
 TEST(WatermarkPresets, RoundTripWithExactKeysAndTypes) {
@@ -397,9 +388,8 @@ TEST(PresetFiles, RandomBytesGiveDefaultsWithoutACrash) {
 
 }  // namespace
 
-// A device, a FIFO, a folder or a link to a device where a preference file
-// belongs: nothing is read from it (nothing hangs), defaults are used, and
-// it is never written through or moved.
+// A FIFO, a folder or a link to a device where a preference file belongs: nothing is read (nothing hangs), defaults
+// are used, and it is never written through or moved.
 TEST(PreferenceFiles, NoFileUnderTheNameGivesDefaultsAndIsLeftAlone) {
     PreferenceFolders folders;
     const auto path = PrefFilePath(kGeneralPrefFileFormat);
@@ -424,8 +414,7 @@ TEST(PreferenceFiles, NoFileUnderTheNameGivesDefaultsAndIsLeftAlone) {
     }
 }
 
-// Every cut and many garbled copies of real files, binary and XML: each
-// loads or is refused, never more.
+// Every cut and many garbled copies of real files, binary and XML: each loads or is refused, never more.
 TEST(PreferenceFiles, CutAndGarbledFilesLoadOrAreRefused) {
     PreferenceFolders folders;
     const auto path = PrefFilePath(kPhotoPrefFileFormat);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -104,10 +105,8 @@ TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
     EXPECT_EQ(StorePageURL("https://apps.example.org/", 42).toString(), "https://apps.example.org/app/id42");
     EXPECT_FALSE(StorePageURL("", 42).isValid());
     EXPECT_FALSE(StorePageURL("https://apps.example.org", 0).isValid());
-    EXPECT_EQ(StoreIDFromText("123"), 123u);
-    EXPECT_EQ(StoreIDFromText(" 77abc"), 77u);
-    EXPECT_EQ(StoreIDFromText("abc"), 0u);
-    EXPECT_EQ(StoreIDFromText("99999999999999999999999"), 0u);
+    for (const auto& [text, id] : {std::pair{"123", 123u}, {" 77abc", 77u}, {"abc", 0u}, {"99999999999999999999999", 0u}})
+        EXPECT_EQ(StoreIDFromText(text), id) << text;
 }
 
 // Answers each request with one canned reply (or none at all) and keeps the
@@ -128,11 +127,8 @@ public:
                     QByteArray reply = "HTTP/1.1 " + status_ + "\r\nContent-Type: application/json\r\n";
                     if (framing_ == Framing::Chunked) {
                         // The body in two chunks, the first with an extension.
-                        const QByteArray first = body_.left(10);
-                        const QByteArray rest = body_.mid(10);
-                        reply += "Transfer-Encoding: chunked\r\n\r\n" + QByteArray::number(first.size(), 16) +
-                                 ";x=y\r\n" + first + "\r\n" + QByteArray::number(rest.size(), 16) + "\r\n" + rest +
-                                 "\r\n0\r\n\r\n";
+                        reply += "Transfer-Encoding: chunked\r\n\r\na;x=y\r\n" + body_.left(10) + "\r\n" +
+                                 QByteArray::number(body_.size() - 10, 16) + "\r\n" + body_.mid(10) + "\r\n0\r\n\r\n";
                     } else if (framing_ == Framing::UntilClose) {
                         reply += "\r\n" + body_;
                     } else {
@@ -151,10 +147,8 @@ public:
 
 private:
     QTcpServer server_;
-    QByteArray status_;
-    QByteArray body_;
+    QByteArray status_, body_, received_;
     Framing framing_;
-    QByteArray received_;
 };
 
 // Runs the launch's lookup against the server; true once it has ended.
@@ -177,8 +171,6 @@ protected:
         rating.setAppStoreCountry(QString());
         rating.setPageBaseURL(QStringLiteral("https://apps.example.org"));
     }
-    void Lookup(LoopbackStore& store) { ASSERT_TRUE(LookUp(rating, store)); }
-
     MacAppStoreRating rating;
     std::vector<QUrl> opened;
 };
@@ -190,7 +182,7 @@ TEST_F(StoreRatingTest, TheLookupSetsTheIdentifierAndTheActionOpensThePage) {
     LoopbackStore store("200 OK", kOurRecord);
     rating.RateApplicationAction();
     EXPECT_TRUE(opened.empty());
-    Lookup(store);
+    ASSERT_TRUE(LookUp(rating, store));
     ASSERT_EQ(store.requestLines.size(), 1u);
     // An empty country is sent as empty, never as "(null)".
     EXPECT_EQ(store.requestLines[0], "GET //lookup?country=&bundleId=org.vantrell.Vantrell HTTP/1.1");
@@ -235,29 +227,25 @@ TEST_F(StoreRatingTest, RepliesThatDoNotNameUsLeaveTheIdentifierAtZero) {
     }
 }
 
-TEST_F(StoreRatingTest, EveryFramingOfAWholeReplyIsRead) {
+// Every framing of a whole reply is read; a megabyte reply is read off the window's thread.
+TEST_F(StoreRatingTest, WholeRepliesInEveryFramingAndOfAMegabyteAreRead) {
     using Framing = LoopbackStore::Framing;
-    for (const Framing framing : {Framing::Chunked, Framing::KeepOpen, Framing::UntilClose}) {
+    const std::tuple<QByteArray, Framing, unsigned> cases[] = {
+        {kOurRecord, Framing::Chunked, 424242u}, {kOurRecord, Framing::KeepOpen, 424242u},
+        {kOurRecord, Framing::UntilClose, 424242u}, {UnclosedCommas(), Framing::Length, 0u},
+        {ManyEscapes(), Framing::Length, 42u}};
+    for (const auto& [body, framing, id] : cases) {
         MacAppStoreRating fresh;
-        LoopbackStore store("200 OK", kOurRecord, framing);
+        LoopbackStore store("200 OK", body, framing);
         ASSERT_TRUE(LookUp(fresh, store)) << int(framing);
-        EXPECT_EQ(fresh.appStoreID(), 424242u) << int(framing);
-    }
-}
-
-TEST_F(StoreRatingTest, AMegabyteReplyIsReadOffTheWindowsThread) {
-    for (const QByteArray& body : {UnclosedCommas(), ManyEscapes()}) {
-        MacAppStoreRating fresh;
-        LoopbackStore store("200 OK", body);
-        ASSERT_TRUE(LookUp(fresh, store));
-        EXPECT_EQ(fresh.appStoreID(), body == ManyEscapes() ? 42u : 0u);
+        EXPECT_EQ(fresh.appStoreID(), id) << int(framing);
     }
 }
 
 TEST_F(StoreRatingTest, AStoreThatNeverAnswersTimesOut) {
     LoopbackStore store("200 OK", kOurRecord, LoopbackStore::Framing::Silent);
     rating.setLookupTimeout(200);
-    Lookup(store);
+    ASSERT_TRUE(LookUp(rating, store));
     EXPECT_EQ(rating.appStoreID(), 0u);
     EXPECT_FALSE(rating.isLookupRunning());
 }
@@ -266,7 +254,7 @@ TEST_F(StoreRatingTest, AKnownIdentifierIsLookedUpByIdAndKept) {
     LoopbackStore store("200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackId":5,"x":0})");
     rating.setAppStoreID(99);
     rating.setAppStoreCountry("FR");
-    Lookup(store);
+    ASSERT_TRUE(LookUp(rating, store));
     ASSERT_EQ(store.requestLines.size(), 1u);
     EXPECT_EQ(store.requestLines[0], "GET //lookup?country=FR&id=99 HTTP/1.1");
     EXPECT_EQ(rating.appStoreID(), 99u);
