@@ -99,27 +99,19 @@ TEST(PreferenceFiles, AFileHoldingADateThatCannotBeWrittenIsSavedBack) {
 }
 
 TEST(GeneralPreferences, FirstLaunchDefaultsAndWrongTypesGiveDefaults) {
-    const GeneralPreferences defaults = GeneralPreferencesFromDictionary(nullptr);
-    EXPECT_EQ(defaults.photoPresetIndex, 0);
-    EXPECT_TRUE(defaults.addRecursively);
-    EXPECT_TRUE(defaults.maintainDirectory);
-    EXPECT_FALSE(defaults.overwriteFile);
-    EXPECT_TRUE(defaults.metaData);
-    EXPECT_FALSE(defaults.preserveCreationDate);
-    EXPECT_TRUE(defaults.preserveModificationDate);
-    EXPECT_FALSE(defaults.doNotShowAlert);
-    EXPECT_FALSE(defaults.doNotShowPNGOptimizationAlert);
-    EXPECT_FALSE(defaults.useAsDestinationFolder);
-    EXPECT_FALSE(defaults.destinationURL);
+    const GeneralPreferences d = GeneralPreferencesFromDictionary(nullptr);
+    EXPECT_EQ(d.photoPresetIndex, 0);
+    EXPECT_TRUE(d.addRecursively && d.maintainDirectory && d.metaData && d.preserveModificationDate);
+    EXPECT_FALSE(d.overwriteFile || d.preserveCreationDate || d.doNotShowAlert || d.doNotShowPNGOptimizationAlert ||
+                 d.useAsDestinationFolder || d.destinationURL);
 
     // Every key with a value of a type it never has.
     PrefDictionary wrong;
-    for (const auto& [name, value] : GeneralPreferencesDictionary(defaults)) {
+    for (const auto& [name, value] : GeneralPreferencesDictionary(d))
         wrong.emplace(name, PlistValue(PlistValue::Array{PlistValue("x")}));
-    }
     wrong.emplace("PhotoPresetIndex", PlistValue("seven"));
     wrong.emplace("DestinationURL", PlistValue("file:///tmp"));
-    EXPECT_EQ(GeneralPreferencesFromDictionary(&wrong), defaults);
+    EXPECT_EQ(GeneralPreferencesFromDictionary(&wrong), d);
 }
 
 TEST(GeneralPreferences, WrittenWithExactKeysAndTypes) {
@@ -188,14 +180,11 @@ TEST(PresetRemoval, RenumbersPresetsAndEveryJobReference) {
     EXPECT_FALSE(RemovePreset(resize, "B", PresetKind::Resize));
 
     PrefDictionary jobs;
-    for (const auto& [name, reference] : {std::pair{"refB", 12}, {"refC", 13}, {"refA", 11}, {"builtIn", 4}}) {
+    for (const auto& [name, reference] : {std::pair{"refB", 12}, {"refC", 13}, {"refA", 11}, {"builtIn", 4}})
         jobs.emplace(name, PlistValue(Preset(key::kResizePresetIndex, reference)));
-    }
     EXPECT_TRUE(UpdateGlobalPhotoPresetDatadDringRemoveAction(jobs, key::kResizePresetIndex, 12));
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refB"), key::kResizePresetIndex), 0);
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refC"), key::kResizePresetIndex), 12);
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refA"), key::kResizePresetIndex), 11);
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "builtIn"), key::kResizePresetIndex), 4);
+    for (const auto& [name, reference] : {std::pair{"refB", 0}, {"refC", 12}, {"refA", 11}, {"builtIn", 4}})
+        EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, name), key::kResizePresetIndex), reference) << name;
     // The only preset: its references fall back too.
     EXPECT_TRUE(UpdateGlobalPhotoPresetDatadDringRemoveAction(jobs, key::kResizePresetIndex, 11));
     EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refA"), key::kResizePresetIndex), 0);
@@ -340,11 +329,9 @@ TEST(WatermarkImages, StoredAsTiffWithAlpha) {
     PreferenceFolders folders;
     const auto source = folders.data / "logo.png";
     std::filesystem::create_directories(folders.data);
-    {
-        QImage logo(40, 20, QImage::Format_RGBA8888);
-        logo.fill(QColor(200, 30, 30, 90));
-        ASSERT_TRUE(logo.save(QString::fromStdString(source.string())));
-    }
+    QImage logo(40, 20, QImage::Format_RGBA8888);
+    logo.fill(QColor(200, 30, 30, 90));
+    ASSERT_TRUE(logo.save(QString::fromStdString(source.string())));
     const plat::ImageRef image = LoadWatermarkImage(source);
     ASSERT_TRUE(image);
     const auto stored = StoreWatermarkImage(image);
