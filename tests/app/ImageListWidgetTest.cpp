@@ -135,8 +135,8 @@ TEST(CurrentImageView, PixelsMatchTheEngineForEveryTurnAndFlip) {
             ASSERT_EQ(ConvertImageWithOptions(&record), 1);
             ASSERT_TRUE(record.resultImage);
             const auto engine = convtest::DecodeImage(record.resultImage);
-            ASSERT_EQ(current.pixels->width, engine.width) << angle << " " << flip;
-            ASSERT_EQ(current.pixels->height, engine.height) << angle << " " << flip;
+            ASSERT_EQ(std::pair(current.pixels->width, current.pixels->height), std::pair(engine.width, engine.height))
+                << angle << " " << flip;
             int worst = 0;
             for (std::size_t i = 0; i < engine.rgba.size(); i += 4) {
                 for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(int(engine.rgba[i + c]) - current.pixels->rgba[i + c]));

@@ -164,10 +164,7 @@ class StoreRatingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        rating.openURL = [this](const QUrl& url) {
-            opened.push_back(url);
-            return true;
-        };
+        rating.openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
         rating.setAppStoreCountry(QString());
         rating.setPageBaseURL(QStringLiteral("https://apps.example.org"));
     }
@@ -201,27 +198,20 @@ TEST_F(StoreRatingTest, TheLookupSetsTheIdentifierAndTheActionOpensThePage) {
 
 TEST_F(StoreRatingTest, RepliesThatDoNotNameUsLeaveTheIdentifierAtZero) {
     using Framing = LoopbackStore::Framing;
-    struct Case {
-        QByteArray status;
-        QByteArray body;
-        Framing framing = Framing::Length;
-    } cases[] = {
+    const std::tuple<QByteArray, QByteArray, Framing> cases[] = {
         {"200 OK", kOurRecord, Framing::CutShort},
-        {"200 OK", R"({"bundleId":"com.other.App","trackId":7,"x":0})"},
-        {"200 OK", R"({"trackId":7,"bundleId":"org.vantrell.Vantrell"})"},  // no comma after the bundle
-        {"200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackName":"x"})"},  // no trackId
-        {"200 OK", ""},
-        {"404 Not Found", kOurRecord},
-        {"500 Internal Server Error", kOurRecord},
-        {"302 Found", kOurRecord},
-    };
-    for (const Case& c : cases) {
+        {"200 OK", R"({"bundleId":"com.other.App","trackId":7,"x":0})", Framing::Length},
+        {"200 OK", R"({"trackId":7,"bundleId":"org.vantrell.Vantrell"})", Framing::Length},  // no comma after the bundle
+        {"200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackName":"x"})", Framing::Length},  // no trackId
+        {"200 OK", "", Framing::Length}, {"404 Not Found", kOurRecord, Framing::Length},
+        {"500 Internal Server Error", kOurRecord, Framing::Length}, {"302 Found", kOurRecord, Framing::Length}};
+    for (const auto& [status, body, framing] : cases) {
         MacAppStoreRating fresh;
         fresh.openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
         fresh.setPageBaseURL(QStringLiteral("https://apps.example.org"));
-        LoopbackStore store(c.status, c.body, c.framing);
-        ASSERT_TRUE(LookUp(fresh, store)) << c.status.toStdString();
-        EXPECT_EQ(fresh.appStoreID(), 0u) << c.status.toStdString() << " " << c.body.toStdString();
+        LoopbackStore store(status, body, framing);
+        ASSERT_TRUE(LookUp(fresh, store)) << status.toStdString();
+        EXPECT_EQ(fresh.appStoreID(), 0u) << status.toStdString() << " " << body.toStdString();
         fresh.RateApplicationAction();
         EXPECT_TRUE(opened.empty());
     }
