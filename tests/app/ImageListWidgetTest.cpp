@@ -172,23 +172,16 @@ TEST_F(ImageListWidget, DropsInsertAtTheDropRowWhileAddIsEnabled) {
     EXPECT_EQ(model->count(), 3);
 }
 
-// A drag whose source ends right after the drop: it still lists its
-// formats, but no longer answers for the data.
-class VanishingSource : public QMimeData {
-public:
-    explicit VanishingSource(const std::filesystem::path& file) {
-        setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
-    }
+// A drag source that quits at the drop: it still lists its formats but no longer answers for the data. Its files
+// still arrive, on the list and on the big image view alike.
+struct VanishingSource : QMimeData {
+    explicit VanishingSource(const std::filesystem::path& f) { setUrls({QUrl::fromLocalFile(QString::fromStdString(f.string()))}); }
     bool gone = false;
-
-protected:
     QVariant retrieveData(const QString& type, QMetaType meta) const override {
         return gone ? QVariant() : QMimeData::retrieveData(type, meta);
     }
 };
 
-// Files dropped by a source that quits at the drop still arrive, on the
-// list and on the big image view alike.
 TEST_F(ImageListWidget, ADropWhoseSourceQuitsAtTheDropIsKept) {
     int expected = 0;
     for (QWidget* target : std::initializer_list<QWidget*>{window().imageListViewOutlet->viewport(), window().mainImagePreview}) {
@@ -200,9 +193,8 @@ TEST_F(ImageListWidget, ADropWhoseSourceQuitsAtTheDropIsKept) {
     }
 }
 
-// Every thumbnail load ends in a repaint that shows it, also when the load
-// finished before the spinner looked at its row (it then sends no change of
-// its own). Repeated: the order of loads and spinner passes varies.
+// Every thumbnail load ends in a repaint that shows it, also when it finished before the spinner looked at its row
+// (which then sends no change of its own). Repeated: the order of loads and spinner passes varies.
 TEST_F(ImageListWidget, TheLastPaintShowsEveryThumbnailLoaded) {
     ImageListTableView* table = window().imageListViewOutlet;
     struct PaintWatch : QObject {

@@ -276,14 +276,13 @@ TEST(WatermarkPresets, RoundTripWithExactKeysAndTypes) {
     ChangeAndSetWaterMarkPrefOptionsFromDict(other.editor, stored);
     EXPECT_EQ(other.editor.textString(), "© Vantrell");
     EXPECT_EQ(other.editor.textFont()->postScriptName(), m.editor.textFont()->postScriptName());
-    EXPECT_EQ(other.editor.textFontSize(), 48);
+    EXPECT_EQ(std::make_tuple(other.editor.textFontSize(), other.editor.textRotationAngle(), other.editor.xOffset()),
+              std::make_tuple(48, 45, 7));
     EXPECT_EQ(other.editor.drawingMode(), WatermarkEditorModel::kFillStroke);
     EXPECT_EQ(other.editor.SpacingType(), WatermarkEditorModel::kSpacingCondensed);
     EXPECT_DOUBLE_EQ(other.editor.textCharSpace(), -2.5);
-    EXPECT_EQ(other.editor.textRotationAngle(), 45);
     EXPECT_EQ(other.editor.textFontColor(), (plat::Color{0.0, 0.5, 1.0, 1.0}));
     EXPECT_FALSE(other.editor.isDropShadowApplied());
-    EXPECT_EQ(other.editor.xOffset(), 7);
     EXPECT_EQ(other.editor.centerLoc(), QPointF(33.5, 44.25));
     EXPECT_EQ(other.editor.imageViewRectForText().size(), QSizeF(550, 412));
 

@@ -22,14 +22,9 @@ void ExpectReadable(const QColor& text, const QColor& background) {
 }
 
 // The application palette for one test, given back afterwards.
-class ThemeColoursTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        TestApplication();
-        saved = QApplication::palette();
-    }
-    void TearDown() override { QApplication::setPalette(saved); }
-    QPalette saved;
+struct ThemeColoursTest : ::testing::Test {
+    ~ThemeColoursTest() override { QApplication::setPalette(saved); }
+    QPalette saved = (TestApplication(), QApplication::palette());
 };
 
 TEST_F(ThemeColoursTest, LightPaletteKeepsTheFixedShades) {
