@@ -90,23 +90,22 @@ TEST_F(ImageListWidget, AddingShowsTheFirstImageAndEnablesConversion) {
 
 TEST_F(ImageListWidget, TurnsAndFlipsShowInTheDescription) {
     addThroughDialog({WritePhoto(dir / "p.jpg", 400, 300)});
-    window().rotateSegmentedOutlet->setSelectedSegment(1);
-    delegate->rotate(window().rotateSegmentedOutlet);
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(", Rotated by -90\u02DA"));
+    auto press = [&](SegmentedControl* control, int segment, void (AppDelegate::*action)(QObject*)) {
+        control->setSelectedSegment(segment);
+        (delegate.get()->*action)(control);
+    };
+    const auto description = [&] { return window().fileDescriptionLabelOutlet->text(); };
+    press(window().rotateSegmentedOutlet, 1, &AppDelegate::rotate);
+    EXPECT_TRUE(description().endsWith(", Rotated by -90\u02DA"));
     // A turned image is shown with its turned proportions.
     ASSERT_TRUE(window().mainImagePreview->image());
     EXPECT_GT(window().mainImagePreview->image()->height, window().mainImagePreview->image()->width);
-    window().flipSegmentedOutlet->setSelectedSegment(0);
-    delegate->flip(window().flipSegmentedOutlet);
-    window().flipSegmentedOutlet->setSelectedSegment(1);
-    delegate->flip(window().flipSegmentedOutlet);
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(
-        ", Rotated by -90\u02DA, Fliped Horizonally & Vertically"));
-    window().flipSegmentedOutlet->setSelectedSegment(0);
-    delegate->flip(window().flipSegmentedOutlet);
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(", Fliped Vertically"));
-    window().rotateSegmentedOutlet->setSelectedSegment(5);
-    delegate->rotate(window().rotateSegmentedOutlet);
+    press(window().flipSegmentedOutlet, 0, &AppDelegate::flip);
+    press(window().flipSegmentedOutlet, 1, &AppDelegate::flip);
+    EXPECT_TRUE(description().endsWith(", Rotated by -90\u02DA, Fliped Horizonally & Vertically"));
+    press(window().flipSegmentedOutlet, 0, &AppDelegate::flip);
+    EXPECT_TRUE(description().endsWith(", Fliped Vertically"));
+    press(window().rotateSegmentedOutlet, 5, &AppDelegate::rotate);
     EXPECT_EQ(model->selectedEntity()->angle(), -90);
 }
 

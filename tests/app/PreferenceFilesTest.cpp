@@ -315,9 +315,8 @@ TEST(WatermarkImages, NumberedFromTheFirstFreeNameAndOnlyTheirOwnFilesDeleted) {
     WriteBytes(outside, "keep");
     WriteBytes(folder / "notes", "keep");
     for (const auto& path : {outside, folder / "notes", folder / "watermark_image01", folder / ".." / "watermark_image5",
-                             std::filesystem::path()}) {
+                             std::filesystem::path()})
         RemoveFileIfExists(path);
-    }
     EXPECT_TRUE(std::filesystem::exists(outside));
     EXPECT_TRUE(std::filesystem::exists(folder / "notes"));
     RemoveFileIfExists(folder / "watermark_image3");

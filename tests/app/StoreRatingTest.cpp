@@ -1,5 +1,4 @@
-// The rating prompt: the JSON value scanner, the lookup's addresses, and the
-// lookup itself against a small HTTP server of the test's own on 127.0.0.1.
+// The rating prompt: JSON value scanner, lookup addresses, and the lookup against a local HTTP server of its own.
 #include "AppTestSupport.h"
 #include "app/model/StoreLookup.h"
 #include "app/ui/MacAppStoreRating.h"
@@ -24,10 +23,8 @@ TEST(StoreValueForKeyInJSON, ReadsValuesAsTheLookupNeedsThem) {
     } cases[] = {
         {"trackId", R"({"resultCount":1, "trackId": 123456789, "x":1})", "123456789"},
         {"bundleId", "{\"bundleId\" :\n\t\"org.vantrell.Vantrell\" ,\n\"a\":1}", "org.vantrell.Vantrell"},
-        // A string with commas is gathered up to its closing quote.
-        {"name", R"({"name":"Crop, resize, convert","b":2})", "Crop, resize, convert"},
-        // An unclosed string runs to the last comma there is.
-        {"name", R"({"name":"a, b, c})", "a, b"},
+        {"name", R"({"name":"Crop, resize, convert","b":2})", "Crop, resize, convert"},  // up to the closing quote
+        {"name", R"({"name":"a, b, c})", "a, b"},  // an unclosed string runs to the last comma there is
         // Escapes, the unicode one last.
         {"d", R"({"d":"caf\u00e9 \/ \"q\" back\\slash","e":0})", QString::fromUtf8("café / \"q\" back\\slash")},
         {"d", R"({"d":"\u00E9\u0041z","e":0})", QString::fromUtf8("éAz")},
@@ -53,8 +50,7 @@ TEST(StoreValueForKeyInJSON, ReadsValuesAsTheLookupNeedsThem) {
     }
 }
 
-// Replies of a megabyte made to cost the most: an unclosed string of commas
-// and a string of escapes.
+// Replies of a megabyte made to cost the most: an unclosed string of commas and a string of escapes.
 QByteArray UnclosedCommas() { return "{\"bundleId\":\"" + QByteArray("x,").repeated(500000) + "}"; }
 QByteArray ManyEscapes() {
     return R"({"bundleId":"org.vantrell.Vantrell","trackId":"42)" + QByteArray("\\u0020").repeated(170000) +
@@ -72,9 +68,8 @@ TEST(StoreValueForKeyInJSON, AMegabyteReplyIsReadInOnePass) {
     EXPECT_EQ(StoreIDFromReply(UnclosedCommas(), "org.vantrell.Vantrell"), std::nullopt);
 }
 
-// Other hostile replies: nesting a parser would recurse into, the key a
-// million times, backslash runs, and every cut of a real reply. Each is read
-// in one pass or refused.
+// Other hostile replies: nesting a parser would recurse into, the key many times, backslash runs, and every cut of a
+// real reply. Each is read in one pass or refused.
 TEST(StoreValueForKeyInJSON, HostileRepliesAreReadOrRefused) {
     const QByteArray ours = R"({"results":[{"bundleId":"org.vantrell.Vantrell","trackId":42,"x":0}]})";
     std::vector<QByteArray> replies = {
@@ -99,9 +94,8 @@ TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
               "https://lookup.example.org//lookup?country=GB&id=987");
     EXPECT_EQ(StoreLookupURL("http://h", "a&b", 0, "x y#z?=&").toEncoded(),
               "http://h//lookup?country=a%26b&bundleId=x%20y%23z%3F%3D%26");
-    for (const char* base : {"", "ftp://h", "h", "http://", "file:///tmp"}) {
+    for (const char* base : {"", "ftp://h", "h", "http://", "file:///tmp"})
         EXPECT_FALSE(StoreLookupURL(base, "GB", 0, "x").isValid()) << base;
-    }
     EXPECT_EQ(StorePageURL("https://apps.example.org/", 42).toString(), "https://apps.example.org/app/id42");
     EXPECT_FALSE(StorePageURL("", 42).isValid());
     EXPECT_FALSE(StorePageURL("https://apps.example.org", 0).isValid());
@@ -109,8 +103,7 @@ TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
         EXPECT_EQ(StoreIDFromText(text), id) << text;
 }
 
-// Answers each request with one canned reply (or none at all) and keeps the
-// request lines it saw.
+// Answers each request with one canned reply (or none at all) and keeps the request lines it saw.
 class LoopbackStore : public QObject {
 public:
     enum class Framing { Length, Chunked, CutShort, Silent, KeepOpen, UntilClose };
