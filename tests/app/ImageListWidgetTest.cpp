@@ -73,8 +73,8 @@ TEST_F(ImageListWidget, AddingShowsTheFirstImageAndEnablesConversion) {
     addThroughDialog({WritePhoto(dir / "b.jpg", 400, 300), WritePhoto(dir / "a.jpg", 300, 400)});
     EXPECT_EQ(model->count(), 2);
     EXPECT_EQ(window().filenameLabelOutlet->text(), "a.jpg");
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().startsWith("At "));
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith("% Zoom"));
+    const QString description = window().fileDescriptionLabelOutlet->text();
+    EXPECT_TRUE(description.startsWith("At ") && description.endsWith("% Zoom")) << description.toStdString();
     EXPECT_TRUE(window().mainImagePreview->hasImage());
     EXPECT_TRUE(window().convertToolbarButton->isEnabled());
     EXPECT_TRUE(window().removeToolbarButton->isEnabled());

@@ -294,11 +294,10 @@ TEST(WatermarkPresets, RoundTripWithExactKeysAndTypes) {
     ChangeAndSetWaterMarkPrefOptionsFromDict(other.editor, &damaged);
     EXPECT_EQ(other.editor.textString(), "");
     EXPECT_EQ(other.editor.textFont()->postScriptName(), plat::Font::defaultFont()->postScriptName());
-    EXPECT_EQ(other.editor.textFontSize(), 30);
+    EXPECT_EQ(std::make_tuple(other.editor.textFontSize(), other.editor.yOffset()), std::make_tuple(30, -3));
     EXPECT_DOUBLE_EQ(other.editor.textOpacity(), WatermarkEditorModel::kDefaultTextOpacity);
     EXPECT_EQ(other.editor.textFontColor(), (plat::Color{1.0, 1.0, 0.0, 1.0}));
     EXPECT_TRUE(other.editor.isDropShadowApplied());
-    EXPECT_EQ(other.editor.yOffset(), -3);
     EXPECT_EQ(other.editor.centerLoc(), QPointF(5.0, 20.0));
     EXPECT_EQ(other.editor.imageViewRectForText().size(), QSizeF(550, 550));
 }
