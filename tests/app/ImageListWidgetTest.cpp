@@ -1,6 +1,3 @@
-// The image list in the main window: adding through the Add action, drops
-// on the table, the current image view and its description, turns matching
-// the engine's output.
 #include "ImageListTestSupport.h"
 #include "app/model/CurrentImage.h"
 #include "app/ui/AddFilesDialog.h"
@@ -21,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 
 using namespace listtest;
 
@@ -48,6 +47,17 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return !model->isAdding(); }));
     }
     MainWindow& window() { return *delegate->window(); }
+    // Enter, move and drop on `target`; `atDrop` runs just before the drop. True if the enter was accepted.
+    static bool Drag(QWidget* target, QMimeData* data, QPoint at, const std::function<void()>& atDrop = {}) {
+        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+        if (atDrop) atDrop();
+        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        return enter.isAccepted();
+    }
 
     ScratchDir dir;
     std::unique_ptr<AppDelegate> delegate;
@@ -63,8 +73,8 @@ TEST_F(ImageListWidget, AddingShowsTheFirstImageAndEnablesConversion) {
     addThroughDialog({WritePhoto(dir / "b.jpg", 400, 300), WritePhoto(dir / "a.jpg", 300, 400)});
     EXPECT_EQ(model->count(), 2);
     EXPECT_EQ(window().filenameLabelOutlet->text(), "a.jpg");
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().startsWith("At "));
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith("% Zoom"));
+    const QString description = window().fileDescriptionLabelOutlet->text();
+    EXPECT_TRUE(description.startsWith("At ") && description.endsWith("% Zoom")) << description.toStdString();
     EXPECT_TRUE(window().mainImagePreview->hasImage());
     EXPECT_TRUE(window().convertToolbarButton->isEnabled());
     EXPECT_TRUE(window().removeToolbarButton->isEnabled());
@@ -80,31 +90,30 @@ TEST_F(ImageListWidget, AddingShowsTheFirstImageAndEnablesConversion) {
 
 TEST_F(ImageListWidget, TurnsAndFlipsShowInTheDescription) {
     addThroughDialog({WritePhoto(dir / "p.jpg", 400, 300)});
-    window().rotateSegmentedOutlet->setSelectedSegment(1);
-    delegate->rotate(window().rotateSegmentedOutlet);
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(", Rotated by -90\u02DA"));
+    auto press = [&](SegmentedControl* control, int segment, void (AppDelegate::*action)(QObject*)) {
+        control->setSelectedSegment(segment);
+        (delegate.get()->*action)(control);
+    };
+    const auto description = [&] { return window().fileDescriptionLabelOutlet->text(); };
+    press(window().rotateSegmentedOutlet, 1, &AppDelegate::rotate);
+    EXPECT_TRUE(description().endsWith(", Rotated by -90\u02DA"));
     // A turned image is shown with its turned proportions.
     ASSERT_TRUE(window().mainImagePreview->image());
     EXPECT_GT(window().mainImagePreview->image()->height, window().mainImagePreview->image()->width);
-    window().flipSegmentedOutlet->setSelectedSegment(0);
-    delegate->flip(window().flipSegmentedOutlet);
-    window().flipSegmentedOutlet->setSelectedSegment(1);
-    delegate->flip(window().flipSegmentedOutlet);
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(
-        ", Rotated by -90\u02DA, Fliped Horizonally & Vertically"));
-    window().flipSegmentedOutlet->setSelectedSegment(0);
-    delegate->flip(window().flipSegmentedOutlet);
-    EXPECT_TRUE(window().fileDescriptionLabelOutlet->text().endsWith(", Fliped Vertically"));
-    window().rotateSegmentedOutlet->setSelectedSegment(5);
-    delegate->rotate(window().rotateSegmentedOutlet);
+    press(window().flipSegmentedOutlet, 0, &AppDelegate::flip);
+    press(window().flipSegmentedOutlet, 1, &AppDelegate::flip);
+    EXPECT_TRUE(description().endsWith(", Rotated by -90\u02DA, Fliped Horizonally & Vertically"));
+    press(window().flipSegmentedOutlet, 0, &AppDelegate::flip);
+    EXPECT_TRUE(description().endsWith(", Fliped Vertically"));
+    press(window().rotateSegmentedOutlet, 5, &AppDelegate::rotate);
     EXPECT_EQ(model->selectedEntity()->angle(), -90);
 }
 
 TEST(CurrentImageView, ZoomUsesTheTurnedSizeAndNeverDividesByZero) {
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, 0, 800, 800), 0.2);
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, 90, 800, 800), 0.2);
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, 90, 800, 800), 0.2);
-    EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, 0, 800, 800), 0.2);
+    for (std::int64_t angle : {0, 90}) {
+        EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 3000, angle, 800, 800), 0.2);
+        EXPECT_DOUBLE_EQ(CurrentImageZoom(4000, 1000, angle, 800, 800), 0.2);
+    }
     EXPECT_DOUBLE_EQ(CurrentImageZoom(1000, 4000, -270, 1000, 500), 0.25);
     EXPECT_EQ(CurrentImageZoom(0, 0, 0, 800, 800), 0.0);
     EXPECT_EQ(CurrentImageZoom(400, 300, 0, 0, 0), 0.0);
@@ -125,8 +134,8 @@ TEST(CurrentImageView, PixelsMatchTheEngineForEveryTurnAndFlip) {
             ASSERT_EQ(ConvertImageWithOptions(&record), 1);
             ASSERT_TRUE(record.resultImage);
             const auto engine = convtest::DecodeImage(record.resultImage);
-            ASSERT_EQ(current.pixels->width, engine.width) << angle << " " << flip;
-            ASSERT_EQ(current.pixels->height, engine.height) << angle << " " << flip;
+            ASSERT_EQ(std::pair(current.pixels->width, current.pixels->height), std::pair(engine.width, engine.height))
+                << angle << " " << flip;
             int worst = 0;
             for (std::size_t i = 0; i < engine.rgba.size(); i += 4) {
                 for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(int(engine.rgba[i + c]) - current.pixels->rgba[i + c]));
@@ -144,12 +153,7 @@ TEST_F(ImageListWidget, DropsInsertAtTheDropRowWhileAddIsEnabled) {
     auto drop = [&](const std::filesystem::path& file, QPoint at) {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(table->viewport(), &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(table->viewport(), &move);
-        QDropEvent event(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(table->viewport(), &event);
+        Drag(table->viewport(), &data, at);
     };
     const QRect second = table->visualRect(model->index(1, 0));
     drop(WritePhoto(dir / "b.jpg", 64, 48), second.center());
@@ -167,59 +171,39 @@ TEST_F(ImageListWidget, DropsInsertAtTheDropRowWhileAddIsEnabled) {
     EXPECT_EQ(model->count(), 3);
 }
 
-// A drag whose source ends right after the drop: it still lists its
-// formats, but no longer answers for the data.
-class VanishingSource : public QMimeData {
-public:
-    explicit VanishingSource(const std::filesystem::path& file) {
-        setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
-    }
+// A drag source that quits at the drop: it still lists its formats but no longer answers for the data. Its files
+// still arrive, on the list and on the big image view alike.
+struct VanishingSource : QMimeData {
+    explicit VanishingSource(const std::filesystem::path& f) { setUrls({QUrl::fromLocalFile(QString::fromStdString(f.string()))}); }
     bool gone = false;
-
-protected:
     QVariant retrieveData(const QString& type, QMetaType meta) const override {
         return gone ? QVariant() : QMimeData::retrieveData(type, meta);
     }
 };
 
-// Files dropped by a source that quits at the drop still arrive, on the
-// list and on the big image view alike.
 TEST_F(ImageListWidget, ADropWhoseSourceQuitsAtTheDropIsKept) {
-    ImageListTableView* table = window().imageListViewOutlet;
-    QWidget* targets[] = {table->viewport(), window().mainImagePreview};
     int expected = 0;
-    for (QWidget* target : targets) {
+    for (QWidget* target : std::initializer_list<QWidget*>{window().imageListViewOutlet->viewport(), window().mainImagePreview}) {
         SCOPED_TRACE(target->objectName().toStdString());
         VanishingSource source(WritePhoto(dir / ("dropped" + std::to_string(expected) + ".jpg"), 64, 48));
-        const QPoint at = target->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &enter);
-        ASSERT_TRUE(enter.isAccepted());
-        QDragMoveEvent move(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &move);
-        source.gone = true;
-        QDropEvent drop(at, Qt::CopyAction, &source, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &drop);
+        ASSERT_TRUE(Drag(target, &source, target->rect().center(), [&] { source.gone = true; }));
         ++expected;
         ASSERT_TRUE(WaitFor([&] { return model->count() == expected && !model->isAdding(); }));
     }
 }
 
-// Every thumbnail load ends in a repaint that shows it, also when the load
-// finished before the spinner looked at its row (it then sends no change of
-// its own). Repeated: the order of loads and spinner passes varies.
+// Every thumbnail load ends in a repaint that shows it, also when it finished before the spinner looked at its row
+// (which then sends no change of its own). Repeated: the order of loads and spinner passes varies.
 TEST_F(ImageListWidget, TheLastPaintShowsEveryThumbnailLoaded) {
     ImageListTableView* table = window().imageListViewOutlet;
     struct PaintWatch : QObject {
         ImageListModel* model = nullptr;
         bool lastPaintSawAllLoaded = false;
         bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Paint) {
-                lastPaintSawAllLoaded = true;
-                for (const auto& entity : model->entries())
-                    lastPaintSawAllLoaded = lastPaintSawAllLoaded && entity->thumbnailState() != ThumbnailState::Loading &&
-                                            entity->thumbnailState() != ThumbnailState::None;
-            }
+            if (event->type() == QEvent::Paint)
+                lastPaintSawAllLoaded = std::ranges::all_of(model->entries(), [](const auto& entity) {
+                    return entity->thumbnailState() != ThumbnailState::Loading && entity->thumbnailState() != ThumbnailState::None;
+                });
             return false;
         }
     } watch;

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -98,27 +99,19 @@ TEST(PreferenceFiles, AFileHoldingADateThatCannotBeWrittenIsSavedBack) {
 }
 
 TEST(GeneralPreferences, FirstLaunchDefaultsAndWrongTypesGiveDefaults) {
-    const GeneralPreferences defaults = GeneralPreferencesFromDictionary(nullptr);
-    EXPECT_EQ(defaults.photoPresetIndex, 0);
-    EXPECT_TRUE(defaults.addRecursively);
-    EXPECT_TRUE(defaults.maintainDirectory);
-    EXPECT_FALSE(defaults.overwriteFile);
-    EXPECT_TRUE(defaults.metaData);
-    EXPECT_FALSE(defaults.preserveCreationDate);
-    EXPECT_TRUE(defaults.preserveModificationDate);
-    EXPECT_FALSE(defaults.doNotShowAlert);
-    EXPECT_FALSE(defaults.doNotShowPNGOptimizationAlert);
-    EXPECT_FALSE(defaults.useAsDestinationFolder);
-    EXPECT_FALSE(defaults.destinationURL);
+    const GeneralPreferences d = GeneralPreferencesFromDictionary(nullptr);
+    EXPECT_EQ(d.photoPresetIndex, 0);
+    EXPECT_TRUE(d.addRecursively && d.maintainDirectory && d.metaData && d.preserveModificationDate);
+    EXPECT_FALSE(d.overwriteFile || d.preserveCreationDate || d.doNotShowAlert || d.doNotShowPNGOptimizationAlert ||
+                 d.useAsDestinationFolder || d.destinationURL);
 
     // Every key with a value of a type it never has.
     PrefDictionary wrong;
-    for (const auto& [name, value] : GeneralPreferencesDictionary(defaults)) {
+    for (const auto& [name, value] : GeneralPreferencesDictionary(d))
         wrong.emplace(name, PlistValue(PlistValue::Array{PlistValue("x")}));
-    }
     wrong.emplace("PhotoPresetIndex", PlistValue("seven"));
     wrong.emplace("DestinationURL", PlistValue("file:///tmp"));
-    EXPECT_EQ(GeneralPreferencesFromDictionary(&wrong), defaults);
+    EXPECT_EQ(GeneralPreferencesFromDictionary(&wrong), d);
 }
 
 TEST(GeneralPreferences, WrittenWithExactKeysAndTypes) {
@@ -187,14 +180,11 @@ TEST(PresetRemoval, RenumbersPresetsAndEveryJobReference) {
     EXPECT_FALSE(RemovePreset(resize, "B", PresetKind::Resize));
 
     PrefDictionary jobs;
-    for (const auto& [name, reference] : {std::pair{"refB", 12}, {"refC", 13}, {"refA", 11}, {"builtIn", 4}}) {
+    for (const auto& [name, reference] : {std::pair{"refB", 12}, {"refC", 13}, {"refA", 11}, {"builtIn", 4}})
         jobs.emplace(name, PlistValue(Preset(key::kResizePresetIndex, reference)));
-    }
     EXPECT_TRUE(UpdateGlobalPhotoPresetDatadDringRemoveAction(jobs, key::kResizePresetIndex, 12));
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refB"), key::kResizePresetIndex), 0);
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refC"), key::kResizePresetIndex), 12);
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refA"), key::kResizePresetIndex), 11);
-    EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "builtIn"), key::kResizePresetIndex), 4);
+    for (const auto& [name, reference] : {std::pair{"refB", 0}, {"refC", 12}, {"refA", 11}, {"builtIn", 4}})
+        EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, name), key::kResizePresetIndex), reference) << name;
     // The only preset: its references fall back too.
     EXPECT_TRUE(UpdateGlobalPhotoPresetDatadDringRemoveAction(jobs, key::kResizePresetIndex, 11));
     EXPECT_EQ(PrefInteger(PrefSubDictionary(&jobs, "refA"), key::kResizePresetIndex), 0);
@@ -215,11 +205,8 @@ TEST(ResizePresets, RoundTripWithExactKeysAndTypes) {
     m.options.changeImageResizeTypePopupAction(kUnitPixels, false);
     m.options.changeInScaleProportionalityAction(2, false);
     state = m.options.state();
-    state.widthText = "1024";
-    state.heightText = "768";
-    state.sharpen = true;
-    state.resolutionOn = true;
-    state.resolutionText = "300";
+    std::tie(state.widthText, state.heightText, state.resolutionText) = std::tuple("1024", "768", "300");
+    state.sharpen = state.resolutionOn = true;
     m.options.setState(state);
 
     PrefDictionary file;
@@ -238,23 +225,16 @@ TEST(ResizePresets, RoundTripWithExactKeysAndTypes) {
     ASSERT_TRUE(LoadPrefDictionary(&loaded, kResizePrefFileFormat));
     ChangeAndSetResizeOptionsFromDict(other.options, PrefSubDictionary(&*loaded, "1024 x 768 (Pixels)"));
     const JobOptionState& applied = other.options.state();
-    EXPECT_EQ(applied.unit, kUnitPixels);
-    EXPECT_EQ(applied.scaleOption, 2);
-    EXPECT_EQ(applied.widthText, "1024");
-    EXPECT_EQ(applied.heightText, "768");
-    EXPECT_TRUE(applied.sharpen);
-    EXPECT_FALSE(applied.upsample);
-    EXPECT_TRUE(applied.resolutionOn);
-    EXPECT_EQ(applied.resolutionText, "300");
+    EXPECT_EQ(std::tie(applied.unit, applied.scaleOption, applied.widthText, applied.heightText, applied.resolutionText),
+              std::make_tuple(kUnitPixels, 2, "1024", "768", "300"));
+    EXPECT_TRUE(applied.sharpen && !applied.upsample && applied.resolutionOn);
 
     // Wrong types and impossible values give the defaults.
     PrefDictionary wrong{{"InputType", PlistValue(99)}, {"ScaleOption", PlistValue("2")},
                          {"Width", PlistValue(5)}, {"Sharpen", PlistValue(PlistValue::Data{1})}};
     ChangeAndSetResizeOptionsFromDict(other.options, &wrong);
-    EXPECT_EQ(other.options.state().unit, kUnitPixels);
-    EXPECT_EQ(other.options.state().scaleOption, 2);
-    EXPECT_EQ(other.options.state().widthText, "1024");
-    EXPECT_FALSE(other.options.state().sharpen);
+    EXPECT_EQ(std::tie(applied.unit, applied.scaleOption, applied.widthText), std::make_tuple(kUnitPixels, 2, "1024"));
+    EXPECT_FALSE(applied.sharpen);
 }
 
 TEST(WatermarkPresets, RoundTripWithExactKeysAndTypes) {
@@ -296,14 +276,13 @@ TEST(WatermarkPresets, RoundTripWithExactKeysAndTypes) {
     ChangeAndSetWaterMarkPrefOptionsFromDict(other.editor, stored);
     EXPECT_EQ(other.editor.textString(), "© Vantrell");
     EXPECT_EQ(other.editor.textFont()->postScriptName(), m.editor.textFont()->postScriptName());
-    EXPECT_EQ(other.editor.textFontSize(), 48);
+    EXPECT_EQ(std::make_tuple(other.editor.textFontSize(), other.editor.textRotationAngle(), other.editor.xOffset()),
+              std::make_tuple(48, 45, 7));
     EXPECT_EQ(other.editor.drawingMode(), WatermarkEditorModel::kFillStroke);
     EXPECT_EQ(other.editor.SpacingType(), WatermarkEditorModel::kSpacingCondensed);
     EXPECT_DOUBLE_EQ(other.editor.textCharSpace(), -2.5);
-    EXPECT_EQ(other.editor.textRotationAngle(), 45);
     EXPECT_EQ(other.editor.textFontColor(), (plat::Color{0.0, 0.5, 1.0, 1.0}));
     EXPECT_FALSE(other.editor.isDropShadowApplied());
-    EXPECT_EQ(other.editor.xOffset(), 7);
     EXPECT_EQ(other.editor.centerLoc(), QPointF(33.5, 44.25));
     EXPECT_EQ(other.editor.imageViewRectForText().size(), QSizeF(550, 412));
 
@@ -315,11 +294,10 @@ TEST(WatermarkPresets, RoundTripWithExactKeysAndTypes) {
     ChangeAndSetWaterMarkPrefOptionsFromDict(other.editor, &damaged);
     EXPECT_EQ(other.editor.textString(), "");
     EXPECT_EQ(other.editor.textFont()->postScriptName(), plat::Font::defaultFont()->postScriptName());
-    EXPECT_EQ(other.editor.textFontSize(), 30);
+    EXPECT_EQ(std::make_tuple(other.editor.textFontSize(), other.editor.yOffset()), std::make_tuple(30, -3));
     EXPECT_DOUBLE_EQ(other.editor.textOpacity(), WatermarkEditorModel::kDefaultTextOpacity);
     EXPECT_EQ(other.editor.textFontColor(), (plat::Color{1.0, 1.0, 0.0, 1.0}));
     EXPECT_TRUE(other.editor.isDropShadowApplied());
-    EXPECT_EQ(other.editor.yOffset(), -3);
     EXPECT_EQ(other.editor.centerLoc(), QPointF(5.0, 20.0));
     EXPECT_EQ(other.editor.imageViewRectForText().size(), QSizeF(550, 550));
 }
@@ -336,9 +314,8 @@ TEST(WatermarkImages, NumberedFromTheFirstFreeNameAndOnlyTheirOwnFilesDeleted) {
     WriteBytes(outside, "keep");
     WriteBytes(folder / "notes", "keep");
     for (const auto& path : {outside, folder / "notes", folder / "watermark_image01", folder / ".." / "watermark_image5",
-                             std::filesystem::path()}) {
+                             std::filesystem::path()})
         RemoveFileIfExists(path);
-    }
     EXPECT_TRUE(std::filesystem::exists(outside));
     EXPECT_TRUE(std::filesystem::exists(folder / "notes"));
     RemoveFileIfExists(folder / "watermark_image3");
@@ -349,11 +326,9 @@ TEST(WatermarkImages, StoredAsTiffWithAlpha) {
     PreferenceFolders folders;
     const auto source = folders.data / "logo.png";
     std::filesystem::create_directories(folders.data);
-    {
-        QImage logo(40, 20, QImage::Format_RGBA8888);
-        logo.fill(QColor(200, 30, 30, 90));
-        ASSERT_TRUE(logo.save(QString::fromStdString(source.string())));
-    }
+    QImage logo(40, 20, QImage::Format_RGBA8888);
+    logo.fill(QColor(200, 30, 30, 90));
+    ASSERT_TRUE(logo.save(QString::fromStdString(source.string())));
     const plat::ImageRef image = LoadWatermarkImage(source);
     ASSERT_TRUE(image);
     const auto stored = StoreWatermarkImage(image);
@@ -397,9 +372,8 @@ TEST(PresetFiles, RandomBytesGiveDefaultsWithoutACrash) {
 
 }  // namespace
 
-// A device, a FIFO, a folder or a link to a device where a preference file
-// belongs: nothing is read from it (nothing hangs), defaults are used, and
-// it is never written through or moved.
+// A FIFO, a folder or a link to a device where a preference file belongs: nothing is read (nothing hangs), defaults
+// are used, and it is never written through or moved.
 TEST(PreferenceFiles, NoFileUnderTheNameGivesDefaultsAndIsLeftAlone) {
     PreferenceFolders folders;
     const auto path = PrefFilePath(kGeneralPrefFileFormat);
@@ -424,8 +398,7 @@ TEST(PreferenceFiles, NoFileUnderTheNameGivesDefaultsAndIsLeftAlone) {
     }
 }
 
-// Every cut and many garbled copies of real files, binary and XML: each
-// loads or is refused, never more.
+// Every cut and many garbled copies of real files, binary and XML: each loads or is refused, never more.
 TEST(PreferenceFiles, CutAndGarbledFilesLoadOrAreRefused) {
     PreferenceFolders folders;
     const auto path = PrefFilePath(kPhotoPrefFileFormat);

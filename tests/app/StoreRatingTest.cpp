@@ -1,5 +1,4 @@
-// The rating prompt: the JSON value scanner, the lookup's addresses, and the
-// lookup itself against a small HTTP server of the test's own on 127.0.0.1.
+// The rating prompt: JSON value scanner, lookup addresses, and the lookup against a local HTTP server of its own.
 #include "AppTestSupport.h"
 #include "app/model/StoreLookup.h"
 #include "app/ui/MacAppStoreRating.h"
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -23,10 +23,8 @@ TEST(StoreValueForKeyInJSON, ReadsValuesAsTheLookupNeedsThem) {
     } cases[] = {
         {"trackId", R"({"resultCount":1, "trackId": 123456789, "x":1})", "123456789"},
         {"bundleId", "{\"bundleId\" :\n\t\"org.vantrell.Vantrell\" ,\n\"a\":1}", "org.vantrell.Vantrell"},
-        // A string with commas is gathered up to its closing quote.
-        {"name", R"({"name":"Crop, resize, convert","b":2})", "Crop, resize, convert"},
-        // An unclosed string runs to the last comma there is.
-        {"name", R"({"name":"a, b, c})", "a, b"},
+        {"name", R"({"name":"Crop, resize, convert","b":2})", "Crop, resize, convert"},  // up to the closing quote
+        {"name", R"({"name":"a, b, c})", "a, b"},  // an unclosed string runs to the last comma there is
         // Escapes, the unicode one last.
         {"d", R"({"d":"caf\u00e9 \/ \"q\" back\\slash","e":0})", QString::fromUtf8("café / \"q\" back\\slash")},
         {"d", R"({"d":"\u00E9\u0041z","e":0})", QString::fromUtf8("éAz")},
@@ -52,8 +50,7 @@ TEST(StoreValueForKeyInJSON, ReadsValuesAsTheLookupNeedsThem) {
     }
 }
 
-// Replies of a megabyte made to cost the most: an unclosed string of commas
-// and a string of escapes.
+// Replies of a megabyte made to cost the most: an unclosed string of commas and a string of escapes.
 QByteArray UnclosedCommas() { return "{\"bundleId\":\"" + QByteArray("x,").repeated(500000) + "}"; }
 QByteArray ManyEscapes() {
     return R"({"bundleId":"org.vantrell.Vantrell","trackId":"42)" + QByteArray("\\u0020").repeated(170000) +
@@ -71,9 +68,8 @@ TEST(StoreValueForKeyInJSON, AMegabyteReplyIsReadInOnePass) {
     EXPECT_EQ(StoreIDFromReply(UnclosedCommas(), "org.vantrell.Vantrell"), std::nullopt);
 }
 
-// Other hostile replies: nesting a parser would recurse into, the key a
-// million times, backslash runs, and every cut of a real reply. Each is read
-// in one pass or refused.
+// Other hostile replies: nesting a parser would recurse into, the key many times, backslash runs, and every cut of a
+// real reply. Each is read in one pass or refused.
 TEST(StoreValueForKeyInJSON, HostileRepliesAreReadOrRefused) {
     const QByteArray ours = R"({"results":[{"bundleId":"org.vantrell.Vantrell","trackId":42,"x":0}]})";
     std::vector<QByteArray> replies = {
@@ -98,20 +94,16 @@ TEST(StoreLookup, AddressesAreEncodedAndNeedAConfiguredBase) {
               "https://lookup.example.org//lookup?country=GB&id=987");
     EXPECT_EQ(StoreLookupURL("http://h", "a&b", 0, "x y#z?=&").toEncoded(),
               "http://h//lookup?country=a%26b&bundleId=x%20y%23z%3F%3D%26");
-    for (const char* base : {"", "ftp://h", "h", "http://", "file:///tmp"}) {
+    for (const char* base : {"", "ftp://h", "h", "http://", "file:///tmp"})
         EXPECT_FALSE(StoreLookupURL(base, "GB", 0, "x").isValid()) << base;
-    }
     EXPECT_EQ(StorePageURL("https://apps.example.org/", 42).toString(), "https://apps.example.org/app/id42");
     EXPECT_FALSE(StorePageURL("", 42).isValid());
     EXPECT_FALSE(StorePageURL("https://apps.example.org", 0).isValid());
-    EXPECT_EQ(StoreIDFromText("123"), 123u);
-    EXPECT_EQ(StoreIDFromText(" 77abc"), 77u);
-    EXPECT_EQ(StoreIDFromText("abc"), 0u);
-    EXPECT_EQ(StoreIDFromText("99999999999999999999999"), 0u);
+    for (const auto& [text, id] : {std::pair{"123", 123u}, {" 77abc", 77u}, {"abc", 0u}, {"99999999999999999999999", 0u}})
+        EXPECT_EQ(StoreIDFromText(text), id) << text;
 }
 
-// Answers each request with one canned reply (or none at all) and keeps the
-// request lines it saw.
+// Answers each request with one canned reply (or none at all) and keeps the request lines it saw.
 class LoopbackStore : public QObject {
 public:
     enum class Framing { Length, Chunked, CutShort, Silent, KeepOpen, UntilClose };
@@ -128,11 +120,8 @@ public:
                     QByteArray reply = "HTTP/1.1 " + status_ + "\r\nContent-Type: application/json\r\n";
                     if (framing_ == Framing::Chunked) {
                         // The body in two chunks, the first with an extension.
-                        const QByteArray first = body_.left(10);
-                        const QByteArray rest = body_.mid(10);
-                        reply += "Transfer-Encoding: chunked\r\n\r\n" + QByteArray::number(first.size(), 16) +
-                                 ";x=y\r\n" + first + "\r\n" + QByteArray::number(rest.size(), 16) + "\r\n" + rest +
-                                 "\r\n0\r\n\r\n";
+                        reply += "Transfer-Encoding: chunked\r\n\r\na;x=y\r\n" + body_.left(10) + "\r\n" +
+                                 QByteArray::number(body_.size() - 10, 16) + "\r\n" + body_.mid(10) + "\r\n0\r\n\r\n";
                     } else if (framing_ == Framing::UntilClose) {
                         reply += "\r\n" + body_;
                     } else {
@@ -151,10 +140,8 @@ public:
 
 private:
     QTcpServer server_;
-    QByteArray status_;
-    QByteArray body_;
+    QByteArray status_, body_, received_;
     Framing framing_;
-    QByteArray received_;
 };
 
 // Runs the launch's lookup against the server; true once it has ended.
@@ -170,15 +157,10 @@ class StoreRatingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        rating.openURL = [this](const QUrl& url) {
-            opened.push_back(url);
-            return true;
-        };
+        rating.openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
         rating.setAppStoreCountry(QString());
         rating.setPageBaseURL(QStringLiteral("https://apps.example.org"));
     }
-    void Lookup(LoopbackStore& store) { ASSERT_TRUE(LookUp(rating, store)); }
-
     MacAppStoreRating rating;
     std::vector<QUrl> opened;
 };
@@ -190,7 +172,7 @@ TEST_F(StoreRatingTest, TheLookupSetsTheIdentifierAndTheActionOpensThePage) {
     LoopbackStore store("200 OK", kOurRecord);
     rating.RateApplicationAction();
     EXPECT_TRUE(opened.empty());
-    Lookup(store);
+    ASSERT_TRUE(LookUp(rating, store));
     ASSERT_EQ(store.requestLines.size(), 1u);
     // An empty country is sent as empty, never as "(null)".
     EXPECT_EQ(store.requestLines[0], "GET //lookup?country=&bundleId=org.vantrell.Vantrell HTTP/1.1");
@@ -209,55 +191,44 @@ TEST_F(StoreRatingTest, TheLookupSetsTheIdentifierAndTheActionOpensThePage) {
 
 TEST_F(StoreRatingTest, RepliesThatDoNotNameUsLeaveTheIdentifierAtZero) {
     using Framing = LoopbackStore::Framing;
-    struct Case {
-        QByteArray status;
-        QByteArray body;
-        Framing framing = Framing::Length;
-    } cases[] = {
+    const std::tuple<QByteArray, QByteArray, Framing> cases[] = {
         {"200 OK", kOurRecord, Framing::CutShort},
-        {"200 OK", R"({"bundleId":"com.other.App","trackId":7,"x":0})"},
-        {"200 OK", R"({"trackId":7,"bundleId":"org.vantrell.Vantrell"})"},  // no comma after the bundle
-        {"200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackName":"x"})"},  // no trackId
-        {"200 OK", ""},
-        {"404 Not Found", kOurRecord},
-        {"500 Internal Server Error", kOurRecord},
-        {"302 Found", kOurRecord},
-    };
-    for (const Case& c : cases) {
+        {"200 OK", R"({"bundleId":"com.other.App","trackId":7,"x":0})", Framing::Length},
+        {"200 OK", R"({"trackId":7,"bundleId":"org.vantrell.Vantrell"})", Framing::Length},  // no comma after the bundle
+        {"200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackName":"x"})", Framing::Length},  // no trackId
+        {"200 OK", "", Framing::Length}, {"404 Not Found", kOurRecord, Framing::Length},
+        {"500 Internal Server Error", kOurRecord, Framing::Length}, {"302 Found", kOurRecord, Framing::Length}};
+    for (const auto& [status, body, framing] : cases) {
         MacAppStoreRating fresh;
         fresh.openURL = [this](const QUrl& url) { return opened.push_back(url), true; };
         fresh.setPageBaseURL(QStringLiteral("https://apps.example.org"));
-        LoopbackStore store(c.status, c.body, c.framing);
-        ASSERT_TRUE(LookUp(fresh, store)) << c.status.toStdString();
-        EXPECT_EQ(fresh.appStoreID(), 0u) << c.status.toStdString() << " " << c.body.toStdString();
+        LoopbackStore store(status, body, framing);
+        ASSERT_TRUE(LookUp(fresh, store)) << status.toStdString();
+        EXPECT_EQ(fresh.appStoreID(), 0u) << status.toStdString() << " " << body.toStdString();
         fresh.RateApplicationAction();
         EXPECT_TRUE(opened.empty());
     }
 }
 
-TEST_F(StoreRatingTest, EveryFramingOfAWholeReplyIsRead) {
+// Every framing of a whole reply is read; a megabyte reply is read off the window's thread.
+TEST_F(StoreRatingTest, WholeRepliesInEveryFramingAndOfAMegabyteAreRead) {
     using Framing = LoopbackStore::Framing;
-    for (const Framing framing : {Framing::Chunked, Framing::KeepOpen, Framing::UntilClose}) {
+    const std::tuple<QByteArray, Framing, unsigned> cases[] = {
+        {kOurRecord, Framing::Chunked, 424242u}, {kOurRecord, Framing::KeepOpen, 424242u},
+        {kOurRecord, Framing::UntilClose, 424242u}, {UnclosedCommas(), Framing::Length, 0u},
+        {ManyEscapes(), Framing::Length, 42u}};
+    for (const auto& [body, framing, id] : cases) {
         MacAppStoreRating fresh;
-        LoopbackStore store("200 OK", kOurRecord, framing);
+        LoopbackStore store("200 OK", body, framing);
         ASSERT_TRUE(LookUp(fresh, store)) << int(framing);
-        EXPECT_EQ(fresh.appStoreID(), 424242u) << int(framing);
-    }
-}
-
-TEST_F(StoreRatingTest, AMegabyteReplyIsReadOffTheWindowsThread) {
-    for (const QByteArray& body : {UnclosedCommas(), ManyEscapes()}) {
-        MacAppStoreRating fresh;
-        LoopbackStore store("200 OK", body);
-        ASSERT_TRUE(LookUp(fresh, store));
-        EXPECT_EQ(fresh.appStoreID(), body == ManyEscapes() ? 42u : 0u);
+        EXPECT_EQ(fresh.appStoreID(), id) << int(framing);
     }
 }
 
 TEST_F(StoreRatingTest, AStoreThatNeverAnswersTimesOut) {
     LoopbackStore store("200 OK", kOurRecord, LoopbackStore::Framing::Silent);
     rating.setLookupTimeout(200);
-    Lookup(store);
+    ASSERT_TRUE(LookUp(rating, store));
     EXPECT_EQ(rating.appStoreID(), 0u);
     EXPECT_FALSE(rating.isLookupRunning());
 }
@@ -266,7 +237,7 @@ TEST_F(StoreRatingTest, AKnownIdentifierIsLookedUpByIdAndKept) {
     LoopbackStore store("200 OK", R"({"bundleId":"org.vantrell.Vantrell","trackId":5,"x":0})");
     rating.setAppStoreID(99);
     rating.setAppStoreCountry("FR");
-    Lookup(store);
+    ASSERT_TRUE(LookUp(rating, store));
     ASSERT_EQ(store.requestLines.size(), 1u);
     EXPECT_EQ(store.requestLines[0], "GET //lookup?country=FR&id=99 HTTP/1.1");
     EXPECT_EQ(rating.appStoreID(), 99u);

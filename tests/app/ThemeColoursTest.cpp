@@ -22,14 +22,9 @@ void ExpectReadable(const QColor& text, const QColor& background) {
 }
 
 // The application palette for one test, given back afterwards.
-class ThemeColoursTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        TestApplication();
-        saved = QApplication::palette();
-    }
-    void TearDown() override { QApplication::setPalette(saved); }
-    QPalette saved;
+struct ThemeColoursTest : ::testing::Test {
+    ~ThemeColoursTest() override { QApplication::setPalette(saved); }
+    QPalette saved = (TestApplication(), QApplication::palette());
 };
 
 TEST_F(ThemeColoursTest, LightPaletteKeepsTheFixedShades) {
@@ -45,9 +40,7 @@ TEST_F(ThemeColoursTest, LightPaletteKeepsTheFixedShades) {
     EXPECT_EQ(PreviewInkColor(light), QColor(64, 64, 64));
 }
 
-// Under a dark palette the outline's bands, the headers' titles and the
-// preview's caption read on their backgrounds; a theme change while the
-// windows are open is followed.
+// Under a dark palette the outline's bands, headers' titles and preview's caption read; a later theme change is followed.
 TEST_F(ThemeColoursTest, OutlineAndPreviewFollowADarkPalette) {
     QApplication::setPalette(DarkPalette());
     auto delegate = std::make_unique<AppDelegate>();
@@ -101,9 +94,7 @@ TEST_F(ThemeColoursTest, OutlineAndPreviewFollowADarkPalette) {
     delegate->window()->hide();
 }
 
-// A dark theme that leaves the light default placeholder colour: the
-// rename field's placeholder still reads on the field, also after a theme
-// switch while the window is open.
+// A dark theme with the light default placeholder colour: the rename field's placeholder still reads, also after a switch.
 TEST_F(ThemeColoursTest, PlaceholdersReadInADarkPalette) {
     QApplication::setPalette(DarkPalette());
     auto delegate = std::make_unique<AppDelegate>();
@@ -123,10 +114,7 @@ TEST_F(ThemeColoursTest, PlaceholdersReadInADarkPalette) {
         EXPECT_GT(std::abs(shown.lightnessF() - base.lightnessF()), 0.25)
             << shown.name().toStdString() << " on " << base.name().toStdString();
     };
-    {
-        SCOPED_TRACE("at launch");
-        expectReadablePlaceholder();
-    }
+    { SCOPED_TRACE("at launch"); expectReadablePlaceholder(); }
     QApplication::setPalette(saved);
     QApplication::setPalette(DarkPalette());
     QCoreApplication::processEvents();

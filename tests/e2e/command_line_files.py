@@ -1,13 +1,6 @@
 #!/usr/bin/python3
-"""Files named on the command line reach the list whatever they are called.
-
-Runs on a session bus of its own (dbus-run-session) with its own X server.
-The real executable is started with file names that are not UTF-8, that Qt
-would take for its own options ("-reverse", "-style") and with "--"; a second
-start hands more such names to the first. The list's count label, read
-through the accessibility tree, must count every one of them.
-
-    command_line_files.py <vantrell executable>
+"""Files named on the command line reach the list whatever they are called: names that are not UTF-8, that Qt
+would take for its own options, and "--"; a second start hands more to the first. Usage: command_line_files.py <vantrell>
 """
 
 import os
@@ -26,16 +19,14 @@ def main():
     import pyatspi  # after DISPLAY is set
     e2e.pyatspi = pyatspi
     try:
-        photos = os.path.join(work, "photos")
+        photos, sample, runtime = (os.path.join(work, name) for name in ("photos", "sample.jpg", "runtime"))
         os.makedirs(photos)
-        sample = os.path.join(work, "sample.jpg")
         e2e.run(e2e.CONVERT, "-size", "64x48", "gradient:red-blue", sample)
         # The first start: "--" ends the options; after it "--" is a name.
         first_names = [b"-reverse", b"caf\xe9.jpg", b"--", b"--", b"-platform"]
         second_names = [b"-style", b"\xff\xfe photo"]
         for name in first_names[:2] + first_names[3:] + second_names:
             shutil.copyfile(sample, os.path.join(os.fsencode(photos), name))
-        runtime = os.path.join(work, "runtime")
         os.makedirs(runtime, mode=0o700)
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
                    VANTRELL_RESOURCES=os.environ.get("VANTRELL_RESOURCES", e2e.RESOURCES),

@@ -1,8 +1,5 @@
-"""What the end-to-end scripts share: an X server of their own, and finding
-and clicking widgets through the accessibility tree (AT-SPI).
-
-pyatspi is imported only once DISPLAY names the new server.
-"""
+"""What the end-to-end scripts share: an X server of their own, and finding and clicking widgets through AT-SPI.
+pyatspi is imported only once DISPLAY names the new server."""
 
 import os
 import subprocess
@@ -15,23 +12,18 @@ def start_x_server():
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1440x900x24", "-nolisten", "tcp"],
                               pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            os.close(read)
-            server.kill()
-            raise RuntimeError("Xvfb did not start")
-        number += chunk
-    os.close(read)
+    with os.fdopen(read, "rb") as pipe:
+        number = pipe.readline()
+    if not number.endswith(b"\n"):
+        server.kill()
+        raise RuntimeError("Xvfb did not start")
     os.environ["DISPLAY"] = ":" + number.decode().strip()
     return server
 
 
 def find_all(node, role=None, name=None, found=None, depth=0):
     """Every node below `node` (itself included) with the role and name asked for."""
-    if found is None:
-        found = []
+    found = [] if found is None else found
     if node is None or depth > 40:
         return found
     try:
@@ -66,9 +58,7 @@ def click(node, button="1"):
 
 
 def progress_sheet(app):
-    """(label, progress bar) of Vantrell's progress sheet while it shows a batch, else None.
-
-    Looked up among the application's top-level windows only."""
+    """(label, progress bar) of the progress sheet among the top-level windows while it shows a batch, else None."""
     for window in list(app) if app else []:
         try:
             if window.getRoleName() != "dialog":
