@@ -211,7 +211,7 @@ TEST_F(StoreRatingTest, RepliesThatDoNotNameUsLeaveTheIdentifierAtZero) {
 }
 
 // Every framing of a whole reply is read; a megabyte reply is read off the window's thread.
-TEST_F(StoreRatingTest, WholeRepliesInEveryFramingAndOfAMegabyteAreRead) {
+TEST_F(StoreRatingTest, EveryFramingOfAWholeReplyIsRead) {
     using Framing = LoopbackStore::Framing;
     const std::tuple<QByteArray, Framing, unsigned> cases[] = {
         {kOurRecord, Framing::Chunked, 424242u}, {kOurRecord, Framing::KeepOpen, 424242u},
