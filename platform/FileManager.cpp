@@ -126,6 +126,9 @@ fs::path parentFolder(const fs::path& path) {
 // writer is gone (killed while writing) and remove what it left.
 constexpr const char kTemporaryPrefix[] = ".vantrell-tmp-";
 
+// How much a streamed file gathers before its pages are handed to the disc.
+constexpr off_t kWritebackStep = 256 << 10;
+
 // The start time of process `pid` in clock ticks after boot, "" when it
 // does not exist.
 std::string processStartTime(long pid) {
@@ -528,8 +531,16 @@ bool FileManager::createFile(const Path& path, const std::function<bool(const By
     const bool created = createFileWithDescriptor(
         path,
         [&](int fd) {
+            // Written pages are handed to the disc as they fill, so that the
+            // sync that makes the file durable waits for the last ones only.
+            off_t written = 0, handed = 0;
             const ByteWriter write = [&](const void* data, std::size_t size) {
                 if (e == 0 && size > 0) e = data ? WriteAll(fd, data, size) : EINVAL;
+                written += off_t(size);
+                if (e == 0 && written - handed >= kWritebackStep) {
+                    ::sync_file_range(fd, handed, written - handed, SYNC_FILE_RANGE_WRITE);
+                    handed = written;
+                }
                 return e == 0;
             };
             return produce(write) && e == 0;

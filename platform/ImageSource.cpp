@@ -2,6 +2,7 @@
 
 #include "platform/DecodeWatch.h"
 #include "platform/Image.h"
+#include "platform/Initialize.h"
 #include "platform/codecs/ExrCodec.h"
 #include "platform/codecs/IcnsCodec.h"
 #include "platform/codecs/Jpeg2000Codec.h"
@@ -308,13 +309,16 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
     case ImageFormat::HEIF:
     case ImageFormat::AVIF:
         // libheif turns the picture upright itself (its transform boxes).
+        RequireVipsModule("heif", "heifload_source");
         image = VImage::heifload_source(makeSource(), common()->set("page", page)->set("n", 1));
         break;
     case ImageFormat::JPEGXL:
+        RequireVipsModule("jxl", "jxlload_source");
         image = VImage::jxlload_source(makeSource(), common());
         break;
     case ImageFormat::PDF:
     case ImageFormat::Illustrator:
+        RequireVipsModule("poppler", "pdfload_source");
         image = VImage::pdfload_source(makeSource(), common()->set("page", 0)->set("n", 1));
         break;
     default:

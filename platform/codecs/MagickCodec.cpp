@@ -1,6 +1,7 @@
 #include "platform/codecs/MagickCodec.h"
 
 #include "platform/FileManager.h"
+#include "platform/Initialize.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -130,6 +131,7 @@ VImage LoadWithMagick(const std::filesystem::path* path, const std::uint8_t* dat
     if (file.path().empty()) throw vips::VError("cannot stage file for ImageMagick");
     if (std::strcmp(coder, "PSD") == 0 && IsInkPhotoshop(file.path())) return LoadInkPhotoshop(file.path());
     const std::string spec = std::string(coder) + ":" + file.path().string();
+    RequireVipsModule("magick", "magickload");
     VImage image = VImage::magickload(spec.c_str(), VImage::option()
                                                         ->set("page", page)
                                                         ->set("n", 1)
@@ -144,6 +146,7 @@ int CountWithMagick(const std::filesystem::path* path, const std::uint8_t* data,
         PlainNamedFile file(path, data, size);
         if (file.path().empty()) return 1;
         const std::string spec = std::string(coder) + ":" + file.path().string();
+        RequireVipsModule("magick", "magickload");
         VImage image = VImage::magickload(spec.c_str(), VImage::option()->set("n", 1));
         if (vips_image_get_typeof(image.get_image(), "n-pages")) {
             const int pages = image.get_int("n-pages");
@@ -157,6 +160,7 @@ int CountWithMagick(const std::filesystem::path* path, const std::uint8_t* data,
 std::vector<std::uint8_t> SaveWithMagick(const VImage& image, const char* coder) {
     std::vector<std::uint8_t> result;
     VipsBlob* blob = nullptr;
+    RequireVipsModule("magick", "magicksave_buffer");
     try {
         blob = image.magicksave_buffer(VImage::option()->set("format", coder));
     } catch (const vips::VError&) {

@@ -36,7 +36,11 @@ struct Layout { const char* name; VipsBandFormat format; int colour; bool alpha;
 
 class DeepLayouts : public ::testing::TestWithParam<Layout> {
 protected:
-    static void SetUpTestSuite() { plat::Initialize(); }
+    static void SetUpTestSuite() {
+        plat::Initialize();
+        // The OpenEXR bytes are read back through vips's ImageMagick loader.
+        plat::RequireVipsModule("magick", "magickload_buffer");
+    }
     const Layout& l = GetParam();
     const VImage ramp = Ramp(l.format, l.colour, l.alpha);
     const plat::ImageRef image = Image::Create(ramp, true);

@@ -15,6 +15,19 @@ TEST(Initialize, CanBeCalledRepeatedly) {
     SUCCEED();
 }
 
+// The vips modules wait for a file that needs them; the whole-slide loader,
+// which no file reaches, is never loaded.
+TEST(Initialize, VipsModulesLoadWhenFirstNeeded) {
+    plat::Initialize();
+    EXPECT_EQ(vips_type_find("VipsOperation", "openslideload"), 0u);
+    for (const auto& [module, operation] : {std::pair{"heif", "heifload_source"}, {"jxl", "jxlload_source"},
+                                            {"magick", "magicksave_buffer"}, {"poppler", "pdfload_source"}}) {
+        plat::RequireVipsModule(module, operation);
+        plat::RequireVipsModule(module, operation);
+        EXPECT_NE(vips_type_find("VipsOperation", operation), 0u) << module;
+    }
+}
+
 // libvips's disc copies of large decodes land in the private folder (mode
 // 0700), not in the shared temporary folder.
 TEST(Initialize, LibvipsTemporariesGoToThePrivateFolder) {
