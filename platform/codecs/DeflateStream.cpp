@@ -83,6 +83,9 @@ public:
         return true;
     }
 
+    // The entry for the next bits of `word`.
+    std::uint16_t entry(std::uint64_t word) const { return table_[word & (table_.size() - 1)]; }
+
     // The next symbol, or -1 for a pattern that is no code.
     int decode(Bits& bits) const {
         const std::uint16_t entry = table_[bits.peek() & (table_.size() - 1)];
@@ -146,17 +149,34 @@ bool DynamicCodes(Bits& bits, Code& literals, Code& distances) {
     return literals.build(lengths, literalCount) && distances.build(lengths + literalCount, distanceCount);
 }
 
-// Walks one block's symbols up to its end code.
+// Walks one block's symbols up to its end code. Symbols are decoded from
+// one read of the stream's next 56 bits while they last: a literal takes 15
+// bits at most, a whole match (length, extra bits, distance, extra bits) 48.
 bool SkipSymbols(Bits& bits, const Code& literals, const Code& distances) {
+    constexpr unsigned kRead = 56, kLiteral = 15, kMatch = 48;
     while (!bits.overrun()) {
-        const int symbol = literals.decode(bits);
-        if (symbol < 0 || symbol > 285) return false;
-        if (symbol == 256) return true;
-        if (symbol < 256) continue;
-        bits.skip(kLengthExtra[symbol - 257]);
-        const int distance = distances.decode(bits);
-        if (distance < 0 || distance > 29) return false;
-        bits.skip(kDistanceExtra[distance]);
+        const std::uint64_t word = bits.peek();
+        unsigned used = 0;
+        while (kRead - used >= kLiteral) {
+            const std::uint16_t entry = literals.entry(word >> used);
+            if (!entry) return false;
+            const unsigned symbol = entry >> 4;
+            if (symbol < 256) {
+                used += entry & 15;
+                continue;
+            }
+            if (symbol == 256) {
+                bits.skip(used + (entry & 15));
+                return true;
+            }
+            if (symbol > 285) return false;
+            if (kRead - used < kMatch) break;  // the match is read afresh
+            used += (entry & 15) + kLengthExtra[symbol - 257];
+            const std::uint16_t distance = distances.entry(word >> used);
+            if (!distance || (distance >> 4) > 29) return false;
+            used += (distance & 15) + kDistanceExtra[distance >> 4];
+        }
+        bits.skip(used);
     }
     return false;
 }
