@@ -6,6 +6,8 @@
 #include <lcms2.h>
 #include <vips/vips8>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 
@@ -71,6 +73,89 @@ std::vector<std::uint8_t> CalibratedProfile(const ColorSpace& space) {
     return bytes;
 }
 
+// PDF Lab samples, scaled from their bytes by the space's ranges, are
+// L*a*b* relative to the space's own white point. They go to XYZ under that
+// white, are adapted to sRGB's D65 white (Bradford, as ICC relative
+// colorimetric does), and encoded as sRGB: white stays white and every
+// other colour is the one its white point means. A white point that
+// describes no colour is taken as D65.
+std::vector<std::uint8_t> LabSamplesToSRGB(const ColorSpace& space, std::span<const std::uint8_t> samples,
+                                           std::size_t pixels) {
+    constexpr double kD65[3] = {0.95047, 1.0, 1.08883};
+    double white[3] = {kD65[0], kD65[1], kD65[2]};
+    cmsCIExyY xyY;
+    if (ToxyY(space.whitePoint[0], space.whitePoint[1], space.whitePoint[2], &xyY)) {
+        white[0] = xyY.x / xyY.y;
+        white[1] = 1.0;
+        white[2] = (1.0 - xyY.x - xyY.y) / xyY.y;
+    }
+    // Bradford cone responses of both whites give the adaptation.
+    constexpr double kBradford[3][3] = {
+        {0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}};
+    constexpr double kBradfordInverse[3][3] = {
+        {0.9869929, -0.1470543, 0.1599627}, {0.4323053, 0.5183603, 0.0492912}, {-0.0085287, 0.0400428, 0.9684867}};
+    constexpr double kXyzToLinearSrgb[3][3] = {
+        {3.2404542, -1.5371385, -0.4985314}, {-0.9692660, 1.8760108, 0.0415560}, {0.0556434, -0.2040259, 1.0572252}};
+    double source[3], target[3];
+    for (int i = 0; i < 3; ++i) {
+        source[i] = kBradford[i][0] * white[0] + kBradford[i][1] * white[1] + kBradford[i][2] * white[2];
+        target[i] = kBradford[i][0] * kD65[0] + kBradford[i][1] * kD65[1] + kBradford[i][2] * kD65[2];
+    }
+    // adapt = inverse · diag(target / source) · Bradford; the samples give
+    // XYZ relative to their white (X / Xw ...), so the white scales the columns.
+    double adapt[3][3];
+    for (int k = 0; k < 3; ++k) {
+        for (int c = 0; c < 3; ++c) {
+            adapt[k][c] = 0.0;
+            for (int j = 0; j < 3; ++j) adapt[k][c] += kBradfordInverse[k][j] * (target[j] / source[j]) * kBradford[j][c];
+        }
+    }
+    double m[3][3];
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k) sum += kXyzToLinearSrgb[r][k] * adapt[k][c];
+            m[r][c] = sum * white[c];
+        }
+    }
+    // Each byte's share of f(Y), f(X) - f(Y) and f(Y) - f(Z).
+    const double aSpan = space.range[1] - space.range[0];
+    const double bSpan = space.range[3] - space.range[2];
+    double fL[256], fA[256], fB[256];
+    for (int v = 0; v < 256; ++v) {
+        fL[v] = (v * 100.0 / 255.0 + 16.0) / 116.0;
+        fA[v] = (space.range[0] + v * aSpan / 255.0) / 500.0;
+        fB[v] = (space.range[2] + v * bSpan / 255.0) / 200.0;
+    }
+    const auto inverse = [](double t) {
+        constexpr double delta = 6.0 / 29.0;
+        return t > delta ? t * t * t : 3.0 * delta * delta * (t - 4.0 / 29.0);
+    };
+    // sRGB's transfer curve, tabulated finely enough for 8-bit results.
+    constexpr int kSteps = 4096;
+    static const std::array<std::uint8_t, kSteps + 1> encode = [] {
+        std::array<std::uint8_t, kSteps + 1> table{};
+        for (int i = 0; i <= kSteps; ++i) {
+            const double linear = double(i) / kSteps;
+            const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+            table[std::size_t(i)] = static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
+        }
+        return table;
+    }();
+    std::vector<std::uint8_t> out(pixels * 3);
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const std::uint8_t* lab = samples.data() + p * 3;
+        const double fy = fL[lab[0]];
+        const double xyz[3] = {inverse(fy + fA[lab[1]]), inverse(fy), inverse(fy - fB[lab[2]])};
+        for (int r = 0; r < 3; ++r) {
+            const double linear = m[r][0] * xyz[0] + m[r][1] * xyz[1] + m[r][2] * xyz[2];
+            const double clamped = std::isfinite(linear) ? std::clamp(linear, 0.0, 1.0) : 0.0;
+            out[p * 3 + std::size_t(r)] = encode[std::size_t(std::lround(clamped * kSteps))];
+        }
+    }
+    return out;
+}
+
 VipsInterpretation InterpretationFor(int components) {
     return components == 1 ? VIPS_INTERPRETATION_B_W
            : components == 4 ? VIPS_INTERPRETATION_CMYK
@@ -118,24 +203,19 @@ ImageRef CreateImageFromSamples(int width, int height, const ColorSpace& space, 
     }
     Initialize();
     try {
-        VipsImage* copied = vips_image_new_from_memory_copy(samples.data(), pixels * std::size_t(components), width,
-                                                            height, components, VIPS_FORMAT_UCHAR);
+        // Lab becomes sRGB before it is an image; every other space keeps its samples.
+        std::vector<std::uint8_t> converted;
+        if (space.family == ColorSpace::Family::Lab) converted = LabSamplesToSRGB(space, samples, pixels);
+        const std::uint8_t* data = converted.empty() ? samples.data() : converted.data();
+        VipsImage* copied =
+            vips_image_new_from_memory_copy(data, pixels * std::size_t(components), width, height, components,
+                                            VIPS_FORMAT_UCHAR);
         if (!copied) {
             vips_error_clear();
             return nullptr;
         }
         VImage image(copied);
         switch (space.family) {
-        case ColorSpace::Family::Lab: {
-            const double aSpan = space.range[1] - space.range[0];
-            const double bSpan = space.range[3] - space.range[2];
-            image = image.cast(VIPS_FORMAT_FLOAT)
-                        .linear({100.0 / 255.0, aSpan / 255.0, bSpan / 255.0}, {0.0, space.range[0], space.range[2]})
-                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_LAB))
-                        .colourspace(VIPS_INTERPRETATION_sRGB)
-                        .cast(VIPS_FORMAT_UCHAR);
-            break;
-        }
         case ColorSpace::Family::CalGray:
         case ColorSpace::Family::CalRGB:
             image = image.copy(VImage::option()->set("interpretation", InterpretationFor(components)));

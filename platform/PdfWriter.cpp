@@ -18,6 +18,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -42,6 +43,14 @@ struct PdfWriter::State {
     }
     // 16-bit samples need PDF 1.5.
     bool sixteenBit = false;
+    // Tells writers apart for the sources whose layers were merged.
+    std::uint64_t serial = NextSerial();
+    std::set<std::uint64_t> optionalContentFrom;
+
+    static std::uint64_t NextSerial() {
+        static std::atomic<std::uint64_t> next{1};
+        return next++;
+    }
 };
 
 namespace {
@@ -122,6 +131,21 @@ QPDFObjectHandle OutlineDestination(QPDF& pdf, QPDFObjectHandle item) {
     return dest;
 }
 
+// The operands an explicit destination's view takes; -1 for no view.
+int ViewOperandCount(const std::string& view) {
+    static const std::map<std::string, int> counts = {{"/XYZ", 3},  {"/Fit", 0},  {"/FitH", 1}, {"/FitV", 1},
+                                                      {"/FitR", 4}, {"/FitB", 0}, {"/FitBH", 1}, {"/FitBV", 1}};
+    const auto found = counts.find(view);
+    return found == counts.end() ? -1 : found->second;
+}
+
+QPDFObjectHandle DestinationNumber(const std::optional<double>& value) {
+    if (!value || !std::isfinite(*value)) return QPDFObjectHandle::newNull();
+    const double whole = std::round(*value);
+    if (whole == *value && std::fabs(whole) < 1e15) return QPDFObjectHandle::newInteger(static_cast<long long>(whole));
+    return QPDFObjectHandle::newReal(*value, 4);
+}
+
 // Walks the items by hand: qpdf's outline helper follows looping /Next and
 // /First links without end.
 std::vector<PdfOutlineItem> ReadOutlineItems(QPDF& pdf, QPDFObjectHandle item,
@@ -146,7 +170,8 @@ std::vector<PdfOutlineItem> ReadOutlineItems(QPDF& pdf, QPDFObjectHandle item,
             // point; other views show the page from its top.
             const auto number = [&dest](int at) -> std::optional<double> {
                 if (dest.getArrayNItems() <= at || !dest.getArrayItem(at).isNumber()) return std::nullopt;
-                return dest.getArrayItem(at).getNumericValue();
+                const double value = dest.getArrayItem(at).getNumericValue();
+                return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
             };
             QPDFObjectHandle view = dest.getArrayNItems() >= 2 ? dest.getArrayItem(1) : QPDFObjectHandle::newNull();
             if (view.isNameAndEquals("/XYZ")) {
@@ -154,6 +179,13 @@ std::vector<PdfOutlineItem> ReadOutlineItems(QPDF& pdf, QPDFObjectHandle item,
                 entry.top = number(3);
             } else if (view.isNameAndEquals("/FitH") || view.isNameAndEquals("/FitBH")) {
                 entry.top = number(2);
+            }
+            // A known view is copied with its operands as it stands.
+            if (view.isName()) {
+                if (const int operands = ViewOperandCount(view.getName()); operands >= 0) {
+                    entry.view = view.getName();
+                    for (int i = 0; i < operands; ++i) entry.operands.push_back(number(2 + i));
+                }
             }
         }
         entry.children = ReadOutlineItems(pdf, item.getKey("/First"), pageIndices, depth + 1, budget, seen);
@@ -175,14 +207,16 @@ int BuildOutlineItems(QPDF& pdf, QPDFObjectHandle parent, const std::vector<PdfO
         if (item.pageIndex >= 0 && static_cast<std::size_t>(item.pageIndex) < pages.size()) {
             QPDFObjectHandle dest = QPDFObjectHandle::newArray();
             dest.appendItem(pages[static_cast<std::size_t>(item.pageIndex)].getObjectHandle());
-            const auto coordinate = [](const std::optional<double>& value) {
-                return value && std::isfinite(*value) ? QPDFObjectHandle::newReal(*value, 2)
-                                                      : QPDFObjectHandle::newNull();
-            };
-            dest.appendItem(QPDFObjectHandle::newName("/XYZ"));
-            dest.appendItem(coordinate(item.left));
-            dest.appendItem(coordinate(item.top));
-            dest.appendItem(QPDFObjectHandle::newNull());
+            if (ViewOperandCount(item.view) >= 0 &&
+                item.operands.size() == static_cast<std::size_t>(ViewOperandCount(item.view))) {
+                dest.appendItem(QPDFObjectHandle::newName(item.view));
+                for (const auto& operand : item.operands) dest.appendItem(DestinationNumber(operand));
+            } else {
+                dest.appendItem(QPDFObjectHandle::newName("/XYZ"));
+                dest.appendItem(DestinationNumber(item.left));
+                dest.appendItem(DestinationNumber(item.top));
+                dest.appendItem(QPDFObjectHandle::newNull());
+            }
             entry.replaceKey("/Dest", dest);
         }
         const int children = BuildOutlineItems(pdf, entry, item.children, pages, depth + 1);
@@ -368,7 +402,10 @@ std::vector<std::uint8_t> PdfWriter::data(const PdfWriteOptions& options) {
         // An opened file is written as the options say, never with the
         // encryption it was read with.
         writer.setPreserveEncryption(false);
-        if (state_->sixteenBit) writer.setMinimumPDFVersion("1.5");
+        // 16-bit samples and layers need PDF 1.5.
+        if (state_->sixteenBit || pdf.getRoot().getKey("/OCProperties").isDictionary()) {
+            writer.setMinimumPDFVersion("1.5");
+        }
         if (options.encrypts()) SetEncryption(writer, options);
         writer.write();
         std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
@@ -446,6 +483,101 @@ void RemoveLockedAttachments(QPDFObjectHandle page) {
     page.replaceKey("/Annots", kept);
 }
 
+// Layers are user data too: a hostile file may nest their order without end.
+constexpr int kMaxOptionalContentDepth = 32;
+constexpr std::size_t kMaxOptionalContentItems = 100000;
+
+// A value of another document, its indirect objects copied into `pdf` (the
+// groups copied with the pages are found again, not copied twice).
+QPDFObjectHandle ImportValue(QPDF& pdf, QPDFObjectHandle value, int depth, std::size_t& budget) {
+    if (budget == 0 || depth > kMaxOptionalContentDepth) return QPDFObjectHandle::newNull();
+    --budget;
+    if (value.isIndirect()) return pdf.copyForeignObject(value);
+    if (value.isArray()) {
+        QPDFObjectHandle out = QPDFObjectHandle::newArray();
+        for (int i = 0; i < value.getArrayNItems() && budget > 0; ++i) {
+            out.appendItem(ImportValue(pdf, value.getArrayItem(i), depth + 1, budget));
+        }
+        return out;
+    }
+    if (value.isDictionary()) {
+        QPDFObjectHandle out = QPDFObjectHandle::newDictionary();
+        for (const std::string& key : value.getKeys()) {
+            if (budget == 0) break;
+            out.replaceKey(key, ImportValue(pdf, value.getKey(key), depth + 1, budget));
+        }
+        return out;
+    }
+    return value.shallowCopy();
+}
+
+QPDFObjectHandle ArrayEntry(QPDFObjectHandle dict, const std::string& key) {
+    QPDFObjectHandle array = dict.getKey(key);
+    if (!array.isArray()) {
+        array = QPDFObjectHandle::newArray();
+        dict.replaceKey(key, array);
+    }
+    return array;
+}
+
+// The optional content (layers) of a document whose pages were copied in:
+// its groups join this document's with the state its default view gives
+// them, so a layer hidden there stays hidden; its order, radio-button
+// groups, locked groups and automatic states follow. Alternate views
+// (/Configs) name only their own file's groups and are not carried over.
+void MergeOptionalContent(QPDF& pdf, QPDF& source) {
+    QPDFObjectHandle from = source.getRoot().getKey("/OCProperties");
+    if (!from.isDictionary() || !from.getKey("/OCGs").isArray()) return;
+    QPDFObjectHandle root = pdf.getRoot();
+    QPDFObjectHandle to = root.getKey("/OCProperties");
+    if (!to.isDictionary() || !to.getKey("/OCGs").isArray()) {
+        to = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+        to.replaceKey("/OCGs", QPDFObjectHandle::newArray());
+        root.replaceKey("/OCProperties", to);
+    }
+    QPDFObjectHandle config = to.getKey("/D");
+    if (!config.isDictionary()) {
+        config = QPDFObjectHandle::newDictionary();
+        to.replaceKey("/D", config);
+    }
+    QPDFObjectHandle groups = to.getKey("/OCGs");
+    std::set<QPDFObjGen> known;
+    for (int i = 0; i < groups.getArrayNItems(); ++i) known.insert(groups.getArrayItem(i).getObjGen());
+
+    std::size_t budget = kMaxOptionalContentItems;
+    QPDFObjectHandle fromConfig = from.getKey("/D");
+    if (!fromConfig.isDictionary()) fromConfig = QPDFObjectHandle::newDictionary();
+    const auto listed = [&](const char* key) {
+        std::set<QPDFObjGen> out;
+        QPDFObjectHandle array = fromConfig.getKey(key);
+        for (int i = 0; array.isArray() && i < array.getArrayNItems() && budget > 0; ++i, --budget) {
+            if (array.getArrayItem(i).isIndirect()) out.insert(array.getArrayItem(i).getObjGen());
+        }
+        return out;
+    };
+    const std::set<QPDFObjGen> on = listed("/ON");
+    const std::set<QPDFObjGen> off = listed("/OFF");
+    const bool baseOff = fromConfig.getKey("/BaseState").isNameAndEquals("/OFF");
+    QPDFObjectHandle fromGroups = from.getKey("/OCGs");
+    for (int i = 0; i < fromGroups.getArrayNItems() && budget > 0; ++i, --budget) {
+        QPDFObjectHandle group = fromGroups.getArrayItem(i);
+        if (!group.isIndirect() || !group.isDictionary()) continue;
+        QPDFObjectHandle local = pdf.copyForeignObject(group);
+        if (!known.insert(local.getObjGen()).second) continue;
+        groups.appendItem(local);
+        const bool hidden = baseOff ? on.count(group.getObjGen()) == 0 : off.count(group.getObjGen()) != 0;
+        if (hidden) ArrayEntry(config, "/OFF").appendItem(local);
+    }
+    for (const char* key : {"/Order", "/RBGroups", "/Locked", "/AS"}) {
+        QPDFObjectHandle items = fromConfig.getKey(key);
+        if (!items.isArray()) continue;
+        QPDFObjectHandle target = ArrayEntry(config, key);
+        for (int i = 0; i < items.getArrayNItems() && budget > 0; ++i) {
+            target.appendItem(ImportValue(pdf, items.getArrayItem(i), 0, budget));
+        }
+    }
+}
+
 }  // namespace
 
 bool PdfWriter::insertPage(const PdfWriter& source, std::size_t sourceIndex, std::size_t index) {
@@ -481,6 +613,14 @@ bool PdfWriter::insertPage(const PdfWriter& source, std::size_t sourceIndex, std
         }
         if (AttachmentsLocked(*source.state_->pdf)) RemoveLockedAttachments(added);
     } catch (const std::exception&) {
+    }
+    // Layers come once per source, after its first page (so that what
+    // they name of the page is copied already). Damaged ones are left out.
+    if (state_->optionalContentFrom.insert(source.state_->serial).second) {
+        try {
+            MergeOptionalContent(*state_->pdf, *source.state_->pdf);
+        } catch (const std::exception&) {
+        }
     }
     return true;
 }

@@ -45,6 +45,11 @@ struct PdfOutlineItem {
     std::optional<double> left;
     std::optional<double> top;
     std::vector<PdfOutlineItem> children;
+    // A destination read from a document keeps its own view: its name
+    // ("/Fit", "/XYZ", "/FitR", ...) and operands, nullopt where the file has
+    // null. Without a view the destination is [page /XYZ left top null].
+    std::string view;
+    std::vector<std::optional<double>> operands;
 };
 
 // Builds and edits a PDF on qpdf. A new writer starts empty and gets image

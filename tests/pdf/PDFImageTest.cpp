@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -217,6 +218,48 @@ TEST(PDFImage, CalibratedLabAndICCSpaces) {
     EXPECT_EQ(fromData->components, 3);
     EXPECT_FALSE(CreateColorSpaceFromICCData({}));
     EXPECT_FALSE(CreateColorSpaceFromICCData(std::vector<std::uint8_t>(200, 7)));
+}
+
+// Lab samples mean a colour under their own white point. The reference is
+// lcms's: XYZ under that white, Bradford-adapted to the D50 connection
+// space, through lcms's sRGB profile.
+TEST(PDFImage, LabColoursFollowTheirWhitePoint) {
+    const std::string samples("\x80\xC8\x3C\x40\x30\xD0\xB0\x60\xA0\xFF\x80\x80", 12);
+    const std::vector<std::array<double, 3>> whites = {{0.9642, 1.0, 0.8249}, {0.9505, 1.0, 1.089}};
+    std::vector<ImageFixture::Stream> streams;
+    for (const auto& w : whites) {
+        streams.push_back({"/Width 4 /Height 1 /ColorSpace [/Lab << /WhitePoint [" + std::to_string(w[0]) + " 1 " +
+                               std::to_string(w[2]) + "] /Range [-128 127 -128 127] >>]",
+                           samples});
+    }
+    ImageFixture f(streams);
+    ASSERT_TRUE(f.file);
+    cmsHPROFILE xyzProfile = cmsCreateXYZProfile();
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM toSrgb =
+        cmsCreateTransform(xyzProfile, TYPE_XYZ_DBL, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    ASSERT_TRUE(toSrgb);
+    std::vector<std::vector<std::uint8_t>> results;
+    for (std::size_t s = 0; s < whites.size(); ++s) {
+        const cmsCIEXYZ white{whites[s][0], whites[s][1], whites[s][2]};
+        std::vector<std::uint8_t> expected;
+        for (int p = 0; p < 4; ++p) {
+            const auto byte = [&](int c) { return double(std::uint8_t(samples[std::size_t(p * 3 + c)])); };
+            const cmsCIELab lab{byte(0) * 100.0 / 255.0, -128.0 + byte(1), -128.0 + byte(2)};
+            cmsCIEXYZ xyz, adapted;
+            cmsLab2XYZ(&white, &xyz, &lab);
+            cmsAdaptToIlluminant(&adapted, &white, cmsD50_XYZ(), &xyz);
+            std::uint8_t rgb[3];
+            cmsDoTransform(toSrgb, &adapted, rgb, 1);
+            expected.insert(expected.end(), {rgb[0], rgb[1], rgb[2], 255});
+        }
+        results.push_back(f.Pixels(s));
+        ExpectPixels(results.back(), expected, 2, s == 0 ? "Lab under D50" : "Lab under D65");
+    }
+    cmsDeleteTransform(toSrgb);
+    cmsCloseProfile(xyzProfile);
+    cmsCloseProfile(srgb);
+    EXPECT_NE(results[0], results[1]);
 }
 
 TEST(PDFImage, MasksGiveAlphaOnlyWhenTheOutputKeepsIt) {
