@@ -7,24 +7,27 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-QString RunningNumber(std::int64_t number, int width) {
-    const QString digits = QString::number(number < 0 ? -number : number).rightJustified(width, QLatin1Char('0'));
-    return number < 0 ? QLatin1Char('-') + digits : digits;
+std::string RunningNumber(std::int64_t number, int width) {
+    // The magnitude as unsigned: the lowest number has no positive twin.
+    const std::uint64_t magnitude = number < 0 ? 0 - std::uint64_t(number) : std::uint64_t(number);
+    std::string digits = std::to_string(magnitude);
+    if (width > 0 && digits.size() < std::size_t(width)) digits.insert(0, std::size_t(width) - digits.size(), '0');
+    return number < 0 ? "-" + digits : digits;
 }
 
 // A name that cannot leave its folder: no separator, no NUL, and not a
-// bare "." or "..".
-QString SafeFileName(QString name) {
-    for (QChar& character : name) {
-        if (character == QLatin1Char('/') || character == QChar(u'\0')) character = QLatin1Char('_');
-    }
-    if (name == QLatin1String(".") || name == QLatin1String("..")) name.fill(QLatin1Char('_'));
+// bare "." or "..". Bytes other than these stay as they are.
+std::string SafeFileName(std::string name) {
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::replace(name.begin(), name.end(), '\0', '_');
+    if (name == "." || name == "..") name.assign(name.size(), '_');
     return name;
 }
 
@@ -56,24 +59,25 @@ std::optional<RenamePattern> CheckAndGetNewFileName(const JobOptionState& state,
     pattern.renameTag = state.renameTag;
     pattern.numberPosition = state.numberPosition;
     pattern.paddingWidth = state.zeroPaddingValue() + 1;
-    pattern.name = state.fileNameText;
-    pattern.suffix = state.suffixText;
+    pattern.name = state.fileNameText.toStdString();
+    pattern.suffix = state.suffixText.toStdString();
     return pattern;
 }
 
-QString OutputBaseName(const RenamePattern* pattern, bool sourceNameFlag, const QString& sourceBase,
-                       std::int64_t number, int numberPosition) {
-    if (!pattern) return SafeFileName(sourceBase);
-    const QString named = sourceNameFlag ? pattern->name + sourceBase + pattern->suffix : pattern->name;
-    QString base;
+std::string OutputBaseName(const RenamePattern* pattern, bool sourceNameFlag, std::string_view sourceBase,
+                           std::int64_t number, int numberPosition) {
+    if (!pattern) return SafeFileName(std::string(sourceBase));
+    std::string named = pattern->name;
+    if (sourceNameFlag) named.append(sourceBase).append(pattern->suffix);
+    std::string base;
     switch (numberPosition) {
-    case kNoNumber: base = named; break;
+    case kNoNumber: base = std::move(named); break;
     case kNumberBeforeName: base = RunningNumber(number, pattern->paddingWidth) + named; break;
     default: base = named + RunningNumber(number, pattern->paddingWidth); break;
     }
     // An empty name would make a hidden ".jpg": keep the source's name.
-    if (base.isEmpty()) base = sourceBase;
-    return SafeFileName(base);
+    if (base.empty()) base = sourceBase;
+    return SafeFileName(std::move(base));
 }
 
 fs::path GetDestinationFolderURL(const fs::path& source, const fs::path& destination, const fs::path& parent,
@@ -101,8 +105,7 @@ fs::path GetDestinationFileURL(const fs::path& source, const fs::path& folder, c
                                bool sourceNameFlag, std::int64_t number, std::int32_t numberPosition,
                                std::int32_t outputType, bool exactName) {
     const std::string extension = outputType == 0 ? ExtensionWithoutDot(source) : GetImageExtensionForType(outputType);
-    const QString sourceBase = QString::fromStdString(source.stem().string());
-    const std::string base = OutputBaseName(pattern, sourceNameFlag, sourceBase, number, numberPosition).toStdString();
+    const std::string base = OutputBaseName(pattern, sourceNameFlag, source.stem().native(), number, numberPosition);
     if (!exactName) return GetUniqueFileURL(folder, base, extension, false);
     return folder / (extension.empty() ? base : base + "." + extension);
 }
@@ -115,6 +118,7 @@ QString RenameExampleString(const JobOptionState& state, const SelectedImageInfo
     const std::int64_t number = numberPosition == kNoNumber ? 0 : state.startDigitValue() + selected.selectedRow;
     const QFileInfo title(selected.title);
     const QString suffix = title.suffix();
-    const QString base = OutputBaseName(&*pattern, sourceNameFlag, title.completeBaseName(), number, numberPosition);
+    const QString base = QString::fromStdString(
+        OutputBaseName(&*pattern, sourceNameFlag, title.completeBaseName().toStdString(), number, numberPosition));
     return suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <string_view>
 
 struct SelectedImageInfo;
 
@@ -15,8 +17,8 @@ struct RenamePattern {
     int renameTag = kRenameNewName;       // 1 new name, 2 prefix and suffix around the source's name
     int numberPosition = kNumberAfterName;
     int paddingWidth = 1;                 // the number has at least this many digits
-    QString name;                         // the new name, or the prefix
-    QString suffix;
+    std::string name;                     // the new name, or the prefix (UTF-8, as typed)
+    std::string suffix;
 };
 
 // The batch's rename pattern: none when the rename group is off or the
@@ -29,9 +31,10 @@ std::optional<RenamePattern> CheckAndGetNewFileName(const JobOptionState& state,
 // The output base name for a source base name `sourceBase` and running
 // number: the pattern's text inserted literally, "/" and NUL made "_" so the
 // name stays inside its folder; the source's name when the result would be
-// empty.
-QString OutputBaseName(const RenamePattern* pattern, bool sourceNameFlag, const QString& sourceBase,
-                       std::int64_t number, int numberPosition);
+// empty. Made of bytes: the source's part is its name's own bytes, whatever
+// they are, never a decoded and re-encoded copy.
+std::string OutputBaseName(const RenamePattern* pattern, bool sourceNameFlag, std::string_view sourceBase,
+                           std::int64_t number, int numberPosition);
 
 // The folder a source's output goes to: the destination, extended by the
 // source's folders below `parent` (the folder through which it was added)

@@ -1,6 +1,7 @@
 // The batch: Convert and Convert All, the destination, the batch thread, the
 // progress sheet and the end-of-batch report.
 #include "app/model/JobOptionsModel.h"
+#include "app/model/LocalFileURL.h"
 #include "app/model/OutputNaming.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
@@ -101,7 +102,7 @@ BatchSeams& AppDelegate::batchSeams() {
             ChooseDestinationWithDialog(window, preferencesDialog(), std::move(done));
         };
         seams.openFolder = [](const std::filesystem::path& folder) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+            QDesktopServices::openUrl(FileURLForPath(folder));
         };
         seams.previewFolder = [] { return GetApplicationSupportFolder("VantrellPreview"); };
         seams.prepareJob = [this](BatchJob& job) { return PrepareJobFromOptions(*this, job); };

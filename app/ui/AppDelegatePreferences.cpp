@@ -1,6 +1,7 @@
 // The preferences sheet, the general options file, the stored destination
 // folder and the watermark placements kept in the selected presets.
 #include "app/model/JobOptionsModel.h"
+#include "app/model/LocalFileURL.h"
 #include "app/model/PreferenceFiles.h"
 #include "app/model/StringTable.h"
 #include "app/model/WatermarkEditorModel.h"
@@ -30,9 +31,7 @@ constexpr const char* kPNGAlertCheckBoxName = "doNotShowPNGOptimizationAlertChec
 // The folder named by stored data: the bytes of a file URL.
 std::filesystem::path FolderOfURLData(const QByteArray& data) {
     if (data.isEmpty()) return {};
-    const QUrl url = QUrl::fromEncoded(data, QUrl::StrictMode);
-    if (!url.isValid() || !url.isLocalFile()) return {};
-    return std::filesystem::path(url.toLocalFile().toStdString());
+    return PathFromFileURI(std::string_view(data.constData(), std::size_t(data.size())));
 }
 
 // The check boxes of the sheet with the general option each one shows.
@@ -209,7 +208,7 @@ void AppDelegate::SetDestinationURL(const std::filesystem::path& folder) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(folder, error);
     SetDestinationURLData(
-        error ? QByteArray() : QUrl::fromLocalFile(QString::fromStdString(absolute.lexically_normal().string())).toEncoded());
+        error ? QByteArray() : FileURIForPath(absolute.lexically_normal()));
 }
 
 void AppDelegate::SetDestinationURLData(const QByteArray& data) {

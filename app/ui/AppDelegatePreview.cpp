@@ -175,7 +175,7 @@ void AppDelegate::changePreviewActionAfterDeleteOrAdd() {
     if (!window_->previewButtonOutlet->isChecked() || count <= 0 || !seams.rowAt) return;
     for (std::int64_t i = 0; i < count; ++i) {
         const auto row = seams.rowAt(i);
-        if (row && QString::fromStdString(row->fileURL.string()) == runs.previewPDFfilename) {
+        if (row && row->fileURL == runs.previewPDFfilename) {
             runs.currPreviewIndex = i;
             EnableDisablePreviewNextPreviousButton();
             runs.previewWindow->setCaption(
@@ -242,7 +242,7 @@ void AppDelegate::setUpRuns() {
             if (!window || !window->isVisible() || index < 0 || index >= count || !s.rowAt) return;
             auto row = s.rowAt(index);
             if (!row) return;
-            runs_->previewPDFfilename = QString::fromStdString(row->fileURL.string());
+            runs_->previewPDFfilename = row->fileURL;
             BatchJob candidate;
             candidate.preview = true;
             candidate.rows.push_back(std::move(*row));

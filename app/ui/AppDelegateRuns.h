@@ -90,7 +90,9 @@ struct AppDelegateRuns {
     // Preview.
     QPointer<PreviewWindow> previewWindow;
     std::int64_t currPreviewIndex = 0;
-    QString previewPDFfilename;
+    // The file the preview shows, as its bytes: two names that differ only
+    // in bytes that are not UTF-8 read the same as text.
+    std::filesystem::path previewPDFfilename;
     bool shouldWindowResize = true;
     bool FirstPreviewImage = true;
     PreviewRect actualWindowFrame;

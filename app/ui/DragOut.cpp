@@ -1,6 +1,7 @@
 #include "app/ui/DragOut.h"
 
 #include "app/model/DragOutStaging.h"
+#include "app/model/LocalFileURL.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/DirectSave.h"
 
@@ -210,7 +211,7 @@ QVariant DragOutMimeData::retrieveData(const QString& mimeType, QMetaType type) 
     QList<QUrl> urls;
     if (session_ && !overSourceWindow_) {
         for (const fs::path& entry : session_->stagedEntries()) {
-            urls.append(QUrl::fromLocalFile(QFile::decodeName(entry.c_str())));
+            urls.append(FileURLForPath(entry));
         }
     }
     if (type.id() == QMetaType::QByteArray || type.id() == QMetaType::QString) {

@@ -1,6 +1,7 @@
 #include "app/ui/DropTargets.h"
 
 #include "app/model/DropRules.h"
+#include "app/model/LocalFileURL.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
@@ -8,31 +9,34 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QMimeData>
 #include <QPainter>
-#include <QUrl>
 
 #include <algorithm>
 
+namespace {
+
+const QString kUriList = QStringLiteral("text/uri-list");
+
+// The list as the source sent it: QMimeData::urls() would decode each name
+// as UTF-8 and lose the bytes that are not.
+QByteArray UriListBytes(const QMimeData* data) {
+    return data && data->hasFormat(kUriList) ? data->data(kUriList) : QByteArray();
+}
+
+}  // namespace
+
 std::vector<std::filesystem::path> DroppedFilePaths(const QMimeData* data) {
-    std::vector<std::filesystem::path> paths;
-    if (!data || !data->hasUrls()) return paths;
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) paths.emplace_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    }
-    return paths;
+    const QByteArray list = UriListBytes(data);
+    return PathsFromURIList(std::string_view(list.constData(), std::size_t(list.size())));
 }
 
 void DraggedFiles::remember(const QMimeData* data) {
-    if (kept_ || !data || !data->hasUrls()) return;
-    QList<QUrl> files;
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) files.push_back(url);
-    }
-    if (files.isEmpty()) return;
+    if (kept_) return;
+    const QByteArray list = UriListBytes(data);
+    if (PathsFromURIList(std::string_view(list.constData(), std::size_t(list.size()))).empty()) return;
     kept_ = std::make_unique<QMimeData>();
-    kept_->setUrls(files);
+    kept_->setData(kUriList, list);
 }
 
 const QMimeData* DraggedFiles::atDrop(const QMimeData* data) const {

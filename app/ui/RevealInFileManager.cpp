@@ -1,10 +1,11 @@
 #include "app/ui/RevealInFileManager.h"
 
+#include "app/model/LocalFileURL.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
-#include <QFile>
 #include <QStringList>
 #include <QUrl>
 
@@ -15,8 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kFileManagerService = "org.freedesktop.FileManager1";
-
-QUrl FileURL(const fs::path& path) { return QUrl::fromLocalFile(QFile::decodeName(path.c_str())); }
 
 bool ShowItemsOnSessionBus(const QStringList& uris) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -41,14 +40,14 @@ bool ShowItemsOnSessionBus(const QStringList& uris) {
 void RevealInFileManager(const std::vector<fs::path>& files, const std::function<void(const QUrl&)>& openFolder) {
     if (files.empty()) return;
     QStringList uris;
-    for (const fs::path& file : files) uris << QString::fromUtf8(FileURL(file).toEncoded());
+    for (const fs::path& file : files) uris << QString::fromUtf8(FileURIForPath(file));
     if (ShowItemsOnSessionBus(uris)) return;
     std::vector<fs::path> folders;
     for (const fs::path& file : files) {
         const fs::path folder = file.parent_path();
         if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
         folders.push_back(folder);
-        if (openFolder) openFolder(FileURL(folder));
-        else QDesktopServices::openUrl(FileURL(folder));
+        if (openFolder) openFolder(FileURLForPath(folder));
+        else QDesktopServices::openUrl(FileURLForPath(folder));
     }
 }

@@ -1,5 +1,6 @@
 #include "app/ui/SingleInstance.h"
 
+#include "app/model/HandOverMessage.h"
 #include "platform/FileManager.h"
 
 #include <QDeadlineTimer>
@@ -19,9 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A message is the files' paths, each ended by a NUL byte, then one more NUL.
-// The running instance answers with one byte once it has them.
-constexpr char kEndOfMessage = '\0';
+// The running instance answers a whole message with one byte once it has
+// the files; a message past its bounds is cut off unanswered.
 constexpr char kTaken = '\1';
 // How long a later start looks for the running instance, which may be
 // between taking its lock and listening.
@@ -39,39 +39,6 @@ QString DisplayKey() {
         if (!c.isLetterOrNumber() || c.unicode() > 127) c = QLatin1Char('_');
     }
     return display;
-}
-
-QByteArray Message(const std::vector<fs::path>& files) {
-    QByteArray message;
-    std::error_code error;
-    const fs::path here = fs::current_path(error);
-    for (const fs::path& file : files) {
-        if (file.empty()) continue;
-        const fs::path absolute = file.is_absolute() || error ? file : here / file;
-        const std::string& native = absolute.native();
-        // A path cannot hold a NUL byte; skip what would break the framing.
-        if (native.find('\0') != std::string::npos) continue;
-        message.append(native.data(), qsizetype(native.size()));
-        message.append(kEndOfMessage);
-    }
-    message.append(kEndOfMessage);
-    return message;
-}
-
-// The paths of a whole message, or none while it is incomplete.
-std::optional<std::vector<fs::path>> ParseMessage(const QByteArray& buffer) {
-    std::vector<fs::path> files;
-    qsizetype start = 0;
-    while (start < buffer.size()) {
-        const qsizetype end = buffer.indexOf(kEndOfMessage, start);
-        if (end < 0) return std::nullopt;
-        if (end == start) return files;
-        const fs::path file(std::string(buffer.constData() + start, std::size_t(end - start)));
-        // Only absolute paths are taken: the sender's folder is not ours.
-        if (file.is_absolute()) files.push_back(file);
-        start = end + 1;
-    }
-    return std::nullopt;
 }
 
 }  // namespace
@@ -103,7 +70,12 @@ bool SingleInstance::handOver(const std::vector<fs::path>& files) {
     if (lock_->tryLock(0)) return false;
     lock_.reset();
 
-    const QByteArray message = Message(files);
+    std::error_code error;
+    const fs::path here = fs::current_path(error);
+    // Too many files for one message: this start keeps them and shows them
+    // in a window of its own.
+    const std::optional<std::string> message = MakeHandOverMessage(files, here);
+    if (!message) return false;
     QLocalSocket socket;
     const QDeadlineTimer connectDeadline(kConnectPatienceMs);
     for (;;) {
@@ -112,7 +84,7 @@ bool SingleInstance::handOver(const std::vector<fs::path>& files) {
         if (connectDeadline.hasExpired()) return false;
         QThread::msleep(50);
     }
-    socket.write(message);
+    socket.write(message->data(), qint64(message->size()));
     const QDeadlineTimer replyDeadline(kReplyPatienceMs);
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(int(replyDeadline.remainingTime()))) return false;
@@ -153,20 +125,29 @@ bool SingleInstance::isListening() const { return server_ && server_->isListenin
 
 void SingleInstance::serve(QLocalSocket* socket) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    auto buffer = std::make_shared<QByteArray>();
-    auto read = [this, socket, buffer] {
-        buffer->append(socket->readAll());
-        if (buffer->size() > kMaximumMessageBytes) {
+    // Read as the bytes arrive: a message that comes in many small pieces
+    // is still looked at once.
+    auto reader = std::make_shared<HandOverMessageReader>();
+    auto read = [this, socket, reader] {
+        char chunk[16384];
+        HandOverMessageReader::State state = reader->state();
+        while (state != HandOverMessageReader::State::Refused) {
+            const qint64 count = socket->read(chunk, sizeof chunk);
+            if (count <= 0) break;
+            state = reader->append(std::string_view(chunk, std::size_t(count)));
+        }
+        if (state == HandOverMessageReader::State::Incomplete) return;
+        // One answer per connection.
+        disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+        if (state == HandOverMessageReader::State::Refused) {
             socket->abort();
             return;
         }
-        std::optional<std::vector<fs::path>> files = ParseMessage(*buffer);
-        if (!files) return;
-        buffer->clear();
+        std::vector<fs::path> files = reader->takeFiles();
         socket->putChar(kTaken);
         socket->flush();
         socket->disconnectFromServer();
-        emit filesHandedOver(*files);
+        emit filesHandedOver(files);
     };
     connect(socket, &QLocalSocket::readyRead, this, read);
     if (socket->bytesAvailable() > 0) read();

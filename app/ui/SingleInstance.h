@@ -35,9 +35,6 @@ public:
     bool listen();
     bool isListening() const;
 
-    // Upper bound of one hand-over, in bytes.
-    static constexpr qint64 kMaximumMessageBytes = 8 << 20;
-
 signals:
     // Files handed over by a later start, in the order it named them.
     void filesHandedOver(const std::vector<std::filesystem::path>& files);

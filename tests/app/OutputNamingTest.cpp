@@ -2,6 +2,7 @@
 
 #include "app/model/JobOptionsModel.h"
 #include "app/model/OutputNaming.h"
+#include "ByteNamesTestSupport.h"
 
 #include <fstream>
 
@@ -126,6 +127,36 @@ TEST(OutputNamingTest, UniqueNamesUnlessOverwriting) {
     // Overwriting (or a preview run) names the same file every time.
     EXPECT_EQ(FirstName(state, source, folder.path(), 4, true), "N.jpg");
     EXPECT_TRUE(fs::exists(folder / "N.jpg"));
+}
+
+// Every output name carries the source's own bytes, never U+FFFD for
+// those that are not UTF-8: plain, renamed around the source's name, and
+// made unique with a number.
+TEST(OutputNamingTest, SourceBytesKeptInEveryOutputName) {
+    ScratchFolder folder;
+    const fs::path out = folder / "out";
+    fs::create_directory(out);
+    const JobOptionState plain;
+    const JobOptionState renamed = RenameState(kRenamePrefixSuffix, kNumberAfterName, "\xc3\xa9t\xc3\xa9_", "_b", 1, 7);
+    for (const bytenames::ByteName& name : bytenames::Stems()) {
+        SCOPED_TRACE(name.what);
+        const fs::path source = folder / (name.stem + ".png");
+        Touch(source);
+        EXPECT_EQ(FirstName(plain, source, out, 4), name.stem + ".jpg");
+        EXPECT_EQ(FirstName(plain, source, out, 0), name.stem + ".png") << "the source's extension";
+        EXPECT_EQ(FirstName(renamed, source, out, 7), "\xc3\xa9t\xc3\xa9_" + name.stem + "_b07.png");
+        // A name taken gets a number after the source's own bytes.
+        Touch(out / (name.stem + ".jpg"));
+        EXPECT_EQ(FirstName(plain, source, out, 4), name.stem + " 1.jpg");
+        EXPECT_EQ(FirstName(plain, source, out, 4, true), name.stem + ".jpg") << "overwriting";
+    }
+    // Two sources that read the same as text are two names on disc.
+    ScratchFolder other;
+    const std::string e9 = FirstName(plain, other / "caf\xe9.png", other.path(), 4);
+    Touch(other / e9);
+    const std::string e8 = FirstName(plain, other / "caf\xe8.png", other.path(), 4);
+    EXPECT_EQ(e9, "caf\xe9.jpg");
+    EXPECT_EQ(e8, "caf\xe8.jpg");
 }
 
 TEST(OutputNamingTest, KeptSubfolders) {

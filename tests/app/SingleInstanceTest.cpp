@@ -2,10 +2,13 @@
 #include "engine/ConverterTestSupport.h"  // GLib through libvips: before Qt
 
 #include "AppTestSupport.h"
+#include "ByteNamesTestSupport.h"
+#include "app/model/HandOverMessage.h"
 #include "app/ui/SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -79,6 +82,138 @@ TEST_F(SingleInstanceTest, AnOffscreenRunIsOnItsOwn) {
     SingleInstance alone(SingleInstance::defaultSocketPath());
     EXPECT_FALSE(alone.handOver({"/a.jpg"}));
     EXPECT_FALSE(alone.listen());
+}
+
+// Many short paths, byte names among them, as a long command line gives.
+std::vector<fs::path> ManyPaths(std::size_t count) {
+    std::vector<fs::path> files;
+    const std::vector<std::string> names = bytenames::Names(".jpg");
+    for (std::size_t i = 0; i < count; ++i) files.push_back("/p/" + std::to_string(i) + names[i % names.size()]);
+    return files;
+}
+
+HandOverMessageReader::State FeedInPieces(HandOverMessageReader& reader, std::string_view message, std::size_t piece) {
+    HandOverMessageReader::State state = reader.state();
+    for (std::size_t at = 0; at < message.size(); at += piece) state = reader.append(message.substr(at, piece));
+    return state;
+}
+
+TEST(HandOverMessage, ReadAsItArrivesInPiecesOfAnySize) {
+    const std::vector<fs::path> files = ManyPaths(60000);
+    const std::optional<std::string> message = MakeHandOverMessage(files, "/here");
+    ASSERT_TRUE(message);
+    for (const std::size_t piece : {std::size_t(4096), std::size_t(1), std::size_t(7), message->size()}) {
+        SCOPED_TRACE(piece);
+        HandOverMessageReader reader;
+        if (piece == 1) {
+            // Byte by byte over the first thousand paths only: the same
+            // reader, so the rest still has to fit.
+            const std::size_t head = message->find("/p/1000");
+            EXPECT_EQ(FeedInPieces(reader, std::string_view(*message).substr(0, head), 1),
+                      HandOverMessageReader::State::Incomplete);
+            EXPECT_EQ(FeedInPieces(reader, std::string_view(*message).substr(head), 4096),
+                      HandOverMessageReader::State::Complete);
+        } else {
+            EXPECT_EQ(FeedInPieces(reader, *message, piece), HandOverMessageReader::State::Complete);
+        }
+        EXPECT_EQ(reader.takeFiles(), files);
+    }
+}
+
+TEST(HandOverMessage, WhatTheMessageCarries) {
+    const std::optional<std::string> message =
+        MakeHandOverMessage({"a\xe9.jpg", "", std::string("nul\0.jpg", 8), "/abs/\xff.png"}, "/here");
+    ASSERT_TRUE(message);
+    EXPECT_EQ(*message, std::string("/here/a\xe9.jpg\0/abs/\xff.png\0\0", 25));
+    EXPECT_EQ(MakeHandOverMessage({}, "/here"), std::string(1, '\0'));
+
+    HandOverMessageReader reader;
+    EXPECT_EQ(reader.append(std::string("/a.jpg\0relative.jpg\0", 20)), HandOverMessageReader::State::Incomplete);
+    EXPECT_TRUE(reader.takeFiles().empty()) << "nothing before the end";
+    EXPECT_EQ(reader.append(std::string("\0", 1)), HandOverMessageReader::State::Complete);
+    EXPECT_EQ(reader.takeFiles(), std::vector<fs::path>{"/a.jpg"}) << "a relative path is not ours to resolve";
+}
+
+// Past a bound, or with bytes after its end, a message is refused for good
+// and nothing of it is kept; a sender does not even try.
+TEST(HandOverMessage, BoundsRefuseCleanly) {
+    struct Case {
+        const char* what;
+        std::string message;
+    };
+    const std::string longPath = "/" + std::string(kHandOverMaximumBytes, 'x');
+    std::string manyFiles;
+    for (std::size_t i = 0; i <= kHandOverMaximumFiles; ++i) manyFiles += std::string("/a\0", 3);
+    const Case cases[] = {
+        {"more bytes than the bound, in one path", longPath + std::string(2, '\0')},
+        {"more bytes than the bound, never ended", std::string(kHandOverMaximumBytes + 1, '/')},
+        {"more files than the bound", manyFiles + std::string(1, '\0')},
+        {"bytes after the end", std::string("/a.jpg\0\0/b.jpg\0\0", 16)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::size_t piece : {std::size_t(4096), c.message.size()}) {
+            HandOverMessageReader reader;
+            EXPECT_EQ(FeedInPieces(reader, c.message, piece), HandOverMessageReader::State::Refused);
+            EXPECT_EQ(reader.append(std::string(2, '\0')), HandOverMessageReader::State::Refused);
+            EXPECT_TRUE(reader.takeFiles().empty());
+        }
+    }
+    // Bytes after a complete message, in a later piece.
+    HandOverMessageReader reader;
+    EXPECT_EQ(reader.append(std::string("/a.jpg\0\0", 8)), HandOverMessageReader::State::Complete);
+    EXPECT_EQ(reader.append("x"), HandOverMessageReader::State::Refused);
+
+    EXPECT_FALSE(MakeHandOverMessage({fs::path(longPath)}, "/"));
+    EXPECT_FALSE(MakeHandOverMessage(std::vector<fs::path>(kHandOverMaximumFiles + 1, "/a"), "/"));
+    EXPECT_TRUE(MakeHandOverMessage(std::vector<fs::path>(kHandOverMaximumFiles, "/a"), "/"));
+}
+
+// Over the socket: a long message written in 4 KiB pieces arrives whole; one
+// past the bound is cut off unanswered and hands nothing over.
+TEST_F(SingleInstanceTest, TheRunningInstanceReadsPiecesAndCutsOffWhatPassesTheBound) {
+    SingleInstance running(socket);
+    ASSERT_FALSE(running.handOver({}));
+    ASSERT_TRUE(running.listen());
+    std::vector<std::vector<fs::path>> received;
+    QObject::connect(&running, &SingleInstance::filesHandedOver,
+                     [&](const std::vector<fs::path>& files) { received.push_back(files); });
+
+    auto send = [&](const std::string& message) {
+        auto reply = std::async(std::launch::async, [&] {
+            QLocalSocket client;
+            client.connectToServer(socket);
+            if (!client.waitForConnected(5000)) return -2;
+            for (std::size_t at = 0; at < message.size(); at += 4096) {
+                client.write(message.data() + at, qint64(std::min<std::size_t>(4096, message.size() - at)));
+                if (!client.waitForBytesWritten(5000)) break;
+            }
+            while (client.bytesAvailable() < 1) {
+                if (!client.waitForReadyRead(30000)) return -1;  // cut off
+            }
+            char byte = 0;
+            return client.getChar(&byte) ? int(byte) : -1;
+        });
+        while (reply.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return reply.get();
+    };
+
+    const std::vector<fs::path> files = ManyPaths(100000);
+    const std::optional<std::string> message = MakeHandOverMessage(files, "/");
+    ASSERT_TRUE(message);
+    EXPECT_EQ(send(*message), 1);
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }));
+    EXPECT_EQ(received[0], files);
+
+    std::string tooMany;
+    for (std::size_t i = 0; i <= kHandOverMaximumFiles; ++i) tooMany += std::string("/a\0", 3);
+    EXPECT_EQ(send(tooMany + std::string(1, '\0')), -1);
+    // The instance still serves the next start.
+    ASSERT_TRUE(HandOverFromAnotherThread(socket, {"/b.jpg"}));
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 2; }));
+    EXPECT_EQ(received[1], std::vector<fs::path>{"/b.jpg"});
 }
 
 }  // namespace
