@@ -1,0 +1,219 @@
+// File names that are not UTF-8 through the window: added from the command
+// line and dropped as a GLib file manager sends them, on the list and on the
+// big view, then converted with their own bytes in every output name and
+// named in the report. Real list, real naming, real files.
+#include "ByteNamesTestSupport.h"
+#include "ImageListTestSupport.h"
+#include "app/model/JobOptionsModel.h"
+#include "app/ui/AppDelegate.h"
+#include "app/ui/AppDelegateRuns.h"
+#include "app/ui/CustomAlert.h"
+#include "app/ui/DropTargets.h"
+#include "app/ui/ImageListTableView.h"
+#include "app/ui/MainWindow.h"
+#include "engine/ImageTypes.h"
+#include "platform/OperationQueue.h"
+
+#include <QDropEvent>
+#include <QMimeData>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+using namespace listtest;
+using bytenames::Escaped;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A drag source that quits at the drop: it still lists its formats but no
+// longer answers for the data.
+struct VanishingSource : QMimeData {
+    bool gone = false;
+    QVariant retrieveData(const QString& type, QMetaType meta) const override {
+        return gone ? QVariant() : QMimeData::retrieveData(type, meta);
+    }
+};
+
+class ByteNamesWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { plat::Initialize(); }
+    void SetUp() override {
+        TestApplication();
+        StringTable::set({{"ConversionStatusMessage", "%ld file%@ converted."},
+                          {"ConversionFailedMessage", "%ld file%@ could not be converted: %@"}});
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        delegate->window()->resize(1200, 760);
+        delegate->window()->show();
+        model = delegate->imageListModel();
+        BatchSeams& seams = delegate->batchSeams();
+        seams.storedDestination = [this] { return destination; };
+        seams.openFolder = [this](const fs::path& folder) { opened.push_back(folder); };
+        SetCustomAlertResponder([this](const CustomAlert& alert) {
+            reports.push_back(alert.title() + "|" + alert.message());
+            return kAlertAlternateReturn;  // Open Destination
+        });
+    }
+    void TearDown() override {
+        delegate.reset();
+        SetCustomAlertResponder(nullptr);
+        GetThumbnailQueue().waitUntilAllOperationsAreFinished();
+    }
+
+    // Every byte-named photo in a folder of its own.
+    std::vector<fs::path> Photos(const fs::path& folder) {
+        fs::create_directories(folder);
+        std::vector<fs::path> photos;
+        for (const std::string& name : bytenames::Names(".jpg")) photos.push_back(WritePhoto(folder / name, 40, 30));
+        return photos;
+    }
+    std::set<fs::path> Listed() const {
+        std::set<fs::path> listed;
+        for (const auto& entity : model->entries()) listed.insert(entity->GetFileURL());
+        return listed;
+    }
+    static void Drag(QWidget* target, QMimeData* data, const std::function<void()>& atDrop = {}) {
+        const QPoint at = target->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+        if (atDrop) atDrop();
+        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+    }
+    static void SetURIList(QMimeData& data, const std::vector<fs::path>& paths) {
+        data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(bytenames::GLibURIList(paths)));
+    }
+    void ConvertAll() {
+        delegate->ConvertAllButtonAction(nullptr);
+        ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
+    }
+
+    ScratchDir dir;
+    std::unique_ptr<AppDelegate> delegate;
+    ImageListModel* model = nullptr;
+    fs::path destination;
+    std::vector<fs::path> opened;
+    std::vector<QString> reports;
+};
+
+TEST_F(ByteNamesWindow, EveryDoorAddsTheFilesUnderTheirOwnBytes) {
+    struct Door {
+        const char* what;
+        std::function<void(const std::vector<fs::path>&)> add;
+    };
+    ImageListTableView* list = delegate->window()->imageListViewOutlet;
+    KSMImageView* view = delegate->window()->mainImagePreview;
+    const Door doors[] = {
+        {"the command line", [&](const auto& paths) { delegate->applicationOpenFiles(paths); }},
+        {"a drop on the list",
+         [&](const auto& paths) {
+             QMimeData data;
+             SetURIList(data, paths);
+             Drag(list->viewport(), &data);
+         }},
+        {"a drop on the big view",
+         [&](const auto& paths) {
+             QMimeData data;
+             SetURIList(data, paths);
+             Drag(view, &data);
+         }},
+        {"a drop on the list whose source quits at the drop",
+         [&](const auto& paths) {
+             VanishingSource data;
+             SetURIList(data, paths);
+             Drag(list->viewport(), &data, [&] { data.gone = true; });
+         }},
+        {"a byte-named folder dropped on the big view",
+         [&](const auto& paths) {
+             QMimeData data;
+             SetURIList(data, {paths.front().parent_path()});
+             Drag(view, &data);
+         }},
+    };
+    std::set<fs::path> expected;
+    int index = 0;
+    for (const Door& door : doors) {
+        SCOPED_TRACE(door.what);
+        const std::vector<fs::path> photos = Photos(dir / ("door" + std::to_string(index++) + "\xe9\xff"));
+        expected.insert(photos.begin(), photos.end());
+        door.add(photos);
+        ASSERT_TRUE(WaitFor([&] { return model->count() == int(expected.size()) && !model->isAdding(); }))
+            << model->count() << " of " << expected.size();
+        EXPECT_EQ(Listed(), expected);
+    }
+}
+
+TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
+    const std::vector<fs::path> photos = Photos(dir / "in");
+    // Listed (the extension is an image's) but not an image: the report names it.
+    const fs::path broken = dir / "in" / "bad\xe9.jpg";
+    std::ofstream(broken) << "not a photo";
+    std::vector<fs::path> sources = photos;
+    sources.push_back(broken);
+    destination = dir / "out\xe9";
+    fs::create_directories(destination);
+    delegate->applicationOpenFiles(sources);
+    ASSERT_TRUE(WaitFor([&] { return model->count() == int(sources.size()) && !model->isAdding(); }));
+
+    JobOptionState state = delegate->jobOptions()->state();
+    state.outputType = kImageTypePNG;
+    delegate->jobOptions()->setState(state);
+    // Plain names, the same again (made unique), then renamed around the
+    // source's name.
+    struct Run {
+        const char* what;
+        bool rename;
+        std::string prefix, suffix, numbered;
+    };
+    const Run runs[] = {
+        {"plain", false, "", "", ""},
+        {"unique", false, "", " 1", ""},
+        {"renamed", true, "\xc3\xa9t\xc3\xa9 ", "_b", "7"},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.what);
+        state.groupOn[kRenameGroup] = run.rename;
+        state.renameTag = kRenamePrefixSuffix;
+        state.fileNameText = QString::fromStdString(run.prefix);
+        state.suffixText = QString::fromStdString(run.suffix);
+        state.numberPosition = kNumberAfterName;
+        state.zeroPaddingText = "0";
+        state.startDigitText = "7";
+        delegate->jobOptions()->setState(state);
+        reports.clear();
+        opened.clear();
+        ConvertAll();
+        std::set<std::string> written;
+        for (const auto& entry : fs::directory_iterator(destination)) written.insert(entry.path().filename().native());
+        // Numbered in list order, the broken file's number used too.
+        std::size_t number = 7;
+        for (const auto& entity : model->entries()) {
+            const fs::path& source = entity->GetFileURL();
+            const std::string stem = source.stem().native();
+            std::string name = run.rename ? run.prefix + stem + run.suffix + std::to_string(number++) : stem + run.suffix;
+            name += ".png";
+            if (source == broken) {
+                EXPECT_FALSE(written.count(name));
+                continue;
+            }
+            EXPECT_TRUE(written.count(name)) << Escaped(name);
+            if (written.count(name)) {
+                EXPECT_EQ(convtest::Decode(destination / name).type, "public.png") << Escaped(name);
+            }
+        }
+        // No name holds a replacement character.
+        for (const std::string& name : written) EXPECT_EQ(name.find("\xef\xbf\xbd"), std::string::npos) << Escaped(name);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0], QString::fromUtf8("10 files converted.|1 file could not be converted: bad\xef\xbf\xbd.jpg"));
+        EXPECT_EQ(opened, std::vector<fs::path>{destination});
+    }
+}
+
+}  // namespace
