@@ -79,10 +79,6 @@ std::size_t PlistValue::size() const {
 
 namespace {
 
-// Nesting deeper than this is refused: it only comes from hostile files and
-// would exhaust the stack.
-constexpr int kMaxDepth = 256;
-
 struct NodeDeleter {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
@@ -110,8 +106,10 @@ bool storableText(std::string_view text, bool binary) {
     return true;
 }
 
+// `depth` counts levels as the readers do, the top value being 1: nothing
+// deeper than they take is built (libplist recurses once per level).
 Node toNode(const PlistValue& value, int depth, bool binary) {
-    if (depth > kMaxDepth) return nullptr;
+    if (depth > PlistLimits{}.maxDepth) return nullptr;
     switch (value.kind()) {
     case PlistValue::Kind::Null:
         return nullptr;
@@ -190,7 +188,7 @@ std::optional<PlistValue> PropertyList::fromData(const void* data, std::size_t s
 }
 
 std::optional<std::vector<std::uint8_t>> PropertyList::toData(const PlistValue& value, PlistFormat format) {
-    Node root = toNode(value, 0, format == PlistFormat::Binary);
+    Node root = toNode(value, 1, format == PlistFormat::Binary);
     if (!root) return std::nullopt;
     char* raw = nullptr;
     uint32_t length = 0;
@@ -200,7 +198,12 @@ std::optional<std::vector<std::uint8_t>> PropertyList::toData(const PlistValue& 
         plist_to_xml(root.get(), &raw, &length);
     }
     CString bytes(raw);
+    root.reset();
     if (!bytes || length == 0) return std::nullopt;
+    // What the reader measures decides, not an estimate of it: a list it
+    // would refuse (a binary list of shared data grows several-fold as XML)
+    // would lose everything in it at the next start.
+    if (!fromData(bytes.get(), length)) return std::nullopt;
     return std::vector<std::uint8_t>(bytes.get(), bytes.get() + length);
 }
 

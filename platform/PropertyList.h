@@ -87,7 +87,7 @@ inline constexpr std::string_view kUidKey = "CF$UID";
 // these bounds is refused as unreadable, whatever its file size: a binary
 // list can refer to one object many times, and each reference is counted.
 struct PlistLimits {
-    int maxDepth = 256;                      // nested arrays and dictionaries
+    int maxDepth = 256;                      // levels of values, the top one counting 1
     std::uint64_t maxValues = 200'000;       // every value and key, as expanded
     std::uint64_t maxBytes = 32ull << 20;    // the file, and its text and data as expanded
 };
@@ -106,6 +106,11 @@ public:
     static std::optional<PlistValue> fromData(std::string_view data, const PlistLimits& limits = {}) {
         return fromData(data.data(), data.size(), limits);
     }
+    // The list of `value` in that format; empty when the value cannot be
+    // stored (a null value, text with NUL, a date out of range) or when our
+    // own reader would refuse the list made of it under the default limits
+    // (too deep, too many values, too large): nothing we write is one we
+    // cannot read back.
     static std::optional<std::vector<std::uint8_t>> toData(const PlistValue& value,
                                                            PlistFormat format = PlistFormat::Xml);
 
@@ -118,7 +123,8 @@ public:
         return PlistValue(PlistValue::Dictionary{{std::string(kUidKey), PlistValue(static_cast<unsigned long long>(n))}});
     }
 
-    // Written atomically: a failed write leaves an existing file untouched.
+    // Written atomically: a failed write, or a value toData refuses, leaves
+    // an existing file untouched.
     static bool writeFile(const std::filesystem::path& path, const PlistValue& value,
                           PlistFormat format = PlistFormat::Xml, std::error_code* error = nullptr);
 };

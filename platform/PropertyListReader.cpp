@@ -496,7 +496,8 @@ public:
             return std::nullopt;
         }
         open_.assign(std::size_t(objectCount_), false);
-        return object(top, 0);
+        // The top value is level 1, as in the XML reader.
+        return object(top, 1);
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 
 #include "platform/FileManager.h"
+#include "platform/SettingsFile.h"
 
 #include <memory>
 #include <vector>
@@ -69,10 +70,8 @@ void UserDefaults::loadIfNeeded() const {
     loaded_ = true;
     values_.clear();
     // A missing, unreadable or malformed file holds nothing: every key then
-    // answers its registered value.
-    if (auto stored = PropertyList::readFile(file_)) {
-        if (const auto* dictionary = stored->get<PlistValue::Dictionary>()) values_ = *dictionary;
-    }
+    // answers its registered value (and the first write keeps that file aside).
+    if (auto stored = SettingsFile::read(file_)) values_ = std::move(*stored);
 }
 
 const PlistValue* UserDefaults::storedValue(std::string_view key) const {
@@ -143,7 +142,7 @@ void UserDefaults::synchronize() {
 bool UserDefaults::write() const {
     std::error_code ignored;
     FileManager::createDirectories(file_.parent_path(), &ignored);
-    return PropertyList::writeFile(file_, PlistValue(values_), PlistFormat::Xml);
+    return SettingsFile::write(file_, values_);
 }
 
 }  // namespace plat

@@ -62,8 +62,10 @@ public:
     bool boolForKey(std::string_view key) const;
     std::int64_t integerForKey(std::string_view key) const;
 
-    // Each change is written to the file at once (atomically); false when
-    // that write failed (the value is still held for this process).
+    // Each change is written to the file at once (atomically, by the rule of
+    // SettingsFile::write: an unreadable file is kept aside, a non-regular
+    // one is never written through or over); false when that write failed
+    // or was refused (the value is still held for this process).
     bool setObject(std::string_view key, const PlistValue& value);
     bool setBool(std::string_view key, bool value) { return setObject(key, PlistValue(value)); }
     bool setInteger(std::string_view key, std::int64_t value) {

@@ -13,6 +13,7 @@
 #include "platform/PdfObject.h"
 #include "platform/KeyedArchive.h"
 #include "platform/PropertyList.h"
+#include "platform/SettingsFile.h"
 #include "platform/Bundle.h"
 #include "platform/Uuid.h"
 #include "platform/SystemVersion.h"

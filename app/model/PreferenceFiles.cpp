@@ -1,6 +1,7 @@
 #include "app/model/PreferenceFiles.h"
 
 #include "platform/FileManager.h"
+#include "platform/SettingsFile.h"
 #include "platform/UserDefaults.h"
 
 #include <cmath>
@@ -12,16 +13,6 @@ const plat::PlistValue* Find(const PrefDictionary* dictionary, std::string_view 
     if (!dictionary) return nullptr;
     const auto it = dictionary->find(key);
     return it == dictionary->end() ? nullptr : &it->second;
-}
-
-// A dictionary read from the file, or none when the file is no readable
-// property-list dictionary.
-std::optional<PrefDictionary> ReadDictionary(const std::filesystem::path& path) {
-    auto value = plat::PropertyList::readFile(path);
-    if (!value) return std::nullopt;
-    auto* dictionary = value->get<PrefDictionary>();
-    if (!dictionary) return std::nullopt;
-    return std::move(*dictionary);
 }
 
 // The check boxes of the general file, with their member and default.
@@ -56,7 +47,7 @@ std::filesystem::path PrefFilePath(std::string_view nameFormat) {
 bool LoadPrefDictionary(std::optional<PrefDictionary>* out, std::string_view nameFormat) {
     const std::filesystem::path path = PrefFilePath(nameFormat);
     if (path.empty() || !plat::FileManager::fileExists(path)) return false;
-    std::optional<PrefDictionary> dictionary = ReadDictionary(path);
+    std::optional<PrefDictionary> dictionary = plat::SettingsFile::read(path);
     const bool read = dictionary.has_value();
     if (out) *out = std::move(dictionary);
     return read;
@@ -64,16 +55,7 @@ bool LoadPrefDictionary(std::optional<PrefDictionary>* out, std::string_view nam
 
 bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameFormat) {
     const std::filesystem::path path = PrefFilePath(nameFormat);
-    if (path.empty()) return false;
-    // Something else than a file under that name (a folder) is never moved.
-    if (plat::FileManager::fileExists(path) && !plat::FileManager::isRegularFile(path)) return false;
-    if (plat::FileManager::fileExists(path) && !ReadDictionary(path)) {
-        std::filesystem::path kept = path;
-        kept += ".unreadable";
-        // An earlier kept copy stays: this one takes the next free number.
-        if (plat::FileManager::moveItemToFreeName(path, kept).empty()) return false;
-    }
-    return plat::PropertyList::writeFile(path, plat::PlistValue(dictionary));
+    return !path.empty() && plat::SettingsFile::write(path, dictionary);
 }
 
 std::optional<bool> PrefBool(const PrefDictionary* dictionary, std::string_view key) {

@@ -27,10 +27,11 @@ std::filesystem::path PrefFilePath(std::string_view nameFormat);
 // Reads the file of a name format. True when a dictionary was read; `out` is
 // set only when a file exists (to none when it is no readable dictionary).
 bool LoadPrefDictionary(std::optional<PrefDictionary>* out, std::string_view nameFormat);
-// Writes the dictionary as the whole file, atomically. An existing file that
-// is not a readable dictionary is first kept beside it as "<name>.unreadable"
-// (".unreadable.1", ".2", ... when that is taken), so that nothing a user had
-// is replaced unseen. True on success.
+// Writes the dictionary as the whole file, atomically, by the rule of every
+// settings file (plat::SettingsFile::write): an existing file that is not a
+// readable dictionary is first kept beside it as "<name>.unreadable", nothing
+// is written through or over a non-regular file, and a dictionary too large
+// for the reader is refused with the old file kept. True on success.
 bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameFormat);
 
 // --- Typed reads: a value of another type counts as absent ------------------------

@@ -90,3 +90,35 @@ inline std::vector<std::pair<std::string, std::string>> HostilePreferenceFiles()
     keys += "</dict></plist>";
     return {{"hidden deep nesting", nested}, {"shared references", shared}, {"many keys", keys}};
 }
+
+// A binary job-preset file of a quarter megabyte whose one preset "Big"
+// holds a 256 KiB data object 124 times: 31 MiB read, 41 MB as XML.
+inline std::string SharedDataPresetFile() {
+    auto bigEndian = [](std::string& out, std::uint64_t value, int size) {
+        for (int i = size - 1; i >= 0; --i) out.push_back(char((value >> (8 * i)) & 0xFF));
+    };
+    std::string list = "bplist00";
+    std::vector<std::uint64_t> offsets;
+    offsets.push_back(list.size());
+    list += std::string("\xD1\x00\x01\x00\x02", 5);  // {"Big": {"Pad": [...]}}, 2-byte references
+    offsets.push_back(list.size());
+    list += "\x53" "Big";
+    offsets.push_back(list.size());
+    list += std::string("\xD1\x00\x03\x00\x04", 5);
+    offsets.push_back(list.size());
+    list += "\x53" "Pad";
+    offsets.push_back(list.size());
+    list += "\xAF\x10\x7C";  // array of 124
+    for (int i = 0; i < 124; ++i) bigEndian(list, 5, 2);
+    offsets.push_back(list.size());
+    list += std::string("\x4F\x12\x00\x04\x00\x00", 6);  // data, 256 KiB
+    list += std::string(256 * 1024, 'x');
+    const std::uint64_t table = list.size();
+    for (const auto offset : offsets) bigEndian(list, offset, 4);
+    list.append(6, '\0');
+    list += "\x04\x02";
+    bigEndian(list, offsets.size(), 8);
+    bigEndian(list, 0, 8);
+    bigEndian(list, table, 8);
+    return list;
+}

@@ -215,6 +215,24 @@ TEST(PreferencesSheet, FailedSavesAreReported) {
     EXPECT_EQ(app.titles.last(), "The preferences could not be saved.");
 }
 
+// A preset file that reads but whose XML form the reader would refuse: the
+// save is refused and reported, and the file stays as it was.
+TEST(PreferencesSheet, PresetsTooLargeToReadBackAreNotSavedAndTheFileStays) {
+    PreferenceFolders folders;
+    const std::string original = SharedDataPresetFile();
+    std::ofstream(PrefFilePath(kPhotoPrefFileFormat), std::ios::binary) << original;
+    ASSERT_TRUE(Load(kPhotoPrefFileFormat));
+    Launch app;
+    app.delegate->AddPhotoPresetAction(nullptr);
+    app.savePreset("New");
+    EXPECT_EQ(app.titles, QStringList{"The presets could not be saved, so “New” was not changed."});
+    EXPECT_EQ(app.window()->PhotoPresetPopupButton->findText("New"), -1);
+    std::ifstream in(PrefFilePath(kPhotoPrefFileFormat), std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) == original);
+    ASSERT_TRUE(Load(kPhotoPrefFileFormat));
+    EXPECT_TRUE(Load(kPhotoPrefFileFormat)->contains("Big"));
+}
+
 TEST(PreferencesSheet, OverwriteAsksAndTheDefaultAnswerKeepsItOff) {
     PreferenceFolders folders;
     for (const auto& [answer, stays] : {std::pair{kAlertDefaultReturn, false}, {kAlertAlternateReturn, true}}) {

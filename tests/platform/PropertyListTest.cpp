@@ -309,3 +309,56 @@ TEST(PropertyList, DatesThatCannotBeHeldReadAsNumbersAndWriteBack) {
     EXPECT_EQ(PropertyList::fromData(binaryList({dateObject(1e8)})),
               PlistValue(PlistValue::Date(std::chrono::seconds(978307200 + 100000000))));
 }
+
+namespace {
+
+// Arrays around an integer, `levels` values deep, the top one counting 1.
+PlistValue nestedArrays(int levels) {
+    PlistValue value(7);
+    for (int level = 1; level < levels; ++level) value = PlistValue::Array{std::move(value)};
+    return value;
+}
+
+// Nested arrays as a hand-made binary list, `levels` deep: object i holds
+// object i + 1, the last is empty.
+std::string binaryNesting(int levels) {
+    std::vector<std::vector<std::uint64_t>> refs(std::size_t(levels) + 1);
+    for (int i = 0; i < levels - 1; ++i) refs[std::size_t(i)] = {std::uint64_t(i) + 1};
+    refs.pop_back();
+    return binaryArrays(refs);
+}
+
+}  // namespace
+
+TEST(PropertyList, BothReadersAndTheWriterCountLevelsAlike) {
+    for (PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
+        SCOPED_TRACE(format == PlistFormat::Xml ? "XML" : "binary");
+        EXPECT_TRUE(roundTrip(nestedArrays(256), format));
+        EXPECT_FALSE(PropertyList::toData(nestedArrays(257), format));
+    }
+    EXPECT_TRUE(PropertyList::fromData(xmlList(repeated("<array>", 256) + repeated("</array>", 256))));
+    EXPECT_FALSE(PropertyList::fromData(xmlList(repeated("<array>", 257) + repeated("</array>", 257))));
+    EXPECT_TRUE(PropertyList::fromData(binaryNesting(256)));
+    EXPECT_FALSE(PropertyList::fromData(binaryNesting(257)));
+}
+
+TEST(PropertyList, AListTheReaderWouldRefuseIsNotWrittenAndTheOldFileStays) {
+    // A binary list of one data object shared 124 times: a quarter of a
+    // megabyte on disc, 31 MiB of data read, 41 MB as XML.
+    using Refs = std::vector<std::uint64_t>;
+    const std::string shared = binaryList({refsObject(0xD, {1, 2}), asciiObject("presets"),
+                                           arrayObject(Refs(124, 3)), dataObject(256 * 1024)});
+    const auto read = PropertyList::fromData(shared);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(PropertyList::toData(*read, PlistFormat::Binary));
+    EXPECT_FALSE(PropertyList::toData(*read, PlistFormat::Xml));
+
+    ScratchFolder folder;
+    const fs::path file = folder / "presets.plist";
+    ASSERT_TRUE(PropertyList::writeFile(file, sample()));
+    std::error_code error;
+    EXPECT_FALSE(PropertyList::writeFile(file, *read, PlistFormat::Xml, &error));
+    EXPECT_TRUE(error);
+    EXPECT_EQ(PropertyList::readFile(file), roundTrip(sample(), PlistFormat::Xml));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
