@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <limits>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -63,6 +64,23 @@ fs::path OwnerPath(const fs::path& folder, pid_t pid) {
     return folder / (std::string(kOwnerPrefix) + std::to_string(pid));
 }
 
+bool IsDigits(std::string_view text, std::size_t maximum) {
+    return !text.empty() && text.size() <= maximum &&
+           std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+// A process id as OwnerPath writes it: decimal, no leading zero; 0 otherwise.
+pid_t ParsePid(std::string_view text) {
+    if (!IsDigits(text, 10) || text[0] == '0') return 0;
+    const unsigned long long value = std::stoull(std::string(text));
+    return value > static_cast<unsigned long long>(std::numeric_limits<pid_t>::max()) ? 0 : static_cast<pid_t>(value);
+}
+
+// The owner whose file this is, when the name is exactly "vantrell-owner.<pid>"; else 0.
+pid_t OwnerOfName(std::string_view name) {
+    return name.starts_with(kOwnerPrefix) ? ParsePid(name.substr(kOwnerPrefix.size())) : 0;
+}
+
 // Locks our owner file in `folder`, made or refreshed now, so that its change
 // time is our start as an owner. -1 when it cannot be made.
 int LockOwnerFile(const fs::path& folder) {
@@ -73,28 +91,34 @@ int LockOwnerFile(const fs::path& folder) {
     return fd.release();
 }
 
-// The earliest start of an owner that is alive; owner files of owners that
-// are gone are removed on the way.
-std::optional<ChangeTime> EarliestLiveOwner(const fs::path& folder) {
-    std::optional<ChangeTime> earliest;
+struct LiveOwners {
+    std::optional<ChangeTime> earliestStart;
+    std::set<pid_t> pids;
+};
+
+// The owners that are alive and the earliest start among them; owner files
+// of owners that are gone are removed on the way. Only names of exactly the
+// owner-file form count: anything else in the folder is not ours to judge.
+LiveOwners FindLiveOwners(const fs::path& folder) {
+    LiveOwners live;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (!name.starts_with(kOwnerPrefix)) continue;
+        const pid_t pid = OwnerOfName(entry.path().filename().string());
+        if (pid == 0) continue;
         plat::FileDescriptor fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-        if (!fd.valid()) continue;
+        struct stat st{};
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             // Nobody holds it: its process is gone (our own is held on
             // another descriptor, so it never gets here).
             ::unlink(entry.path().c_str());
             continue;
         }
-        struct stat st{};
-        if (::fstat(fd.get(), &st) != 0) continue;
         const ChangeTime start{st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
-        if (!earliest || start < *earliest) earliest = start;
+        if (!live.earliestStart || start < *live.earliestStart) live.earliestStart = start;
+        live.pids.insert(pid);
     }
-    return earliest;
+    return live;
 }
 
 // Removes the regular files in `folder` whose names pass `matches` and that
@@ -102,7 +126,7 @@ std::optional<ChangeTime> EarliestLiveOwner(const fs::path& folder) {
 // True when no such name is left there at all (nor is it unknown).
 template <class Matches>
 bool RemoveStale(const fs::path& folder, const fs::path& privateFolder, Matches matches) {
-    const auto earliest = EarliestLiveOwner(privateFolder);
+    const auto earliest = FindLiveOwners(privateFolder).earliestStart;
     if (!earliest) return false;  // not even we are registered: nothing is known to be stale
     bool clean = true;
     std::error_code error;
@@ -123,11 +147,6 @@ bool IsLowerHex(std::string_view text) {
     return !text.empty() && text.size() <= 16 &&
            std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) ||
                                                                       (c >= 'a' && c <= 'f'); });
-}
-
-bool IsDigits(std::string_view text, std::size_t maximum) {
-    return !text.empty() && text.size() <= maximum &&
-           std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 // "Vantrell.<class>.<hex>.<hex>.temp", as CommandAgent::tempPath makes them.
@@ -201,14 +220,38 @@ std::optional<fs::path> UnescapeLine(std::string_view line) {
     return result;
 }
 
-// The recorded folders: at most kRecordMaxEntries, read from at most
-// kRecordMaxBytes; lines that are not a complete absolute path are ignored.
-std::vector<fs::path> ReadRecord(const fs::path& privateFolder) {
-    std::vector<fs::path> folders;
+// One line of the record: the owner that recorded the folder, so that no
+// other run drops the folder while that owner lives, and the folder.
+struct RecordEntry {
+    pid_t recorder = 0;  // 0: not known (a line of an earlier record without one)
+    fs::path folder;
+    friend bool operator==(const RecordEntry&, const RecordEntry&) = default;
+};
+
+// "<pid> <escaped path>", or an escaped path alone; nothing for anything else.
+std::optional<RecordEntry> ParseRecordLine(std::string_view line) {
+    RecordEntry entry;
+    if (!line.starts_with('/')) {
+        const std::size_t space = line.find(' ');
+        if (space == std::string_view::npos || (entry.recorder = ParsePid(line.substr(0, space))) == 0) {
+            return std::nullopt;
+        }
+        line.remove_prefix(space + 1);
+    }
+    auto folder = UnescapeLine(line);
+    if (!folder) return std::nullopt;
+    entry.folder = std::move(*folder);
+    return entry;
+}
+
+// The record's entries: at most kRecordMaxEntries, read from at most
+// kRecordMaxBytes; lines that are not a complete entry are ignored.
+std::vector<RecordEntry> ReadRecord(const fs::path& privateFolder) {
+    std::vector<RecordEntry> entries;
     plat::FileDescriptor fd(
         ::open((privateFolder / kFolderRecord).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st{};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return folders;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return entries;
     std::string text(kRecordMaxBytes, '\0');
     std::size_t size = 0;
     while (size < text.size()) {
@@ -219,24 +262,24 @@ std::vector<fs::path> ReadRecord(const fs::path& privateFolder) {
     }
     // A line cut off by the bound has no line end and is not taken.
     std::size_t start = 0;
-    for (std::size_t end; folders.size() < kRecordMaxEntries && (end = text.find('\n', start)) < size;
+    for (std::size_t end; entries.size() < kRecordMaxEntries && (end = text.find('\n', start)) < size;
          start = end + 1) {
-        auto folder = UnescapeLine(std::string_view(text).substr(start, end - start));
-        if (folder && std::find(folders.begin(), folders.end(), *folder) == folders.end()) {
-            folders.push_back(std::move(*folder));
+        auto entry = ParseRecordLine(std::string_view(text).substr(start, end - start));
+        if (entry && std::find(entries.begin(), entries.end(), *entry) == entries.end()) {
+            entries.push_back(std::move(*entry));
         }
     }
-    return folders;
+    return entries;
 }
 
-void WriteRecord(const fs::path& privateFolder, const std::vector<fs::path>& folders) {
+void WriteRecord(const fs::path& privateFolder, const std::vector<RecordEntry>& entries) {
     const fs::path path = privateFolder / kFolderRecord;
-    if (folders.empty()) {
+    if (entries.empty()) {
         ::unlink(path.c_str());
         return;
     }
     std::string text;
-    for (const auto& folder : folders) text += EscapeLine(folder.string());
+    for (const auto& entry : entries) text += std::to_string(entry.recorder) + " " + EscapeLine(entry.folder.string());
     plat::FileManager::createFile(path, std::string_view(text));
 }
 
@@ -256,30 +299,57 @@ private:
     plat::FileDescriptor fd_;  // the lock goes with the descriptor
 };
 
-// Sweeps the recorded folders and drops those that are gone or hold nothing
-// of ours any more.
+// Sweeps the recorded folders. An entry stays while the owner that recorded
+// it lives (it may write there again at any moment, and its leftovers must
+// be found should it be killed); of the others, one per folder stays until
+// the folder is gone or holds nothing of ours any more.
 void SweepRecordedFolders(const fs::path& privateFolder) {
     RecordLock lock(privateFolder);
-    std::vector<fs::path> folders = ReadRecord(privateFolder);
-    const std::size_t before = folders.size();
-    std::erase_if(folders, [&](const fs::path& folder) {
+    const std::vector<RecordEntry> entries = ReadRecord(privateFolder);
+    const std::set<pid_t> live = FindLiveOwners(privateFolder).pids;
+    std::map<fs::path, bool> needed;  // by folder: whether a further entry must keep it
+    for (const auto& entry : entries) {
+        if (needed.contains(entry.folder)) continue;
         struct stat st{};
-        if (::lstat(folder.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
-        if (!S_ISDIR(st.st_mode)) return true;
-        const bool ours = RemoveStale(folder, privateFolder, IsReplacementFile);
-        return plat::FileManager::removeStaleTemporariesIn(folder) && ours;
-    });
-    if (folders.size() != before) WriteRecord(privateFolder, folders);
+        bool clean = false;
+        if (::lstat(entry.folder.c_str(), &st) != 0) {
+            clean = errno == ENOENT || errno == ENOTDIR;
+        } else if (!S_ISDIR(st.st_mode)) {
+            clean = true;
+        } else {
+            const bool ours = RemoveStale(entry.folder, privateFolder, IsReplacementFile);
+            clean = plat::FileManager::removeStaleTemporariesIn(entry.folder) && ours;
+        }
+        needed[entry.folder] = !clean;
+    }
+    for (const auto& entry : entries) {
+        if (entry.recorder != 0 && live.contains(entry.recorder)) needed[entry.folder] = false;
+    }
+    std::vector<RecordEntry> kept;
+    for (const auto& entry : entries) {
+        if (entry.recorder != 0 && live.contains(entry.recorder)) {
+            kept.push_back(entry);
+        } else if (needed[entry.folder]) {
+            kept.push_back(entry);
+            needed[entry.folder] = false;
+        }
+    }
+    if (kept != entries) WriteRecord(privateFolder, kept);
 }
 
-void AddToRecord(const fs::path& privateFolder, const fs::path& folder) {
+void AddToRecord(const fs::path& privateFolder, const RecordEntry& added) {
     RecordLock lock(privateFolder);
-    std::vector<fs::path> folders = ReadRecord(privateFolder);
-    if (std::find(folders.begin(), folders.end(), folder) != folders.end()) return;
-    // Full: the oldest entry gives way.
-    if (folders.size() >= kRecordMaxEntries) folders.erase(folders.begin());
-    folders.push_back(folder);
-    WriteRecord(privateFolder, folders);
+    std::vector<RecordEntry> entries = ReadRecord(privateFolder);
+    if (std::find(entries.begin(), entries.end(), added) != entries.end()) return;
+    // Full: the oldest entry of an owner that is gone gives way, else the oldest.
+    if (entries.size() >= kRecordMaxEntries) {
+        const std::set<pid_t> live = FindLiveOwners(privateFolder).pids;
+        auto oldest = std::find_if(entries.begin(), entries.end(),
+                                   [&](const RecordEntry& entry) { return !live.contains(entry.recorder); });
+        entries.erase(oldest == entries.end() ? entries.begin() : oldest);
+    }
+    entries.push_back(added);
+    WriteRecord(privateFolder, entries);
 }
 
 // At the normal end of the process its owner files go. Only system calls
@@ -353,9 +423,11 @@ void StartWorkingBeside(const fs::path& folder) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     if (!registry.workedBeside.insert(absolute).second) return;
-    // Recorded before anything is written there: should this process be
-    // killed from now on, a later one knows where to look.
-    AddToRecord(privateFolder, absolute);
+    // Recorded before anything is written there, under the owner whose lock
+    // covers our files (a forked child works under its parent's): should
+    // this process be killed from now on, a later one knows where to look.
+    const auto owner = registry.owners.find(privateFolder);
+    AddToRecord(privateFolder, RecordEntry{owner == registry.owners.end() ? 0 : owner->second.pid, absolute});
     RemoveStale(absolute, privateFolder, IsReplacementFile);
 }
 

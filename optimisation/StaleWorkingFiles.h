@@ -8,15 +8,17 @@
 //
 // A process that makes working files holds a lock on an owner file
 // "vantrell-owner.<pid>" in the private temporary folder for as long as it
-// lives, and removes it when it ends normally. A working file is stale when
+// lives, and removes it when it ends normally. Only names of exactly that
+// form are owner files. A working file is stale when
 // it was made before every living owner started: none of them can be using
 // it.
 //
 // The folders a process replaces files in are recorded in the private
-// temporary folder ("vantrell-folders", one escaped absolute path a line), so
-// that a later process sweeps them even when it never works there itself. A
-// later process drops a folder from the record once nothing of ours is left
-// in it.
+// temporary folder ("vantrell-folders", a line each: the recording owner's
+// process id, a space, the escaped absolute path), so that a later process
+// sweeps them even when it never works there itself. An entry stays while
+// its owner lives; after that, a later process drops it once nothing of ours
+// is left in the folder.
 
 #include <filesystem>
 #include <string_view>

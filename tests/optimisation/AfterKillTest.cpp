@@ -89,8 +89,17 @@ protected:
         fs::create_directories(Path("later"));
         WriteBytes(Path("later/x.jpg"), MakeJpeg(32, 32, false));
         Run([this] { optimisation::JPEGTranAgent(std::make_shared<File>(Path("later/x.jpg").string())).run(); });
-        const std::string recorded = Path("later").string() + "\n";
-        EXPECT_EQ(ReadBytes(Private() / "vantrell-folders"), Bytes(recorded.begin(), recorded.end()));
+        EXPECT_EQ(RecordedFolders(), std::vector<fs::path>{Path("later")});
+    }
+
+    // The folders in the record, in order, without the owners that recorded them.
+    std::vector<fs::path> RecordedFolders() const {
+        std::vector<fs::path> folders;
+        std::ifstream record(Private() / "vantrell-folders");
+        for (std::string line; std::getline(record, line);) {
+            folders.emplace_back(line.substr(line.starts_with('/') ? 0 : line.find(' ') + 1));
+        }
+        return folders;
     }
 };
 
@@ -223,6 +232,67 @@ TEST_F(AfterKillTest, NormalEndRemovesOwnerFile) {
     optimisation::JPEGOptimAgent(std::make_shared<File>(Path("later/x.jpg").string())).run();
     Run([] {});
     EXPECT_TRUE(fs::exists(Private() / ("vantrell-owner." + std::to_string(::getpid()))));
+}
+
+// A run that starts while another works leaves the other's folder in the
+// record, although nothing of ours is there at that moment; once that run is
+// killed, a later run sweeps what it left there.
+TEST_F(AfterKillTest, TwoRunsAtOnceBothStayRecordedUntilEachEnds) {
+    fs::create_directories(Path("photos"));
+    WriteBytes(Path("photos/a.png"), MakeStoredPng(64, 48));
+    const fs::path ready = Path("ready"), go = Path("go");
+    std::fflush(nullptr);
+    const pid_t first = ::fork();
+    ASSERT_GE(first, 0);
+    if (first == 0) {
+        optimisation::KSMPngCrushAgent(std::make_shared<File>(Path("photos/a.png").string())).run();
+        WriteBytes(ready, {1});
+        for (int wait = 0; wait < 60000 && !fs::exists(go); ++wait) ::usleep(1000);
+        plat::FileManager::writeAtomically(Path("photos/b.png"), [](const fs::path& temporary) {
+            WriteBytes(temporary, {1, 2, 3});
+            return ::raise(SIGKILL) == 0;
+        });
+        ::_exit(1);
+    }
+    for (int wait = 0; wait < 60000 && !fs::exists(ready) && Running(first); ++wait) ::usleep(1000);
+    ASSERT_TRUE(fs::exists(ready));
+    EXPECT_EQ(RecordedFolders(), std::vector<fs::path>{Path("photos")});
+
+    // A second run, in a folder of its own, starts and ends meanwhile.
+    fs::create_directories(Path("second"));
+    WriteBytes(Path("second/x.jpg"), MakeJpeg(32, 32, false));
+    Run([this] { optimisation::JPEGTranAgent(std::make_shared<File>(Path("second/x.jpg").string())).run(); });
+    EXPECT_EQ(RecordedFolders(), (std::vector<fs::path>{Path("photos"), Path("second")}));
+
+    WriteBytes(go, {1});
+    int status = 0;
+    ::waitpid(first, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_EQ(Names(Path("photos")).size(), 2u);  // the half-written file beside a.png
+
+    LaterRun();
+    EXPECT_EQ(Names(Path("photos")), std::vector<std::string>{"a.png"});
+    EXPECT_EQ(Names(Private()), std::vector<std::string>{"vantrell-folders"});
+}
+
+// Only "vantrell-owner." followed by a process id is an owner file: names that
+// merely start so are left where they are, locked or not.
+TEST_F(AfterKillTest, OnlyOwnerFilesOfOwnersThatAreGoneAreRemoved) {
+    std::fflush(nullptr);
+    const pid_t gone = ::fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    WriteBytes(Private() / ("vantrell-owner." + std::to_string(gone)), {});
+    std::vector<std::string> lookAlikes{"vantrell-owner.",     "vantrell-owner.0123",       "vantrell-owner.12.bak",
+                                        "vantrell-owner.notes", "vantrell-owner.99999999999", "vantrell-owner.-5"};
+    for (const auto& name : lookAlikes) WriteBytes(Private() / name, {7});
+    fs::create_directory(Private() / "vantrell-owner.77");
+
+    LaterRun();
+    lookAlikes.insert(lookAlikes.end(), {"vantrell-folders", "vantrell-owner.77"});
+    std::sort(lookAlikes.begin(), lookAlikes.end());
+    EXPECT_EQ(Names(Private()), lookAlikes);
 }
 
 }  // namespace
