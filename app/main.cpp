@@ -133,6 +133,10 @@ int main(int argc, char* argv[]) {
 
     AppDelegate delegate;
     running = &delegate;
+    // Every event loop ends, also those of a question, a sheet or a drag
+    // under which the close ran; quit() would first ask each window to
+    // close, and one that refuses (a question) would keep the process.
+    QObject::connect(&delegate, &AppDelegate::mainWindowDidClose, &application, [] { QCoreApplication::exit(0); });
     delegate.applicationDidFinishLaunching();
     delegate.window()->show();
     if (!files.empty()) delegate.applicationOpenFiles(files);

@@ -5,6 +5,7 @@
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/ApplicationSupportFolder.h"
 #include "app/ui/CloseRequestFilter.h"
+#include "app/ui/CustomAlert.h"
 #include "app/ui/DropTargets.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/JobOptionPanels.h"
@@ -17,8 +18,10 @@
 #include "app/ui/MainWindow.h"
 
 #include <QCoreApplication>
+#include <QDrag>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent), window_(std::make_unique<MainWindow>(this)) {
     setUpJobOptions();
@@ -36,9 +39,9 @@ void AppDelegate::awakeFromNib() {
     if (!rateApplicationObject_) rateApplicationObject_ = new MacAppStoreRating(this);
     revealInFileManager = [](const std::vector<std::filesystem::path>& files) { RevealInFileManager(files); };
     mainMenus_ = new MainMenus(this, window_.get());
-    // The close box reaches the window also while the progress sheet is up.
+    // The close box reaches the window also while a sheet or a question is up.
     closeRequestFilter_ =
-        CloseRequestFilter::installForX11(window_.get(), [this] { return isProgressSheetBlockingWindow(); });
+        CloseRequestFilter::installForX11(window_.get(), [this] { return isModalWindowBlockingClose(); });
     // The list's sort by its "ImageList" column, ascending, is held by its model.
 }
 
@@ -94,15 +97,25 @@ void AppDelegate::InitializeNibControlsFromHere() {
 }
 
 void AppDelegate::windowWillClose() {
+    // A close box, Quit or a signal while the close already waits.
+    if (closeRunning_) return;
+    const QScopedValueRollback<bool> running(closeRunning_, true);
     closing_ = true;
+    // Saved first: a second termination signal during the waits below ends
+    // the process at once.
+    emit mainWindowWillClose();
+    // This may run inside a question's or a drag's own event loop: those
+    // end (with their default answers) once this returns, and nothing below
+    // waits for them.
+    EndOpenCustomAlerts();
+    QDrag::cancel();
     // Running work stops between files and is waited for, so no write is cut
     // short: the add requests, the batch after its current file, the previews.
     imageListViewContents_->cancelAndWaitForAddRequests();
     CancelAndWaitForBatch();
     StopPreviews();
-    emit mainWindowWillClose();
     RemovePreviewFolder();
-    QCoreApplication::quit();
+    emit mainWindowDidClose();
 }
 
 void AppDelegate::RemovePreviewFolder() {

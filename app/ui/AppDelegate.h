@@ -56,9 +56,11 @@ public:
     // The toolbar's and the buttons' images, and the two pictures of the
     // image views (an image that cannot be read, the drop area).
     void setToolbarAndButtonImages();
-    // The main window is closing: running work is cancelled and waited for,
-    // the general options are saved, the preview folder goes and the
-    // application ends.
+    // The main window is closing: the general options are saved, questions
+    // still open take their default answers, a drag is cancelled, running
+    // work is cancelled and waited for, the preview folder goes and
+    // mainWindowDidClose is sent. Safe from inside any question's, sheet's or
+    // drag's own event loop; a call while another runs does nothing.
     void windowWillClose();
     // The main window's size or full-screen state changed.
     void windowDidResize();
@@ -222,6 +224,10 @@ public:
     std::optional<BatchJob> PrepareBatchJob(const std::vector<std::int64_t>& rows,
                                             const std::filesystem::path& destination);
     bool StartBatchJob(BatchJob job, BatchFinished finished, bool holdSheet);
+    // The end of a batch on the main thread: the sheet goes, the window's
+    // controls come back, then `finished` or the report.
+    void FinishBatchJob(const std::filesystem::path& folder, const BatchReport& report,
+                        const BatchFinished& finished);
     void HoldProgressSheet(bool hold);
     void PostBatchNotification(const BatchReport& report);
     // Rows dragged out of the list.
@@ -260,6 +266,9 @@ signals:
     void configurationsDidChange();
     // The main window is closing; the general options are saved here.
     void mainWindowWillClose();
+    // The close has finished its work: the application ends (main() ends
+    // its event loops here).
+    void mainWindowDidClose();
     // The current image was shown anew (selection, turn, flip or removal):
     // the watermark editor takes the shown proportions, the rename example
     // and the preview follow. No image: ratio 0.
@@ -307,9 +316,10 @@ public:
     // and column (-1: outside the rows, or the keyboard's menu key): a row
     // that is not selected becomes the selection alone.
     void menuNeedsUpdate(int clickedRow, int clickedColumn);
-    // Whether the progress sheet is up and has the keyboard (nothing else
-    // over it): closing the window now cancels the run and waits for it.
-    bool isProgressSheetBlockingWindow() const;
+    // Whether a modal window (the progress sheet, a question, the
+    // preferences sheet, a folder dialog) holds the main window, so that the
+    // window system's close request would not reach it.
+    bool isModalWindowBlockingClose() const;
 
     // --- Preferences and presets (AppDelegatePreferences.cpp, AppDelegatePresets.cpp) ---
     // Start-up: the preset menus from their files, then the general options
@@ -377,6 +387,8 @@ private:
     std::unique_ptr<PreferencesState> prefs_;
     MainMenus* mainMenus_ = nullptr;
     std::unique_ptr<CloseRequestFilter> closeRequestFilter_;
-    // The main window is closing: a batch that ends now shows no report.
+    // The main window is closing: a batch that ends now shows no report,
+    // and no new batch starts.
     bool closing_ = false;
+    bool closeRunning_ = false;
 };

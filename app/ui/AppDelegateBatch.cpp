@@ -180,7 +180,7 @@ std::optional<BatchJob> AppDelegate::PrepareBatchJob(const std::vector<std::int6
 bool AppDelegate::StartBatchJob(BatchJob job, BatchFinished finished, bool holdSheet) {
     batchSeams();
     AppDelegateRuns& runs = *runs_;
-    if (runs.batchRunning || job.rows.empty() || job.destination.empty()) return false;
+    if (closing_ || runs.batchRunning || job.rows.empty() || job.destination.empty()) return false;
     if (runs.batchThread.joinable()) runs.batchThread.join();
     PreviewWindowClose(window_.get());
 
@@ -205,24 +205,35 @@ bool AppDelegate::StartBatchJob(BatchJob job, BatchFinished finished, bool holdS
         });
         // Posted from here: the desktop's service may take a moment to answer.
         if (!report.cancelled && !finished) PostBatchNotification(report);
-        OnMainThreadAndWait(this, [this, &report, &folder, &finished] {
-            EndProgressSheet(false);
-            // A held sheet is held for its own batch only.
-            runs_->sheetHeld = false;
-            if (runs_->sheet) runs_->sheet->hold(false);
-            if (finished) {
-                finished(report);
-            } else if (!report.cancelled) {
-                AlertOnSuccessConversion(folder, report);
-            }
-            runs_->progress.cancelHandled();
-            if (runs_->sheet) runs_->sheet->showState(runs_->progress);
-            runs_->batchRunning = false;
-            toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, true);
-            updateRemoveItems();
-        });
+        // Posted, not waited for: the report waits for the user, and the
+        // close path waits for this thread; a thread waiting for the report
+        // would hold the close for good.
+        QMetaObject::invokeMethod(
+            this,
+            [this, report, folder, finished = std::move(finished)] { FinishBatchJob(folder, report, finished); },
+            Qt::QueuedConnection);
     });
     return true;
+}
+
+void AppDelegate::FinishBatchJob(const std::filesystem::path& folder, const BatchReport& report,
+                                 const BatchFinished& finished) {
+    EndProgressSheet(false);
+    // A held sheet is held for its own batch only.
+    runs_->sheetHeld = false;
+    if (runs_->sheet) runs_->sheet->hold(false);
+    runs_->progress.cancelHandled();
+    if (runs_->sheet) runs_->sheet->showState(runs_->progress);
+    // The batch is over before anything is reported: a close while the
+    // report is up has nothing left to wait for.
+    runs_->batchRunning = false;
+    toolbarEnableTable_.setEnabled(ToolbarEnableTable::AddImage, true);
+    updateRemoveItems();
+    if (finished) {
+        finished(report);
+    } else if (!report.cancelled) {
+        AlertOnSuccessConversion(folder, report);
+    }
 }
 
 void AppDelegate::PostBatchNotification(const BatchReport& report) {

@@ -1,11 +1,10 @@
 // The controller's menu actions: the context menu's selection rule, the
-// support page, quitting, and whether a close may pass the progress sheet.
+// support page, quitting, and whether a close must pass a modal window.
 #include "app/model/ImageListModel.h"
 #include "app/model/SupportAddress.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/MainWindow.h"
-#include "app/ui/ProgressSheet.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -36,7 +35,6 @@ void AppDelegate::terminate(QObject*) {
     window_->close();
 }
 
-bool AppDelegate::isProgressSheetBlockingWindow() const {
-    const ProgressSheet* sheet = runs_ ? runs_->sheet.data() : nullptr;
-    return sheet && sheet->isVisible() && QApplication::activeModalWidget() == sheet;
+bool AppDelegate::isModalWindowBlockingClose() const {
+    return QApplication::activeModalWidget() != nullptr;
 }

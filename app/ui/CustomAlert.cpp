@@ -211,7 +211,10 @@ int RunOnMainThread(const std::shared_ptr<CustomAlert>& alert, bool withView) {
 
 void SetCustomAlertsClosing(bool closing) {
     gClosing.store(closing);
-    if (!closing) return;
+    if (closing) EndOpenCustomAlerts();
+}
+
+void EndOpenCustomAlerts() {
     ReleaseWaitingThreads();
     QCoreApplication* application = QCoreApplication::instance();
     if (application && QThread::currentThread() == application->thread()) {

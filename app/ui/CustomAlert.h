@@ -108,6 +108,11 @@ int RunCustomAlertSheetWithView(const QString& title, const QString& message, co
 // loop ends.
 void SetCustomAlertsClosing(bool closing);
 bool CustomAlertsClosing();
+// Ends every question that is open now with its default code: threads
+// waiting for an answer get it at once, and the main thread's questions end
+// when control returns to their event loops. Later questions are asked as
+// usual. Main thread.
+void EndOpenCustomAlerts();
 
 // Seams for tests, used on the main thread. A responder answers every
 // question without showing it; a presented hook sees each dialog once it is

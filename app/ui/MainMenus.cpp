@@ -6,6 +6,7 @@
 #include "app/ui/MainWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeySequence>
 #include <QMenu>
@@ -110,6 +111,29 @@ void AddItems(QMenu* menu, const MenuEntry (&entries)[N], AppDelegate* delegate,
     }
 }
 
+// Offers the Quit item on each window of the application as it shows: a
+// question or sheet over the main window, the preview. Qt matches a shortcut
+// only in the active window and not in a window that a modal one blocks.
+class QuitOnEveryWindow : public QObject {
+public:
+    QuitOnEveryWindow(MainMenus* menus, QWidget* mainWindow) : QObject(menus), menus_(menus), mainWindow_(mainWindow) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show || !watched->isWidgetType()) return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        const Qt::WindowType type = widget->windowType();
+        if (widget->isWindow() && widget != mainWindow_ && type != Qt::Popup && type != Qt::ToolTip) {
+            menus_->offerQuitOn(widget);
+        }
+        return false;
+    }
+
+private:
+    MainMenus* menus_;
+    QWidget* mainWindow_;
+};
+
 }  // namespace
 
 MainMenus::MainMenus(AppDelegate* delegate, MainWindow* window)
@@ -139,6 +163,7 @@ MainMenus::MainMenus(AppDelegate* delegate, MainWindow* window)
     table->installEventFilter(this);
     table->viewport()->installEventFilter(this);
     validateMenuItems();
+    qApp->installEventFilter(new QuitOnEveryWindow(this, window));
 }
 
 QMenu* MainMenus::buildMenu(const char* objectName, const char* titleKey) {

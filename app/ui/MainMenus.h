@@ -39,7 +39,8 @@ public:
     void validateMenuItems();
 
     // The Quit item's shortcut also works while `sheet` (a window-modal
-    // dialog over the main window) has the keyboard.
+    // dialog over the main window, or another window of the application) has
+    // the keyboard. Every window is offered it as it shows.
     void offerQuitOn(QWidget* sheet);
 
     // Opens the context menu at `globalPosition` for a click on the list's

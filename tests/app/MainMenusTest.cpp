@@ -428,7 +428,7 @@ TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemo
     ASSERT_FALSE(fs::exists(general));
     AddPhotos(4);
     ShowWindow();
-    CloseRequestFilter filter(&window(), [this] { return delegate->isProgressSheetBlockingWindow(); }, kProtocols,
+    CloseRequestFilter filter(&window(), [this] { return delegate->isModalWindowBlockingClose(); }, kProtocols,
                               kDeleteWindow);
     xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()));
     // Without the progress sheet the close box is left to Qt.
@@ -439,7 +439,7 @@ TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemo
 
     EXPECT_FALSE(filter.nativeEventFilter("windows_generic_MSG", &message, nullptr));
     if (GetParam() == "CloseBox") {
-        ASSERT_TRUE(delegate->isProgressSheetBlockingWindow());
+        ASSERT_TRUE(delegate->isModalWindowBlockingClose());
         EXPECT_TRUE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
     } else if (GetParam() == "QuitItem") {
         item("quitMenuItem")->trigger();
@@ -464,6 +464,62 @@ TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemo
 
 INSTANTIATE_TEST_SUITE_P(Routes, CloseDuringBatchTest,
                          ::testing::Values("CloseBox", "QuitItem", "QuitShortcutOnTheSheet", "WindowClose"),
+                         [](const auto& info) { return info.param; });
+
+// Closing while the end-of-batch report waits for the user, by each route:
+// the close runs inside the report's own event loop, yet ends at once; the
+// report takes its default answer and the batch's thread is not left waiting.
+class CloseWithReportTest : public MainMenusTest, public ::testing::WithParamInterface<std::string> {
+protected:
+    void TearDown() override {
+        SetCustomAlertPresentedHook(nullptr);
+        MainMenusTest::TearDown();
+    }
+};
+
+TEST_P(CloseWithReportTest, TheReportTakesItsDefaultAndTheCloseEnds) {
+    const fs::path preview = GetApplicationSupportFolder("VantrellPreview");
+    const fs::path general = folders->config / "vantrell" / "org.vantrell.Vantrell-Pref.plist";
+    AddPhotos(2);
+    ShowWindow();
+    fs::create_directories(dir / "out");
+    delegate->batchSeams().storedDestination = [this] { return dir / "out"; };
+    int folderOpened = 0;
+    delegate->batchSeams().openFolder = [&](const fs::path&) { ++folderOpened; };
+    CloseRequestFilter filter(&window(), [this] { return delegate->isModalWindowBlockingClose(); }, kProtocols,
+                              kDeleteWindow);
+    bool closed = false, blocked = false;
+    QPointer<QDialog> report;
+    QObject::connect(delegate.get(), &AppDelegate::mainWindowDidClose, [&] { closed = true; });
+    SetCustomAlertResponder(nullptr);  // the real report, in its own event loop
+    SetCustomAlertPresentedHook([&](QDialog& shown) {
+        report = &shown;
+        blocked = delegate->isModalWindowBlockingClose();
+        if (GetParam() == "CloseBox") {
+            xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()));
+            EXPECT_TRUE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
+        } else if (GetParam() == "QuitShortcutOnTheReport") {
+            shown.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&shown));
+            QTest::keyClick(&shown, Qt::Key_Q, Qt::ControlModifier);
+        } else {
+            window().close();  // a termination signal's way
+        }
+    });
+    delegate->ConvertAllButtonAction(nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return closed; }));
+    EXPECT_TRUE(blocked);
+    ASSERT_TRUE(WaitUntil([&] { return !report; }));  // answered, gone
+    EXPECT_EQ(folderOpened, 0);  // the default is OK, not Open Destination
+    EXPECT_FALSE(delegate->isBatchRunning());
+    EXPECT_FALSE(window().isVisible());
+    for (const char* name : {"p1.jpg", "p2.jpg"}) EXPECT_TRUE(fs::exists(dir / "out" / name)) << name;
+    EXPECT_TRUE(fs::exists(general));
+    EXPECT_FALSE(fs::exists(preview));
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, CloseWithReportTest,
+                         ::testing::Values("CloseBox", "QuitShortcutOnTheReport", "WindowClose"),
                          [](const auto& info) { return info.param; });
 
 // Each menu, light and dark, saved when asked for.
