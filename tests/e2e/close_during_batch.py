@@ -7,7 +7,6 @@ photos, each a whole PNG), the general preference file written and the preview f
     close_during_batch.py <vantrell executable> [screenshot folder]
 """
 
-import ctypes
 import os
 import shutil
 import signal
@@ -17,7 +16,7 @@ import tempfile
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 import desktop  # noqa: E402
-from desktop import click, find_all
+from desktop import click, find_all, press_close_box
 
 VANTRELL = sys.argv[1]
 SHOTS = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] != "--way" else None
@@ -40,21 +39,6 @@ def run(*command):
 def screenshot(name):
     if SHOTS:
         os.makedirs(SHOTS, exist_ok=True), run("import", "-window", "root", os.path.join(SHOTS, name))
-
-
-def press_close_box(window):
-    """WM_DELETE_WINDOW as a window manager sends it: an XClientMessageEvent as longs on a 64-bit system."""
-    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-    x11.XOpenDisplay.restype, x11.XInternAtom.restype = ctypes.c_void_p, ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None) or fail("no X display for the close box")
-    protocols, delete = (x11.XInternAtom(display, atom, 0) for atom in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW"))
-    # type 33 (ClientMessage), serial, send_event, display, window, message_type, format, data (CurrentTime)
-    x11.XSendEvent(display, window, 0, 0, (ctypes.c_long * 24)(33, 0, 0, 0, window, protocols, 32, delete, 0))
-    x11.XFlush(display)
-    x11.XCloseDisplay(display)
 
 
 def quietly(test, node):

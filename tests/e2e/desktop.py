@@ -1,6 +1,7 @@
 """What the end-to-end scripts share: an X server of their own, and finding and clicking widgets through AT-SPI.
 pyatspi is imported only once DISPLAY names the new server."""
 
+import ctypes
 import os
 import subprocess
 import time
@@ -70,3 +71,20 @@ def progress_sheet(app):
         except Exception:
             continue
     return None
+
+
+def press_close_box(window):
+    """WM_DELETE_WINDOW as a window manager sends it: an XClientMessageEvent as longs on a 64-bit system."""
+    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+    x11.XOpenDisplay.restype, x11.XInternAtom.restype = ctypes.c_void_p, ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    if not display:
+        raise RuntimeError("no X display for the close box")
+    protocols, delete = (x11.XInternAtom(display, atom, 0) for atom in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW"))
+    # type 33 (ClientMessage), serial, send_event, display, window, message_type, format, data (CurrentTime)
+    x11.XSendEvent(display, window, 0, 0, (ctypes.c_long * 24)(33, 0, 0, 0, window, protocols, 32, delete, 0))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
