@@ -258,6 +258,30 @@ TEST_F(BatchWindowTest, PreviewShowsCaptionAndFollowsNextAndPrevious) {
     ASSERT_TRUE(WaitUntil([&] { return caption->text().startsWith("1 of 1 (third"); }));
 }
 
+// Two names that read the same as text ("caf\xe9" and "caf\xe8" both show as
+// "caf\ufffd") are two files: the preview keeps its own when the list changes.
+TEST_F(BatchWindowTest, PreviewFollowsItsFileByItsBytes) {
+    AddPhoto("caf\xe9.jpg", 300, 200);
+    AddPhoto("caf\xe8.jpg", 120, 160);
+    selected = {1};
+    PreviewWindow* preview = delegate->previewWindow();
+    ASSERT_TRUE(preview);
+    QLabel* caption = preview->PreviewStringStaticText;
+    window().previewButtonOutlet->click();
+    ASSERT_TRUE(WaitUntil([&] { return caption->text().startsWith("2 of 2"); }));
+    EXPECT_EQ(caption->text(), QString::fromUtf8("2 of 2 (caf\xef\xbf\xbd.png @ 72 dpi, 120 x 160 pixels)"));
+    EXPECT_TRUE(fs::exists(dir / "preview" / "caf\xe8.png"));
+
+    // A row inserted before both: the previewed file is now the third.
+    const int before = prepared;
+    AddPhoto("a.jpg");
+    std::rotate(rows.rbegin(), rows.rbegin() + 1, rows.rend());
+    delegate->changePreviewActionAfterDeleteOrAdd();
+    EXPECT_EQ(caption->text(), QString::fromUtf8("3 of 3 (caf\xef\xbf\xbd.png @ 72 dpi, 120 x 160 pixels)"));
+    EXPECT_EQ(prepared, before) << "renumbered, not converted again";
+    EXPECT_FALSE(preview->previewNextPreviousButton->isEnabled(1)) << "the last row has no next";
+}
+
 // A small preview still shows its whole caption, the output size included:
 // the window is as wide as the caption, whatever the image's size.
 TEST_F(BatchWindowTest, PreviewCaptionOfASmallImageIsShownWhole) {
