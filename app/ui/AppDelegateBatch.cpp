@@ -3,6 +3,7 @@
 #include "app/model/JobOptionsModel.h"
 #include "app/model/LocalFileURL.h"
 #include "app/model/OutputNaming.h"
+#include "app/model/ShownPaths.h"
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
@@ -52,8 +53,9 @@ void ChooseDestinationWithDialog(QWidget* window, PreferencesSheet* sheet,
             accessory->show();
         }
         const QStringList files = dialog->selectedFiles();
-        if (result == QDialog::Accepted && !files.isEmpty()) {
-            done(std::filesystem::path(files.first().toStdString()));
+        std::filesystem::path folder = files.isEmpty() ? std::filesystem::path() : PathShownAs(files.first());
+        if (result == QDialog::Accepted && !folder.empty()) {
+            done(std::move(folder));
         } else {
             done(std::nullopt);
         }

@@ -3,6 +3,7 @@
 #include "app/model/JobOptionsModel.h"
 #include "app/model/LocalFileURL.h"
 #include "app/model/PreferenceFiles.h"
+#include "app/model/ShownPaths.h"
 #include "app/model/StringTable.h"
 #include "app/model/WatermarkEditorModel.h"
 #include "app/ui/AppDelegate.h"
@@ -161,7 +162,8 @@ void AppDelegate::SelectDestinationFolder(QObject*) {
     dialog->setLabelText(QFileDialog::Accept, LocalizedString("OpenDialogButton"));
     connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
         const QStringList files = dialog->selectedFiles();
-        if (result == QDialog::Accepted && !files.isEmpty()) SetDestinationURL(files.first().toStdString());
+        const std::filesystem::path folder = files.isEmpty() ? std::filesystem::path() : PathShownAs(files.first());
+        if (result == QDialog::Accepted && !folder.empty()) SetDestinationURL(folder);
     });
     dialog->open();
 }

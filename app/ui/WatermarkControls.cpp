@@ -6,6 +6,7 @@
 #include "app/ui/WatermarkControls.h"
 
 #include "app/model/AddImageFiles.h"
+#include "app/model/ShownPaths.h"
 #include "app/model/WatermarkEditorModel.h"
 #include "app/ui/ColorWell.h"
 #include "app/ui/NumberFields.h"
@@ -723,7 +724,8 @@ WatermarkControls::ImageFileChooser& WatermarkControls::imageFileChooser() {
         dialog->setLabelText(QFileDialog::Accept, LocalizedString("SetImageDialogButton"));
         QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int result) {
             const QStringList files = dialog->selectedFiles();
-            if (result == QDialog::Accepted && files.size() == 1) chosen(files.front().toStdString());
+            const std::filesystem::path file = files.size() == 1 ? PathShownAs(files.front()) : std::filesystem::path();
+            if (result == QDialog::Accepted && !file.empty()) chosen(file);
         });
         dialog->open();
     };

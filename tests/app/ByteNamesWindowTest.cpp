@@ -5,6 +5,7 @@
 #include "ByteNamesTestSupport.h"
 #include "ImageListTestSupport.h"
 #include "app/model/JobOptionsModel.h"
+#include "app/ui/AddFilesDialog.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/CustomAlert.h"
@@ -90,6 +91,20 @@ protected:
     static void SetURIList(QMimeData& data, const std::vector<fs::path>& paths) {
         data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(bytenames::GLibURIList(paths)));
     }
+    // Picks the folder's row in the Add dialog and adds what it answers.
+    void AddThroughDialog(const fs::path& folder) {
+        AddFilesDialog dialog(delegate->window());
+        dialog.setDirectory(QString::fromStdString(folder.parent_path().native()));
+        dialog.show();
+        // The folder's listing arrives from a worker thread.
+        ASSERT_TRUE(WaitFor([&] {
+            dialog.selectNames({QString::fromStdString(folder.filename().native())});
+            return dialog.selectedURLs().size() == 1;
+        }));
+        EXPECT_EQ(dialog.selectedURLs(), std::vector<fs::path>{folder});
+        delegate->AddUrlsIntoImageListViewAtEnd(dialog.selectedURLs(), false);
+    }
+
     void ConvertAll() {
         delegate->ConvertAllButtonAction(nullptr);
         ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
@@ -130,6 +145,7 @@ TEST_F(ByteNamesWindow, EveryDoorAddsTheFilesUnderTheirOwnBytes) {
              SetURIList(data, paths);
              Drag(list->viewport(), &data, [&] { data.gone = true; });
          }},
+        {"their folder picked in the Add dialog", [&](const auto& paths) { AddThroughDialog(paths.front().parent_path()); }},
         {"a byte-named folder dropped on the big view",
          [&](const auto& paths) {
              QMimeData data;
@@ -141,12 +157,35 @@ TEST_F(ByteNamesWindow, EveryDoorAddsTheFilesUnderTheirOwnBytes) {
     int index = 0;
     for (const Door& door : doors) {
         SCOPED_TRACE(door.what);
-        const std::vector<fs::path> photos = Photos(dir / ("door" + std::to_string(index++) + "\xe9\xff"));
+        // Qt's file views show no name that is not UTF-8: the dialog picks
+        // the folder that holds them, and the folder's name is.
+        const bool dialog = std::string_view(door.what).find("Add dialog") != std::string_view::npos;
+        const std::vector<fs::path> photos = Photos(dir / ("door" + std::to_string(index++) + (dialog ? "" : "\xe9\xff")));
         expected.insert(photos.begin(), photos.end());
         door.add(photos);
         ASSERT_TRUE(WaitFor([&] { return model->count() == int(expected.size()) && !model->isAdding(); }))
             << model->count() << " of " << expected.size();
         EXPECT_EQ(Listed(), expected);
+    }
+}
+
+// A destination folder dropped on the preferences' box, or read back from
+// the stored file URL, is the folder of those bytes.
+TEST_F(ByteNamesWindow, ADestinationFolderKeepsItsBytes) {
+    for (const bytenames::ByteName& name : bytenames::Stems()) {
+        SCOPED_TRACE(name.what);
+        const fs::path folder = dir / ("out " + name.stem);
+        fs::create_directories(folder);
+        QMimeData data;
+        SetURIList(data, {folder});
+        Drag(delegate->window()->destinationPathViewCntr, &data);
+        EXPECT_EQ(delegate->destinationURL(), folder);
+        delegate->SetDestinationURL({});
+        EXPECT_EQ(delegate->destinationURL(), fs::path());
+        std::string stored = bytenames::GLibURIList({folder});
+        stored.resize(stored.size() - 2);  // no line end
+        delegate->SetDestinationURLData(QByteArray::fromStdString(stored));
+        EXPECT_EQ(delegate->destinationURL(), folder);
     }
 }
 
