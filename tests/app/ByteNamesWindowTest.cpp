@@ -5,10 +5,12 @@
 #include "ByteNamesTestSupport.h"
 #include "ImageListTestSupport.h"
 #include "app/model/JobOptionsModel.h"
+#include "app/model/LocalFileURL.h"
 #include "app/ui/AddFilesDialog.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/CustomAlert.h"
+#include "app/ui/DragOut.h"
 #include "app/ui/DropTargets.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/MainWindow.h"
@@ -22,6 +24,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <numeric>
 #include <set>
 
 using namespace listtest;
@@ -253,6 +256,34 @@ TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
         EXPECT_EQ(reports[0], QString::fromUtf8("10 files converted.|1 file could not be converted: bad\xef\xbf\xbd.jpg"));
         EXPECT_EQ(opened, std::vector<fs::path>{destination});
     }
+}
+
+// Rows dragged out onto a target that takes files: the URI list names the
+// converted files under the sources' own bytes.
+TEST_F(ByteNamesWindow, RowsDraggedOutAreListedUnderTheirOwnBytes) {
+    const std::vector<fs::path> photos = Photos(dir / "in");
+    delegate->applicationOpenFiles(photos);
+    ASSERT_TRUE(WaitFor([&] { return model->count() == int(photos.size()) && !model->isAdding(); }));
+    JobOptionState state = delegate->jobOptions()->state();
+    state.outputType = kImageTypePNG;
+    delegate->jobOptions()->setState(state);
+
+    std::vector<int> rows(photos.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    std::unique_ptr<DragOutMimeData> data(delegate->dragOutController().beginDrag(rows, delegate->window()));
+    ASSERT_TRUE(data);
+    const QByteArray list = data->data(QStringLiteral("text/uri-list"));
+    std::set<std::string> listed;
+    for (const fs::path& file : PathsFromURIList(std::string_view(list.constData(), std::size_t(list.size())))) {
+        EXPECT_EQ(convtest::Decode(file).type, "public.png") << Escaped(file.native());
+        listed.insert(file.filename().native());
+    }
+    std::set<std::string> expected;
+    for (const fs::path& photo : photos) expected.insert(photo.stem().native() + ".png");
+    EXPECT_EQ(listed, expected);
+    data->dropped(true);
+    data.reset();
+    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
 }
 
 }  // namespace
