@@ -59,7 +59,10 @@ bool AppDelegate::IsConversionOptionsValid(ImageConversion* record, bool preview
             box->setObjectName(QLatin1String(kPNGAlertCheckBoxName));
             box->hide();
         }
-        box->setChecked(state.doNotShowPNGOptimizationAlert);
+        {
+            const QSignalBlocker blocker(box);
+            box->setChecked(state.doNotShowPNGOptimizationAlert);
+        }
         box->setText(LocalizedString("DoNotShowAlertCheckBoxTitle"));
         const int code = RunCustomAlertSheetWithView(
             LocalizedString("PNGOptimizationAlertTitle"), LocalizedString("PNGOptimizationAlertMessage"),

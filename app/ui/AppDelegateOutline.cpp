@@ -73,7 +73,8 @@ QWidget* AppDelegate::outlineViewViewForItem(KSMOutlineView*, KSMConfiguration* 
     control->setText(group->title());
     // The switch knows its group by index: titles need not be unique.
     control->setProperty(kGroupIndexProperty, index);
-    connect(control, &OnOffSwitchControl::clicked, this, [this, control] { SwitchAction(control); });
+    // Toggled, not clicked: assistive tools switch it without a click.
+    connect(control, &OnOffSwitchControl::toggled, this, [this, control] { SwitchAction(control); });
     return header;
 }
 

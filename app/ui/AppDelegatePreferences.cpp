@@ -72,18 +72,18 @@ void AppDelegate::setUpPreferences() {
         pngBox = new QCheckBox(sheet);
         pngBox->setObjectName(QLatin1String(kPNGAlertCheckBoxName));
     }
-    connect(pngBox, &QCheckBox::clicked, jobOptions_, &JobOptionsModel::setDoNotShowPNGOptimizationAlert);
+    connect(pngBox, &QCheckBox::toggled, jobOptions_, &JobOptionsModel::setDoNotShowPNGOptimizationAlert);
     sheet->placeQuestionBox(window_->doNotShowAlertCheckBox, 0);
     sheet->placeQuestionBox(pngBox, 1);
 
     for (const GeneralBoxBinding& binding : kGeneralBoxBindings) {
         QCheckBox* box = sheet->*binding.box;
         if (binding.option == &GeneralOptions::overwriteExisting) {
-            connect(box, &QCheckBox::clicked, this, [this, box] { changeOverwriteExistingFile(box); });
+            connect(box, &QCheckBox::toggled, this, [this, box] { changeOverwriteExistingFile(box); });
         } else if (binding.option == &GeneralOptions::preserveCreationDate) {
-            connect(box, &QCheckBox::clicked, this, [this, box] { PreserveCreationDateAction(box); });
+            connect(box, &QCheckBox::toggled, this, [this, box] { PreserveCreationDateAction(box); });
         } else {
-            connect(box, &QCheckBox::clicked, jobOptions_,
+            connect(box, &QCheckBox::toggled, jobOptions_,
                     [this, option = binding.option](bool on) { jobOptions_->setExtraOption(option, on, false); });
         }
     }

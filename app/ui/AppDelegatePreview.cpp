@@ -214,7 +214,7 @@ void AppDelegate::setUpRuns() {
             [this](bool fullScreen) { hideToggleFullSceenButtonForPreview(fullScreen); });
     connect(preview, &PreviewWindow::nextPrevious, this, [this](int segment) { PreviewNextPreviousAction(segment); });
     connect(preview, &PreviewWindow::toggleFrame, this, [this] { togglePreviewWindow(nullptr); });
-    connect(window_->previewButtonOutlet, &QPushButton::clicked, this, [this] { PreviewAction(window_->previewButtonOutlet); });
+    connect(window_->previewButtonOutlet, &QPushButton::toggled, this, [this] { PreviewAction(window_->previewButtonOutlet); });
     // Every option change refreshes an open preview.
     connect(this, &AppDelegate::globalPresetOptionChanged, this, [this] {
         if (previewWindow() && previewWindow()->isVisible()) PreviewAction(nullptr);

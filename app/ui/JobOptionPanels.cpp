@@ -390,9 +390,9 @@ void JobOptionPanels::connectResize() {
     connect(resolutionComboBoxOutlet, &KSMNumberComboBox::controlTextDidChange, m, resolution);
     connect(resolutionComboBoxOutlet, &KSMNumberComboBox::controlTextDidEndEditing, m, resolution);
     connect(resolutionComboBoxOutlet, &QComboBox::activated, m, resolution);
-    connect(upsampleImageCheckButton, &QCheckBox::clicked, m, [m](bool on) { m->setUpsample(on, true); });
-    connect(sharpenImageCheckButton, &QCheckBox::clicked, m, [m](bool on) { m->setSharpen(on, true); });
-    connect(resolutionCheckBox, &QCheckBox::clicked, m, [m](bool on) { m->setResolutionOn(on, true); });
+    connect(upsampleImageCheckButton, &QCheckBox::toggled, m, [m](bool on) { m->setUpsample(on, true); });
+    connect(sharpenImageCheckButton, &QCheckBox::toggled, m, [m](bool on) { m->setSharpen(on, true); });
+    connect(resolutionCheckBox, &QCheckBox::toggled, m, [m](bool on) { m->setResolutionOn(on, true); });
     connect(savePresetButton, &QPushButton::clicked, this, &JobOptionPanels::savePresetRequested);
 }
 

@@ -81,7 +81,7 @@ void OnOffSwitchControl::mouseReleaseEvent(QMouseEvent* event) {
     const OnOffSwitchControlCell::TrackingResult result = cell_.stopTracking(event->position(), time);
     setDown(false);
     event->accept();
-    setState(result.desiredState);
+    changeStateByUser(result.desiredState);
     emit clicked(isChecked());
 }
 
@@ -102,13 +102,22 @@ void OnOffSwitchControl::changeEvent(QEvent* event) {
     QAbstractButton::changeEvent(event);
 }
 
-// The keyboard's click (space) advances the state like a mouse click.
+// The keyboard's click (space) and an assistive tool's press advance the
+// state like a mouse click.
 void OnOffSwitchControl::nextCheckState() {
-    setState(cell_.nextState());
+    changeStateByUser(cell_.nextState());
+}
+
+void OnOffSwitchControl::changeStateByUser(int state) {
+    const int before = cell_.state();
+    setState(state);
+    if (cell_.state() != before) emit toggled(isChecked());
 }
 
 void OnOffSwitchControl::checkStateSet() {
-    // setChecked() from outside: follow it, leaving the mixed state.
+    // setChecked() from outside (an assistive tool's toggle action among
+    // them, which then reports through `toggled`): follow it, leaving the
+    // mixed state.
     cell_.setState(isChecked() ? OnOffSwitchControlCell::On : OnOffSwitchControlCell::Off);
     update();
 }

@@ -6,9 +6,10 @@
 #include <QElapsedTimer>
 
 // A button drawn and tracked as a sliding on/off switch. A click toggles it;
-// a drag leaves it on the side where the thumb was let go. `clicked` is
-// emitted after every user change; setState() changes it silently. The
-// title (text()) is never drawn: it names the switch.
+// a drag leaves it on the side where the thumb was let go. `toggled` is
+// emitted after every user change, whether it came from the mouse, the
+// keyboard or an assistive tool's toggle action; setState() changes it
+// silently. The title (text()) is never drawn: it names the switch.
 class OnOffSwitchControl : public QAbstractButton {
     Q_OBJECT
 public:
@@ -37,6 +38,8 @@ protected:
 
 private:
     double now() const;
+    // A change the user asked for: announced when the state really changes.
+    void changeStateByUser(int state);
 
     OnOffSwitchControlCell cell_;
     QElapsedTimer clock_;

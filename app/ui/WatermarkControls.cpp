@@ -396,7 +396,7 @@ void WatermarkControls::connectControls() {
     connect(fillTypePopupOutlet, &QComboBox::activated, this, [this] { ChangeCGDrawingMode(fillTypePopupOutlet); });
     connect(charSpacePopupButtonOutlet, &QComboBox::activated, this,
             [this] { charSpacePopupButtonAction(charSpacePopupButtonOutlet); });
-    connect(dropShadowCheckBoxOutlet, &QCheckBox::clicked, this, [this] { DropShadowApplied(dropShadowCheckBoxOutlet); });
+    connect(dropShadowCheckBoxOutlet, &QCheckBox::toggled, this, [this] { DropShadowApplied(dropShadowCheckBoxOutlet); });
     connect(fontComboBoxOutlet, &QComboBox::activated, this, [this] { ChangeSelectedFont(fontComboBoxOutlet); });
     connect(fontStylePopupButtonOutlet, &QComboBox::activated, this,
             [this] { ChangeSelectedFontStyle(fontStylePopupButtonOutlet); });

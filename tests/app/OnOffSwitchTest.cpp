@@ -8,6 +8,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -214,6 +217,42 @@ TEST(OnOffSwitchControl, ClickTogglesAndDragFollowsTheThumb) {
     QTest::mouseClick(&control, Qt::LeftButton, {}, QPoint(20, 10));
     EXPECT_EQ(control.state(), OnOffSwitchControlCell::On);
     EXPECT_EQ(clicked.count(), 2);
+}
+
+// Whatever works the switch (mouse, Space, an assistive tool's toggle or
+// press action), `toggled` reports the change; code setting the state and a
+// drag that ends where it began report nothing.
+TEST(OnOffSwitchControl, EveryUserChangeIsReportedAsToggled) {
+    TestApplication();
+    OnOffSwitchControl control;
+    control.setText("Rename");
+    control.resize(52, 18);
+    QSignalSpy toggled(&control, &QAbstractButton::toggled);
+    QTest::mouseClick(&control, Qt::LeftButton, {}, QPoint(10, 9));
+    ASSERT_EQ(toggled.count(), 1);
+    EXPECT_TRUE(toggled.last().at(0).toBool());
+
+    QTest::keyClick(&control, Qt::Key_Space);
+    ASSERT_EQ(toggled.count(), 2);
+    EXPECT_EQ(control.state(), OnOffSwitchControlCell::Off);
+
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&control);
+    ASSERT_TRUE(accessible && accessible->actionInterface());
+    EXPECT_EQ(accessible->text(QAccessible::Name), "Rename");
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    ASSERT_EQ(toggled.count(), 3);
+    EXPECT_EQ(control.state(), OnOffSwitchControlCell::On);
+    EXPECT_TRUE(accessible->state().checked);
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(WaitUntil([&] { return toggled.count() == 4; }));
+    EXPECT_EQ(control.state(), OnOffSwitchControlCell::Off);
+
+    control.setState(OnOffSwitchControlCell::On);
+    QTest::mousePress(&control, Qt::LeftButton, {}, QPoint(40, 9));
+    QTest::mouseMove(&control, QPoint(48, 9));
+    QTest::mouseRelease(&control, Qt::LeftButton, {}, QPoint(48, 9));
+    EXPECT_EQ(control.state(), OnOffSwitchControlCell::On);
+    EXPECT_EQ(toggled.count(), 4);
 }
 
 }  // namespace
