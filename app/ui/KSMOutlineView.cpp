@@ -48,11 +48,12 @@ QSize KSMOutlineView::minimumSizeHint() const {
 }
 
 // The wheel scrolls the outline: a menu, number field or slider that the
-// pointer passes over while scrolling keeps its value unless it has the focus.
+// pointer passes over while scrolling keeps its value, also once clicked
+// into (a font or a spacing changed by a scroll goes unnoticed). The keys,
+// the arrows and the mouse's own gestures still change it.
 bool KSMOutlineView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Wheel) {
-        auto* control = qobject_cast<QWidget*>(watched);
-        if (control && !control->hasFocus()) {
+        if (qobject_cast<QWidget*>(watched)) {
             // Scrolled here: handing the event on would bring it back to the
             // control, which the application keeps as the wheel's receiver.
             const auto* wheel = static_cast<QWheelEvent*>(event);

@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -66,7 +67,21 @@ MainWindow::MainWindow(AppDelegate* delegate, QWidget* parent) : QMainWindow(par
     splitter->setStretchFactor(2, 2);
     setCentralWidget(splitter);
     splitter_ = splitter;
+    nameSplitView();
     fitToScreen();
+}
+
+// Assistive tools list the split view and each divider: name them after the
+// panes they separate.
+void MainWindow::nameSplitView() {
+    splitter_->setAccessibleName(LocalizedString("MainSplitViewName"));
+    const QString panes[] = {LocalizedString("ImageListAccessibleName"), LocalizedString("ImagePaneName"),
+                             LocalizedString("SettingsPaneName")};
+    // The first handle sits before the first pane and never shows.
+    splitter_->handle(0)->setAccessibleName(panes[0]);
+    for (int i = 1; i < splitter_->count() && i < 3; ++i) {
+        splitter_->handle(i)->setAccessibleName(LocalizedFormat("SplitViewDividerName", {panes[i - 1], panes[i]}));
+    }
 }
 
 void MainWindow::fitToScreen() {
@@ -231,6 +246,7 @@ QWidget* MainWindow::buildSettingsPanel() {
     configurationCollection = new KSMOutlineView(panel);
     configurationCollection->setObjectName(QStringLiteral("configurationCollection"));
     configurationCollection->setMinimumRowsWidth(340);
+    configurationCollection->verticalScrollBar()->setAccessibleName(LocalizedString("SettingsPaneName"));
     layout->addWidget(configurationCollection, 1);
 
     destinationPathViewCntr = new DragAndDropCommonFolderController(panel);

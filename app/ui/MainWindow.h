@@ -101,6 +101,7 @@ protected:
 
 private:
     void buildToolbar();
+    void nameSplitView();
     // The first size and place: fits the screen's available area.
     void fitToScreen();
     void buildOptionRows();

@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 class SettingsOutlineTest : public ::testing::Test {
@@ -285,7 +287,7 @@ void TurnWheelOver(QWidget* control, int notches) {
 
 // Scrolling the settings column with the wheel over any menu, field, stepper
 // or slider moves the column and leaves every setting (and the job preset)
-// alone; a control the user gave the keyboard focus takes the wheel.
+// alone.
 TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
     QMainWindow* window = showEveryGroupInTheSmallestWindow();
     window->activateWindow();
@@ -317,14 +319,38 @@ TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
     }
     EXPECT_GE(turned, 20);
     EXPECT_EQ(preset->currentText(), presetBefore);
+    window->hide();
+}
 
-    // Clicked into, a menu takes the wheel.
-    QComboBox* scale = delegate->window()->optionPanels()->scaleProprtionallyPopupOutlet;
-    outline->ensureWidgetVisible(scale);
-    scale->setFocus(Qt::MouseFocusReason);
-    const int index = scale->currentIndex();
-    TurnWheelOver(scale, 1);
-    EXPECT_NE(scale->currentIndex(), index);
+// Clicked into, every menu, field, stepper and slider still leaves the wheel
+// to the column: the font family and the spacing stepper once changed with
+// it unnoticed. The click itself may change a stepper or slider; the wheel
+// after it changes nothing.
+TEST_F(SettingsOutlineTest, WheelOverAClickedIntoControlScrollsTheOutline) {
+    QMainWindow* window = showEveryGroupInTheSmallestWindow();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    std::set<QString> turned;
+    for (QWidget* control : outline->widget()->findChildren<QWidget*>()) {
+        if (!control->isVisible() || !control->isEnabled()) continue;
+        if (!(qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
+              qobject_cast<QAbstractSlider*>(control) || qobject_cast<QLineEdit*>(control)))
+            continue;
+        if (qobject_cast<QComboBox*>(control->parentWidget()) || qobject_cast<QAbstractSpinBox*>(control->parentWidget()))
+            continue;  // a menu's or stepper's own text field
+        SCOPED_TRACE(control->objectName().toStdString());
+        outline->ensureWidgetVisible(control);
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(control->width() / 2, control->height() / 2));
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();  // a menu's list
+        QCoreApplication::processEvents();
+        const QString before = ControlValue(control);
+        TurnWheelOver(control, 3);
+        EXPECT_EQ(ControlValue(control), before);
+        turned.insert(control->objectName());
+    }
+    EXPECT_TRUE(turned.count("fontComboBoxOutlet"));
+    EXPECT_TRUE(turned.count("charSpaceStepperOutlet"));
+    EXPECT_GE(turned.size(), 30u);
     window->hide();
 }
 
@@ -344,3 +370,4 @@ TEST_F(SettingsOutlineTest, EditableComboBoxTextFieldsAreNamed) {
     }
     EXPECT_GE(editable, 2);  // the font and resolution fields at least
 }
+
