@@ -1,5 +1,6 @@
 #include "app/model/DragOutStaging.h"
 
+#include "common/KSMUtil.h"
 #include "platform/FileManager.h"
 #include "platform/Uuid.h"
 
@@ -70,4 +71,27 @@ std::vector<fs::path> DragOutEntries(const fs::path& staging, const std::vector<
         if (std::find(entries.begin(), entries.end(), entry) == entries.end()) entries.push_back(entry);
     }
     return entries;
+}
+
+std::vector<fs::path> SaveDragOutEntries(const std::vector<fs::path>& entries, const fs::path& folder) {
+    std::vector<fs::path> notSaved;
+    for (const fs::path& entry : entries) {
+        bool saved = false;
+        // Another writer may take a free name first: a few tries.
+        for (int attempt = 0; attempt < 8 && !saved; ++attempt) {
+            std::error_code error;
+            if (plat::FileManager::isDirectory(entry)) {
+                const fs::path target = GetUniqueFolderURL(folder, entry.filename().string(), false);
+                saved = plat::FileManager::copyItem(entry, target, &error);
+            } else {
+                std::string extension = entry.extension().string();
+                if (!extension.empty()) extension.erase(0, 1);
+                const fs::path target = GetUniqueFileURL(folder, entry.stem().string(), extension, false);
+                saved = plat::FileManager::moveItemIfAbsent(entry, target, &error) || plat::FileManager::copyItem(entry, target, &error);
+            }
+            if (!saved && !plat::FileManager::fileExists(entry)) break;
+        }
+        if (!saved) notSaved.push_back(entry);
+    }
+    return notSaved;
 }

@@ -26,3 +26,11 @@ void RemoveStaleDragOutFolders(const std::filesystem::path& root);
 // each, each once. Files outside `staging` are left out.
 std::vector<std::filesystem::path> DragOutEntries(const std::filesystem::path& staging,
                                                   const std::vector<std::filesystem::path>& outputs);
+
+// Saves staged entries (files, or folders kept by maintain-directory) into
+// `folder` for a user whose drop target gave up on them: each under its own
+// name, or "name N" when that is taken; nothing there is ever replaced. A
+// file is moved when it can be, else copied (atomically). The entries that
+// could not be saved, in order.
+std::vector<std::filesystem::path> SaveDragOutEntries(const std::vector<std::filesystem::path>& entries,
+                                                      const std::filesystem::path& folder);

@@ -232,6 +232,16 @@ public:
     void PostBatchNotification(const BatchReport& report);
     // Rows dragged out of the list.
     DragOutController& dragOutController();
+    // The report after files were handed to a drop target: it names no folder
+    // (the target's is not known; the staging folder is private).
+    void AlertOnDragOutHandOver(const BatchReport& report);
+    // Tells why a drag-out wrote nothing.
+    void AlertOnDragOutFailure(const QString& message);
+    // A drop target gave up on `count` converted files: offers to save the
+    // staged `entries` into a folder the user picks; `done` follows the
+    // user's answer (the entries may then go).
+    void OfferToSaveDragOut(std::int64_t count, const std::vector<std::filesystem::path>& entries,
+                            std::function<void()> done);
     void BeginProgressSheet(bool indeterminate);
     void EndProgressSheet(bool stopAnimation);
     void ChangeProgressStatus(int code);

@@ -1,5 +1,6 @@
 // The batch: Convert and Convert All, the destination, the batch thread, the
 // progress sheet and the end-of-batch report.
+#include "app/model/DragOutStaging.h"
 #include "app/model/JobOptionsModel.h"
 #include "app/model/LocalFileURL.h"
 #include "app/model/OutputNaming.h"
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QPointer>
@@ -102,6 +104,25 @@ BatchSeams& AppDelegate::batchSeams() {
         QWidget* window = window_.get();
         seams.chooseDestination = [this, window](auto done) {
             ChooseDestinationWithDialog(window, preferencesDialog(), std::move(done));
+        };
+        seams.chooseSaveFolder = [window](auto done) {
+            auto* dialog = new QFileDialog(window, LocalizedString("DragOutSaveDialogTitle"));
+            dialog->setObjectName(QStringLiteral("dragOutSavePanel"));
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->setWindowModality(Qt::WindowModal);
+            dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+            dialog->setFileMode(QFileDialog::Directory);
+            dialog->setOption(QFileDialog::ShowDirsOnly, true);
+            dialog->setLabelText(QFileDialog::Accept, LocalizedString("DragOutSaveButton"));
+            QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+                const QStringList files = dialog->selectedFiles();
+                if (result == QDialog::Accepted && !files.isEmpty()) {
+                    done(std::filesystem::path(QFile::encodeName(files.first()).toStdString()));
+                } else {
+                    done(std::nullopt);
+                }
+            });
+            dialog->open();
         };
         seams.openFolder = [](const std::filesystem::path& folder) {
             QDesktopServices::openUrl(FileURLForPath(folder));
@@ -301,6 +322,46 @@ void AppDelegate::AlertOnSuccessConversion(const std::filesystem::path& destinat
                                                  LocalizedString("OpenDestinationTitle"), QString(), window_.get(),
                                                  box);
     if (code == kAlertAlternateReturn && batchSeams().openFolder) batchSeams().openFolder(destination);
+}
+
+void AppDelegate::AlertOnDragOutHandOver(const BatchReport& report) {
+    const QString status = LocalizedFormat("DragOutHandedOverMessage",
+                                           {report.convertedCount, PluralSuffix(report.convertedCount)});
+    PostUserNotification(LocalizedString("Export Completed").toStdString(), (status + QLatin1Char('\n')).toStdString());
+    QCheckBox* box = window_->doNotShowAlertCheckBox;
+    if (box->isChecked() || closing_) return;
+    box->setText(LocalizedString("DoNotShowAlertCheckBoxTitle"));
+    RunCustomAlertSheetWithView(status, ConversionReportMessages(report).failures, LocalizedString("OkButtonString"),
+                                QString(), QString(), window_.get(), box);
+}
+
+void AppDelegate::AlertOnDragOutFailure(const QString& message) {
+    if (closing_) return;
+    RunCustomAlertSheet(message, QString(), LocalizedString("OkButtonString"), QString(), QString(), window_.get());
+}
+
+void AppDelegate::OfferToSaveDragOut(std::int64_t count, const std::vector<std::filesystem::path>& entries,
+                                     std::function<void()> done) {
+    BatchSeams& seams = batchSeams();
+    // While the window closes nobody is there to choose.
+    if (closing_ || !seams.chooseSaveFolder) return done();
+    const int code = RunCustomAlertSheet(LocalizedFormat("DragOutTargetGaveUp", {count, PluralSuffix(count)}),
+                                         LocalizedString("DragOutTargetGaveUpInfo"),
+                                         LocalizedString("DragOutSaveButton"), LocalizedString("DragOutDiscardButton"),
+                                         QString(), window_.get());
+    if (code != kAlertDefaultReturn) return done();
+    seams.chooseSaveFolder([this, entries, done = std::move(done)](std::optional<std::filesystem::path> folder) {
+        if (folder && !folder->empty()) {
+            const std::vector<std::filesystem::path> notSaved = SaveDragOutEntries(entries, *folder);
+            if (!notSaved.empty()) {
+                const auto failed = std::int64_t(notSaved.size());
+                AlertOnDragOutFailure(LocalizedFormat("DragOutNotSaved",
+                                                      {failed, PluralSuffix(failed),
+                                                       QFile::decodeName(folder->c_str())}));
+            }
+        }
+        done();
+    });
 }
 
 bool AppDelegate::isBatchRunning() const { return runs_ && runs_->batchRunning; }

@@ -51,6 +51,9 @@ struct BatchSeams {
     std::function<std::filesystem::path()> storedDestination;
     // Asks for a folder for this batch only; calls back with it, or with none.
     std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseDestination;
+    // Asks for a folder to save the files of a drag-out whose target gave up
+    // on them; calls back with it, or with none.
+    std::function<void(std::function<void(std::optional<std::filesystem::path>)>)> chooseSaveFolder;
     // Shows a folder in the file manager.
     std::function<void(const std::filesystem::path&)> openFolder;
     // The folder previews are written to.

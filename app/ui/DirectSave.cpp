@@ -19,8 +19,8 @@ namespace {
 // Longer answers are not a path a target means.
 constexpr std::uint32_t kMaxURIWords = 4096;
 
-// Qt's drag source window: the window that owns the XdndSelection while a
-// drag runs, and that the source names in its XdndEnter message.
+}  // namespace
+
 xcb_window_t SourceWindow(xcb_connection_t* connection) {
     const xcb_atom_t selection = X11Atom(connection, "XdndSelection");
     if (selection == XCB_ATOM_NONE) return XCB_WINDOW_NONE;
@@ -29,8 +29,6 @@ xcb_window_t SourceWindow(xcb_connection_t* connection) {
         &std::free);
     return reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
 }
-
-}  // namespace
 
 bool Available() { return X11Connection() != nullptr; }
 

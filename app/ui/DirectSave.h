@@ -9,6 +9,8 @@
 
 #include <QByteArray>
 
+#include <xcb/xcb.h>
+
 #include <filesystem>
 #include <optional>
 
@@ -18,6 +20,9 @@ constexpr const char* kType = "XdndDirectSave0";
 
 // Whether direct save can be offered: the application runs on X.
 bool Available();
+// Qt's drag source window: the owner of the XdndSelection while a drag runs,
+// which it names in its XdndEnter message. None when there is none.
+xcb_window_t SourceWindow(xcb_connection_t* connection);
 // Puts the file name into the property of the running drag's source window
 // (the owner of the XdndSelection). False when there is no such window.
 bool PublishFileName(const QByteArray& name);

@@ -3,11 +3,16 @@
 #include "app/model/DragOutStaging.h"
 #include "app/model/LocalFileURL.h"
 #include "app/ui/AppDelegate.h"
+#include "app/model/StringTable.h"
 #include "app/ui/DirectSave.h"
+#include "app/ui/X11Connection.h"
+#include "app/ui/XdndSource.h"
 
 #include <QCoreApplication>
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDropEvent>
+#include <QMouseEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTimer>
@@ -31,6 +36,11 @@ constexpr const char* kUriList = "text/uri-list";
 DragOutSession::DragOutSession(AppDelegate* delegate, BatchJob job, fs::path staging, QObject* parent)
     : QObject(parent), delegate_(delegate), job_(std::move(job)), staging_(std::move(staging)) {}
 
+DragOutSession::~DragOutSession() {
+    // Requests still waiting get a refusal rather than silence.
+    for (const Answer& answer : waiting_) answer(nullptr);
+}
+
 bool DragOutSession::beginStaging() {
     BatchJob staged = job_;
     staged.destination = staging_;
@@ -49,57 +59,91 @@ bool DragOutSession::beginStaging() {
 void DragOutSession::stagingFinished(const BatchReport& report) {
     stagingRunning_ = false;
     report_ = report;
-    if (redirected_ || (ended_ && !delivered_)) removeStaging();
-    reportWhenOver();
-    if (ended_ && stagingRemoved_) deleteLater();
+    entries_ = DragOutEntries(staging_, report.outputs);
+    if (road_ != Road::Staging) removeStaging();
+    answerWaiting();
+    conclude();
+}
+
+void DragOutSession::answerWaiting() {
+    std::vector<Answer> waiting;
+    waiting.swap(waiting_);
+    if (!waiting.empty() && !entries_.empty()) handed_ = true;
+    for (const Answer& answer : waiting) answer(&entries_);
 }
 
 void DragOutSession::dropped(bool accepted) {
     dropped_ = true;
-    if (!accepted && !delivered_ && !redirected_) {
-        // No target took the rows: nothing will ask for them.
-        job_.cancel->store(true);
-        if (!stagingRunning_) removeStaging();
-    }
+    accepted_ = accepted;
+    // A target that asked too early and so refused the drop gave up on the
+    // files: the batch goes on for them.
+    if (!accepted && road_ == Road::Staging && !askedEarly_) abandon();
     if (stagingRunning_) delegate_->HoldProgressSheet(false);
-    reportWhenOver();
+    conclude();
 }
 
 std::vector<fs::path> DragOutSession::stagedEntries() {
-    if (redirected_) return {};
-    if (!delivered_) {
-        // The target needs finished files: the rest of the batch is waited
-        // for here, with the sheet up so that it can be cancelled (unless
-        // the target asks while the button is still down: some look at the
-        // files as the pointer moves, and the drag keeps the pointer). A
-        // cancelled batch hands over what it finished, as Convert leaves it.
-        QPointer<DragOutSession> self(this);
-        if (stagingRunning_ && (dropped_ || QGuiApplication::mouseButtons() == Qt::NoButton)) {
-            delegate_->HoldProgressSheet(false);
+    if (road_ != Road::Staging) return {};
+    if (stagingRunning_) {
+        // While the button is down the target only chooses its action: it
+        // must not accept the drop before the files exist, and the drag must
+        // go on meanwhile.
+        if (!dropped_ && QGuiApplication::mouseButtons() != Qt::NoButton) {
+            askedEarly_ = true;
+            return {};
         }
+        // After the drop the target waits for the rest of the batch, with the
+        // sheet up so that it can be cancelled. A cancelled batch hands over
+        // what it finished, as Convert leaves it.
+        delegate_->HoldProgressSheet(false);
+        QPointer<DragOutSession> self(this);
         while (self && stagingRunning_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!self) return {};
-        delivered_ = true;
-        if (report_) entries_ = DragOutEntries(staging_, report_->outputs);
-        reportWhenOver();
     }
+    if (!entries_.empty()) handed_ = true;
     return entries_;
+}
+
+DragOutSession::Request DragOutSession::fileListRequested(Answer answer) {
+    foreignTarget_ = true;
+    if (road_ != Road::Staging) return Request::Refuse;
+    if (!stagingRunning_) return Request::Answer;
+    if (!dropped_) {
+        askedEarly_ = true;
+        return Request::Refuse;
+    }
+    waiting_.push_back(std::move(answer));
+    return Request::Defer;
+}
+
+void DragOutSession::targetFinished(bool success) {
+    if (verdict_) return;
+    verdict_ = success;
+    conclude();
 }
 
 DirectSaveAnswer DragOutSession::directSaveIntoFolder(const fs::path& folder) {
     if (directAnswer_) return *directAnswer_;
     // Files already handed over: the target has what it asked for.
-    if (delivered_) return DirectSaveAnswer::Failed;
+    if (handed_) return DirectSaveAnswer::Failed;
     std::error_code error;
     if (folder.empty() || !fs::is_directory(folder, error)) return DirectSaveAnswer::Refused;
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        // Nothing will be written: the user hears why once the drag is over.
+        road_ = Road::DirectSaveFailed;
+        job_.cancel->store(true);
         directAnswer_ = DirectSaveAnswer::Failed;
+        const QString name = QFile::decodeName(folder.c_str());
+        QTimer::singleShot(0, delegate_, [delegate = delegate_, name] {
+            delegate->AlertOnDragOutFailure(LocalizedFormat("DragOutFolderNotWritable", {name}));
+        });
+        if (!stagingRunning_) removeStaging();
         return *directAnswer_;
     }
     // The staging run gives way: the current file finishes, then the batch
     // starts again into the target's folder, where the names are made unique
     // against what is there.
-    redirected_ = true;
+    road_ = Road::DirectSave;
     job_.cancel->store(true);
     QPointer<DragOutSession> self(this);
     while (self && stagingRunning_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -120,14 +164,14 @@ DirectSaveAnswer DragOutSession::directSave(const QByteArray& uri) {
 
 void DragOutSession::dragEnded() {
     ended_ = true;
-    if (delivered_) {
-        reportWhenOver();
-        return;
-    }
+    // Told already and nothing left to keep.
+    if (concluded_ && stagingRemoved_) return deleteLater();
+    conclude();
+}
+
+void DragOutSession::abandon() {
     job_.cancel->store(true);
     if (!stagingRunning_) removeStaging();
-    // Nothing of this drag is left to keep.
-    if (stagingRemoved_) deleteLater();
 }
 
 void DragOutSession::removeStaging() {
@@ -138,15 +182,61 @@ void DragOutSession::removeStaging() {
     fs::remove_all(staging_, error);
 }
 
-void DragOutSession::reportWhenOver() {
-    // The report tells of files a target took, once its drop is over.
-    if (reported_ || !delivered_ || !(dropped_ || ended_) || !report_ || report_->cancelled) return;
-    reported_ = true;
+void DragOutSession::conclude() {
+    if (concluded_) return;
+    if (road_ != Road::Staging) {
+        // The batch into the target's folder reports as Convert does; a
+        // refused folder has been reported.
+        if (ended_ && !stagingRunning_) {
+            concluded_ = true;
+            removeStaging();
+            deleteLater();
+        }
+        return;
+    }
+    if (!dropped_ && !ended_) return;
+    // Only the target knows whether it took the files: its verdict, else
+    // (a target of this application, or one that never answers) a drop that
+    // took the list given out, once the drag is over.
+    const bool gaveUp = (verdict_ && !*verdict_) || (dropped_ && !accepted_ && askedEarly_);
+    const bool taken = !gaveUp && (verdict_ ? *verdict_ : handed_ && accepted_ && (ended_ || !foreignTarget_));
+    if (!gaveUp && !taken) {
+        // Still to come: the target's request or verdict after its drop.
+        if (dropped_ && accepted_ && !ended_) return;
+        abandon();
+        if (ended_ && stagingRemoved_) {
+            concluded_ = true;
+            deleteLater();
+        }
+        return;
+    }
+    if (stagingRunning_) {
+        if (gaveUp) delegate_->HoldProgressSheet(false);
+        return;
+    }
+    concluded_ = true;
+    // A batch the user cancelled is not reported, as with Convert; files
+    // given up on that nobody will take go.
+    if (report_->cancelled || (gaveUp && entries_.empty())) {
+        if (gaveUp) removeStaging();
+        return;
+    }
     // After the drag's own handling, which may be inside the drag's loop or
     // the data's destruction: the report's sheet waits for the user.
-    QTimer::singleShot(0, this, [this] {
-        delegate_->PostBatchNotification(*report_);
-        delegate_->AlertOnSuccessConversion(staging_, *report_);
+    QTimer::singleShot(0, this, [this, gaveUp] { gaveUp ? offerToSave() : reportHandOver(); });
+}
+
+void DragOutSession::reportHandOver() { delegate_->AlertOnDragOutHandOver(*report_); }
+
+void DragOutSession::offerToSave() {
+    // The files stay until the user has chosen: a folder to save them in, or
+    // to let them go.
+    const std::int64_t count = std::int64_t(report_->outputs.size());
+    QPointer<DragOutSession> self(this);
+    delegate_->OfferToSaveDragOut(count, entries_, [self] {
+        if (!self) return;
+        self->removeStaging();
+        if (self->ended_) self->deleteLater();
     });
 }
 
@@ -165,10 +255,17 @@ void DragOutMimeData::dragStarts() {
     // learns whether the pointer is over the source window before any of
     // them asks for the data.
     qApp->installEventFilter(this);
+    dragging_ = true;
     if (!directSave_) return;
     // The drag's source window exists once the drag runs: the first turn of
     // the drag's loop names the file there, long before any drop.
-    QTimer::singleShot(0, this, [this] { xds::PublishFileName(fileName_); });
+    QTimer::singleShot(0, this, [this] {
+        xds::PublishFileName(fileName_);
+        // Ahead of the drag's own filter, which moves the drag: the types are
+        // in place when it enters a new target.
+        qApp->removeEventFilter(this);
+        if (dragging_) qApp->installEventFilter(this);
+    });
 }
 
 bool DragOutMimeData::eventFilter(QObject* watched, QEvent* event) {
@@ -180,13 +277,43 @@ bool DragOutMimeData::eventFilter(QObject* watched, QEvent* event) {
         }
     } else if (type == QEvent::DragLeave) {
         overSourceWindow_ = false;
+    } else if (type == QEvent::MouseMove && directSave_ && dragging_) {
+        offerTypesAt(static_cast<QMouseEvent*>(event)->globalPosition());
     }
     return false;
+}
+
+void DragOutMimeData::offerTypesAt(QPointF global) {
+    xcb_connection_t* x = X11Connection();
+    if (!x) return;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    const QPointF native = global * qApp->devicePixelRatio();
+    const int rootX = int(native.x()), rootY = int(native.y());
+    const xcb_window_t topLevel = xdnd::TopLevelAt(x, root, rootX, rootY);
+    if (typesRead_ && topLevel == lastTopLevel_) return;
+    const xcb_window_t source = xds::SourceWindow(x);
+    if (source == XCB_WINDOW_NONE) return;
+    if (!typesRead_) {
+        // Qt lists every type once, when the drag starts.
+        typesRead_ = true;
+        allTypes_ = xdnd::OfferedTypes(x, source);
+        offered_ = allTypes_;
+    }
+    lastTopLevel_ = topLevel;
+    if (allTypes_.empty()) return;
+    const xdnd::WindowAt at = xdnd::ClientWindowAt(x, root, rootX, rootY);
+    const std::vector<xcb_atom_t> types = xdnd::TakesDirectSaveOnlyAlone(at.windowClass)
+                                              ? std::vector<xcb_atom_t>{X11Atom(x, xds::kType)}
+                                              : allTypes_;
+    if (types == offered_) return;
+    offered_ = types;
+    xdnd::SetOfferedTypes(x, source, types);
 }
 
 void DragOutMimeData::dropped(bool accepted) {
     // The pointer is no longer over anything of this application's.
     qApp->removeEventFilter(this);
+    dragging_ = false;
     if (session_) session_->dropped(accepted);
 }
 
@@ -208,22 +335,89 @@ QVariant DragOutMimeData::retrieveData(const QString& mimeType, QMetaType type) 
     if (mimeType != QLatin1String(kUriList)) return {};
     // The list's own window takes no converted rows (its drop areas add
     // files): they are not made for it.
-    QList<QUrl> urls;
-    if (session_ && !overSourceWindow_) {
-        for (const fs::path& entry : session_->stagedEntries()) {
-            urls.append(FileURLForPath(entry));
-        }
-    }
+    std::vector<fs::path> entries;
+    QPointer<const DragOutMimeData> self(this);
+    if (session_ && !overSourceWindow_) entries = session_->stagedEntries();
+    if (!self) return {};
     if (type.id() == QMetaType::QByteArray || type.id() == QMetaType::QString) {
-        QByteArray list;
-        for (const QUrl& url : urls) list += url.toEncoded() + "\r\n";
+        const QByteArray list = UriListOfFiles(entries);
         if (type.id() == QMetaType::QString) return QString::fromUtf8(list);
         return list;
     }
     QVariantList list;
-    for (const QUrl& url : urls) list.append(url);
+    for (const fs::path& entry : entries) list.append(FileURLForPath(entry));
     return list;
 }
+
+QByteArray UriListOfFiles(const std::vector<fs::path>& files) {
+    QByteArray list;
+    for (const fs::path& file : files) {
+        list += FileURLForPath(file).toEncoded() + "\r\n";
+    }
+    return list;
+}
+
+// --- On X ------------------------------------------------------------------------------
+
+namespace {
+
+// Follows the drag of rows at the X level, where Qt's drag source stops:
+// requests for the file list that cannot be answered yet, and the target's
+// verdict on the drop.
+class DragOutX11Filter : public QAbstractNativeEventFilter {
+public:
+    DragOutX11Filter(DragOutController* controller, xcb_connection_t* x)
+        : controller_(controller), x_(x), selection_(X11Atom(x, "XdndSelection")), uriList_(X11Atom(x, kUriList)),
+          finished_(X11Atom(x, "XdndFinished")) {
+        qApp->installNativeEventFilter(this);
+    }
+    ~DragOutX11Filter() override { qApp->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+        if (eventType != "xcb_generic_event_t") return false;
+        DragOutMimeData* data = controller_->currentData();
+        DragOutSession* session = data ? data->session() : nullptr;
+        if (!session) return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        switch (event->response_type & 0x7f) {
+        case XCB_SELECTION_REQUEST:
+            return fileListRequest(session, *reinterpret_cast<const xcb_selection_request_event_t*>(event));
+        case XCB_CLIENT_MESSAGE: {
+            const auto* client = reinterpret_cast<const xcb_client_message_event_t*>(event);
+            if (client->type == finished_ && client->format == 32) session->targetFinished(client->data.data32[1] & 1);
+            return false;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    bool fileListRequest(DragOutSession* session, const xcb_selection_request_event_t& request) {
+        if (request.selection != selection_ || request.target != uriList_) return false;
+        xcb_connection_t* x = x_;
+        const xcb_selection_request_event_t held = request;
+        switch (session->fileListRequested([x, held](const std::vector<fs::path>* entries) {
+            const QByteArray list = entries ? UriListOfFiles(*entries) : QByteArray();
+            xdnd::AnswerSelectionRequest(x, held, entries ? &list : nullptr);
+        })) {
+        case DragOutSession::Request::Answer:
+            return false;  // Qt answers from the data
+        case DragOutSession::Request::Refuse:
+            xdnd::AnswerSelectionRequest(x_, request, nullptr);
+            return true;
+        case DragOutSession::Request::Defer:
+            return true;
+        }
+        return false;
+    }
+
+    DragOutController* controller_;
+    xcb_connection_t* x_;
+    xcb_atom_t selection_, uriList_, finished_;
+};
+
+}  // namespace
 
 // --- DragOutController ----------------------------------------------------------------
 
@@ -263,5 +457,7 @@ DragOutMimeData* DragOutController::beginDrag(const std::vector<int>& rows, QWid
         delete session;
         return nullptr;
     }
-    return new DragOutMimeData(session, sourceWindow, fileName, xds::Available());
+    if (xcb_connection_t* x = X11Connection(); x && !x11Filter_) x11Filter_ = std::make_unique<DragOutX11Filter>(this, x);
+    current_ = new DragOutMimeData(session, sourceWindow, fileName, xds::Available());
+    return current_;
 }

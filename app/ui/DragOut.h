@@ -5,14 +5,20 @@
 //
 // Qt on Linux has no promised files, so there are two ways to the folder:
 // - A target that speaks X direct save tells the folder it was dropped on;
-//   the batch then runs into that folder exactly as Convert would.
-// - Any other target wants finished files (a list of file URLs) when the drop
-//   happens. So that it waits as little as possible, the batch starts when
-//   the drag starts and converts into a private staging folder while the
-//   pointer moves; the sheet stays hidden until the button is released, as a
-//   modal sheet would take the pointer from the drag. When the target asks,
-//   the rest of the batch is waited for (the window keeps serving events and
-//   the sheet's Cancel) and the finished outputs are handed over.
+//   the batch then runs into that folder exactly as Convert would. File
+//   managers that rank the URI list first are offered direct save alone.
+// - Any other target wants finished files (a list of file URLs). So that it
+//   waits as little as possible, the batch starts when the drag starts and
+//   converts into a private staging folder while the pointer moves; the
+//   sheet stays hidden until the button is released, as a modal sheet would
+//   take the pointer from the drag. A target that asks while the pointer
+//   moves (to choose its action) is answered at once: with the files once
+//   they are ready, else with nothing, so it does not accept a drop of files
+//   that do not exist yet. Asked after the drop, the answer waits for the
+//   batch (the window keeps serving events and the sheet's Cancel).
+// Only the target knows what it did with the list: after a hand-over the
+// report says so and names no folder. A target that gives up before the
+// files are ready is reported, and the user may save the files elsewhere.
 // A drag that ends without a taker cancels its staging batch and removes the
 // folder. Handed-over files stay until the application quits, since a file
 // manager may still be copying them after the drop; folders of a crashed run
@@ -24,11 +30,13 @@
 #include <QPointer>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 class AppDelegate;
+class QAbstractNativeEventFilter;
 
 // Answers of a direct-save request.
 enum class DirectSaveAnswer : char { Saved = 'S', Failed = 'F', Refused = 'E' };
@@ -38,15 +46,26 @@ class DragOutSession : public QObject {
     Q_OBJECT
 public:
     DragOutSession(AppDelegate* delegate, BatchJob job, std::filesystem::path staging, QObject* parent);
+    ~DragOutSession() override;
 
     // Starts the batch into the staging folder, its sheet held back.
     bool beginStaging();
     // The drag's button went up: the sheet may show. A drag that no target
-    // accepted is abandoned.
+    // accepted is abandoned, unless a target asked for the files before they
+    // were ready (it gave up on them).
     void dropped(bool accepted);
-    // For a target that takes files: waits for the staging batch and answers
-    // the entries to copy (empty after a direct save).
+    // For a target that takes files: the entries to copy (empty after a direct
+    // save). While the drag's button is down only finished files are given;
+    // after it, the rest of the batch is waited for.
     std::vector<std::filesystem::path> stagedEntries();
+    // A request of another client for the file list. Answered by Qt (through
+    // stagedEntries) when the files are ready, refused at once while the
+    // button is down, else answered through `answer` once they are.
+    enum class Request { Answer, Refuse, Defer };
+    using Answer = std::function<void(const std::vector<std::filesystem::path>* entries)>;
+    Request fileListRequested(Answer answer);
+    // The target's verdict on the drop: whether it took the data.
+    void targetFinished(bool success);
     // For a target that names its folder: runs the batch into `folder`.
     // Refused (the target falls back to the files) when it is no folder here.
     DirectSaveAnswer directSaveIntoFolder(const std::filesystem::path& folder);
@@ -61,23 +80,37 @@ public:
     bool stagingRemoved() const { return stagingRemoved_; }
 
 private:
+    enum class Road { Staging, DirectSave, DirectSaveFailed };
     void stagingFinished(const BatchReport& report);
     void removeStaging();
-    void reportWhenOver();
+    void abandon();
+    void answerWaiting();
+    // Tells the user how the drag ended, once that is known.
+    void conclude();
+    void reportHandOver();
+    void offerToSave();
 
     AppDelegate* delegate_;
     BatchJob job_;
     std::filesystem::path staging_;
+    Road road_ = Road::Staging;
     bool stagingRunning_ = false;
     bool stagingRemoved_ = false;
-    bool delivered_ = false;
-    bool redirected_ = false;
     bool dropped_ = false;
+    bool accepted_ = false;
     bool ended_ = false;
-    bool reported_ = false;
+    bool concluded_ = false;
+    // A target asked for the files before they were ready.
+    bool askedEarly_ = false;
+    // Another client asked for the list (its verdict will follow the drop).
+    bool foreignTarget_ = false;
+    // A list of finished files was given out.
+    bool handed_ = false;
+    std::optional<bool> verdict_;
     std::optional<BatchReport> report_;
     std::optional<DirectSaveAnswer> directAnswer_;
     std::vector<std::filesystem::path> entries_;
+    std::vector<Answer> waiting_;
 };
 
 // The data of a drag of rows: "text/uri-list" of the staged files and, on X,
@@ -94,6 +127,9 @@ public:
     // The drag's button went up; `accepted` when a target took the drop.
     void dropped(bool accepted);
     DragOutSession* session() const { return session_; }
+    // The drag still runs (its button is down).
+    bool dragging() const { return dragging_; }
+    bool offersDirectSave() const { return directSave_; }
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
 
@@ -108,7 +144,18 @@ private:
     bool overSourceWindow_ = false;
     QByteArray fileName_;
     bool directSave_;
+    bool dragging_ = false;
+    // On X: the types Qt offers, and those offered to the target under the
+    // pointer (direct save alone to file managers that would not use it
+    // otherwise).
+    void offerTypesAt(QPointF global);
+    bool typesRead_ = false;
+    std::uint32_t lastTopLevel_ = 0;
+    std::vector<std::uint32_t> allTypes_, offered_;
 };
+
+// A "text/uri-list" of local files.
+QByteArray UriListOfFiles(const std::vector<std::filesystem::path>& files);
 
 // The drags of one application run and their staging folders.
 class DragOutController : public QObject {
@@ -124,8 +171,12 @@ public:
     DragOutMimeData* beginDrag(const std::vector<int>& rows, QWidget* sourceWindow);
     const std::filesystem::path& root() const { return root_; }
     std::vector<DragOutSession*> sessions() const;
+    // The data of the drag that runs or ran last, while it exists.
+    DragOutMimeData* currentData() const { return current_; }
 
 private:
     AppDelegate* delegate_;
     std::filesystem::path root_;
+    QPointer<DragOutMimeData> current_;
+    std::unique_ptr<QAbstractNativeEventFilter> x11Filter_;
 };

@@ -2,6 +2,7 @@
 #include "ImageListTestSupport.h"
 #include "app/model/DragOutStaging.h"
 #include "app/model/JobOptionsModel.h"
+#include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/AppDelegateRuns.h"
 #include "app/ui/CustomAlert.h"
@@ -184,11 +185,16 @@ void DragRowsTo(ImageListTableView* table, QPoint global, bool accepting) {
 }
 QPoint Centre(QWidget* widget) { return widget->mapToGlobal(widget->rect().center()); }
 
-// Another X client's direct-save drop target on its own thread: on a drop it names the file in its
-// folder, asks for the XdndDirectSave0 answer and finishes the drop with it.
+// Another X client's drop target on its own thread, of the given window class. A direct-save target
+// names the file in its folder on a drop, asks for the XdndDirectSave0 answer and finishes the drop
+// with it; like Thunar it takes the URI list instead whenever that is offered too. A target that
+// gives up asks for the URI list at the drop and finishes at once, unsuccessfully; so does a Thunar-like
+// target offered the list.
 class DirectSaveTarget {
 public:
-    DirectSaveTarget(fs::path folder, QRect frame) : folder_(std::move(folder)), x_(xcb_connect(nullptr, nullptr)) {
+    enum Mode { DirectSave, LikeThunar, GivesUp };
+    DirectSaveTarget(fs::path folder, QRect frame, QByteArray windowClass = "VantrellTestTarget", Mode mode = DirectSave)
+        : folder_(std::move(folder)), mode_(mode), x_(xcb_connect(nullptr, nullptr)) {
         if (xcb_connection_has_error(x_)) return;
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x_)).data;
         window_ = xcb_generate_id(x_);
@@ -197,6 +203,9 @@ public:
                           std::uint16_t(frame.width()), std::uint16_t(frame.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
         xcb_change_property(x_, XCB_PROP_MODE_REPLACE, window_, atom("XdndAware"), XCB_ATOM_ATOM, 32, 1, &version);
+        const QByteArray wmClass = windowClass.toLower() + '\0' + windowClass + '\0';
+        xcb_change_property(x_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                            std::uint32_t(wmClass.size()), wmClass.constData());
         xcb_map_window(x_, window_);
         free(xcb_get_input_focus_reply(x_, xcb_get_input_focus(x_), nullptr));  // mapped before anyone looks
         thread_ = std::thread([this] { serve(); });
@@ -207,7 +216,7 @@ public:
         xcb_disconnect(x_);
     }
     std::atomic<bool> finished{false};
-    bool offeredDirectSave = false;  // these once finished
+    bool offeredDirectSave = false, offeredUriList = false;  // these once finished
     QByteArray offeredName, answer;
     xcb_window_t window_ = 0;
 
@@ -241,6 +250,7 @@ private:
     }
     void serve() {
         const xcb_atom_t xds = atom(xds::kType), textPlain = atom("text/plain"), result = atom("VANTRELL_XDS_RESULT");
+        const xcb_atom_t uriList = atom("text/uri-list");
         xcb_window_t source = 0;
         while (const auto event = nextEvent(XCB_CLIENT_MESSAGE)) {
             const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
@@ -252,9 +262,15 @@ private:
                                                       : QByteArray(reinterpret_cast<const char*>(data + 2), 12);
                 for (int i = 0; i + 4 <= list.size(); i += 4) {
                     offeredDirectSave |= *reinterpret_cast<const std::uint32_t*>(list.data() + i) == xds;
+                    offeredUriList |= *reinterpret_cast<const std::uint32_t*>(list.data() + i) == uriList;
                 }
             } else if (message->type == atom("XdndPosition")) {
                 send(source, "XdndStatus", {window_, 1, 0, 0, atom("XdndActionCopy")});
+            } else if (message->type == atom("XdndDrop") && (mode_ == GivesUp || (mode_ == LikeThunar && offeredUriList))) {
+                xcb_convert_selection(x_, window_, atom("XdndSelection"), uriList, result, data[2]);
+                send(source, "XdndFinished", {window_, 0, 0, 0, 0});
+                finished = true;
+                return;
             } else if (message->type == atom("XdndDrop")) {
                 offeredName = property(source, xds, textPlain);
                 const QByteArray uri = "file://" + xds::LocalHostName() +
@@ -276,6 +292,7 @@ private:
     }
 
     fs::path folder_;
+    Mode mode_;
     xcb_connection_t* x_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
@@ -342,15 +359,17 @@ TEST_F(DragOutTest, ADirectSaveTargetOnXGetsTheFilesInItsFolder) {
     DragRowsTo(delegate->window()->imageListViewOutlet, frame.center(), true);
     ASSERT_TRUE(WaitFor([&] { return target.finished.load(); }));
     EXPECT_TRUE(target.offeredDirectSave);
+    EXPECT_TRUE(target.offeredUriList);  // a target not known to take direct save keeps the list
     EXPECT_EQ(target.offeredName, "a.jpg");
     EXPECT_EQ(target.answer, "S");
     ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning() && alerts.size() == 1; }));
     ExpectCopies(ListFolder(dir / "dropped"), converted, "trip-a01.jpg");
 }
 
-// Refused for what is no folder here, the target falls back to the files; asked for them while the
-// button is down, it waits without the sheet (a modal sheet would take the pointer from the drag).
-TEST_F(DragOutTest, DirectSaveRefusedAndFilesWaitedForWithoutTheSheet) {
+// Refused for what is no folder here, the target falls back to the files. Asked for them while the
+// button is down (to choose its action) it gets only finished ones, at once and without the sheet (a
+// modal sheet would take the pointer from the drag); after the drop the rest is waited for.
+TEST_F(DragOutTest, DirectSaveRefusedAndFilesNotReadyWhileTheButtonIsDown) {
     addPhotos({"a.jpg", "b.jpg", "c.jpg"});
     std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
     ASSERT_TRUE(data);
@@ -362,13 +381,11 @@ TEST_F(DragOutTest, DirectSaveRefusedAndFilesWaitedForWithoutTheSheet) {
     }
     QWindow* window = delegate->window()->windowHandle();
     QTest::mousePress(window, Qt::LeftButton, {}, QPoint(900, 650));
-    bool shown = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] { shown = shown || sheetShown(); });
-    watch.start(1);
-    const std::vector<fs::path> entries = session->stagedEntries();
-    EXPECT_FALSE(shown);
+    EXPECT_TRUE(session->stagedEntries().empty());  // the batch is still running: nothing to give yet
+    EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Refuse);
+    EXPECT_FALSE(sheetShown());
     QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(900, 650));
+    const std::vector<fs::path> entries = session->stagedEntries();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].filename(), "trip-a01.jpg");
     EXPECT_EQ(session->directSaveIntoFolder(dir / "dropped"), DirectSaveAnswer::Failed);
@@ -430,6 +447,126 @@ TEST_F(DragOutTest, CancelWhileTheTargetWaitsHandsOverWhatIsFinished) {
     data.reset();
     QCoreApplication::processEvents();
     EXPECT_TRUE(alerts.empty());  // a cancelled batch has no report
+}
+
+TEST_F(DragOutTest, ThunarAndPCManFMAreOfferedDirectSaveAlone) {
+    if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
+    const Listing converted = convertWithAClash();
+    for (const QByteArray windowClass : {"Thunar", "Pcmanfm"}) {
+        const fs::path folder = dir / windowClass.toStdString();
+        fs::create_directories(folder);
+        std::ofstream(folder / "trip-a01.jpg") << "older";
+        const QRect frame(1100, 120, 200, 200);
+        DirectSaveTarget target(folder, frame, windowClass, DirectSaveTarget::LikeThunar);
+        ASSERT_TRUE(target.window_);
+        DragRowsTo(delegate->window()->imageListViewOutlet, frame.center(), true);
+        ASSERT_TRUE(WaitFor([&] { return target.finished.load(); }));
+        EXPECT_TRUE(target.offeredDirectSave) << windowClass.data();
+        EXPECT_FALSE(target.offeredUriList) << windowClass.data();
+        EXPECT_EQ(target.answer, "S");
+        ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning() && alerts.size() == 1; }));
+        alerts.clear();
+        ExpectCopies(ListFolder(folder), converted, "trip-a01.jpg");
+    }
+}
+
+// A batch that takes longer than the target waits: the target finishes the drop without the files.
+TEST_F(DragOutTest, ATargetThatGivesUpIsToldAndTheFilesCanBeSaved) {
+    if (!CanDrag()) GTEST_SKIP() << "no window system to drag in";
+    addPhotos({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg"});
+    const Listing converted = convertAll();
+    fs::path savedInto;
+    delegate->batchSeams().chooseSaveFolder = [&](auto done) { done(savedInto = dir / "dropped"); };
+    const QRect frame(1100, 120, 200, 200);
+    DirectSaveTarget target(dir / "elsewhere", frame, "VantrellTestTarget", DirectSaveTarget::GivesUp);
+    ASSERT_TRUE(target.window_);
+    DragRowsTo(delegate->window()->imageListViewOutlet, frame.center(), true);
+    ASSERT_TRUE(WaitFor([&] { return target.finished.load(); }));
+    ASSERT_TRUE(WaitFor([&] { return !alerts.empty(); }));
+    EXPECT_EQ(alerts, std::vector<QString>{LocalizedFormat("DragOutTargetGaveUp", {6, QString("s")})});
+    EXPECT_EQ(savedInto, dir / "dropped");
+    ExpectCopies(ListFolder(dir / "dropped"), converted);
+    for (DragOutSession* session : delegate->dragOutController().sessions()) EXPECT_TRUE(session->stagingRemoved());
+}
+
+// What the target did with the files decides the report: none after a cancelled drag, a hand-over
+// that names no folder, the offer to save them when the target gave up on them.
+TEST_F(DragOutTest, TheReportTellsWhatTheTargetDidWithTheFiles) {
+    addPhotos({"a.jpg", "b.jpg"});
+    const fs::path elsewhere = dir / "dropped";
+    delegate->batchSeams().chooseSaveFolder = [&](auto done) { done(elsewhere); };
+    struct Case {
+        bool asksEarly, accepted;
+        std::optional<bool> verdict;
+        std::vector<QString> alerts;
+        bool kept;  // the staging folder stays for the target
+    };
+    const QString handedOver = LocalizedFormat("DragOutHandedOverMessage", {2, QString("s")});
+    const QString gaveUp = LocalizedFormat("DragOutTargetGaveUp", {2, QString("s")});
+    const Case cases[] = {
+        {false, false, std::nullopt, {}, false},     // list given while moving, then Escape
+        {false, true, true, {handedOver}, true},     // taken
+        {false, true, false, {gaveUp}, false},       // the target says it failed: discarded
+        {true, false, std::nullopt, {gaveUp}, false},  // asked too early and so refused the drop
+    };
+    for (const Case& c : cases) {
+        alerts.clear(), opened.clear();
+        alertAnswer = kAlertAlternateReturn;  // Open Destination, Discard
+        std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
+        ASSERT_TRUE(data);
+        DragOutSession* session = data->session();
+        const fs::path staging = session->stagingFolder();
+        if (c.asksEarly) EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Refuse);
+        ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
+        if (!c.asksEarly) {
+            EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Answer);
+            EXPECT_EQ(data->urls().size(), 2);  // Qt's answer, from the data
+        }
+        data->dropped(c.accepted);
+        if (c.verdict) session->targetFinished(*c.verdict);
+        data.reset();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(alerts, c.alerts);
+        EXPECT_TRUE(opened.empty());  // never the private staging folder
+        EXPECT_EQ(fs::exists(staging), c.kept);
+    }
+    EXPECT_FALSE(fs::exists(elsewhere / "trip-a01.jpg"));  // discarded, not saved
+}
+
+TEST_F(DragOutTest, AListAskedForAfterTheDropIsAnsweredWhenTheFilesAreReady) {
+    addPhotos({"a.jpg", "b.jpg", "c.jpg"});
+    std::unique_ptr<DragOutMimeData> data = beginDragOfAll();
+    ASSERT_TRUE(data);
+    DragOutSession* session = data->session();
+    data->dropped(true);
+    std::optional<std::vector<fs::path>> answered;
+    EXPECT_EQ(session->fileListRequested([&](const std::vector<fs::path>* entries) { answered = *entries; }),
+              DragOutSession::Request::Defer);
+    EXPECT_FALSE(answered);
+    ASSERT_TRUE(WaitFor([&] { return answered.has_value(); }));
+    EXPECT_EQ(answered->size(), 3u);
+    EXPECT_TRUE(alerts.empty());  // the target's verdict comes first
+    session->targetFinished(true);
+    data.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(alerts, std::vector<QString>{LocalizedFormat("DragOutHandedOverMessage", {3, QString("s")})});
+}
+
+TEST(DragOutStagingTest, SavedEntriesReplaceNothing) {
+    ScratchDir staging, folder;
+    for (const char* name : {"a.jpg", "b.jpg", "trip/c.jpg"}) {
+        fs::create_directories((staging / name).parent_path());
+        std::ofstream(staging / name) << name;
+    }
+    std::ofstream(folder / "a.jpg") << "older";
+    const std::vector<fs::path> entries = {staging / "a.jpg", staging / "b.jpg", staging / "trip", staging / "gone.jpg"};
+    EXPECT_EQ(SaveDragOutEntries(entries, folder.path()), std::vector<fs::path>{staging / "gone.jpg"});
+    const std::pair<const char*, const char*> expected[] = {
+        {"a.jpg", "older"}, {"a 1.jpg", "a.jpg"}, {"b.jpg", "b.jpg"}, {"trip/c.jpg", "trip/c.jpg"}};
+    for (const auto& [name, content] : expected) {
+        std::ifstream in(folder / name);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content) << name;
+    }
 }
 
 TEST(DragOutStagingTest, EntriesAreTheTopLevelItemsHoldingTheOutputs) {
