@@ -44,16 +44,23 @@ bool OverwriteInPlace(int fd, const std::vector<std::uint8_t>& data) {
 
 // Gives the file open as `to` the group of the file open as `from`, with
 // `owner` its owner as well, and its extended attributes. With `lenient` a
-// change of owner or group the system does not permit is passed over.
+// change of owner or group the system does not permit is passed over; the
+// group alone is still given where the owner may not be (a member of the
+// file's group may set it, only the superuser may give a file away).
 bool CarryOwnership(int from, int to, bool owner, bool lenient) {
     struct stat original{};
     struct stat copy{};
     if (::fstat(from, &original) != 0 || ::fstat(to, &copy) != 0) return false;
-    const uid_t uid = owner ? original.st_uid : static_cast<uid_t>(-1);
-    if ((copy.st_gid != original.st_gid || (owner && copy.st_uid != original.st_uid)) &&
-        ::fchown(to, uid, original.st_gid) != 0 && !(lenient && errno == EPERM)) {
+    const bool ownerDiffers = owner && copy.st_uid != original.st_uid;
+    if (ownerDiffers && ::fchown(to, original.st_uid, original.st_gid) == 0) {
+        return plat::CopyExtendedAttributes(from, to);
+    }
+    if (ownerDiffers && errno != EPERM) return false;
+    if (copy.st_gid != original.st_gid && ::fchown(to, static_cast<uid_t>(-1), original.st_gid) != 0 &&
+        !(lenient && errno == EPERM)) {
         return false;
     }
+    if (ownerDiffers && !lenient) return false;
     return plat::CopyExtendedAttributes(from, to);
 }
 

@@ -15,6 +15,7 @@
 
 #include <jpeglib.h>
 #include <lcms2.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -445,7 +446,7 @@ void OptimisationTest::UseFakeTool(plat::Tool tool, const std::string& script) {
     plat::ToolRunner::setExecutableOverride(tool, fs::read_symlink("/proc/self/exe").string());
 }
 
-bool OptimisationTest::AsOrdinaryUser(const std::function<bool()>& body) {
+bool OptimisationTest::AsOrdinaryUser(const std::function<bool()>& body, const std::vector<gid_t>& groups) {
     if (::geteuid() != 0) return body();
     constexpr uid_t kNobody = 65534;
     std::error_code ignored;
@@ -455,7 +456,8 @@ bool OptimisationTest::AsOrdinaryUser(const std::function<bool()>& body) {
     const pid_t child = ::fork();
     if (child < 0) return false;
     if (child == 0) {
-        const bool ok = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && body();
+        const bool ok = (groups.empty() || ::setgroups(groups.size(), groups.data()) == 0) && ::setgid(kNobody) == 0 &&
+                        ::setuid(kNobody) == 0 && body();
         ::_exit(ok ? 0 : 1);
     }
     int status = 0;

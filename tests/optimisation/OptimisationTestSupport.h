@@ -104,8 +104,9 @@ protected:
     void UseFakeTool(plat::Tool tool, const std::string& script);
     // Runs `body` in a child process as the user "nobody" when the tests run
     // as the superuser (who may write anything), else in this process; its
-    // result. The test folder is opened to that user first.
-    bool AsOrdinaryUser(const std::function<bool()>& body);
+    // result. The test folder is opened to that user first. With `groups`
+    // those are the user's further groups.
+    bool AsOrdinaryUser(const std::function<bool()>& body, const std::vector<gid_t>& groups = {});
     // The argument vectors of the fake's runs, argv[0] included.
     std::vector<std::vector<std::string>> FakeRuns() const;
 

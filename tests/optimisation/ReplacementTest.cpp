@@ -162,6 +162,31 @@ TEST_F(ReplacementTest, BackupOfFileWrittenInPlaceIsLikeTheOriginal) {
     }));
 }
 
+// A user in the group of the superuser's file, which that group may write:
+// the copy cannot be the superuser's, but it keeps the group.
+TEST_F(ReplacementTest, BackupKeepsTheGroupWhereTheOwnerCannotBeKept) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs the superuser to make the file and the user";
+    constexpr gid_t kUsers = 100;
+    Defaults().setBool(plat::defaults::kBackupFiles, true);
+    for (bool preserve : {false, true}) {
+        Defaults().setBool(plat::defaults::kPreservePermissions, preserve);
+        const fs::path path = Fresh(preserve ? "shared-kept" : "shared", "png");
+        const Bytes original = ReadBytes(path);
+        ASSERT_EQ(::chown(path.c_str(), 0, kUsers) | ::chmod(path.c_str(), 0664), 0);
+        ASSERT_TRUE(AsOrdinaryUser(
+            [&] {
+                optimisation::OptiPNGAgent(std::make_shared<File>(path.string())).run();
+                return File::fileByteSize(path.string()) < original.size();
+            },
+            {kUsers}));
+        EXPECT_EQ(std::pair(Stat(path).st_uid, Stat(path).st_gid), std::pair(0u, kUsers)) << preserve;
+        const struct stat backup = Stat(path.string() + "~");
+        EXPECT_EQ(ReadBytes(path.string() + "~"), original) << preserve;
+        EXPECT_EQ(std::tuple(backup.st_uid, backup.st_gid, backup.st_mode & 07777), std::tuple(65534u, kUsers, 0664u))
+            << preserve;
+    }
+}
+
 TEST_F(ReplacementTest, FilesTheUserMayNotChangeAreLeftAlone) {
     // Read-only, and (for an ordinary user) someone else's file.
     const fs::path readOnly = Fresh("read-only", "png");
