@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Files named on the command line reach the list whatever they are called: names that are not UTF-8, that Qt
-would take for its own options, and "--"; a second start hands more to the first. Usage: command_line_files.py <vantrell>
+would take for its own options, and "--"; a second start hands more to the first. Convert All then writes every
+output under its source's own bytes. Usage: command_line_files.py <vantrell>
 """
 
 import os
@@ -40,6 +41,25 @@ def main():
         if second.returncode != 0:
             e2e.fail(f"the second start ended with {second.returncode}")
         e2e.wait_for("six images after the hand-over", lambda: e2e.label_text("6 images"), timeout=120)
+
+        # Convert All into a new folder: every output keeps its source's bytes.
+        out = os.path.join(work, "out")
+        os.makedirs(out)
+        e2e.click(e2e.find("push button", "Convert All"))
+        field = e2e.wait_for("the folder dialog", lambda: e2e.find("text", "Directory:") or e2e.find("text", "Folder:"))
+        e2e.click(field)
+        e2e.key("ctrl+a")
+        e2e.type_text(out)
+        e2e.key("Return")
+        if e2e.find("push button", "Choose"):
+            e2e.click(e2e.find("push button", "Choose"))
+        e2e.wait_for("the report", lambda: e2e.find("push button", "Open Destination"), timeout=120)
+        e2e.click(e2e.find("push button", "OK"))
+        written = os.listdir(os.fsencode(out))
+        stems = sorted(os.path.splitext(name)[0] for name in written)
+        sources = sorted(os.path.splitext(name)[0] for name in first_names[:2] + first_names[3:] + second_names)
+        if stems != sources or any(b"\xef\xbf\xbd" in name for name in written):
+            e2e.fail(f"outputs {sorted(written)}, expected the stems {sources}")
         print("1 passed, 0 failed", flush=True)
     finally:
         e2e.shut_down(first, server, work)
