@@ -1,8 +1,9 @@
 #pragma once
 // The message a later start hands to the running instance: the files' paths
 // as their bytes, each ended by a NUL byte, then one more NUL. Bounded in
-// bytes and in files, so a sender cannot make the running instance hold
-// more than a few times the message's size.
+// bytes and in files: a path object costs 150 to 300 bytes however short its
+// text, so 65536 files hold at most about 20 MB. A longer list stays with the
+// start that named it, which shows it in a window of its own.
 
 #include <cstddef>
 #include <filesystem>
@@ -12,7 +13,7 @@
 #include <vector>
 
 constexpr std::size_t kHandOverMaximumBytes = std::size_t(8) << 20;
-constexpr std::size_t kHandOverMaximumFiles = std::size_t(1) << 18;
+constexpr std::size_t kHandOverMaximumFiles = std::size_t(1) << 16;
 
 // The message for these files, relative ones made absolute against `here`;
 // empty paths and paths holding a NUL are left out. None when it would pass

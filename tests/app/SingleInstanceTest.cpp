@@ -200,7 +200,7 @@ TEST_F(SingleInstanceTest, TheRunningInstanceReadsPiecesAndCutsOffWhatPassesTheB
         return reply.get();
     };
 
-    const std::vector<fs::path> files = ManyPaths(100000);
+    const std::vector<fs::path> files = ManyPaths(kHandOverMaximumFiles);
     const std::optional<std::string> message = MakeHandOverMessage(files, "/");
     ASSERT_TRUE(message);
     EXPECT_EQ(send(*message), 1);
