@@ -17,7 +17,6 @@
 #include "engine/ImageTypes.h"
 #include "platform/OperationQueue.h"
 
-#include <QDropEvent>
 #include <QMimeData>
 
 #include <gtest/gtest.h>
@@ -82,14 +81,7 @@ protected:
         return listed;
     }
     static void Drag(QWidget* target, QMimeData* data, const std::function<void()>& atDrop = {}) {
-        const QPoint at = target->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &move);
-        if (atDrop) atDrop();
-        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &drop);
+        DragOnto(target, data, target->rect().center(), atDrop);
     }
     static void SetURIList(QMimeData& data, const std::vector<fs::path>& paths) {
         data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(bytenames::GLibURIList(paths)));

@@ -7,6 +7,9 @@
 #include "AppTestSupport.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QWidget>
 #include <QThread>
 
 #include <chrono>
@@ -47,6 +50,20 @@ inline std::filesystem::path WritePhoto(const std::filesystem::path& path, int w
                                         const std::string& uti = "public.jpeg", plat::PropertyDict properties = {}) {
     EXPECT_TRUE(convtest::WriteImage(path, PhotoImage(width, height), uti, properties)) << path;
     return path;
+}
+
+// Enters, moves over and drops on `target` at `at`, as a drag from another
+// application does; `atDrop` runs just before the drop. True if the enter
+// was accepted.
+inline bool DragOnto(QWidget* target, QMimeData* data, QPoint at, const std::function<void()>& atDrop = {}) {
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    if (atDrop) atDrop();
+    QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return enter.isAccepted();
 }
 
 }  // namespace listtest

@@ -49,14 +49,7 @@ protected:
     MainWindow& window() { return *delegate->window(); }
     // Enter, move and drop on `target`; `atDrop` runs just before the drop. True if the enter was accepted.
     static bool Drag(QWidget* target, QMimeData* data, QPoint at, const std::function<void()>& atDrop = {}) {
-        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &move);
-        if (atDrop) atDrop();
-        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &drop);
-        return enter.isAccepted();
+        return DragOnto(target, data, at, atDrop);
     }
 
     ScratchDir dir;
