@@ -10,6 +10,7 @@
 #include "platform/codecs/MagickCodec.h"
 #include "platform/codecs/RawCodec.h"
 #include "platform/codecs/ResolutionProbe.h"
+#include "platform/codecs/WebPDecoder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -123,10 +124,12 @@ std::shared_ptr<const ImageSource> ImageSource::Open(const std::filesystem::path
     if (!ReadAt(fd.get(), 0, kHeadLength, source->head_)) return nullptr;
     source->format_ = codecs::Sniff(source->head_.data(), source->head_.size(), LowerExtension(path));
     if (source->format_ == ImageFormat::OpenEXR || source->format_ == ImageFormat::ICNS ||
-        source->format_ == ImageFormat::JPEG2000) {
+        source->format_ == ImageFormat::JPEG2000 || source->format_ == ImageFormat::WebP) {
         const std::uint64_t limit = source->format_ == ImageFormat::ICNS ? kMaxIcnsFile : kMaxInMemoryFile;
         if (std::uint64_t(info.st_size) > limit) return nullptr;
-        if (!ReadAt(fd.get(), 0, std::size_t(info.st_size), source->fileBytes_)) return nullptr;
+        auto whole = std::make_shared<std::vector<std::uint8_t>>();
+        if (!ReadAt(fd.get(), 0, std::size_t(info.st_size), *whole)) return nullptr;
+        source->fileBytes_ = std::move(whole);
     }
     if (!source->initialise()) return nullptr;
     return source;
@@ -152,7 +155,18 @@ std::span<const std::uint8_t> ImageSource::bytes() const {
         const void* data = vips_blob_get(blob_, &length);
         return {static_cast<const std::uint8_t*>(data), length};
     }
-    return {fileBytes_.data(), fileBytes_.size()};
+    if (!fileBytes_) return {};
+    return {fileBytes_->data(), fileBytes_->size()};
+}
+
+std::shared_ptr<const void> ImageSource::bytesOwner() const {
+    if (blob_) {
+        vips_area_copy(VIPS_AREA(blob_));
+        return std::shared_ptr<const void>(blob_, [](const void* blob) {
+            vips_area_unref(VIPS_AREA(const_cast<void*>(blob)));
+        });
+    }
+    return fileBytes_;
 }
 
 bool ImageSource::initialise() {
@@ -302,10 +316,15 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
             image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         }
         break;
-    case ImageFormat::WebP:
-        image = VImage::webpload_source(
-            makeSource(), common()->set("page", page)->set("n", 1)->set("scale", 1.0 / shrink));
+    case ImageFormat::WebP: {
+        // libvips reads the header and metadata; libwebp decodes the pixels
+        // (see LoadWebP for why).
+        const auto data = bytes();
+        const VImage header = VImage::webpload_source(
+            vips::VSource(vips_source_new_from_memory(data.data(), data.size())), common()->set("page", page)->set("n", 1));
+        image = codecs::LoadWebP(data, bytesOwner(), page, shrink, header);
         break;
+    }
     case ImageFormat::HEIF:
     case ImageFormat::AVIF:
         // libheif turns the picture upright itself (its transform boxes).
@@ -329,7 +348,8 @@ VImage ImageSource::load(std::size_t index, const DecodeOptions& options) const 
         format_ != ImageFormat::JPEG2000 && !*codecs::MagickCoderFor(format_)) {
         // A streaming decoder: its failures are noted on the way out.
         image = WatchDecode(image);
-        if (!options.sequential) image = DecodeOnFirstRead(image);
+        // The WebP decoder serves its pixels at random already.
+        if (!options.sequential && format_ != ImageFormat::WebP) image = DecodeOnFirstRead(image);
     }
     if (!Image::sizeAllowed(image.width(), image.height())) {
         throw vips::VError("image size out of range");

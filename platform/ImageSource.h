@@ -77,6 +77,8 @@ private:
     vips::VSource makeSource() const;
     // The whole file or bytes (for the codecs that decode from memory).
     std::span<const std::uint8_t> bytes() const;
+    // Keeps bytes() alive for images that may outlive this source.
+    std::shared_ptr<const void> bytesOwner() const;
     std::size_t countImages() const;
     // The directory chain of a TIFF file or bytes, walked on first use.
     const codecs::TiffDirectoryChain* tiffChain() const;
@@ -91,7 +93,7 @@ private:
 
     std::filesystem::path path_;
     VipsBlob* blob_ = nullptr;                      // bytes of OpenData
-    std::vector<std::uint8_t> fileBytes_;           // whole file, for in-memory codecs
+    std::shared_ptr<const std::vector<std::uint8_t>> fileBytes_;  // whole file, for in-memory codecs
     // Formats decoded whole by their codec (ImageMagick, OpenEXR, ICNS, JPEG 2000, raw)
     // are decoded once per image and kept.
     mutable std::mutex decodedMutex_;
