@@ -257,3 +257,42 @@ INSTANTIATE_TEST_SUITE_P(Colour, FloatSourceTest, ::testing::Values(1, 3),
                          [](const auto& info) { return std::string(info.param == 1 ? "Grey" : "RGB"); });
 
 }  // namespace
+
+namespace {
+
+// Signed 16-bit grey or RGB samples (a ramp from -8000 up to 30250) keep their values in the formats of 16 bits, the
+// negative ones at 0 as libvips's cast takes them, and come to the nearest 8-bit step elsewhere, on both roads; they
+// once came out 8-bit and of one colour.
+class SignedSourceTest : public ConversionTest, public ::testing::WithParamInterface<std::tuple<int, bool>> {};
+
+TEST_P(SignedSourceTest, KeepsItsValues) {
+    const auto [colour, wholeFile] = GetParam();
+    const VImage x = VImage::xyz(kWidth, kHeight).extract_band(0);
+    std::vector<VImage> bands{x * 150 - 8000};
+    if (colour == 3) bands.insert(bands.end(), {30000 - x * 100, x * 0 + 12000});
+    VImage::bandjoin(bands).cast(VIPS_FORMAT_SHORT)
+        .copy(VImage::option()->set("interpretation", colour == 1 ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16))
+        .tiffsave((dir / "signed.tif").c_str());
+    ASSERT_EQ(VImage::new_from_file((dir / "signed.tif").c_str()).format(), VIPS_FORMAT_SHORT);
+    const double red = kProbeX * 150.0 - 8000.0;
+    for (const auto& [code, name, bits] : {std::tuple{kImageTypeTIFF, "out.tif", 16}, {kImageTypePNG, "out.png", 16},
+                                           {kImageTypeJPEG, "out.jpg", 8}}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(Convert(dir / "signed.tif", dir / name, code, Operation::Full, wholeFile), 1);
+        const VImage stored = Stored(dir / name);
+        ASSERT_EQ(Bits(stored), bits);
+        EXPECT_GT(MostDistinctValues(stored), bits == 16 ? 150u : 60u);
+        const std::vector<double> pixel = stored.getpoint(kProbeX, kProbeY);
+        EXPECT_NEAR(pixel[0], bits == 16 ? red : std::round(red / 257.0), bits == 16 ? 0 : 3);
+        EXPECT_EQ(stored.getpoint(10, kProbeY)[0], 0.0) << "a negative sample";
+        if (colour == 3) { EXPECT_NEAR(pixel[2], bits == 16 ? 12000.0 : std::round(12000.0 / 257.0), bits == 16 ? 0 : 3); }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(GreyAndRGB, SignedSourceTest, ::testing::Combine(::testing::Values(1, 3), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == 1 ? "Grey" : "RGB") +
+                                    (std::get<1>(info.param) ? "_WholeFile" : "_OneImage");
+                         });
+
+}  // namespace
