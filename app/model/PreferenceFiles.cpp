@@ -58,22 +58,56 @@ bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameF
     return !path.empty() && plat::SettingsFile::write(path, dictionary);
 }
 
+std::optional<bool> PrefBoolValue(const plat::PlistValue& value) {
+    if (const bool* on = value.get<bool>()) return *on;
+    if (const std::int64_t* number = value.get<std::int64_t>(); number && (*number == 0 || *number == 1)) {
+        return *number == 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> PrefIntegerValue(const plat::PlistValue& value, std::int64_t min, std::int64_t max) {
+    std::int64_t number = 0;
+    if (const std::int64_t* integer = value.get<std::int64_t>()) {
+        number = *integer;
+    } else if (const double* real = value.get<double>();
+               real && std::isfinite(*real) && std::trunc(*real) == *real && *real >= -9223372036854775808.0 &&
+               *real < 9223372036854775808.0) {
+        number = static_cast<std::int64_t>(*real);
+    } else {
+        return std::nullopt;
+    }
+    if (number < min || number > max) return std::nullopt;
+    return number;
+}
+
+std::optional<double> PrefRealValue(const plat::PlistValue& value, double min, double max) {
+    double number = 0.0;
+    if (const std::int64_t* integer = value.get<std::int64_t>()) {
+        number = static_cast<double>(*integer);
+    } else if (const double* real = value.get<double>()) {
+        number = *real;
+    } else {
+        return std::nullopt;
+    }
+    if (!std::isfinite(number) || number < min || number > max) return std::nullopt;
+    return number;
+}
+
 std::optional<bool> PrefBool(const PrefDictionary* dictionary, std::string_view key) {
     const plat::PlistValue* value = Find(dictionary, key);
-    return value ? value->asBool() : std::nullopt;
+    return value ? PrefBoolValue(*value) : std::nullopt;
 }
 
-std::optional<std::int64_t> PrefInteger(const PrefDictionary* dictionary, std::string_view key) {
+std::optional<std::int64_t> PrefInteger(const PrefDictionary* dictionary, std::string_view key, std::int64_t min,
+                                        std::int64_t max) {
     const plat::PlistValue* value = Find(dictionary, key);
-    if (!value || value->is<bool>()) return std::nullopt;
-    return value->asInteger();
+    return value ? PrefIntegerValue(*value, min, max) : std::nullopt;
 }
 
-std::optional<double> PrefReal(const PrefDictionary* dictionary, std::string_view key) {
+std::optional<double> PrefReal(const PrefDictionary* dictionary, std::string_view key, double min, double max) {
     const plat::PlistValue* value = Find(dictionary, key);
-    const std::optional<double> real = value ? value->asReal() : std::nullopt;
-    if (!real || !std::isfinite(*real)) return std::nullopt;
-    return real;
+    return value ? PrefRealValue(*value, min, max) : std::nullopt;
 }
 
 std::optional<QString> PrefString(const PrefDictionary* dictionary, std::string_view key) {
@@ -96,7 +130,8 @@ const PrefDictionary* PrefSubDictionary(const PrefDictionary* dictionary, std::s
 GeneralPreferences GeneralPreferencesFromDictionary(const PrefDictionary* dictionary) {
     GeneralPreferences options;
     if (!dictionary) return options;
-    options.photoPresetIndex = PrefInteger(dictionary, general_pref::kPhotoPresetIndex).value_or(0);
+    options.photoPresetIndex =
+        PrefInteger(dictionary, general_pref::kPhotoPresetIndex, 0, std::numeric_limits<int>::max()).value_or(0);
     for (const GeneralBox& box : kGeneralBoxes) {
         if (auto on = PrefBool(dictionary, box.key)) options.*box.member = *on;
     }

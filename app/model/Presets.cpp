@@ -1,5 +1,6 @@
 // The platform headers (which reach GLib) come before any Qt header.
 #include "common/KSMUtil.h"
+#include "engine/ImageTypes.h"
 #include "platform/FileManager.h"
 #include "platform/Font.h"
 #include "platform/ImageDestination.h"
@@ -42,7 +43,12 @@ PlistValue CenterArray(QPointF first, QPointF opposite, QSizeF view) {
                                         Single(opposite.y()), Single(view.width()), Single(view.height())});
 }
 
-// A placement array: the defaults for elements that are missing or no number.
+// Far beyond any placement on the editor's canvas (550 points on its longer
+// side), yet no number that overflows the geometry built from it.
+constexpr double kMaxPlacement = 100000.0;
+
+// A placement array: the defaults for elements that are missing, no number
+// or out of range (corners within the bound, the view at least a point).
 std::array<double, 6> CenterValues(const PrefDictionary* preset, std::string_view name) {
     std::array<double, 6> values{20.0, 20.0, 20.0, 20.0, 550.0, 550.0};
     const auto it = preset ? preset->find(name) : PrefDictionary::const_iterator{};
@@ -50,8 +56,8 @@ std::array<double, 6> CenterValues(const PrefDictionary* preset, std::string_vie
     const auto* array = it->second.get<PlistValue::Array>();
     if (!array) return values;
     for (std::size_t i = 0; i < values.size() && i < array->size(); ++i) {
-        const auto number = (*array)[i].is<bool>() ? std::nullopt : (*array)[i].asReal();
-        if (number && std::isfinite(*number)) values[i] = *number;
+        const double min = i < 4 ? -kMaxPlacement : 1.0;
+        if (const auto number = PrefRealValue((*array)[i], min, kMaxPlacement)) values[i] = *number;
     }
     return values;
 }
@@ -73,9 +79,7 @@ void PutColor(PrefDictionary& preset, std::string_view name, const plat::Color& 
 
 int Compare(const PlistValue* a, const PlistValue* b, std::string_view indexKey) {
     const auto index = [indexKey](const PlistValue* preset) -> std::optional<std::int64_t> {
-        const PlistValue* value = preset ? preset->find(indexKey) : nullptr;
-        if (!value || value->is<bool>()) return std::nullopt;
-        return value->asInteger();
+        return preset ? PrefInteger(preset->get<PrefDictionary>(), indexKey) : std::nullopt;
     };
     const auto left = index(a);
     const auto right = index(b);
@@ -271,11 +275,9 @@ PrefDictionary GetPhotoPreferenceValue(const JobOptionState& state, const Waterm
 void ChangeAndSetResizeOptionsFromDict(JobOptionsModel& options, const PrefDictionary* preset) {
     if (!preset) return;
     JobOptionState state = options.state();
-    const std::int64_t unit = PrefInteger(preset, key::kInputType).value_or(kUnitPixels);
-    state.unit = unit >= kUnitPercent && unit <= kUnitPoints ? static_cast<int>(unit) : kUnitPixels;
+    state.unit = static_cast<int>(PrefInteger(preset, key::kInputType, kUnitPercent, kUnitPoints).value_or(kUnitPixels));
     state.currentSizeFormatType = state.unit;
-    const std::int64_t scale = PrefInteger(preset, key::kScaleOption).value_or(2);
-    state.scaleOption = scale >= 0 && scale <= 6 ? static_cast<int>(scale) : 2;
+    state.scaleOption = static_cast<int>(PrefInteger(preset, key::kScaleOption, 0, 6).value_or(2));
     options.setState(state);
     options.changeInScaleProportionalityAction(state.scaleOption, false);
 
@@ -295,24 +297,26 @@ void ChangeAndSetWaterMarkPrefOptionsFromDict(WatermarkEditorModel& editor, cons
     if (!preset) return;
     editor.setTextString(PrefString(preset, key::kTextString).value_or(QString()));
     editor.setTextFont(ArchivedFont(preset));  // null: the default font
-    editor.setTextFontSize(PrefInteger(preset, key::kTextFontSize).value_or(WatermarkEditorModel::kDefaultFontSize));
-    const std::int64_t mode = PrefInteger(preset, key::kDrawingMode).value_or(WatermarkEditorModel::kFill);
-    editor.setDrawingMode(mode >= WatermarkEditorModel::kFill && mode <= WatermarkEditorModel::kFillStroke
-                              ? static_cast<std::int32_t>(mode)
-                              : WatermarkEditorModel::kFill);
-    editor.setStrokeWidth(PrefInteger(preset, key::kStrokeWidthName).value_or(1));
-    editor.setTextOpacity(PrefReal(preset, key::kTextOpacity).value_or(WatermarkEditorModel::kDefaultTextOpacity));
-    const double spacing = PrefReal(preset, key::kTextCharSpace).value_or(0.0);
+    using Editor = WatermarkEditorModel;
+    editor.setTextFontSize(
+        PrefInteger(preset, key::kTextFontSize, Editor::kMinFontSize, Editor::kMaxFontSize).value_or(Editor::kDefaultFontSize));
+    editor.setDrawingMode(static_cast<std::int32_t>(
+        PrefInteger(preset, key::kDrawingMode, Editor::kFill, Editor::kFillStroke).value_or(Editor::kFill)));
+    editor.setStrokeWidth(PrefInteger(preset, key::kStrokeWidthName, Editor::kMinStrokeWidth, Editor::kMaxFontSize).value_or(1));
+    editor.setTextOpacity(PrefReal(preset, key::kTextOpacity, 0.0, 1.0).value_or(Editor::kDefaultTextOpacity));
+    const double spacing = PrefReal(preset, key::kTextCharSpace, -Editor::kMaxCharSpace, Editor::kMaxCharSpace).value_or(0.0);
     editor.setSpacingType(spacing < 0.0   ? WatermarkEditorModel::kSpacingCondensed
                           : spacing > 0.0 ? WatermarkEditorModel::kSpacingExpanded
                                           : WatermarkEditorModel::kSpacingNone);
     editor.setTextCharSpace(spacing);
-    editor.setTextRotationAngle(PrefInteger(preset, key::kTextRotationAngle).value_or(0));
+    editor.setTextRotationAngle(PrefInteger(preset, key::kTextRotationAngle, 0, Editor::kMaxRotationAngle).value_or(0));
     editor.setTextFontColor(ArchivedColor(preset, key::kTextFontColor).value_or(plat::Color{1.0, 1.0, 0.0, 1.0}));
     editor.setDropShadowApplied(PrefBool(preset, key::kIsDropShadowApplied).value_or(true));
-    editor.setShadowBlur(PrefInteger(preset, key::kShadowBlur).value_or(WatermarkEditorModel::kDefaultShadowBlur));
-    editor.setXOffset(PrefInteger(preset, key::kXOffset).value_or(WatermarkEditorModel::kDefaultXOffset));
-    editor.setYOffset(PrefInteger(preset, key::kYOffset).value_or(WatermarkEditorModel::kDefaultYOffset));
+    editor.setShadowBlur(PrefInteger(preset, key::kShadowBlur, 0, Editor::kMaxShadowBlur).value_or(Editor::kDefaultShadowBlur));
+    editor.setXOffset(PrefInteger(preset, key::kXOffset, -Editor::kMaxShadowOffset, Editor::kMaxShadowOffset)
+                          .value_or(Editor::kDefaultXOffset));
+    editor.setYOffset(PrefInteger(preset, key::kYOffset, -Editor::kMaxShadowOffset, Editor::kMaxShadowOffset)
+                          .value_or(Editor::kDefaultYOffset));
     editor.setTextShadowColor(ArchivedColor(preset, key::kShadowFontColor).value_or(plat::Color{0.0, 0.0, 0.0, 1.0}));
 
     const auto text = CenterValues(preset, key::kTextCenter);
@@ -326,26 +330,24 @@ void ChangeAndSetWaterMarkPrefOptionsFromDict(WatermarkEditorModel& editor, cons
 }
 
 int StoredPopupIndex(const PrefDictionary* preset, std::string_view name, int itemCount) {
-    const std::int64_t index = PrefInteger(preset, name).value_or(0);
-    return index < 0 || index >= itemCount ? 0 : static_cast<int>(index);
+    return static_cast<int>(PrefInteger(preset, name, 0, itemCount - 1).value_or(0));
 }
 
 void ApplyPhotoPresetOptions(JobOptionsModel& options, const PrefDictionary& preset) {
     // Conversion.
-    options.SetImageTypeSecondaryOption(static_cast<int>(PrefInteger(&preset, key::kImageType).value_or(0)), false);
-    if (auto quality = PrefReal(&preset, key::kImageQuality)) options.changeImageQualityAction(*quality, false);
+    options.SetImageTypeSecondaryOption(
+        static_cast<int>(PrefInteger(&preset, key::kImageType, kImageTypeSource, kImageTypeWebP).value_or(0)), false);
+    if (auto quality = PrefReal(&preset, key::kImageQuality, 0.0, 1.0)) options.changeImageQualityAction(*quality, false);
 
     // Rename.
-    const std::int64_t nameType = PrefInteger(&preset, key::kNameType).value_or(0);
-    if (nameType == kRenameNewName || nameType == kRenamePrefixSuffix) {
-        options.ChangeRenameOptionActions(static_cast<int>(nameType), false);
+    if (auto nameType = PrefInteger(&preset, key::kNameType, kRenameNewName, kRenamePrefixSuffix)) {
+        options.ChangeRenameOptionActions(static_cast<int>(*nameType), false);
     }
     JobOptionState state = options.state();
     if (auto prefix = PrefString(&preset, key::kPrefix)) state.fileNameText = *prefix;
     if (auto suffix = PrefString(&preset, key::kSuffix)) state.suffixText = *suffix;
     options.setState(state);
-    if (auto position = PrefInteger(&preset, key::kNumberType); position && *position >= kNumberAfterName &&
-                                                                 *position <= kNoNumber) {
+    if (auto position = PrefInteger(&preset, key::kNumberType, kNumberAfterName, kNoNumber)) {
         options.changeAddNumberPositionPopupAction(static_cast<int>(*position), false);
     }
     state = options.state();
@@ -361,10 +363,8 @@ void ApplyPhotoPresetOptions(JobOptionsModel& options, const PrefDictionary& pre
     options.updateRenameExampleString();
 
     // Optimisation.
-    const std::int64_t optimisation = PrefInteger(&preset, key::kOptimizationType).value_or(kOptimizeJPEG);
     options.changeOptimizationOptionAction(
-        optimisation >= 0 && optimisation <= (kOptimizeJPEG | kOptimizePNG) ? static_cast<int>(optimisation)
-                                                                            : kOptimizeJPEG,
+        static_cast<int>(PrefInteger(&preset, key::kOptimizationType, 0, kOptimizeJPEG | kOptimizePNG).value_or(kOptimizeJPEG)),
         false);
 
     // Image watermark: an image that cannot be read leaves the well empty
@@ -372,9 +372,10 @@ void ApplyPhotoPresetOptions(JobOptionsModel& options, const PrefDictionary& pre
     if (WatermarkEditorModel* editor = options.watermark()) {
         const auto path = PrefString(&preset, key::kImagePath);
         editor->setWatermarkImage(path ? LoadWatermarkImage(path->toStdString()) : nullptr);
-        editor->setWatermarkImageOpacity(
-            PrefReal(&preset, key::kImageOpacity).value_or(WatermarkEditorModel::kDefaultImageOpacity));
-        editor->setWatermarkImageSize(PrefReal(&preset, key::kImageSize).value_or(WatermarkEditorModel::kDefaultImageSize));
+        using Editor = WatermarkEditorModel;
+        editor->setWatermarkImageOpacity(PrefReal(&preset, key::kImageOpacity, 0.0, 1.0).value_or(Editor::kDefaultImageOpacity));
+        editor->setWatermarkImageSize(
+            PrefReal(&preset, key::kImageSize, Editor::kMinWatermarkImageSize, 1.0).value_or(Editor::kDefaultImageSize));
     }
 }
 

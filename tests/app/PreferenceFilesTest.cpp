@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <functional>
 #include <random>
 #include <tuple>
@@ -428,3 +430,172 @@ TEST(PreferenceFiles, CutAndGarbledFilesLoadOrAreRefused) {
         }
     }
 }
+
+// --- Settings of the wrong type ---------------------------------------------------------
+
+namespace {
+
+std::string BigEndian(std::uint64_t bits, int bytes) {
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i) out += char((bits >> (8 * i)) & 0xFF);
+    return out;
+}
+
+std::string DoubleBits(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return BigEndian(bits, 8);
+}
+
+// One object as a binary property list holds it (object 1 is the key "k",
+// which arrays and dictionaries may refer to), read back by our own reader:
+// a date the reader cannot hold arrives as it would from a user's file.
+PlistValue FromBinaryList(const std::string& object) {
+    std::string list = "bplist00";
+    std::string offsets;
+    for (const std::string& each : {std::string("\xD1\x01\x02"), std::string("\x51k"), object}) {
+        offsets += char(list.size());
+        list += each;
+    }
+    const std::size_t table = list.size();
+    list += offsets + std::string(6, '\0') + "\x01\x01" + BigEndian(3, 8) + BigEndian(0, 8) + BigEndian(table, 8);
+    const auto parsed = plat::PropertyList::fromData(list);
+    const PlistValue* value = parsed ? parsed->find("k") : nullptr;
+    EXPECT_TRUE(value) << "unreadable test list";
+    return value ? *value : PlistValue();
+}
+
+struct HostileValue {
+    std::string what;
+    std::string object;
+    bool numbersOnly;  // a wrong value only for boolean keys
+};
+
+const std::vector<HostileValue>& HostileValues() {
+    static const std::vector<HostileValue> values = [] {
+        const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+        std::vector<HostileValue> list;
+        for (const auto& [name, number] : {std::pair{"NaN", nan}, {"+inf", inf}, {"-inf", -inf}, {"1e300", 1e300},
+                                           {"-1e300", -1e300}}) {
+            list.push_back({std::string(name) + " date", "\x33" + DoubleBits(number), false});
+            list.push_back({std::string(name) + " real", "\x23" + DoubleBits(number), false});
+        }
+        list.push_back({"a date of 2020", "\x33" + DoubleBits(600000000.0), false});
+        list.push_back({"the string \"1\"", "\x51" "1", false});
+        list.push_back({"the string \"true\"", "\x54true", false});
+        list.push_back({"data", std::string("\x41\x01", 2), false});
+        list.push_back({"an array", "\xA1\x01", false});
+        list.push_back({"a dictionary", "\xD1\x01\x01", false});
+        list.push_back({"the integer 2", std::string("\x10\x02", 2), true});
+        list.push_back({"the integer -1", "\x10\xFF", true});
+        list.push_back({"the real 1.0", "\x23" + DoubleBits(1.0), true});
+        return list;
+    }();
+    return values;
+}
+
+// Where a key is read, and what of the result it decides.
+enum class SettingsFile { General, Resize, Watermark, Job };
+using Probe = std::vector<double>;
+
+Probe Applied(SettingsFile file, const PrefDictionary& dictionary) {
+    PresetModels m;
+    switch (file) {
+    case SettingsFile::General: {
+        const GeneralPreferences g = GeneralPreferencesFromDictionary(&dictionary);
+        return {double(g.photoPresetIndex), double(g.addRecursively), double(g.maintainDirectory),
+                double(g.overwriteFile), double(g.metaData), double(g.preserveCreationDate),
+                double(g.preserveModificationDate), double(g.doNotShowAlert), double(g.doNotShowPNGOptimizationAlert),
+                double(g.useAsDestinationFolder)};
+    }
+    case SettingsFile::Resize: {
+        ChangeAndSetResizeOptionsFromDict(m.options, &dictionary);
+        const JobOptionState& s = m.options.state();
+        return {double(s.unit), double(s.scaleOption), double(s.sharpen), double(s.upsample), double(s.resolutionOn)};
+    }
+    case SettingsFile::Watermark: {
+        ChangeAndSetWaterMarkPrefOptionsFromDict(m.editor, &dictionary);
+        const WatermarkEditorModel& e = m.editor;
+        return {double(e.textFontSize()), double(e.drawingMode()), double(e.strokeWidth()), e.textOpacity(),
+                e.textCharSpace(), double(e.SpacingType()), double(e.textRotationAngle()),
+                double(e.isDropShadowApplied()), double(e.shadowBlur()), double(e.xOffset()), double(e.yOffset()),
+                e.centerLoc().x(), e.nextTextLoc().y(), e.imageViewRectForText().width(),
+                e.imageViewRectForImage().height()};
+    }
+    case SettingsFile::Job:
+        break;
+    }
+    ApplyPhotoPresetOptions(m.options, dictionary);
+    const JobOptionState& s = m.options.state();
+    return {double(s.outputType), s.qualitySlider, double(s.renameTag), double(s.numberPosition),
+            double(s.optimizationTag), m.editor.WatermarkImageOpacity(), m.editor.WatermarkImageSize()};
+}
+
+// Every boolean and number key of the four files with every value of
+// another kind: each takes what its absence gives (for the general file,
+// the first-launch defaults: Overwrite, Keep creation dates, Use destination
+// folder and both "don't ask" boxes off).
+TEST(WrongTypedSettings, EveryBooleanAndNumberKeyTakesItsDefault) {
+    struct Key {
+        SettingsFile file;
+        std::string_view name;
+        bool boolean;
+    };
+    using F = SettingsFile;
+    namespace g = general_pref;
+    const Key keys[] = {
+        {F::General, g::kOverWriteFile, true}, {F::General, g::kPreserveCreationDate, true},
+        {F::General, g::kUseAsDestinationFolder, true}, {F::General, g::kDoNotShowAlert, true},
+        {F::General, g::kDoNotShowPNGOptimizationAlert, true}, {F::General, g::kAddRecursively, true},
+        {F::General, g::kMaintainDirectory, true}, {F::General, g::kMetaData, true},
+        {F::General, g::kPreserveModificationDate, true}, {F::General, g::kPhotoPresetIndex, false},
+        {F::Resize, key::kSharpen, true}, {F::Resize, key::kUpscaling, true}, {F::Resize, key::kResolutionFlag, true},
+        {F::Resize, key::kInputType, false}, {F::Resize, key::kScaleOption, false},
+        {F::Watermark, key::kIsDropShadowApplied, true}, {F::Watermark, key::kTextFontSize, false},
+        {F::Watermark, key::kDrawingMode, false}, {F::Watermark, key::kStrokeWidthName, false},
+        {F::Watermark, key::kTextOpacity, false}, {F::Watermark, key::kTextCharSpace, false},
+        {F::Watermark, key::kTextRotationAngle, false}, {F::Watermark, key::kShadowBlur, false},
+        {F::Watermark, key::kXOffset, false}, {F::Watermark, key::kYOffset, false},
+        {F::Job, key::kImageType, false}, {F::Job, key::kImageQuality, false}, {F::Job, key::kNameType, false},
+        {F::Job, key::kNumberType, false}, {F::Job, key::kOptimizationType, false},
+        {F::Job, key::kImageOpacity, false}, {F::Job, key::kImageSize, false},
+    };
+    for (const Key& k : keys) {
+        const Probe absent = Applied(k.file, {});
+        for (const HostileValue& hostile : HostileValues()) {
+            if (hostile.numbersOnly && !k.boolean) continue;
+            const PrefDictionary dictionary{{std::string(k.name), FromBinaryList(hostile.object)}};
+            EXPECT_EQ(Applied(k.file, dictionary), absent) << k.name << " = " << hostile.what;
+        }
+    }
+    // The general file's first-launch values themselves.
+    EXPECT_EQ(Applied(F::General, {}), Applied(F::General, GeneralPreferencesDictionary({})));
+}
+
+// The group switches of a job preset and the elements of the placements are
+// read by the same rules.
+TEST(WrongTypedSettings, GroupSwitchesAndPlacementElementsTakeTheirDefaults) {
+    for (const HostileValue& hostile : HostileValues()) {
+        const PlistValue value = FromBinaryList(hostile.object);
+        for (std::string_view name : {key::kConversionState, key::kOptimizationState, key::kRenameState,
+                                      key::kResizeState, key::kTextWatermarkState, key::kImagewatermarkState}) {
+            const PrefDictionary preset{{std::string(name), value}};
+            EXPECT_FALSE(PrefBool(&preset, name)) << name << " = " << hostile.what;
+        }
+        if (hostile.numbersOnly) continue;
+        const PrefDictionary placed{{std::string(key::kTextCenter), PlistValue(PlistValue::Array(6, value))},
+                                    {std::string(key::kImageCenter), PlistValue(PlistValue::Array(6, value))}};
+        EXPECT_EQ(Applied(SettingsFile::Watermark, placed), Applied(SettingsFile::Watermark, {})) << hostile.what;
+    }
+    // What the files hold when written by us still reads.
+    const PrefDictionary written{{"on", PlistValue(true)}, {"box", PlistValue(1)}, {"off", PlistValue(0)},
+                                 {"size", PlistValue(48)}, {"whole", PlistValue(48.0)}, {"half", PlistValue(0.5)}};
+    EXPECT_EQ(std::make_tuple(PrefBool(&written, "on"), PrefBool(&written, "box"), PrefBool(&written, "off")),
+              std::make_tuple(std::optional(true), std::optional(true), std::optional(false)));
+    EXPECT_EQ(std::make_tuple(PrefInteger(&written, "size", 1, 1000), PrefInteger(&written, "whole", 1, 1000),
+                              PrefInteger(&written, "half", 0, 1), PrefReal(&written, "half", 0.0, 1.0)),
+              std::make_tuple(std::optional<std::int64_t>(48), std::optional<std::int64_t>(48),
+                              std::optional<std::int64_t>(), std::optional(0.5)));
+}
+
+}  // namespace
