@@ -243,10 +243,12 @@ void RenderPage(ImageConverter* converter, const plat::PdfDocument& document, st
     try {
         reporter.Report(DisplayNumber(converter, pageNumber));
         plat::PdfPageInfo info;
-        if (pageNumber < 1 || pageNumber > std::numeric_limits<int>::max() ||
-            !document.GetPageInfo(static_cast<int>(pageNumber), info)) {
+        if (pageNumber < 1 || pageNumber > document.GetPageCount()) {
             MarkPageFailed(converter);
             return;
+        }
+        if (!document.GetPageInfo(static_cast<int>(pageNumber), info)) {
+            return;  // counted by the page tree, but not in it: nothing to show
         }
         double boxWidth = 0.0;
         double boxHeight = 0.0;

@@ -83,12 +83,8 @@ int ExtractPDFText(PDFTextExtractor* extractor) {
     // A page whose contents would take more work than any honest page (a
     // huge content stream, forms that draw each other thousands of times)
     // fails the run before anything is written.
-    if (end > start) {
-        const auto objects = document.OpenObjects();
-        if (!objects) return 0;
-        for (std::int64_t i = start; i < end; ++i) {
-            if (!objects->IsPageContentWithinBudget(static_cast<int>(i) + 1)) return 0;
-        }
+    for (std::int64_t i = start; i < end; ++i) {
+        if (!document.IsPageWithinBudget(static_cast<int>(i) + 1)) return 0;
     }
 
     int result = 0;

@@ -87,16 +87,19 @@ std::uint32_t ReadBe32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-// Whether the data are whole segments. jbig2dec waits for the rest of a cut
-// segment and then leaves its region out silently, so a truncated stream
-// would give a blank image.
-bool HoldsWholeSegments(std::span<const std::uint8_t> data) {
+// Walks the segment headers of `data`, handing each segment's type and the
+// part of its data present to `onSegment`. False when the data are not whole
+// segments: jbig2dec waits for the rest of a cut segment and then leaves its
+// region out silently, so a truncated stream would give a blank image.
+template <typename OnSegment>
+bool ForEachSegment(std::span<const std::uint8_t> data, OnSegment&& onSegment) {
     std::size_t at = 0;
     while (at < data.size()) {
         const std::size_t left = data.size() - at;
         if (left < 6) return false;
         const std::uint8_t* h = data.data() + at;
         const std::uint32_t number = ReadBe32(h);
+        const int type = h[4] & 0x3F;
         const bool longPage = (h[4] & 0x40) != 0;
         std::size_t size = 5;
         std::size_t referred = h[5] >> 5;
@@ -116,11 +119,19 @@ bool HoldsWholeSegments(std::span<const std::uint8_t> data) {
         size += 4;
         // An unknown length is allowed for the last segment only, which
         // jbig2dec then decodes from what there is.
-        if (length == 0xFFFFFFFFu) return true;
+        if (length == 0xFFFFFFFFu) {
+            onSegment(type, data.subspan(at + size));
+            return true;
+        }
         if (length > left - size) return false;
+        onSegment(type, data.subspan(at + size, length));
         at += size + length;
     }
     return true;
+}
+
+bool HoldsWholeSegments(std::span<const std::uint8_t> data) {
+    return ForEachSegment(data, [](int, std::span<const std::uint8_t>) {});
 }
 
 bool Feed(Jbig2Ctx* context, std::span<const std::uint8_t> data) {
@@ -128,6 +139,32 @@ bool Feed(Jbig2Ctx* context, std::span<const std::uint8_t> data) {
 }
 
 }  // namespace
+
+std::uint64_t Jbig2DeclaredBytes(std::span<const std::uint8_t> encoded) {
+    constexpr std::uint64_t kBeyond = std::uint64_t(1) << 62;
+    std::uint64_t total = 0;
+    const auto add = [&](std::uint64_t width, std::uint64_t height) {
+        const std::uint64_t bytes = width == 0 ? 0 : (width + 7) / 8;
+        total = height != 0 && bytes > kBeyond / height ? kBeyond : std::min(kBeyond, total + bytes * height);
+    };
+    // A page of unknown height grows stripe by stripe, to the last row an
+    // end-of-stripe segment names.
+    std::uint64_t stripedWidth = 0, stripedRows = 0;
+    const bool whole = ForEachSegment(encoded, [&](int type, std::span<const std::uint8_t> data) {
+        if (type == 50 && data.size() >= 4) stripedRows = std::max<std::uint64_t>(stripedRows, ReadBe32(data.data()) + 1ull);
+        if (data.size() < 8) return;
+        const std::uint64_t width = ReadBe32(data.data());
+        const std::uint64_t height = ReadBe32(data.data() + 4);
+        if (type == 48 && height == 0xFFFFFFFFu) {
+            stripedWidth = std::max(stripedWidth, width);
+            if (data.size() >= 19) stripedRows = std::max<std::uint64_t>(stripedRows, ((data[17] << 8) | data[18]) & 0x7FFF);
+        } else if (type == 48 || (type >= 4 && type <= 7) || (type >= 20 && type <= 23) || (type >= 36 && type <= 43)) {
+            add(width, height);  // a page, or a region's own bitmap drawn into it
+        }
+    });
+    add(stripedWidth, stripedRows);
+    return whole ? total : kBeyond;
+}
 
 bool DecodeJbig2(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> globals, std::int64_t width,
                  std::int64_t height, std::vector<std::uint8_t>* out, std::size_t limit) {

@@ -10,6 +10,12 @@
 
 namespace plat {
 
+// The bytes of the bitmaps `encoded` declares (its pages and regions, one
+// bit a pixel), read from its segment headers before anything is decoded:
+// what a decoder of the data allocates at least. A huge value for data that
+// are not whole segments.
+std::uint64_t Jbig2DeclaredBytes(std::span<const std::uint8_t> encoded);
+
 // The first page of `encoded` as rows of (width + 7) / 8 bytes, 1 bit per
 // pixel, 0 black (as a PDF image with this filter reads it). `width` and
 // `height` are the image's; the part of the page outside them is dropped,

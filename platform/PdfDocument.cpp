@@ -23,6 +23,10 @@
 #include "platform/PopplerMessages.h"
 #include "platform/QpdfInput.h"
 
+#include <Catalog.h>
+#include <PDFDoc.h>
+#include <Stream.h>
+#include <goo/GooString.h>
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
 #include <poppler/cpp/poppler-image.h>
@@ -264,6 +268,37 @@ ImageRef CreateImageFromPdfPageBitmap(const PdfPageBitmap& bitmap) {
     }
 }
 
+// The object layer of the file, which measures the work of its pages, and a
+// poppler document of its own that says which object poppler takes for each
+// page: the two readers then agree on the pages, however the page tree
+// lists them (a subtree listed twice, loops, nodes without kids).
+struct PdfDocument::ContentGuard {
+    std::mutex mutex;
+    std::unique_ptr<PdfObjectFile> objects;
+    std::unique_ptr<PDFDoc> pages;
+
+    // Null when either reader refuses the bytes (the object layer refuses
+    // page trees nested deeper than kMaxPdfPageTreeDepth).
+    static std::shared_ptr<ContentGuard> Make(const std::shared_ptr<const std::vector<char>>& bytes,
+                                              const std::string& password) {
+        auto guard = std::make_shared<ContentGuard>();
+        guard->objects = PdfObjectFile::OpenData(bytes, password);
+        if (!guard->objects) return nullptr;
+        try {
+            auto* stream = new MemStream(bytes->data(), 0, static_cast<Goffset>(bytes->size()), Object(objNull));
+            if (password.empty()) {
+                guard->pages = std::make_unique<PDFDoc>(stream);
+            } else {
+                const std::optional<GooString> given(password);
+                guard->pages = std::make_unique<PDFDoc>(stream, given, given);
+            }
+        } catch (...) {
+            return nullptr;
+        }
+        return guard->pages->isOk() ? guard : nullptr;
+    }
+};
+
 PdfDocument::~PdfDocument() = default;
 
 std::unique_ptr<PdfDocument> PdfDocument::Open(const std::string& path, const std::string& password) {
@@ -308,15 +343,30 @@ std::unique_ptr<PdfDocument> PdfDocument::OpenShared(std::shared_ptr<const std::
     } else {
         doc->password_ = password;
         doc->encrypted_ = doc->document_->is_encrypted();
+        // Before poppler walks the page tree.
+        doc->guard_ = ContentGuard::Make(doc->bytes_, password);
+        if (!doc->guard_) return nullptr;
     }
     return doc;
 }
 
 std::unique_ptr<PdfDocument> PdfDocument::Reopen() const {
-    auto doc = OpenShared(bytes_, password_);
-    if (doc && doc->IsLocked() != IsLocked()) {
+    SilencePopplerMessages();
+    std::unique_ptr<PdfDocument> doc(new PdfDocument());
+    doc->bytes_ = bytes_;
+    try {
+        doc->document_.reset(poppler::document::load_from_raw_data(
+            doc->bytes_->data(), static_cast<int>(doc->bytes_->size()), password_, password_));
+    } catch (...) {
+        doc->document_.reset();
+    }
+    if (!doc->document_ || doc->document_->is_locked() != IsLocked()) {
         return nullptr;
     }
+    doc->password_ = password_;
+    doc->encrypted_ = encrypted_;
+    doc->guard_ = guard_;
+    doc->measured_ = measured_;
     return doc;
 }
 
@@ -337,7 +387,9 @@ bool PdfDocument::Unlock(const std::string& password) {
         return false;
     }
     password_ = password;
-    return !document_->is_locked();
+    if (document_->is_locked()) return false;
+    guard_ = ContentGuard::Make(bytes_, password_);
+    return true;
 }
 
 std::unique_ptr<PdfObjectFile> PdfDocument::OpenObjects() const { return PdfObjectFile::OpenData(bytes_, password_); }
@@ -348,6 +400,25 @@ int PdfDocument::GetPageCount() const {
         return 0;
     }
     return std::max(0, document_->pages());
+}
+
+bool PdfDocument::IsPageWithinBudget(int pageNumber, std::uint64_t* imageSamples) const {
+    if (imageSamples) *imageSamples = 0;
+    if (measured_) return true;
+    if (!guard_ || pageNumber < 1 || pageNumber > GetPageCount()) return false;
+    std::lock_guard<std::mutex> lock(guard_->mutex);
+    try {
+        const Ref* ref = guard_->pages->getCatalog()->getPageRef(pageNumber);
+        if (!ref) return true;
+        return guard_->objects->IsPageObjectContentWithinBudget(ref->num, ref->gen, imageSamples);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool PdfDocument::MayRenderPage(int pageNumber) const {
+    std::uint64_t samples = 0;
+    return IsPageWithinBudget(pageNumber, &samples) && samples <= kMaxPdfImageSamplesPerSlice;
 }
 
 bool PdfDocument::GetPageInfo(int pageNumber, PdfPageInfo& info) const {
@@ -446,14 +517,16 @@ std::unique_ptr<PdfDocument> PdfDocument::ReopenWithoutCropBox(int pageNumber) c
         const std::shared_ptr<Buffer> buffer = WriteQpdfToMemory(pdf);
         std::vector<char> bytes(buffer->getSize());
         std::memcpy(bytes.data(), buffer->getBuffer(), bytes.size());
-        return OpenData(std::move(bytes));
+        auto whole = OpenData(std::move(bytes));
+        if (whole) whole->measured_ = true;
+        return whole;
     } catch (...) {
         return nullptr;
     }
 }
 
 std::string PdfDocument::GetPageText(int pageNumber) const {
-    if (pageNumber < 1 || pageNumber > GetPageCount()) {
+    if (pageNumber < 1 || pageNumber > GetPageCount() || !IsPageWithinBudget(pageNumber)) {
         return {};
     }
     try {
@@ -480,7 +553,7 @@ ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, i
         return nullptr;
     }
     PdfPageInfo info;
-    if (!GetPageInfo(pageNumber, info)) {
+    if (!GetPageInfo(pageNumber, info) || !MayRenderPage(pageNumber)) {
         return nullptr;
     }
     Initialize();
@@ -546,7 +619,7 @@ bool PdfDocument::RenderPage(int pageNumber, double scale, int width, int height
         return false;
     }
     PdfPageInfo info;
-    if (!GetPageInfo(pageNumber, info)) {
+    if (!GetPageInfo(pageNumber, info) || !MayRenderPage(pageNumber)) {
         return false;
     }
     if (info.cropBox.IsEmpty() && !info.mediaBox.IsEmpty()) {

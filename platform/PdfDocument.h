@@ -100,21 +100,35 @@ public:
     // opened or unlocked this document. Null when they do not open.
     std::unique_ptr<PdfObjectFile> OpenObjects() const;
 
-    // 0 while locked.
+    // 0 while locked. Pages are those poppler finds in the page tree, which
+    // may list a page twice or count pages it lacks (GetPageInfo then fails).
     int GetPageCount() const;
+
+    // True when running the page's contents stays within the file's work
+    // budget (PdfObjectFile::IsPageContentWithinBudget), measured on the
+    // object poppler takes for the page; `imageSamples`, when given,
+    // receives the samples of the images the page draws. A page poppler
+    // lacks runs nothing and is within. False while locked, and for every
+    // page of a file that the object layer refuses (a page tree nested
+    // deeper than kMaxPdfPageTreeDepth). Text and rendering check it
+    // themselves.
+    bool IsPageWithinBudget(int pageNumber, std::uint64_t* imageSamples = nullptr) const;
 
     // Pages are numbered from 1. False when the page does not exist.
     bool GetPageInfo(int pageNumber, PdfPageInfo& info) const;
 
     // The text of a page in reading order, UTF-8, lines separated by "\n".
-    // Empty for a missing page or a page without text.
+    // Empty for a missing page, a page beyond the work budget or a page
+    // without text.
     std::string GetPageText(int pageNumber) const;
 
     // Renders the visible area of a page (its crop box, or its media box when
     // the crop box is empty) with the page's rotation applied, at `scale`
     // pixels per point, into exactly `width` x `height` pixels on white.
-    // False when the page does not exist, the size is not positive or poppler
-    // cannot render it.
+    // False when the page does not exist, the size is not positive, the page
+    // is beyond the work budget or its images together ask for more samples
+    // than a slice takes (kMaxPdfImageSamplesPerSlice), or poppler cannot
+    // render it.
     bool RenderPage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,
                     PdfPageBitmap& out) const;
 
@@ -122,7 +136,8 @@ public:
     // they are read (by an encoder writing the image out), so that a page
     // never needs a buffer of its whole size. The image keeps its own copy
     // of the document and does not depend on this object. Null when the page
-    // does not exist or the size is not positive.
+    // does not exist, the size is not positive or the page fails the checks
+    // of RenderPage.
     ImageRef RenderPageImage(int pageNumber, double scale, int width, int height, PdfPixelFormat format) const;
 
     // Rows of one band of RenderPageImage for a page of `width` x `height`:
@@ -147,10 +162,21 @@ private:
     // that poppler renders its media box.
     std::unique_ptr<PdfDocument> ReopenWithoutCropBox(int pageNumber) const;
 
+    // Whether the page's contents may be run: within the budget, and its
+    // images within what a slice takes.
+    bool MayRenderPage(int pageNumber) const;
+
     std::shared_ptr<const std::vector<char>> bytes_;
     std::string password_;
     std::unique_ptr<poppler::document> document_;
     bool encrypted_ = false;
+    // The budget of the file, shared with the documents Reopen makes.
+    // Declared after document_, so that it goes first (it holds a poppler
+    // document of its own, which needs poppler's global parameters).
+    struct ContentGuard;
+    std::shared_ptr<ContentGuard> guard_;
+    // The pages were measured in the document this one was made from.
+    bool measured_ = false;
 };
 
 }  // namespace plat

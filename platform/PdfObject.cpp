@@ -41,10 +41,17 @@ struct PdfObjectFile::State {
     std::unique_ptr<PdfContentWork> work;
 };
 
-// One content stream: the operators it holds and the names its Do operators
-// draw (with their slash, as qpdf keys them).
-struct ScannedContent {
+// What running some contents costs: the operators run and the samples of
+// the images drawn (each time they are drawn, as a renderer decodes them).
+struct ContentCost {
     std::uint64_t operators = 0;
+    std::uint64_t imageSamples = 0;
+};
+
+// One content stream: its cost without the forms it draws, and the names
+// its Do operators draw (with their slash, as qpdf keys them).
+struct ScannedContent {
+    ContentCost cost;
     std::vector<std::string> drawn;
 };
 
@@ -52,11 +59,20 @@ struct PdfContentWork {
     std::uint64_t bytesBudget = 0;
     std::uint64_t bytesDecoded = 0;
     std::uint64_t operatorsRun = 0;
+    std::uint64_t formsWalkedAgain = 0;
     bool exhausted = false;
     std::map<QPDFObjGen, ScannedContent> streams;
-    std::map<QPDFObjGen, std::uint64_t> formCosts;
-    std::set<QPDFObjGen> formsInWalk;
-    std::map<int, bool> pages;
+    std::map<QPDFObjGen, ContentCost> formCosts;
+    // The forms being walked, with their nesting depth, and the smallest
+    // depth of a form whose drawing was cut short because it was already
+    // being drawn (a cycle).
+    std::map<QPDFObjGen, int> formsInWalk;
+    int shallowestCut = std::numeric_limits<int>::max();
+    struct PageVerdict {
+        bool within = false;
+        std::uint64_t imageSamples = 0;
+    };
+    std::map<QPDFObjGen, PageVerdict> pages;
 };
 
 namespace {
@@ -358,6 +374,11 @@ std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
     return a >= kMax || b >= kMax - a ? kMax : a + b;
 }
 
+std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max() / 2;
+    return a != 0 && b > kMax / a ? kMax : a * b;
+}
+
 bool IsWhite(std::uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
 
 bool IsDelimiter(std::uint8_t c) {
@@ -373,6 +394,7 @@ ScannedContent ScanOperators(const std::vector<std::uint8_t>& data) {
     const std::size_t n = data.size();
     std::size_t i = 0;
     std::string lastName;
+    std::uint64_t inlineWidth = 0, inlineHeight = 0;
     const auto regularEnd = [&](std::size_t from) {
         while (from < n && !IsWhite(data[from]) && !IsDelimiter(data[from])) ++from;
         return from;
@@ -409,10 +431,21 @@ ScannedContent ScanOperators(const std::vector<std::uint8_t>& data) {
             const std::string_view token(reinterpret_cast<const char*>(data.data()) + i, end - i);
             i = end;
             const bool number = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-            if (number || token == "true" || token == "false" || token == "null") continue;
-            ++scanned.operators;
+            if (number) {
+                // An inline image's size, as its dictionary states it.
+                const double value = std::strtod(std::string(token).c_str(), nullptr);
+                const std::uint64_t side = value >= 1.0 && value < 1e12 ? std::uint64_t(value) : 0;
+                if (lastName == "/W" || lastName == "/Width") inlineWidth = side;
+                if (lastName == "/H" || lastName == "/Height") inlineHeight = side;
+                continue;
+            }
+            if (token == "true" || token == "false" || token == "null") continue;
+            ++scanned.cost.operators;
             if (token == "Do" && !lastName.empty()) scanned.drawn.push_back(lastName);
+            if (token == "BI") inlineWidth = inlineHeight = 0;
             if (token == "ID") {
+                scanned.cost.imageSamples =
+                    SaturatingAdd(scanned.cost.imageSamples, SaturatingMultiply(inlineWidth, inlineHeight));
                 // Inline image data run to an EI standing alone.
                 for (i = i + 1; i + 1 < n; ++i) {
                     if (data[i] == 'E' && data[i + 1] == 'I' && IsWhite(data[i - 1]) &&
@@ -429,6 +462,41 @@ ScannedContent ScanOperators(const std::vector<std::uint8_t>& data) {
     return scanned;
 }
 
+// Whether `stream` names `filter` among its filters.
+bool HasFilter(QPDFObjectHandle stream, const char* filter) {
+    QPDFObjectHandle filters = stream.getDict().getKey("/Filter");
+    if (filters.isName()) return filters.getName() == filter;
+    if (!filters.isArray()) return false;
+    for (int i = 0; i < filters.getArrayNItems(); ++i) {
+        if (filters.getArrayItem(i).isNameAndEquals(filter)) return true;
+    }
+    return false;
+}
+
+// Content encoded as a JBIG2 bitmap: a renderer decodes the whole bitmap its
+// headers declare (a few bytes can declare 100000 x 100000 pixels) and runs
+// it as content. The declared size is counted as bytes decoded and, since
+// each byte could end an operator, as operators; what such content draws
+// is not followed, so none is kept. False when the stream is not JBIG2.
+bool CountJbig2Content(PdfContentWork& work, QPDFObjectHandle stream, ScannedContent* scanned) {
+    if (!HasFilter(stream, "/JBIG2Decode")) return false;
+    std::uint64_t declared = std::numeric_limits<std::uint64_t>::max() / 2;
+    std::vector<std::uint8_t> encoded;
+    // The filters before JBIG2Decode are undone first (within the budget).
+    QPDFObjectHandle filters = stream.getDict().getKey("/Filter");
+    if (filters.isName() || (filters.isArray() && filters.getArrayNItems() == 1)) {
+        const std::shared_ptr<Buffer> raw = stream.getRawStreamData();
+        if (raw) declared = Jbig2DeclaredBytes(std::span<const std::uint8_t>(raw->getBuffer(), raw->getSize()));
+    }
+    if (declared > work.bytesBudget - work.bytesDecoded) {
+        work.exhausted = true;
+        return true;
+    }
+    work.bytesDecoded += declared;
+    scanned->cost.operators = declared;
+    return true;
+}
+
 // Decodes a content stream once, within what is left of the byte budget.
 const ScannedContent& ScanStream(PdfContentWork& work, QPDFObjectHandle stream) {
     static const ScannedContent kNothing;
@@ -436,6 +504,8 @@ const ScannedContent& ScanStream(PdfContentWork& work, QPDFObjectHandle stream) 
     const QPDFObjGen id = stream.getObjGen();
     auto found = work.streams.find(id);
     if (found != work.streams.end()) return found->second;
+    ScannedContent bitmap;
+    if (CountJbig2Content(work, stream, &bitmap)) return work.exhausted ? kNothing : (work.streams[id] = bitmap);
     std::vector<std::uint8_t> data;
     LimitedSink sink(&data, work.bytesBudget - work.bytesDecoded);
     try {
@@ -451,40 +521,89 @@ const ScannedContent& ScanStream(PdfContentWork& work, QPDFObjectHandle stream) 
     return work.streams[id] = ScanOperators(data);
 }
 
-std::uint64_t DrawnCost(PdfContentWork& work, QPDFObjectHandle resources, const std::string& name, int depth);
+void AddCost(ContentCost& to, const ContentCost& cost) {
+    to.operators = SaturatingAdd(to.operators, cost.operators);
+    to.imageSamples = SaturatingAdd(to.imageSamples, cost.imageSamples);
+}
 
-// The operators a form runs each time it is drawn, the forms it draws
-// included; memoised, so a form drawn a million times is measured once.
-std::uint64_t FormCost(PdfContentWork& work, QPDFObjectHandle form, QPDFObjectHandle inherited, int depth) {
+// Measures of forms that could not be kept, per file, before the walk
+// counts as runaway: forms that draw each other in cycles are measured
+// again on every path, as a renderer draws them, and twelve forms that
+// each draw all the others have billions of paths.
+constexpr std::uint64_t kMaxFormsWalkedAgain = std::uint64_t(1) << 16;
+
+ContentCost DrawnCost(PdfContentWork& work, QPDFObjectHandle resources, const std::string& name, int depth);
+
+// What a form runs each time it is drawn, the forms it draws included. A
+// form drawn while it is being drawn (it draws itself, or P draws Q draws
+// P) is skipped there, as a renderer skips it: counted once, by its Do.
+// Memoised, so that a form drawn a million times is measured once; a form
+// whose measure was cut by a cycle through a form further out depends on
+// the path it was reached by and is measured again on the next one.
+ContentCost FormCost(PdfContentWork& work, QPDFObjectHandle form, QPDFObjectHandle inherited, int depth) {
     const QPDFObjGen id = form.getObjGen();
     if (auto found = work.formCosts.find(id); found != work.formCosts.end()) return found->second;
-    if (depth > kMaxFormNesting || !work.formsInWalk.insert(id).second) {
-        // Nested too deep, or a form that draws itself.
-        work.exhausted = true;
-        return 0;
+    if (auto drawing = work.formsInWalk.find(id); drawing != work.formsInWalk.end()) {
+        work.shallowestCut = std::min(work.shallowestCut, drawing->second);
+        return {};
     }
+    if (depth > kMaxFormNesting || work.formsWalkedAgain > kMaxFormsWalkedAgain) {
+        work.exhausted = true;
+        return {};
+    }
+    work.formsInWalk.emplace(id, depth);
+    const int outerCut = std::exchange(work.shallowestCut, std::numeric_limits<int>::max());
     const ScannedContent scanned = ScanStream(work, form);
     QPDFObjectHandle resources = form.getDict().getKey("/Resources");
     if (!resources.isDictionary()) resources = inherited;
-    std::uint64_t cost = scanned.operators;
+    ContentCost cost = scanned.cost;
     for (const std::string& name : scanned.drawn) {
         if (work.exhausted) break;
-        cost = SaturatingAdd(cost, DrawnCost(work, resources, name, depth + 1));
+        AddCost(cost, DrawnCost(work, resources, name, depth + 1));
     }
     work.formsInWalk.erase(id);
-    work.formCosts[id] = cost;
+    if (work.shallowestCut >= depth) {
+        work.formCosts[id] = cost;
+    } else {
+        ++work.formsWalkedAgain;
+    }
+    work.shallowestCut = std::min(outerCut, work.shallowestCut);
     return cost;
 }
 
-std::uint64_t DrawnCost(PdfContentWork& work, QPDFObjectHandle resources, const std::string& name, int depth) {
-    if (!resources.isDictionary()) return 1;
+std::uint64_t IntegerOr(QPDFObjectHandle dict, const char* key, std::uint64_t fallback) {
+    QPDFObjectHandle value = dict.getKey(key);
+    return value.isInteger() && value.getIntValue() > 0 ? std::uint64_t(value.getIntValue()) : fallback;
+}
+
+// The samples a renderer decodes to draw an image XObject: the image's and
+// those of its mask.
+std::uint64_t ImageSamples(QPDFObjectHandle image) {
+    QPDFObjectHandle dict = image.getDict();
+    std::uint64_t samples = SaturatingMultiply(IntegerOr(dict, "/Width", 0), IntegerOr(dict, "/Height", 0));
+    for (const char* key : {"/SMask", "/Mask"}) {
+        QPDFObjectHandle mask = dict.getKey(key);
+        if (!mask.isStream()) continue;
+        QPDFObjectHandle m = mask.getDict();
+        samples = SaturatingAdd(samples, SaturatingMultiply(IntegerOr(m, "/Width", 0), IntegerOr(m, "/Height", 0)));
+    }
+    return samples;
+}
+
+ContentCost DrawnCost(PdfContentWork& work, QPDFObjectHandle resources, const std::string& name, int depth) {
+    ContentCost cost{1, 0};  // the Do itself
+    if (!resources.isDictionary()) return cost;
     QPDFObjectHandle xobjects = resources.getKey("/XObject");
-    if (!xobjects.isDictionary()) return 1;
+    if (!xobjects.isDictionary()) return cost;
     QPDFObjectHandle xobject = xobjects.getKey(name);
-    if (!xobject.isStream()) return 1;
+    if (!xobject.isStream()) return cost;
     QPDFObjectHandle subtype = xobject.getDict().getKey("/Subtype");
-    if (!subtype.isName() || subtype.getName() != "/Form") return 1;
-    return SaturatingAdd(1, FormCost(work, xobject, resources, depth));
+    if (subtype.isNameAndEquals("/Image")) {
+        cost.imageSamples = ImageSamples(xobject);
+    } else if (subtype.isNameAndEquals("/Form")) {
+        AddCost(cost, FormCost(work, xobject, resources, depth));
+    }
+    return cost;
 }
 
 }  // namespace
@@ -679,33 +798,51 @@ PdfObject PdfObjectFile::GetPageAttribute(int pageNumber, std::string_view key) 
 
 bool PdfObjectFile::IsPageContentWithinBudget(int pageNumber) const {
     if (pageNumber < 1 || pageNumber > GetPageCount()) return false;
+    const QPDFObjGen page = state_->pages[static_cast<std::size_t>(pageNumber - 1)].getObjGen();
+    return IsPageObjectContentWithinBudget(page.getObj(), page.getGen());
+}
+
+bool PdfObjectFile::IsPageObjectContentWithinBudget(std::int64_t objectNumber, int generation,
+                                                    std::uint64_t* imageSamples) const {
+    if (imageSamples) *imageSamples = 0;
+    if (objectNumber < 1 || objectNumber > std::numeric_limits<int>::max() || generation < 0) return false;
     if (!state_->work) {
         state_->work = std::make_unique<PdfContentWork>();
         state_->work->bytesBudget = SaturatingAdd(
             kPdfContentBytesFloor, kPdfContentBytesPerFileByte * std::uint64_t(state_->bytes ? state_->bytes->size() : 0));
     }
     PdfContentWork& work = *state_->work;
-    if (auto known = work.pages.find(pageNumber); known != work.pages.end()) return known->second;
+    const QPDFObjGen id(static_cast<int>(objectNumber), generation);
+    if (auto known = work.pages.find(id); known != work.pages.end()) {
+        if (imageSamples) *imageSamples = known->second.imageSamples;
+        return known->second.within;
+    }
+    ContentCost cost;
+    bool page = false;
     try {
-        QPDFPageObjectHelper page(state_->pages[static_cast<std::size_t>(pageNumber - 1)]);
-        const QPDFObjectHandle resources = page.getAttribute("/Resources", false);
-        std::uint64_t cost = 0;
-        for (const QPDFObjectHandle& content : page.getPageContents()) {
-            const ScannedContent scanned = ScanStream(work, content);
-            cost = SaturatingAdd(cost, scanned.operators);
-            for (const std::string& name : scanned.drawn) {
-                if (work.exhausted) break;
-                cost = SaturatingAdd(cost, DrawnCost(work, resources, name, 1));
+        QPDFObjectHandle object = state_->pdf->getObject(id);
+        page = object.isDictionary();
+        if (page) {
+            QPDFPageObjectHelper helper(object);
+            const QPDFObjectHandle resources = helper.getAttribute("/Resources", false);
+            for (const QPDFObjectHandle& content : helper.getPageContents()) {
+                const ScannedContent scanned = ScanStream(work, content);
+                AddCost(cost, scanned.cost);
+                for (const std::string& name : scanned.drawn) {
+                    if (work.exhausted) break;
+                    AddCost(cost, DrawnCost(work, resources, name, 1));
+                }
             }
         }
-        work.operatorsRun = SaturatingAdd(work.operatorsRun, cost);
+        work.operatorsRun = SaturatingAdd(work.operatorsRun, cost.operators);
     } catch (const std::exception&) {
         // A page qpdf cannot read runs no contents.
     }
-    const bool within = !work.exhausted &&
+    const bool within = page && !work.exhausted &&
                         work.operatorsRun <= SaturatingAdd(kPdfOperatorsFloor,
                                                            kPdfOperatorsPerContentByte * work.bytesDecoded);
-    work.pages[pageNumber] = within;
+    work.pages[id] = {within, cost.imageSamples};
+    if (imageSamples) *imageSamples = cost.imageSamples;
     return within;
 }
 

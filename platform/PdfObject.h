@@ -132,11 +132,19 @@ public:
     // file's size (all pages together, each stream counted once), and the
     // operators run, forms followed wherever they are drawn, stay within
     // kPdfOperatorsFloor plus kPdfOperatorsPerContentByte times the bytes
-    // decoded. A form that draws itself is over budget. Work counts for the
-    // whole file, so that a page checked once is cheap to check again and
-    // many pages cannot each take a full budget. False also for a page that
-    // does not exist.
+    // decoded. A form drawn while it is being drawn (a cycle) is skipped
+    // there, as renderers skip it. Content encoded as JBIG2 counts the
+    // bitmap its headers declare. Work counts for the whole file, so that a
+    // page checked once is cheap to check again and many pages cannot each
+    // take a full budget. False also for a page that does not exist.
     bool IsPageContentWithinBudget(int pageNumber) const;
+    // The same for the page object numbered `objectNumber` and `generation`
+    // (however another reader's page tree reaches it); `imageSamples`, when
+    // given, receives the samples of the images the page draws, counted
+    // each time one is drawn, forms followed. False for an object that is no
+    // dictionary.
+    bool IsPageObjectContentWithinBudget(std::int64_t objectNumber, int generation,
+                                         std::uint64_t* imageSamples = nullptr) const;
 
     struct State;
 

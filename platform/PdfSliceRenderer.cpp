@@ -12,15 +12,7 @@
 
 namespace plat {
 
-namespace {
-
-// Image samples one slice may decode, all images together: a few times the
-// largest image the engine takes. A page that asks for more (a tiny file can
-// declare an image of 60000 × 2147483647 samples, which poppler would scale
-// for minutes) fails instead of running on.
-constexpr std::uint64_t kMaxImageSamplesPerSlice = Image::kMaxPixels * 4;
-
-}  // namespace
+static_assert(kMaxPdfImageSamplesPerSlice == Image::kMaxPixels * 4, "a few times the largest image");
 
 // poppler's Splash device, refusing images before they are read: each one
 // is counted against the slice's budget, and an image larger than the
@@ -75,7 +67,7 @@ private:
         if (refused_) return false;
         const std::uint64_t samples =
             width > 0 && height > 0 ? std::uint64_t(width) * std::uint64_t(height) : 0;
-        if (samples > Image::kMaxPixels || used_ + samples > kMaxImageSamplesPerSlice) {
+        if (samples > Image::kMaxPixels || used_ + samples > kMaxPdfImageSamplesPerSlice) {
             refused_ = true;
             return false;
         }

@@ -12,6 +12,12 @@ namespace plat {
 
 class BoundedSplashOutputDev;
 
+// Image samples one slice may decode, all images together: a few times the
+// largest image the engine takes. A page that asks for more (a tiny file can
+// declare an image of 60000 × 2147483647 samples, which poppler would scale
+// for minutes) fails instead of running on.
+inline constexpr std::uint64_t kMaxPdfImageSamplesPerSlice = std::uint64_t(1) << 30;
+
 // Renders horizontal slices of one PDF page with poppler's Splash device,
 // keeping the device from one slice to the next: its fonts, glyph cache and
 // bitmap are set up once per page instead of once per slice, and the rows

@@ -124,14 +124,19 @@ TEST_F(DocumentStructure, EncryptedAttachmentsAndLoopingPageTreesKeepThePagesTha
     }
 }
 
-// A tree too deep fails cleanly; one just within the bound is read whole.
+// A tree too deep fails cleanly in every tool (pages to images included); one just within the bound is read whole.
 TEST_F(DocumentStructure, DeepPageTreesFailCleanly) {
-    for (const auto& [levels, readable] : {std::pair{100000, false}, {200, true}}) {
+    for (const auto& [levels, readable] : {std::pair{100000, false}, {300, false}, {200, true}}) {
         SCOPED_TRACE(levels);
         const fs::path source = Source("deep", DeepPageTree(levels)), images = Folder("images"), combined = dir / "combined.pdf";
         fs::remove(combined);
         EXPECT_EQ(ExtractPngImages(source, images), readable ? 1 : 0);
         EXPECT_EQ(FileNames(images).size(), readable ? 1u : 0u);
+        const fs::path pages = Folder("pages"), text = Folder("text");
+        EXPECT_EQ(RenderPngPages(source, pages), readable ? 1 : 0);
+        EXPECT_EQ(FileNames(pages).size(), readable ? 1u : 0u);
+        EXPECT_EQ(ExtractText(source, text), readable ? 1 : -1);
+        EXPECT_EQ(FileNames(text).size(), readable ? 1u : 0u);
         EXPECT_EQ(CombineInto(source, combined, true), readable ? 1 : 0);
         EXPECT_EQ(fs::exists(combined) ? ReadPdfInfo(combined).pages : -1, readable ? 1 : -1);
     }

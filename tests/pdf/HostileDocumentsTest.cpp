@@ -16,7 +16,9 @@
 #include <QTextDocument>
 #include <QTextFragment>
 
+#include <algorithm>
 #include <fstream>
+#include <regex>
 #include <string>
 
 #include <sys/stat.h>
@@ -165,16 +167,73 @@ std::string ContentBomb(std::size_t megabytes) {
     return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(tree) + " >>"));
 }
 
-// Contents beyond the work budget fail every tool without output; honest reuse of forms (1000 draws) stays within it.
-TEST_F(HostileDocumentsTest, PdfContentsWithinTheWorkBudgetAndBeyond) {
-    RawPdf loop;
-    const int form = loop.Reserve();
-    const std::string me = "<< /XObject << /Me " + Ref(form) + " >> >>";
-    loop.Set(form, "<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources " + me + " /Length 6 >>\nstream\n/Me Do\nendstream");
+// Forms that draw one another in a ring: form i shows a word and an image and draws each of the `draws` forms
+// after it (modulo `count`), so that every form is reached again while it is being drawn.
+std::string FormRing(int count, int draws) {
+    RawPdf pdf;
+    const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int image = pdf.AddStream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8",
+                                    std::string("\x10\x80\x80\xf0", 4));
+    std::vector<int> forms;
+    for (int i = 0; i < count; ++i) forms.push_back(pdf.Reserve());
+    for (int i = 0; i < count; ++i) {
+        std::string names, content = "BT /F1 12 Tf 10 10 Td (ring) Tj ET q 10 0 0 10 0 0 cm /Im Do Q ";
+        for (int d = 1; d <= draws; ++d) {
+            const std::string name = "/R" + std::to_string(d);
+            names += name + " " + Ref(forms[std::size_t((i + d) % count)]) + " ";
+            content += name + " Do ";
+        }
+        pdf.Set(forms[std::size_t(i)], "<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /Font << /F1 " + Ref(font) +
+                                           " >> /XObject << /Im " + Ref(image) + " " + names + ">> >> /Length " +
+                                           std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    }
+    return BuildDocument(pdf, {{"<< /XObject << /F0 " + Ref(forms[0]) + " >> >>", "/F0 Do"}});
+}
+
+// A page whose one content stream is JBIG2 data declaring a page of `width` x `height` pixels (generic region not
+// included: the header is what a decoder allocates from).
+std::string Jbig2Content(std::uint32_t width, std::uint32_t height) {
+    const auto be32 = [](std::uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    // Segment 0: page information (type 48), associated with page 1, 19 bytes of data.
+    const std::string data = be32(0) + std::string{char(48), char(0), char(1)} + be32(19) + be32(width) + be32(height) +
+                             be32(0) + be32(0) + std::string{char(0), char(0), char(0)};
+    RawPdf pdf;
+    const int content = pdf.AddStream("/Filter /JBIG2Decode", data), tree = pdf.Reserve();
+    const int page = pdf.Add("<< /Type /Page /Parent " + Ref(tree) + " /Contents " + Ref(content) + " >>");
+    pdf.Set(tree, "<< /Type /Pages /MediaBox [0 0 200 200] /Count 1 /Kids [" + Ref(page) + "] >>");
+    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(tree) + " >>"));
+}
+
+class PdfToolRuns : public HostileDocumentsTest {
+protected:
+    // Runs `how` ("text", "text per page", "images" or "pages") on `pdf`; its result. The output folder is fresh.
+    int Run(const std::string& pdf, const std::string& how) {
+        WriteFile(dir / "in.pdf", pdf);
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        if (how == "images") return ExtractPngImages(dir / "in.pdf", dir / "out");
+        if (how == "pages") return RenderPngPages(dir / "in.pdf", dir / "out");
+        PDFTextConversion c;
+        c.sourceURL = dir / "in.pdf", c.destinationFolder = dir / "out", c.extension = "txt";
+        c.perPage = how == "text per page";
+        return ConvertPDFToTextDocument(&c);
+    }
+    std::vector<std::string> Outputs() { return FileNames(dir / "out"); }
+};
+
+// Contents beyond the work budget fail every tool without output; honest reuse of forms (1000 draws) stays within
+// it, and so do forms drawing themselves: a renderer skips a form drawn while it is being drawn.
+TEST_F(PdfToolRuns, PdfContentsWithinTheWorkBudgetAndBeyond) {
     const std::vector<std::tuple<std::string, std::string, bool>> cases = {
         {"forms drawing forms 10^12 times", FormFanOut(12, 10), false},
-        {"a form drawing itself", BuildDocument(loop, {{me, "/Me Do"}}), false},
+        {"a form drawing itself", FormRing(1, 1), true},
+        {"two forms drawing each other", FormRing(2, 1), true},
+        {"a ring of forms drawing the next two", FormRing(5, 2), true},
+        {"twelve forms each drawing all the others", FormRing(12, 11), false},
         {"a content stream of 100 MiB in a small file", ContentBomb(100), false},
+        {"JBIG2 content of 100000 x 100000 pixels", Jbig2Content(100000, 100000), false},
         {"forms drawing forms 1000 times", FormFanOut(3, 10), true},
     };
     const auto open = [](const std::string& pdf) {
@@ -187,20 +246,68 @@ TEST_F(HostileDocumentsTest, PdfContentsWithinTheWorkBudgetAndBeyond) {
         EXPECT_EQ(objects->IsPageContentWithinBudget(1), within);
         EXPECT_EQ(objects->IsPageContentWithinBudget(1), within);  // asked again, the answer stands
         EXPECT_FALSE(objects->IsPageContentWithinBudget(2));
-        WriteFile(dir / "in.pdf", pdf);
-        for (const char* how : {"text", "text per page", "images"}) {
-            fs::remove_all(dir / "out");
-            fs::create_directories(dir / "out");
-            PDFTextConversion c;
-            c.sourceURL = dir / "in.pdf", c.destinationFolder = dir / "out", c.extension = "txt";
-            c.perPage = how == std::string("text per page");
-            EXPECT_EQ(how == std::string("images") ? ExtractPngImages(c.sourceURL, c.destinationFolder) : ConvertPDFToTextDocument(&c),
-                      within ? 1 : 0) << how;
-            EXPECT_EQ(FileNames(dir / "out").size(), within ? 1u : 0u) << how;
+        for (const char* how : {"text", "text per page", "images", "pages"}) {
+            EXPECT_EQ(Run(pdf, how), within ? 1 : 0) << how;
+            // Extraction walks forms through their resources, once per path: an image for each.
+            EXPECT_EQ(Outputs().empty(), !within) << how;
+            if (how != std::string("images")) {
+                EXPECT_EQ(Outputs().size(), within ? 1u : 0u) << how;
+            }
         }
     }
-    // A large content stream is no fault in itself.
+    // A large content stream is no fault in itself, nor a small JBIG2 bitmap.
     EXPECT_TRUE(open(ContentBomb(8))->IsPageContentWithinBudget(1));
+    EXPECT_TRUE(open(Jbig2Content(100, 100))->IsPageContentWithinBudget(1));
+}
+
+// Page trees as poppler reads them: a subtree listed twice gives its pages twice, a loop or a node without kids
+// that the count includes is no page (or a blank one), and a tree nested beyond the bound fails every tool.
+TEST_F(PdfToolRuns, PageTreesGiveThePagesPopplerFinds) {
+    struct Case {
+        std::string what;
+        std::string kids;  // of the root 2; objects 3 to 5 are the pages Alpha, Beta and Gamma, 6 the node S = [Alpha Beta]
+        std::string extra;  // the body of object 7
+        int count;
+        std::string text;  // every page's text, one line each
+        std::size_t images;  // page image files written
+    };
+    const std::vector<Case> cases = {
+        {"a subtree listed twice", "6 0 R 5 0 R 6 0 R", "null", 5, "Alpha Beta Gamma Alpha Beta", 5},
+        {"a page listed twice", "3 0 R 3 0 R", "null", 2, "Alpha Alpha", 2},
+        {"the root among its own kids", "3 0 R 2 0 R", "null", 2, "Alpha", 1},
+        {"a node whose kid is the root", "3 0 R 7 0 R", "<< /Type /Pages /Parent 2 0 R /Kids [2 0 R] /Count 1 >>", 2,
+         "Alpha", 1},
+        {"a node without kids", "3 0 R 7 0 R", "<< /Type /Pages /Parent 2 0 R >>", 2, "Alpha", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawPdf fixed;
+        fixed.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+        fixed.Add("<< /Type /Pages /MediaBox [0 0 200 200] /Kids [" + c.kids + "] /Count " + std::to_string(c.count) + " >>");
+        const char* words[3] = {"Alpha", "Beta", "Gamma"};
+        for (int i = 0; i < 3; ++i) {
+            fixed.Add("<< /Type /Page /Parent " + std::string(i == 2 ? "2" : "6") + " 0 R /Contents " + Ref(10 + i) +
+                      " /Resources << /Font << /F1 1 0 R >> >> >>");
+        }
+        fixed.Add("<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 4 0 R] /Count 2 >>");
+        fixed.Add(c.extra);
+        fixed.Add("<< /Type /Catalog /Pages 2 0 R >>");
+        fixed.Add("null");
+        for (int i = 0; i < 3; ++i) fixed.AddStream("", std::string("BT /F1 12 Tf 10 10 Td (") + words[i] + ") Tj ET");
+        const std::string file = fixed.Build(8);
+
+        ASSERT_EQ(Run(file, "text"), 1);
+        ASSERT_EQ(Outputs().size(), 1u);
+        const std::vector<std::uint8_t> bytes = ReadFile(dir / "out" / Outputs()[0]);
+        std::string text(bytes.begin(), bytes.end());
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        std::replace(text.begin(), text.end(), '\f', ' ');
+        text = std::regex_replace(text, std::regex(" +"), " ");
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        EXPECT_EQ(text, c.text);
+        EXPECT_EQ(Run(file, "pages"), 1);
+        EXPECT_EQ(Outputs().size(), c.images);
+    }
 }
 
 }  // namespace

@@ -162,6 +162,33 @@ TEST_F(Extraction, SelfReferencingFormsEnd) {
     }
 }
 
+// Forms whose contents draw themselves (P draws P and Q, Q draws P) cost no more than once each: their images and
+// those of the other pages are extracted, each cycle cut where it closes.
+TEST_F(Extraction, FormsDrawingThemselvesKeepEveryImage) {
+    RawPdf pdf;
+    const std::string red = RgbImage(pdf, 255, 0, 0), green = RgbImage(pdf, 0, 255, 0), blue = RgbImage(pdf, 0, 0, 255),
+                      white = RgbImage(pdf, 255, 255, 255);
+    const int p = pdf.Reserve(), q = pdf.Reserve(), a = pdf.Reserve(), b = pdf.Reserve();
+    const auto form = [](const std::string& xobjects, const std::string& content) {
+        return "<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << " + xobjects + " >> >> /Length " +
+               std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    };
+    const std::string ref = " 0 R";
+    pdf.Set(p, form("/Im " + red + " /Q " + std::to_string(q) + ref + " /P " + std::to_string(p) + ref, "/Im Do /Q Do /P Do"));
+    pdf.Set(q, form("/Im " + green + " /P " + std::to_string(p) + ref, "/Im Do /P Do"));
+    pdf.Set(a, form("/Im " + blue + " /B " + std::to_string(b) + ref, "/Im Do /B Do"));
+    pdf.Set(b, form("/Im " + white, "/Im Do"));
+    const std::string file = BuildDocument(pdf, {{"<< /XObject << /F " + std::to_string(p) + ref + " >> >>", "/F Do"},
+                                                 {"<< /XObject << /F " + std::to_string(a) + ref + " >> >>", "/F Do"}});
+    ASSERT_EQ(Extract(file), 1);
+    EXPECT_EQ(FileNames(out), (std::vector<std::string>{"report_Page1_1.png", "report_Page1_2.png", "report_Page2_1.png",
+                                                        "report_Page2_2.png"}));
+    EXPECT_EQ(FilePixels(out / "report_Page1_2.png"), (std::vector<std::uint8_t>{0, 255, 0}));
+    // Resources in key order: B's image before A's own.
+    EXPECT_EQ(FilePixels(out / "report_Page2_1.png"), (std::vector<std::uint8_t>{255, 255, 255}));
+    EXPECT_EQ(FilePixels(out / "report_Page2_2.png"), (std::vector<std::uint8_t>{0, 0, 255}));
+}
+
 TEST_F(Extraction, PasswordsAndUnreadableDocuments) {
     const std::string plain = PagedDocument(1);
     EXPECT_EQ(Extract(Encrypt(plain, "", "owner")), 1);

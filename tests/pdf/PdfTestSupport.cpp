@@ -9,6 +9,7 @@
 #include <tiffio.h>
 #include <zlib.h>
 
+#include "engine/PdfPages.h"
 #include "pdf/PDFImageExtractor.h"
 #include "platform/ToolRunner.h"
 
@@ -160,6 +161,15 @@ int ExtractPngImages(const std::filesystem::path& source, const std::filesystem:
     conversion.destinationURL = folder;
     conversion.options.outputType = 7;
     return ExtractImagesFromPDF(&conversion);
+}
+
+int RenderPngPages(const std::filesystem::path& source, const std::filesystem::path& folder) {
+    ImageConversion record;
+    record.sourceURL = source;
+    record.destinationURL = folder;
+    record.options.outputType = 7;
+    record.options.outputDPI = 36;
+    return ConvertPDFPagesToImages(&record);
 }
 
 std::vector<std::string> FileNames(const std::filesystem::path& folder) {

@@ -55,6 +55,8 @@ std::string FaxEncode(const std::vector<std::uint8_t>& rows, int width, int heig
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 // ExtractImagesFromPDF of `source` into `folder` as PNG files; its result.
 int ExtractPngImages(const std::filesystem::path& source, const std::filesystem::path& folder);
+// ConvertPDFPagesToImages of every page of `source` into `folder` as PNG files at 36 dpi; its result.
+int RenderPngPages(const std::filesystem::path& source, const std::filesystem::path& folder);
 
 // The names of the entries of a folder, sorted.
 std::vector<std::string> FileNames(const std::filesystem::path& folder);
