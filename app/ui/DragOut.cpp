@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <QWidget>
 
 #include <system_error>
@@ -289,7 +290,14 @@ void DragOutMimeData::offerTypesAt(QPointF global) {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
     const QPointF native = global * qApp->devicePixelRatio();
     const int rootX = int(native.x()), rootY = int(native.y());
-    const xcb_window_t topLevel = xdnd::TopLevelAt(x, root, rootX, rootY);
+    // The drag's icon follows the pointer; it takes no drops.
+    std::vector<xcb_window_t> passOver;
+    for (QWindow* window : QGuiApplication::allWindows()) {
+        if (window->flags().testFlag(Qt::WindowTransparentForInput) && window->handle()) {
+            passOver.push_back(xcb_window_t(window->winId()));
+        }
+    }
+    const xcb_window_t topLevel = xdnd::TopLevelAt(x, root, rootX, rootY, passOver);
     if (typesRead_ && topLevel == lastTopLevel_) return;
     const xcb_window_t source = xds::SourceWindow(x);
     if (source == XCB_WINDOW_NONE) return;
@@ -301,7 +309,7 @@ void DragOutMimeData::offerTypesAt(QPointF global) {
     }
     lastTopLevel_ = topLevel;
     if (allTypes_.empty()) return;
-    const xdnd::WindowAt at = xdnd::ClientWindowAt(x, root, rootX, rootY);
+    const xdnd::WindowAt at = xdnd::ClientWindowAt(x, root, rootX, rootY, passOver);
     const std::vector<xcb_atom_t> types = xdnd::TakesDirectSaveOnlyAlone(at.windowClass)
                                               ? std::vector<xcb_atom_t>{X11Atom(x, xds::kType)}
                                               : allTypes_;

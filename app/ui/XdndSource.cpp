@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -39,13 +40,41 @@ QByteArray WindowClass(xcb_connection_t* connection, xcb_window_t window) {
 
 }  // namespace
 
-xcb_window_t TopLevelAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY) {
-    return ChildAt(connection, root, root, rootX, rootY);
+xcb_window_t TopLevelAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY,
+                        const std::vector<xcb_window_t>& passOver) {
+    const auto tree = Own(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
+    if (!tree) return XCB_WINDOW_NONE;
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    // All questions first, then the answers: two round trips however many
+    // windows there are.
+    std::vector<xcb_get_window_attributes_cookie_t> attributes(count);
+    std::vector<xcb_get_geometry_cookie_t> geometries(count);
+    for (int i = 0; i < count; ++i) {
+        attributes[i] = xcb_get_window_attributes(connection, children[i]);
+        geometries[i] = xcb_get_geometry(connection, children[i]);
+    }
+    xcb_window_t found = XCB_WINDOW_NONE;
+    // Children come bottom to top.
+    for (int i = count - 1; i >= 0; --i) {
+        const auto attribute = Own(xcb_get_window_attributes_reply(connection, attributes[i], nullptr));
+        const auto geometry = Own(xcb_get_geometry_reply(connection, geometries[i], nullptr));
+        if (found != XCB_WINDOW_NONE || !attribute || !geometry) continue;
+        if (attribute->map_state != XCB_MAP_STATE_VIEWABLE) continue;
+        if (std::find(passOver.begin(), passOver.end(), children[i]) != passOver.end()) continue;
+        const int border = geometry->border_width;
+        if (rootX >= geometry->x && rootY >= geometry->y && rootX < geometry->x + geometry->width + 2 * border &&
+            rootY < geometry->y + geometry->height + 2 * border) {
+            found = children[i];
+        }
+    }
+    return found;
 }
 
-WindowAt ClientWindowAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY) {
+WindowAt ClientWindowAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY,
+                        const std::vector<xcb_window_t>& passOver) {
     WindowAt found;
-    found.topLevel = TopLevelAt(connection, root, rootX, rootY);
+    found.topLevel = TopLevelAt(connection, root, rootX, rootY, passOver);
     xcb_window_t window = found.topLevel;
     for (int depth = 0; window != XCB_WINDOW_NONE && depth < kMaxDepth; ++depth) {
         found.windowClass = WindowClass(connection, window);

@@ -18,13 +18,16 @@ namespace xdnd {
 
 // The class (second part of WM_CLASS) of the client window at the root
 // position, and the top-level window that holds it; empty when none.
+// Windows in `passOver` (the drag's icon under the pointer) are not looked at.
 struct WindowAt {
     xcb_window_t topLevel = XCB_WINDOW_NONE;
     QByteArray windowClass;
 };
-WindowAt ClientWindowAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY);
-// The top-level window at the root position (one round trip).
-xcb_window_t TopLevelAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY);
+WindowAt ClientWindowAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY,
+                        const std::vector<xcb_window_t>& passOver);
+// The top-most viewable top-level window at the root position.
+xcb_window_t TopLevelAt(xcb_connection_t* connection, xcb_window_t root, int rootX, int rootY,
+                        const std::vector<xcb_window_t>& passOver);
 
 // Targets that speak direct save but take the URI list whenever it is offered
 // (they look for their own first type among the offered ones): Thunar and

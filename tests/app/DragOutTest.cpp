@@ -11,6 +11,7 @@
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/ProgressSheet.h"
+#include "app/ui/XdndSource.h"
 #include "engine/ImageTypes.h"
 #include "platform/OperationQueue.h"
 
@@ -617,6 +618,36 @@ TEST(DirectSaveTest, TheFolderOfATargetsURI) {
         {"file:///home/ann/a.jpg?x=1", std::nullopt}, {"", std::nullopt}, {"not a uri at all %%", std::nullopt},
     };
     for (const auto& [uri, folder] : cases) EXPECT_EQ(xds::FolderOfURI(uri, "studio"), folder) << uri.data();
+}
+
+// The drag's icon sits under the pointer above the target: the target is the window below it.
+TEST(DirectSaveTest, TheTargetIsTheWindowBelowTheDragIcon) {
+    TestApplication();
+    if (!CanDrag()) GTEST_SKIP() << "runs on X";
+    xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(x));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    const auto makeWindow = [&](const QByteArray& windowClass, int side) {
+        const xcb_window_t window = xcb_generate_id(x);
+        const std::uint32_t overrideRedirect = 1;
+        xcb_create_window(x, XCB_COPY_FROM_PARENT, window, root, 1200, 700, std::uint16_t(side), std::uint16_t(side), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+        const QByteArray wmClass = windowClass.toLower() + '\0' + windowClass + '\0';
+        xcb_change_property(x, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                            std::uint32_t(wmClass.size()), wmClass.constData());
+        xcb_map_window(x, window);
+        return window;
+    };
+    const xcb_window_t target = makeWindow("Thunar", 200), icon = makeWindow("Vantrell", 64);
+    free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+    EXPECT_EQ(xdnd::ClientWindowAt(x, root, 1210, 710, {}).windowClass, "Vantrell");
+    const xdnd::WindowAt below = xdnd::ClientWindowAt(x, root, 1210, 710, {icon});
+    EXPECT_EQ(below.topLevel, target);
+    EXPECT_EQ(below.windowClass, "Thunar");
+    EXPECT_TRUE(xdnd::TakesDirectSaveOnlyAlone(below.windowClass));
+    EXPECT_FALSE(xdnd::TakesDirectSaveOnlyAlone("Rox"));
+    EXPECT_EQ(xdnd::ClientWindowAt(x, root, 10, 10, {icon}).windowClass, QByteArray());
+    xcb_disconnect(x);
 }
 
 TEST(DirectSaveTest, NotOfferedWithoutX) {
