@@ -10,6 +10,8 @@
 #include <string_view>
 #include <tuple>
 
+#include <zlib.h>
+
 namespace optimisation {
 
 namespace {
@@ -57,6 +59,62 @@ bool DependsOnColourType(std::string_view type) {
     return type == "tRNS" || type == "bKGD" || type == "sBIT" || type == "hIST";
 }
 
+// A whole chunk, length and CRC included.
+std::vector<std::uint8_t> MakeChunk(std::string_view type, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> chunk;
+    const auto put32 = [&chunk](std::uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(std::uint8_t(value >> shift));
+    };
+    put32(std::uint32_t(data.size()));
+    chunk.insert(chunk.end(), type.begin(), type.end());
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    put32(std::uint32_t(::crc32(::crc32(0, nullptr, 0), chunk.data() + 4, uInt(chunk.size() - 4))));
+    return chunk;
+}
+
+// What the chunks that depend on the colour type speak of: colour type, bit
+// depth and palette.
+struct SampleFormat {
+    std::uint8_t depth = 0;
+    std::uint8_t colour = 0;
+    std::string_view palette;
+};
+
+SampleFormat FormatOf(const std::vector<std::uint8_t>& bytes, const std::vector<Chunk>& chunks) {
+    const std::size_t at = chunks.front().offset + 8;
+    const auto plte = std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "PLTE"; });
+    return {bytes[at + 8], bytes[at + 9], plte == chunks.end() ? std::string_view() : plte->data(bytes)};
+}
+
+enum class Carried { Unchanged, Remapped, Impossible, Pointless };
+
+// How a chunk whose meaning depends on the sample format goes into a result
+// of another format. A palette image's chunks speak of palette entries, not
+// of the bit depth: with the same palette they mean what they meant. Its
+// background is a colour, found again in a reordered or shortened palette.
+Carried CarryFormatChunk(const Chunk& chunk, const std::vector<std::uint8_t>& original, const SampleFormat& from,
+                         const SampleFormat& to, std::vector<std::uint8_t>& remapped) {
+    const bool palettes = from.colour == 3 && to.colour == 3;
+    if (palettes ? (!from.palette.empty() && from.palette == to.palette)
+                 : (from.colour == to.colour && from.depth == to.depth)) {
+        return Carried::Unchanged;
+    }
+    if (palettes && chunk.type == "sBIT") return Carried::Unchanged;  // bits of the palette's samples
+    if (palettes && chunk.type == "bKGD" && chunk.length == 1) {
+        const std::size_t entry = std::size_t(std::uint8_t(chunk.data(original)[0])) * 3;
+        // A background outside the palette means nothing: nothing to keep.
+        if (entry + 3 > from.palette.size()) return Carried::Pointless;
+        const std::string_view colour = from.palette.substr(entry, 3);
+        for (std::size_t at = 0; at + 3 <= to.palette.size(); at += 3) {
+            if (to.palette.substr(at, 3) == colour) {
+                remapped = MakeChunk("bKGD", {std::uint8_t(at / 3)});
+                return Carried::Remapped;
+            }
+        }
+    }
+    return Carried::Impossible;
+}
+
 // Chunks that must come before PLTE.
 bool BelongsBeforePalette(std::string_view type) {
     return type == "iCCP" || type == "sRGB" || type == "gAMA" || type == "cHRM" || type == "sBIT" ||
@@ -91,45 +149,51 @@ bool CarryOverAncillaryChunks(const std::vector<std::uint8_t>& original, std::ve
     const auto resultChunks = ParseChunks(result);
     if (!originalChunks || !resultChunks) return false;
 
-    // Bit depth and colour type: bytes 8 and 9 of IHDR's data. A palette
-    // image's chunks speak of palette entries, not of the bit depth: with the
-    // same palette, a new depth leaves their meaning as it was.
-    const auto format = [](const std::vector<std::uint8_t>& bytes, const std::vector<Chunk>& chunks) {
-        const std::size_t at = chunks.front().offset + 8;
-        const auto plte = std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "PLTE"; });
-        return std::tuple(bytes[at + 8], bytes[at + 9],
-                          plte == chunks.end() ? std::string_view() : plte->data(bytes));
-    };
-    const auto [originalDepth, originalColour, originalPalette] = format(original, *originalChunks);
-    const auto [resultDepth, resultColour, resultPalette] = format(result, *resultChunks);
-    const bool sameFormat = originalColour == resultColour &&
-                            (originalDepth == resultDepth ||
-                             (originalColour == 3 && !originalPalette.empty() && originalPalette == resultPalette));
+    const SampleFormat originalFormat = FormatOf(original, *originalChunks);
+    const SampleFormat resultFormat = FormatOf(result, *resultChunks);
 
     std::map<std::string, int> present;
     for (const auto& chunk : *resultChunks) {
         if (IsAncillary(chunk.type)) ++present[IdentityOf(chunk, result)];
     }
 
-    std::vector<const Chunk*> early;  // right after IHDR
-    std::vector<const Chunk*> middle;  // right before the first IDAT
-    std::vector<const Chunk*> late;    // right before IEND
+    using Bytes = std::vector<std::uint8_t>;
+    const auto whole = [&original](const Chunk& chunk) {
+        return Bytes(original.begin() + static_cast<std::ptrdiff_t>(chunk.offset),
+                     original.begin() + static_cast<std::ptrdiff_t>(chunk.offset + chunk.size()));
+    };
+    std::vector<Bytes> early;   // right after IHDR
+    std::vector<Bytes> middle;  // right before the first IDAT
+    std::vector<Bytes> late;    // right before IEND
     bool afterImageData = false;
     for (const auto& chunk : *originalChunks) {
         if (chunk.type == "IDAT") afterImageData = true;
-        if (!IsAncillary(chunk.type) || (DependsOnColourType(chunk.type) && !sameFormat)) continue;
+        if (!IsAncillary(chunk.type)) continue;
         if (chunk.type == "acTL" || chunk.type == "fcTL" || chunk.type == "fdAT") continue;
         auto found = present.find(IdentityOf(chunk, original));
         if (found != present.end() && found->second > 0) {
             --found->second;
             continue;
         }
-        if (afterImageData && !BelongsBeforePalette(chunk.type) && !BelongsAfterPalette(chunk.type)) {
-            late.push_back(&chunk);
-        } else if (BelongsAfterPalette(chunk.type)) {
-            middle.push_back(&chunk);
+        Bytes bytes;
+        if (DependsOnColourType(chunk.type)) {
+            switch (CarryFormatChunk(chunk, original, originalFormat, resultFormat, bytes)) {
+            case Carried::Unchanged: bytes = whole(chunk); break;
+            case Carried::Remapped: break;
+            case Carried::Pointless: continue;
+            // A result that loses what the original says (its background,
+            // its transparency) is worse than the original: not taken.
+            case Carried::Impossible: return false;
+            }
         } else {
-            early.push_back(&chunk);
+            bytes = whole(chunk);
+        }
+        if (afterImageData && !BelongsBeforePalette(chunk.type) && !BelongsAfterPalette(chunk.type)) {
+            late.push_back(std::move(bytes));
+        } else if (BelongsAfterPalette(chunk.type)) {
+            middle.push_back(std::move(bytes));
+        } else {
+            early.push_back(std::move(bytes));
         }
     }
     if (early.empty() && middle.empty() && late.empty()) return true;
@@ -137,23 +201,19 @@ bool CarryOverAncillaryChunks(const std::vector<std::uint8_t>& original, std::ve
     std::vector<std::uint8_t> merged;
     merged.reserve(result.size() + original.size() / 4);
     merged.insert(merged.end(), result.begin(), result.begin() + static_cast<std::ptrdiff_t>(kSignature.size()));
-    const auto append = [&merged](const std::vector<std::uint8_t>& from, const Chunk& chunk) {
-        merged.insert(merged.end(), from.begin() + static_cast<std::ptrdiff_t>(chunk.offset),
-                      from.begin() + static_cast<std::ptrdiff_t>(chunk.offset + chunk.size()));
+    const auto insert = [&merged](const std::vector<Bytes>& chunks) {
+        for (const Bytes& chunk : chunks) merged.insert(merged.end(), chunk.begin(), chunk.end());
     };
     bool middleDone = false;
     for (const auto& chunk : *resultChunks) {
         if (chunk.type == "IDAT" && !middleDone) {
-            for (const Chunk* insert : middle) append(original, *insert);
+            insert(middle);
             middleDone = true;
         }
-        if (chunk.type == "IEND") {
-            for (const Chunk* insert : late) append(original, *insert);
-        }
-        append(result, chunk);
-        if (chunk.type == "IHDR") {
-            for (const Chunk* insert : early) append(original, *insert);
-        }
+        if (chunk.type == "IEND") insert(late);
+        merged.insert(merged.end(), result.begin() + static_cast<std::ptrdiff_t>(chunk.offset),
+                      result.begin() + static_cast<std::ptrdiff_t>(chunk.offset + chunk.size()));
+        if (chunk.type == "IHDR") insert(early);
     }
     result = std::move(merged);
     return true;

@@ -12,10 +12,13 @@ namespace optimisation {
 // Puts every ancillary chunk of `original` that `result` lacks back into
 // `result`, where the format wants it: colour chunks and chunks that stood
 // before the image data before it, chunks that stood after it after it.
-// Chunks whose meaning depends on the colour type and bit depth (tRNS, bKGD,
-// sBIT, hIST) count only when those did not change, or when only the depth
-// of a palette image changed and its palette stayed the same. False when either is not
-// a well-formed PNG; `result` is then unchanged.
+// Chunks whose meaning depends on the sample format (tRNS, bKGD, sBIT, hIST)
+// go back as they are when it did not change (for palette images: the same
+// palette, whatever the depth); a palette image's background is found again
+// in a changed palette, and its sBIT holds for any palette. False, with
+// `result` unchanged, when either is not a well-formed PNG, or when the
+// result lacks such a chunk and it cannot be put back: the result would say
+// less than the original (a background or transparency lost).
 bool CarryOverAncillaryChunks(const std::vector<std::uint8_t>& original, std::vector<std::uint8_t>& result);
 
 // The same for two files; the result file is rewritten only when something

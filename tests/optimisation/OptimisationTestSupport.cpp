@@ -5,6 +5,7 @@
 #include "platform/OperationQueue.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -241,6 +242,55 @@ std::optional<Bytes> PngChunkData(const Bytes& png, const std::string& wanted) {
         if (type == wanted) return data;
     }
     return std::nullopt;
+}
+
+Bytes MakePlasmaPalettePng(int width, int height, int levels) {
+    Bytes rgb(std::size_t(width) * std::size_t(height) * 3);
+    const int step = 256 / levels;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double v = std::sin(x / 37.0) + std::sin(y / 23.0) + std::sin((x + y) / 51.0) +
+                             std::sin(std::hypot(x - width / 2.0, y - height / 2.0) / 29.0);
+            std::uint8_t* pixel = &rgb[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3];
+            for (int band = 0; band < 3; ++band) {
+                const double sample = 127.5 + 127.5 * std::sin(v * 3.14159 + band * 2.094);
+                pixel[band] = std::uint8_t(int(sample) / step * step);
+            }
+        }
+    }
+    const vips::VImage image =
+        vips::VImage::new_from_memory(rgb.data(), rgb.size(), width, height, 3, VIPS_FORMAT_UCHAR);
+    void* buffer = nullptr;
+    std::size_t size = 0;
+    image.write_to_buffer(
+        ".png", &buffer, &size,
+        vips::VImage::option()->set("palette", true)->set("interlace", true)->set("compression", 1)->set("effort", 1));
+    const Bytes saved(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + size);
+    g_free(buffer);
+    // The same file with the background colour appended to the palette and
+    // named by bKGD.
+    Bytes png(saved.begin(), saved.begin() + 8);
+    for (auto [type, data] : PngChunks(saved).value_or(std::vector<std::pair<std::string, Bytes>>{})) {
+        if (type == "bKGD") continue;
+        if (type == "PLTE") {
+            const auto background = std::uint8_t(data.size() / 3);
+            data.insert(data.end(), {250, 250, 251});
+            PutChunk(png, "PLTE", data);
+            PutChunk(png, "bKGD", {background});
+            continue;
+        }
+        PutChunk(png, type.c_str(), data);
+    }
+    return png;
+}
+
+std::optional<Bytes> PngBackgroundColour(const Bytes& png) {
+    const auto background = PngChunkData(png, "bKGD");
+    const auto palette = PngChunkData(png, "PLTE");
+    if (!background || !palette || background->size() != 1) return std::nullopt;
+    const std::size_t at = std::size_t(background->front()) * 3;
+    if (at + 3 > palette->size()) return std::nullopt;
+    return Bytes(palette->begin() + std::ptrdiff_t(at), palette->begin() + std::ptrdiff_t(at + 3));
 }
 
 Bytes MakeTwoImageJpeg(bool mpf) {

@@ -59,6 +59,14 @@ Bytes MakeApng(int width, int height);
 std::vector<std::string> PngChunkTypes(const Bytes& png);
 // The data of the first chunk of that type, or nothing.
 std::optional<Bytes> PngChunkData(const Bytes& png, const std::string& type);
+// An interlaced palette PNG of a plasma with `levels` steps per band (at
+// most 6 for a palette of its own), as libvips writes it quickly, with a
+// background (bKGD) that no pixel uses appended to its palette, as image
+// editors add one.
+Bytes MakePlasmaPalettePng(int width, int height, int levels);
+// The colour a palette PNG's bKGD names; nothing when there is none or it
+// names no palette entry.
+std::optional<Bytes> PngBackgroundColour(const Bytes& png);
 // A baseline JPEG followed by a second one, with an MPF index in the first
 // when `mpf` (as cameras and gain-map JPEGs write).
 Bytes MakeTwoImageJpeg(bool mpf);
