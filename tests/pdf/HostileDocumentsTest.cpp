@@ -10,7 +10,9 @@
 #include "pdf/PDFToText.h"
 #include "pdf/RtfReader.h"
 #include "pdf/TextDocumentWriters.h"
+#include "platform/PdfDocument.h"
 #include "platform/PdfObject.h"
+#include "platform/PdfSliceRenderer.h"
 #include "platform/ScratchFolder.h"
 
 #include <QTextDocument>
@@ -18,6 +20,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -307,6 +310,64 @@ TEST_F(PdfToolRuns, PageTreesGiveThePagesPopplerFinds) {
         EXPECT_EQ(text, c.text);
         EXPECT_EQ(Run(file, "pages"), 1);
         EXPECT_EQ(Outputs().size(), c.images);
+    }
+}
+
+// A page whose images together ask for more samples than a rendering takes fails before any is decoded: the
+// samples are counted from the images' sizes, each time an image is drawn, through forms and inline images. Images
+// of 16384 x 16384 samples (each within the engine's limit) whose data are missing.
+TEST_F(PdfToolRuns, ImagesOfAPageAreCountedBeforeAnyIsDrawn) {
+    constexpr std::uint64_t kSide = 16384, kImage = kSide * kSide;
+    const std::string big = "/Type /XObject /Subtype /Image /Width 16384 /Height 16384 /ColorSpace /DeviceGray /BitsPerComponent 8";
+    const std::string inlineBig = "q 1 0 0 1 0 0 cm BI /W 16384 /H 16384 /BPC 8 /CS /G ID \x80 EI Q ";
+    struct Case {
+        std::string what;
+        std::uint64_t samples;
+        std::function<std::string(RawPdf&)> build;  // returns the page's resources; content below
+        std::string content;
+    };
+    const std::vector<Case> cases = {
+        {"five images", 5 * kImage,
+         [&](RawPdf& pdf) {
+             std::string names;
+             for (int i = 0; i < 5; ++i) names += "/I" + std::to_string(i) + " " + Ref(pdf.AddStream(big, "")) + " ";
+             return "<< /XObject << " + names + ">> >>";
+         },
+         "/I0 Do /I1 Do /I2 Do /I3 Do /I4 Do"},
+        {"one image drawn five times by a form drawn once", 5 * kImage,
+         [&](RawPdf& pdf) {
+             const int form = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 1 1] /Resources << /XObject << /I " +
+                                                Ref(pdf.AddStream(big, "")) + " >> >>",
+                                            Repeat("/I Do ", 5));
+             return "<< /XObject << /F " + Ref(form) + " >> >>";
+         },
+         "/F Do"},
+        {"an image with a mask of the same size, three times", 6 * kImage,
+         [&](RawPdf& pdf) {
+             const int mask = pdf.AddStream(big, "");
+             return "<< /XObject << /I " + Ref(pdf.AddStream(big + " /SMask " + Ref(mask), "")) + " >> >>";
+         },
+         "/I Do /I Do /I Do"},
+        {"five inline images", 5 * kImage, [](RawPdf&) { return std::string("<< >>"); }, Repeat(inlineBig, 5)},
+        {"three images", 3 * kImage,
+         [&](RawPdf& pdf) { return "<< /XObject << /I " + Ref(pdf.AddStream(big, "")) + " >> >>"; }, "/I Do /I Do /I Do"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawPdf pdf;
+        const std::string resources = c.build(pdf);
+        const std::string file = BuildDocument(pdf, {{resources, c.content}});
+        const auto document = plat::PdfDocument::OpenData(std::vector<char>(file.begin(), file.end()));
+        ASSERT_TRUE(document);
+        std::uint64_t samples = 0;
+        EXPECT_TRUE(document->IsPageWithinBudget(1, &samples));
+        EXPECT_EQ(samples, c.samples);
+        if (c.samples <= plat::kMaxPdfImageSamplesPerSlice) continue;
+        plat::PdfPageBitmap bitmap;
+        EXPECT_FALSE(document->RenderPage(1, 0.1, 20, 20, plat::PdfPixelFormat::Rgb, bitmap));
+        EXPECT_FALSE(document->RenderPageImage(1, 0.1, 20, 20, plat::PdfPixelFormat::Rgb));
+        EXPECT_EQ(Run(file, "pages"), 0);
+        EXPECT_TRUE(Outputs().empty());
     }
 }
 
