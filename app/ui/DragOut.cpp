@@ -12,6 +12,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -73,9 +74,11 @@ void DragOutSession::answerWaiting() {
     for (const Answer& answer : waiting) answer(&entries_);
 }
 
-void DragOutSession::dropped(bool accepted) {
+void DragOutSession::dropped(bool accepted, bool cancelled) {
     dropped_ = true;
     accepted_ = accepted;
+    // Cancelled by the user: whoever asked early gave up nothing.
+    if (cancelled) askedEarly_ = false;
     // A target that asked too early and so refused the drop gave up on the
     // files: the batch goes on for them.
     if (!accepted && road_ == Road::Staging && !askedEarly_) abandon();
@@ -118,7 +121,9 @@ DragOutSession::Request DragOutSession::fileListRequested(Answer answer) {
 }
 
 void DragOutSession::targetFinished(bool success) {
-    if (verdict_) return;
+    // Only a verdict on the drop counts: PCManFM also finishes while the
+    // pointer merely moves over it.
+    if (verdict_ || !dropped_) return;
     verdict_ = success;
     conclude();
 }
@@ -278,6 +283,8 @@ bool DragOutMimeData::eventFilter(QObject* watched, QEvent* event) {
         }
     } else if (type == QEvent::DragLeave) {
         overSourceWindow_ = false;
+    } else if (type == QEvent::KeyPress && dragging_ && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        escaped_ = true;
     } else if (type == QEvent::MouseMove && directSave_ && dragging_) {
         offerTypesAt(static_cast<QMouseEvent*>(event)->globalPosition());
     }
@@ -322,7 +329,7 @@ void DragOutMimeData::dropped(bool accepted) {
     // The pointer is no longer over anything of this application's.
     qApp->removeEventFilter(this);
     dragging_ = false;
-    if (session_) session_->dropped(accepted);
+    if (session_) session_->dropped(accepted, escaped_ && !accepted);
 }
 
 QStringList DragOutMimeData::formats() const {

@@ -52,8 +52,8 @@ public:
     bool beginStaging();
     // The drag's button went up: the sheet may show. A drag that no target
     // accepted is abandoned, unless a target asked for the files before they
-    // were ready (it gave up on them).
-    void dropped(bool accepted);
+    // were ready (it gave up on them) and the user did not cancel the drag.
+    void dropped(bool accepted, bool cancelled = false);
     // For a target that takes files: the entries to copy (empty after a direct
     // save). While the drag's button is down only finished files are given;
     // after it, the rest of the batch is waited for.
@@ -145,6 +145,7 @@ private:
     QByteArray fileName_;
     bool directSave_;
     bool dragging_ = false;
+    bool escaped_ = false;
     // On X: the types Qt offers, and those offered to the target under the
     // pointer (direct save alone to file managers that would not use it
     // otherwise).

@@ -497,7 +497,7 @@ TEST_F(DragOutTest, TheReportTellsWhatTheTargetDidWithTheFiles) {
     const fs::path elsewhere = dir / "dropped";
     delegate->batchSeams().chooseSaveFolder = [&](auto done) { done(elsewhere); };
     struct Case {
-        bool asksEarly, accepted;
+        bool asksEarly, escaped, accepted;
         std::optional<bool> verdict;
         std::vector<QString> alerts;
         bool kept;  // the staging folder stays for the target
@@ -505,10 +505,11 @@ TEST_F(DragOutTest, TheReportTellsWhatTheTargetDidWithTheFiles) {
     const QString handedOver = LocalizedFormat("DragOutHandedOverMessage", {2, QString("s")});
     const QString gaveUp = LocalizedFormat("DragOutTargetGaveUp", {2, QString("s")});
     const Case cases[] = {
-        {false, false, std::nullopt, {}, false},     // list given while moving, then Escape
-        {false, true, true, {handedOver}, true},     // taken
-        {false, true, false, {gaveUp}, false},       // the target says it failed: discarded
-        {true, false, std::nullopt, {gaveUp}, false},  // asked too early and so refused the drop
+        {false, true, false, std::nullopt, {}, false},     // list given while moving, then Escape
+        {true, true, false, std::nullopt, {}, false},      // asked too early, then Escape
+        {false, false, true, true, {handedOver}, true},    // taken
+        {false, false, true, false, {gaveUp}, false},      // the target says it failed: discarded
+        {true, false, false, std::nullopt, {gaveUp}, false},  // asked too early and so refused the drop
     };
     for (const Case& c : cases) {
         alerts.clear(), opened.clear();
@@ -517,12 +518,15 @@ TEST_F(DragOutTest, TheReportTellsWhatTheTargetDidWithTheFiles) {
         ASSERT_TRUE(data);
         DragOutSession* session = data->session();
         const fs::path staging = session->stagingFolder();
+        data->dragStarts();
+        if (c.escaped) QTest::keyClick(delegate->window(), Qt::Key_Escape);
         if (c.asksEarly) EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Refuse);
         ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
         if (!c.asksEarly) {
             EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Answer);
             EXPECT_EQ(data->urls().size(), 2);  // Qt's answer, from the data
         }
+        session->targetFinished(true);  // PCManFM finishes while the pointer moves: no verdict yet
         data->dropped(c.accepted);
         if (c.verdict) session->targetFinished(*c.verdict);
         data.reset();
