@@ -19,9 +19,12 @@ std::uint64_t Jbig2DeclaredBytes(std::span<const std::uint8_t> encoded);
 // The first page of `encoded` as rows of (width + 7) / 8 bytes, 1 bit per
 // pixel, 0 black (as a PDF image with this filter reads it). `width` and
 // `height` are the image's; the part of the page outside them is dropped,
-// rows or columns the page lacks stay white. False for impossible sizes,
-// output beyond `limit` bytes, data or globals the decoder calls damaged,
-// and decoders needing more memory than a few times `limit`.
+// rows or columns the page lacks stay white. Decoded with jbig2dec, and
+// with poppler's decoder where jbig2dec fails or gives a white page: a
+// white page is taken only when both read the data without error. False
+// for impossible sizes, output beyond `limit` bytes, data or globals
+// neither decoder reads, and decoders needing more memory than a few times
+// `limit`.
 bool DecodeJbig2(std::span<const std::uint8_t> encoded, std::span<const std::uint8_t> globals, std::int64_t width,
                  std::int64_t height, std::vector<std::uint8_t>* out, std::size_t limit);
 
