@@ -40,6 +40,7 @@ import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import desktop  # noqa: E402
 from desktop import press_close_box  # noqa: E402
 
 
@@ -111,14 +112,12 @@ def windows_of(pid):
     return found
 
 
+def fail(message):
+    raise Failure(message)
+
+
 def wait_for(what, condition, timeout=60):
-    end = time.time() + timeout
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise Failure(f"timed out waiting for {what}")
+    return desktop.wait_for(what, condition, fail, timeout)
 
 
 def geometry(window):
