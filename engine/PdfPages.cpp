@@ -207,12 +207,13 @@ private:
 // About 400 MB of 8-bit RGB.
 constexpr double kPagePixelBudget = 128.0 * 1024.0 * 1024.0;
 
-// The pixels a page holds while it is written: two bands where the encoder
-// streams, the whole page where it takes the image whole.
-double PixelsHeldBy(const ImageConverter* converter, bool bitmap, double width, double height) {
+// The pixels a page holds while it is written: two bands of `bandRows` where
+// the encoder streams, the whole page where it takes the image whole or the
+// page is one band.
+double PixelsHeldBy(const ImageConverter* converter, bool bitmap, int bandRows, double width, double height) {
     const std::int32_t type = converter->outputType;
-    const bool streams = !bitmap && (type == kImageTypePNG || type == kImageTypeJPEG);
-    return streams ? 2.0 * plat::PdfDocument::RenderBandRows(int(width), int(height)) * width : width * height;
+    const bool streams = !bitmap && (type == kImageTypePNG || type == kImageTypeJPEG) && bandRows < height;
+    return streams ? 2.0 * bandRows * width : width * height;
 }
 
 }  // namespace
@@ -275,7 +276,14 @@ void RenderPage(ImageConverter* converter, const plat::PdfDocument& document, st
             format = plat::PdfPixelFormat::Gray;
         }
         const bool whole = NeedsPageBitmap(converter, format, tiff);
-        const double held = budget ? budget->Take(PixelsHeldBy(converter, whole, w, h)) : 0.0;
+        // The banded image is made first (nothing is drawn yet): its bands
+        // tell what the page will hold.
+        int bandRows = static_cast<int>(h);
+        const plat::ImageRef image =
+            whole ? nullptr
+                  : document.RenderPageImage(static_cast<int>(pageNumber), s, static_cast<int>(w),
+                                             static_cast<int>(h), format, &bandRows);
+        const double held = budget ? budget->Take(PixelsHeldBy(converter, whole, bandRows, w, h)) : 0.0;
         struct Release {
             PixelBudget* budget;
             double pixels;
@@ -291,8 +299,6 @@ void RenderPage(ImageConverter* converter, const plat::PdfDocument& document, st
                       !converter->progress.isCancelled() &&
                       WritePageBitmap(converter, bitmap, tiff, pageIndex, pageCount, destination);
         } else {
-            const plat::ImageRef image = document.RenderPageImage(static_cast<int>(pageNumber), s, static_cast<int>(w),
-                                                                  static_cast<int>(h), format);
             written = image && !converter->progress.isCancelled() && WritePageImage(converter, image, destination);
         }
         if (!written) {

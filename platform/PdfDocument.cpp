@@ -546,8 +546,8 @@ std::string PdfDocument::GetPageText(int pageNumber) const {
     }
 }
 
-ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, int height,
-                                      PdfPixelFormat format) const {
+ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,
+                                      int* bandRows) const {
     if (width <= 0 || height <= 0 || !(scale > 0.0) || !std::isfinite(scale) ||
         static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > kMaxRenderPixels) {
         return nullptr;
@@ -577,6 +577,15 @@ ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, i
     bands->width = width;
     bands->height = height;
     bands->bandRows = RenderBandRows(width, height);
+    // Every band runs the page through poppler again, and poppler scales each
+    // image it crosses to its whole size on the page, then steps through the
+    // rows outside the band pixel by pixel: a page whose images cover more
+    // than a band renders in one.
+    if (bands->bandRows < height &&
+        bands->bands[0].renderer->ImagePixels(bands->dpi) > double(bands->bandRows) * double(width)) {
+        bands->bandRows = height;
+    }
+    if (bandRows) *bandRows = bands->bandRows;
     VipsImage* generated = vips_image_new();
     vips_image_init_fields(generated, width, height, bands->Channels(), VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
                            bands->gray ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, 1.0, 1.0);

@@ -137,8 +137,11 @@ public:
     // never needs a buffer of its whole size. The image keeps its own copy
     // of the document and does not depend on this object. Null when the page
     // does not exist, the size is not positive or the page fails the checks
-    // of RenderPage.
-    ImageRef RenderPageImage(int pageNumber, double scale, int width, int height, PdfPixelFormat format) const;
+    // of RenderPage. `bandRows`, when given, receives the rows of one band:
+    // those of RenderBandRows, or the whole page where its images cover more
+    // than a band (see there).
+    ImageRef RenderPageImage(int pageNumber, double scale, int width, int height, PdfPixelFormat format,
+                             int* bandRows = nullptr) const;
 
     // Rows of one band of RenderPageImage for a page of `width` x `height`:
     // the page cut into as few equal bands as keep each within
@@ -147,7 +150,9 @@ public:
     // band, and poppler scales every image it crosses whole, so short bands
     // cost time where photographs are placed: a US Letter page at 600 dpi
     // with photos took a quarter more processor time in bands of 512 rows
-    // than in five bands, and text pages a tenth more. Two bands of a page
+    // than in five bands, and text pages a tenth more; an A4 page covered
+    // by a photograph took two thirds more in five bands than in one, which
+    // is why such pages render in one (RenderPageImage). Two bands of a page
     // are held at once (one read, the next rendered), so longer bands cost
     // memory.
     static constexpr int kRenderBandRows = 512;

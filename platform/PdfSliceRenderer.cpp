@@ -2,8 +2,11 @@
 
 #include "platform/Image.h"
 
+#include <algorithm>
 #include <cstdint>
 
+#include <GfxState.h>
+#include <OutputDev.h>
 #include <PDFDoc.h>
 #include <SplashOutputDev.h>
 #include <Stream.h>
@@ -79,6 +82,58 @@ private:
     bool refused_ = false;
 };
 
+namespace {
+
+// Walks a page's contents without drawing anything and adds up the device
+// pixels its images cover (their bounding boxes on the page). Fills,
+// shadings and text cost nothing here; the base class skips the data of
+// inline images.
+class ImageSurvey : public OutputDev {
+public:
+    bool upsideDown() override { return true; }
+    bool useDrawChar() override { return true; }
+    bool interpretType3Chars() override { return false; }
+    bool useTilingPatternFill() override { return true; }
+    bool useShadedFills(int) override { return true; }
+    bool tilingPatternFill(GfxState*, Gfx*, Catalog*, GfxTilingPattern*, const double*, int, int, int, int, double,
+                           double) override {
+        return true;
+    }
+    bool functionShadedFill(GfxState*, GfxFunctionShading*) override { return true; }
+    bool axialShadedFill(GfxState*, GfxAxialShading*, double, double) override { return true; }
+    bool radialShadedFill(GfxState*, GfxRadialShading*, double, double) override { return true; }
+    bool gouraudTriangleShadedFill(GfxState*, GfxGouraudTriangleShading*) override { return true; }
+    bool patchMeshShadedFill(GfxState*, GfxPatchMeshShading*) override { return true; }
+
+    void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                       bool interpolate, bool inlineImg) override {
+        Count(state);
+        OutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
+    }
+    void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                   bool interpolate, const int* maskColors, bool inlineImg) override {
+        Count(state);
+        OutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
+    }
+
+    double pixels = 0.0;
+
+private:
+    // The unit square through the current matrix, cut to the page.
+    void Count(GfxState* state) {
+        const double* m = state->getCTM();
+        const double xs[4] = {m[4], m[4] + m[0], m[4] + m[2], m[4] + m[0] + m[2]};
+        const double ys[4] = {m[5], m[5] + m[1], m[5] + m[3], m[5] + m[1] + m[3]};
+        const double x0 = std::max(0.0, *std::min_element(xs, xs + 4));
+        const double x1 = std::min(state->getPageWidth(), *std::max_element(xs, xs + 4));
+        const double y0 = std::max(0.0, *std::min_element(ys, ys + 4));
+        const double y1 = std::min(state->getPageHeight(), *std::max_element(ys, ys + 4));
+        if (x1 > x0 && y1 > y0) pixels += (x1 - x0) * (y1 - y0);
+    }
+};
+
+}  // namespace
+
 PdfSliceRenderer::~PdfSliceRenderer() {
     // The device refers to the document's fonts and cross references.
     device_.reset();
@@ -148,6 +203,16 @@ bool PdfSliceRenderer::Render(double dpi, int top, int width, int rows) {
     rows_ = bitmap->getDataPtr();
     stride_ = bitmap->getRowSize();
     return true;
+}
+
+double PdfSliceRenderer::ImagePixels(double dpi) {
+    try {
+        ImageSurvey survey;
+        document_->displayPage(&survey, pageNumber_, dpi, dpi, 0, false, true, false);
+        return survey.pixels;
+    } catch (...) {
+        return 0.0;
+    }
 }
 
 const std::uint8_t* PdfSliceRenderer::Row(int row) const { return rows_ + stride_ * row; }

@@ -45,6 +45,11 @@ public:
     // samples than the engine takes (checked before any is read).
     bool Render(double dpi, int top, int width, int rows);
 
+    // Device pixels that the page's images cover at `dpi` (each image's
+    // bounding box on the page, added up), from a walk of its contents that
+    // draws and decodes nothing. 0 when the walk fails.
+    double ImagePixels(double dpi);
+
     // Row `row` of the last slice rendered (from its top), Channels() bytes
     // per pixel.
     const std::uint8_t* Row(int row) const;

@@ -245,11 +245,8 @@ TEST(PdfDocumentTest, BandsSplitThePageEvenly) {
     EXPECT_EQ(PdfDocument::RenderBandRows(100000, 300), 300);
 }
 
-// A page of several bands, each rendered ahead of the one being read: an
-// enlarged picture and text across the band edges come out as on the whole
-// page, on every round.
-TEST(PdfDocumentTest, BandsRenderedAheadMatchTheWholePage) {
-    TempFolder tmp;
+// A tall page with an enlarged picture of `height` points from 70 up, and text across the band edges.
+void WritePictureAndTextPage(const std::filesystem::path& path, int height) {
     std::string hex;
     for (int y = 0; y < 24; ++y) {
         for (int x = 0; x < 24; ++x) {
@@ -261,16 +258,26 @@ TEST(PdfDocumentTest, BandsRenderedAheadMatchTheWholePage) {
     std::vector<TestPdfPage> pages(1);
     pages[0].mediaBox = "[0 0 200 900]";
     pages[0].resources = "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>";
-    pages[0].content = "q 180 0 0 760 10 70 cm BI /W 24 /H 24 /CS /RGB /BPC 8 /I true /F /AHx ID " +
+    pages[0].content = "q 180 0 0 " + std::to_string(height) + " 10 70 cm BI /W 24 /H 24 /CS /RGB /BPC 8 /I true /F /AHx ID " +
                        hex + "> EI Q BT /F1 40 Tf 20 595 Td (Bands) Tj 0 -300 Td (ahead) Tj ET";
-    WriteTestPdf(tmp / "tall.pdf", pages);
+    WriteTestPdf(path, pages);
+}
+
+// A page of several bands, each rendered ahead of the one being read: a
+// picture smaller than a band and text across the band edges come out as on
+// the whole page, on every round.
+TEST(PdfDocumentTest, BandsRenderedAheadMatchTheWholePage) {
+    TempFolder tmp;
+    WritePictureAndTextPage(tmp / "tall.pdf", 300);
     auto doc = plat::PdfDocument::Open((tmp / "tall.pdf").string());
     ASSERT_TRUE(doc);
     plat::PdfPageBitmap whole;
     ASSERT_TRUE(doc->RenderPage(1, 10.0, 2000, 9000, plat::PdfPixelFormat::Rgb, whole));
     for (int round = 0; round < 3; ++round) {
-        const plat::ImageRef image = doc->RenderPageImage(1, 10.0, 2000, 9000, plat::PdfPixelFormat::Rgb);
+        int bandRows = 0;
+        const plat::ImageRef image = doc->RenderPageImage(1, 10.0, 2000, 9000, plat::PdfPixelFormat::Rgb, &bandRows);
         ASSERT_TRUE(image);
+        EXPECT_EQ(bandRows, 3000);
         std::size_t size = 0;
         void* memory = image->vimage().write_to_memory(&size);
         ASSERT_TRUE(memory);
@@ -278,6 +285,26 @@ TEST(PdfDocumentTest, BandsRenderedAheadMatchTheWholePage) {
         g_free(memory);
         EXPECT_TRUE(same) << "round " << round;
     }
+}
+
+// A picture covering more of the page than a band: poppler would scale it
+// whole for every band, so the page is one band, with the whole page's pixels.
+TEST(PdfDocumentTest, APageCoveredByAPictureIsOneBand) {
+    TempFolder tmp;
+    WritePictureAndTextPage(tmp / "photo.pdf", 760);
+    auto doc = plat::PdfDocument::Open((tmp / "photo.pdf").string());
+    ASSERT_TRUE(doc);
+    plat::PdfPageBitmap whole;
+    ASSERT_TRUE(doc->RenderPage(1, 10.0, 2000, 9000, plat::PdfPixelFormat::Rgb, whole));
+    int bandRows = 0;
+    const plat::ImageRef image = doc->RenderPageImage(1, 10.0, 2000, 9000, plat::PdfPixelFormat::Rgb, &bandRows);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(bandRows, 9000);
+    std::size_t size = 0;
+    void* memory = image->vimage().write_to_memory(&size);
+    ASSERT_TRUE(memory);
+    EXPECT_TRUE(size == whole.pixels.size() && std::memcmp(memory, whole.pixels.data(), size) == 0);
+    g_free(memory);
 }
 
 TEST(PdfDocumentTest, APageImageRenderedInBandsMatchesTheWholePage) {
