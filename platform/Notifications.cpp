@@ -1,5 +1,7 @@
 #include "platform/Notifications.h"
 
+#include "platform/Bundle.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -56,6 +58,18 @@ private:
 
 }  // namespace
 
+std::string Notifications::applicationIcon() {
+    const std::string name(Bundle::identifier);
+    // Run from the build tree the icon is not in the theme: the resources' copy is.
+    const std::filesystem::path icon = Bundle::pathForResource(name, "svg");
+    if (icon.empty() || !icon.is_absolute()) return name;
+    gchar* uri = g_filename_to_uri(icon.c_str(), nullptr, nullptr);
+    if (!uri) return name;
+    std::string result(uri);
+    g_free(uri);
+    return result;
+}
+
 bool Notifications::post(std::string_view title, std::string_view body) {
     const std::string address = sessionBusAddress();
     if (address.empty() || !g_dbus_is_supported_address(address.c_str(), nullptr)) return false;
@@ -82,7 +96,11 @@ bool Notifications::post(std::string_view title, std::string_view body) {
             GVariantBuilder hints;
             g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
             g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
-            GVariant* parameters = g_variant_new("(susssasa{sv}i)", "Vantrell", 0u, "", titleText.c_str(),
+            // The desktop entry's name without ".desktop", as the specification asks.
+            const std::string entry(Bundle::identifier);
+            g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(entry.c_str()));
+            const std::string icon = applicationIcon();
+            GVariant* parameters = g_variant_new("(susssasa{sv}i)", "Vantrell", 0u, icon.c_str(), titleText.c_str(),
                                                  bodyMarkup, &actions, &hints, -1);
             g_free(bodyMarkup);
             GVariant* reply = g_dbus_connection_call_sync(

@@ -155,6 +155,11 @@ public:
         std::lock_guard lock(mutex_);
         return received_;
     }
+    // The icon and the "desktop-entry" hint of each notification received.
+    std::vector<std::pair<std::string, std::string>> sources() {
+        std::lock_guard lock(mutex_);
+        return sources_;
+    }
 
 private:
     static void handle(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
@@ -164,10 +169,17 @@ private:
         const gchar* body = nullptr;
         g_variant_get_child(parameters, 3, "&s", &summary);
         g_variant_get_child(parameters, 4, "&s", &body);
+        const gchar* icon = nullptr;
+        g_variant_get_child(parameters, 2, "&s", &icon);
+        GVariant* hints = g_variant_get_child_value(parameters, 6);
+        const gchar* entry = nullptr;
+        g_variant_lookup(hints, "desktop-entry", "&s", &entry);
         {
             std::lock_guard lock(service->mutex_);
             service->received_.emplace_back(summary ? summary : "", body ? body : "");
+            service->sources_.emplace_back(icon ? icon : "", entry ? entry : "");
         }
+        g_variant_unref(hints);
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", 7u));
     }
 
@@ -181,6 +193,7 @@ private:
     bool ready_ = false;
     std::mutex mutex_;
     std::vector<std::pair<std::string, std::string>> received_;
+    std::vector<std::pair<std::string, std::string>> sources_;
 };
 
 bool haveDbusDaemon() {
@@ -203,4 +216,11 @@ TEST(Notifications, DeliveredToTheNotificationService) {
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].first, "Conversion finished");
     EXPECT_EQ(received[0].second, "12 files &lt;done&gt; &amp; saved");
+    // The desktop ties it to the launcher, and shows the application's icon.
+    const auto sources = service.sources();
+    ASSERT_EQ(sources.size(), 1u);
+    EXPECT_EQ(sources[0].second, "org.vantrell.Vantrell");
+    const std::string resources = std::getenv("VANTRELL_RESOURCES") ? std::getenv("VANTRELL_RESOURCES") : "";
+    ASSERT_FALSE(resources.empty());
+    EXPECT_EQ(sources[0].first, "file://" + resources + "/org.vantrell.Vantrell.svg");
 }
