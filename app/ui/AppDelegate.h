@@ -134,7 +134,7 @@ public:
     };
     std::function<std::optional<AddDialogResult>()> runAddDialog;
     // Opens a document with the desktop's application for it; false when
-    // nothing opened it. Unset: the desktop services.
+    // nothing opened it. Unset: the desktop services (xdg-open for the manual).
     std::function<bool(const QUrl&)> openURL;
 
 public slots:
@@ -361,6 +361,8 @@ public:
 private:
     // What the window layout would set up when it is loaded.
     void awakeFromNib();
+    // Why the manual did not open, and where it is.
+    void showUserManualProblem(const QString& message);
     struct PreferencesState;
     PreferencesState& prefs();
     void setUpPreferences();

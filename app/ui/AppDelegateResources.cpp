@@ -3,6 +3,7 @@
 
 #include "app/model/StringTable.h"
 #include "app/ui/CustomAlert.h"
+#include "app/ui/DesktopOpener.h"
 #include "app/ui/DropTargets.h"
 #include "app/ui/ImageListTableView.h"
 #include "app/ui/KSMValidatedViewToolbar.h"
@@ -11,7 +12,6 @@
 #include "app/ui/SegmentedControl.h"
 #include "platform/Bundle.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QToolButton>
 #include <QUrl>
@@ -70,10 +70,22 @@ void AppDelegate::UserManualHelpAction(QObject*) {
         const auto folder = plat::Bundle::resourcesDirectory();
         message = LocalizedFormat("UserManualMissingMessage", {name, QFile::decodeName(folder.c_str())});
     } else {
-        const QUrl url = QUrl::fromLocalFile(QFile::decodeName(path.c_str()));
-        if (openURL ? openURL(url) : QDesktopServices::openUrl(url)) return;
-        message = LocalizedFormat("UserManualNoViewerMessage", {QFile::decodeName(path.c_str())});
+        const QString file = QFile::decodeName(path.c_str());
+        const QUrl url = QUrl::fromLocalFile(file);
+        message = LocalizedFormat("UserManualNoViewerMessage", {file});
+        if (!openURL) {
+            // Known only once xdg-open ends: no viewer is said then.
+            OpenWithDesktopApplication(url, this, [this, message](bool opened) {
+                if (!opened) showUserManualProblem(message);
+            });
+            return;
+        }
+        if (openURL(url)) return;
     }
+    showUserManualProblem(message);
+}
+
+void AppDelegate::showUserManualProblem(const QString& message) {
     RunCustomAlertSheet(LocalizedString("UserManualMissingTitle"), message, LocalizedString("OkButtonString"),
                         QString(), QString(), window_.get());
 }

@@ -3,6 +3,7 @@
 #include "app/model/StringTable.h"
 #include "app/ui/AppDelegate.h"
 #include "app/ui/CustomAlert.h"
+#include "app/ui/DesktopOpener.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/PreviewWindow.h"
 #include "app/ui/ResourceImages.h"
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -188,6 +190,71 @@ TEST_F(UserManualTest, HelpOpensTheManualOrSaysWhereItLooked) {
     delegate.UserManualHelpAction(nullptr);
     ASSERT_EQ(alerts_.size(), 2u);
     EXPECT_TRUE(alerts_[1].contains(manual));
+}
+
+// A fake xdg-open first on the search path (none: not installed), for one scope.
+class FakeXdgOpen {
+public:
+    explicit FakeXdgOpen(const char* script) : path_(qgetenv("PATH")) {
+        if (script) {
+            QFile tool(bin_.filePath(QStringLiteral("xdg-open")));
+            if (tool.open(QIODevice::WriteOnly)) tool.write(script);
+            tool.close();
+            tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        qputenv("PATH", bin_.path().toLocal8Bit());
+    }
+    ~FakeXdgOpen() { qputenv("PATH", path_); }
+
+private:
+    QTemporaryDir bin_;
+    QByteArray path_;
+};
+
+// xdg-open starts at once but says only when it ends whether anything opened
+// the file; every way it can fail counts as not opened.
+TEST(DesktopOpener, TellsWhetherXdgOpenFoundAnApplication) {
+    TestApplication();
+    QTemporaryDir folder;
+    const QString document = folder.filePath(QStringLiteral("manual.pdf"));
+    QFile file(document);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    struct Case {
+        const char* script;
+        bool opened;
+    };
+    const Case cases[] = {
+        {"#!/bin/sh\necho \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n", false},
+        {"#!/bin/sh\nexit 4\n", false},
+        {"#!/bin/sh\nkill -9 $$\n", false},
+        {nullptr, false},
+        {"#!/bin/sh\n[ -f \"$1\" ] || exit 2\nexit 0\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script ? c.script : "no xdg-open");
+        FakeXdgOpen tool(c.script);
+        QObject context;
+        std::optional<bool> answer;
+        OpenWithDesktopApplication(QUrl::fromLocalFile(document), &context, [&](bool opened) { answer = opened; });
+        ASSERT_TRUE(WaitUntil([&] { return answer.has_value(); }));
+        EXPECT_EQ(*answer, c.opened);
+    }
+}
+
+// With no application for PDF files (xdg-open ends with 3), Help says where
+// the manual is.
+TEST_F(UserManualTest, HelpSaysWhereTheManualIsWhenNoApplicationOpensIt) {
+    QFile file(folder_.filePath(QStringLiteral("Vantrell User Manual.pdf")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\n");
+    file.close();
+    FakeXdgOpen tool("#!/bin/sh\nexit 3\n");
+    AppDelegate delegate;
+    delegate.UserManualHelpAction(nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !alerts_.empty(); }));
+    ASSERT_EQ(alerts_.size(), 1u);
+    EXPECT_TRUE(alerts_[0].contains(file.fileName())) << alerts_[0].toStdString();
 }
 
 // The desktop entry offers the application every image type the add filter
