@@ -126,6 +126,8 @@ bool PrintToFile(const DocumentPDFMaker* m, const std::filesystem::path& documen
 
     QPdfWriter writer(QString::fromStdString(pdfURL.string()));
     writer.setCreator(QStringLiteral("Vantrell"));
+    // An HTML document's <title> names the PDF too (viewers show it as the window title).
+    writer.setTitle(document.metaInformation(QTextDocument::DocumentTitle));
     writer.setResolution(kPrintResolution);
     const QPageLayout layout(QPageSize(QSizeF(paperWidth, paperHeight), QPageSize::Point, QString(),
                                        QPageSize::ExactMatch),

@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -303,6 +304,27 @@ TEST_F(MainMenusTest, ShortcutsReachTheirItems) {
     QSignalSpy rotated(item("rotateLeftMenuItem"), &QAction::triggered);
     QTest::keyClick(window().imageListViewOutlet, Qt::Key_L, Qt::ControlModifier);
     EXPECT_EQ(rotated.count(), 0);
+}
+
+// The manual's table of the menu bar names every item of every menu in a
+// row of its own, with the shortcut the item has (an empty cell for none).
+TEST_F(MainMenusTest, TheManualListsEveryMenuItemWithItsShortcut) {
+    QFile file(qEnvironmentVariable("VANTRELL_RESOURCES") + "/manual/UserManual.html");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(file.readAll());
+    int items = 0;
+    for (QAction* menu : menus().menuBar()->actions()) {
+        ASSERT_TRUE(menu->menu());
+        for (const QAction* action : menu->menu()->actions()) {
+            if (action->isSeparator()) continue;
+            const QString title = QString(action->text()).remove(QLatin1Char('&'));
+            const QString keys = action->shortcut().toString(QKeySequence::NativeText).toHtmlEscaped();
+            const QString row = "<td>" + title.toHtmlEscaped() + "</td><td>" + keys + "</td>";
+            EXPECT_TRUE(manual.contains(row)) << row.toStdString();
+            ++items;
+        }
+    }
+    EXPECT_GE(items, 15);
 }
 
 TEST_F(MainMenusTest, NoTwoItemsShareAShortcutNorTwoInAMenuAnAccessKey) {

@@ -95,6 +95,19 @@ TEST_F(DocumentsToPDFTest, AttributesApplyToPlainTextAndToRichTextOnlyWhenAsked)
     }
 }
 
+// A document's own title becomes the PDF's; one without a title gives none.
+TEST_F(DocumentsToPDFTest, TheDocumentTitleNamesThePdf) {
+    std::ofstream(dir / "titled.html") << "<html><head><title>Vantrell User Manual</title></head>"
+                                          "<body><p>Text</p></body></html>";
+    std::ofstream(dir / "untitled.txt") << "Text";
+    auto options = Options({dir / "titled.html", dir / "untitled.txt"}, false);
+    ASSERT_EQ(ConvertDocumentsToPDF(&options), 1);
+    const std::string titled = RunCommand({"pdfinfo", (dir / "out" / "titled.pdf").string()}).output;
+    EXPECT_TRUE(std::regex_search(titled, std::regex("Title: +Vantrell User Manual\n"))) << titled;
+    const std::string untitled = RunCommand({"pdfinfo", (dir / "out" / "untitled.pdf").string()}).output;
+    EXPECT_FALSE(std::regex_search(untitled, std::regex("Title: +\\S"))) << untitled;
+}
+
 TEST_F(DocumentsToPDFTest, BlankPagesAreDroppedFromEachDocument) {
     std::ofstream(dir / "gaps.txt") << "Start" << std::string(150, '\n') << "End";
     auto options = Options({dir / "gaps.txt"}, false);
