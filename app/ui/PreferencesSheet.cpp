@@ -95,6 +95,14 @@ PreferencesSheet::PreferencesSheet(QWidget* parent) : QDialog(parent) {
     layout->addLayout(row);
 }
 
+// The sheet opens on its first control that does something: the read-only
+// path field before it only shows the folder.
+void PreferencesSheet::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (selectDestinationButton->isVisibleTo(this) && selectDestinationButton->isEnabled())
+        selectDestinationButton->setFocus(Qt::OtherFocusReason);
+}
+
 void PreferencesSheet::placeQuestionBox(QCheckBox* box, int place) {
     if (!box) return;
     const int at = std::min(place, questionLayout_->count());

@@ -41,6 +41,9 @@ public:
 
     QPushButton* preferencesOkButton = nullptr;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QVBoxLayout* questionLayout_ = nullptr;
 };

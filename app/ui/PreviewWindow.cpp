@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
@@ -259,6 +260,16 @@ void PreviewWindow::resizeEvent(QResizeEvent* event) {
 void PreviewWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     emit windowWillClose();
+}
+
+// Without a title bar, Escape is the keyboard's way to close the window.
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PreviewWindow::changeEvent(QEvent* event) {

@@ -26,6 +26,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <QToolButton>
 #include <QUrl>
@@ -284,6 +285,19 @@ TEST_F(BatchWindowTest, PreviewFollowsItsFileByItsBytes) {
 
 // A small preview still shows its whole caption, the output size included:
 // the window is as wide as the caption, whatever the image's size.
+// Escape closes the preview window as its close button does.
+TEST_F(BatchWindowTest, EscapeClosesThePreview) {
+    AddPhoto("a.jpg");
+    selected = {0};
+    PreviewWindow* preview = delegate->previewWindow();
+    window().previewButtonOutlet->click();
+    ASSERT_TRUE(preview->isVisible());
+    QTest::keyClick(preview, Qt::Key_Escape);
+    EXPECT_FALSE(preview->isVisible());
+    EXPECT_FALSE(window().previewButtonOutlet->isChecked());
+    delegate->StopPreviews();
+}
+
 TEST_F(BatchWindowTest, PreviewCaptionOfASmallImageIsShownWhole) {
     AddPhoto("x.jpg", 320, 240);
     AddPhoto("y.jpg", 64, 48);

@@ -249,6 +249,21 @@ TEST(PreferencesSheet, OverwriteAsksAndTheDefaultAnswerKeepsItOff) {
     }
 }
 
+// The sheet opens with the focus on "Choose…", not in the read-only path
+// field, each time it opens.
+TEST(PreferencesSheet, OpensWithTheFocusOnTheFirstControlThatActs) {
+    PreferenceFolders folders;
+    Launch app;
+    app.window()->show();
+    for (int round = 0; round < 2; ++round) {
+        app.delegate->PreferencesAction(nullptr);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(app.sheet()->focusWidget(), app.sheet()->selectDestinationButton) << round;
+        app.sheet()->preserveMetadataCheckButton->setFocus();
+        app.delegate->PreferencesOkAction(nullptr);
+    }
+}
+
 TEST(Presets, ResizePresetsSaveSortReplaceAndRemoveWithJobReferences) {
     PreferenceFolders folders;
     {
