@@ -58,14 +58,6 @@ bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameF
     return !path.empty() && plat::SettingsFile::write(path, dictionary);
 }
 
-std::optional<bool> PrefBoolValue(const plat::PlistValue& value) {
-    if (const bool* on = value.get<bool>()) return *on;
-    if (const std::int64_t* number = value.get<std::int64_t>(); number && (*number == 0 || *number == 1)) {
-        return *number == 1;
-    }
-    return std::nullopt;
-}
-
 std::optional<std::int64_t> PrefIntegerValue(const plat::PlistValue& value, std::int64_t min, std::int64_t max) {
     std::int64_t number = 0;
     if (const std::int64_t* integer = value.get<std::int64_t>()) {
@@ -96,7 +88,16 @@ std::optional<double> PrefRealValue(const plat::PlistValue& value, double min, d
 
 std::optional<bool> PrefBool(const PrefDictionary* dictionary, std::string_view key) {
     const plat::PlistValue* value = Find(dictionary, key);
-    return value ? PrefBoolValue(*value) : std::nullopt;
+    const bool* on = value ? value->get<bool>() : nullptr;
+    return on ? std::optional<bool>(*on) : std::nullopt;
+}
+
+std::optional<bool> PrefBoxState(const PrefDictionary* dictionary, std::string_view key) {
+    if (auto on = PrefBool(dictionary, key)) return on;
+    const plat::PlistValue* value = Find(dictionary, key);
+    const std::int64_t* state = value ? value->get<std::int64_t>() : nullptr;
+    if (!state || (*state != 0 && *state != 1)) return std::nullopt;
+    return *state == 1;
 }
 
 std::optional<std::int64_t> PrefInteger(const PrefDictionary* dictionary, std::string_view key, std::int64_t min,
@@ -133,7 +134,7 @@ GeneralPreferences GeneralPreferencesFromDictionary(const PrefDictionary* dictio
     options.photoPresetIndex =
         PrefInteger(dictionary, general_pref::kPhotoPresetIndex, 0, std::numeric_limits<int>::max()).value_or(0);
     for (const GeneralBox& box : kGeneralBoxes) {
-        if (auto on = PrefBool(dictionary, box.key)) options.*box.member = *on;
+        if (auto on = PrefBoxState(dictionary, box.key)) options.*box.member = *on;
     }
     if (const auto* data = PrefData(dictionary, general_pref::kDestinationURL)) options.destinationURL = *data;
     return options;

@@ -38,15 +38,16 @@ bool SavePrefDictionary(const PrefDictionary& dictionary, std::string_view nameF
 // --- Typed reads: a value of another type counts as absent ------------------------
 // A damaged or hostile file must not turn a box on (Overwrite) or a number
 // into something the controls never hold, so every read is strict:
-// - a boolean key takes a boolean, or the integer 0 or 1 (the general file
-//   stores its boxes so); a real, a date, a string, data or a container is
-//   no boolean;
+// - a boolean key takes a boolean only; a box of the general file also the
+//   integer 0 or 1 (its writer stores the boxes so). A real, a date, a
+//   string, data or a container is no boolean;
 // - a number key takes an integer or a real that is finite and within the
 //   key's range [min, max]; an integer key only a whole number. A date the
 //   reader could not hold (NaN, infinite, 1e300) comes as a real and falls
 //   out here too.
 
 std::optional<bool> PrefBool(const PrefDictionary* dictionary, std::string_view key);
+std::optional<bool> PrefBoxState(const PrefDictionary* dictionary, std::string_view key);
 std::optional<std::int64_t> PrefInteger(const PrefDictionary* dictionary, std::string_view key,
                                         std::int64_t min = std::numeric_limits<std::int64_t>::min(),
                                         std::int64_t max = std::numeric_limits<std::int64_t>::max());
@@ -54,7 +55,6 @@ std::optional<double> PrefReal(const PrefDictionary* dictionary, std::string_vie
                                double min = -std::numeric_limits<double>::max(),
                                double max = std::numeric_limits<double>::max());
 // The same rules for one value (an element of an array).
-std::optional<bool> PrefBoolValue(const plat::PlistValue& value);
 std::optional<std::int64_t> PrefIntegerValue(const plat::PlistValue& value, std::int64_t min, std::int64_t max);
 std::optional<double> PrefRealValue(const plat::PlistValue& value, double min, double max);
 std::optional<QString> PrefString(const PrefDictionary* dictionary, std::string_view key);

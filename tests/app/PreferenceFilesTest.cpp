@@ -465,10 +465,13 @@ PlistValue FromBinaryList(const std::string& object) {
     return value ? *value : PlistValue();
 }
 
+// Which keys a value is wrong for.
+enum class WrongFor { Every, Booleans, PresetBooleans };
+
 struct HostileValue {
     std::string what;
     std::string object;
-    bool numbersOnly;  // a wrong value only for boolean keys
+    WrongFor wrongFor = WrongFor::Every;
 };
 
 const std::vector<HostileValue>& HostileValues() {
@@ -477,18 +480,20 @@ const std::vector<HostileValue>& HostileValues() {
         std::vector<HostileValue> list;
         for (const auto& [name, number] : {std::pair{"NaN", nan}, {"+inf", inf}, {"-inf", -inf}, {"1e300", 1e300},
                                            {"-1e300", -1e300}}) {
-            list.push_back({std::string(name) + " date", "\x33" + DoubleBits(number), false});
-            list.push_back({std::string(name) + " real", "\x23" + DoubleBits(number), false});
+            list.push_back({std::string(name) + " date", "\x33" + DoubleBits(number)});
+            list.push_back({std::string(name) + " real", "\x23" + DoubleBits(number)});
         }
-        list.push_back({"a date of 2020", "\x33" + DoubleBits(600000000.0), false});
-        list.push_back({"the string \"1\"", "\x51" "1", false});
-        list.push_back({"the string \"true\"", "\x54true", false});
-        list.push_back({"data", std::string("\x41\x01", 2), false});
-        list.push_back({"an array", "\xA1\x01", false});
-        list.push_back({"a dictionary", "\xD1\x01\x01", false});
-        list.push_back({"the integer 2", std::string("\x10\x02", 2), true});
-        list.push_back({"the integer -1", "\x10\xFF", true});
-        list.push_back({"the real 1.0", "\x23" + DoubleBits(1.0), true});
+        list.push_back({"a date of 2020", "\x33" + DoubleBits(600000000.0)});
+        list.push_back({"the string \"1\"", "\x51" "1"});
+        list.push_back({"the string \"true\"", "\x54true"});
+        list.push_back({"data", std::string("\x41\x01", 2)});
+        list.push_back({"an array", "\xA1\x01"});
+        list.push_back({"a dictionary", "\xD1\x01\x01"});
+        list.push_back({"the integer 2", std::string("\x10\x02", 2), WrongFor::Booleans});
+        list.push_back({"the integer -1", "\x10\xFF", WrongFor::Booleans});
+        list.push_back({"the real 1.0", "\x23" + DoubleBits(1.0), WrongFor::Booleans});
+        // Only the general file stores its boxes as integers.
+        list.push_back({"the integer 1", std::string("\x10\x01", 2), WrongFor::PresetBooleans});
         return list;
     }();
     return values;
@@ -563,7 +568,10 @@ TEST(WrongTypedSettings, EveryBooleanAndNumberKeyTakesItsDefault) {
     for (const Key& k : keys) {
         const Probe absent = Applied(k.file, {});
         for (const HostileValue& hostile : HostileValues()) {
-            if (hostile.numbersOnly && !k.boolean) continue;
+            if ((hostile.wrongFor != WrongFor::Every && !k.boolean) ||
+                (hostile.wrongFor == WrongFor::PresetBooleans && k.file == F::General)) {
+                continue;
+            }
             const PrefDictionary dictionary{{std::string(k.name), FromBinaryList(hostile.object)}};
             EXPECT_EQ(Applied(k.file, dictionary), absent) << k.name << " = " << hostile.what;
         }
@@ -582,7 +590,7 @@ TEST(WrongTypedSettings, GroupSwitchesAndPlacementElementsTakeTheirDefaults) {
             const PrefDictionary preset{{std::string(name), value}};
             EXPECT_FALSE(PrefBool(&preset, name)) << name << " = " << hostile.what;
         }
-        if (hostile.numbersOnly) continue;
+        if (hostile.wrongFor != WrongFor::Every) continue;
         const PrefDictionary placed{{std::string(key::kTextCenter), PlistValue(PlistValue::Array(6, value))},
                                     {std::string(key::kImageCenter), PlistValue(PlistValue::Array(6, value))}};
         EXPECT_EQ(Applied(SettingsFile::Watermark, placed), Applied(SettingsFile::Watermark, {})) << hostile.what;
@@ -590,8 +598,10 @@ TEST(WrongTypedSettings, GroupSwitchesAndPlacementElementsTakeTheirDefaults) {
     // What the files hold when written by us still reads.
     const PrefDictionary written{{"on", PlistValue(true)}, {"box", PlistValue(1)}, {"off", PlistValue(0)},
                                  {"size", PlistValue(48)}, {"whole", PlistValue(48.0)}, {"half", PlistValue(0.5)}};
-    EXPECT_EQ(std::make_tuple(PrefBool(&written, "on"), PrefBool(&written, "box"), PrefBool(&written, "off")),
-              std::make_tuple(std::optional(true), std::optional(true), std::optional(false)));
+    EXPECT_EQ(std::make_tuple(PrefBool(&written, "on"), PrefBoxState(&written, "on"), PrefBoxState(&written, "box"),
+                              PrefBoxState(&written, "off"), PrefBool(&written, "box")),
+              std::make_tuple(std::optional(true), std::optional(true), std::optional(true), std::optional(false),
+                              std::optional<bool>()));
     EXPECT_EQ(std::make_tuple(PrefInteger(&written, "size", 1, 1000), PrefInteger(&written, "whole", 1, 1000),
                               PrefInteger(&written, "half", 0, 1), PrefReal(&written, "half", 0.0, 1.0)),
               std::make_tuple(std::optional<std::int64_t>(48), std::optional<std::int64_t>(48),
