@@ -29,19 +29,34 @@
 
 namespace {
 
-// The panel borrows the preferences sheet's destination options (its own
-// Qt panel holds them below the file list); they go back to the sheet, at
-// their place, when the panel closes.
-void ChooseDestinationWithDialog(QWidget* window, PreferencesSheet* sheet,
-                                 std::function<void(std::optional<std::filesystem::path>)> done) {
-    auto* dialog = new QFileDialog(window, LocalizedString("OpenDestinationDialogTitle"));
-    dialog->setObjectName(QStringLiteral("destinationOpenPanel"));
+// A window-modal panel that chooses one folder.
+QFileDialog* NewFolderPanel(QWidget* window, const char* objectName, const QString& title, const QString& accept) {
+    auto* dialog = new QFileDialog(window, title);
+    dialog->setObjectName(QLatin1String(objectName));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
-    dialog->setLabelText(QFileDialog::Accept, LocalizedString("SaveDialogButton"));
+    dialog->setLabelText(QFileDialog::Accept, accept);
+    return dialog;
+}
+
+// The folder the panel ended with; none when it was cancelled.
+std::optional<std::filesystem::path> ChosenFolder(QFileDialog* dialog, int result) {
+    const QStringList files = dialog->selectedFiles();
+    std::filesystem::path folder = files.isEmpty() ? std::filesystem::path() : PathShownAs(files.first());
+    if (result != QDialog::Accepted || folder.empty()) return std::nullopt;
+    return folder;
+}
+
+// The panel borrows the preferences sheet's destination options (its own
+// Qt panel holds them below the file list); they go back to the sheet, at
+// their place, when the panel closes.
+void ChooseDestinationWithDialog(QWidget* window, PreferencesSheet* sheet,
+                                 std::function<void(std::optional<std::filesystem::path>)> done) {
+    QFileDialog* dialog = NewFolderPanel(window, "destinationOpenPanel", LocalizedString("OpenDestinationDialogTitle"),
+                                         LocalizedString("SaveDialogButton"));
     QPointer<QWidget> accessory = sheet ? sheet->destinationOptionAccessaryView : nullptr;
     auto* home = accessory ? qobject_cast<QBoxLayout*>(sheet->preferencesMainSubview->layout()) : nullptr;
     auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
@@ -54,13 +69,7 @@ void ChooseDestinationWithDialog(QWidget* window, PreferencesSheet* sheet,
             home->insertWidget(place, accessory);
             accessory->show();
         }
-        const QStringList files = dialog->selectedFiles();
-        std::filesystem::path folder = files.isEmpty() ? std::filesystem::path() : PathShownAs(files.first());
-        if (result == QDialog::Accepted && !folder.empty()) {
-            done(std::move(folder));
-        } else {
-            done(std::nullopt);
-        }
+        done(ChosenFolder(dialog, result));
     });
     dialog->open();
 }
@@ -106,22 +115,10 @@ BatchSeams& AppDelegate::batchSeams() {
             ChooseDestinationWithDialog(window, preferencesDialog(), std::move(done));
         };
         seams.chooseSaveFolder = [window](auto done) {
-            auto* dialog = new QFileDialog(window, LocalizedString("DragOutSaveDialogTitle"));
-            dialog->setObjectName(QStringLiteral("dragOutSavePanel"));
-            dialog->setAttribute(Qt::WA_DeleteOnClose);
-            dialog->setWindowModality(Qt::WindowModal);
-            dialog->setOption(QFileDialog::DontUseNativeDialog, true);
-            dialog->setFileMode(QFileDialog::Directory);
-            dialog->setOption(QFileDialog::ShowDirsOnly, true);
-            dialog->setLabelText(QFileDialog::Accept, LocalizedString("DragOutSaveButton"));
-            QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
-                const QStringList files = dialog->selectedFiles();
-                if (result == QDialog::Accepted && !files.isEmpty()) {
-                    done(std::filesystem::path(QFile::encodeName(files.first()).toStdString()));
-                } else {
-                    done(std::nullopt);
-                }
-            });
+            QFileDialog* dialog = NewFolderPanel(window, "dragOutSavePanel", LocalizedString("DragOutSaveDialogTitle"),
+                                                 LocalizedString("DragOutSaveButton"));
+            QObject::connect(dialog, &QFileDialog::finished, dialog,
+                             [dialog, done = std::move(done)](int result) { done(ChosenFolder(dialog, result)); });
             dialog->open();
         };
         seams.openFolder = [](const std::filesystem::path& folder) {

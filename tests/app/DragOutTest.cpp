@@ -520,7 +520,9 @@ TEST_F(DragOutTest, TheReportTellsWhatTheTargetDidWithTheFiles) {
         const fs::path staging = session->stagingFolder();
         data->dragStarts();
         if (c.escaped) QTest::keyClick(delegate->window(), Qt::Key_Escape);
-        if (c.asksEarly) EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Refuse);
+        if (c.asksEarly) {
+            EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Refuse);
+        }
         ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
         if (!c.asksEarly) {
             EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Answer);
