@@ -88,10 +88,23 @@ SampleFormat FormatOf(const std::vector<std::uint8_t>& bytes, const std::vector<
 
 enum class Carried { Unchanged, Remapped, Impossible, Pointless };
 
+// The background chunk naming the palette entry of that colour, if any.
+bool BackgroundInPalette(std::string_view colour, std::string_view palette, std::vector<std::uint8_t>& chunk) {
+    for (std::size_t at = 0; at + 3 <= palette.size(); at += 3) {
+        if (palette.substr(at, 3) == colour) {
+            chunk = MakeChunk("bKGD", {std::uint8_t(at / 3)});
+            return true;
+        }
+    }
+    return false;
+}
+
 // How a chunk whose meaning depends on the sample format goes into a result
 // of another format. A palette image's chunks speak of palette entries, not
-// of the bit depth: with the same palette they mean what they meant. Its
-// background is a colour, found again in a reordered or shortened palette.
+// of the bit depth: with the same palette they mean what they meant. A
+// background is a colour, found again in a reordered or shortened palette or
+// in the palette an 8-bit RGB image was reduced to, whose samples keep their
+// significant bits.
 Carried CarryFormatChunk(const Chunk& chunk, const std::vector<std::uint8_t>& original, const SampleFormat& from,
                          const SampleFormat& to, std::vector<std::uint8_t>& remapped) {
     const bool palettes = from.colour == 3 && to.colour == 3;
@@ -99,18 +112,18 @@ Carried CarryFormatChunk(const Chunk& chunk, const std::vector<std::uint8_t>& or
                  : (from.colour == to.colour && from.depth == to.depth)) {
         return Carried::Unchanged;
     }
-    if (palettes && chunk.type == "sBIT") return Carried::Unchanged;  // bits of the palette's samples
-    if (palettes && chunk.type == "bKGD" && chunk.length == 1) {
-        const std::size_t entry = std::size_t(std::uint8_t(chunk.data(original)[0])) * 3;
+    const bool reducedRgb = from.colour == 2 && from.depth == 8 && to.colour == 3;
+    if ((palettes || reducedRgb) && chunk.type == "sBIT") return Carried::Unchanged;
+    const std::string_view data = chunk.data(original);
+    if (palettes && chunk.type == "bKGD" && data.size() == 1) {
+        const std::size_t entry = std::size_t(std::uint8_t(data[0])) * 3;
         // A background outside the palette means nothing: nothing to keep.
         if (entry + 3 > from.palette.size()) return Carried::Pointless;
-        const std::string_view colour = from.palette.substr(entry, 3);
-        for (std::size_t at = 0; at + 3 <= to.palette.size(); at += 3) {
-            if (to.palette.substr(at, 3) == colour) {
-                remapped = MakeChunk("bKGD", {std::uint8_t(at / 3)});
-                return Carried::Remapped;
-            }
-        }
+        if (BackgroundInPalette(from.palette.substr(entry, 3), to.palette, remapped)) return Carried::Remapped;
+    }
+    if (reducedRgb && chunk.type == "bKGD" && data.size() == 6 && data[0] == 0 && data[2] == 0 && data[4] == 0) {
+        const char colour[3] = {data[1], data[3], data[5]};
+        if (BackgroundInPalette(std::string_view(colour, 3), to.palette, remapped)) return Carried::Remapped;
     }
     return Carried::Impossible;
 }

@@ -14,8 +14,9 @@ namespace optimisation {
 // before the image data before it, chunks that stood after it after it.
 // Chunks whose meaning depends on the sample format (tRNS, bKGD, sBIT, hIST)
 // go back as they are when it did not change (for palette images: the same
-// palette, whatever the depth); a palette image's background is found again
-// in a changed palette, and its sBIT holds for any palette. False, with
+// palette, whatever the depth); a background is found again by its colour
+// in a changed palette or the palette an 8-bit RGB image was reduced to,
+// whose sBIT holds there as for any palette. False, with
 // `result` unchanged, when either is not a well-formed PNG, or when the
 // result lacks such a chunk and it cannot be put back: the result would say
 // less than the original (a background or transparency lost).

@@ -118,6 +118,17 @@ TEST_F(KeptContentTest, CarryOverPutsChunksWhereTheFormatWantsThem) {
     EXPECT_FALSE(optimisation::CarryOverAncillaryChunks(withBackground, shortened));
     EXPECT_EQ(PngChunkData(shortened, "bKGD"), std::nullopt);
 
+    // An 8-bit RGB image reduced to a palette: the background is found by its
+    // colour, the significant bits hold for the palette's samples.
+    const Bytes rgb = MakeStoredPngWith(8, 8, {{"sBIT", {5, 6, 5}, false}, {"bKGD", {0, 10, 0, 20, 0, 30}, false}});
+    Bytes reduced = paletted(3, {{"PLTE", {1, 2, 3, 10, 20, 30}, false}});
+    ASSERT_TRUE(optimisation::CarryOverAncillaryChunks(rgb, reduced));
+    EXPECT_EQ(PngChunkTypes(reduced), (std::vector<std::string>{"IHDR", "sBIT", "PLTE", "bKGD", "IDAT", "IEND"}));
+    EXPECT_EQ(PngChunkData(reduced, "bKGD"), Bytes{1});
+    EXPECT_EQ(PngChunkData(reduced, "sBIT"), (Bytes{5, 6, 5}));
+    Bytes elsewhere = paletted(3, {{"PLTE", {1, 2, 3}, false}});
+    EXPECT_FALSE(optimisation::CarryOverAncillaryChunks(rgb, elsewhere));
+
     // A second caption with another keyword is not taken for the first.
     Bytes other = bare;
     const Bytes otherText = PngChunk("tEXt", {'o', 0, 'v'});
