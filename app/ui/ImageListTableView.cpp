@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QUrl>
+#include <QVariantAnimation>
 
 #include <algorithm>
 
@@ -42,6 +43,40 @@ void PaintSpinner(QPainter* painter, const QRect& box, int phase, const QColor& 
     }
     painter->restore();
 }
+
+// A picture of rows that were removed, fading out where they stood. Only a
+// picture: the rows are gone from the list already.
+class FadingRowsPicture : public QWidget {
+public:
+    FadingRowsPicture(QWidget* viewport, const QRect& area, int durationMs)
+        : QWidget(viewport), picture_(viewport->grab(area)) {
+        setObjectName(QStringLiteral("fadingRowsPicture"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(area);
+        auto* fade = new QVariantAnimation(this);
+        fade->setStartValue(1.0);
+        fade->setEndValue(0.0);
+        fade->setDuration(durationMs);
+        connect(fade, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+            opacity_ = value.toDouble();
+            update();
+        });
+        connect(fade, &QVariantAnimation::finished, this, &QObject::deleteLater);
+        show();
+        fade->start();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setOpacity(opacity_);
+        painter.drawPixmap(0, 0, picture_);
+    }
+
+private:
+    QPixmap picture_;
+    double opacity_ = 1.0;
+};
 
 }  // namespace
 
@@ -80,6 +115,7 @@ void ImageDataCellView::paint(QPainter* painter, const QStyleOptionViewItem& opt
                                 box.top() + (kThumbnailBox - size.height()) / 2.0, size.width(), size.height());
             painter->save();
             painter->setRenderHint(QPainter::SmoothPixmapTransform);
+            painter->setOpacity(painter->opacity() * imageOpacity(entity.get()));
             painter->drawImage(target, image);
             painter->restore();
         }
@@ -135,6 +171,11 @@ void ImageDataCellView::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->restore();
 }
 
+double ImageDataCellView::imageOpacity(const void* entry) const {
+    const auto it = imageOpacity_.find(entry);
+    return it == imageOpacity_.end() ? 1.0 : it->second;
+}
+
 // --- ImageListTableView ----------------------------------------------------------------
 
 ImageListTableView::ImageListTableView(QWidget* parent) : KSMTableView(parent) {
@@ -161,6 +202,65 @@ ImageListTableView::ImageListTableView(QWidget* parent) : KSMTableView(parent) {
     spinnerTimer_ = new QTimer(this);
     spinnerTimer_->setInterval(80);
     connect(spinnerTimer_, &QTimer::timeout, this, &ImageListTableView::updateSpinner);
+    if (qEnvironmentVariableIsSet("VANTRELL_NO_ANIMATIONS")) setRowFadeDurations(0, 0);
+}
+
+void ImageListTableView::setRowFadeDurations(int fadeInMs, int fadeOutMs) {
+    fadeInMs_ = std::max(0, fadeInMs);
+    fadeOutMs_ = std::max(0, fadeOutMs);
+}
+
+double ImageListTableView::rowImageOpacity(int row) const {
+    const ListEntityRef entity = model_ ? model_->ImageEntityForRow(row) : nullptr;
+    return entity ? cells_->imageOpacity(entity.get()) : 1.0;
+}
+
+void ImageListTableView::fadeInArrivedImages(int first, int last) {
+    if (!model_ || fadeInMs_ <= 0) return;
+    for (int row = std::max(0, first); row <= last && row < model_->count(); ++row) {
+        const ListEntityRef entity = model_->ImageEntityForRow(row);
+        if (!entity || entity->thumbnailState() != ThumbnailState::Loaded) continue;
+        // A row off screen shows its thumbnail when it is next drawn.
+        if (!visualRect(model_->index(row, 0)).intersects(viewport()->rect())) continue;
+        const void* key = entity.get();
+        if (fadesIn_.count(key)) continue;
+        auto* fade = new QVariantAnimation(this);
+        fade->setStartValue(0.0);
+        fade->setEndValue(1.0);
+        fade->setDuration(fadeInMs_);
+        cells_->setImageOpacity(key, 0.0);
+        connect(fade, &QVariantAnimation::valueChanged, this, [this, key](const QVariant& value) {
+            cells_->setImageOpacity(key, value.toDouble());
+            viewport()->update();
+        });
+        connect(fade, &QVariantAnimation::finished, this, [this, key] {
+            cells_->clearImageOpacity(key);
+            fadesIn_.erase(key);
+            viewport()->update();
+        });
+        fadesIn_[key] = fade;
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+}
+
+void ImageListTableView::fadeOutRows(int first, int last) {
+    if (!model_) return;
+    QRect area;
+    for (int row = std::max(0, first); row <= last && row < model_->count(); ++row) {
+        if (const ListEntityRef entity = model_->ImageEntityForRow(row)) {
+            // The entry goes: its fade stops, and its key may come back for another.
+            const auto fade = fadesIn_.find(entity.get());
+            if (fade != fadesIn_.end()) {
+                QVariantAnimation* animation = fade->second;
+                fadesIn_.erase(fade);
+                animation->stop();
+            }
+            cells_->clearImageOpacity(entity.get());
+        }
+        area |= visualRect(model_->index(row, 0));
+    }
+    area &= viewport()->rect();
+    if (fadeOutMs_ > 0 && !area.isEmpty()) new FadingRowsPicture(viewport(), area, fadeOutMs_);
 }
 
 void ImageListTableView::setEmptyImageIcon(const QIcon& icon) {
@@ -178,6 +278,13 @@ void ImageListTableView::setListModel(ImageListModel* model) {
     };
     connect(model, &QAbstractItemModel::rowsInserted, this, restartSpinner);
     connect(model, &QAbstractItemModel::dataChanged, this, restartSpinner);
+    // A change of a row is its thumbnail and facts arriving.
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                fadeInArrivedImages(topLeft.row(), bottomRight.row());
+            });
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) { fadeOutRows(first, last); });
     connect(model, &QAbstractItemModel::layoutChanged, this, restartSpinner);
     // Rows scrolled into view start their loads.
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, restartSpinner);

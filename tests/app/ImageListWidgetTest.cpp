@@ -215,6 +215,47 @@ TEST_F(ImageListWidget, TheLastPaintShowsEveryThumbnailLoaded) {
     table->viewport()->removeEventFilter(&watch);
 }
 
+// A thumbnail that arrives for a row on screen fades in from nothing; rows
+// taken away by Remove and by Remove All fade out as a picture where they
+// stood. The list itself changes at once, and with no durations nothing fades.
+TEST_F(ImageListWidget, ArrivingThumbnailsFadeInAndRemovedRowsFadeOut) {
+    ImageListTableView* table = window().imageListViewOutlet;
+    const auto picture = [&] { return table->viewport()->findChild<QWidget*>("fadingRowsPicture"); };
+    for (const bool animated : {true, false}) {
+        SCOPED_TRACE(animated);
+        table->setRowFadeDurations(animated ? 800 : 0, animated ? 250 : 0);
+        const std::string tag = animated ? "a" : "n";
+        addThroughDialog({WritePhoto(dir / (tag + "1.jpg"), 80, 60), WritePhoto(dir / (tag + "2.png"), 60, 80, "public.png"),
+                          WritePhoto(dir / (tag + "3.jpg"), 90, 30)});
+        GetThumbnailQueue().waitUntilAllOperationsAreFinished();
+        ASSERT_TRUE(WaitFor([&] { return table->rowImageOpacity(0) == 1.0 && table->rowImageOpacity(1) == 1.0 &&
+                                         table->rowImageOpacity(2) == 1.0; }));
+        // A thumbnail that was loaded before its row was shown comes without
+        // a fade; one that arrives for a row on screen (the thumbnail's
+        // observer reloads the row) fades in from nothing.
+        std::vector<double> opacityAtArrival;
+        const QMetaObject::Connection arrivals = QObject::connect(
+            model, &QAbstractItemModel::dataChanged, table,
+            [&](const QModelIndex& index) { opacityAtArrival.push_back(table->rowImageOpacity(index.row())); });
+        for (int row = 0; row < 3; ++row) model->ReloadRowForEntity(model->ImageEntityForRow(row));
+        QObject::disconnect(arrivals);
+        EXPECT_EQ(opacityAtArrival, std::vector<double>(3, animated ? 0.0 : 1.0));
+        ASSERT_TRUE(WaitFor([&] {
+            return table->rowImageOpacity(0) == 1.0 && table->rowImageOpacity(1) == 1.0 && table->rowImageOpacity(2) == 1.0;
+        }));
+
+        model->SelectRowStartingAtRow(1);
+        delegate->RemoveSelectedButtonAction(nullptr);
+        EXPECT_EQ(model->count(), 2);
+        EXPECT_EQ(picture() != nullptr, animated);
+        ASSERT_TRUE(WaitFor([&] { return !picture(); }));
+        delegate->RemoveAllButtonAction(nullptr);
+        EXPECT_EQ(model->count(), 0);
+        EXPECT_EQ(picture() != nullptr, animated);
+        ASSERT_TRUE(WaitFor([&] { return !picture(); }));
+    }
+}
+
 TEST(AddFilesDialogTest, FilesAndFoldersAreChosenTogether) {
     TestApplication();
     ScratchDir dir;
