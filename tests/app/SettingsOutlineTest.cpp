@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QMainWindow>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTest>
 #include <QWheelEvent>
 #include <QtTest/qtestspontaneevent.h>
@@ -371,3 +372,24 @@ TEST_F(SettingsOutlineTest, EditableComboBoxTextFieldsAreNamed) {
     EXPECT_GE(editable, 2);  // the font and resolution fields at least
 }
 
+
+// The divider between the image list and the rest stays where the list keeps
+// at least 215 points and the image and the settings together at least 502:
+// their own least widths (the image 232, the settings 420) bound it tighter.
+TEST_F(SettingsOutlineTest, ListDividerStaysWithinItsBounds) {
+    QMainWindow* window = delegate->window();
+    auto* splitter = window->findChild<QSplitter*>("mainSplitView");
+    ASSERT_TRUE(splitter);
+    for (const int width : {0, 1000, 1400, 2400}) {
+        SCOPED_TRACE(width);
+        window->resize(std::max(width, window->minimumSizeHint().width()), 760);
+        window->show();
+        QCoreApplication::processEvents();
+        const int bounds = splitter->width();
+        splitter->setSizes({bounds, 0, 0});  // the divider dragged to the far right
+        EXPECT_LE(splitter->sizes()[0], bounds - 502) << splitter->sizes()[1] << " " << splitter->sizes()[2];
+        splitter->setSizes({0, bounds, bounds});  // and to the far left
+        EXPECT_GE(splitter->sizes()[0], 215);
+    }
+    window->hide();
+}
