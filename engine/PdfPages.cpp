@@ -207,13 +207,21 @@ private:
 // About 400 MB of 8-bit RGB.
 constexpr double kPagePixelBudget = 128.0 * 1024.0 * 1024.0;
 
+// A page rendered in one band holds its bitmap and, while poppler draws a
+// picture over it, the picture scaled to its size on the page: counted as
+// one and a half pages (at 600 dpi, three A4 photo pages side by side held
+// three and a half times the memory of one libvips process a page, two of
+// them less than two and a half, at about the same speed).
+constexpr double kOneBandPages = 1.5;
+
 // The pixels a page holds while it is written: two bands of `bandRows` where
-// the encoder streams, the whole page where it takes the image whole or the
-// page is one band.
+// the encoder streams, the whole page where it takes the image whole, and
+// the above where the page is one band.
 double PixelsHeldBy(const ImageConverter* converter, bool bitmap, int bandRows, double width, double height) {
     const std::int32_t type = converter->outputType;
-    const bool streams = !bitmap && (type == kImageTypePNG || type == kImageTypeJPEG) && bandRows < height;
-    return streams ? 2.0 * bandRows * width : width * height;
+    const bool streams = !bitmap && (type == kImageTypePNG || type == kImageTypeJPEG);
+    if (!streams) return width * height;
+    return bandRows < height ? 2.0 * bandRows * width : kOneBandPages * width * height;
 }
 
 }  // namespace
