@@ -357,6 +357,11 @@ std::unique_ptr<PdfDocument> PdfDocument::Reopen() const {
     try {
         doc->document_.reset(poppler::document::load_from_raw_data(
             doc->bytes_->data(), static_cast<int>(doc->bytes_->size()), password_, password_));
+        if (!doc->document_) {
+            // Locked, as this one is.
+            doc->document_.reset(poppler::document::load_from_raw_data(
+                doc->bytes_->data(), static_cast<int>(doc->bytes_->size())));
+        }
     } catch (...) {
         doc->document_.reset();
     }
