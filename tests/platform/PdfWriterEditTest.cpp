@@ -82,8 +82,10 @@ TEST(PdfWriterEdit, OutlinesRoundTrip) {
     for (int side : {10, 20, 30}) ASSERT_TRUE(AddSquare(writer, 99, side));
     // Left and top as given; an unset coordinate stays unset.
     plat::PdfOutlineItem chapter{"Chapter \u00e9", 1, 0.0, 20.0,
-                                 {{"Section", 2, std::nullopt, std::nullopt, {}}, {"No page", -1, 0.0, 0.0, {}}}};
-    writer.setOutline({{"Start", 0, 5.0, 10.0, {}}, chapter});
+                                 {{"Section", 2, std::nullopt, std::nullopt, {}, {}, {}},
+                                  {"No page", -1, 0.0, 0.0, {}, {}, {}}},
+                                 {}, {}};
+    writer.setOutline({{"Start", 0, 5.0, 10.0, {}, {}, {}}, chapter});
     ASSERT_TRUE(writer.write(folder / "outlined.pdf"));
     auto opened = plat::PdfWriter::Open(folder / "outlined.pdf");
     ASSERT_TRUE(opened);
