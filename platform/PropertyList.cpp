@@ -19,7 +19,13 @@ namespace plat {
 std::optional<bool> PlistValue::asBool() const {
     if (auto b = get<bool>()) return *b;
     if (auto i = get<std::int64_t>()) return *i != 0;
-    if (auto r = get<double>()) return *r != 0.0;
+    // A real counts only where it could be an integer: a date no reader can
+    // hold comes back as a real too (NaN, infinite, 1e300), and must not
+    // switch anything on.
+    if (auto r = get<double>()) {
+        if (!asInteger()) return std::nullopt;
+        return *r != 0.0;
+    }
     return std::nullopt;
 }
 

@@ -56,7 +56,8 @@ public:
 
     // The stored value, else the registered one, else none.
     std::optional<PlistValue> objectForKey(std::string_view key) const;
-    // Booleans accept numbers (non-zero is true) and integers accept booleans
+    // Booleans accept numbers (non-zero is true; a real only within an
+    // integer's range, never NaN or infinite) and integers accept booleans
     // and reals; any other stored type counts as absent and the registered
     // value (else false / 0) is answered.
     bool boolForKey(std::string_view key) const;

@@ -89,9 +89,18 @@ TEST_F(UserDefaultsTest, WrongTypedValuesFallBackToRegisteredDefaults) {
 <key>AsZero</key><integer>0</integer>
 <key>AsReal</key><real>2.9</real>
 <key>AsBool</key><true/>
+<key>AsNaN</key><real>nan</real>
+<key>AsInfinity</key><real>-inf</real>
+<key>AsHuge</key><real>1e300</real>
+<key>AsDate</key><date>2020-01-01T00:00:00Z</date>
 </dict></plist>)");
     UserDefaults defaults(file);
     defaults.registerDefaults({{"AsString", PlistValue(true)}, {"AsArray", PlistValue(7)}});
+    // What no integer holds (as dates beyond any year read) switches nothing on.
+    for (const char* key : {"AsNaN", "AsInfinity", "AsHuge", "AsDate"}) {
+        EXPECT_FALSE(defaults.boolForKey(key)) << key;
+        EXPECT_EQ(defaults.integerForKey(key), 0) << key;
+    }
 
     EXPECT_TRUE(defaults.boolForKey("AsString"));  // registered YES, stored string ignored
     EXPECT_EQ(defaults.integerForKey("AsArray"), 7);
