@@ -519,7 +519,9 @@ TEST_F(DragOutTest, TheReportTellsWhatTheTargetDidWithTheFiles) {
         DragOutSession* session = data->session();
         const fs::path staging = session->stagingFolder();
         data->dragStarts();
-        if (c.escaped) QTest::keyClick(delegate->window(), Qt::Key_Escape);
+        if (c.escaped) {
+            QTest::keyClick(delegate->window(), Qt::Key_Escape);
+        }
         if (c.asksEarly) {
             EXPECT_EQ(session->fileListRequested({}), DragOutSession::Request::Refuse);
         }
