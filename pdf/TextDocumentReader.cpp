@@ -3,7 +3,7 @@
 #include "common/KSMUtil.h"
 #include "engine/ImageTypes.h"
 #include "pdf/DocumentResources.h"
-#include "pdf/HtmlNesting.h"
+#include "pdf/BoundedHtml.h"
 #include "pdf/OfficeConverter.h"
 #include "pdf/RtfReader.h"
 #include "platform/FileManager.h"
@@ -53,13 +53,14 @@ bool ReadRTFBytes(const std::vector<std::uint8_t>& bytes, QTextDocument& documen
     return ReadRTF(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), document, folder);
 }
 
-// HTML whose elements nest deeper, or are more, than Qt can lay out is
-// refused before Qt reads it; links load by the rules of LimitDocumentResources, relative ones
-// from `folder`.
+// Qt reads only the bounded rewriting of the HTML, never the text itself;
+// what passes a bound is refused. Links load now, by the document's rules,
+// relative ones from `folder`.
 bool ReadHTML(const QString& html, BoundedTextDocument& document, const std::filesystem::path& folder) {
-    if (!IsHTMLWithinBounds(html)) return false;
     document.setResourceFolder(folder);
-    document.setHtml(html);
+    const auto bounded = MakeBoundedHTML(html, document.links());
+    if (!bounded) return false;
+    document.setHtml(bounded->html);
     return true;
 }
 
@@ -73,10 +74,9 @@ bool ReadOfficeDocument(const std::filesystem::path& url, BoundedTextDocument& d
     if (!html.empty()) {
         if (auto bytes = ReadBytes(html, kMaxHTMLBytes)) {
             // LibreOffice writes the images beside the page; they are read
-            // before the folder goes. Links the document made to files
-            // elsewhere load by the same rules as any HTML file's.
+            // with it, before the folder goes. Links the document made to
+            // files elsewhere load by the same rules as any HTML file's.
             read = ReadHTML(DecodeText(*bytes), document, html.parent_path());
-            if (read) document.loadImages();
         }
     }
     plat::FileManager::removeItem(work);

@@ -5,7 +5,6 @@
 #include "PdfToolsTestSupport.h"
 
 #include "pdf/DocumentsToPDF.h"
-#include "pdf/HtmlNesting.h"
 #include "pdf/OfficeConverter.h"
 #include "pdf/PDFToText.h"
 #include "pdf/RtfReader.h"
@@ -51,25 +50,6 @@ protected:
         return result;
     }
 };
-
-TEST_F(HostileDocumentsTest, HtmlNestingCountsWhatQtBuilds) {
-    const std::vector<std::pair<std::string, std::size_t>> depths = {
-        {"<p>a<p>b<p>c", 1},          {"<ul><li>a<li>b<li>c</ul>", 2},         {"<table><tr><td>a<td>b<tr><td>c</table>", 3},
-        {"<td>stray cell", 3},        {Repeat("<table><tr><td>", 3) + "x", 9}, {Repeat("<div>x</div>", 1000), 1},
-        {"<dl><dd>a<dd>b<dd>c</dl>", 2}, {Repeat("<b><i>", 1000) + "<p>x", 1},  // a dd ends the last; inline tags do not nest
-        {Repeat("<div>", 10) + "<body>" + Repeat("<div>", 10), 10},  // body starts afresh
-        {"<!-- <table><table><table> --><p title='<div><div>'>x", 1},
-    };
-    const auto shape = [](const std::string& html) { return GetHTMLShape(QString::fromStdString(html)); };
-    for (const auto& [html, depth] : depths) EXPECT_EQ(shape(html).depth, depth) << html;
-    EXPECT_GT(shape(Repeat("<ul><li>", 5000)).depth, kMaxHTMLNesting);
-    EXPECT_GT(shape(Repeat("<table><tr><td>", 5000)).tableDepth, kMaxHTMLTableNesting);
-    EXPECT_GT(shape(Repeat("<b>x</b>", 300000)).tags, kMaxHTMLTags);
-    // Text deep in tables weighs more the deeper it stands.
-    const std::string inner = std::string(1 << 20, 'x');
-    EXPECT_EQ(shape("<table><tr><td>" + inner).work, inner.size() + 15);
-    EXPECT_GT(shape(Repeat("<table><tr><td>", 8) + inner).work, kMaxHTMLLayoutWork);
-}
 
 TEST_F(HostileDocumentsTest, DeepNestingAndInputsBeyondTheLayoutBudgetFailCleanly) {
     const std::vector<std::pair<std::string, std::string>> inputs = {
