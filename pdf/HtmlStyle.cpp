@@ -202,6 +202,8 @@ void AppendSanitizedStyleSheet(QStringView sheet, QString& out, std::size_t& rul
     QString text = sheet.first(std::min(sheet.size(), kMaxHTMLStyleSheetCharacters)).toString();
     text.remove(QRegularExpression(QStringLiteral("/\\*.*?(\\*/|$)"),
                                    QRegularExpression::DotMatchesEverythingOption));
+    // Old pages hide their sheets from old browsers in an HTML comment.
+    text.remove(QLatin1StringView("<!--")).remove(QLatin1StringView("-->"));
     qsizetype pos = 0;
     while (pos < text.size() && rules < kMaxHTMLStyleRules) {
         const qsizetype open = text.indexOf(u'{', pos);

@@ -29,11 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Repeat(const std::string& part, std::size_t count) {
-    std::string text;
-    for (text.reserve(part.size() * count); count--;) text += part;
-    return text;
-}
 
 // The tables Qt built, in document order, and how deeply they nest.
 struct QtTables {
@@ -186,15 +181,16 @@ TEST_F(BoundedHtmlTest, WorkThatRunsAwayInQtIsRefusedAndHonestWorkIsNot) {
 
 TEST_F(BoundedHtmlTest, HonestDocumentsKeepTheirTablesTextAndStyles) {
     const auto bounded = MakeBoundedHTML(QStringLiteral(
-        "<html><head><style>td { padding: 3pt } .note { font-style: italic; display: block }</style></head>"
+        "<html><head><meta http-equiv=Content-Type content='text/html; charset=iso-8859-1'>"
+        "<style>td { padding: 3pt } .note { font-style: italic; display: block }</style></head>"
         "<body><h1>Title</h1><p class=note>A &amp; B &lt;c&gt;</p>"
         "<table border=1 width=100%><tr><th>H</th><th>I</th></tr><tr><td colspan=2>wide</td></tr></table>"
-        "<ul><li>one<li>two</ul><p><font face=\"DejaVu Sans\" color=red>red</font></body></html>"));
+        "<ul><li>one<li>two</ul><p><font face=\"DejaVu Sans\" color=red>red</font> Grüße ☃</body></html>"));
     ASSERT_TRUE(bounded);
     const std::string html = bounded->html.toStdString();
     for (const char* kept : {"td { padding: 3.00pt; }", ".note { font-style: italic; }", "<h1>Title</h1>",
                              "A &amp; B &lt;c&gt;", "<td colspan=\"2\">wide</td>", "<li>two</li>",
-                             "color=\"#ff0000\"", "font-family: 'DejaVu Sans';"})
+                             "color=\"#ff0000\"", "font-family: 'DejaVu Sans';", "Grüße ☃"})
         EXPECT_NE(html.find(kept), std::string::npos) << kept << "\n" << html;
     EXPECT_EQ(html.find("display"), std::string::npos) << html;
     ASSERT_EQ(bounded->shape.tables.size(), 1u);
@@ -224,9 +220,9 @@ TEST_F(BoundedHtmlTest, StyleDeclarationsAreCheckedAndRewritten) {
 
     QString sheet;
     std::size_t rules = 0;
-    AppendSanitizedStyleSheet(u"@import url(x.css); P.note, #top { color: blue } td p { color: red } a:link { color: red }"
+    AppendSanitizedStyleSheet(u"<!-- @import url(x.css); P.note, #top { color: blue } td p { color: red } a:link { color: red }"
                               u" @media print { p { color: red } } /* p { x } */ h2 { page-break-before: always }"
-                              u" .x { color: green }",
+                              u" .x { color: green } -->",
                               sheet, rules);
     EXPECT_EQ(sheet.toStdString(), "p.note, #top { color: #0000ff; }\n.x { color: #008000; }\n");
     EXPECT_EQ(rules, 2u);

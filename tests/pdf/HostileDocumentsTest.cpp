@@ -30,11 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Repeat(const std::string& part, std::size_t count) {
-    std::string text;
-    for (text.reserve(part.size() * count); count--;) text += part;
-    return text;
-}
 std::string Ref(int object) { return std::to_string(object) + " 0 R"; }
 
 class HostileDocumentsTest : public PdfToolsTest {

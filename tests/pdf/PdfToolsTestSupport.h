@@ -43,6 +43,13 @@ inline std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
+// `part` written `count` times, for inputs that repeat a fragment.
+inline std::string Repeat(const std::string& part, std::size_t count) {
+    std::string text;
+    for (text.reserve(part.size() * count); count--;) text += part;
+    return text;
+}
+
 inline CommandResult RunCommand(const std::vector<std::string>& arguments) {
     std::string line;
     for (const auto& argument : arguments) line += Quote(argument) + " ";
