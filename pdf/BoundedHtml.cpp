@@ -178,6 +178,7 @@ public:
         // Qt makes no table of one without cells.
         std::erase_if(result.shape.tables, [](const HTMLTableShape& t) { return t.rows == 0 || t.columns == 0; });
         result.html = QStringLiteral("<html><head>");
+        if (!title_.isEmpty()) result.html += QStringLiteral("<title>") + Escaped(title_) + QStringLiteral("</title>");
         // The sanitised sheet holds no character that HTML would read otherwise.
         if (!styleSheet_.isEmpty()) result.html += QStringLiteral("<style>\n") + styleSheet_ + QStringLiteral("</style>");
         result.html += QStringLiteral("</head><body") + bodyStyle_ + QLatin1Char('>') + body_ +
@@ -193,7 +194,7 @@ private:
         std::ptrdiff_t table;  // the innermost open table in tables_; -1 for none
     };
 
-    // Inline and linked style sheets, in document order, and the body's style.
+    // Inline and linked style sheets, in document order, the title and the body's style.
     void collectStyleSheets() {
         std::size_t rules = 0;
         for (const plat::HtmlNode& node : tree_.nodes) {
@@ -208,6 +209,13 @@ private:
                 const QString href = attribute(node, "href");
                 if (rel.split(QLatin1Char(' ')).contains(QLatin1StringView("stylesheet")) && !href.isEmpty())
                     AppendSanitizedStyleSheet(links_.styleSheet(href), styleSheet_, rules);
+            } else if (node.name == "title" && title_.isEmpty()) {
+                // The document's title names the PDF.
+                for (const std::uint32_t child : node.children) {
+                    if (tree_.nodes[child].kind == plat::HtmlNode::Kind::Text)
+                        title_ += FromUtf8(tree_.nodes[child].name).left(kMaxHTMLAttributeLength);
+                }
+                title_ = title_.simplified();
             } else if (node.name == "body") {
                 const QString style = SanitizeStyleDeclarations(attribute(node, "style"));
                 if (!style.isEmpty()) bodyStyle_ = QStringLiteral(" style=\"") + Escaped(style) + QLatin1Char('"');
@@ -478,6 +486,7 @@ private:
     QString body_;
     QString styleSheet_;
     QString bodyStyle_;
+    QString title_;
     std::vector<Open> open_;
     std::vector<TableGrid> tables_;
     std::vector<std::size_t> listItems_;  // items of each open list
