@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 namespace {
 
@@ -286,6 +287,23 @@ void TurnWheelOver(QWidget* control, int notches) {
     }
 }
 
+
+// The visible, enabled controls of the column that a wheel could change:
+// menus, fields, steppers and sliders (not a menu's or stepper's own field).
+std::vector<QWidget*> WheelControls(KSMOutlineView* outline) {
+    std::vector<QWidget*> controls;
+    for (QWidget* control : outline->widget()->findChildren<QWidget*>()) {
+        if (!control->isVisible() || !control->isEnabled()) continue;
+        if (!(qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
+              qobject_cast<QAbstractSlider*>(control) || qobject_cast<QLineEdit*>(control)))
+            continue;
+        if (qobject_cast<QComboBox*>(control->parentWidget()) || qobject_cast<QAbstractSpinBox*>(control->parentWidget()))
+            continue;
+        controls.push_back(control);
+    }
+    return controls;
+}
+
 // Scrolling the settings column with the wheel over any menu, field, stepper
 // or slider moves the column and leaves every setting (and the job preset)
 // alone.
@@ -298,13 +316,7 @@ TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
     QScrollBar* bar = outline->verticalScrollBar();
 
     int turned = 0;
-    for (QWidget* control : outline->widget()->findChildren<QWidget*>()) {
-        if (!control->isVisible() || !control->isEnabled()) continue;
-        if (!(qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
-              qobject_cast<QAbstractSlider*>(control) || qobject_cast<QLineEdit*>(control)))
-            continue;
-        if (qobject_cast<QComboBox*>(control->parentWidget()) || qobject_cast<QAbstractSpinBox*>(control->parentWidget()))
-            continue;  // a menu's or stepper's own text field
+    for (QWidget* control : WheelControls(outline)) {
         SCOPED_TRACE(control->objectName().toStdString());
         outline->ensureWidgetVisible(control);
         window->setFocus();
@@ -332,13 +344,7 @@ TEST_F(SettingsOutlineTest, WheelOverAClickedIntoControlScrollsTheOutline) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     std::set<QString> turned;
-    for (QWidget* control : outline->widget()->findChildren<QWidget*>()) {
-        if (!control->isVisible() || !control->isEnabled()) continue;
-        if (!(qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
-              qobject_cast<QAbstractSlider*>(control) || qobject_cast<QLineEdit*>(control)))
-            continue;
-        if (qobject_cast<QComboBox*>(control->parentWidget()) || qobject_cast<QAbstractSpinBox*>(control->parentWidget()))
-            continue;  // a menu's or stepper's own text field
+    for (QWidget* control : WheelControls(outline)) {
         SCOPED_TRACE(control->objectName().toStdString());
         outline->ensureWidgetVisible(control);
         QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(control->width() / 2, control->height() / 2));
