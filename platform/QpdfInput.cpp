@@ -25,9 +25,12 @@ bool EncryptsAttachmentsOnly(QPDFObjectHandle encrypt) {
 }
 
 // Walks /Pages and /Kids without recursion. A kid that is one of its own
-// ancestors, or an inner node already walked through another parent, is
-// removed from that /Kids array (qpdf would loop, or walk shared subtrees
-// once per path). False when the tree is too deep.
+// ancestors is removed from that /Kids array (qpdf would loop). An inner node
+// already walked through another parent is walked again, as renderers do, by
+// a copy of it with /Kids of its own (qpdf copies the pages listed twice):
+// while the walk has visited fewer than kMaxPdfPageTreeVisits kids; beyond
+// that such nodes are removed, so that nodes shared at every level cannot
+// make an exponential tree. False when the tree is too deep.
 bool MendPageTree(QPDF& pdf) {
     QPDFObjectHandle root = pdf.getRoot().getKey("/Pages");
     if (!root.isDictionary()) return true;
@@ -41,6 +44,7 @@ bool MendPageTree(QPDF& pdf) {
         onPath.insert(root.getObjGen());
         walked.insert(root.getObjGen());
     }
+    std::size_t visits = 0;
     while (!path.empty()) {
         Frame& frame = path.back();
         QPDFObjectHandle kids = frame.node.getKey("/Kids");
@@ -51,10 +55,22 @@ bool MendPageTree(QPDF& pdf) {
         }
         QPDFObjectHandle kid = kids.getArrayItem(frame.next);
         const bool inner = kid.isDictionary() && kid.hasKey("/Kids");
-        if (kid.isIndirect() && (onPath.count(kid.getObjGen()) != 0 || (inner && walked.count(kid.getObjGen()) != 0))) {
+        if (kid.isIndirect() && onPath.count(kid.getObjGen()) != 0) {
             kids.eraseItem(frame.next);
             continue;
         }
+        if (inner && kid.isIndirect() && walked.count(kid.getObjGen()) != 0) {
+            if (visits >= kMaxPdfPageTreeVisits || !kid.getKey("/Kids").isArray()) {
+                kids.eraseItem(frame.next);
+                continue;
+            }
+            QPDFObjectHandle copy = pdf.makeIndirectObject(kid.shallowCopy());
+            copy.replaceKey("/Kids", QPDFObjectHandle::newArray(kid.getKey("/Kids").getArrayAsVector()));
+            copy.replaceKey("/Parent", frame.node);
+            kids.setArrayItem(frame.next, copy);
+            kid = copy;
+        }
+        ++visits;
         ++frame.next;
         if (!inner) continue;
         if (path.size() >= kMaxPdfPageTreeDepth) return false;

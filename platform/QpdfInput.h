@@ -19,6 +19,8 @@ namespace plat {
 // Page trees nested deeper than this are refused: qpdf walks them by
 // recursion, and a hostile file nests them by the hundred thousand.
 inline constexpr std::size_t kMaxPdfPageTreeDepth = 256;
+// Kids a page-tree walk visits before subtrees listed again are passed over.
+inline constexpr std::size_t kMaxPdfPageTreeVisits = 10000;
 
 enum class QpdfOpenStatus { Opened, Unreadable, Locked };
 
@@ -26,8 +28,10 @@ enum class QpdfOpenStatus { Opened, Unreadable, Locked };
 // A file whose strings and streams are stored unencrypted (the Identity
 // crypt filter: only its attachments are encrypted) opens without its
 // password, as poppler opens it; its attachments stay unreadable
-// (AttachmentsLocked). A page-tree node listed below itself, or listed a
-// second time, is dropped from that place, so the pages that exist remain.
+// (AttachmentsLocked). A page-tree node listed below itself is dropped from
+// that place, so the pages that exist remain; a node listed a second time
+// gives its pages again, as renderers show them (within
+// kMaxPdfPageTreeVisits; beyond it, it is dropped from that place).
 // Null, with `status` saying why, when the bytes are not a PDF, the
 // password is wrong or the page tree is deeper than kMaxPdfPageTreeDepth.
 std::unique_ptr<QPDF> OpenQpdf(std::span<const char> bytes, const std::string& password,

@@ -7,6 +7,8 @@
 #include "pdf/CombinePDF.h"
 #include "pdf/PDFImageExtractor.h"
 #include "pdf/PDFToText.h"
+#include "platform/PdfObject.h"
+#include "platform/QpdfInput.h"
 
 #include <random>
 
@@ -140,6 +142,27 @@ TEST_F(DocumentStructure, DeepPageTreesFailCleanly) {
         EXPECT_EQ(CombineInto(source, combined, true), readable ? 1 : 0);
         EXPECT_EQ(fs::exists(combined) ? ReadPdfInfo(combined).pages : -1, readable ? 1 : -1);
     }
+}
+
+// Nodes listed twice at every level would make 2^40 pages: subtrees listed again are walked again only up to a
+// bound, and every tool ends.
+TEST_F(DocumentStructure, SubtreesListedAgainAtEveryLevelStayBounded) {
+    RawPdf pdf;
+    const int top = pdf.Reserve();
+    int parent = top;
+    for (int level = 1, node; level < 40; ++level, parent = node) {
+        node = pdf.Reserve();
+        pdf.Set(parent, "<< /Type /Pages /Count 2 /Kids [" + Ref(node) + " " + Ref(node) + "] >>");
+    }
+    pdf.Set(parent, "<< /Type /Pages /Count 1 /Kids [" + Ref(pdf.Add(PageBody(pdf, parent, "shared", 40))) + "] >>");
+    const std::string bytes = pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(top) + " >>"));
+    const auto objects = plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(objects);
+    EXPECT_GT(objects->GetPageCount(), 1);
+    EXPECT_LE(objects->GetPageCount(), int(plat::kMaxPdfPageTreeVisits));
+    const fs::path source = Source("shared", bytes), combined = dir / "combined.pdf";
+    ASSERT_EQ(CombineInto(source, combined, true), 1);
+    EXPECT_EQ(ReadPdfInfo(combined).pages, objects->GetPageCount());
 }
 
 // Truncated and byte-flipped copies: each tool ends, and a failed run leaves no output, a successful one some.

@@ -248,14 +248,15 @@ TEST_F(PdfToolRuns, PageTreesGiveThePagesPopplerFinds) {
         int count;
         std::string text;  // every page's text, one line each
         std::size_t images;  // page image files written
+        int objects;  // the pages extraction and combining walk
     };
     const std::vector<Case> cases = {
-        {"a subtree listed twice", "6 0 R 5 0 R 6 0 R", "null", 5, "Alpha Beta Gamma Alpha Beta", 5},
-        {"a page listed twice", "3 0 R 3 0 R", "null", 2, "Alpha Alpha", 2},
-        {"the root among its own kids", "3 0 R 2 0 R", "null", 2, "Alpha", 1},
+        {"a subtree listed twice", "6 0 R 5 0 R 6 0 R", "null", 5, "Alpha Beta Gamma Alpha Beta", 5, 5},
+        {"a page listed twice", "3 0 R 3 0 R", "null", 2, "Alpha Alpha", 2, 2},
+        {"the root among its own kids", "3 0 R 2 0 R", "null", 2, "Alpha", 1, 1},
         {"a node whose kid is the root", "3 0 R 7 0 R", "<< /Type /Pages /Parent 2 0 R /Kids [2 0 R] /Count 1 >>", 2,
-         "Alpha", 1},
-        {"a node without kids", "3 0 R 7 0 R", "<< /Type /Pages /Parent 2 0 R >>", 2, "Alpha", 2},
+         "Alpha", 1, -1},
+        {"a node without kids", "3 0 R 7 0 R", "<< /Type /Pages /Parent 2 0 R >>", 2, "Alpha", 2, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -285,6 +286,12 @@ TEST_F(PdfToolRuns, PageTreesGiveThePagesPopplerFinds) {
         EXPECT_EQ(text, c.text);
         EXPECT_EQ(Run(file, "pages"), 1);
         EXPECT_EQ(Outputs().size(), c.images);
+        if (c.objects >= 0) {
+            const auto objects =
+                plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(file.begin(), file.end()));
+            ASSERT_TRUE(objects);
+            EXPECT_EQ(objects->GetPageCount(), c.objects);
+        }
     }
 }
 
