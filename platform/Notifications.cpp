@@ -96,7 +96,7 @@ bool Notifications::post(std::string_view title, std::string_view body) {
             GVariantBuilder hints;
             g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
             g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
-            // The desktop entry's name without ".desktop", as the specification asks.
+            // The desktop entry's name without ".desktop", as the notification service expects.
             const std::string entry(Bundle::identifier);
             g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(entry.c_str()));
             const std::string icon = applicationIcon();
