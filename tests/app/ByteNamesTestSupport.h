@@ -37,18 +37,19 @@ inline std::vector<std::string> Names(const std::string& extension) {
     return names;
 }
 
+// Appends `c` as `escape` and two hex digits.
+inline void AppendHex(std::string& out, unsigned char c, const char* escape, const char* digits) {
+    out += escape;
+    out += digits[c >> 4];
+    out += digits[c & 15];
+}
+
 // A readable form of a byte name for failure messages.
 inline std::string Escaped(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
     for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            out += char(c);
-        } else {
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
+        if (c >= 0x20 && c < 0x7f && c != '\\') out += char(c);
+        else AppendHex(out, c, "\\x", "0123456789abcdef");
     }
     return out;
 }
@@ -56,20 +57,14 @@ inline std::string Escaped(const std::string& bytes) {
 // The text/uri-list a GLib file manager sends for these paths: every byte
 // outside the unreserved set percent-encoded, lines ended by CR LF.
 inline std::string GLibURIList(const std::vector<std::filesystem::path>& paths) {
-    static const char digits[] = "0123456789ABCDEF";
     std::string list;
     for (const auto& path : paths) {
         list += "file://";
         for (unsigned char c : path.native()) {
             const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                                c == '/' || c == '-' || c == '.' || c == '_' || c == '~';
-            if (plain) {
-                list += char(c);
-            } else {
-                list += '%';
-                list += digits[c >> 4];
-                list += digits[c & 15];
-            }
+            if (plain) list += char(c);
+            else AppendHex(list, c, "%", "0123456789ABCDEF");
         }
         list += "\r\n";
     }

@@ -80,11 +80,22 @@ protected:
         for (const auto& entity : model->entries()) listed.insert(entity->GetFileURL());
         return listed;
     }
-    static void Drag(QWidget* target, QMimeData* data, const std::function<void()>& atDrop = {}) {
+    // Drops the paths as a GLib file manager sends them; `atDrop` runs as it lands.
+    static void Drop(QWidget* target, const std::vector<fs::path>& paths, QMimeData* data = nullptr,
+                     const std::function<void()>& atDrop = {}) {
+        QMimeData plain;
+        if (!data) data = &plain;
+        data->setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(bytenames::GLibURIList(paths)));
         DragOnto(target, data, target->rect().center(), atDrop);
     }
-    static void SetURIList(QMimeData& data, const std::vector<fs::path>& paths) {
-        data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(bytenames::GLibURIList(paths)));
+    // Opens the files as from the command line and converts to PNG.
+    JobOptionState OpenForPNG(const std::vector<fs::path>& files) {
+        delegate->applicationOpenFiles(files);
+        EXPECT_TRUE(WaitFor([&] { return model->count() == int(files.size()) && !model->isAdding(); }));
+        JobOptionState state = delegate->jobOptions()->state();
+        state.outputType = kImageTypePNG;
+        delegate->jobOptions()->setState(state);
+        return state;
     }
     // Picks the folder's row in the Add dialog and adds what it answers.
     void AddThroughDialog(const fs::path& folder) {
@@ -98,11 +109,6 @@ protected:
         }));
         EXPECT_EQ(dialog.selectedURLs(), std::vector<fs::path>{folder});
         delegate->AddUrlsIntoImageListViewAtEnd(dialog.selectedURLs(), false);
-    }
-
-    void ConvertAll() {
-        delegate->ConvertAllButtonAction(nullptr);
-        ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
     }
 
     ScratchDir dir;
@@ -122,31 +128,15 @@ TEST_F(ByteNamesWindow, EveryDoorAddsTheFilesUnderTheirOwnBytes) {
     KSMImageView* view = delegate->window()->mainImagePreview;
     const Door doors[] = {
         {"the command line", [&](const auto& paths) { delegate->applicationOpenFiles(paths); }},
-        {"a drop on the list",
-         [&](const auto& paths) {
-             QMimeData data;
-             SetURIList(data, paths);
-             Drag(list->viewport(), &data);
-         }},
-        {"a drop on the big view",
-         [&](const auto& paths) {
-             QMimeData data;
-             SetURIList(data, paths);
-             Drag(view, &data);
-         }},
+        {"a drop on the list", [&](const auto& paths) { Drop(list->viewport(), paths); }},
+        {"a drop on the big view", [&](const auto& paths) { Drop(view, paths); }},
         {"a drop on the list whose source quits at the drop",
          [&](const auto& paths) {
              VanishingSource data;
-             SetURIList(data, paths);
-             Drag(list->viewport(), &data, [&] { data.gone = true; });
+             Drop(list->viewport(), paths, &data, [&] { data.gone = true; });
          }},
         {"their folder picked in the Add dialog", [&](const auto& paths) { AddThroughDialog(paths.front().parent_path()); }},
-        {"a byte-named folder dropped on the big view",
-         [&](const auto& paths) {
-             QMimeData data;
-             SetURIList(data, {paths.front().parent_path()});
-             Drag(view, &data);
-         }},
+        {"a byte-named folder dropped on the big view", [&](const auto& paths) { Drop(view, {paths.front().parent_path()}); }},
     };
     std::set<fs::path> expected;
     int index = 0;
@@ -171,9 +161,7 @@ TEST_F(ByteNamesWindow, ADestinationFolderKeepsItsBytes) {
         SCOPED_TRACE(name.what);
         const fs::path folder = dir / ("out " + name.stem);
         fs::create_directories(folder);
-        QMimeData data;
-        SetURIList(data, {folder});
-        Drag(delegate->window()->destinationPathViewCntr, &data);
+        Drop(delegate->window()->destinationPathViewCntr, {folder});
         EXPECT_EQ(delegate->destinationURL(), folder);
         delegate->SetDestinationURL({});
         EXPECT_EQ(delegate->destinationURL(), fs::path());
@@ -193,37 +181,33 @@ TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
     sources.push_back(broken);
     destination = dir / "out\xe9";
     fs::create_directories(destination);
-    delegate->applicationOpenFiles(sources);
-    ASSERT_TRUE(WaitFor([&] { return model->count() == int(sources.size()) && !model->isAdding(); }));
-
-    JobOptionState state = delegate->jobOptions()->state();
-    state.outputType = kImageTypePNG;
-    delegate->jobOptions()->setState(state);
+    JobOptionState state = OpenForPNG(sources);
+    state.renameTag = kRenamePrefixSuffix;
+    state.numberPosition = kNumberAfterName;
+    state.zeroPaddingText = "0";
+    state.startDigitText = "7";
     // Plain names, the same again (made unique), then renamed around the
     // source's name.
     struct Run {
         const char* what;
         bool rename;
-        std::string prefix, suffix, numbered;
+        std::string prefix, suffix;
     };
     const Run runs[] = {
-        {"plain", false, "", "", ""},
-        {"unique", false, "", " 1", ""},
-        {"renamed", true, "\xc3\xa9t\xc3\xa9 ", "_b", "7"},
+        {"plain", false, "", ""},
+        {"unique", false, "", " 1"},
+        {"renamed", true, "\xc3\xa9t\xc3\xa9 ", "_b"},
     };
     for (const Run& run : runs) {
         SCOPED_TRACE(run.what);
         state.groupOn[kRenameGroup] = run.rename;
-        state.renameTag = kRenamePrefixSuffix;
         state.fileNameText = QString::fromStdString(run.prefix);
         state.suffixText = QString::fromStdString(run.suffix);
-        state.numberPosition = kNumberAfterName;
-        state.zeroPaddingText = "0";
-        state.startDigitText = "7";
         delegate->jobOptions()->setState(state);
         reports.clear();
         opened.clear();
-        ConvertAll();
+        delegate->ConvertAllButtonAction(nullptr);
+        ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
         std::set<std::string> written;
         for (const auto& entry : fs::directory_iterator(destination)) written.insert(entry.path().filename().native());
         // Numbered in list order, the broken file's number used too.
@@ -237,10 +221,7 @@ TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
                 EXPECT_FALSE(written.count(name));
                 continue;
             }
-            EXPECT_TRUE(written.count(name)) << Escaped(name);
-            if (written.count(name)) {
-                EXPECT_EQ(convtest::Decode(destination / name).type, "public.png") << Escaped(name);
-            }
+            EXPECT_EQ(written.count(name) ? convtest::Decode(destination / name).type : "", "public.png") << Escaped(name);
         }
         // No name holds a replacement character.
         for (const std::string& name : written) EXPECT_EQ(name.find("\xef\xbf\xbd"), std::string::npos) << Escaped(name);
@@ -254,11 +235,7 @@ TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
 // converted files under the sources' own bytes.
 TEST_F(ByteNamesWindow, RowsDraggedOutAreListedUnderTheirOwnBytes) {
     const std::vector<fs::path> photos = Photos(dir / "in");
-    delegate->applicationOpenFiles(photos);
-    ASSERT_TRUE(WaitFor([&] { return model->count() == int(photos.size()) && !model->isAdding(); }));
-    JobOptionState state = delegate->jobOptions()->state();
-    state.outputType = kImageTypePNG;
-    delegate->jobOptions()->setState(state);
+    OpenForPNG(photos);
 
     std::vector<int> rows(photos.size());
     std::iota(rows.begin(), rows.end(), 0);

@@ -92,6 +92,13 @@ std::vector<fs::path> ManyPaths(std::size_t count) {
     return files;
 }
 
+// A whole message naming one file more than the bound allows.
+std::string TooManyFilesMessage() {
+    std::string message;
+    for (std::size_t i = 0; i <= kHandOverMaximumFiles; ++i) message += std::string("/a\0", 3);
+    return message + std::string(1, '\0');
+}
+
 HandOverMessageReader::State FeedInPieces(HandOverMessageReader& reader, std::string_view message, std::size_t piece) {
     HandOverMessageReader::State state = reader.state();
     for (std::size_t at = 0; at < message.size(); at += piece) state = reader.append(message.substr(at, piece));
@@ -142,12 +149,10 @@ TEST(HandOverMessage, BoundsRefuseCleanly) {
         std::string message;
     };
     const std::string longPath = "/" + std::string(kHandOverMaximumBytes, 'x');
-    std::string manyFiles;
-    for (std::size_t i = 0; i <= kHandOverMaximumFiles; ++i) manyFiles += std::string("/a\0", 3);
     const Case cases[] = {
         {"more bytes than the bound, in one path", longPath + std::string(2, '\0')},
         {"more bytes than the bound, never ended", std::string(kHandOverMaximumBytes + 1, '/')},
-        {"more files than the bound", manyFiles + std::string(1, '\0')},
+        {"more files than the bound", TooManyFilesMessage()},
         {"bytes after the end", std::string("/a.jpg\0\0/b.jpg\0\0", 16)},
     };
     for (const Case& c : cases) {
@@ -207,9 +212,7 @@ TEST_F(SingleInstanceTest, TheRunningInstanceReadsPiecesAndCutsOffWhatPassesTheB
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }));
     EXPECT_EQ(received[0], files);
 
-    std::string tooMany;
-    for (std::size_t i = 0; i <= kHandOverMaximumFiles; ++i) tooMany += std::string("/a\0", 3);
-    EXPECT_EQ(send(tooMany + std::string(1, '\0')), -1);
+    EXPECT_EQ(send(TooManyFilesMessage()), -1);
     // The instance still serves the next start.
     ASSERT_TRUE(HandOverFromAnotherThread(socket, {"/b.jpg"}));
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 2; }));
