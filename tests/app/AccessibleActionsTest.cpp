@@ -23,7 +23,6 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QCheckBox>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -79,7 +78,7 @@ protected:
     // The model value behind each checkable control, by object name; the
     // group switches are looked up by their group.
     std::map<QString, ModelValue> modelValues() {
-        std::map<QString, ModelValue> values = {
+        return {
             {"upsampleImageCheckButton", [this] { return options().upsample; }},
             {"sharpenImageCheckButton", [this] { return options().sharpen; }},
             {"resolutionCheckBox", [this] { return options().resolutionOn; }},
@@ -96,7 +95,6 @@ protected:
             // The report's box is its own store: the preferences file reads it.
             {"doNotShowAlertCheckBox", [this] { return window().doNotShowAlertCheckBox->isChecked(); }},
         };
-        return values;
     }
 
     // A group's switch stands for the group being on and open.
@@ -123,34 +121,27 @@ protected:
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// One action of the control's accessible interface, as AT-SPI's DoAction runs it.
-void DoAccessibleAction(QAbstractButton* button, const QString& action) {
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
-    ASSERT_TRUE(accessible);
-    QAccessibleActionInterface* actions = accessible->actionInterface();
-    ASSERT_TRUE(actions);
-    actions->doAction(action);
-}
-
-// Toggle, then Press (an animated click that ends a moment later): each flips
-// the control, and the model follows. The control is left as it was.
+// Toggle, then Press (an animated click that ends a moment later), as AT-SPI's
+// DoAction runs them: each flips the control, and the model follows. The
+// control is left as it was.
 void WorkThroughAccessibleActions(QAbstractButton* button, const ModelValue& model, const std::string& name) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(button->isEnabled());
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
-    ASSERT_TRUE(accessible && accessible->actionInterface());
-    EXPECT_TRUE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    QAccessibleActionInterface* actions = accessible ? accessible->actionInterface() : nullptr;
+    ASSERT_TRUE(actions);
+    EXPECT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
     EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty());
     const bool before = button->isChecked();
     ASSERT_EQ(model(), before);
 
     QPointer<QAbstractButton> guard(button);
-    DoAccessibleAction(button, QAccessibleActionInterface::toggleAction());
+    actions->doAction(QAccessibleActionInterface::toggleAction());
     ASSERT_TRUE(guard);
     EXPECT_EQ(button->isChecked(), !before);
     EXPECT_EQ(model(), !before);
 
-    DoAccessibleAction(button, QAccessibleActionInterface::pressAction());
+    actions->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_TRUE(WaitUntil([&] { return !guard || guard->isChecked() == before; }));
     ASSERT_TRUE(guard);
     EXPECT_EQ(model(), before);
@@ -170,9 +161,8 @@ TEST_F(AccessibleActionsTest, EveryCheckableControlReactsToToggleAndPress) {
     int switched = 0;
     for (OnOffSwitchControl* control : switches()) {
         if (!control->isEnabled()) continue;
-        const int index = control->property("groupIndex").toInt();
         WorkThroughAccessibleActions(control, groupValue(control), control->text().toStdString());
-        delegate->SwitchOnOffHeader(index, true);
+        delegate->SwitchOnOffHeader(control->property("groupIndex").toInt(), true);
         ++switched;
     }
     EXPECT_EQ(switched, 5);
@@ -185,11 +175,11 @@ TEST_F(AccessibleActionsTest, EveryCheckableControlReactsToToggleAndPress) {
         if (!button->isCheckable() || qobject_cast<OnOffSwitchControl*>(button)) continue;
         // The toolbar's overflow button belongs to Qt: it only opens a menu.
         if (button->inherits("QToolBarExtension")) continue;
-        const QString name = button->objectName();
-        const auto value = values.find(name);
-        ASSERT_NE(value, values.end()) << "a checkable control the test does not know: " << name.toStdString();
-        WorkThroughAccessibleActions(button, value->second, name.toStdString());
-        worked.insert(name);
+        const std::string name = button->objectName().toStdString();
+        const auto value = values.find(button->objectName());
+        ASSERT_NE(value, values.end()) << "a checkable control the test does not know: " << name;
+        WorkThroughAccessibleActions(button, value->second, name);
+        worked.insert(value->first);
     }
     EXPECT_EQ(worked.size(), values.size());
 }

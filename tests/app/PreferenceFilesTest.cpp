@@ -541,39 +541,36 @@ Probe Applied(SettingsFile file, const PrefDictionary& dictionary) {
 // the first-launch defaults: Overwrite, Keep creation dates, Use destination
 // folder and both "don't ask" boxes off).
 TEST(WrongTypedSettings, EveryBooleanAndNumberKeyTakesItsDefault) {
-    struct Key {
-        SettingsFile file;
-        std::string_view name;
-        bool boolean;
-    };
+    // Per file: its boolean keys, then its number keys.
     using F = SettingsFile;
     namespace g = general_pref;
-    const Key keys[] = {
-        {F::General, g::kOverWriteFile, true}, {F::General, g::kPreserveCreationDate, true},
-        {F::General, g::kUseAsDestinationFolder, true}, {F::General, g::kDoNotShowAlert, true},
-        {F::General, g::kDoNotShowPNGOptimizationAlert, true}, {F::General, g::kAddRecursively, true},
-        {F::General, g::kMaintainDirectory, true}, {F::General, g::kMetaData, true},
-        {F::General, g::kPreserveModificationDate, true}, {F::General, g::kPhotoPresetIndex, false},
-        {F::Resize, key::kSharpen, true}, {F::Resize, key::kUpscaling, true}, {F::Resize, key::kResolutionFlag, true},
-        {F::Resize, key::kInputType, false}, {F::Resize, key::kScaleOption, false},
-        {F::Watermark, key::kIsDropShadowApplied, true}, {F::Watermark, key::kTextFontSize, false},
-        {F::Watermark, key::kDrawingMode, false}, {F::Watermark, key::kStrokeWidthName, false},
-        {F::Watermark, key::kTextOpacity, false}, {F::Watermark, key::kTextCharSpace, false},
-        {F::Watermark, key::kTextRotationAngle, false}, {F::Watermark, key::kShadowBlur, false},
-        {F::Watermark, key::kXOffset, false}, {F::Watermark, key::kYOffset, false},
-        {F::Job, key::kImageType, false}, {F::Job, key::kImageQuality, false}, {F::Job, key::kNameType, false},
-        {F::Job, key::kNumberType, false}, {F::Job, key::kOptimizationType, false},
-        {F::Job, key::kImageOpacity, false}, {F::Job, key::kImageSize, false},
+    const std::tuple<F, std::vector<std::string_view>, std::vector<std::string_view>> files[] = {
+        {F::General,
+         {g::kOverWriteFile, g::kPreserveCreationDate, g::kUseAsDestinationFolder, g::kDoNotShowAlert,
+          g::kDoNotShowPNGOptimizationAlert, g::kAddRecursively, g::kMaintainDirectory, g::kMetaData,
+          g::kPreserveModificationDate},
+         {g::kPhotoPresetIndex}},
+        {F::Resize, {key::kSharpen, key::kUpscaling, key::kResolutionFlag}, {key::kInputType, key::kScaleOption}},
+        {F::Watermark, {key::kIsDropShadowApplied},
+         {key::kTextFontSize, key::kDrawingMode, key::kStrokeWidthName, key::kTextOpacity, key::kTextCharSpace,
+          key::kTextRotationAngle, key::kShadowBlur, key::kXOffset, key::kYOffset}},
+        {F::Job, {},
+         {key::kImageType, key::kImageQuality, key::kNameType, key::kNumberType, key::kOptimizationType,
+          key::kImageOpacity, key::kImageSize}},
     };
-    for (const Key& k : keys) {
-        const Probe absent = Applied(k.file, {});
-        for (const HostileValue& hostile : HostileValues()) {
-            if ((hostile.wrongFor != WrongFor::Every && !k.boolean) ||
-                (hostile.wrongFor == WrongFor::PresetBooleans && k.file == F::General)) {
-                continue;
+    for (const auto& [file, booleans, numbers] : files) {
+        const Probe absent = Applied(file, {});
+        for (const bool boolean : {true, false}) {
+            for (const std::string_view name : boolean ? booleans : numbers) {
+                for (const HostileValue& hostile : HostileValues()) {
+                    if ((hostile.wrongFor != WrongFor::Every && !boolean) ||
+                        (hostile.wrongFor == WrongFor::PresetBooleans && file == F::General)) {
+                        continue;
+                    }
+                    const PrefDictionary dictionary{{std::string(name), FromBinaryList(hostile.object)}};
+                    EXPECT_EQ(Applied(file, dictionary), absent) << name << " = " << hostile.what;
+                }
             }
-            const PrefDictionary dictionary{{std::string(k.name), FromBinaryList(hostile.object)}};
-            EXPECT_EQ(Applied(k.file, dictionary), absent) << k.name << " = " << hostile.what;
         }
     }
     // The general file's first-launch values themselves.

@@ -175,11 +175,8 @@ std::vector<std::pair<std::string, std::string>> UnreadableSettingsFiles() {
         }
         const std::uint64_t table = list.size();
         for (auto offset : offsets) bigEndian(list, offset, 4);
-        list.append(6, '\0');
-        list += "\x04\x02";
-        bigEndian(list, std::uint64_t(objects), 8);
-        bigEndian(list, 0, 8);
-        bigEndian(list, table, 8);
+        list += std::string(6, '\0') + "\x04\x02";
+        for (const std::uint64_t trailer : {std::uint64_t(objects), std::uint64_t(0), table}) bigEndian(list, trailer, 8);
         return list;
     };
     return {
@@ -202,17 +199,15 @@ TEST_F(UserDefaultsTest, FirstWriteKeepsAnUnreadableFileAsideAndNeverWritesOverA
     auto& defaults = UserDefaults::standardUserDefaults();
     const fs::path file = defaults.filePath();
     const auto damaged = UnreadableSettingsFiles();
-    for (std::size_t i = 0; i < damaged.size(); ++i) {
-        const auto& [what, bytes] = damaged[i];
+    for (const auto& [what, bytes] : damaged) {
         SCOPED_TRACE(what);
         WriteRaw(file, bytes);
         defaults.synchronize();
         EXPECT_EQ(defaults.integerForKey(plat::defaults::kPngOutLevel), 0);
         // As when an optimiser tool is found missing.
         ASSERT_TRUE(defaults.setBool(plat::defaults::kPngOutEnabled, false));
-        auto onDisk = plat::PropertyList::readFile(file);
-        ASSERT_TRUE(onDisk);
-        EXPECT_EQ(onDisk->size(), 1u);
+        const auto onDisk = plat::PropertyList::readFile(file);
+        EXPECT_TRUE(onDisk && onDisk->size() == 1u);
     }
     for (std::size_t i = 0; i < damaged.size(); ++i) {
         const std::string kept = file.string() + ".unreadable" + (i ? "." + std::to_string(i) : "");
