@@ -316,25 +316,32 @@ std::unique_ptr<PdfDocument> PdfDocument::OpenData(std::vector<char> bytes, cons
     return OpenShared(std::make_shared<const std::vector<char>>(std::move(bytes)), password);
 }
 
+namespace {
+
+// poppler reads the bytes in place: the caller keeps them alive as long as
+// the document. A wrong password makes poppler refuse outright; the
+// document exists all the same, locked. Null when it is no PDF.
+std::unique_ptr<poppler::document> LoadPopplerDocument(const std::vector<char>& bytes, const std::string& password) {
+    try {
+        std::unique_ptr<poppler::document> document(poppler::document::load_from_raw_data(
+            bytes.data(), static_cast<int>(bytes.size()), password, password));
+        if (!document) {
+            document.reset(poppler::document::load_from_raw_data(bytes.data(), static_cast<int>(bytes.size())));
+        }
+        return document;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<PdfDocument> PdfDocument::OpenShared(std::shared_ptr<const std::vector<char>> bytes,
                                                      const std::string& password) {
     SilencePopplerMessages();
     std::unique_ptr<PdfDocument> doc(new PdfDocument());
     doc->bytes_ = std::move(bytes);
-    try {
-        // poppler reads the bytes in place; bytes_ keeps them alive as long
-        // as the document.
-        doc->document_.reset(poppler::document::load_from_raw_data(
-            doc->bytes_->data(), static_cast<int>(doc->bytes_->size()), password, password));
-        if (!doc->document_) {
-            // A wrong password makes poppler refuse outright; the document
-            // exists all the same, locked.
-            doc->document_.reset(poppler::document::load_from_raw_data(
-                doc->bytes_->data(), static_cast<int>(doc->bytes_->size())));
-        }
-    } catch (...) {
-        doc->document_.reset();
-    }
+    doc->document_ = LoadPopplerDocument(*doc->bytes_, password);
     if (!doc->document_) {
         return nullptr;
     }
@@ -354,17 +361,7 @@ std::unique_ptr<PdfDocument> PdfDocument::Reopen() const {
     SilencePopplerMessages();
     std::unique_ptr<PdfDocument> doc(new PdfDocument());
     doc->bytes_ = bytes_;
-    try {
-        doc->document_.reset(poppler::document::load_from_raw_data(
-            doc->bytes_->data(), static_cast<int>(doc->bytes_->size()), password_, password_));
-        if (!doc->document_) {
-            // Locked, as this one is.
-            doc->document_.reset(poppler::document::load_from_raw_data(
-                doc->bytes_->data(), static_cast<int>(doc->bytes_->size())));
-        }
-    } catch (...) {
-        doc->document_.reset();
-    }
+    doc->document_ = LoadPopplerDocument(*doc->bytes_, password_);
     if (!doc->document_ || doc->document_->is_locked() != IsLocked()) {
         return nullptr;
     }
