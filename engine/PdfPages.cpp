@@ -214,14 +214,18 @@ constexpr double kPagePixelBudget = 128.0 * 1024.0 * 1024.0;
 // them less than two and a half, at about the same speed).
 constexpr double kOneBandPages = 1.5;
 
-// The pixels a page holds while it is written: two bands of `bandRows` where
-// the encoder streams, the whole page where it takes the image whole, and
-// the above where the page is one band.
+// A page rendered in bands holds two of them (one read, the next drawn)
+// and, while poppler draws a picture into a band, the picture's rows scaled
+// to the band: counted as three bands.
+constexpr double kBandsHeld = 3.0;
+
+// The pixels a page holds while it is written: the above where the encoder
+// streams, the whole page where it takes the image whole.
 double PixelsHeldBy(const ImageConverter* converter, bool bitmap, int bandRows, double width, double height) {
     const std::int32_t type = converter->outputType;
     const bool streams = !bitmap && (type == kImageTypePNG || type == kImageTypeJPEG);
     if (!streams) return width * height;
-    return bandRows < height ? 2.0 * bandRows * width : kOneBandPages * width * height;
+    return bandRows < height ? kBandsHeld * bandRows * width : kOneBandPages * width * height;
 }
 
 }  // namespace

@@ -579,12 +579,12 @@ ImageRef PdfDocument::RenderPageImage(int pageNumber, double scale, int width, i
     bands->width = width;
     bands->height = height;
     bands->bandRows = RenderBandRows(width, height);
-    // Every band runs the page through poppler again, and poppler scales each
-    // image it crosses to its whole size on the page, then steps through the
-    // rows outside the band pixel by pixel: a page whose images cover more
-    // than a band renders in one.
+    // Every band runs the page through poppler again. Most images are drawn
+    // from the rows the band shows, but poppler scales the others to their
+    // whole size on the page for every band they cross: a page where those
+    // cover more than a band renders in one.
     if (bands->bandRows < height &&
-        bands->bands[0].renderer->ImagePixels(bands->dpi) > double(bands->bandRows) * double(width)) {
+        bands->bands[0].renderer->ImagePixelsDrawnWhole(bands->dpi) > double(bands->bandRows) * double(width)) {
         bands->bandRows = height;
     }
     if (bandRows) *bandRows = bands->bandRows;

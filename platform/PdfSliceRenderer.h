@@ -45,10 +45,11 @@ public:
     // samples than the engine takes (checked before any is read).
     bool Render(double dpi, int top, int width, int rows);
 
-    // Device pixels that the page's images cover at `dpi` (each image's
+    // Device pixels at `dpi` covered by the page's images that every slice
+    // draws whole (rotated or skewed ones, inline ones, masks; each image's
     // bounding box on the page, added up), from a walk of its contents that
     // draws and decodes nothing. 0 when the walk fails.
-    double ImagePixels(double dpi);
+    double ImagePixelsDrawnWhole(double dpi);
 
     // Row `row` of the last slice rendered (from its top), Channels() bytes
     // per pixel.

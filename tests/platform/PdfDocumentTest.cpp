@@ -239,8 +239,8 @@ TEST(PdfDocumentTest, CmykPagesGoThroughTheCmykProfile) {
 TEST(PdfDocumentTest, BandsSplitThePageEvenly) {
     using plat::PdfDocument;
     EXPECT_EQ(PdfDocument::RenderBandRows(800, 1200), 1200);
-    EXPECT_EQ(PdfDocument::RenderBandRows(2000, 9000), 3000);
-    EXPECT_EQ(PdfDocument::RenderBandRows(5100, 6600), 1320);
+    EXPECT_EQ(PdfDocument::RenderBandRows(2000, 9000), 1800);
+    EXPECT_EQ(PdfDocument::RenderBandRows(5100, 6600), 734);
     EXPECT_EQ(PdfDocument::RenderBandRows(100000, 3000), PdfDocument::kRenderBandRows);
     EXPECT_EQ(PdfDocument::RenderBandRows(100000, 300), 300);
 }
@@ -259,7 +259,7 @@ void WritePictureAndTextPage(const std::filesystem::path& path, int height) {
     pages[0].mediaBox = "[0 0 200 900]";
     pages[0].resources = "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>";
     pages[0].content = "q 180 0 0 " + std::to_string(height) + " 10 70 cm BI /W 24 /H 24 /CS /RGB /BPC 8 /I true /F /AHx ID " +
-                       hex + "> EI Q BT /F1 40 Tf 20 595 Td (Bands) Tj 0 -300 Td (ahead) Tj ET";
+                       hex + "> EI Q BT /F1 40 Tf 20 530 Td (Bands) Tj 0 -180 Td (ahead) Tj ET";
     WriteTestPdf(path, pages);
 }
 
@@ -289,12 +289,13 @@ void ExpectBandsOfWholePage(const std::filesystem::path& pdf, int bandRows, int 
 // the whole page, on every round.
 TEST(PdfDocumentTest, BandsRenderedAheadMatchTheWholePage) {
     TempFolder tmp;
-    WritePictureAndTextPage(tmp / "tall.pdf", 300);
-    ExpectBandsOfWholePage(tmp / "tall.pdf", 3000, 3);
+    WritePictureAndTextPage(tmp / "tall.pdf", 150);
+    ExpectBandsOfWholePage(tmp / "tall.pdf", 1800, 3);
 }
 
-// A picture covering more of the page than a band: poppler would scale it
-// whole for every band, so the page is one band, with the whole page's pixels.
+// An inline picture covering more of the page than a band: poppler would
+// scale it whole for every band, so the page is one band, with the whole
+// page's pixels.
 TEST(PdfDocumentTest, APageCoveredByAPictureIsOneBand) {
     TempFolder tmp;
     WritePictureAndTextPage(tmp / "photo.pdf", 760);
