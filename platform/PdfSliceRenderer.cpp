@@ -52,6 +52,7 @@ RowSpan RowsReaching(const GfxState* state, int height, double top, double botto
     constexpr int kRowMargin = 2;
     const double a = row(top - kDeviceMargin);
     const double b = row(bottom + kDeviceMargin);
+    if (std::isnan(a) || std::isnan(b)) return {0, height};
     const double first = std::floor(std::min(a, b)) - kRowMargin;
     const double last = std::ceil(std::max(a, b)) + kRowMargin;
     RowSpan span;

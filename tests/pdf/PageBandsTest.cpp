@@ -118,6 +118,12 @@ TEST_F(PdfToolsTest, PicturesAreDrawnBandByBandAsOnTheWholePage) {
                                           "/FlateDecode", Deflate(Samples(60, 90, 1, 1)));
              return FlateImage(p, 60, 90, 3, 8, "/Mask " + Ref(mask));
          }},
+        {"in a transparency group", true, kCover, [](RawPdf& p) {
+             const int image = FlateImage(p, 60, 90, 3, 8);
+             return p.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 1 1] /Group << /S /Transparency >> "
+                                "/Resources << /ExtGState << /G << /ca 0.6 >> >> /XObject << /J " + Ref(image) +
+                                " >> >>", "/G gs /J Do");
+         }},
         // Drawn whole by every band: a page they cover renders in one.
         {"soft mask of another size", false, kCover, [](RawPdf& p) {
              return FlateImage(p, 60, 90, 3, 8, "/SMask " + Ref(FlateImage(p, 30, 40, 1, 8)));
