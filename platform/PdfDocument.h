@@ -150,9 +150,9 @@ public:
     // band: text and shapes are walked again, and an image is read up to the
     // band's last row, then scaled for the rows the band shows. Two bands of
     // a page are held at once (one read, the next rendered). At 600 dpi,
-    // bands of 4 million pixels ran pages of text, of mixed text and photos
-    // and of full-page photos both faster (more pages side by side within
-    // the memory budget) and in a third less memory than bands of 8 million.
+    // bands of 4 million pixels held pages of text, of mixed text and photos
+    // and of full-page photos in about 30% less memory than bands of 8
+    // million, in the same time or less.
     // Images that poppler must scale whole for every band make a page render
     // in one (RenderPageImage).
     static constexpr int kRenderBandRows = 512;
