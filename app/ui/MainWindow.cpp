@@ -246,6 +246,8 @@ QWidget* MainWindow::buildSettingsPanel() {
     configurationCollection = new KSMOutlineView(panel);
     configurationCollection->setObjectName(QStringLiteral("configurationCollection"));
     configurationCollection->setMinimumRowsWidth(340);
+    // The column takes the focus, so a screen reader lists it: by name.
+    configurationCollection->setAccessibleName(LocalizedString("SettingsPaneName"));
     configurationCollection->verticalScrollBar()->setAccessibleName(LocalizedString("SettingsPaneName"));
     layout->addWidget(configurationCollection, 1);
 
