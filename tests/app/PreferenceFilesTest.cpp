@@ -77,16 +77,8 @@ TEST(PreferenceFiles, EveryUnreadableFileIsKeptBesideUnderItsOwnNumberBeforeItIs
 TEST(PreferenceFiles, AFileHoldingADateThatCannotBeWrittenIsSavedBack) {
     PreferenceFolders folders;
     // A binary job-preset file {"P": {"When": <NaN date>}}.
-    std::string list = "bplist00";
-    list += "\xD1\x01\x02";                       // 0: {1: 2}
-    list += "\x51P";                                // 1: "P"
-    list += "\xD1\x03\x04";                       // 2: {3: 4}
-    list += "\x54When";                             // 3: "When"
-    list += std::string("\x33\x7F\xF8\0\0\0\0\0\0", 9);  // 4: date, NaN
-    const std::string table = {8, 11, 13, 16, 21};
-    list += table;
-    list += std::string("\0\0\0\0\0\0\x01\x01", 8) + std::string(7, '\0') + "\x05" + std::string(15, '\0') + "\x1E";
-    WriteBytes(PrefFilePath(kPhotoPrefFileFormat), list);
+    WriteBytes(PrefFilePath(kPhotoPrefFileFormat), BinaryList({"\xD1\x01\x02", "\x51P", "\xD1\x03\x04", "\x54When",
+                                                               std::string("\x33\x7F\xF8\0\0\0\0\0\0", 9)}));
     std::optional<PrefDictionary> loaded;
     ASSERT_TRUE(LoadPrefDictionary(&loaded, kPhotoPrefFileFormat));
     const PrefDictionary* preset = PrefSubDictionary(&*loaded, "P");
@@ -435,31 +427,17 @@ TEST(PreferenceFiles, CutAndGarbledFilesLoadOrAreRefused) {
 
 namespace {
 
-std::string BigEndian(std::uint64_t bits, int bytes) {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i) out += char((bits >> (8 * i)) & 0xFF);
-    return out;
-}
-
 std::string DoubleBits(double value) {
     std::uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
     return BigEndian(bits, 8);
 }
 
-// One object as a binary property list holds it (object 1 is the key "k",
-// which arrays and dictionaries may refer to), read back by our own reader:
-// a date the reader cannot hold arrives as it would from a user's file.
+// One object as a binary property list holds it, under the key "k" (object
+// 1, which arrays and dictionaries may refer to), read back by our own
+// reader: a date the reader cannot hold arrives as it would from a user's file.
 PlistValue FromBinaryList(const std::string& object) {
-    std::string list = "bplist00";
-    std::string offsets;
-    for (const std::string& each : {std::string("\xD1\x01\x02"), std::string("\x51k"), object}) {
-        offsets += char(list.size());
-        list += each;
-    }
-    const std::size_t table = list.size();
-    list += offsets + std::string(6, '\0') + "\x01\x01" + BigEndian(3, 8) + BigEndian(0, 8) + BigEndian(table, 8);
-    const auto parsed = plat::PropertyList::fromData(list);
+    const auto parsed = plat::PropertyList::fromData(BinaryList({"\xD1\x01\x02", "\x51k", object}));
     const PlistValue* value = parsed ? parsed->find("k") : nullptr;
     EXPECT_TRUE(value) << "unreadable test list";
     return value ? *value : PlistValue();
@@ -474,29 +452,24 @@ struct HostileValue {
     WrongFor wrongFor = WrongFor::Every;
 };
 
-const std::vector<HostileValue>& HostileValues() {
-    static const std::vector<HostileValue> values = [] {
-        const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-        std::vector<HostileValue> list;
-        for (const auto& [name, number] : {std::pair{"NaN", nan}, {"+inf", inf}, {"-inf", -inf}, {"1e300", 1e300},
-                                           {"-1e300", -1e300}}) {
-            list.push_back({std::string(name) + " date", "\x33" + DoubleBits(number)});
-            list.push_back({std::string(name) + " real", "\x23" + DoubleBits(number)});
-        }
-        list.push_back({"a date of 2020", "\x33" + DoubleBits(600000000.0)});
-        list.push_back({"the string \"1\"", "\x51" "1"});
-        list.push_back({"the string \"true\"", "\x54true"});
-        list.push_back({"data", std::string("\x41\x01", 2)});
-        list.push_back({"an array", "\xA1\x01"});
-        list.push_back({"a dictionary", "\xD1\x01\x01"});
-        list.push_back({"the integer 2", std::string("\x10\x02", 2), WrongFor::Booleans});
-        list.push_back({"the integer -1", "\x10\xFF", WrongFor::Booleans});
-        list.push_back({"the real 1.0", "\x23" + DoubleBits(1.0), WrongFor::Booleans});
+std::vector<HostileValue> HostileValues() {
+    std::vector<HostileValue> list = {
+        {"a date of 2020", "\x33" + DoubleBits(600000000.0)}, {"the string \"1\"", "\x51" "1"},
+        {"the string \"true\"", "\x54true"}, {"data", std::string("\x41\x01", 2)},
+        {"an array", "\xA1\x01"}, {"a dictionary", "\xD1\x01\x01"},
+        {"the integer 2", std::string("\x10\x02", 2), WrongFor::Booleans},
+        {"the integer -1", "\x10\xFF", WrongFor::Booleans},
+        {"the real 1.0", "\x23" + DoubleBits(1.0), WrongFor::Booleans},
         // Only the general file stores its boxes as integers.
-        list.push_back({"the integer 1", std::string("\x10\x01", 2), WrongFor::PresetBooleans});
-        return list;
-    }();
-    return values;
+        {"the integer 1", std::string("\x10\x01", 2), WrongFor::PresetBooleans},
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    for (const auto& [name, number] : {std::pair{"NaN", nan}, {"+inf", inf}, {"-inf", -inf}, {"1e300", 1e300},
+                                       {"-1e300", -1e300}}) {
+        list.push_back({std::string(name) + " date", "\x33" + DoubleBits(number)});
+        list.push_back({std::string(name) + " real", "\x23" + DoubleBits(number)});
+    }
+    return list;
 }
 
 // Where a key is read, and what of the result it decides.

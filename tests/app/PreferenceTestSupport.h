@@ -91,34 +91,32 @@ inline std::vector<std::pair<std::string, std::string>> HostilePreferenceFiles()
     return {{"hidden deep nesting", nested}, {"shared references", shared}, {"many keys", keys}};
 }
 
+// Big-endian bytes of a number, as binary property lists store them.
+inline std::string BigEndian(std::uint64_t value, int size) {
+    std::string out;
+    for (int i = size - 1; i >= 0; --i) out += char((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
+// A binary property list of the given objects, the first one on top;
+// offsets of 4 bytes, references of `refSize`.
+inline std::string BinaryList(const std::vector<std::string>& objects, int refSize = 1) {
+    std::string list = "bplist00", offsets;
+    for (const std::string& object : objects) {
+        offsets += BigEndian(list.size(), 4);
+        list += object;
+    }
+    const std::size_t table = list.size();
+    return list + offsets + std::string(6, '\0') + '\x04' + char(refSize) + BigEndian(objects.size(), 8) +
+           BigEndian(0, 8) + BigEndian(table, 8);
+}
+
 // A binary job-preset file of a quarter megabyte whose one preset "Big"
 // holds a 256 KiB data object 124 times: 31 MiB read, 41 MB as XML.
 inline std::string SharedDataPresetFile() {
-    auto bigEndian = [](std::string& out, std::uint64_t value, int size) {
-        for (int i = size - 1; i >= 0; --i) out.push_back(char((value >> (8 * i)) & 0xFF));
-    };
-    std::string list = "bplist00";
-    std::vector<std::uint64_t> offsets;
-    offsets.push_back(list.size());
-    list += std::string("\xD1\x00\x01\x00\x02", 5);  // {"Big": {"Pad": [...]}}, 2-byte references
-    offsets.push_back(list.size());
-    list += "\x53" "Big";
-    offsets.push_back(list.size());
-    list += std::string("\xD1\x00\x03\x00\x04", 5);
-    offsets.push_back(list.size());
-    list += "\x53" "Pad";
-    offsets.push_back(list.size());
-    list += "\xAF\x10\x7C";  // array of 124
-    for (int i = 0; i < 124; ++i) bigEndian(list, 5, 2);
-    offsets.push_back(list.size());
-    list += std::string("\x4F\x12\x00\x04\x00\x00", 6);  // data, 256 KiB
-    list += std::string(256 * 1024, 'x');
-    const std::uint64_t table = list.size();
-    for (const auto offset : offsets) bigEndian(list, offset, 4);
-    list.append(6, '\0');
-    list += "\x04\x02";
-    bigEndian(list, offsets.size(), 8);
-    bigEndian(list, 0, 8);
-    bigEndian(list, table, 8);
-    return list;
+    std::string pad = "\xAF\x10\x7C";  // array of 124, each the data object
+    for (int i = 0; i < 124; ++i) pad += BigEndian(5, 2);
+    return BinaryList({std::string("\xD1\x00\x01\x00\x02", 5), "\x53" "Big", std::string("\xD1\x00\x03\x00\x04", 5),
+                       "\x53" "Pad", pad, std::string("\x4F\x12\x00\x04\x00\x00", 6) + std::string(256 * 1024, 'x')},
+                      2);
 }
