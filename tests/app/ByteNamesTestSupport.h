@@ -3,8 +3,11 @@
 // them: Latin-1 accents, broken and overlong sequences, a lone 0xFF. Each
 // must be listed, named and written with exactly its own bytes.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bytenames {
@@ -37,34 +40,20 @@ inline std::vector<std::string> Names(const std::string& extension) {
     return names;
 }
 
-// Appends `c` as `escape` and two hex digits.
-inline void AppendHex(std::string& out, unsigned char c, const char* escape, const char* digits) {
-    out += escape;
-    out += digits[c >> 4];
-    out += digits[c & 15];
-}
-
 // A readable form of a byte name for failure messages.
-inline std::string Escaped(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7f && c != '\\') out += char(c);
-        else AppendHex(out, c, "\\x", "0123456789abcdef");
-    }
-    return out;
-}
+inline std::string Escaped(const std::string& bytes) { return testing::PrintToString(bytes); }
 
 // The text/uri-list a GLib file manager sends for these paths: every byte
 // outside the unreserved set percent-encoded, lines ended by CR LF.
 inline std::string GLibURIList(const std::vector<std::filesystem::path>& paths) {
     std::string list;
+    constexpr std::string_view plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/-._~";
+    constexpr const char* hex = "0123456789ABCDEF";
     for (const auto& path : paths) {
         list += "file://";
         for (unsigned char c : path.native()) {
-            const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                               c == '/' || c == '-' || c == '.' || c == '_' || c == '~';
-            if (plain) list += char(c);
-            else AppendHex(list, c, "%", "0123456789ABCDEF");
+            if (plain.find(char(c)) != plain.npos) list += char(c);
+            else list += {'%', hex[c >> 4], hex[c & 15]};
         }
         list += "\r\n";
     }
