@@ -29,6 +29,9 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Ref(int object) { return std::to_string(object) + " 0 R"; }
+auto Objects(const std::string& pdf) {
+    return plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(pdf.begin(), pdf.end()));
+}
 
 class HostileDocumentsTest : public PdfToolsTest {
 protected:
@@ -42,6 +45,19 @@ protected:
         EXPECT_EQ(fs::is_empty(dir / "out"), result == 0) << name;
         return result;
     }
+    // Runs `how` ("text", "text per page", "images" or "pages") on `pdf`; its result. The output folder is fresh.
+    int Run(const std::string& pdf, const std::string& how) {
+        WriteFile(dir / "in.pdf", pdf);
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        if (how == "images") return ExtractPngImages(dir / "in.pdf", dir / "out");
+        if (how == "pages") return RenderPngPages(dir / "in.pdf", dir / "out");
+        PDFTextConversion c;
+        c.sourceURL = dir / "in.pdf", c.destinationFolder = dir / "out", c.extension = "txt";
+        c.perPage = how == "text per page";
+        return ConvertPDFToTextDocument(&c);
+    }
+    std::vector<std::string> Outputs() { return FileNames(dir / "out"); }
 };
 
 TEST_F(HostileDocumentsTest, DeepNestingAndInputsBeyondTheLayoutBudgetFailCleanly) {
@@ -118,15 +134,21 @@ TEST_F(HostileDocumentsTest, RtfWithManyFormatRunsReadsEveryRun) {
     EXPECT_FALSE(document.isUndoAvailable());
 }
 
-// A page drawing form F0, which draws F1 `fanOut` times, and so on down to the last form, showing a word and an image.
-std::string FormFanOut(int levels, int fanOut) {
-    RawPdf pdf;
+// Resources of a form showing a word and an image (kLeafContent): "/Font << ... >> /XObject << /Im ..." left open
+// for more forms.
+constexpr const char* kLeafContent = "BT /F1 12 Tf 10 10 Td (deep) Tj ET q 10 0 0 10 0 0 cm /Im Do Q ";
+std::string LeafResources(RawPdf& pdf) {
     const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
     const int image = pdf.AddStream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8",
                                     std::string("\x10\x80\x80\xf0", 4));
-    int inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /Font << /F1 " + Ref(font) +
-                                  " >> /XObject << /Im " + Ref(image) + " >> >>",
-                              "BT /F1 12 Tf 10 10 Td (deep) Tj ET q 10 0 0 10 0 0 cm /Im Do Q");
+    return "/Font << /F1 " + Ref(font) + " >> /XObject << /Im " + Ref(image) + " ";
+}
+
+// A page drawing form F0, which draws F1 `fanOut` times, and so on down to the last form, showing a word and an image.
+std::string FormFanOut(int levels, int fanOut) {
+    RawPdf pdf;
+    int inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << " + LeafResources(pdf) + ">> >>",
+                              kLeafContent);
     for (int level = levels - 1; level >= 0; --level) {
         inner = pdf.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /XObject << /F " + Ref(inner) + " >> >>",
                               Repeat("/F Do ", std::size_t(fanOut)));
@@ -134,74 +156,52 @@ std::string FormFanOut(int levels, int fanOut) {
     return BuildDocument(pdf, {{"<< /XObject << /F0 " + Ref(inner) + " >> >>", "/F0 Do"}});
 }
 
-// A page whose content stream inflates to `megabytes` of path operators.
-std::string ContentBomb(std::size_t megabytes) {
+// A page whose one content stream has the dictionary entries `entries` and the data `data`.
+std::string ContentPage(const std::string& entries, const std::string& data) {
     RawPdf pdf;
-    const int content = pdf.AddStream("/Filter /FlateDecode", Deflate(Repeat("0 0 m\n", megabytes << 20 >> 3))), tree = pdf.Reserve();
+    const int content = pdf.AddStream(entries, data), tree = pdf.Reserve();
     const int page = pdf.Add("<< /Type /Page /Parent " + Ref(tree) + " /Contents " + Ref(content) + " >>");
     pdf.Set(tree, "<< /Type /Pages /MediaBox [0 0 200 200] /Count 1 /Kids [" + Ref(page) + "] >>");
     return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(tree) + " >>"));
+}
+
+// A page whose content stream inflates to `megabytes` of path operators.
+std::string ContentBomb(std::size_t megabytes) {
+    return ContentPage("/Filter /FlateDecode", Deflate(Repeat("0 0 m\n", megabytes << 20 >> 3)));
 }
 
 // Forms that draw one another in a ring: form i shows a word and an image and draws each of the `draws` forms
 // after it (modulo `count`), so that every form is reached again while it is being drawn.
 std::string FormRing(int count, int draws) {
     RawPdf pdf;
-    const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-    const int image = pdf.AddStream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8",
-                                    std::string("\x10\x80\x80\xf0", 4));
-    std::vector<int> forms;
-    for (int i = 0; i < count; ++i) forms.push_back(pdf.Reserve());
+    const std::string leaf = LeafResources(pdf);
+    const int first = pdf.Reserve();  // forms first to first + count - 1
+    for (int i = 1; i < count; ++i) pdf.Reserve();
     for (int i = 0; i < count; ++i) {
-        std::string names, content = "BT /F1 12 Tf 10 10 Td (ring) Tj ET q 10 0 0 10 0 0 cm /Im Do Q ";
+        std::string names, content = kLeafContent;
         for (int d = 1; d <= draws; ++d) {
-            const std::string name = "/R" + std::to_string(d);
-            names += name + " " + Ref(forms[std::size_t((i + d) % count)]) + " ";
-            content += name + " Do ";
+            names += "/R" + std::to_string(d) + " " + Ref(first + (i + d) % count) + " ";
+            content += "/R" + std::to_string(d) + " Do ";
         }
-        pdf.Set(forms[std::size_t(i)], "<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << /Font << /F1 " + Ref(font) +
-                                           " >> /XObject << /Im " + Ref(image) + " " + names + ">> >> /Length " +
-                                           std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+        pdf.Set(first + i, "<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << " + leaf + names +
+                               ">> >> /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
     }
-    return BuildDocument(pdf, {{"<< /XObject << /F0 " + Ref(forms[0]) + " >> >>", "/F0 Do"}});
+    return BuildDocument(pdf, {{"<< /XObject << /F0 " + Ref(first) + " >> >>", "/F0 Do"}});
 }
 
 // A page whose one content stream is JBIG2 data declaring a page of `width` x `height` pixels (generic region not
 // included: the header is what a decoder allocates from).
 std::string Jbig2Content(std::uint32_t width, std::uint32_t height) {
-    const auto be32 = [](std::uint32_t v) {
-        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    };
+    const auto be32 = [](std::uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
     // Segment 0: page information (type 48), associated with page 1, 19 bytes of data.
-    const std::string data = be32(0) + std::string{char(48), char(0), char(1)} + be32(19) + be32(width) + be32(height) +
-                             be32(0) + be32(0) + std::string{char(0), char(0), char(0)};
-    RawPdf pdf;
-    const int content = pdf.AddStream("/Filter /JBIG2Decode", data), tree = pdf.Reserve();
-    const int page = pdf.Add("<< /Type /Page /Parent " + Ref(tree) + " /Contents " + Ref(content) + " >>");
-    pdf.Set(tree, "<< /Type /Pages /MediaBox [0 0 200 200] /Count 1 /Kids [" + Ref(page) + "] >>");
-    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(tree) + " >>"));
+    return ContentPage("/Filter /JBIG2Decode", be32(0) + std::string{char(48), char(0), char(1)} + be32(19) + be32(width) +
+                                                   be32(height) + be32(0) + be32(0) + std::string(3, '\0'));
 }
 
-class PdfToolRuns : public HostileDocumentsTest {
-protected:
-    // Runs `how` ("text", "text per page", "images" or "pages") on `pdf`; its result. The output folder is fresh.
-    int Run(const std::string& pdf, const std::string& how) {
-        WriteFile(dir / "in.pdf", pdf);
-        fs::remove_all(dir / "out");
-        fs::create_directories(dir / "out");
-        if (how == "images") return ExtractPngImages(dir / "in.pdf", dir / "out");
-        if (how == "pages") return RenderPngPages(dir / "in.pdf", dir / "out");
-        PDFTextConversion c;
-        c.sourceURL = dir / "in.pdf", c.destinationFolder = dir / "out", c.extension = "txt";
-        c.perPage = how == "text per page";
-        return ConvertPDFToTextDocument(&c);
-    }
-    std::vector<std::string> Outputs() { return FileNames(dir / "out"); }
-};
 
 // Contents beyond the work budget fail every tool without output; honest reuse of forms (1000 draws) stays within
 // it, and so do forms drawing themselves: a renderer skips a form drawn while it is being drawn.
-TEST_F(PdfToolRuns, PdfContentsWithinTheWorkBudgetAndBeyond) {
+TEST_F(HostileDocumentsTest, PdfContentsWithinTheWorkBudgetAndBeyond) {
     const std::vector<std::tuple<std::string, std::string, bool>> cases = {
         {"forms drawing forms 10^12 times", FormFanOut(12, 10), false},
         {"a form drawing itself", FormRing(1, 1), true},
@@ -212,12 +212,9 @@ TEST_F(PdfToolRuns, PdfContentsWithinTheWorkBudgetAndBeyond) {
         {"JBIG2 content of 100000 x 100000 pixels", Jbig2Content(100000, 100000), false},
         {"forms drawing forms 1000 times", FormFanOut(3, 10), true},
     };
-    const auto open = [](const std::string& pdf) {
-        return plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(pdf.begin(), pdf.end()));
-    };
     for (const auto& [what, pdf, within] : cases) {
         SCOPED_TRACE(what);
-        const auto objects = open(pdf);
+        const auto objects = Objects(pdf);
         ASSERT_TRUE(objects);
         EXPECT_EQ(objects->IsPageContentWithinBudget(1), within);
         EXPECT_EQ(objects->IsPageContentWithinBudget(1), within);  // asked again, the answer stands
@@ -225,20 +222,18 @@ TEST_F(PdfToolRuns, PdfContentsWithinTheWorkBudgetAndBeyond) {
         for (const char* how : {"text", "text per page", "images", "pages"}) {
             EXPECT_EQ(Run(pdf, how), within ? 1 : 0) << how;
             // Extraction walks forms through their resources, once per path: an image for each.
-            EXPECT_EQ(Outputs().empty(), !within) << how;
-            if (how != std::string("images")) {
-                EXPECT_EQ(Outputs().size(), within ? 1u : 0u) << how;
-            }
+            const std::size_t outputs = Outputs().size();
+            EXPECT_EQ(how == std::string("images") ? std::min<std::size_t>(outputs, 1) : outputs, within ? 1u : 0u) << how;
         }
     }
     // A large content stream is no fault in itself, nor a small JBIG2 bitmap.
-    EXPECT_TRUE(open(ContentBomb(8))->IsPageContentWithinBudget(1));
-    EXPECT_TRUE(open(Jbig2Content(100, 100))->IsPageContentWithinBudget(1));
+    EXPECT_TRUE(Objects(ContentBomb(8))->IsPageContentWithinBudget(1));
+    EXPECT_TRUE(Objects(Jbig2Content(100, 100))->IsPageContentWithinBudget(1));
 }
 
 // Page trees as poppler reads them: a subtree listed twice gives its pages twice, a loop or a node without kids
-// that the count includes is no page (or a blank one), and a tree nested beyond the bound fails every tool.
-TEST_F(PdfToolRuns, PageTreesGiveThePagesPopplerFinds) {
+// that the count includes is no page (or a blank one).
+TEST_F(HostileDocumentsTest, PageTreesGiveThePagesPopplerFinds) {
     struct Case {
         std::string what;
         std::string kids;  // of the root 2; objects 3 to 5 are the pages Alpha, Beta and Gamma, 6 the node S = [Alpha Beta]
@@ -258,20 +253,16 @@ TEST_F(PdfToolRuns, PageTreesGiveThePagesPopplerFinds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        RawPdf fixed;
-        fixed.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-        fixed.Add("<< /Type /Pages /MediaBox [0 0 200 200] /Kids [" + c.kids + "] /Count " + std::to_string(c.count) + " >>");
-        const char* words[3] = {"Alpha", "Beta", "Gamma"};
-        for (int i = 0; i < 3; ++i) {
-            fixed.Add("<< /Type /Page /Parent " + std::string(i == 2 ? "2" : "6") + " 0 R /Contents " + Ref(10 + i) +
-                      " /Resources << /Font << /F1 1 0 R >> >> >>");
-        }
-        fixed.Add("<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 4 0 R] /Count 2 >>");
-        fixed.Add(c.extra);
-        fixed.Add("<< /Type /Catalog /Pages 2 0 R >>");
-        fixed.Add("null");
-        for (int i = 0; i < 3; ++i) fixed.AddStream("", std::string("BT /F1 12 Tf 10 10 Td (") + words[i] + ") Tj ET");
-        const std::string file = fixed.Build(8);
+        RawPdf pdf;
+        pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+        pdf.Add("<< /Type /Pages /MediaBox [0 0 200 200] /Kids [" + c.kids + "] /Count " + std::to_string(c.count) + " >>");
+        for (int i = 0; i < 3; ++i)
+            pdf.Add("<< /Type /Page /Parent " + Ref(i == 2 ? 2 : 6) + " /Contents " + Ref(10 + i) + " /Resources << /Font << /F1 1 0 R >> >> >>");
+        for (const char* body : {"<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 4 0 R] /Count 2 >>", c.extra.c_str(),
+                                 "<< /Type /Catalog /Pages 2 0 R >>", "null"})
+            pdf.Add(body);
+        for (const char* word : {"Alpha", "Beta", "Gamma"}) pdf.AddStream("", std::string("BT /F1 12 Tf 10 10 Td (") + word + ") Tj ET");
+        const std::string file = pdf.Build(8);
 
         ASSERT_EQ(Run(file, "text"), 1);
         ASSERT_EQ(Outputs().size(), 1u);
@@ -280,19 +271,17 @@ TEST_F(PdfToolRuns, PageTreesGiveThePagesPopplerFinds) {
         EXPECT_EQ(std::regex_replace(text, std::regex(" $"), ""), c.text);
         EXPECT_EQ(Run(file, "pages"), 1);
         EXPECT_EQ(Outputs().size(), c.images);
-        if (c.objects >= 0) {
-            const auto objects =
-                plat::PdfObjectFile::OpenData(std::make_shared<const std::vector<char>>(file.begin(), file.end()));
-            ASSERT_TRUE(objects);
-            EXPECT_EQ(objects->GetPageCount(), c.objects);
-        }
+        if (c.objects < 0) continue;
+        const auto objects = Objects(file);
+        ASSERT_TRUE(objects);
+        EXPECT_EQ(objects->GetPageCount(), c.objects);
     }
 }
 
 // A page whose images together ask for more samples than a rendering takes fails before any is decoded: the
 // samples are counted from the images' sizes, each time an image is drawn, through forms and inline images. Images
 // of 16384 x 16384 samples (each within the engine's limit) whose data are missing.
-TEST_F(PdfToolRuns, ImagesOfAPageAreCountedBeforeAnyIsDrawn) {
+TEST_F(HostileDocumentsTest, ImagesOfAPageAreCountedBeforeAnyIsDrawn) {
     constexpr std::uint64_t kSide = 16384, kImage = kSide * kSide;
     const std::string big = "/Type /XObject /Subtype /Image /Width 16384 /Height 16384 /ColorSpace /DeviceGray /BitsPerComponent 8";
     const std::string inlineBig = "q 1 0 0 1 0 0 cm BI /W 16384 /H 16384 /BPC 8 /CS /G ID \x80 EI Q ";
