@@ -56,7 +56,7 @@ protected:
             killWhen ? ::_exit(0) : std::exit(0);
         }
         std::vector<pid_t> tools;
-        for (int wait = 0; killWhen && wait < 6000 && Running(application) && !killWhen(application); ++wait) {
+        for (int wait = 0; killWhen && wait < 60000 && Running(application) && !killWhen(application); ++wait) {
             ::usleep(1000);
         }
         if (killWhen) {
@@ -234,40 +234,33 @@ TEST_F(AfterKillTest, NormalEndRemovesOwnerFile) {
     EXPECT_TRUE(fs::exists(Private() / ("vantrell-owner." + std::to_string(::getpid()))));
 }
 
-// A run that starts while another works leaves the other's folder in the
-// record, although nothing of ours is there at that moment; once that run is
-// killed, a later run sweeps what it left there.
+// A run that starts and ends while another works leaves the other's folder in
+// the record, although nothing of ours is there at that moment; once that run
+// is killed, a later run sweeps what it left there.
 TEST_F(AfterKillTest, TwoRunsAtOnceBothStayRecordedUntilEachEnds) {
     fs::create_directories(Path("photos"));
-    WriteBytes(Path("photos/a.png"), MakeStoredPng(64, 48));
-    const fs::path ready = Path("ready"), go = Path("go");
-    std::fflush(nullptr);
-    const pid_t first = ::fork();
-    ASSERT_GE(first, 0);
-    if (first == 0) {
-        optimisation::KSMPngCrushAgent(std::make_shared<File>(Path("photos/a.png").string())).run();
-        WriteBytes(ready, {1});
-        for (int wait = 0; wait < 60000 && !fs::exists(go); ++wait) ::usleep(1000);
-        plat::FileManager::writeAtomically(Path("photos/b.png"), [](const fs::path& temporary) {
-            WriteBytes(temporary, {1, 2, 3});
-            return ::raise(SIGKILL) == 0;
-        });
-        ::_exit(1);
-    }
-    for (int wait = 0; wait < 60000 && !fs::exists(ready) && Running(first); ++wait) ::usleep(1000);
-    ASSERT_TRUE(fs::exists(ready));
-    EXPECT_EQ(RecordedFolders(), std::vector<fs::path>{Path("photos")});
-
-    // A second run, in a folder of its own, starts and ends meanwhile.
     fs::create_directories(Path("second"));
+    WriteBytes(Path("photos/a.png"), MakeStoredPng(64, 48));
     WriteBytes(Path("second/x.jpg"), MakeJpeg(32, 32, false));
-    Run([this] { optimisation::JPEGTranAgent(std::make_shared<File>(Path("second/x.jpg").string())).run(); });
-    EXPECT_EQ(RecordedFolders(), (std::vector<fs::path>{Path("photos"), Path("second")}));
-
-    WriteBytes(go, {1});
-    int status = 0;
-    ::waitpid(first, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    // The first run waits, half way through writing a file in photos/, until
+    // the second run has ended, then is killed.
+    Run(
+        [&] {
+            optimisation::KSMPngCrushAgent(std::make_shared<File>(Path("photos/a.png").string())).run();
+            plat::FileManager::writeAtomically(Path("photos/b.png"), [&](const fs::path& temporary) {
+                WriteBytes(temporary, {1, 2, 3});
+                WriteBytes(Path("ready"), {1});
+                return ::sleep(60) == 0;
+            });
+        },
+        [&](pid_t) {
+            if (!fs::exists(Path("ready"))) return false;
+            EXPECT_EQ(RecordedFolders(), std::vector<fs::path>{Path("photos")});
+            Run([this] { optimisation::JPEGTranAgent(std::make_shared<File>(Path("second/x.jpg").string())).run(); });
+            EXPECT_EQ(RecordedFolders(), (std::vector<fs::path>{Path("photos"), Path("second")}));
+            return true;
+        });
+    ASSERT_TRUE(fs::exists(Path("ready")));
     ASSERT_EQ(Names(Path("photos")).size(), 2u);  // the half-written file beside a.png
 
     LaterRun();

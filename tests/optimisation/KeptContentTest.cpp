@@ -6,7 +6,6 @@
 
 #include "optimisation/PngMetadata.h"
 #include "optimisation/optimisation.h"
-#include "platform/OperationQueue.h"
 
 namespace {
 
@@ -199,12 +198,7 @@ TEST_F(KeptContentTest, PaletteChunksSurviveAdvPngDepthChange) {
 // result, on either road and whether the tools run side by side or one
 // after another, names the original's background colour.
 TEST_F(KeptContentTest, PaletteBackgroundSurvivesEveryRoadAndChain) {
-    struct Case {
-        const char* what;
-        int width, height, levels;
-        std::vector<int> cpus;
-    };
-    const std::vector<Case> cases{
+    const struct { const char* what; int width, height, levels; std::vector<int> cpus; } cases[] = {
         {"480 x 360, 30 colours", 480, 360, 4, {1, 2, 3, 1}},
         {"400 x 300, 8 colours (a 4-bit palette fits)", 400, 300, 2, {1, 3}},
     };
@@ -230,18 +224,7 @@ TEST_F(KeptContentTest, PaletteBackgroundSurvivesEveryRoadAndChain) {
         }
         for (const int cpu : c.cpus) {
             WriteBytes(Path("plasma.png"), original);
-            for (auto key : {plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled,
-                             plat::defaults::kAdvPngEnabled}) {
-                Defaults().setBool(key, true);
-            }
-            auto file = FileFor("plasma.png");
-            plat::OperationQueue cpuQueue(cpu);
-            plat::OperationQueue io(1);
-            file->enqueueWorkersInCPUQueue(cpuQueue, io);
-            for (int round = 0; round < 3; ++round) {
-                io.waitUntilAllOperationsAreFinished();
-                cpuQueue.waitUntilAllOperationsAreFinished();
-            }
+            RunQueue(Path("plasma.png"), cpu);
             check("chain at " + std::to_string(cpu) + " processors", true);
         }
     }

@@ -271,15 +271,14 @@ Bytes MakePlasmaPalettePng(int width, int height, int levels) {
     // named by bKGD.
     Bytes png(saved.begin(), saved.begin() + 8);
     for (auto [type, data] : PngChunks(saved).value_or(std::vector<std::pair<std::string, Bytes>>{})) {
-        if (type == "bKGD") continue;
         if (type == "PLTE") {
             const auto background = std::uint8_t(data.size() / 3);
             data.insert(data.end(), {250, 250, 251});
             PutChunk(png, "PLTE", data);
             PutChunk(png, "bKGD", {background});
-            continue;
+        } else if (type != "bKGD") {
+            PutChunk(png, type.c_str(), data);
         }
-        PutChunk(png, type.c_str(), data);
     }
     return png;
 }
@@ -448,13 +447,13 @@ std::vector<std::string> Names(const fs::path& folder) {
     return names;
 }
 
-std::shared_ptr<optimisation::File> OptimisationTest::RunQueue(const fs::path& path) {
+std::shared_ptr<optimisation::File> OptimisationTest::RunQueue(const fs::path& path, int processors) {
     for (auto key : {plat::defaults::kPngCrushEnabled, plat::defaults::kOptiPngEnabled, plat::defaults::kAdvPngEnabled,
                      plat::defaults::kJpegOptimEnabled, plat::defaults::kJpegTranEnabled}) {
         Defaults().setBool(key, true);
     }
     auto file = std::make_shared<optimisation::File>(path.string());
-    plat::OperationQueue cpu(2);
+    plat::OperationQueue cpu(processors);
     plat::OperationQueue io(1);
     file->enqueueWorkersInCPUQueue(cpu, io);
     for (int round = 0; round < 3; ++round) {

@@ -104,8 +104,9 @@ protected:
 
     fs::path Path(const std::string& name) const { return dir_ / name; }
     plat::UserDefaults& Defaults() { return plat::UserDefaults::standardUserDefaults(); }
-    // The queue path for the file at `path` with every PNG and JPEG tool on.
-    std::shared_ptr<optimisation::File> RunQueue(const fs::path& path);
+    // The queue path for the file at `path` with every PNG and JPEG tool on,
+    // `processors` of them at once.
+    std::shared_ptr<optimisation::File> RunQueue(const fs::path& path, int processors = 2);
 
     // Makes `tool` the test binary acting as a recording fake; the shell
     // `script` (may be empty) then runs with the tool's arguments as $1...
