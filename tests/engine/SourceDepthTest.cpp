@@ -256,10 +256,6 @@ TEST_P(FloatSourceTest, StaysFloatInTiffAndIsScaledElsewhere) {
 INSTANTIATE_TEST_SUITE_P(Colour, FloatSourceTest, ::testing::Values(1, 3),
                          [](const auto& info) { return std::string(info.param == 1 ? "Grey" : "RGB"); });
 
-}  // namespace
-
-namespace {
-
 // Signed 16-bit grey or RGB samples (a ramp from -8000 up to 30250) keep their values in the formats of 16 bits, the
 // negative ones at 0 as libvips's cast takes them, and come to the nearest 8-bit step elsewhere, on both roads; they
 // once came out 8-bit and of one colour.
