@@ -7,7 +7,6 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include <sys/stat.h>
 
