@@ -21,7 +21,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <numeric>
 #include <set>
 
 using namespace listtest;
@@ -80,15 +79,6 @@ protected:
         if (!data) data = &plain;
         data->setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(bytenames::GLibURIList(paths)));
         DragOnto(target, data, target->rect().center(), atDrop);
-    }
-    // Opens the files as from the command line and converts to PNG.
-    JobOptionState OpenForPNG(const std::vector<fs::path>& files) {
-        delegate->applicationOpenFiles(files);
-        EXPECT_TRUE(WaitFor([&] { return model->count() == int(files.size()) && !model->isAdding(); }));
-        JobOptionState state = delegate->jobOptions()->state();
-        state.outputType = kImageTypePNG;
-        delegate->jobOptions()->setState(state);
-        return state;
     }
     // Picks the folder's row in the Add dialog and adds what it answers.
     void AddThroughDialog(const fs::path& folder) {
@@ -165,7 +155,9 @@ TEST_F(ByteNamesWindow, ADestinationFolderKeepsItsBytes) {
     }
 }
 
-TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
+// Converted by a run or for rows dragged out, every file is named with its
+// source's own bytes.
+TEST_F(ByteNamesWindow, ConvertedFilesCarryTheSourcesOwnBytes) {
     const std::vector<fs::path> photos = Photos(dir / "in");
     // Listed (the extension is an image's) but not an image: the report names it.
     const fs::path broken = dir / "in" / "bad\xe9.jpg";
@@ -174,13 +166,37 @@ TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
     sources.push_back(broken);
     destination = dir / "out\xe9";
     fs::create_directories(destination);
-    JobOptionState state = OpenForPNG(sources);
+    delegate->applicationOpenFiles(sources);
+    ASSERT_TRUE(WaitFor([&] { return model->count() == int(sources.size()) && !model->isAdding(); }));
+    JobOptionState state = delegate->jobOptions()->state();
+    state.outputType = kImageTypePNG;
+    delegate->jobOptions()->setState(state);
+
+    // The photos' rows dragged out onto a target that takes files: the URI
+    // list names the converted files.
+    std::vector<int> rows;
+    for (int row = 0; row < model->count(); ++row) {
+        if (model->entries()[row]->GetFileURL() != broken) rows.push_back(row);
+    }
+    std::unique_ptr<DragOutMimeData> data(delegate->dragOutController().beginDrag(rows, delegate->window()));
+    ASSERT_TRUE(data);
+    std::set<std::string> listed, expected;
+    for (const fs::path& file : PathsFromURIList(data->data(QStringLiteral("text/uri-list")).toStdString())) {
+        EXPECT_EQ(convtest::Decode(file).type, "public.png") << Escaped(file.native());
+        listed.insert(file.filename().native());
+    }
+    for (const fs::path& photo : photos) expected.insert(photo.stem().native() + ".png");
+    EXPECT_EQ(listed, expected);
+    data->dropped(true);
+    data.reset();
+    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
+
+    // Runs: plain names (those just listed), the same again (made unique),
+    // then renamed around the source's name.
     state.renameTag = kRenamePrefixSuffix;
     state.numberPosition = kNumberAfterName;
     state.zeroPaddingText = "0";
     state.startDigitText = "7";
-    // Plain names, the same again (made unique), then renamed around the
-    // source's name.
     struct Run {
         const char* what;
         bool rename;
@@ -191,7 +207,6 @@ TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
         {"unique", false, "", " 1"},
         {"renamed", true, "\xc3\xa9t\xc3\xa9 ", "_b"},
     };
-    std::set<std::string> expected;
     for (const Run& run : runs) {
         SCOPED_TRACE(run.what);
         state.groupOn[kRenameGroup] = run.rename;
@@ -220,27 +235,6 @@ TEST_F(ByteNamesWindow, ConvertingWritesTheSourcesOwnBytes) {
         EXPECT_EQ(reports[0], QString::fromUtf8("10 files converted.|1 file could not be converted: bad\xef\xbf\xbd.jpg"));
         EXPECT_EQ(opened, std::vector<fs::path>{destination});
     }
-}
-
-// Rows dragged out onto a target that takes files: the URI list names the
-// converted files under the sources' own bytes.
-TEST_F(ByteNamesWindow, RowsDraggedOutAreListedUnderTheirOwnBytes) {
-    const std::vector<fs::path> photos = Photos(dir / "in");
-    OpenForPNG(photos);
-    std::vector<int> rows(photos.size());
-    std::iota(rows.begin(), rows.end(), 0);
-    std::unique_ptr<DragOutMimeData> data(delegate->dragOutController().beginDrag(rows, delegate->window()));
-    ASSERT_TRUE(data);
-    std::set<std::string> listed, expected;
-    for (const fs::path& file : PathsFromURIList(data->data(QStringLiteral("text/uri-list")).toStdString())) {
-        EXPECT_EQ(convtest::Decode(file).type, "public.png") << Escaped(file.native());
-        listed.insert(file.filename().native());
-    }
-    for (const fs::path& photo : photos) expected.insert(photo.stem().native() + ".png");
-    EXPECT_EQ(listed, expected);
-    data->dropped(true);
-    data.reset();
-    ASSERT_TRUE(WaitFor([&] { return !delegate->isBatchRunning(); }));
 }
 
 }  // namespace
