@@ -77,6 +77,7 @@ protected:
     void TearDown() override {
         delegate.reset();
         SetCustomAlertResponder(nullptr);
+        SetCustomAlertPresentedHook(nullptr);
         folders.reset();
     }
 
@@ -441,7 +442,25 @@ TEST(CloseRequestFilter, TellsTheCloseBoxRequestFromOtherMessages) {
     }
 }
 
-class CloseDuringBatchTest : public MainMenusTest, public ::testing::WithParamInterface<std::string> {};
+// Closes the window by the route the parameter names while `front` (the
+// progress sheet or the report) is up.
+class CloseDuringBatchTest : public MainMenusTest, public ::testing::WithParamInterface<std::string> {
+protected:
+    void CloseBy(CloseRequestFilter& filter, QWidget* front) {
+        if (GetParam() == "CloseBox") {
+            xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()));
+            EXPECT_TRUE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
+        } else if (GetParam() == "QuitItem") {
+            item("quitMenuItem")->trigger();
+        } else if (GetParam().starts_with("QuitShortcut")) {
+            front->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(front));
+            QTest::keyClick(front, Qt::Key_Q, Qt::ControlModifier);
+        } else {
+            window().close();  // a termination signal's way
+        }
+    }
+};
 
 TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemovesThePreviewFolder) {
     const fs::path preview = GetApplicationSupportFolder("VantrellPreview");
@@ -460,18 +479,8 @@ TEST_P(CloseDuringBatchTest, StopsAfterTheCurrentFileWritesThePreferencesAndRemo
     QObject::connect(delegate.get(), &AppDelegate::mainWindowWillClose, [&] { closed = true; });
 
     EXPECT_FALSE(filter.nativeEventFilter("windows_generic_MSG", &message, nullptr));
-    if (GetParam() == "CloseBox") {
-        ASSERT_TRUE(delegate->isModalWindowBlockingClose());
-        EXPECT_TRUE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
-    } else if (GetParam() == "QuitItem") {
-        item("quitMenuItem")->trigger();
-    } else if (GetParam() == "QuitShortcutOnTheSheet") {
-        sheet()->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(sheet()));
-        QTest::keyClick(sheet(), Qt::Key_Q, Qt::ControlModifier);
-    } else {
-        window().close();  // a termination signal's way
-    }
+    ASSERT_TRUE(delegate->isModalWindowBlockingClose());
+    CloseBy(filter, sheet());
     ASSERT_TRUE(WaitUntil([&] { return closed; }));
     EXPECT_FALSE(delegate->isBatchRunning());
     EXPECT_FALSE(window().isVisible());
@@ -491,13 +500,7 @@ INSTANTIATE_TEST_SUITE_P(Routes, CloseDuringBatchTest,
 // Closing while the end-of-batch report waits for the user, by each route:
 // the close runs inside the report's own event loop, yet ends at once; the
 // report takes its default answer and the batch's thread is not left waiting.
-class CloseWithReportTest : public MainMenusTest, public ::testing::WithParamInterface<std::string> {
-protected:
-    void TearDown() override {
-        SetCustomAlertPresentedHook(nullptr);
-        MainMenusTest::TearDown();
-    }
-};
+class CloseWithReportTest : public CloseDuringBatchTest {};
 
 TEST_P(CloseWithReportTest, TheReportTakesItsDefaultAndTheCloseEnds) {
     const fs::path preview = GetApplicationSupportFolder("VantrellPreview");
@@ -517,16 +520,7 @@ TEST_P(CloseWithReportTest, TheReportTakesItsDefaultAndTheCloseEnds) {
     SetCustomAlertPresentedHook([&](QDialog& shown) {
         report = &shown;
         blocked = delegate->isModalWindowBlockingClose();
-        if (GetParam() == "CloseBox") {
-            xcb_client_message_event_t message = CloseBoxMessage(std::uint32_t(window().internalWinId()));
-            EXPECT_TRUE(filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr));
-        } else if (GetParam() == "QuitShortcutOnTheReport") {
-            shown.activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(&shown));
-            QTest::keyClick(&shown, Qt::Key_Q, Qt::ControlModifier);
-        } else {
-            window().close();  // a termination signal's way
-        }
+        CloseBy(filter, &shown);
     });
     delegate->ConvertAllButtonAction(nullptr);
     ASSERT_TRUE(WaitUntil([&] { return closed; }));
