@@ -23,13 +23,20 @@ namespace {
 pid_t ProcessOfFolder(const std::string& name) {
     const std::size_t dash = name.find('-');
     if (dash == std::string::npos || dash == 0) return 0;
-    long value = 0;
+    pid_t value = 0;
     const auto [end, error] = std::from_chars(name.data(), name.data() + dash, value);
     if (error != std::errc() || end != name.data() + dash || value <= 0) return 0;
-    return pid_t(value);
+    return value;
 }
 
 bool ProcessIsRunning(pid_t process) { return ::kill(process, 0) == 0 || errno == EPERM; }
+
+// The root is a folder of this user's own, never a link to one: what is
+// swept is what this application made.
+bool IsOwnFolder(const fs::path& folder) {
+    struct stat st{};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
 
 }  // namespace
 
@@ -42,14 +49,14 @@ fs::path MakeDragOutStagingFolder(const fs::path& root) {
     if (root.empty()) return {};
     // The root is private to the user, like the temporary folder it is in.
     if (::mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    struct stat st{};
-    if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return {};
+    if (!IsOwnFolder(root)) return {};
     const fs::path folder = root / (std::to_string(::getpid()) + "-" + plat::Uuid::newString());
     if (::mkdir(folder.c_str(), 0700) != 0) return {};
     return folder;
 }
 
 void RemoveStaleDragOutFolders(const fs::path& root) {
+    if (!IsOwnFolder(root)) return;
     std::error_code error;
     fs::directory_iterator entries(root, error);
     if (error) return;

@@ -597,13 +597,19 @@ TEST(DragOutStagingTest, FoldersOfEndedRunsGoAtTheNextStart) {
     ASSERT_GT(child, 0);
     ::waitpid(child, nullptr, 0);
     const fs::path ended = root / (std::to_string(child) + "-old");
-    const fs::path kept[] = {root / (std::to_string(::getpid()) + "-mine"), root / "1-init", root / "notes"};
-    for (const fs::path& folder : {ended, kept[0], kept[1], kept[2]}) {
+    // Not ours: a number beyond any process id (it once wrapped round to the
+    // ended run's), and a run's folder reached through a link to the root.
+    const fs::path kept[] = {root / (std::to_string(::getpid()) + "-mine"), root / "1-init", root / "notes",
+                             root / (std::to_string((1LL << 32) + child) + "-wrapped"),
+                             root / "elsewhere" / (std::to_string(child) + "-old")};
+    for (const fs::path& folder : {ended, kept[0], kept[1], kept[2], kept[3], kept[4]}) {
         fs::create_directories(folder / "trip");
         std::ofstream(folder / "trip" / "a.jpg") << "x";
     }
+    fs::create_directory_symlink(root / "elsewhere", root / "linked");
     {  // the next start's controller clears what the ended run left, and only that
         DragOutController controller(nullptr, root.path());
+        DragOutController linked(nullptr, root / "linked");
         EXPECT_FALSE(fs::exists(ended));
         for (const fs::path& folder : kept) EXPECT_TRUE(fs::exists(folder)) << folder;
     }
