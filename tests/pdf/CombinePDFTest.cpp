@@ -222,6 +222,8 @@ TEST_F(CombinePDFTest, OutlineEntriesPointAtTheTopLeftOfTheirFirstPage) {
     EXPECT_EQ(views, (std::vector<std::string>{"0 400", "0 792", "0 72"}));
 }
 
+std::string Ref(int object) { return std::to_string(object) + " 0 R"; }
+
 // One page with two layers, "Shown" and "Hidden", as its default view has
 // them (the hidden one listed /OFF, or left out of /ON under /BaseState /OFF).
 std::string LayeredPdf(const std::string& shown, const std::string& hidden, bool baseOff) {
@@ -229,18 +231,17 @@ std::string LayeredPdf(const std::string& shown, const std::string& hidden, bool
     const int font = pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
     const int visible = pdf.Add("<< /Type /OCG /Name (Shown) >>");
     const int invisible = pdf.Add("<< /Type /OCG /Name (Hidden) >>");
-    const auto ref = [](int n) { return std::to_string(n) + " 0 R"; };
     const int content = pdf.AddStream("", "/OC /L1 BDC BT /F1 12 Tf 10 100 Td (" + shown + ") Tj ET EMC "
                                           "/OC /L2 BDC BT /F1 12 Tf 10 50 Td (" + hidden + ") Tj ET EMC");
     const int tree = pdf.Reserve();
-    const int page = pdf.Add("<< /Type /Page /Parent " + ref(tree) + " /MediaBox [0 0 300 200] /Contents " +
-                             ref(content) + " /Resources << /Font << /F1 " + ref(font) + " >> /Properties << /L1 " +
-                             ref(visible) + " /L2 " + ref(invisible) + " >> >> >>");
-    pdf.Set(tree, "<< /Type /Pages /Count 1 /Kids [" + ref(page) + "] >>");
-    const std::string state = baseOff ? "/BaseState /OFF /ON [" + ref(visible) + "]" : "/OFF [" + ref(invisible) + "]";
-    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + ref(tree) + " /OCProperties << /OCGs [" + ref(visible) +
-                             " " + ref(invisible) + "] /D << " + state + " /Order [" + ref(visible) + " " +
-                             ref(invisible) + "] >> >> >>"));
+    const int page = pdf.Add("<< /Type /Page /Parent " + Ref(tree) + " /MediaBox [0 0 300 200] /Contents " + Ref(content) +
+                             " /Resources << /Font << /F1 " + Ref(font) + " >> /Properties << /L1 " + Ref(visible) +
+                             " /L2 " + Ref(invisible) + " >> >> >>");
+    pdf.Set(tree, "<< /Type /Pages /Count 1 /Kids [" + Ref(page) + "] >>");
+    const std::string both = "[" + Ref(visible) + " " + Ref(invisible) + "]";
+    const std::string state = baseOff ? "/BaseState /OFF /ON [" + Ref(visible) + "]" : "/OFF [" + Ref(invisible) + "]";
+    return pdf.Build(pdf.Add("<< /Type /Catalog /Pages " + Ref(tree) + " /OCProperties << /OCGs " + both + " /D << " +
+                             state + " /Order " + both + " >> >> >>"));
 }
 
 TEST_F(CombinePDFTest, LayersKeepTheirVisibility) {
@@ -253,14 +254,16 @@ TEST_F(CombinePDFTest, LayersKeepTheirVisibility) {
     QPDFObjectHandle layers = pdf.getRoot().getKey("/OCProperties");
     ASSERT_TRUE(layers.isDictionary());
     std::vector<std::string> all, hidden;
-    for (auto& group : layers.getKey("/OCGs").aitems()) all.push_back(group.getKey("/Name").getUTF8Value());
+    std::set<QPDFObjGen> listed;
+    for (auto& group : layers.getKey("/OCGs").aitems()) {
+        all.push_back(group.getKey("/Name").getUTF8Value());
+        listed.insert(group.getObjGen());
+    }
     for (auto& group : layers.getKey("/D").getKey("/OFF").aitems()) hidden.push_back(group.getKey("/Name").getUTF8Value());
     EXPECT_EQ(all, (std::vector<std::string>{"Shown", "Hidden", "Shown", "Hidden"}));
     EXPECT_EQ(hidden, (std::vector<std::string>{"Hidden", "Hidden"}));
     EXPECT_EQ(layers.getKey("/D").getKey("/Order").getArrayNItems(), 4);
     // The groups the pages' content names are the ones listed.
-    std::set<QPDFObjGen> listed;
-    for (auto& group : layers.getKey("/OCGs").aitems()) listed.insert(group.getObjGen());
     for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
         QPDFObjectHandle properties = page.getAttribute("/Resources", false).getKey("/Properties");
         if (!properties.isDictionary()) continue;
@@ -277,27 +280,22 @@ TEST_F(CombinePDFTest, LayersKeepTheirVisibility) {
 // Bookmarks copied from a file keep where and how they show their page;
 // only the file's own entry is made anew.
 TEST_F(CombinePDFTest, CopiedBookmarksKeepTheirView) {
-    RawPdf raw;
-    const int tree = raw.Reserve();
-    const int first = raw.Add("<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /MediaBox [0 0 200 300] >>");
-    const int second = raw.Add("<< /Type /Page /Parent " + std::to_string(tree) + " 0 R /MediaBox [0 0 200 300] >>");
-    raw.Set(tree, "<< /Type /Pages /Count 2 /Kids [" + std::to_string(first) + " 0 R " + std::to_string(second) +
-                      " 0 R] >>");
     const std::vector<std::string> views = {"/Fit", "/XYZ 10 20 2", "/FitR 1 2.5 30 40", "/FitH 50", "/FitBV null",
                                             "/XYZ null 120 0"};
-    const int outlines = raw.Reserve();
-    std::vector<int> items;
-    for (std::size_t i = 0; i < views.size(); ++i) items.push_back(raw.Reserve());
-    for (std::size_t i = 0; i < views.size(); ++i) {
-        std::string body = "<< /Title (v" + std::to_string(i) + ") /Parent " + std::to_string(outlines) +
-                           " 0 R /Dest [" + std::to_string(i % 2 ? second : first) + " 0 R " + views[i] + "]";
-        if (i + 1 < views.size()) body += " /Next " + std::to_string(items[i + 1]) + " 0 R";
-        raw.Set(items[i], body + " >>");
-    }
-    raw.Set(outlines, "<< /Type /Outlines /First " + std::to_string(items.front()) + " 0 R /Last " +
-                          std::to_string(items.back()) + " 0 R /Count " + std::to_string(views.size()) + " >>");
-    WriteFile(dir / "views.pdf", raw.Build(raw.Add("<< /Type /Catalog /Pages " + std::to_string(tree) +
-                                                   " 0 R /Outlines " + std::to_string(outlines) + " 0 R >>")));
+    const int n = int(views.size());
+    RawPdf raw;
+    const int tree = raw.Reserve(), outlines = raw.Reserve(), item = raw.Reserve();  // entries item to item + n - 1
+    for (int i = 1; i < n; ++i) raw.Reserve();
+    const std::string pageBody = "<< /Type /Page /Parent " + Ref(tree) + " /MediaBox [0 0 200 300] >>";
+    const int first = raw.Add(pageBody), second = raw.Add(pageBody);
+    raw.Set(tree, "<< /Type /Pages /Count 2 /Kids [" + Ref(first) + " " + Ref(second) + "] >>");
+    for (int i = 0; i < n; ++i)
+        raw.Set(item + i, "<< /Title (v" + std::to_string(i) + ") /Parent " + Ref(outlines) + " /Dest [" +
+                              Ref(i % 2 ? second : first) + " " + views[i] + "]" +
+                              (i + 1 < n ? " /Next " + Ref(item + i + 1) : "") + " >>");
+    raw.Set(outlines, "<< /Type /Outlines /First " + Ref(item) + " /Last " + Ref(item + n - 1) + " /Count " +
+                          std::to_string(n) + " >>");
+    WriteFile(dir / "views.pdf", raw.Build(raw.Add("<< /Type /Catalog /Pages " + Ref(tree) + " /Outlines " + Ref(outlines) + " >>")));
     auto options = Options({Input(1, dir / "photo.jpg"), Input(3, dir / "views.pdf")}, true);
     ASSERT_EQ(CombinePDFFiles(&options), 1);
     QPDF pdf;
