@@ -226,7 +226,8 @@ TEST_F(BoundedHtmlTest, EveryLinkIsAnsweredByTheDocumentAndNeverOpenedByQt) {
     ASSERT_TRUE(big.save(QString::fromStdString((dir / "big.bmp").string()), "BMP"));
     ASSERT_GT(fs::file_size(dir / "big.bmp"), kMaxDocumentResourceBytes);
     const std::string folder = (dir / "").string();
-    const std::string html = "<html><head><style>p { background-image: url(" + folder + "big.bmp) }</style></head>"
+    const std::string html = "<html><head><link rel=stylesheet href='" + folder + "res_fifo'>"
+                             "<style>p { background-image: url(" + folder + "big.bmp) }</style></head>"
                              "<body><p style=\"background: url(" + folder + "big.bmp)\">Before <img src=\"" + folder +
                              "res_fifo\"><img src=res_fifo><img src=\"pic.png\"><img src=missing.png>"
                              "<img src='file:///dev/zero'><img src=\"http://127.0.0.1:9/x.png\"><img src='data:,x'>"

@@ -234,16 +234,9 @@ TEST_F(HostileDocumentsTest, PdfContentsWithinTheWorkBudgetAndBeyond) {
 // Page trees as poppler reads them: a subtree listed twice gives its pages twice, a loop or a node without kids
 // that the count includes is no page (or a blank one).
 TEST_F(HostileDocumentsTest, PageTreesGiveThePagesPopplerFinds) {
-    struct Case {
-        std::string what;
-        std::string kids;  // of the root 2; objects 3 to 5 are the pages Alpha, Beta and Gamma, 6 the node S = [Alpha Beta]
-        std::string extra;  // the body of object 7
-        int count;
-        std::string text;  // every page's text, one line each
-        std::size_t images;  // page image files written
-        int objects;  // the pages extraction and combining walk
-    };
-    const std::vector<Case> cases = {
+    // {what, kids of the root 2, object 7, the root's count, every page's text, page images written, pages extraction
+    // and combining walk (-1: not asked)}. Objects 3 to 5 are the pages Alpha, Beta and Gamma, 6 the node [Alpha Beta].
+    const std::vector<std::tuple<std::string, std::string, std::string, int, std::string, std::size_t, int>> cases = {
         {"a subtree listed twice", "6 0 R 5 0 R 6 0 R", "null", 5, "Alpha Beta Gamma Alpha Beta", 5, 5},
         {"a page listed twice", "3 0 R 3 0 R", "null", 2, "Alpha Alpha", 2, 2},
         {"the root among its own kids", "3 0 R 2 0 R", "null", 2, "Alpha", 1, 1},
@@ -251,14 +244,14 @@ TEST_F(HostileDocumentsTest, PageTreesGiveThePagesPopplerFinds) {
          "Alpha", 1, -1},
         {"a node without kids", "3 0 R 7 0 R", "<< /Type /Pages /Parent 2 0 R >>", 2, "Alpha", 2, -1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, kids, extra, count, words, images, walked] : cases) {
+        SCOPED_TRACE(what);
         RawPdf pdf;
         pdf.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-        pdf.Add("<< /Type /Pages /MediaBox [0 0 200 200] /Kids [" + c.kids + "] /Count " + std::to_string(c.count) + " >>");
+        pdf.Add("<< /Type /Pages /MediaBox [0 0 200 200] /Kids [" + kids + "] /Count " + std::to_string(count) + " >>");
         for (int i = 0; i < 3; ++i)
             pdf.Add("<< /Type /Page /Parent " + Ref(i == 2 ? 2 : 6) + " /Contents " + Ref(10 + i) + " /Resources << /Font << /F1 1 0 R >> >> >>");
-        for (const char* body : {"<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 4 0 R] /Count 2 >>", c.extra.c_str(),
+        for (const char* body : {"<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 4 0 R] /Count 2 >>", extra.c_str(),
                                  "<< /Type /Catalog /Pages 2 0 R >>", "null"})
             pdf.Add(body);
         for (const char* word : {"Alpha", "Beta", "Gamma"}) pdf.AddStream("", std::string("BT /F1 12 Tf 10 10 Td (") + word + ") Tj ET");
@@ -268,13 +261,13 @@ TEST_F(HostileDocumentsTest, PageTreesGiveThePagesPopplerFinds) {
         ASSERT_EQ(Outputs().size(), 1u);
         const std::vector<std::uint8_t> bytes = ReadFile(dir / "out" / Outputs()[0]);
         const std::string text = std::regex_replace(std::string(bytes.begin(), bytes.end()), std::regex("\\s+"), " ");
-        EXPECT_EQ(std::regex_replace(text, std::regex(" $"), ""), c.text);
+        EXPECT_EQ(std::regex_replace(text, std::regex(" $"), ""), words);
         EXPECT_EQ(Run(file, "pages"), 1);
-        EXPECT_EQ(Outputs().size(), c.images);
-        if (c.objects < 0) continue;
+        EXPECT_EQ(Outputs().size(), images);
+        if (walked < 0) continue;
         const auto objects = Objects(file);
         ASSERT_TRUE(objects);
-        EXPECT_EQ(objects->GetPageCount(), c.objects);
+        EXPECT_EQ(objects->GetPageCount(), walked);
     }
 }
 
