@@ -283,8 +283,6 @@ TEST_F(BatchWindowTest, PreviewFollowsItsFileByItsBytes) {
     EXPECT_FALSE(preview->previewNextPreviousButton->isEnabled(1)) << "the last row has no next";
 }
 
-// A small preview still shows its whole caption, the output size included:
-// the window is as wide as the caption, whatever the image's size.
 // Escape closes the preview window as its close button does.
 TEST_F(BatchWindowTest, EscapeClosesThePreview) {
     AddPhoto("a.jpg");
@@ -298,6 +296,8 @@ TEST_F(BatchWindowTest, EscapeClosesThePreview) {
     delegate->StopPreviews();
 }
 
+// A small preview still shows its whole caption, the output size included:
+// the window is as wide as the caption, whatever the image's size.
 TEST_F(BatchWindowTest, PreviewCaptionOfASmallImageIsShownWhole) {
     AddPhoto("x.jpg", 320, 240);
     AddPhoto("y.jpg", 64, 48);
