@@ -134,7 +134,7 @@ TEST_F(HostileDocumentsTest, RtfWithManyFormatRunsReadsEveryRun) {
     EXPECT_FALSE(document.isUndoAvailable());
 }
 
-// Resources of a form showing a word and an image (kLeafContent): "/Font << ... >> /XObject << /Im ..." left open
+// The font and image a form drawing kLeafContent (a word and an image) names; its XObject dictionary is left open
 // for more forms.
 constexpr const char* kLeafContent = "BT /F1 12 Tf 10 10 Td (deep) Tj ET q 10 0 0 10 0 0 cm /Im Do Q ";
 std::string LeafResources(RawPdf& pdf) {
@@ -197,7 +197,6 @@ std::string Jbig2Content(std::uint32_t width, std::uint32_t height) {
     return ContentPage("/Filter /JBIG2Decode", be32(0) + std::string{char(48), char(0), char(1)} + be32(19) + be32(width) +
                                                    be32(height) + be32(0) + be32(0) + std::string(3, '\0'));
 }
-
 
 // Contents beyond the work budget fail every tool without output; honest reuse of forms (1000 draws) stays within
 // it, and so do forms drawing themselves: a renderer skips a form drawn while it is being drawn.
