@@ -472,41 +472,19 @@ std::vector<HostileValue> HostileValues() {
     return list;
 }
 
-// Where a key is read, and what of the result it decides.
+// Where a key is read; what the reader made of a file, as our writers store it
+// again, and the number's place in a name (stored only with the rename on).
 enum class SettingsFile { General, Resize, Watermark, Job };
-using Probe = std::vector<double>;
+using Probe = std::pair<PrefDictionary, int>;
 
 Probe Applied(SettingsFile file, const PrefDictionary& dictionary) {
+    if (file == SettingsFile::General)
+        return {GeneralPreferencesDictionary(GeneralPreferencesFromDictionary(&dictionary)), 0};
     PresetModels m;
-    switch (file) {
-    case SettingsFile::General: {
-        const GeneralPreferences g = GeneralPreferencesFromDictionary(&dictionary);
-        return {double(g.photoPresetIndex), double(g.addRecursively), double(g.maintainDirectory),
-                double(g.overwriteFile), double(g.metaData), double(g.preserveCreationDate),
-                double(g.preserveModificationDate), double(g.doNotShowAlert), double(g.doNotShowPNGOptimizationAlert),
-                double(g.useAsDestinationFolder)};
-    }
-    case SettingsFile::Resize: {
-        ChangeAndSetResizeOptionsFromDict(m.options, &dictionary);
-        const JobOptionState& s = m.options.state();
-        return {double(s.unit), double(s.scaleOption), double(s.sharpen), double(s.upsample), double(s.resolutionOn)};
-    }
-    case SettingsFile::Watermark: {
-        ChangeAndSetWaterMarkPrefOptionsFromDict(m.editor, &dictionary);
-        const WatermarkEditorModel& e = m.editor;
-        return {double(e.textFontSize()), double(e.drawingMode()), double(e.strokeWidth()), e.textOpacity(),
-                e.textCharSpace(), double(e.SpacingType()), double(e.textRotationAngle()),
-                double(e.isDropShadowApplied()), double(e.shadowBlur()), double(e.xOffset()), double(e.yOffset()),
-                e.centerLoc().x(), e.nextTextLoc().y(), e.imageViewRectForText().width(),
-                e.imageViewRectForImage().height()};
-    }
-    case SettingsFile::Job:
-        break;
-    }
-    ApplyPhotoPresetOptions(m.options, dictionary);
-    const JobOptionState& s = m.options.state();
-    return {double(s.outputType), s.qualitySlider, double(s.renameTag), double(s.numberPosition),
-            double(s.optimizationTag), m.editor.WatermarkImageOpacity(), m.editor.WatermarkImageSize()};
+    if (file == SettingsFile::Resize) ChangeAndSetResizeOptionsFromDict(m.options, &dictionary);
+    if (file == SettingsFile::Watermark) ChangeAndSetWaterMarkPrefOptionsFromDict(m.editor, &dictionary);
+    if (file == SettingsFile::Job) ApplyPhotoPresetOptions(m.options, dictionary);
+    return {GetPhotoPreferenceValue(m.options.state(), m.editor, 0, {}), m.options.state().numberPosition};
 }
 
 // Every boolean and number key of the four files with every value of
