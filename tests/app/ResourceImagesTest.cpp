@@ -137,23 +137,21 @@ TEST(ResourceImages, AlertsShowTheApplicationIconUnlessCritical) {
     SetCustomAlertPresentedHook(nullptr);
 }
 
-// A fake xdg-open first on the search path (none: not installed), for one scope.
-class FakeXdgOpen {
-public:
-    explicit FakeXdgOpen(const char* script) : path_(qgetenv("PATH")) {
-        if (script) {
-            QFile tool(bin_.filePath(QStringLiteral("xdg-open")));
-            if (tool.open(QIODevice::WriteOnly)) tool.write(script);
+// A fake xdg-open alone on the search path (none: not installed), for one scope.
+struct FakeXdgOpen {
+    explicit FakeXdgOpen(const char* script) {
+        QFile tool(bin.filePath(QStringLiteral("xdg-open")));
+        if (script && tool.open(QIODevice::WriteOnly)) {
+            tool.write(script);
             tool.close();
-            tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            tool.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         }
-        qputenv("PATH", bin_.path().toLocal8Bit());
+        qputenv("PATH", bin.path().toLocal8Bit());
     }
-    ~FakeXdgOpen() { qputenv("PATH", path_); }
+    ~FakeXdgOpen() { qputenv("PATH", path); }
 
-private:
-    QTemporaryDir bin_;
-    QByteArray path_;
+    QByteArray path = qgetenv("PATH");
+    QTemporaryDir bin;
 };
 
 class UserManualTest : public ::testing::Test {

@@ -28,7 +28,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <vector>
 
 namespace {
 
@@ -287,22 +286,6 @@ void TurnWheelOver(QWidget* control, int notches) {
     }
 }
 
-// The visible, enabled controls of the column that a wheel could change:
-// menus, fields, steppers and sliders (not a menu's or stepper's own field).
-std::vector<QWidget*> WheelControls(KSMOutlineView* outline) {
-    std::vector<QWidget*> controls;
-    for (QWidget* control : outline->widget()->findChildren<QWidget*>()) {
-        if (!control->isVisible() || !control->isEnabled()) continue;
-        if (!(qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
-              qobject_cast<QAbstractSlider*>(control) || qobject_cast<QLineEdit*>(control)))
-            continue;
-        if (qobject_cast<QComboBox*>(control->parentWidget()) || qobject_cast<QAbstractSpinBox*>(control->parentWidget()))
-            continue;
-        controls.push_back(control);
-    }
-    return controls;
-}
-
 // Scrolling the settings column with the wheel over any menu, field, stepper
 // or slider moves the column and leaves every setting (and the job preset)
 // alone. Clicked into, each still leaves the wheel to the column (the font
@@ -318,7 +301,13 @@ TEST_F(SettingsOutlineTest, WheelOverAnUnfocusedControlScrollsTheOutline) {
 
     std::set<QString> turned[2];
     for (const bool clickedInto : {false, true}) {
-        for (QWidget* control : WheelControls(outline)) {
+        for (QWidget* control : outline->widget()->findChildren<QWidget*>()) {
+            if (!control->isVisible() || !control->isEnabled()) continue;
+            if (!(qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control) ||
+                  qobject_cast<QAbstractSlider*>(control) || qobject_cast<QLineEdit*>(control)))
+                continue;
+            if (qobject_cast<QComboBox*>(control->parentWidget()) || qobject_cast<QAbstractSpinBox*>(control->parentWidget()))
+                continue;  // a menu's or stepper's own text field
             SCOPED_TRACE(control->objectName().toStdString() + (clickedInto ? ", clicked into" : ""));
             outline->ensureWidgetVisible(control);
             if (clickedInto) {
