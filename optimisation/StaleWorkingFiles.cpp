@@ -279,7 +279,12 @@ void WriteRecord(const fs::path& privateFolder, const std::vector<RecordEntry>& 
         return;
     }
     std::string text;
-    for (const auto& entry : entries) text += std::to_string(entry.recorder) + " " + EscapeLine(entry.folder.string());
+    // An entry whose recorder is not known goes back as it came, a path
+    // alone: the reader takes no owner 0.
+    for (const auto& entry : entries) {
+        if (entry.recorder != 0) text += std::to_string(entry.recorder) + " ";
+        text += EscapeLine(entry.folder.string());
+    }
     plat::FileManager::createFile(path, std::string_view(text));
 }
 

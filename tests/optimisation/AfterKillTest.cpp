@@ -224,6 +224,26 @@ TEST_F(AfterKillTest, FoldersOfKilledRunAreSweptByALaterRunElsewhere) {
     EXPECT_EQ(Names(Private()), std::vector<std::string>{"vantrell-folders"});
 }
 
+// An entry of an earlier record (a folder alone) that has to stay, since a
+// file there is never ours to remove, is written back so that runs after
+// the next still read it.
+TEST_F(AfterKillTest, AnEntryOfAnEarlierRecordThatStaysIsReadAgain) {
+    fs::create_directories(Path("later"));
+    fs::create_directories(Path("kept"));
+    fs::create_symlink("elsewhere", Path("kept/.abcde12345.vantrell-tmp-a.jpg"));
+    const auto run = [this] {
+        WriteBytes(Path("later/x.jpg"), MakeJpeg(32, 32, false));
+        Run([this] { optimisation::JPEGTranAgent(std::make_shared<File>(Path("later/x.jpg").string())).run(); });
+    };
+    run();
+    std::ofstream(Private() / "vantrell-folders", std::ios::app) << Path("kept").string() << "\n/nowhere/at/all\n";
+    for (int again = 0; again < 2; ++again) {
+        run();
+        const std::vector<fs::path> folders = RecordedFolders();
+        EXPECT_NE(std::find(folders.begin(), folders.end(), Path("kept")), folders.end()) << again;
+    }
+}
+
 TEST_F(AfterKillTest, NormalEndRemovesOwnerFile) {
     LaterRun();  // checks the private folder
     EXPECT_EQ(Names(Private()), std::vector<std::string>{"vantrell-folders"});
