@@ -545,15 +545,13 @@ TEST(WrongTypedSettings, GroupSwitchesAndPlacementElementsTakeTheirDefaults) {
     }
     // What the files hold when written by us still reads.
     const PrefDictionary written{{"on", PlistValue(true)}, {"box", PlistValue(1)}, {"off", PlistValue(0)},
-                                 {"size", PlistValue(48)}, {"whole", PlistValue(48.0)}, {"half", PlistValue(0.5)}};
+                                 {"whole", PlistValue(48.0)}, {"half", PlistValue(0.5)}};
     EXPECT_EQ(std::make_tuple(PrefBool(&written, "on"), PrefBoxState(&written, "on"), PrefBoxState(&written, "box"),
-                              PrefBoxState(&written, "off"), PrefBool(&written, "box")),
-              std::make_tuple(std::optional(true), std::optional(true), std::optional(true), std::optional(false),
-                              std::optional<bool>()));
-    EXPECT_EQ(std::make_tuple(PrefInteger(&written, "size", 1, 1000), PrefInteger(&written, "whole", 1, 1000),
-                              PrefInteger(&written, "half", 0, 1), PrefReal(&written, "half", 0.0, 1.0)),
-              std::make_tuple(std::optional<std::int64_t>(48), std::optional<std::int64_t>(48),
-                              std::optional<std::int64_t>(), std::optional(0.5)));
+                              PrefBoxState(&written, "off")),
+              std::make_tuple(std::optional(true), std::optional(true), std::optional(true), std::optional(false)));
+    EXPECT_EQ(std::make_tuple(PrefInteger(&written, "whole", 1, 1000), PrefInteger(&written, "half", 0, 1),
+                              PrefReal(&written, "half", 0.0, 1.0)),
+              std::make_tuple(std::optional<std::int64_t>(48), std::optional<std::int64_t>(), std::optional(0.5)));
 }
 
 }  // namespace
