@@ -256,8 +256,6 @@ private:
         case Role::Caption: return Role::Block;  // written as a division
         default: break;
         }
-        if (element.name == "li" && !(p && (p->name == "ul" || p->name == "ol"))) return Role::Block;
-        if ((element.name == "dd" || element.name == "dt") && !(p && p->name == "dl")) return Role::Block;
         return element.role;
     }
 
@@ -296,7 +294,7 @@ private:
             }
             const Element element = Classify(child.name);
             if (element.role == Role::Drop) continue;
-            const Role role = element.role == Role::Unwrap ? Role::Unwrap : placedRole(element);
+            const Role role = placedRole(element);
             if (role == Role::Drop) continue;
             if (role == Role::Unwrap) {
                 frames.push_back({childIndex, 0, false});
@@ -364,7 +362,7 @@ private:
                 listItems_.push_back(0);
                 shape_.listDepth = std::max(shape_.listDepth, listItems_.size());
                 if (listItems_.size() > kMaxHTMLListNesting) return false;
-            } else if (name == "li" && p && (p->name == "ul" || p->name == "ol")) {
+            } else if (name == "li" && listParent()) {
                 ++listItems_.back();
             }
             break;

@@ -1,5 +1,7 @@
 #include "app/model/ShownPaths.h"
 
+#include "platform/FileManager.h"
+
 #include <QFile>
 
 #include <system_error>
@@ -7,11 +9,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Exists(const fs::path& path) {
-    std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
-}
 
 // The entries of `folder` that Qt shows as `name`.
 void AddEntriesShownAs(const fs::path& folder, const QString& name, std::vector<fs::path>& found, std::size_t limit) {
@@ -37,7 +34,7 @@ std::vector<fs::path> PathsShownAs(const QString& shown, std::size_t limit) {
             // Valid UTF-8 reads back to the same bytes: nothing to look for.
             if (!part.contains(QChar::ReplacementCharacter)) {
                 const fs::path exact = folder / QFile::encodeName(part).toStdString();
-                if (Exists(exact)) next.push_back(exact);
+                if (plat::FileManager::fileExists(exact)) next.push_back(exact);
             } else {
                 AddEntriesShownAs(folder, part, next, limit);
             }

@@ -273,8 +273,6 @@ void AppDelegate::BeginProgressSheet(bool indeterminate) {
     if (!runs_->sheet) {
         runs_->sheet = new ProgressSheet(window_.get());
         connect(runs_->sheet, &ProgressSheet::cancelPressed, this, [this] { CancelConversionButtonAction(nullptr); });
-        // Quitting stays at hand while the sheet holds the window.
-        if (mainMenus_) mainMenus_->offerQuitOn(runs_->sheet);
     }
     runs_->progress.begin(indeterminate);
     runs_->sheet->hold(runs_->sheetHeld);

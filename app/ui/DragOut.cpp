@@ -367,7 +367,7 @@ QVariant DragOutMimeData::retrieveData(const QString& mimeType, QMetaType type) 
 QByteArray UriListOfFiles(const std::vector<fs::path>& files) {
     QByteArray list;
     for (const fs::path& file : files) {
-        list += FileURLForPath(file).toEncoded() + "\r\n";
+        list += FileURIForPath(file) + "\r\n";
     }
     return list;
 }

@@ -127,9 +127,6 @@ public:
     // The drag's button went up; `accepted` when a target took the drop.
     void dropped(bool accepted);
     DragOutSession* session() const { return session_; }
-    // The drag still runs (its button is down).
-    bool dragging() const { return dragging_; }
-    bool offersDirectSave() const { return directSave_; }
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
 
