@@ -99,6 +99,14 @@ protected:
         delegate->SetConversionButtonEnable(true);
     }
     MainWindow& window() { return *delegate->window(); }
+    // The preview opened on row `row`, once its caption begins with `shown`; null when it does not come.
+    PreviewWindow* OpenPreview(std::int64_t row, const QString& shown) {
+        selected = {row};
+        PreviewWindow* preview = delegate->previewWindow();
+        if (!preview) return nullptr;
+        window().previewButtonOutlet->click();
+        return WaitUntil([&] { return preview->PreviewStringStaticText->text().startsWith(shown); }) ? preview : nullptr;
+    }
 
     convtest::ScratchDir dir;
     std::unique_ptr<AppDelegate> delegate;
@@ -214,12 +222,9 @@ TEST_F(BatchWindowTest, ClosingTheWindowWaitsForTheCurrentFile) {
 TEST_F(BatchWindowTest, PreviewShowsCaptionAndFollowsNextAndPrevious) {
     AddPhoto("first.jpg", 300, 200);
     AddPhoto("second.jpg", 120, 160);
-    selected = {0};
-    PreviewWindow* preview = delegate->previewWindow();
+    PreviewWindow* preview = OpenPreview(0, "1 of 2");
     ASSERT_TRUE(preview);
     QLabel* caption = preview->PreviewStringStaticText;
-    window().previewButtonOutlet->click();
-    ASSERT_TRUE(WaitUntil([&] { return caption->text().startsWith("1 of 2"); }));
     EXPECT_TRUE(preview->isVisible());
     EXPECT_EQ(caption->text(), "1 of 2 (first.png @ 72 dpi, 300 x 200 pixels)");
     EXPECT_FALSE(preview->previewImageView->image().isNull());
@@ -264,12 +269,9 @@ TEST_F(BatchWindowTest, PreviewShowsCaptionAndFollowsNextAndPrevious) {
 TEST_F(BatchWindowTest, PreviewFollowsItsFileByItsBytes) {
     AddPhoto("caf\xe9.jpg", 300, 200);
     AddPhoto("caf\xe8.jpg", 120, 160);
-    selected = {1};
-    PreviewWindow* preview = delegate->previewWindow();
+    PreviewWindow* preview = OpenPreview(1, "2 of 2");
     ASSERT_TRUE(preview);
     QLabel* caption = preview->PreviewStringStaticText;
-    window().previewButtonOutlet->click();
-    ASSERT_TRUE(WaitUntil([&] { return caption->text().startsWith("2 of 2"); }));
     EXPECT_EQ(caption->text(), QString::fromUtf8("2 of 2 (caf\xef\xbf\xbd.png @ 72 dpi, 120 x 160 pixels)"));
     EXPECT_TRUE(fs::exists(dir / "preview" / "caf\xe8.png"));
 
